@@ -1,0 +1,45 @@
+#include "app/RunLog.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+
+namespace gm {
+
+bool WriteError(const QString &logFile, const QString &action, const QString &file, const QString &error)
+{
+    // Local date and time in the user's general format: short date, a blank, long time.
+    const QDateTime now = QDateTime::currentDateTime();
+    const QLocale locale = QLocale::system();
+    const QString stamp = locale.toString(now.date(), QLocale::ShortFormat) + u' '
+            + locale.toString(now.time(), QLocale::LongFormat);
+
+    const QString line = stamp + u'\t' + action + u'\t' + QStringLiteral("处理") + file
+            + QStringLiteral("处错：") + u'\t' + error + QStringLiteral("\r\n");
+    const QByteArray bytes = line.toUtf8();
+
+    // Opened for this one line and closed again, so that the file is never held between
+    // failures and other programs may read it during a run.
+    if (logFile.isEmpty())
+        return false;
+    QFile log(logFile);
+    if (!log.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    const bool written = log.write(bytes) == bytes.size();
+    const bool flushed = log.flush();
+    log.close();
+    return written && flushed;
+}
+
+QString defaultLogFile()
+{
+    QString folder = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
+                                                  : QDir::currentPath();
+    if (!folder.endsWith(u'/'))
+        folder += u'/';
+    return folder + QStringLiteral("Gridmule.log");
+}
+
+} // namespace gm

@@ -1,0 +1,176 @@
+#include "automation/BatchFrame.h"
+
+#include "app/RunLog.h"
+#include "automation/EngineError.h"
+#include "automation/SafeReplace.h"
+
+#include <QFileInfo>
+
+namespace gm {
+
+namespace {
+const QString kOfferLog = QStringLiteral("日志文件记录了处理过程中发生的异常，\n是否查看日志文件？");
+const QString kProgress = QStringLiteral("正在处理：");
+} // namespace
+
+int RunSummary::failedCount() const
+{
+    int n = 0;
+    for (const FileResult &f : files)
+        n += f.outcome == FileOutcome::Failed ? 1 : 0;
+    return n;
+}
+
+FileContext::FileContext(BatchFrame &frame, QString path, int index) : m_frame(frame), m_path(std::move(path)), m_index(index) {}
+
+UserInterface &FileContext::ui()
+{
+    return m_frame.ui();
+}
+
+EngineSession &FileContext::engines()
+{
+    return m_frame.engines();
+}
+
+void FileContext::showProgress()
+{
+    m_frame.ui().setStatus(kProgress + m_path);
+}
+
+std::unique_ptr<Workbook> FileContext::open(const QString &path)
+{
+    return m_frame.engines().open(path, m_frame.options().packageEditorCapable);
+}
+
+BatchFrame::BatchFrame(UserInterface &ui, RunSettings settings, ApplicationFactory engineFactory)
+    : m_ui(ui), m_settings(std::move(settings)), m_session(std::move(engineFactory))
+{
+}
+
+BatchFrame::~BatchFrame() = default;
+
+bool BatchFrame::checkList(UserInterface &ui, const QStringList &entries, const QString &message)
+{
+    if (!entries.isEmpty())
+        return true;
+    ui.inform(message);
+    return false;
+}
+
+RunSummary BatchFrame::run(const QStringList &entries, const Operation &operation)
+{
+    m_options = &operation.options;
+    RunSummary summary;
+    m_ui.setBusy(true);
+    const int count = static_cast<int>(entries.size());
+    for (int index = 0; index < count; ++index) {
+        const QString &path = entries.at(index);
+        if (path.trimmed().isEmpty())
+            continue;
+        if (m_options->testExistence && !QFileInfo::exists(path)) {
+            summary.files.push_back({path, FileOutcome::Skipped, 0, {}});
+            continue;
+        }
+        m_ui.setProgress(index, count);
+        FileResult result = runEntry(path, index, operation);
+        if (result.outcome == FileOutcome::Failed)
+            recordFailure(path, result.errorDescription, summary);
+        summary.files.push_back(std::move(result));
+    }
+    m_ui.setProgress(count, count);
+    finish(operation, summary);
+    m_options = nullptr;
+    return summary;
+}
+
+FileResult BatchFrame::runEntry(const QString &path, int index, const Operation &operation)
+{
+    FileContext context(*this, path, index);
+    FileResult result{path, FileOutcome::Processed, 0, {}};
+    // Every step of a file is attempted even when an earlier one failed, except that nothing
+    // acts on a workbook that could not be opened; the last failure is the one recorded.
+    auto attempt = [&](auto &&step) {
+        try {
+            step();
+        } catch (const EngineError &e) {
+            result.outcome = FileOutcome::Failed;
+            result.errorNumber = e.number();
+            result.errorDescription = e.description();
+        } catch (const std::exception &e) {
+            result.outcome = FileOutcome::Failed;
+            result.errorNumber = static_cast<int>(ErrorCode::Unexpected);
+            result.errorDescription = EngineError::describe(ErrorCode::Unexpected);
+        }
+    };
+
+    if (operation.process) {
+        attempt([&] { operation.process(context); });
+        if (result.outcome != FileOutcome::Failed)
+            result.outcome = context.outcome();
+        return result;
+    }
+
+    if (m_options->showProgress)
+        context.showProgress();
+
+    if (m_options->readOnly != ReadOnlyPolicy::None && QFileInfo::exists(path) && !isOwnerWritable(path)) {
+        if (m_options->readOnly == ReadOnlyPolicy::Skip) {
+            result.outcome = FileOutcome::Skipped;
+            return result;
+        }
+        attempt([&] {
+            if (!makeOwnerWritable(path))
+                throw EngineError(ErrorCode::PermissionDenied, path);
+        });
+    }
+
+    std::unique_ptr<Workbook> workbook;
+    attempt([&] { workbook = context.open(path); });
+    if (!workbook)
+        return result;
+
+    attempt([&] { operation.change(*workbook, context); });
+    switch (m_options->saveMode) {
+    case SaveMode::SaveThenClose:
+        attempt([&] { workbook->save(); });
+        attempt([&] { workbook->close(false); });
+        break;
+    case SaveMode::CloseSaving:
+        attempt([&] { workbook->close(true); });
+        break;
+    case SaveMode::CloseWithoutSaving:
+        attempt([&] { workbook->close(false); });
+        break;
+    case SaveMode::SaveLeaveOpen:
+        attempt([&] { workbook->save(); });
+        m_leftOpen.push_back(std::move(workbook));
+        break;
+    }
+    if (result.outcome != FileOutcome::Failed)
+        result.outcome = context.outcome();
+    return result;
+}
+
+void BatchFrame::recordFailure(const QString &path, const QString &description, RunSummary &summary)
+{
+    if (!m_settings.isRecordError)
+        return;
+    // A line that cannot be written is lost; the run still offers the log.
+    WriteError(m_settings.logFile, m_options->actionName, path, description);
+    summary.logged = true;
+}
+
+void BatchFrame::finish(const Operation &operation, const RunSummary &summary)
+{
+    m_ui.setStatus(QString());
+    m_leftOpen.clear();
+    m_session.quit();
+    m_ui.setBusy(false);
+    if (!operation.options.completionMessage.isEmpty())
+        m_ui.inform(operation.options.completionMessage);
+    if (summary.logged && m_ui.askOkCancel(kOfferLog))
+        m_ui.openInViewer(m_settings.logFile);
+}
+
+} // namespace gm

@@ -1,0 +1,134 @@
+#pragma once
+
+// The one driver every batch operation runs in: check the list, start the run, walk the
+// entries, show progress, apply the read-only policy, open, change, save and close, record
+// failures in the run log, finish, report and offer the log. Operations supply their change
+// and options; they never loop over files or write the run log themselves.
+
+#include "automation/Engine.h"
+#include "automation/EngineSession.h"
+#include "automation/UserInterface.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace gm {
+
+enum class ReadOnlyPolicy {
+    None,         // no read-only step: saving a read-only file in place fails and is logged
+    Skip,         // read-only files are left alone, nothing is logged
+    MakeWritable, // read-only files get the owner's write permission, then are processed
+};
+
+enum class SaveMode {
+    SaveThenClose,      // Save, then Close without saving
+    CloseSaving,        // Close(SaveChanges = true)
+    CloseWithoutSaving, // read-only use of the workbook
+    SaveLeaveOpen,      // Save; the workbook stays open until the run ends
+};
+
+enum class FileOutcome { Processed, Copied, Skipped, Failed };
+
+struct FileResult
+{
+    QString path;
+    FileOutcome outcome = FileOutcome::Processed;
+    int errorNumber = 0;
+    QString errorDescription;
+};
+
+struct RunSummary
+{
+    std::vector<FileResult> files; // one per non-blank entry, in list order
+    bool logged = false;           // at least one failure was written to the run log
+    bool stopped = false;          // the run ended at Check list (empty list)
+    int failedCount() const;
+};
+
+struct RunOptions
+{
+    QString actionName;           // run-log action name
+    QString emptyListMessage = QStringLiteral("没有需要处理的EXCEL文档！");
+    QString completionMessage;
+    bool testExistence = true;    // skip entries naming no existing file
+    ReadOnlyPolicy readOnly = ReadOnlyPolicy::None;
+    SaveMode saveMode = SaveMode::SaveThenClose;
+    bool showProgress = true;
+    bool packageEditorCapable = false; // .xlsx files may be changed by the package editor
+};
+
+struct RunSettings
+{
+    bool isRecordError = false;
+    QString logFile;
+};
+
+class BatchFrame;
+
+// What an operation's per-file code sees of the run.
+class FileContext
+{
+public:
+    FileContext(BatchFrame &frame, QString path, int index);
+    const QString &path() const { return m_path; }
+    int index() const { return m_index; }
+    UserInterface &ui();
+    EngineSession &engines();
+    void showProgress();
+    // Opens a workbook with the backend the run's options allow for this file.
+    std::unique_ptr<Workbook> open(const QString &path);
+    void setOutcome(FileOutcome outcome) { m_outcome = outcome; }
+    FileOutcome outcome() const { return m_outcome; }
+
+private:
+    BatchFrame &m_frame;
+    QString m_path;
+    int m_index;
+    FileOutcome m_outcome = FileOutcome::Processed;
+};
+
+struct Operation
+{
+    RunOptions options;
+    // Called with the open workbook when the frame opens and saves the file itself.
+    std::function<void(Workbook &, FileContext &)> change;
+    // Called instead of the frame's open/change/save steps when the operation handles the
+    // entry itself (conversion writes new files and may copy or skip an entry).
+    std::function<void(FileContext &)> process;
+};
+
+class BatchFrame
+{
+public:
+    BatchFrame(UserInterface &ui, RunSettings settings, ApplicationFactory engineFactory = {});
+    ~BatchFrame();
+
+    // Runs the operation over the list entries. Validation of the operation's inputs is the
+    // caller's step between Check list (checkList) and run().
+    RunSummary run(const QStringList &entries, const Operation &operation);
+
+    // Check list: shows the message and returns false when the list is empty.
+    static bool checkList(UserInterface &ui, const QStringList &entries, const QString &message);
+
+    UserInterface &ui() { return m_ui; }
+    EngineSession &engines() { return m_session; }
+    const RunOptions &options() const { return *m_options; }
+
+private:
+    FileResult runEntry(const QString &path, int index, const Operation &operation);
+    void applyChange(Workbook &workbook, FileContext &context, const Operation &operation);
+    void recordFailure(const QString &path, const QString &description, RunSummary &summary);
+    void finish(const Operation &operation, const RunSummary &summary);
+
+    UserInterface &m_ui;
+    RunSettings m_settings;
+    EngineSession m_session;
+    const RunOptions *m_options = nullptr;
+    std::vector<std::unique_ptr<Workbook>> m_leftOpen; // SaveLeaveOpen workbooks, closed at the end
+};
+
+} // namespace gm

@@ -1,0 +1,49 @@
+#include "automation/Engine.h"
+
+#include "automation/EngineError.h"
+
+namespace gm {
+
+// Defaults for the members a backend may not offer.
+
+QString Worksheet::headerFooter(HeaderFooterSection)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("PageSetup header/footer"));
+}
+
+void Worksheet::setHeaderFooter(HeaderFooterSection, const QString &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("PageSetup header/footer"));
+}
+
+QString Worksheet::printArea()
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("PageSetup.PrintArea"));
+}
+
+void Worksheet::setPrintArea(const QString &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("PageSetup.PrintArea"));
+}
+
+Orientation Worksheet::orientation()
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("PageSetup.Orientation"));
+}
+
+void Worksheet::setOrientation(Orientation)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("PageSetup.Orientation"));
+}
+
+QString Workbook::builtinProperty(DocumentProperty)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("BuiltinDocumentProperties"));
+}
+
+void Workbook::setBuiltinProperty(DocumentProperty, const QString &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("BuiltinDocumentProperties"));
+}
+
+} // namespace gm

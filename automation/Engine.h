@@ -1,0 +1,124 @@
+#pragma once
+
+// The engine interface: the members of the spreadsheet object model that operations call.
+// Two backends implement it: LibreOffice over UNO (new files, .xls, conversions) and the
+// .xlsx package editor (in-place changes of .xlsx). Operations see only these classes.
+// Every member may throw EngineError; nothing else leaves a backend.
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+namespace gm {
+
+// File-format codes of the spreadsheet object model, as SaveAs takes them.
+namespace FileFormat {
+constexpr int Html = 44;
+constexpr int WebArchive = 45;
+constexpr int Csv = 6;
+constexpr int Text = -4158;
+constexpr int OpenXmlWorkbook = 51;
+constexpr int Excel8 = -4143;
+} // namespace FileFormat
+
+enum class SheetVisibility { Visible, Hidden, VeryHidden };
+
+// The nine built-in document properties a user can set.
+enum class DocumentProperty { Title, Subject, Author, Manager, Company, Category, Keywords, Comments, HyperlinkBase };
+
+// The six header and footer sections of a page setup, as the object model's code strings
+// ("&P", "&D", "&\"Font,Bold\"" ...).
+enum class HeaderFooterSection { LeftHeader, CenterHeader, RightHeader, LeftFooter, CenterFooter, RightFooter };
+
+enum class Orientation { Portrait = 1, Landscape = 2 };
+
+class Worksheet
+{
+public:
+    virtual ~Worksheet() = default;
+    virtual QString name() const = 0;
+    // 1-based position among all sheets of the workbook (worksheets and chart sheets).
+    virtual int sheetIndex() const = 0;
+    virtual bool isChart() const { return false; }
+    virtual SheetVisibility visibility() const = 0;
+
+    // Page setup. The members a backend does not offer throw EngineError(NotSupported).
+    virtual QString headerFooter(HeaderFooterSection section);
+    virtual void setHeaderFooter(HeaderFooterSection section, const QString &code);
+    // Print area in the object model's reference form ("$A$1:$E$100"); "" when none.
+    virtual QString printArea();
+    virtual void setPrintArea(const QString &range);
+    virtual Orientation orientation();
+    virtual void setOrientation(Orientation orientation);
+};
+
+class Workbook
+{
+public:
+    virtual ~Workbook() = default;
+
+    // File name with extension, and the full path, of the workbook as it is now stored.
+    virtual QString name() const = 0;
+    virtual QString fullName() const = 0;
+
+    // Worksheets count worksheets only; Sheets count worksheets and chart sheets.
+    // Positions are 1-based. Item lookups throw SheetNotFound when nothing matches;
+    // names are compared without regard to letter case, as sheet names are unique that way.
+    virtual int worksheetCount() = 0;
+    virtual std::unique_ptr<Worksheet> worksheet(int position) = 0;
+    virtual std::unique_ptr<Worksheet> worksheet(const QString &name) = 0;
+    virtual int sheetCount() = 0;
+    virtual std::unique_ptr<Worksheet> sheet(int position) = 0;
+    virtual std::unique_ptr<Worksheet> sheet(const QString &name) = 0;
+    virtual std::unique_ptr<Worksheet> activeSheet() = 0;
+
+    virtual QString builtinProperty(DocumentProperty property);
+    virtual void setBuiltinProperty(DocumentProperty property, const QString &value);
+
+    // Saves in place, in the workbook's own format. The original is replaced only by a
+    // complete, checked file.
+    virtual void save() = 0;
+    // Writes a copy in the given format; the workbook stays where it is.
+    virtual void saveAs(const QString &path, int fileFormat) = 0;
+    // Closes the workbook; with saveChanges it is saved first. A workbook that is
+    // destroyed without close() is closed without saving.
+    virtual void close(bool saveChanges) = 0;
+};
+
+struct EngineInfo
+{
+    QString productName;   // "LibreOffice"
+    QString version;       // "7.4.7.2"
+    bool xlsxReadWrite = false;
+    int maxRows = 0;
+};
+
+class Application
+{
+public:
+    virtual ~Application() = default;
+
+    // No prompt can ever appear from this engine; kept for the callers' symmetry with the
+    // object model, where these are switched off at the start of every run.
+    virtual void setDisplayAlerts(bool) {}
+    virtual void setAlertBeforeOverwriting(bool) {}
+
+    virtual EngineInfo info() = 0;
+    virtual QString version() { return info().version; }
+
+    // Opens a workbook. A read-only open is for sources that are only read: it takes no
+    // lock, is not refused when another program holds the file, and refuses save().
+    std::unique_ptr<Workbook> open(const QString &path) { return open(path, false); }
+    virtual std::unique_ptr<Workbook> open(const QString &path, bool readOnly) = 0;
+    virtual std::unique_ptr<Workbook> add() = 0;
+
+    // False once the engine died or was killed by its watchdog; the session then replaces it.
+    virtual bool isAlive() const { return true; }
+    virtual void quit() = 0;
+};
+
+using ApplicationFactory = std::function<std::unique_ptr<Application>()>;
+
+} // namespace gm

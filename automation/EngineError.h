@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+
+namespace gm {
+
+// Numbered failures of the engine layer. The numbers are stable: they appear in run logs
+// and on the command line next to the description.
+enum class ErrorCode : int {
+    FileNotFound = 53,
+    PermissionDenied = 70,
+    PathNotFound = 76,
+    NotAWorkbook = 1001,
+    PasswordRequired = 1002,
+    Damaged = 1003,
+    InUse = 1004,
+    TimedOut = 1005,
+    EngineDied = 1006,
+    EngineUnavailable = 1007,
+    SaveFailed = 1008,
+    ReadOnlyFile = 1009,
+    EmptyFile = 1010,
+    UnsupportedFormat = 1011,
+    SheetNotFound = 1012,
+    InvalidArgument = 1013,
+    NotSupported = 1014,
+    WouldLoseContent = 1015,
+    WriteFailed = 1016,
+    NoBaseName = 1017,
+    Unexpected = 1099,
+};
+
+// The one exception type that leaves the engine layer. It carries a number and a
+// Simplified-Chinese description for the run log; `detail` keeps technical context
+// (never shown as the description, but available to logs of the command line).
+class EngineError : public std::exception
+{
+public:
+    explicit EngineError(ErrorCode code, QString detail = {});
+    EngineError(ErrorCode code, QString description, QString detail);
+
+    ErrorCode code() const { return m_code; }
+    int number() const { return static_cast<int>(m_code); }
+    const QString &description() const { return m_description; }
+    const QString &detail() const { return m_detail; }
+    const char *what() const noexcept override { return m_what.constData(); }
+
+    static QString describe(ErrorCode code);
+
+private:
+    ErrorCode m_code;
+    QString m_description;
+    QString m_detail;
+    QByteArray m_what;
+};
+
+} // namespace gm

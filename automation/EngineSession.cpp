@@ -1,0 +1,66 @@
+#include "automation/EngineSession.h"
+
+#include "automation/EngineError.h"
+#include "automation/EngineLocator.h"
+#include "automation/lo/LoApplication.h"
+
+namespace gm {
+
+EngineSession::EngineSession(ApplicationFactory factory) : m_factory(factory ? std::move(factory) : defaultFactory()) {}
+
+EngineSession::~EngineSession()
+{
+    quit();
+}
+
+ApplicationFactory EngineSession::defaultFactory()
+{
+    return [] { return std::make_unique<lo::LoApplication>(libreOfficeProgramDir()); };
+}
+
+Application &EngineSession::libreOffice()
+{
+    if (m_libreOffice && !m_libreOffice->isAlive())
+        m_libreOffice.reset(); // died or killed by its watchdog: replace it
+    if (!m_libreOffice) {
+        // After two failed starts in a row the engine is taken as unavailable for the rest
+        // of the run, so that a long list does not wait for every start to fail again.
+        if (m_failedStarts >= 2)
+            throw EngineError(ErrorCode::EngineUnavailable, m_startFailure);
+        try {
+            m_libreOffice = m_factory();
+            m_libreOffice->setDisplayAlerts(false);
+            m_libreOffice->setAlertBeforeOverwriting(false);
+            m_failedStarts = 0;
+        } catch (const EngineError &e) {
+            ++m_failedStarts;
+            m_startFailure = e.detail();
+            throw EngineError(ErrorCode::EngineUnavailable, e.detail());
+        }
+    }
+    return *m_libreOffice;
+}
+
+std::unique_ptr<Workbook> EngineSession::open(const QString &path, bool packageEditorAllowed, bool readOnly)
+{
+    Q_UNUSED(packageEditorAllowed);
+    return libreOffice().open(path, readOnly);
+}
+
+std::unique_ptr<Workbook> EngineSession::add()
+{
+    return libreOffice().add();
+}
+
+void EngineSession::quit()
+{
+    if (m_libreOffice) {
+        try {
+            m_libreOffice->quit();
+        } catch (const EngineError &) {
+        }
+        m_libreOffice.reset();
+    }
+}
+
+} // namespace gm

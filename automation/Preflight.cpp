@@ -1,0 +1,135 @@
+#include "automation/Preflight.h"
+
+#include "automation/EngineError.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <gsf/gsf-infile-msole.h>
+#include <gsf/gsf-infile.h>
+#include <gsf/gsf-input-stdio.h>
+#include <gsf/gsf-utils.h>
+#include <zip.h>
+
+#include <memory>
+
+namespace gm {
+
+namespace {
+
+const QByteArray kOleMagic = QByteArray::fromHex("D0CF11E0A1B11AE1");
+const QByteArray kZipMagic = QByteArrayLiteral("PK\x03\x04");
+
+struct GObjectDeleter
+{
+    void operator()(void *object) const
+    {
+        if (object)
+            g_object_unref(object);
+    }
+};
+
+// Stream names at the root of a compound file.
+bool oleHasStream(const QString &path, const char *name)
+{
+    gsf_init();
+    std::unique_ptr<GsfInput, GObjectDeleter> input(gsf_input_stdio_new(QFile::encodeName(path).constData(), nullptr));
+    if (!input)
+        return false;
+    std::unique_ptr<GsfInfile, GObjectDeleter> ole(gsf_infile_msole_new(input.get(), nullptr));
+    if (!ole)
+        return false;
+    std::unique_ptr<GsfInput, GObjectDeleter> child(gsf_infile_child_by_name(ole.get(), name));
+    return child != nullptr;
+}
+
+bool isLegacyBiff(const QByteArray &head)
+{
+    // BOF records of BIFF2, BIFF3, BIFF4 worksheets and BIFF4 workbooks.
+    if (head.size() < 4)
+        return false;
+    const auto b0 = static_cast<unsigned char>(head[0]);
+    const auto b1 = static_cast<unsigned char>(head[1]);
+    return b0 == 0x09 && (b1 == 0x00 || b1 == 0x02 || b1 == 0x04);
+}
+
+} // namespace
+
+bool workbookInUse(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString dir = info.absolutePath() + QLatin1Char('/');
+    const QString name = info.fileName();
+    return QFileInfo::exists(dir + QStringLiteral("~$") + name) || QFileInfo::exists(dir + QStringLiteral(".~lock.") + name + QLatin1Char('#'));
+}
+
+void verifyZipPackage(const QString &path)
+{
+    int error = 0;
+    zip_t *archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    if (!archive)
+        throw EngineError(ErrorCode::Damaged, QStringLiteral("zip_open error %1").arg(error));
+    const zip_int64_t count = zip_get_num_entries(archive, 0);
+    QByteArray buffer(64 * 1024, Qt::Uninitialized);
+    QString failure;
+    for (zip_int64_t i = 0; i < count && failure.isEmpty(); ++i) {
+        zip_file_t *file = zip_fopen_index(archive, static_cast<zip_uint64_t>(i), 0);
+        if (!file) {
+            failure = QString::fromUtf8(zip_strerror(archive));
+            break;
+        }
+        zip_int64_t n = 0;
+        while ((n = zip_fread(file, buffer.data(), static_cast<zip_uint64_t>(buffer.size()))) > 0) {
+        }
+        if (n < 0)
+            failure = QStringLiteral("%1: %2").arg(QString::fromUtf8(zip_get_name(archive, static_cast<zip_uint64_t>(i), 0)),
+                                                   QString::fromUtf8(zip_file_strerror(file)));
+        zip_fclose(file);
+    }
+    zip_discard(archive);
+    if (!failure.isEmpty())
+        throw EngineError(ErrorCode::Damaged, failure);
+}
+
+WorkbookKind preflightWorkbook(const QString &path, bool forWriting)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw EngineError(QFileInfo::exists(info.absolutePath()) ? ErrorCode::FileNotFound : ErrorCode::PathNotFound, path);
+    if (!info.isFile())
+        throw EngineError(ErrorCode::NotAWorkbook, path);
+    if (info.size() == 0)
+        throw EngineError(ErrorCode::EmptyFile, path);
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EngineError(ErrorCode::PermissionDenied, path);
+    const QByteArray head = file.read(8);
+    file.close();
+
+    const QString suffix = info.suffix().toLower();
+    WorkbookKind kind;
+    if (head.startsWith(kZipMagic)) {
+        if (suffix == QStringLiteral("xls"))
+            throw EngineError(ErrorCode::NotAWorkbook, QStringLiteral("zip package named .xls"));
+        kind = WorkbookKind::Xlsx;
+    } else if (head == kOleMagic) {
+        if (oleHasStream(path, "EncryptedPackage"))
+            throw EngineError(ErrorCode::PasswordRequired, path);
+        if (suffix == QStringLiteral("xlsx") || suffix == QStringLiteral("xlsm"))
+            throw EngineError(ErrorCode::NotAWorkbook, QStringLiteral("compound file named .xlsx"));
+        kind = WorkbookKind::Xls;
+    } else if (isLegacyBiff(head)) {
+        throw EngineError(ErrorCode::UnsupportedFormat, QStringLiteral("BIFF2-4"));
+    } else {
+        throw EngineError(ErrorCode::NotAWorkbook, path);
+    }
+
+    if (forWriting && workbookInUse(path))
+        throw EngineError(ErrorCode::InUse, path);
+    if (kind == WorkbookKind::Xlsx)
+        verifyZipPackage(path);
+    return kind;
+}
+
+} // namespace gm

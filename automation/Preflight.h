@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+namespace gm {
+
+enum class WorkbookKind {
+    Xls,  // compound file holding a BIFF5/BIFF8 workbook stream
+    Xlsx, // zip package
+};
+
+// Checks a file before any engine sees it and tells what kind of workbook it holds, by its
+// content. Throws EngineError: FileNotFound, NotAWorkbook (a folder, text, HTML, a real .xls
+// named .xlsx or the reverse), EmptyFile, PasswordRequired (an encrypted .xlsx package),
+// UnsupportedFormat (Excel 2.x-4.x), Damaged (a zip entry failing its CRC), InUse (another
+// program holds the workbook open: an Excel owner file "~$name" or a ".~lock.name#" beside it;
+// checked only when the workbook is to be written).
+WorkbookKind preflightWorkbook(const QString &path, bool forWriting = true);
+
+// True when an Excel owner file or a LibreOffice lock file lies beside the workbook.
+bool workbookInUse(const QString &path);
+
+// Reads every entry of a zip package, checking its CRC; throws EngineError(Damaged).
+void verifyZipPackage(const QString &path);
+
+} // namespace gm

@@ -1,0 +1,272 @@
+#include "automation/lo/LoEngine.h"
+
+#include "automation/EngineError.h"
+#include "automation/lo/UnoSupport.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/bridge/UnoUrlResolver.hpp>
+#include <com/sun/star/bridge/XUnoUrlResolver.hpp>
+#include <com/sun/star/configuration/theDefaultProvider.hpp>
+#include <com/sun/star/connection/NoConnectException.hpp>
+#include <com/sun/star/container/XNameAccess.hpp>
+#include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
+#include <com/sun/star/lang/XMultiServiceFactory.hpp>
+#include <com/sun/star/util/XChangesBatch.hpp>
+#include <cppuhelper/bootstrap.hxx>
+#include <cppuhelper/exc_hlp.hxx>
+#include <osl/file.hxx>
+
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+using namespace css;
+using css::uno::Reference;
+using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
+
+namespace gm::lo {
+
+OUString fileUrl(const QString &path)
+{
+    OUString url;
+    osl::FileBase::getFileURLFromSystemPath(toOU(QFileInfo(path).absoluteFilePath()), url);
+    return url;
+}
+
+namespace {
+
+// The local UNO runtime of this process, bootstrapped once from the engine's own
+// fundamentalrc. Deliberately never destroyed: UNO's statics outlive ours at exit.
+Reference<uno::XComponentContext> localContext(const QString &programDir)
+{
+    static std::mutex mutex;
+    static Reference<uno::XComponentContext> *context = nullptr;
+    std::lock_guard lock(mutex);
+    if (!context) {
+        const QByteArray ini = "vnd.sun.star.pathname:" + QFile::encodeName(programDir) + "/fundamentalrc";
+        ::setenv("URE_BOOTSTRAP", ini.constData(), 1);
+        context = new Reference<uno::XComponentContext>(cppu::defaultBootstrap_InitialComponentContext());
+    }
+    return *context;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- Watchdog
+
+Watchdog::Watchdog(std::function<void()> onExpire) : m_onExpire(std::move(onExpire)), m_thread([this] { loop(); }) {}
+
+Watchdog::~Watchdog()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    m_thread.join();
+}
+
+void Watchdog::arm(std::chrono::milliseconds limit)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_deadline = std::chrono::steady_clock::now() + limit;
+        m_armed = true;
+    }
+    m_wake.notify_all();
+}
+
+void Watchdog::disarm()
+{
+    std::lock_guard lock(m_mutex);
+    m_armed = false;
+}
+
+void Watchdog::loop()
+{
+    std::unique_lock lock(m_mutex);
+    while (!m_stop) {
+        if (!m_armed) {
+            m_wake.wait(lock);
+            continue;
+        }
+        if (m_wake.wait_until(lock, m_deadline) == std::cv_status::timeout && m_armed && !m_stop
+            && std::chrono::steady_clock::now() >= m_deadline) {
+            m_armed = false;
+            m_fired = true;
+            lock.unlock();
+            m_onExpire();
+            lock.lock();
+        }
+    }
+}
+
+// ---------------------------------------------------------------- LoEngine
+
+LoEngine::LoEngine(const QString &programDir, EngineLimits limits)
+    : m_limits(limits), m_process(programDir), m_watchdog([this] { m_process.kill(); })
+{
+    Reference<uno::XComponentContext> local;
+    try {
+        local = localContext(programDir);
+    } catch (const uno::Exception &e) {
+        throw EngineError(ErrorCode::EngineUnavailable, toQ(e.Message));
+    }
+    m_process.start();
+
+    // Connect while the child is alive, until the start limit.
+    const OUString url = toOU(QStringLiteral("uno:pipe,name=%1;urp;StarOffice.ComponentContext").arg(m_process.pipeName()));
+    const auto deadline = std::chrono::steady_clock::now() + m_limits.start;
+    Reference<bridge::XUnoUrlResolver> resolver = bridge::UnoUrlResolver::create(local);
+    for (;;) {
+        try {
+            m_context.set(resolver->resolve(url), UNO_QUERY_THROW);
+            break;
+        } catch (const connection::NoConnectException &) {
+        } catch (const uno::Exception &e) {
+            m_process.kill();
+            throw EngineError(ErrorCode::EngineUnavailable, toQ(e.Message));
+        }
+        if (!m_process.isRunning() && m_process.exitCode() == EngineProcess::kRestartRequested) {
+            m_process.start();
+            continue;
+        }
+        if (!m_process.isRunning() || std::chrono::steady_clock::now() > deadline) {
+            m_process.kill();
+            throw EngineError(ErrorCode::EngineUnavailable, QStringLiteral("no connection to soffice"));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+
+    call(m_limits.call, ErrorCode::EngineUnavailable, [&] {
+        m_desktop = frame::Desktop::create(m_context);
+        Reference<lang::XMultiServiceFactory> config = configuration::theDefaultProvider::get(m_context);
+        auto access = [&](const char *node, bool update) {
+            const uno::Any arg = uno::Any(prop("nodepath", uno::Any(OUString::createFromAscii(node))));
+            return config->createInstanceWithArguments(
+                update ? OUString("com.sun.star.configuration.ConfigurationUpdateAccess") : OUString("com.sun.star.configuration.ConfigurationAccess"),
+                uno::Sequence<uno::Any>(&arg, 1));
+        };
+        Reference<container::XNameAccess> product(access("/org.openoffice.Setup/Product", false), UNO_QUERY_THROW);
+        OUString name, version;
+        product->getByName("ooName") >>= name;
+        product->getByName("ooSetupVersionAboutBox") >>= version;
+        m_info.productName = toQ(name);
+        m_info.version = toQ(version);
+        m_info.xlsxReadWrite = true; // the Excel 2007 XML import and export filters ship with Calc
+        m_info.maxRows = 1048576;
+        // No backup copies in the profile: files with the same name from different folders
+        // would overwrite each other's.
+        Reference<beans::XPropertySet> save(access("/org.openoffice.Office.Common/Save/Document", true), UNO_QUERY);
+        if (save.is()) {
+            save->setPropertyValue("CreateBackup", uno::Any(false));
+            Reference<util::XChangesBatch>(save, UNO_QUERY_THROW)->commitChanges();
+        }
+    });
+}
+
+LoEngine::~LoEngine()
+{
+    terminate();
+}
+
+void LoEngine::terminate()
+{
+    if (!m_dead && m_desktop.is()) {
+        try {
+            call(std::chrono::milliseconds(5000), ErrorCode::EngineDied, [&] { m_desktop->terminate(); });
+        } catch (const EngineError &) {
+        }
+        m_desktop.clear();
+        m_context.clear();
+        m_process.waitOrKill(5000);
+    } else {
+        m_process.kill();
+        m_process.waitOrKill(0);
+    }
+    m_dead = true;
+    std::lock_guard lock(m_docsMutex);
+    for (const QString &path : std::as_const(m_openDocuments)) {
+        const QFileInfo info(path);
+        QFile::remove(info.absolutePath() + QStringLiteral("/.~lock.") + info.fileName() + QLatin1Char('#'));
+    }
+    m_openDocuments.clear();
+}
+
+std::chrono::milliseconds LoEngine::limitForFile(qint64 bytes) const
+{
+    return m_limits.fileBase + m_limits.perMegabyte * (bytes / (1024 * 1024));
+}
+
+bool LoEngine::isAlive()
+{
+    return !m_dead && m_process.isRunning();
+}
+
+EngineInfo LoEngine::info()
+{
+    return m_info;
+}
+
+void LoEngine::documentOpened(const QString &path)
+{
+    std::lock_guard lock(m_docsMutex);
+    m_openDocuments.insert(path);
+}
+
+void LoEngine::documentClosed(const QString &path)
+{
+    std::lock_guard lock(m_docsMutex);
+    m_openDocuments.remove(path);
+}
+
+void LoEngine::markDead()
+{
+    if (m_dead)
+        return;
+    // Leave nothing of this engine behind: its process group, and the lock files it held.
+    m_process.kill();
+    m_process.waitOrKill(0);
+    m_dead = true;
+    m_desktop.clear();
+    m_context.clear();
+    std::lock_guard lock(m_docsMutex);
+    for (const QString &path : std::as_const(m_openDocuments)) {
+        const QFileInfo info(path);
+        QFile::remove(info.absolutePath() + QStringLiteral("/.~lock.") + info.fileName() + QLatin1Char('#'));
+    }
+    m_openDocuments.clear();
+}
+
+void LoEngine::rethrowAsEngineError(ErrorCode fallback)
+{
+    try {
+        throw;
+    } catch (const EngineError &) {
+        throw;
+    } catch (const lang::DisposedException &e) {
+        markDead();
+        throw EngineError(m_watchdog.fired() ? ErrorCode::TimedOut : ErrorCode::EngineDied, toQ(e.Message));
+    } catch (const uno::RuntimeException &e) {
+        if (m_watchdog.fired() || !m_process.isRunning()) {
+            markDead();
+            throw EngineError(m_watchdog.fired() ? ErrorCode::TimedOut : ErrorCode::EngineDied, toQ(e.Message));
+        }
+        throw EngineError(fallback, toQ(e.Message));
+    } catch (const uno::Exception &e) {
+        if (m_watchdog.fired()) {
+            markDead();
+            throw EngineError(ErrorCode::TimedOut, toQ(e.Message));
+        }
+        throw EngineError(fallback, toQ(e.Message));
+    } catch (const std::exception &e) {
+        throw EngineError(fallback, QString::fromLocal8Bit(e.what()));
+    }
+}
+
+} // namespace gm::lo

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "automation/Engine.h"
+#include "automation/EngineError.h"
+#include "automation/lo/EngineProcess.h"
+
+#include <com/sun/star/frame/XDesktop2.hpp>
+#include <com/sun/star/uno/XComponentContext.hpp>
+
+#include <QSet>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace gm::lo {
+
+// Bounds every engine call: when a call outlives its deadline the engine is killed, which
+// releases the blocked call at once.
+class Watchdog
+{
+public:
+    explicit Watchdog(std::function<void()> onExpire);
+    ~Watchdog();
+    void arm(std::chrono::milliseconds limit);
+    void disarm();
+    bool fired() const { return m_fired; }
+
+private:
+    void loop();
+
+    std::function<void()> m_onExpire;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::chrono::steady_clock::time_point m_deadline;
+    bool m_armed = false;
+    bool m_stop = false;
+    bool m_fired = false;
+    std::thread m_thread;
+};
+
+struct EngineLimits
+{
+    // Per-call limits; file-bound calls add perMegabyte for every MB of the file.
+    std::chrono::milliseconds start{30000};
+    std::chrono::milliseconds call{20000};
+    std::chrono::milliseconds fileBase{60000};
+    std::chrono::milliseconds perMegabyte{3000};
+};
+
+// One running engine: its process, the UNO connection to it, and the watchdog. Shared by
+// the application object and every workbook opened in it, so that it lives while they do.
+class LoEngine
+{
+public:
+    LoEngine(const QString &programDir, EngineLimits limits);
+    ~LoEngine();
+
+    // Runs f under the watchdog, turning every UNO failure into EngineError. Failures that
+    // are not the engine's death become `fallback` with the UNO message as detail.
+    template<typename F>
+    auto call(std::chrono::milliseconds limit, ErrorCode fallback, F &&f) -> decltype(f());
+
+    std::chrono::milliseconds limitForFile(qint64 bytes) const;
+    const EngineLimits &limits() const { return m_limits; }
+    css::uno::Reference<css::frame::XDesktop2> desktop() const { return m_desktop; }
+    css::uno::Reference<css::uno::XComponentContext> context() const { return m_context; }
+    bool isAlive();
+    pid_t pid() const { return m_process.pid(); }
+    EngineInfo info();
+    void terminate();
+
+    // Lock files the engine writes beside open documents; removed when the engine dies.
+    void documentOpened(const QString &path);
+    void documentClosed(const QString &path);
+
+private:
+    [[noreturn]] void rethrowAsEngineError(ErrorCode fallback);
+    void markDead();
+
+    EngineLimits m_limits;
+    EngineProcess m_process;
+    Watchdog m_watchdog;
+    css::uno::Reference<css::uno::XComponentContext> m_context;
+    css::uno::Reference<css::frame::XDesktop2> m_desktop;
+    bool m_dead = false;
+    std::mutex m_docsMutex;
+    QSet<QString> m_openDocuments;
+    EngineInfo m_info;
+};
+
+template<typename F>
+auto LoEngine::call(std::chrono::milliseconds limit, ErrorCode fallback, F &&f) -> decltype(f())
+{
+    if (m_dead)
+        throw EngineError(m_watchdog.fired() ? ErrorCode::TimedOut : ErrorCode::EngineDied);
+    struct Disarm
+    {
+        Watchdog &w;
+        ~Disarm() { w.disarm(); }
+    };
+    try {
+        m_watchdog.arm(limit);
+        Disarm disarm{m_watchdog};
+        return f();
+    } catch (...) {
+        rethrowAsEngineError(fallback);
+    }
+}
+
+} // namespace gm::lo

@@ -1,0 +1,371 @@
+#include "automation/lo/LoWorkbook.h"
+
+#include "automation/EngineError.h"
+#include "automation/PathHelpers.h"
+#include "automation/SafeReplace.h"
+#include "automation/WebArchive.h"
+#include "automation/lo/LoWorksheet.h"
+#include "automation/lo/UnoSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/container/XNameAccess.hpp>
+#include <com/sun/star/container/XNamed.hpp>
+#include <com/sun/star/frame/XController.hpp>
+#include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
+#include <com/sun/star/sheet/XSpreadsheetView.hpp>
+#include <com/sun/star/sheet/XSpreadsheets.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
+#include <com/sun/star/util/XModifiable.hpp>
+
+#include <sys/stat.h>
+
+using namespace css;
+using css::uno::Reference;
+using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
+
+namespace gm::lo {
+
+namespace {
+
+const QString kTextFilter = QStringLiteral("Text - txt - csv (StarCalc)");
+const QString kHtmlFilter = QStringLiteral("HTML (StarCalc)");
+const QString kXlsxFilter = QStringLiteral("Calc MS Excel 2007 XML");
+const QString kXlsFilter = QStringLiteral("MS Excel 97");
+
+// A private folder beside the target for exports that write more than one file or a file
+// under a name of the engine's choosing. Removed with everything in it when done.
+class ScratchFolder
+{
+public:
+    explicit ScratchFolder(const QString &target)
+        : m_path(QFileInfo(target).absolutePath()
+                 + QStringLiteral("/.~gridmule-%1").arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')))
+    {
+        if (!QDir().mkdir(m_path))
+            throw EngineError(ErrorCode::WriteFailed, QStringLiteral("cannot create ") + m_path);
+    }
+    ~ScratchFolder() { QDir(m_path).removeRecursively(); }
+    QString file(const QString &name) const { return m_path + QLatin1Char('/') + name; }
+    QStringList files() const { return QDir(m_path).entryList(QDir::Files | QDir::Hidden); }
+
+private:
+    QString m_path;
+};
+
+// Rewrites line ends outside quoted fields as CR LF; line breaks inside a quoted field are
+// part of the cell and stay as they are.
+QByteArray withCrLfRecords(const QByteArray &text)
+{
+    QByteArray out;
+    out.reserve(text.size() + text.size() / 16);
+    bool quoted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"')
+            quoted = !quoted;
+        if (!quoted && c == '\n' && (i == 0 || text[i - 1] != '\r'))
+            out.append('\r');
+        out.append(c);
+    }
+    return out;
+}
+
+void requireSignature(const QString &path, WorkbookKind kind)
+{
+    QFile file(path);
+    QByteArray head;
+    if (file.open(QIODevice::ReadOnly))
+        head = file.read(8);
+    const bool ok = kind == WorkbookKind::Xlsx ? head.startsWith("PK\x03\x04") : head == QByteArray::fromHex("D0CF11E0A1B11AE1");
+    if (!ok) {
+        QFile::remove(path);
+        throw EngineError(ErrorCode::SaveFailed, QStringLiteral("written file is not a workbook"));
+    }
+}
+
+} // namespace
+
+LoWorkbook::LoWorkbook(std::shared_ptr<LoEngine> engine, Reference<lang::XComponent> document, Source source)
+    : m_engine(std::move(engine)), m_document(std::move(document)), m_source(std::move(source))
+{
+    snapshotFile();
+}
+
+LoWorkbook::~LoWorkbook()
+{
+    releaseDocument();
+}
+
+void LoWorkbook::setImportDetails(const QString &filterName, int activeSheetHint)
+{
+    m_source.filterName = filterName;
+    m_source.activeSheetHint = activeSheetHint;
+}
+
+void LoWorkbook::releaseDocument()
+{
+    if (!m_document.is())
+        return;
+    if (m_engine->isAlive()) {
+        try {
+            m_engine->call(std::chrono::milliseconds(10000), ErrorCode::Unexpected, [&] {
+                Reference<util::XCloseable> closeable(m_document, UNO_QUERY);
+                if (closeable.is())
+                    closeable->close(true);
+                else
+                    m_document->dispose();
+            });
+        } catch (const EngineError &) {
+        }
+    }
+    m_document.clear();
+    if (!m_source.path.isEmpty())
+        m_engine->documentClosed(m_source.path);
+}
+
+QString LoWorkbook::name() const
+{
+    return m_source.path.isEmpty() ? m_source.newName : QFileInfo(m_source.path).fileName();
+}
+
+QString LoWorkbook::fullName() const
+{
+    return m_source.path.isEmpty() ? m_source.newName : m_source.path;
+}
+
+int LoWorkbook::worksheetCount()
+{
+    return m_engine->call(m_engine->limits().call, ErrorCode::Unexpected, [&] {
+        Reference<sheet::XSpreadsheetDocument> doc(m_document, UNO_QUERY_THROW);
+        return Reference<container::XIndexAccess>(doc->getSheets(), UNO_QUERY_THROW)->getCount();
+    });
+}
+
+std::unique_ptr<Worksheet> LoWorkbook::worksheet(int position)
+{
+    auto sheet = m_engine->call(m_engine->limits().call, ErrorCode::Unexpected, [&] {
+        Reference<sheet::XSpreadsheetDocument> doc(m_document, UNO_QUERY_THROW);
+        Reference<container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
+        Reference<sheet::XSpreadsheet> found;
+        if (position >= 1 && position <= sheets->getCount())
+            found.set(sheets->getByIndex(position - 1), UNO_QUERY_THROW);
+        return found;
+    });
+    if (!sheet.is())
+        throw EngineError(ErrorCode::SheetNotFound, QString::number(position));
+    return std::make_unique<LoWorksheet>(m_engine, sheet, position);
+}
+
+std::unique_ptr<Worksheet> LoWorkbook::worksheet(const QString &name)
+{
+    const int position = m_engine->call(m_engine->limits().call, ErrorCode::Unexpected, [&] {
+        Reference<sheet::XSpreadsheetDocument> doc(m_document, UNO_QUERY_THROW);
+        const auto names = Reference<container::XNameAccess>(doc->getSheets(), UNO_QUERY_THROW)->getElementNames();
+        for (sal_Int32 i = 0; i < names.getLength(); ++i)
+            if (toQ(names[i]).compare(name, Qt::CaseInsensitive) == 0)
+                return i + 1;
+        return 0;
+    });
+    if (position == 0)
+        throw EngineError(ErrorCode::SheetNotFound, name);
+    return worksheet(position);
+}
+
+int LoWorkbook::activeIndex()
+{
+    // The engine does not report the active sheet of a loaded .xls; the file itself does.
+    if (m_source.kind == WorkbookKind::Xls && m_source.activeSheetHint >= 0 && m_source.activeSheetHint < worksheetCount())
+        return m_source.activeSheetHint;
+    return m_engine->call(m_engine->limits().call, ErrorCode::Unexpected, [&] {
+        Reference<frame::XModel> model(m_document, UNO_QUERY_THROW);
+        Reference<sheet::XSpreadsheetView> view(model->getCurrentController(), UNO_QUERY);
+        if (!view.is())
+            return 0;
+        const OUString active = Reference<container::XNamed>(view->getActiveSheet(), UNO_QUERY_THROW)->getName();
+        Reference<sheet::XSpreadsheetDocument> doc(m_document, UNO_QUERY_THROW);
+        const auto names = Reference<container::XNameAccess>(doc->getSheets(), UNO_QUERY_THROW)->getElementNames();
+        for (sal_Int32 i = 0; i < names.getLength(); ++i)
+            if (names[i] == active)
+                return static_cast<int>(i);
+        return 0;
+    });
+}
+
+std::unique_ptr<Worksheet> LoWorkbook::activeSheet()
+{
+    return worksheet(activeIndex() + 1);
+}
+
+void LoWorkbook::snapshotFile()
+{
+    struct stat st {};
+    if (m_source.path.isEmpty() || ::stat(QFile::encodeName(m_source.path).constData(), &st) != 0)
+        return;
+    m_size = st.st_size;
+    m_mtime = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    m_inode = st.st_ino;
+}
+
+void LoWorkbook::checkUnchangedOnDisk() const
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(m_source.path).constData(), &st) != 0)
+        throw EngineError(ErrorCode::FileNotFound, m_source.path);
+    const qint64 mtime = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    if (st.st_size != m_size || mtime != m_mtime || st.st_ino != m_inode)
+        throw EngineError(ErrorCode::InUse, QStringLiteral("changed on disk by another program"));
+}
+
+void LoWorkbook::storeTo(const QString &path, const QString &filter, const QString &options)
+{
+    const qint64 bytes = m_source.path.isEmpty() ? 0 : QFileInfo(m_source.path).size();
+    m_engine->call(m_engine->limitForFile(bytes), ErrorCode::SaveFailed, [&] {
+        std::vector<beans::PropertyValue> args = {prop("FilterName", uno::Any(toOU(filter))), prop("Overwrite", uno::Any(true))};
+        if (!options.isEmpty())
+            args.push_back(prop("FilterOptions", uno::Any(toOU(options))));
+        Reference<frame::XStorable>(m_document, UNO_QUERY_THROW)
+            ->storeToURL(fileUrl(path), uno::Sequence<beans::PropertyValue>(args.data(), static_cast<sal_Int32>(args.size())));
+    });
+}
+
+void LoWorkbook::save()
+{
+    if (m_source.path.isEmpty())
+        throw EngineError(ErrorCode::SaveFailed, QStringLiteral("a new workbook is saved with SaveAs"));
+    if (m_source.readOnly)
+        throw EngineError(ErrorCode::ReadOnlyFile, m_source.path);
+    if (!isOwnerWritable(m_source.path))
+        throw EngineError(ErrorCode::ReadOnlyFile, m_source.path);
+    checkUnchangedOnDisk();
+
+    const QString extension = QLatin1Char('.') + QFileInfo(m_source.path).suffix();
+    if (m_source.filterName == kTextFilter || m_source.filterName == kHtmlFilter) {
+        const QString temporary = temporarySiblingPath(m_source.path, extension);
+        storeTo(temporary, m_source.filterName, QString());
+        replaceWithTemporary(temporary, m_source.path);
+    } else {
+        const QString temporary = temporarySiblingPath(m_source.path, extension);
+        storeTo(temporary, m_source.filterName, QString());
+        requireSignature(temporary, m_source.kind);
+        if (m_source.kind == WorkbookKind::Xlsx) {
+            try {
+                verifyZipPackage(temporary);
+            } catch (const EngineError &) {
+                QFile::remove(temporary);
+                throw EngineError(ErrorCode::SaveFailed, QStringLiteral("written package fails its check"));
+            }
+        }
+        replaceWithTemporary(temporary, m_source.path);
+    }
+    snapshotFile();
+    m_modified = false;
+    m_engine->call(m_engine->limits().call, ErrorCode::Unexpected,
+                   [&] { Reference<util::XModifiable>(m_document, UNO_QUERY_THROW)->setModified(false); });
+}
+
+void LoWorkbook::exportText(const QString &target, bool csv)
+{
+    // The active sheet's displayed values, UTF-8, US number conventions; the sheet number
+    // token makes the engine write that sheet instead of the first one.
+    const QString options = QStringLiteral("%1,34,76,1,,1033,false,true,true,false,false,%2").arg(csv ? 44 : 9).arg(activeIndex() + 1);
+    ScratchFolder scratch(target);
+    storeTo(scratch.file(QStringLiteral("out") + (csv ? QStringLiteral(".csv") : QStringLiteral(".txt"))), kTextFilter, options);
+    const QStringList written = scratch.files();
+    if (written.size() != 1)
+        throw EngineError(ErrorCode::SaveFailed, QStringLiteral("text export wrote %1 files").arg(written.size()));
+    QFile in(scratch.file(written.first()));
+    if (!in.open(QIODevice::ReadOnly))
+        throw EngineError(ErrorCode::SaveFailed, in.errorString());
+    const QByteArray text = withCrLfRecords(in.readAll());
+    in.close();
+    const QString temporary = temporarySiblingPath(target, QStringLiteral(".tmp"));
+    QFile out(temporary);
+    if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size() || !out.flush()) {
+        out.remove();
+        throw EngineError(ErrorCode::WriteFailed, out.errorString());
+    }
+    out.close();
+    replaceWithTemporary(temporary, target);
+}
+
+void LoWorkbook::exportHtml(const QString &target)
+{
+    // Pictures go beside the page under names derived from it, so the page is written in
+    // place; a failed export leaves at most a partial page that the next run overwrites.
+    storeTo(target, kHtmlFilter, QString());
+}
+
+void LoWorkbook::exportWebArchive(const QString &target)
+{
+    ScratchFolder scratch(target);
+    const QString page = scratch.file(QFileInfo(target).completeBaseName() + QStringLiteral(".htm"));
+    storeTo(page, kHtmlFilter, QString());
+    buildWebArchive(page, target);
+}
+
+void LoWorkbook::exportWorkbook(const QString &target, const QString &filter, WorkbookKind kind)
+{
+    const QString temporary = temporarySiblingPath(target, kind == WorkbookKind::Xlsx ? QStringLiteral(".xlsx") : QStringLiteral(".xls"));
+    storeTo(temporary, filter, QString());
+    requireSignature(temporary, kind);
+    replaceWithTemporary(temporary, target);
+}
+
+void LoWorkbook::saveAs(const QString &path, int fileFormat)
+{
+    const QString target = QFileInfo(path).absoluteFilePath();
+    if (!QFileInfo(QFileInfo(target).absolutePath()).isDir())
+        throw EngineError(ErrorCode::PathNotFound, QFileInfo(target).absolutePath());
+    if (QFileInfo::exists(target) && !isOwnerWritable(target))
+        throw EngineError(ErrorCode::ReadOnlyFile, target);
+
+    switch (fileFormat) {
+    case FileFormat::Csv: exportText(target, true); break;
+    case FileFormat::Text: exportText(target, false); break;
+    case FileFormat::Html: exportHtml(target); break;
+    case FileFormat::WebArchive: exportWebArchive(target); break;
+    case FileFormat::OpenXmlWorkbook: exportWorkbook(target, kXlsxFilter, WorkbookKind::Xlsx); break;
+    case FileFormat::Excel8: exportWorkbook(target, kXlsFilter, WorkbookKind::Xls); break;
+    default: throw EngineError(ErrorCode::UnsupportedFormat, QString::number(fileFormat));
+    }
+
+    // As in the object model, the workbook now is the saved file, in the saved format.
+    if (!m_source.path.isEmpty())
+        m_engine->documentClosed(m_source.path);
+    m_source.path = target;
+    m_source.readOnly = false;
+    switch (fileFormat) {
+    case FileFormat::Csv:
+    case FileFormat::Text: m_source.filterName = kTextFilter; break;
+    case FileFormat::Html:
+    case FileFormat::WebArchive: m_source.filterName = kHtmlFilter; break;
+    case FileFormat::OpenXmlWorkbook: m_source.filterName = kXlsxFilter; m_source.kind = WorkbookKind::Xlsx; break;
+    default: m_source.filterName = kXlsFilter; m_source.kind = WorkbookKind::Xls; break;
+    }
+    snapshotFile();
+    m_modified = false;
+    m_engine->call(m_engine->limits().call, ErrorCode::Unexpected,
+                   [&] { Reference<util::XModifiable>(m_document, UNO_QUERY_THROW)->setModified(false); });
+}
+
+void LoWorkbook::close(bool saveChanges)
+{
+    if (saveChanges && !m_source.readOnly) {
+        const bool modified = m_modified || m_engine->call(m_engine->limits().call, ErrorCode::Unexpected, [&] {
+            return Reference<util::XModifiable>(m_document, UNO_QUERY_THROW)->isModified();
+        });
+        if (modified)
+            save();
+    }
+    releaseDocument();
+}
+
+} // namespace gm::lo

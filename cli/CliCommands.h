@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QStringList>
+
+namespace gm::cli {
+
+// Exit statuses of the command line.
+constexpr int kExitOk = 0;
+constexpr int kExitSomeFailed = 1;
+constexpr int kExitBadArguments = 2;
+
+// Runs one sub-command; `args` excludes the program name and the sub-command.
+int runConvertCommand(const QStringList &args);
+void printUsage();
+
+} // namespace gm::cli

@@ -1,0 +1,119 @@
+#include "operations/workbook/ConvertOperation.h"
+
+#include "automation/EngineError.h"
+#include "automation/PathHelpers.h"
+#include "automation/SafeReplace.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace gm {
+
+QList<ConvertTarget> convertTargets(bool xlsxAvailable)
+{
+    QList<ConvertTarget> targets = {
+        {QStringLiteral("网页(*.htm;*.html)"), FileFormat::Html},
+        {QStringLiteral("CSV(逗号分隔)(*.csv)"), FileFormat::Csv},
+        {QStringLiteral("单个网页文件(*.mht;*.mhtml)"), FileFormat::WebArchive},
+        {QStringLiteral("文本文件(制表格要隔)(*.txt)"), FileFormat::Text},
+    };
+    if (xlsxAvailable) {
+        targets.append({QStringLiteral("Excel2007 工作簿格式(*.xlsx)"), FileFormat::OpenXmlWorkbook});
+        targets.append({QStringLiteral("Excel97-2003工作簿格式(*.xls)"), FileFormat::Excel8});
+    }
+    return targets;
+}
+
+Validation validateConvert(const ConvertInputs &inputs)
+{
+    if (inputs.outputFolder.trimmed().size() < 2)
+        return ValidationFailure{QStringLiteral("请选择输出文件路径！"), QStringLiteral("txtOut")};
+    return std::nullopt;
+}
+
+namespace {
+
+// Same folder on this file system: compares the resolved folders, so that "/data/./" and a
+// symbolic link to /data name the same place. Letter case matters here, as it does on disk.
+bool sameFolder(const QString &a, const QString &b)
+{
+    const QString ca = QFileInfo(a).canonicalFilePath();
+    const QString cb = QFileInfo(b).canonicalFilePath();
+    if (!ca.isEmpty() && !cb.isEmpty())
+        return ca == cb;
+    return QDir::cleanPath(a) == QDir::cleanPath(b);
+}
+
+void copyInto(const QString &source, const QString &target)
+{
+    if (QFileInfo::exists(target) && !isOwnerWritable(target))
+        throw EngineError(ErrorCode::ReadOnlyFile, target);
+    const QString temporary = temporarySiblingPath(target, QStringLiteral(".tmp"));
+    if (!QFile::copy(source, temporary)) {
+        QFile::remove(temporary);
+        throw EngineError(QFileInfo::exists(source) ? ErrorCode::WriteFailed : ErrorCode::FileNotFound, source);
+    }
+    replaceWithTemporary(temporary, target);
+}
+
+} // namespace
+
+RunSummary runConvert(const ConvertInputs &inputs, UserInterface &ui, const RunSettings &settings, ApplicationFactory engineFactory)
+{
+    const QList<ConvertTarget> targets = convertTargets(inputs.xlsxAvailable);
+    const int index = inputs.targetIndex >= 0 && inputs.targetIndex < targets.size() ? inputs.targetIndex : 0;
+    const int code = targets.at(index).code;
+    const QString extension = FormatExtension(code);
+    const QString outputFolder = EnsureFolder(inputs.outputFolder);
+
+    Operation operation;
+    operation.options.actionName = kConvertAction;
+    operation.options.emptyListMessage = kConvertEmptyList;
+    operation.options.completionMessage = kConvertDone;
+    operation.options.testExistence = false;
+    operation.process = [&](FileContext &context) {
+        const QString &path = context.path();
+        if (extension.compare(GetExtension(path), Qt::CaseInsensitive) != 0) {
+            const QString target = outputFolder + GetBaseName(path) + extension;
+            if (QFileInfo::exists(target) || QFileInfo(target).isSymLink()) {
+                if (!context.ui().askYesNo(QStringLiteral("同名文件“") + target + QStringLiteral("”已经存在，是否覆盖？"))) {
+                    context.setOutcome(FileOutcome::Skipped);
+                    return;
+                }
+                QFile::remove(target);
+            }
+            context.showProgress();
+            auto workbook = context.engines().open(path, false, /*readOnly=*/true);
+            workbook->saveAs(target, code);
+            workbook->close(true);
+            context.setOutcome(FileOutcome::Processed);
+        } else {
+            // Already in the target format: copied unchanged, without the engine.
+            if (!sameFolder(outputFolder, GetParentPath(path)))
+                copyInto(path, outputFolder + QFileInfo(path).fileName());
+            context.setOutcome(FileOutcome::Copied);
+        }
+    };
+
+    BatchFrame frame(ui, settings, std::move(engineFactory));
+    return frame.run(inputs.entries, operation);
+}
+
+RunSummary convertWorkbooks(const ConvertInputs &inputs, UserInterface &ui, const RunSettings &settings,
+                            ApplicationFactory engineFactory, Validation *failed)
+{
+    RunSummary stopped;
+    stopped.stopped = true;
+    if (!BatchFrame::checkList(ui, inputs.entries, kConvertEmptyList))
+        return stopped;
+    if (Validation invalid = validateConvert(inputs)) {
+        ui.inform(invalid->message);
+        if (failed)
+            *failed = invalid;
+        return stopped;
+    }
+    return runConvert(inputs, ui, settings, std::move(engineFactory));
+}
+
+} // namespace gm

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing Gridmule needs.
+# Run as root (or with sudo available). Packages already installed are skipped.
+set -euo pipefail
+
+packages=(
+  cmake g++ make pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libreoffice-calc-nogui libreoffice-dev libreoffice-core-nogui
+  libgtest-dev
+  libzip-dev libpugixml-dev libgsf-1-dev
+  fonts-noto-cjk fonts-wqy-microhei fonts-crosextra-carlito fonts-crosextra-caladea fonts-liberation
+  fontconfig unzip python3
+  xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+  as_root=(sudo)
+fi
+echo "Installing: ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
