@@ -2,6 +2,7 @@
 
 #include "automation/BiffInfo.h"
 #include "automation/EngineError.h"
+#include "automation/lo/LoEngine.h"
 #include "automation/lo/LoWorkbook.h"
 #include "automation/lo/UnoSupport.h"
 
@@ -98,6 +99,11 @@ LoApplication::~LoApplication()
 EngineInfo LoApplication::info()
 {
     return m_engine->info();
+}
+
+pid_t LoApplication::enginePid() const
+{
+    return m_engine->pid();
 }
 
 bool LoApplication::isAlive() const

@@ -1,11 +1,15 @@
 #pragma once
 
 #include "automation/Engine.h"
-#include "automation/lo/LoEngine.h"
+#include "automation/lo/EngineLimits.h"
+
+#include <sys/types.h>
 
 #include <memory>
 
 namespace gm::lo {
+
+class LoEngine;
 
 // The LibreOffice backend's application: one headless engine process.
 class LoApplication : public Application
@@ -23,7 +27,7 @@ public:
     bool isAlive() const override;
     void quit() override;
 
-    pid_t enginePid() const { return m_engine->pid(); }
+    pid_t enginePid() const;
 
 private:
     std::shared_ptr<LoEngine> m_engine;

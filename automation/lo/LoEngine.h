@@ -2,6 +2,7 @@
 
 #include "automation/Engine.h"
 #include "automation/EngineError.h"
+#include "automation/lo/EngineLimits.h"
 #include "automation/lo/EngineProcess.h"
 
 #include <com/sun/star/frame/XDesktop2.hpp>
@@ -39,15 +40,6 @@ private:
     bool m_stop = false;
     bool m_fired = false;
     std::thread m_thread;
-};
-
-struct EngineLimits
-{
-    // Per-call limits; file-bound calls add perMegabyte for every MB of the file.
-    std::chrono::milliseconds start{30000};
-    std::chrono::milliseconds call{20000};
-    std::chrono::milliseconds fileBase{60000};
-    std::chrono::milliseconds perMegabyte{3000};
 };
 
 // One running engine: its process, the UNO connection to it, and the watchdog. Shared by

@@ -1,0 +1,162 @@
+// Conversion benchmark: generates workbooks (small and about 10,000 cells, .xlsx and .xls),
+// then measures engine start-up and per-file milliseconds of every conversion target and of
+// an in-place re-save. Usage: convert_bench [N]   (N files per kind, default 5)
+
+#include "automation/Engine.h"
+#include "automation/EngineError.h"
+#include "automation/EngineLocator.h"
+#include "automation/lo/LoApplication.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <zip.h>
+
+#include <algorithm>
+#include <vector>
+
+using namespace gm;
+
+namespace {
+
+QByteArray sheetXml(int rows, int cols)
+{
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+                     "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>";
+    for (int r = 1; r <= rows; ++r) {
+        xml += "<row r=\"" + QByteArray::number(r) + "\">";
+        for (int c = 0; c < cols; ++c) {
+            const QByteArray ref = QByteArray(1, static_cast<char>('A' + c)) + QByteArray::number(r);
+            if (c % 3 == 0)
+                xml += "<c r=\"" + ref + "\" t=\"inlineStr\"><is><t>文本" + QByteArray::number(r * cols + c) + "</t></is></c>";
+            else
+                xml += "<c r=\"" + ref + "\"><v>" + QByteArray::number(r * 1.25 + c) + "</v></c>";
+        }
+        xml += "</row>";
+    }
+    return xml + "</sheetData></worksheet>";
+}
+
+void writeXlsx(const QString &path, int rows, int cols)
+{
+    const QList<QPair<const char *, QByteArray>> parts = {
+        {"[Content_Types].xml",
+         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+         "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+         "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+         "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+         "<Override PartName=\"/xl/worksheets/sheet1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>"
+         "</Types>"},
+        {"_rels/.rels",
+         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+         "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+        {"xl/workbook.xml",
+         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+         "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><sheets><sheet name=\"Data\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+        {"xl/_rels/workbook.xml.rels",
+         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+         "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>"},
+        {"xl/worksheets/sheet1.xml", sheetXml(rows, cols)},
+    };
+    int error = 0;
+    zip_t *archive = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    std::vector<QByteArray> keep;
+    for (const auto &[name, data] : parts) {
+        keep.push_back(data);
+        zip_source_t *source = zip_source_buffer(archive, keep.back().constData(), static_cast<zip_uint64_t>(keep.back().size()), 0);
+        zip_file_add(archive, name, source, ZIP_FL_ENC_UTF_8);
+    }
+    if (!archive || zip_close(archive) != 0) {
+        QTextStream(stderr) << "cannot write " << path << ": " << (archive ? zip_strerror(archive) : "open failed") << "\n";
+        exit(1);
+    }
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int n = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
+    QTextStream out(stdout);
+    QTemporaryDir dir;
+
+    QElapsedTimer timer;
+    timer.start();
+    lo::LoApplication engine(libreOfficeProgramDir());
+    out << "engine start-up: " << timer.elapsed() << " ms (LibreOffice " << engine.info().version << ")\n";
+
+    // Sources: small (3 x 10 cells) and large (1,000 x 10 cells), .xlsx and .xls.
+    struct Kind
+    {
+        QString name;
+        int rows;
+        bool xls;
+    };
+    const std::vector<Kind> kinds = {{QStringLiteral("small.xlsx"), 3, false}, {QStringLiteral("large.xlsx"), 1000, false},
+                                     {QStringLiteral("small.xls"), 3, true}, {QStringLiteral("large.xls"), 1000, true}};
+    QMap<QString, QStringList> sources;
+    for (const Kind &kind : kinds) {
+        for (int i = 0; i < n; ++i) {
+            const QString base = dir.filePath(QStringLiteral("src/%1-%2").arg(QString(kind.name).replace(QLatin1Char('.'), QLatin1Char('_'))).arg(i));
+            QDir().mkpath(dir.filePath(QStringLiteral("src")));
+            writeXlsx(base + QStringLiteral(".xlsx"), kind.rows, 10);
+            if (kind.xls) {
+                auto book = engine.open(base + QStringLiteral(".xlsx"), true);
+                book->saveAs(base + QStringLiteral(".xls"), FileFormat::Excel8);
+                book->close(false);
+                QFile::remove(base + QStringLiteral(".xlsx"));
+                sources[kind.name] << base + QStringLiteral(".xls");
+            } else {
+                sources[kind.name] << base + QStringLiteral(".xlsx");
+            }
+        }
+    }
+
+    const QList<QPair<QString, int>> targets = {{QStringLiteral("csv"), FileFormat::Csv}, {QStringLiteral("txt"), FileFormat::Text},
+                                                {QStringLiteral("htm"), FileFormat::Html}, {QStringLiteral("mht"), FileFormat::WebArchive},
+                                                {QStringLiteral("xlsx"), FileFormat::OpenXmlWorkbook}, {QStringLiteral("xls"), FileFormat::Excel8}};
+    out << "\nmedian ms per file (open + convert + close), " << n << " files each\n";
+    out << QStringLiteral("%1").arg(QStringLiteral("source"), -12);
+    for (const auto &t : targets)
+        out << QStringLiteral("%1").arg(t.first, 8);
+    out << QStringLiteral("%1").arg(QStringLiteral("re-save"), 9) << "\n";
+    for (const Kind &kind : kinds) {
+        out << QStringLiteral("%1").arg(kind.name, -12);
+        for (const auto &t : targets) {
+            std::vector<double> times;
+            for (const QString &source : sources[kind.name]) {
+                const QString target = dir.filePath(QStringLiteral("out/") + QFileInfo(source).completeBaseName() + QLatin1Char('.') + t.first);
+                QDir().mkpath(dir.filePath(QStringLiteral("out")));
+                timer.restart();
+                auto book = engine.open(source, true);
+                book->saveAs(target, t.second);
+                book->close(false);
+                times.push_back(timer.nsecsElapsed() / 1e6);
+            }
+            out << QStringLiteral("%1").arg(median(times), 8, 'f', 1);
+        }
+        std::vector<double> times;
+        for (const QString &source : sources[kind.name]) {
+            timer.restart();
+            auto book = engine.open(source);
+            book->save();
+            book->close(false);
+            times.push_back(timer.nsecsElapsed() / 1e6);
+        }
+        out << QStringLiteral("%1").arg(median(times), 9, 'f', 1) << "\n";
+    }
+    out.flush();
+    return 0;
+}

@@ -1,0 +1,114 @@
+#!/usr/bin/env python3
+"""Makes the small fixture workbooks of the test suite (standard library only).
+
+sheets_second_active.xlsx  two worksheets, the second one ("第二") active; its cells show
+                           displayed values that differ from the stored ones (1,234.57 for
+                           1234.5678, a date, text with a comma and Chinese), and it holds
+                           a PNG picture, so that exports must carry a picture.
+sheets_second_active.xls   the same workbook written by LibreOffice as Excel 97-2003
+                           (soffice --convert-to xls), which keeps the active sheet.
+
+Run from anywhere: python3 tests/data/make_fixtures.py
+"""
+import os
+import shutil
+import struct
+import subprocess
+import tempfile
+import zipfile
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def png(width=8, height=8, rgb=(200, 30, 30)):
+    raw = b"".join(b"\x00" + bytes(rgb) * width for _ in range(height))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+
+
+DECL = '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\r\n'
+NS = 'xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" ' \
+     'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"'
+REL = "http://schemas.openxmlformats.org/officeDocument/2006/relationships"
+
+
+def make_xlsx(path):
+    parts = {
+        "[Content_Types].xml": DECL + '<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+        '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
+        '<Default Extension="xml" ContentType="application/xml"/>'
+        '<Default Extension="png" ContentType="image/png"/>'
+        '<Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>'
+        '<Override PartName="/xl/worksheets/sheet1.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/>'
+        '<Override PartName="/xl/worksheets/sheet2.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/>'
+        '<Override PartName="/xl/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml"/>'
+        '<Override PartName="/xl/sharedStrings.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml"/>'
+        '<Override PartName="/xl/drawings/drawing1.xml" ContentType="application/vnd.openxmlformats-officedocument.drawing+xml"/>'
+        '</Types>',
+        "_rels/.rels": DECL + '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+        f'<Relationship Id="rId1" Type="{REL}/officeDocument" Target="xl/workbook.xml"/></Relationships>',
+        "xl/workbook.xml": DECL + f'<workbook {NS}><bookViews><workbookView activeTab="1"/></bookViews>'
+        '<sheets><sheet name="First" sheetId="1" r:id="rId1"/><sheet name="第二" sheetId="2" r:id="rId2"/></sheets></workbook>',
+        "xl/_rels/workbook.xml.rels": DECL + '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+        f'<Relationship Id="rId1" Type="{REL}/worksheet" Target="worksheets/sheet1.xml"/>'
+        f'<Relationship Id="rId2" Type="{REL}/worksheet" Target="worksheets/sheet2.xml"/>'
+        f'<Relationship Id="rId3" Type="{REL}/styles" Target="styles.xml"/>'
+        f'<Relationship Id="rId4" Type="{REL}/sharedStrings" Target="sharedStrings.xml"/></Relationships>',
+        "xl/styles.xml": DECL + '<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+        '<numFmts count="1"><numFmt numFmtId="164" formatCode="yyyy-mm-dd"/></numFmts>'
+        '<fonts count="1"><font><sz val="11"/><name val="宋体"/></font></fonts>'
+        '<fills count="2"><fill><patternFill patternType="none"/></fill><fill><patternFill patternType="gray125"/></fill></fills>'
+        '<borders count="1"><border><left/><right/><top/><bottom/><diagonal/></border></borders>'
+        '<cellStyleXfs count="1"><xf numFmtId="0" fontId="0" fillId="0" borderId="0"/></cellStyleXfs>'
+        '<cellXfs count="3"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/>'
+        '<xf numFmtId="4" fontId="0" fillId="0" borderId="0" xfId="0" applyNumberFormat="1"/>'
+        '<xf numFmtId="164" fontId="0" fillId="0" borderId="0" xfId="0" applyNumberFormat="1"/></cellXfs>'
+        '</styleSheet>',
+        "xl/sharedStrings.xml": DECL + '<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" count="3" uniqueCount="3">'
+        '<si><t>first-sheet</t></si><si><t>中文,逗号</t></si><si><t>second-sheet</t></si></sst>',
+        "xl/worksheets/sheet1.xml": DECL + f'<worksheet {NS}><sheetData>'
+        '<row r="1"><c r="A1" t="s"><v>0</v></c><c r="B1"><v>1</v></c></row></sheetData></worksheet>',
+        "xl/worksheets/sheet2.xml": DECL + f'<worksheet {NS}><sheetViews><sheetView tabSelected="1" workbookViewId="0"/></sheetViews>'
+        '<sheetData><row r="1"><c r="A1" t="s"><v>2</v></c><c r="B1" s="1"><v>1234.5678</v></c></row>'
+        '<row r="2"><c r="A2" t="s"><v>1</v></c><c r="B2" s="2"><v>45000</v></c></row></sheetData>'
+        '<drawing r:id="rId1"/></worksheet>',
+        "xl/worksheets/_rels/sheet2.xml.rels": DECL + '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+        f'<Relationship Id="rId1" Type="{REL}/drawing" Target="../drawings/drawing1.xml"/></Relationships>',
+        "xl/drawings/drawing1.xml": DECL + '<xdr:wsDr xmlns:xdr="http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing" '
+        'xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main">'
+        '<xdr:oneCellAnchor><xdr:from><xdr:col>3</xdr:col><xdr:colOff>0</xdr:colOff><xdr:row>1</xdr:row><xdr:rowOff>0</xdr:rowOff></xdr:from>'
+        '<xdr:ext cx="609600" cy="609600"/><xdr:pic><xdr:nvPicPr><xdr:cNvPr id="2" name="Picture 1"/><xdr:cNvPicPr/></xdr:nvPicPr>'
+        f'<xdr:blipFill><a:blip xmlns:r="{REL}" r:embed="rId1"/><a:stretch><a:fillRect/></a:stretch></xdr:blipFill>'
+        '<xdr:spPr><a:xfrm><a:off x="0" y="0"/><a:ext cx="609600" cy="609600"/></a:xfrm><a:prstGeom prst="rect"><a:avLst/></a:prstGeom></xdr:spPr>'
+        '</xdr:pic><xdr:clientData/></xdr:oneCellAnchor></xdr:wsDr>',
+        "xl/drawings/_rels/drawing1.xml.rels": DECL + '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+        f'<Relationship Id="rId1" Type="{REL}/image" Target="../media/image1.png"/></Relationships>',
+    }
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, text in parts.items():
+            z.writestr(name, text.encode("utf-8"))
+        z.writestr("xl/media/image1.png", png())
+
+
+def convert_with_libreoffice(source, extension):
+    out = tempfile.mkdtemp()
+    profile = tempfile.mkdtemp()
+    try:
+        subprocess.run(["soffice", f"-env:UserInstallation=file://{profile}", "--headless", "--convert-to", extension,
+                        "--outdir", out, source], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        name = os.path.splitext(os.path.basename(source))[0] + "." + extension
+        shutil.move(os.path.join(out, name), os.path.join(HERE, name))
+    finally:
+        shutil.rmtree(out, ignore_errors=True)
+        shutil.rmtree(profile, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    xlsx = os.path.join(HERE, "sheets_second_active.xlsx")
+    make_xlsx(xlsx)
+    convert_with_libreoffice(xlsx, "xls")

@@ -1,0 +1,118 @@
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <zip.h>
+
+#include <unistd.h>
+
+namespace gm::test {
+
+bool ScriptedUi::askYesNo(const QString &text)
+{
+    questions << text;
+    return yesNoAnswers.isEmpty() ? false : yesNoAnswers.takeFirst();
+}
+
+bool ScriptedUi::askOkCancel(const QString &text)
+{
+    questions << text;
+    return okCancelAnswers.isEmpty() ? false : okCancelAnswers.takeFirst();
+}
+
+void ScriptedUi::setStatus(const QString &text)
+{
+    statuses << text;
+    if (onStatus)
+        onStatus(text);
+}
+
+QString fixture(const QString &name)
+{
+    return QStringLiteral(GRIDMULE_TEST_DATA "/") + name;
+}
+
+QString corpusFile(const QString &relative)
+{
+    const QString path = QStringLiteral(GRIDMULE_CORPUS "/") + relative;
+    return QFileInfo::exists(path) ? QFileInfo(path).absoluteFilePath() : QString();
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeAll(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(data);
+}
+
+QString copyInto(const QString &source, const QString &folder, const QString &name)
+{
+    QDir().mkpath(folder);
+    const QString target = folder + QLatin1Char('/') + (name.isEmpty() ? QFileInfo(source).fileName() : name);
+    QFile::remove(target);
+    QFile::copy(source, target);
+    QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    return target;
+}
+
+QByteArray zipEntry(const QString &path, const QString &name)
+{
+    int error = 0;
+    zip_t *archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
+    if (!archive)
+        return {};
+    QByteArray data;
+    zip_stat_t st;
+    if (zip_stat(archive, name.toUtf8().constData(), 0, &st) == 0) {
+        zip_file_t *file = zip_fopen(archive, name.toUtf8().constData(), 0);
+        if (file) {
+            data.resize(static_cast<qsizetype>(st.size));
+            if (zip_fread(file, data.data(), st.size) != static_cast<zip_int64_t>(st.size))
+                data.clear();
+            zip_fclose(file);
+        }
+    }
+    zip_discard(archive);
+    return data;
+}
+
+QStringList zipEntryNames(const QString &path)
+{
+    int error = 0;
+    zip_t *archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
+    if (!archive)
+        return {};
+    QStringList names;
+    for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i)
+        names << QString::fromUtf8(zip_get_name(archive, static_cast<zip_uint64_t>(i), 0));
+    zip_discard(archive);
+    return names;
+}
+
+int engineProcessesOfThisProcess()
+{
+    int count = 0;
+    const QString self = QString::number(::getpid());
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &pid : pids) {
+        const QByteArray stat = readAll(QStringLiteral("/proc/%1/stat").arg(pid));
+        // "pid (comm) state ppid ..."
+        const qsizetype close = stat.lastIndexOf(')');
+        if (close < 0 || !stat.contains("(soffice.bin)"))
+            continue;
+        const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+        if (fields.size() > 1 && QString::fromLatin1(fields[1]) == self)
+            ++count;
+    }
+    return count;
+}
+
+} // namespace gm::test
