@@ -21,7 +21,7 @@ int RunSummary::failedCount() const
     return n;
 }
 
-FileContext::FileContext(BatchFrame &frame, QString path, int index) : m_frame(frame), m_path(std::move(path)), m_index(index) {}
+FileContext::FileContext(BatchFrame &frame, QString path, int index) : m_frame(frame), m_path(std::move(path)), m_index(index) { }
 
 UserInterface &FileContext::ui()
 {
@@ -45,8 +45,7 @@ std::unique_ptr<Workbook> FileContext::open(const QString &path)
 
 BatchFrame::BatchFrame(UserInterface &ui, RunSettings settings, ApplicationFactory engineFactory)
     : m_ui(ui), m_settings(std::move(settings)), m_session(std::move(engineFactory))
-{
-}
+{ }
 
 BatchFrame::~BatchFrame() = default;
 

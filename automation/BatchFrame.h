@@ -19,16 +19,16 @@
 namespace gm {
 
 enum class ReadOnlyPolicy {
-    None,         // no read-only step: saving a read-only file in place fails and is logged
-    Skip,         // read-only files are left alone, nothing is logged
+    None, // no read-only step: saving a read-only file in place fails and is logged
+    Skip, // read-only files are left alone, nothing is logged
     MakeWritable, // read-only files get the owner's write permission, then are processed
 };
 
 enum class SaveMode {
-    SaveThenClose,      // Save, then Close without saving
-    CloseSaving,        // Close(SaveChanges = true)
+    SaveThenClose, // Save, then Close without saving
+    CloseSaving, // Close(SaveChanges = true)
     CloseWithoutSaving, // read-only use of the workbook
-    SaveLeaveOpen,      // Save; the workbook stays open until the run ends
+    SaveLeaveOpen, // Save; the workbook stays open until the run ends
 };
 
 enum class FileOutcome { Processed, Copied, Skipped, Failed };
@@ -44,17 +44,17 @@ struct FileResult
 struct RunSummary
 {
     std::vector<FileResult> files; // one per non-blank entry, in list order
-    bool logged = false;           // at least one failure was written to the run log
-    bool stopped = false;          // the run ended at Check list (empty list)
+    bool logged = false; // at least one failure was written to the run log
+    bool stopped = false; // the run ended at Check list (empty list)
     int failedCount() const;
 };
 
 struct RunOptions
 {
-    QString actionName;           // run-log action name
+    QString actionName; // run-log action name
     QString emptyListMessage = QStringLiteral("没有需要处理的EXCEL文档！");
     QString completionMessage;
-    bool testExistence = true;    // skip entries naming no existing file
+    bool testExistence = true; // skip entries naming no existing file
     ReadOnlyPolicy readOnly = ReadOnlyPolicy::None;
     SaveMode saveMode = SaveMode::SaveThenClose;
     bool showProgress = true;

@@ -12,8 +12,7 @@ namespace gm {
 
 namespace {
 
-template<typename T>
-struct GPtr
+template<typename T> struct GPtr
 {
     T *p = nullptr;
     ~GPtr()

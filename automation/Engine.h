@@ -89,8 +89,8 @@ public:
 
 struct EngineInfo
 {
-    QString productName;   // "LibreOffice"
-    QString version;       // "7.4.7.2"
+    QString productName; // "LibreOffice"
+    QString version; // "7.4.7.2"
     bool xlsxReadWrite = false;
     int maxRows = 0;
 };
@@ -102,8 +102,8 @@ public:
 
     // No prompt can ever appear from this engine; kept for the callers' symmetry with the
     // object model, where these are switched off at the start of every run.
-    virtual void setDisplayAlerts(bool) {}
-    virtual void setAlertBeforeOverwriting(bool) {}
+    virtual void setDisplayAlerts(bool) { }
+    virtual void setAlertBeforeOverwriting(bool) { }
 
     virtual EngineInfo info() = 0;
     virtual QString version() { return info().version; }

@@ -6,7 +6,7 @@
 
 namespace gm {
 
-EngineSession::EngineSession(ApplicationFactory factory) : m_factory(factory ? std::move(factory) : defaultFactory()) {}
+EngineSession::EngineSession(ApplicationFactory factory) : m_factory(factory ? std::move(factory) : defaultFactory()) { }
 
 EngineSession::~EngineSession()
 {
@@ -57,8 +57,7 @@ void EngineSession::quit()
     if (m_libreOffice) {
         try {
             m_libreOffice->quit();
-        } catch (const EngineError &) {
-        }
+        } catch (const EngineError &) { }
         m_libreOffice.reset();
     }
 }

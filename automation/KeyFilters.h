@@ -10,12 +10,12 @@ namespace gm {
 // the operations check their fields again when they run.
 enum class KeyFilter {
     ColumnLetterOrNumber, // column limits of content replace: digits, letters (upper-cased)
-    ColumnLetters,        // column "from"/"to" of rows and columns: letters, at most 2
-    RowNumber,            // row "from"/"to" of rows and columns: digits
-    Size,                 // row height and column width: digits and one "."
-    CellName,             // cell name of the cell dialog: letters (upper-cased), then digits
-    DialogRow,            // row of the cell dialog: digits
-    DialogColumn,         // column of the cell dialog: digits
+    ColumnLetters, // column "from"/"to" of rows and columns: letters, at most 2
+    RowNumber, // row "from"/"to" of rows and columns: digits
+    Size, // row height and column width: digits and one "."
+    CellName, // cell name of the cell dialog: letters (upper-cased), then digits
+    DialogRow, // row of the cell dialog: digits
+    DialogColumn, // column of the cell dialog: digits
 };
 
 // Backspace, which every filter lets through.
@@ -26,9 +26,9 @@ inline constexpr int kColumnLettersMaxLength = 2;
 
 struct KeyDecision
 {
-    bool accept = false;  // insert the key (or let Backspace act)
-    QString replacement;  // when accepted: the text to insert in place of the typed key
-    QString message;      // when not empty: shown as an information message (key dropped)
+    bool accept = false; // insert the key (or let Backspace act)
+    QString replacement; // when accepted: the text to insert in place of the typed key
+    QString message; // when not empty: shown as an information message (key dropped)
 };
 
 KeyDecision filterKey(KeyFilter filter, QChar typed, const QString &currentText);

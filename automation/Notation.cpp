@@ -67,9 +67,7 @@ QString ColumnNumberToLetters(const QString &number)
     // C++ division truncates toward zero and the remainder takes the sign of the dividend,
     // so column 0 gives the character just before "A". 64-bit steps keep the lowest
     // numbers free of overflow.
-    const auto letterFor = [](qint64 value) {
-        return QChar(static_cast<char16_t>(u'A' + (value - 1) % 26));
-    };
+    const auto letterFor = [](qint64 value) { return QChar(static_cast<char16_t>(u'A' + (value - 1) % 26)); };
     QString letters(letterFor(n));
     for (qint64 q = (static_cast<qint64>(n) - 1) / 26; q > 0; q = (q - 1) / 26)
         letters.prepend(letterFor(q));

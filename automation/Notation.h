@@ -30,7 +30,7 @@ std::optional<int> toInteger16(const QString &text);
 struct CellNameParts
 {
     QString column; // column number as decimal text
-    QString row;    // row digits, leading zeros dropped; may be empty
+    QString row; // row digits, leading zeros dropped; may be empty
 };
 // Column letters from the start of the text (as their number) and the row digits after them.
 CellNameParts SplitCellName(const QString &text);

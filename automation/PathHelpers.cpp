@@ -56,13 +56,20 @@ QString EnsureFolder(const QString &folder)
 QString FormatExtension(int code)
 {
     switch (code) {
-    case 44: return QStringLiteral(".htm");     // web page
-    case 45: return QStringLiteral(".mht");     // single-file web page
-    case 6: return QStringLiteral(".csv");      // comma-separated text
-    case -4158: return QStringLiteral(".txt");  // tab-separated text
-    case 51: return QStringLiteral(".xlsx");    // Excel 2007 workbook
-    case -4143: return QStringLiteral(".xls");  // Excel 97-2003 workbook
-    default: return QString();
+    case 44:
+        return QStringLiteral(".htm"); // web page
+    case 45:
+        return QStringLiteral(".mht"); // single-file web page
+    case 6:
+        return QStringLiteral(".csv"); // comma-separated text
+    case -4158:
+        return QStringLiteral(".txt"); // tab-separated text
+    case 51:
+        return QStringLiteral(".xlsx"); // Excel 2007 workbook
+    case -4143:
+        return QStringLiteral(".xls"); // Excel 97-2003 workbook
+    default:
+        return QString();
     }
 }
 
@@ -77,8 +84,7 @@ bool FileExists(const QString &path)
     if (path.isEmpty())
         return false;
     std::error_code error;
-    const std::filesystem::file_status status
-            = std::filesystem::symlink_status(QFileInfo(path).filesystemFilePath(), error);
+    const std::filesystem::file_status status = std::filesystem::symlink_status(QFileInfo(path).filesystemFilePath(), error);
     // not_found covers both a missing entry and a missing (or non-folder) parent.
     return status.type() != std::filesystem::file_type::not_found;
 }

@@ -60,7 +60,8 @@ bool workbookInUse(const QString &path)
     const QFileInfo info(path);
     const QString dir = info.absolutePath() + QLatin1Char('/');
     const QString name = info.fileName();
-    return QFileInfo::exists(dir + QStringLiteral("~$") + name) || QFileInfo::exists(dir + QStringLiteral(".~lock.") + name + QLatin1Char('#'));
+    return QFileInfo::exists(dir + QStringLiteral("~$") + name)
+        || QFileInfo::exists(dir + QStringLiteral(".~lock.") + name + QLatin1Char('#'));
 }
 
 void verifyZipPackage(const QString &path)
@@ -79,11 +80,10 @@ void verifyZipPackage(const QString &path)
             break;
         }
         zip_int64_t n = 0;
-        while ((n = zip_fread(file, buffer.data(), static_cast<zip_uint64_t>(buffer.size()))) > 0) {
-        }
+        while ((n = zip_fread(file, buffer.data(), static_cast<zip_uint64_t>(buffer.size()))) > 0) { }
         if (n < 0)
             failure = QStringLiteral("%1: %2").arg(QString::fromUtf8(zip_get_name(archive, static_cast<zip_uint64_t>(i), 0)),
-                                                   QString::fromUtf8(zip_file_strerror(file)));
+                QString::fromUtf8(zip_file_strerror(file)));
         zip_fclose(file);
     }
     zip_discard(archive);

@@ -5,7 +5,7 @@
 namespace gm {
 
 enum class WorkbookKind {
-    Xls,  // compound file holding a BIFF5/BIFF8 workbook stream
+    Xls, // compound file holding a BIFF5/BIFF8 workbook stream
     Xlsx, // zip package
 };
 

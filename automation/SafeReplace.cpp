@@ -31,9 +31,10 @@ bool syncPath(const QByteArray &path, int flags)
 QString temporarySiblingPath(const QString &target, const QString &extension)
 {
     const QFileInfo info(target);
-    return info.absolutePath() + QStringLiteral("/.~gridmule-%1%2")
-                                     .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'))
-                                     .arg(extension);
+    return info.absolutePath()
+        + QStringLiteral("/.~gridmule-%1%2")
+              .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'))
+              .arg(extension);
 }
 
 void replaceWithTemporary(const QString &temporary, const QString &target)
@@ -47,13 +48,15 @@ void replaceWithTemporary(const QString &temporary, const QString &target)
     };
     if (!syncPath(tmp, O_RDONLY))
         fail(QStringLiteral("fsync"));
-    struct stat original {};
+    struct stat original
+    {
+    };
     if (::stat(dst.constData(), &original) == 0) {
         if (::chmod(tmp.constData(), original.st_mode & 07777) != 0)
             fail(QStringLiteral("chmod"));
         // Keep the owner when we may (running as root on a user's file).
-        if (::geteuid() == 0)
-            [[maybe_unused]] int ignored = ::chown(tmp.constData(), original.st_uid, original.st_gid);
+        if (::geteuid() == 0) [[maybe_unused]]
+            int ignored = ::chown(tmp.constData(), original.st_uid, original.st_gid);
     } else {
         const mode_t mask = ::umask(0);
         ::umask(mask);
@@ -66,7 +69,9 @@ void replaceWithTemporary(const QString &temporary, const QString &target)
 
 bool isOwnerWritable(const QString &path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return false;
     return (st.st_mode & S_IWUSR) != 0;
@@ -75,7 +80,9 @@ bool isOwnerWritable(const QString &path)
 bool makeOwnerWritable(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::stat(name.constData(), &st) != 0)
         return false;
     return ::chmod(name.constData(), (st.st_mode & 07777) | S_IWUSR) == 0;

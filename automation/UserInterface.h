@@ -12,13 +12,13 @@ class UserInterface
 public:
     virtual ~UserInterface() = default;
 
-    virtual void inform(const QString &text) = 0;      // information box, OK
-    virtual bool askYesNo(const QString &text) = 0;    // question box, Yes/No; true for Yes
+    virtual void inform(const QString &text) = 0; // information box, OK
+    virtual bool askYesNo(const QString &text) = 0; // question box, Yes/No; true for Yes
     virtual bool askOkCancel(const QString &text) = 0; // question box, OK/Cancel; true for OK
-    virtual void setStatus(const QString &text) = 0;   // status panel 1
-    virtual void setBusy(bool busy) = 0;               // busy cursor over the whole screen
+    virtual void setStatus(const QString &text) = 0; // status panel 1
+    virtual void setBusy(bool busy) = 0; // busy cursor over the whole screen
     virtual void openInViewer(const QString &path) = 0; // default application, no waiting
-    virtual void setProgress(int /*done*/, int /*total*/) {}
+    virtual void setProgress(int /*done*/, int /*total*/) { }
 };
 
 } // namespace gm

@@ -26,8 +26,7 @@ QByteArray readWholeFile(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw EngineError(ErrorCode::WriteFailed,
-                          QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+        throw EngineError(ErrorCode::WriteFailed, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
     return file.readAll();
 }
 
@@ -127,8 +126,7 @@ public:
         static const QRegularExpression attribute(
             QStringLiteral(R"re(([^\s=/>"']+)\s*(?:=\s*(?:"([^"]*)"|'([^']*)'|([^\s>"']+)))?)re"));
         static const QRegularExpression styleBlock(QStringLiteral(R"re(<style\b[^>]*>(.*?)</style\s*>)re"),
-                                                   QRegularExpression::CaseInsensitiveOption
-                                                       | QRegularExpression::DotMatchesEverythingOption);
+            QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
 
         auto tags = tag.globalMatch(html);
         while (tags.hasNext()) {
@@ -157,8 +155,7 @@ private:
     void scanCss(const QString &css)
     {
         static const QRegularExpression url(
-            QStringLiteral(R"re(url\(\s*(?:"([^"]*)"|'([^']*)'|([^)\s]*))\s*\))re"),
-            QRegularExpression::CaseInsensitiveOption);
+            QStringLiteral(R"re(url\(\s*(?:"([^"]*)"|'([^']*)'|([^)\s]*))\s*\))re"), QRegularExpression::CaseInsensitiveOption);
         auto it = url.globalMatch(css);
         while (it.hasNext()) {
             const QRegularExpressionMatch m = it.next();
@@ -338,25 +335,29 @@ void buildWebArchive(const QString &htmlPath, const QString &mhtPath)
     QList<Part> parts;
     parts.append({"Content-Type: text/html; charset=\"utf-8\"\r\n"
                   "Content-Transfer-Encoding: quoted-printable\r\n"
-                  "Content-Location: " + scanner.mainLocation() + "\r\n",
-                  encodeQuotedPrintable(html)});
+                  "Content-Location: "
+            + scanner.mainLocation() + "\r\n",
+        encodeQuotedPrintable(html)});
     html.clear();
     for (const Resource &resource : scanner.resources()) {
-        parts.append({"Content-Type: " + contentTypeFor(resource.filePath) + "\r\n"
-                      "Content-Transfer-Encoding: base64\r\n"
-                      "Content-Location: " + resource.location + "\r\n",
-                      encodeBase64Lines(readWholeFile(resource.filePath))});
+        parts.append({"Content-Type: " + contentTypeFor(resource.filePath)
+                + "\r\n"
+                  "Content-Transfer-Encoding: base64\r\n"
+                  "Content-Location: "
+                + resource.location + "\r\n",
+            encodeBase64Lines(readWholeFile(resource.filePath))});
     }
     const QByteArray boundary = chooseBoundary(parts);
 
     QSaveFile file(mhtPath);
     if (!file.open(QIODevice::WriteOnly))
-        throw EngineError(ErrorCode::WriteFailed,
-                          QStringLiteral("cannot write %1: %2").arg(mhtPath, file.errorString()));
+        throw EngineError(ErrorCode::WriteFailed, QStringLiteral("cannot write %1: %2").arg(mhtPath, file.errorString()));
     file.write("MIME-Version: 1.0\r\n"
-               "Content-Type: multipart/related; boundary=\"" + boundary + "\"; type=\"text/html\"\r\n"
-               "\r\n"
-               "This is a multi-part message in MIME format.\r\n");
+               "Content-Type: multipart/related; boundary=\""
+        + boundary
+        + "\"; type=\"text/html\"\r\n"
+          "\r\n"
+          "This is a multi-part message in MIME format.\r\n");
     for (const Part &part : std::as_const(parts)) {
         file.write("\r\n--" + boundary + "\r\n");
         file.write(part.headers);
@@ -365,8 +366,7 @@ void buildWebArchive(const QString &htmlPath, const QString &mhtPath)
     }
     file.write("\r\n--" + boundary + "--\r\n");
     if (!file.commit())
-        throw EngineError(ErrorCode::WriteFailed,
-                          QStringLiteral("cannot write %1: %2").arg(mhtPath, file.errorString()));
+        throw EngineError(ErrorCode::WriteFailed, QStringLiteral("cannot write %1: %2").arg(mhtPath, file.errorString()));
 }
 
 } // namespace gm

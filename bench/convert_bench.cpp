@@ -46,21 +46,31 @@ void writeXlsx(const QString &path, int rows, int cols)
 {
     const QList<QPair<const char *, QByteArray>> parts = {
         {"[Content_Types].xml",
-         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-         "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
-         "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-         "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
-         "<Override PartName=\"/xl/worksheets/sheet1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>"
-         "</Types>"},
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Types "
+            "xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+            "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+            "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+            "<Override PartName=\"/xl/workbook.xml\" "
+            "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+            "<Override PartName=\"/xl/worksheets/sheet1.xml\" "
+            "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>"
+            "</Types>"},
         {"_rels/.rels",
-         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-         "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Relationships "
+            "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+            "<Relationship Id=\"rId1\" "
+            "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" "
+            "Target=\"xl/workbook.xml\"/></Relationships>"},
         {"xl/workbook.xml",
-         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
-         "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><sheets><sheet name=\"Data\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<workbook "
+            "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+            "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><sheets><sheet name=\"Data\" "
+            "sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
         {"xl/_rels/workbook.xml.rels",
-         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-         "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>"},
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Relationships "
+            "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+            "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" "
+            "Target=\"worksheets/sheet1.xml\"/></Relationships>"},
         {"xl/worksheets/sheet1.xml", sheetXml(rows, cols)},
     };
     int error = 0;
@@ -68,7 +78,8 @@ void writeXlsx(const QString &path, int rows, int cols)
     std::vector<QByteArray> keep;
     for (const auto &[name, data] : parts) {
         keep.push_back(data);
-        zip_source_t *source = zip_source_buffer(archive, keep.back().constData(), static_cast<zip_uint64_t>(keep.back().size()), 0);
+        zip_source_t *source
+            = zip_source_buffer(archive, keep.back().constData(), static_cast<zip_uint64_t>(keep.back().size()), 0);
         zip_file_add(archive, name, source, ZIP_FL_ENC_UTF_8);
     }
     if (!archive || zip_close(archive) != 0) {
@@ -105,11 +116,12 @@ int main(int argc, char *argv[])
         bool xls;
     };
     const std::vector<Kind> kinds = {{QStringLiteral("small.xlsx"), 3, false}, {QStringLiteral("large.xlsx"), 1000, false},
-                                     {QStringLiteral("small.xls"), 3, true}, {QStringLiteral("large.xls"), 1000, true}};
+        {QStringLiteral("small.xls"), 3, true}, {QStringLiteral("large.xls"), 1000, true}};
     QMap<QString, QStringList> sources;
     for (const Kind &kind : kinds) {
         for (int i = 0; i < n; ++i) {
-            const QString base = dir.filePath(QStringLiteral("src/%1-%2").arg(QString(kind.name).replace(QLatin1Char('.'), QLatin1Char('_'))).arg(i));
+            const QString base = dir.filePath(
+                QStringLiteral("src/%1-%2").arg(QString(kind.name).replace(QLatin1Char('.'), QLatin1Char('_'))).arg(i));
             QDir().mkpath(dir.filePath(QStringLiteral("src")));
             writeXlsx(base + QStringLiteral(".xlsx"), kind.rows, 10);
             if (kind.xls) {
@@ -124,9 +136,10 @@ int main(int argc, char *argv[])
         }
     }
 
-    const QList<QPair<QString, int>> targets = {{QStringLiteral("csv"), FileFormat::Csv}, {QStringLiteral("txt"), FileFormat::Text},
-                                                {QStringLiteral("htm"), FileFormat::Html}, {QStringLiteral("mht"), FileFormat::WebArchive},
-                                                {QStringLiteral("xlsx"), FileFormat::OpenXmlWorkbook}, {QStringLiteral("xls"), FileFormat::Excel8}};
+    const QList<QPair<QString, int>> targets
+        = {{QStringLiteral("csv"), FileFormat::Csv}, {QStringLiteral("txt"), FileFormat::Text},
+            {QStringLiteral("htm"), FileFormat::Html}, {QStringLiteral("mht"), FileFormat::WebArchive},
+            {QStringLiteral("xlsx"), FileFormat::OpenXmlWorkbook}, {QStringLiteral("xls"), FileFormat::Excel8}};
     out << "\nmedian ms per file (open + convert + close), " << n << " files each\n";
     out << QStringLiteral("%1").arg(QStringLiteral("source"), -12);
     for (const auto &t : targets)
@@ -137,7 +150,8 @@ int main(int argc, char *argv[])
         for (const auto &t : targets) {
             std::vector<double> times;
             for (const QString &source : sources[kind.name]) {
-                const QString target = dir.filePath(QStringLiteral("out/") + QFileInfo(source).completeBaseName() + QLatin1Char('.') + t.first);
+                const QString target
+                    = dir.filePath(QStringLiteral("out/") + QFileInfo(source).completeBaseName() + QLatin1Char('.') + t.first);
                 QDir().mkpath(dir.filePath(QStringLiteral("out")));
                 timer.restart();
                 auto book = engine.open(source, true);

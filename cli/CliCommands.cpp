@@ -30,7 +30,7 @@ QTextStream &out()
 class ConsoleUserInterface : public UserInterface
 {
 public:
-    explicit ConsoleUserInterface(bool overwrite) : m_overwrite(overwrite) {}
+    explicit ConsoleUserInterface(bool overwrite) : m_overwrite(overwrite) { }
     void inform(const QString &text) override { err() << text << Qt::endl; }
     bool askYesNo(const QString &text) override
     {
@@ -38,9 +38,9 @@ public:
         return m_overwrite;
     }
     bool askOkCancel(const QString &) override { return false; }
-    void setStatus(const QString &) override {}
-    void setBusy(bool) override {}
-    void openInViewer(const QString &) override {}
+    void setStatus(const QString &) override { }
+    void setBusy(bool) override { }
+    void openInViewer(const QString &) override { }
 
 private:
     bool m_overwrite;
@@ -49,10 +49,14 @@ private:
 QString outcomeText(FileOutcome outcome)
 {
     switch (outcome) {
-    case FileOutcome::Processed: return QStringLiteral("converted");
-    case FileOutcome::Copied: return QStringLiteral("copied");
-    case FileOutcome::Skipped: return QStringLiteral("skipped");
-    case FileOutcome::Failed: return QStringLiteral("failed");
+    case FileOutcome::Processed:
+        return QStringLiteral("converted");
+    case FileOutcome::Copied:
+        return QStringLiteral("copied");
+    case FileOutcome::Skipped:
+        return QStringLiteral("skipped");
+    case FileOutcome::Failed:
+        return QStringLiteral("failed");
     }
     return {};
 }
@@ -67,24 +71,23 @@ int badArguments(const QString &message)
 
 void printUsage()
 {
-    out() << QStringLiteral(
-        "Usage: gridmule-cli <command> [options] FILE...\n"
-        "\n"
-        "Commands:\n"
-        "  convert   Convert workbooks to another format, written into one folder.\n"
-        "\n"
-        "gridmule-cli convert --to csv|txt|htm|mht|xlsx|xls --out DIR [--log FILE] [--yes|--no] FILE...\n"
-        "  --to FORMAT   target format: csv, txt (tab-separated), htm (web page),\n"
-        "                mht (single-file web page), xlsx, xls (Excel 97-2003)\n"
-        "  --out DIR     output folder; created when its parent exists\n"
-        "  --log FILE    append a line for every failed file to this run log\n"
-        "  --yes         overwrite existing output files\n"
-        "  --no          keep existing output files and skip those sources (default)\n"
-        "\n"
-        "Each file gets one line on standard output: file, result (converted, copied,\n"
-        "skipped or failed) and the error description, separated by tabs. Messages go\n"
-        "to standard error. Exit status: 0 when every file succeeded, 1 when some\n"
-        "failed, 2 for bad arguments.\n");
+    out() << QStringLiteral("Usage: gridmule-cli <command> [options] FILE...\n"
+                            "\n"
+                            "Commands:\n"
+                            "  convert   Convert workbooks to another format, written into one folder.\n"
+                            "\n"
+                            "gridmule-cli convert --to csv|txt|htm|mht|xlsx|xls --out DIR [--log FILE] [--yes|--no] FILE...\n"
+                            "  --to FORMAT   target format: csv, txt (tab-separated), htm (web page),\n"
+                            "                mht (single-file web page), xlsx, xls (Excel 97-2003)\n"
+                            "  --out DIR     output folder; created when its parent exists\n"
+                            "  --log FILE    append a line for every failed file to this run log\n"
+                            "  --yes         overwrite existing output files\n"
+                            "  --no          keep existing output files and skip those sources (default)\n"
+                            "\n"
+                            "Each file gets one line on standard output: file, result (converted, copied,\n"
+                            "skipped or failed) and the error description, separated by tabs. Messages go\n"
+                            "to standard error. Exit status: 0 when every file succeeded, 1 when some\n"
+                            "failed, 2 for bad arguments.\n");
     out().flush();
 }
 
@@ -109,7 +112,7 @@ int runConvertCommand(const QStringList &args)
         return badArguments(QStringLiteral("--yes and --no exclude each other."));
 
     static const QStringList formats = {QStringLiteral("htm"), QStringLiteral("csv"), QStringLiteral("mht"),
-                                        QStringLiteral("txt"), QStringLiteral("xlsx"), QStringLiteral("xls")};
+        QStringLiteral("txt"), QStringLiteral("xlsx"), QStringLiteral("xls")};
     const int targetIndex = static_cast<int>(formats.indexOf(parser.value(to).toLower()));
     if (!parser.isSet(to) || targetIndex < 0)
         return badArguments(QStringLiteral("--to must be one of: csv, txt, htm, mht, xlsx, xls."));

@@ -78,12 +78,17 @@ EngineProcess::~EngineProcess()
     }
     if (!m_root.isEmpty())
         QDir(m_root).removeRecursively();
+    // A killed engine cannot remove the socket of its pipe.
+    const QString socket = QStringLiteral("OSL_PIPE_%1_%2").arg(::getuid()).arg(m_pipeName);
+    QFile::remove(QStringLiteral("/tmp/") + socket);
+    QFile::remove(QDir::temp().filePath(socket));
 }
 
 void EngineProcess::removeStaleFolders()
 {
     const QDir temp = QDir::temp();
-    const QStringList entries = temp.entryList({kFolderPrefix + QStringLiteral("*")}, QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    const QStringList entries
+        = temp.entryList({kFolderPrefix + QStringLiteral("*")}, QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
     for (const QString &name : entries) {
         bool ok = false;
         const pid_t owner = static_cast<pid_t>(name.mid(kFolderPrefix.size()).section(QLatin1Char('-'), 0, 0).toLong(&ok));
@@ -97,7 +102,8 @@ void EngineProcess::writeFontConfig() const
     QString xml = QStringLiteral("<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n"
                                  "  <include ignore_missing=\"yes\">/etc/fonts/fonts.conf</include>\n");
     for (const FontAlias &alias : kFontAliases) {
-        xml += QStringLiteral("  <alias binding=\"same\">\n    <family>%1</family>\n    <prefer>\n").arg(QString::fromUtf8(alias.family));
+        xml += QStringLiteral("  <alias binding=\"same\">\n    <family>%1</family>\n    <prefer>\n")
+                   .arg(QString::fromUtf8(alias.family));
         for (const QString &sub : QString::fromUtf8(alias.substitutes).split(QLatin1Char(';')))
             xml += QStringLiteral("      <family>%1</family>\n").arg(sub);
         xml += QStringLiteral("    </prefer>\n  </alias>\n");
@@ -135,7 +141,12 @@ void EngineProcess::spawn()
     const QByteArray profileUrl = QUrl::fromLocalFile(m_root + QStringLiteral("/profile")).toEncoded();
     std::vector<QByteArray> args = {
         QFile::encodeName(binary),
-        "--headless", "--invisible", "--nologo", "--norestore", "--nolockcheck", "--nodefault",
+        "--headless",
+        "--invisible",
+        "--nologo",
+        "--norestore",
+        "--nolockcheck",
+        "--nodefault",
         "--nofirststartwizard",
         "-env:UserInstallation=" + profileUrl,
         "--accept=pipe,name=" + m_pipeName.toUtf8() + ";urp;StarOffice.ComponentContext",

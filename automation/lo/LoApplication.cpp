@@ -67,7 +67,8 @@ private:
 bool filterAccepted(const QString &filter, WorkbookKind kind)
 {
     if (kind == WorkbookKind::Xls)
-        return filter == QStringLiteral("MS Excel 97") || filter == QStringLiteral("MS Excel 95") || filter == QStringLiteral("MS Excel 5.0/95");
+        return filter == QStringLiteral("MS Excel 97") || filter == QStringLiteral("MS Excel 95")
+            || filter == QStringLiteral("MS Excel 5.0/95");
     return filter == QStringLiteral("Calc MS Excel 2007 XML") || filter == QStringLiteral("Calc MS Excel 2007 VBA XML");
 }
 
@@ -88,8 +89,7 @@ ErrorCode loadFailure(AbortingHandler &handler)
 
 LoApplication::LoApplication(const QString &programDir, EngineLimits limits)
     : m_engine(std::make_shared<LoEngine>(programDir, limits))
-{
-}
+{ }
 
 LoApplication::~LoApplication()
 {
@@ -136,9 +136,8 @@ std::unique_ptr<Workbook> LoApplication::open(const QString &path, bool readOnly
     source.kind = kind;
     source.readOnly = readOnly;
     try {
-        document = m_engine->call(m_engine->limitForFile(QFileInfo(absolute).size()), ErrorCode::Damaged, [&] {
-            return m_engine->desktop()->loadComponentFromURL(fileUrl(absolute), "_blank", 0, args);
-        });
+        document = m_engine->call(m_engine->limitForFile(QFileInfo(absolute).size()), ErrorCode::Damaged,
+            [&] { return m_engine->desktop()->loadComponentFromURL(fileUrl(absolute), "_blank", 0, args); });
     } catch (const EngineError &e) {
         if (e.code() == ErrorCode::Damaged)
             throw EngineError(loadFailure(*handler), e.detail());
@@ -169,8 +168,8 @@ std::unique_ptr<Workbook> LoApplication::open(const QString &path, bool readOnly
 std::unique_ptr<Workbook> LoApplication::add()
 {
     Reference<lang::XComponent> document = m_engine->call(m_engine->limits().call, ErrorCode::Unexpected, [&] {
-        return m_engine->desktop()->loadComponentFromURL("private:factory/scalc", "_blank", 0,
-                                                         descriptor({prop("Hidden", uno::Any(true))}));
+        return m_engine->desktop()->loadComponentFromURL(
+            "private:factory/scalc", "_blank", 0, descriptor({prop("Hidden", uno::Any(true))}));
     });
     if (!document.is())
         throw EngineError(ErrorCode::Unexpected, QStringLiteral("new workbook"));

@@ -59,7 +59,7 @@ Reference<uno::XComponentContext> localContext(const QString &programDir)
 
 // ---------------------------------------------------------------- Watchdog
 
-Watchdog::Watchdog(std::function<void()> onExpire) : m_onExpire(std::move(onExpire)), m_thread([this] { loop(); }) {}
+Watchdog::Watchdog(std::function<void()> onExpire) : m_onExpire(std::move(onExpire)), m_thread([this] { loop(); }) { }
 
 Watchdog::~Watchdog()
 {
@@ -148,8 +148,8 @@ LoEngine::LoEngine(const QString &programDir, EngineLimits limits)
         Reference<lang::XMultiServiceFactory> config = configuration::theDefaultProvider::get(m_context);
         auto access = [&](const char *node, bool update) {
             const uno::Any arg = uno::Any(prop("nodepath", uno::Any(OUString::createFromAscii(node))));
-            return config->createInstanceWithArguments(
-                update ? OUString("com.sun.star.configuration.ConfigurationUpdateAccess") : OUString("com.sun.star.configuration.ConfigurationAccess"),
+            return config->createInstanceWithArguments(update ? OUString("com.sun.star.configuration.ConfigurationUpdateAccess")
+                                                              : OUString("com.sun.star.configuration.ConfigurationAccess"),
                 uno::Sequence<uno::Any>(&arg, 1));
         };
         Reference<container::XNameAccess> product(access("/org.openoffice.Setup/Product", false), UNO_QUERY_THROW);
@@ -180,8 +180,7 @@ void LoEngine::terminate()
     if (!m_dead && m_desktop.is()) {
         try {
             call(std::chrono::milliseconds(5000), ErrorCode::EngineDied, [&] { m_desktop->terminate(); });
-        } catch (const EngineError &) {
-        }
+        } catch (const EngineError &) { }
         m_desktop.clear();
         m_context.clear();
         m_process.waitOrKill(5000);

@@ -52,8 +52,7 @@ public:
 
     // Runs f under the watchdog, turning every UNO failure into EngineError. Failures that
     // are not the engine's death become `fallback` with the UNO message as detail.
-    template<typename F>
-    auto call(std::chrono::milliseconds limit, ErrorCode fallback, F &&f) -> decltype(f());
+    template<typename F> auto call(std::chrono::milliseconds limit, ErrorCode fallback, F &&f) -> decltype(f());
 
     std::chrono::milliseconds limitForFile(qint64 bytes) const;
     const EngineLimits &limits() const { return m_limits; }
@@ -83,8 +82,7 @@ private:
     EngineInfo m_info;
 };
 
-template<typename F>
-auto LoEngine::call(std::chrono::milliseconds limit, ErrorCode fallback, F &&f) -> decltype(f())
+template<typename F> auto LoEngine::call(std::chrono::milliseconds limit, ErrorCode fallback, F &&f) -> decltype(f())
 {
     if (m_dead)
         throw EngineError(m_watchdog.fired() ? ErrorCode::TimedOut : ErrorCode::EngineDied);

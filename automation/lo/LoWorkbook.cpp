@@ -47,7 +47,7 @@ class ScratchFolder
 public:
     explicit ScratchFolder(const QString &target)
         : m_path(QFileInfo(target).absolutePath()
-                 + QStringLiteral("/.~gridmule-%1").arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')))
+            + QStringLiteral("/.~gridmule-%1").arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')))
     {
         if (!QDir().mkdir(m_path))
             throw EngineError(ErrorCode::WriteFailed, QStringLiteral("cannot create ") + m_path);
@@ -123,8 +123,7 @@ void LoWorkbook::releaseDocument()
                 else
                     m_document->dispose();
             });
-        } catch (const EngineError &) {
-        }
+        } catch (const EngineError &) { }
     }
     m_document.clear();
     if (!m_source.path.isEmpty())
@@ -206,7 +205,9 @@ std::unique_ptr<Worksheet> LoWorkbook::activeSheet()
 
 void LoWorkbook::snapshotFile()
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (m_source.path.isEmpty() || ::stat(QFile::encodeName(m_source.path).constData(), &st) != 0)
         return;
     m_size = st.st_size;
@@ -216,7 +217,9 @@ void LoWorkbook::snapshotFile()
 
 void LoWorkbook::checkUnchangedOnDisk() const
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::stat(QFile::encodeName(m_source.path).constData(), &st) != 0)
         throw EngineError(ErrorCode::FileNotFound, m_source.path);
     const qint64 mtime = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
@@ -268,14 +271,15 @@ void LoWorkbook::save()
     snapshotFile();
     m_modified = false;
     m_engine->call(m_engine->limits().call, ErrorCode::Unexpected,
-                   [&] { Reference<util::XModifiable>(m_document, UNO_QUERY_THROW)->setModified(false); });
+        [&] { Reference<util::XModifiable>(m_document, UNO_QUERY_THROW)->setModified(false); });
 }
 
 void LoWorkbook::exportText(const QString &target, bool csv)
 {
     // The active sheet's displayed values, UTF-8, US number conventions; the sheet number
     // token makes the engine write that sheet instead of the first one.
-    const QString options = QStringLiteral("%1,34,76,1,,1033,false,true,true,false,false,%2").arg(csv ? 44 : 9).arg(activeIndex() + 1);
+    const QString options
+        = QStringLiteral("%1,34,76,1,,1033,false,true,true,false,false,%2").arg(csv ? 44 : 9).arg(activeIndex() + 1);
     ScratchFolder scratch(target);
     storeTo(scratch.file(QStringLiteral("out") + (csv ? QStringLiteral(".csv") : QStringLiteral(".txt"))), kTextFilter, options);
     const QStringList written = scratch.files();
@@ -313,7 +317,8 @@ void LoWorkbook::exportWebArchive(const QString &target)
 
 void LoWorkbook::exportWorkbook(const QString &target, const QString &filter, WorkbookKind kind)
 {
-    const QString temporary = temporarySiblingPath(target, kind == WorkbookKind::Xlsx ? QStringLiteral(".xlsx") : QStringLiteral(".xls"));
+    const QString temporary
+        = temporarySiblingPath(target, kind == WorkbookKind::Xlsx ? QStringLiteral(".xlsx") : QStringLiteral(".xls"));
     storeTo(temporary, filter, QString());
     requireSignature(temporary, kind);
     replaceWithTemporary(temporary, target);
@@ -328,13 +333,26 @@ void LoWorkbook::saveAs(const QString &path, int fileFormat)
         throw EngineError(ErrorCode::ReadOnlyFile, target);
 
     switch (fileFormat) {
-    case FileFormat::Csv: exportText(target, true); break;
-    case FileFormat::Text: exportText(target, false); break;
-    case FileFormat::Html: exportHtml(target); break;
-    case FileFormat::WebArchive: exportWebArchive(target); break;
-    case FileFormat::OpenXmlWorkbook: exportWorkbook(target, kXlsxFilter, WorkbookKind::Xlsx); break;
-    case FileFormat::Excel8: exportWorkbook(target, kXlsFilter, WorkbookKind::Xls); break;
-    default: throw EngineError(ErrorCode::UnsupportedFormat, QString::number(fileFormat));
+    case FileFormat::Csv:
+        exportText(target, true);
+        break;
+    case FileFormat::Text:
+        exportText(target, false);
+        break;
+    case FileFormat::Html:
+        exportHtml(target);
+        break;
+    case FileFormat::WebArchive:
+        exportWebArchive(target);
+        break;
+    case FileFormat::OpenXmlWorkbook:
+        exportWorkbook(target, kXlsxFilter, WorkbookKind::Xlsx);
+        break;
+    case FileFormat::Excel8:
+        exportWorkbook(target, kXlsFilter, WorkbookKind::Xls);
+        break;
+    default:
+        throw EngineError(ErrorCode::UnsupportedFormat, QString::number(fileFormat));
     }
 
     // As in the object model, the workbook now is the saved file, in the saved format.
@@ -344,16 +362,26 @@ void LoWorkbook::saveAs(const QString &path, int fileFormat)
     m_source.readOnly = false;
     switch (fileFormat) {
     case FileFormat::Csv:
-    case FileFormat::Text: m_source.filterName = kTextFilter; break;
+    case FileFormat::Text:
+        m_source.filterName = kTextFilter;
+        break;
     case FileFormat::Html:
-    case FileFormat::WebArchive: m_source.filterName = kHtmlFilter; break;
-    case FileFormat::OpenXmlWorkbook: m_source.filterName = kXlsxFilter; m_source.kind = WorkbookKind::Xlsx; break;
-    default: m_source.filterName = kXlsFilter; m_source.kind = WorkbookKind::Xls; break;
+    case FileFormat::WebArchive:
+        m_source.filterName = kHtmlFilter;
+        break;
+    case FileFormat::OpenXmlWorkbook:
+        m_source.filterName = kXlsxFilter;
+        m_source.kind = WorkbookKind::Xlsx;
+        break;
+    default:
+        m_source.filterName = kXlsFilter;
+        m_source.kind = WorkbookKind::Xls;
+        break;
     }
     snapshotFile();
     m_modified = false;
     m_engine->call(m_engine->limits().call, ErrorCode::Unexpected,
-                   [&] { Reference<util::XModifiable>(m_document, UNO_QUERY_THROW)->setModified(false); });
+        [&] { Reference<util::XModifiable>(m_document, UNO_QUERY_THROW)->setModified(false); });
 }
 
 void LoWorkbook::close(bool saveChanges)

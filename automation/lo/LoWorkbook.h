@@ -15,9 +15,9 @@ class LoWorkbook : public Workbook
 public:
     struct Source
     {
-        QString path;        // empty for a new workbook
-        QString newName;     // name of a new workbook ("Book1")
-        QString filterName;  // import filter the engine chose
+        QString path; // empty for a new workbook
+        QString newName; // name of a new workbook ("Book1")
+        QString filterName; // import filter the engine chose
         WorkbookKind kind = WorkbookKind::Xlsx;
         bool readOnly = false;
         int activeSheetHint = -1; // from the file itself where the engine does not report it

@@ -14,13 +14,12 @@ namespace gm::lo {
 
 LoWorksheet::LoWorksheet(std::shared_ptr<LoEngine> engine, Reference<sheet::XSpreadsheet> sheet, int index)
     : m_engine(std::move(engine)), m_sheet(std::move(sheet)), m_index(index)
-{
-}
+{ }
 
 QString LoWorksheet::name() const
 {
     return m_engine->call(m_engine->limits().call, ErrorCode::Unexpected,
-                          [&] { return toQ(Reference<container::XNamed>(m_sheet, UNO_QUERY_THROW)->getName()); });
+        [&] { return toQ(Reference<container::XNamed>(m_sheet, UNO_QUERY_THROW)->getName()); });
 }
 
 SheetVisibility LoWorksheet::visibility() const

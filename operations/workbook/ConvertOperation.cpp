@@ -59,7 +59,8 @@ void copyInto(const QString &source, const QString &target)
 
 } // namespace
 
-RunSummary runConvert(const ConvertInputs &inputs, UserInterface &ui, const RunSettings &settings, ApplicationFactory engineFactory)
+RunSummary runConvert(
+    const ConvertInputs &inputs, UserInterface &ui, const RunSettings &settings, ApplicationFactory engineFactory)
 {
     const QList<ConvertTarget> targets = convertTargets(inputs.xlsxAvailable);
     const int index = inputs.targetIndex >= 0 && inputs.targetIndex < targets.size() ? inputs.targetIndex : 0;
@@ -101,7 +102,7 @@ RunSummary runConvert(const ConvertInputs &inputs, UserInterface &ui, const RunS
 }
 
 RunSummary convertWorkbooks(const ConvertInputs &inputs, UserInterface &ui, const RunSettings &settings,
-                            ApplicationFactory engineFactory, Validation *failed)
+    ApplicationFactory engineFactory, Validation *failed)
 {
     RunSummary stopped;
     stopped.stopped = true;

@@ -15,7 +15,7 @@ namespace gm {
 struct ConvertTarget
 {
     QString label; // list entry of LstFileType
-    int code;      // file-format code
+    int code; // file-format code
 };
 
 // The entries of LstFileType, in list order; the two workbook formats only when .xlsx is
@@ -24,9 +24,9 @@ QList<ConvertTarget> convertTargets(bool xlsxAvailable);
 
 struct ConvertInputs
 {
-    QStringList entries;     // the document list as listed
-    int targetIndex = -1;    // selected entry of convertTargets(); -1 means none (the first is used)
-    QString outputFolder;    // txtOut as typed
+    QStringList entries; // the document list as listed
+    int targetIndex = -1; // selected entry of convertTargets(); -1 means none (the first is used)
+    QString outputFolder; // txtOut as typed
     bool xlsxAvailable = true;
 };
 
@@ -40,8 +40,8 @@ Validation validateConvert(const ConvertInputs &inputs);
 // Check list, Validate (showing the message through ui), then the run. The window calls the
 // two checks itself on the GUI thread (to focus the control) and runConvert on a worker.
 RunSummary convertWorkbooks(const ConvertInputs &inputs, UserInterface &ui, const RunSettings &settings,
-                            ApplicationFactory engineFactory = {}, Validation *failed = nullptr);
-RunSummary runConvert(const ConvertInputs &inputs, UserInterface &ui, const RunSettings &settings,
-                      ApplicationFactory engineFactory = {});
+    ApplicationFactory engineFactory = {}, Validation *failed = nullptr);
+RunSummary runConvert(
+    const ConvertInputs &inputs, UserInterface &ui, const RunSettings &settings, ApplicationFactory engineFactory = {});
 
 } // namespace gm

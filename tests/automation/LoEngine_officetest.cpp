@@ -28,6 +28,7 @@ protected:
     {
         // Whatever a test did, no engine process of ours may outlive it.
         EXPECT_EQ(gm::test::engineProcessesOfThisProcess(), 0);
+        EXPECT_EQ(gm::test::engineLeftoversOfThisProcess(), QStringList());
     }
     QTemporaryDir dir;
 };
@@ -133,7 +134,7 @@ TEST_F(LoEngineTest, SavesInPlaceThroughACheckedTemporaryFileKeepingPermissions)
     book->save();
     book->close(false);
     EXPECT_EQ(QFileInfo(xls).permissions() & (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther),
-              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
     EXPECT_TRUE(gm::test::readAll(xls).startsWith(QByteArray::fromHex("D0CF11E0A1B11AE1")));
     EXPECT_EQ(app.open(xls, true)->worksheetCount(), 2);
 

@@ -22,7 +22,8 @@ CliRun runCli(const QStringList &args)
     QProcess process;
     process.start(QStringLiteral(GRIDMULE_CLI), args);
     process.waitForFinished(120000);
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+        QString::fromUtf8(process.readAllStandardError())};
 }
 
 } // namespace
@@ -31,13 +32,14 @@ TEST(Cli, ConvertsRealFilesAndReportsEachFile)
 {
     QTemporaryDir dir;
     const QString xls = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xls")), dir.path());
-    const QString xlsx = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")), dir.filePath(QStringLiteral("b")));
+    const QString xlsx
+        = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")), dir.filePath(QStringLiteral("b")));
     const QString missing = dir.filePath(QStringLiteral("missing.xls"));
     const QString out = dir.filePath(QStringLiteral("out"));
     const QString log = dir.filePath(QStringLiteral("run.log"));
 
-    const CliRun run = runCli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("csv"), QStringLiteral("--out"), out,
-                               QStringLiteral("--log"), log, xls, missing, xlsx});
+    const CliRun run = runCli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("csv"), QStringLiteral("--out"),
+        out, QStringLiteral("--log"), log, xls, missing, xlsx});
     EXPECT_EQ(run.exitCode, 1);
     const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 3) << run.out.toStdString();
@@ -50,8 +52,8 @@ TEST(Cli, ConvertsRealFilesAndReportsEachFile)
     EXPECT_TRUE(QFileInfo::exists(out + QStringLiteral("/sheets_second_active.csv")));
     EXPECT_TRUE(gm::test::readAll(log).contains("missing.xls"));
 
-    const CliRun again = runCli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("CSV"), QStringLiteral("--yes"),
-                                 QStringLiteral("--out"), out, xlsx});
+    const CliRun again = runCli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("CSV"),
+        QStringLiteral("--yes"), QStringLiteral("--out"), out, xlsx});
     EXPECT_EQ(again.exitCode, 0);
     EXPECT_EQ(again.out, xlsx + QStringLiteral("\tconverted\t\n"));
 }
@@ -62,11 +64,13 @@ TEST(Cli, BadArgumentsExitWithTwo)
         {},
         {QStringLiteral("frobnicate")},
         {QStringLiteral("convert"), QStringLiteral("--out"), QStringLiteral("/tmp"), QStringLiteral("a.xls")},
-        {QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("pdf"), QStringLiteral("--out"), QStringLiteral("/tmp"), QStringLiteral("a.xls")},
-        {QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("csv"), QStringLiteral("--out"), QStringLiteral("/tmp")},
+        {QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("pdf"), QStringLiteral("--out"),
+            QStringLiteral("/tmp"), QStringLiteral("a.xls")},
+        {QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("csv"), QStringLiteral("--out"),
+            QStringLiteral("/tmp")},
         {QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("csv"), QStringLiteral("a.xls")},
-        {QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("csv"), QStringLiteral("--yes"), QStringLiteral("--no"),
-         QStringLiteral("--out"), QStringLiteral("/tmp"), QStringLiteral("a.xls")},
+        {QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("csv"), QStringLiteral("--yes"),
+            QStringLiteral("--no"), QStringLiteral("--out"), QStringLiteral("/tmp"), QStringLiteral("a.xls")},
     };
     for (const QStringList &args : cases) {
         SCOPED_TRACE(args.join(QLatin1Char(' ')).toStdString());

@@ -4,7 +4,8 @@
 sheets_second_active.xlsx  two worksheets, the second one ("第二") active; its cells show
                            displayed values that differ from the stored ones (1,234.57 for
                            1234.5678, a date, text with a comma and Chinese), and it holds
-                           a PNG picture, so that exports must carry a picture.
+                           a PNG picture, so that exports must carry a picture. Its fonts are
+                           宋体 and 微软雅黑 (GB2312 charset), as Chinese Excel writes them.
 sheets_second_active.xls   the same workbook written by LibreOffice as Excel 97-2003
                            (soffice --convert-to xls), which keeps the active sheet.
 
@@ -61,13 +62,16 @@ def make_xlsx(path):
         f'<Relationship Id="rId4" Type="{REL}/sharedStrings" Target="sharedStrings.xml"/></Relationships>',
         "xl/styles.xml": DECL + '<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
         '<numFmts count="1"><numFmt numFmtId="164" formatCode="yyyy-mm-dd"/></numFmts>'
-        '<fonts count="1"><font><sz val="11"/><name val="宋体"/></font></fonts>'
+        '<fonts count="2"><font><sz val="11"/><name val="宋体"/><family val="3"/><charset val="134"/></font>'
+        '<font><sz val="11"/><name val="微软雅黑"/><family val="2"/><charset val="134"/></font></fonts>'
         '<fills count="2"><fill><patternFill patternType="none"/></fill><fill><patternFill patternType="gray125"/></fill></fills>'
         '<borders count="1"><border><left/><right/><top/><bottom/><diagonal/></border></borders>'
         '<cellStyleXfs count="1"><xf numFmtId="0" fontId="0" fillId="0" borderId="0"/></cellStyleXfs>'
-        '<cellXfs count="3"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/>'
+        '<cellXfs count="4"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/>'
         '<xf numFmtId="4" fontId="0" fillId="0" borderId="0" xfId="0" applyNumberFormat="1"/>'
-        '<xf numFmtId="164" fontId="0" fillId="0" borderId="0" xfId="0" applyNumberFormat="1"/></cellXfs>'
+        '<xf numFmtId="164" fontId="0" fillId="0" borderId="0" xfId="0" applyNumberFormat="1"/>'
+        '<xf numFmtId="0" fontId="1" fillId="0" borderId="0" xfId="0" applyFont="1"/></cellXfs>'
+        '<cellStyles count="1"><cellStyle name="常规" xfId="0" builtinId="0"/></cellStyles>'
         '</styleSheet>',
         "xl/sharedStrings.xml": DECL + '<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" count="3" uniqueCount="3">'
         '<si><t>first-sheet</t></si><si><t>中文,逗号</t></si><si><t>second-sheet</t></si></sst>',
@@ -75,7 +79,7 @@ def make_xlsx(path):
         '<row r="1"><c r="A1" t="s"><v>0</v></c><c r="B1"><v>1</v></c></row></sheetData></worksheet>',
         "xl/worksheets/sheet2.xml": DECL + f'<worksheet {NS}><sheetViews><sheetView tabSelected="1" workbookViewId="0"/></sheetViews>'
         '<sheetData><row r="1"><c r="A1" t="s"><v>2</v></c><c r="B1" s="1"><v>1234.5678</v></c></row>'
-        '<row r="2"><c r="A2" t="s"><v>1</v></c><c r="B2" s="2"><v>45000</v></c></row></sheetData>'
+        '<row r="2"><c r="A2" s="3" t="s"><v>1</v></c><c r="B2" s="2"><v>45000</v></c></row></sheetData>'
         '<drawing r:id="rId1"/></worksheet>',
         "xl/worksheets/_rels/sheet2.xml.rels": DECL + '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
         f'<Relationship Id="rId1" Type="{REL}/drawing" Target="../drawings/drawing1.xml"/></Relationships>',

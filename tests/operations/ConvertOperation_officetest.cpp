@@ -48,7 +48,11 @@ protected:
         settings.isRecordError = true;
         settings.logFile = dir.filePath(QStringLiteral("run.log"));
     }
-    void TearDown() override { EXPECT_EQ(gm::test::engineProcessesOfThisProcess(), 0); }
+    void TearDown() override
+    {
+        EXPECT_EQ(gm::test::engineProcessesOfThisProcess(), 0);
+        EXPECT_EQ(gm::test::engineLeftoversOfThisProcess(), QStringList());
+    }
 
     RunSummary convert(const QStringList &entries, int code, ApplicationFactory factory = {})
     {
@@ -82,8 +86,8 @@ TEST_F(ConvertTest, TextTargetsHoldTheActiveSheetsDisplayedValues)
             EXPECT_EQ(summary.files[0].outcome, FileOutcome::Processed) << summary.files[0].errorDescription.toStdString();
             const QString sep = code == FileFormat::Csv ? QStringLiteral(",") : QStringLiteral("\t");
             const QString expected = code == FileFormat::Csv
-                                         ? QStringLiteral("second-sheet,\"1,234.57\"\r\n\"中文,逗号\",2023-03-15\r\n")
-                                         : QStringLiteral("second-sheet\t1,234.57\r\n中文,逗号\t2023-03-15\r\n");
+                ? QStringLiteral("second-sheet,\"1,234.57\"\r\n\"中文,逗号\",2023-03-15\r\n")
+                : QStringLiteral("second-sheet\t1,234.57\r\n中文,逗号\t2023-03-15\r\n");
             const QString written = out + QStringLiteral("/sheets_second_active") + FormatExtension(code);
             EXPECT_EQ(QString::fromUtf8(readAll(written)), expected);
             // Exactly one file: no "-SheetName" leftovers, no temporary files.
@@ -101,6 +105,13 @@ TEST_F(ConvertTest, WorkbookAndWebTargetsAreWrittenAndReadable)
     const QString xlsOut = out + QStringLiteral("/sheets_second_active.xls");
     ASSERT_TRUE(readAll(xlsOut).startsWith(QByteArray::fromHex("D0CF11E0A1B11AE1")));
     EXPECT_EQ(biffActiveSheet(xlsOut), 1);
+    // The Chinese font names of the cells survive; no substitute font is written instead.
+    const QByteArray biff = readAll(xlsOut);
+    for (const QString &font : {QStringLiteral("宋体"), QStringLiteral("微软雅黑")})
+        EXPECT_TRUE(biff.contains(QByteArray(reinterpret_cast<const char *>(font.utf16()), font.size() * 2)))
+            << font.toStdString();
+    EXPECT_FALSE(biff.contains("Noto"));
+    EXPECT_FALSE(biff.contains("DejaVu"));
     {
         // The BIFF8 output reopens in the engine with its sheets.
         lo::LoApplication app(libreOfficeProgramDir());
@@ -113,7 +124,8 @@ TEST_F(ConvertTest, WorkbookAndWebTargetsAreWrittenAndReadable)
     const RunSummary toXlsx = convert({xls}, FileFormat::OpenXmlWorkbook);
     ASSERT_EQ(toXlsx.failedCount(), 0);
     const QString xlsxOut = out + QStringLiteral("/sheets_second_active.xlsx");
-    EXPECT_TRUE(QString::fromUtf8(gm::test::zipEntry(xlsxOut, QStringLiteral("xl/workbook.xml"))).contains(QStringLiteral("第二")));
+    EXPECT_TRUE(
+        QString::fromUtf8(gm::test::zipEntry(xlsxOut, QStringLiteral("xl/workbook.xml"))).contains(QStringLiteral("第二")));
 
     ASSERT_EQ(convert({xlsx}, FileFormat::Html).failedCount(), 0);
     const QString page = QString::fromUtf8(readAll(out + QStringLiteral("/sheets_second_active.htm")));
@@ -166,7 +178,8 @@ TEST_F(ConvertTest, SecondSourceWithTheSameBaseNameAsksBeforeOverwriting)
     ui.yesNoAnswers = {false};
     RunSummary declined = convert({xls, xlsx}, FileFormat::Csv);
     ASSERT_EQ(ui.questions.size(), 1);
-    EXPECT_EQ(ui.questions[0], QStringLiteral("同名文件“") + out + QStringLiteral("/sheets_second_active.csv”已经存在，是否覆盖？"));
+    EXPECT_EQ(
+        ui.questions[0], QStringLiteral("同名文件“") + out + QStringLiteral("/sheets_second_active.csv”已经存在，是否覆盖？"));
     EXPECT_EQ(declined.files[1].outcome, FileOutcome::Skipped);
     EXPECT_FALSE(QFileInfo::exists(settings.logFile));
 
@@ -187,7 +200,7 @@ TEST_F(ConvertTest, BadFilesFailWithTheirOwnDescriptionWhileTheOthersConvert)
     package[package.indexOf("xl/worksheets/sheet2.xml") + 40] ^= 0x5A;
     gm::test::writeAll(src + QStringLiteral("/damaged.xlsx"), package);
     QStringList entries = {xls, src + QStringLiteral("/empty.xls"), src + QStringLiteral("/missing.xls"), QStringLiteral("   "),
-                           src + QStringLiteral("/text.xls"), src + QStringLiteral("/damaged.xlsx"), xlsx};
+        src + QStringLiteral("/text.xls"), src + QStringLiteral("/damaged.xlsx"), xlsx};
     const QString encrypted = gm::test::corpusFile(QStringLiteral("encrypted/poi-password.xls"));
     if (!encrypted.isEmpty())
         entries.insert(1, gm::test::copyInto(encrypted, src));

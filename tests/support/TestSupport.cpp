@@ -115,4 +115,19 @@ int engineProcessesOfThisProcess()
     return count;
 }
 
+QStringList engineLeftoversOfThisProcess()
+{
+    const QString tag = QStringLiteral("gridmule-%1-").arg(::getpid());
+    const QString folderTag = QStringLiteral("gridmule-engine-%1-").arg(::getpid());
+    QStringList found;
+    for (const QString &folder : {QStringLiteral("/tmp"), QDir::tempPath()}) {
+        const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+        for (const QString &name : entries)
+            if (name.startsWith(folderTag) || (name.startsWith(QStringLiteral("OSL_PIPE_")) && name.contains(tag)))
+                found << folder + QLatin1Char('/') + name;
+    }
+    found.removeDuplicates();
+    return found;
+}
+
 } // namespace gm::test

@@ -23,7 +23,7 @@ public:
     void setBusy(bool busy) override { busyChanges << busy; }
     void openInViewer(const QString &path) override { opened << path; }
 
-    QList<bool> yesNoAnswers;    // consumed in order; No when empty
+    QList<bool> yesNoAnswers; // consumed in order; No when empty
     QList<bool> okCancelAnswers; // consumed in order; Cancel when empty
     std::function<void(const QString &)> onStatus;
 
@@ -50,6 +50,8 @@ QStringList zipEntryNames(const QString &path);
 
 // Engine processes (soffice.bin) that are children of this test process.
 int engineProcessesOfThisProcess();
+// Folders and pipe sockets of engines started by this test process that are still on disk.
+QStringList engineLeftoversOfThisProcess();
 
 } // namespace gm::test
 
