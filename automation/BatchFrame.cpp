@@ -38,9 +38,14 @@ void FileContext::showProgress()
     m_frame.ui().setStatus(kProgress + m_path);
 }
 
+void FileContext::recordFailure(const EngineError &error)
+{
+    m_held = error;
+}
+
 std::unique_ptr<Workbook> FileContext::open(const QString &path)
 {
-    return m_frame.engines().open(path, m_frame.options().packageEditorCapable);
+    return m_frame.engines().open(path, m_frame.options().use);
 }
 
 BatchFrame::BatchFrame(UserInterface &ui, RunSettings settings, ApplicationFactory engineFactory)
@@ -104,7 +109,11 @@ FileResult BatchFrame::runEntry(const QString &path, int index, const Operation 
     };
 
     if (operation.process) {
-        attempt([&] { operation.process(context); });
+        attempt([&] {
+            operation.process(context);
+            if (const EngineError *held = context.heldFailure())
+                throw *held;
+        });
         if (result.outcome != FileOutcome::Failed)
             result.outcome = context.outcome();
         return result;
@@ -129,7 +138,11 @@ FileResult BatchFrame::runEntry(const QString &path, int index, const Operation 
     if (!workbook)
         return result;
 
-    attempt([&] { operation.change(*workbook, context); });
+    attempt([&] {
+        operation.change(*workbook, context);
+        if (const EngineError *held = context.heldFailure())
+            throw *held;
+    });
     switch (m_options->saveMode) {
     case SaveMode::SaveThenClose:
         attempt([&] { workbook->save(); });

@@ -6,6 +6,7 @@
 // and options; they never loop over files or write the run log themselves.
 
 #include "automation/Engine.h"
+#include "automation/EngineError.h"
 #include "automation/EngineSession.h"
 #include "automation/UserInterface.h"
 
@@ -14,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace gm {
@@ -58,7 +60,7 @@ struct RunOptions
     ReadOnlyPolicy readOnly = ReadOnlyPolicy::None;
     SaveMode saveMode = SaveMode::SaveThenClose;
     bool showProgress = true;
-    bool packageEditorCapable = false; // .xlsx files may be changed by the package editor
+    WorkbookUse use = WorkbookUse::Engine; // which members the change uses (picks the backend)
 };
 
 struct RunSettings
@@ -83,12 +85,17 @@ public:
     std::unique_ptr<Workbook> open(const QString &path);
     void setOutcome(FileOutcome outcome) { m_outcome = outcome; }
     FileOutcome outcome() const { return m_outcome; }
+    // Holds a failure of one step of the change and lets the change go on with its next
+    // step; the file is recorded as failed with the last such failure.
+    void recordFailure(const EngineError &error);
+    const EngineError *heldFailure() const { return m_held ? &*m_held : nullptr; }
 
 private:
     BatchFrame &m_frame;
     QString m_path;
     int m_index;
     FileOutcome m_outcome = FileOutcome::Processed;
+    std::optional<EngineError> m_held;
 };
 
 struct Operation

@@ -2,7 +2,9 @@
 
 #include "automation/EngineError.h"
 #include "automation/EngineLocator.h"
+#include "automation/Preflight.h"
 #include "automation/lo/LoApplication.h"
+#include "automation/xlsx/PackageWorkbook.h"
 
 namespace gm {
 
@@ -41,9 +43,13 @@ Application &EngineSession::libreOffice()
     return *m_libreOffice;
 }
 
-std::unique_ptr<Workbook> EngineSession::open(const QString &path, bool packageEditorAllowed, bool readOnly)
+std::unique_ptr<Workbook> EngineSession::open(const QString &path, WorkbookUse use, bool readOnly)
 {
-    Q_UNUSED(packageEditorAllowed);
+    if (use != WorkbookUse::Engine) {
+        // The package editor checks every entry itself while reading the package.
+        if (preflightWorkbook(path, !readOnly, false) == WorkbookKind::Xlsx && xlsx::isXlsxPackage(path))
+            return xlsx::openPackage(path);
+    }
     return libreOffice().open(path, readOnly);
 }
 

@@ -6,6 +6,14 @@
 
 namespace gm {
 
+// What an operation uses of its workbooks. The session opens each file with the lightest
+// backend that offers those members for the file's kind; operations never know which.
+enum class WorkbookUse {
+    Engine, // anything: LibreOffice
+    PackageMembers, // sheets, page setup, document properties: .xlsx by the package editor
+    DocumentProperties, // document properties only: .xlsx and .xls without the engine
+};
+
 // The engines of one run. The LibreOffice instance is started on first use, replaced when
 // it died or was killed by its watchdog, and quit at the end of the run. Which backend
 // opens a file is decided here, by the file's content, so operations never know.
@@ -17,10 +25,9 @@ public:
     EngineSession(const EngineSession &) = delete;
     EngineSession &operator=(const EngineSession &) = delete;
 
-    // Opens a workbook; with packageEditorAllowed an .xlsx package is opened by the
-    // package editor, everything else by LibreOffice.
-    // readOnly opens a source that is only read (no lock, no in-use check, no save).
-    std::unique_ptr<Workbook> open(const QString &path, bool packageEditorAllowed = false, bool readOnly = false);
+    // Opens a workbook with the backend chosen for `use` and the file's content. readOnly
+    // opens a source that is only read (no lock, no in-use check, no save).
+    std::unique_ptr<Workbook> open(const QString &path, WorkbookUse use = WorkbookUse::Engine, bool readOnly = false);
     std::unique_ptr<Workbook> add();
 
     // The LibreOffice application, started (or restarted) on demand.

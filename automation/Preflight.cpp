@@ -91,7 +91,7 @@ void verifyZipPackage(const QString &path)
         throw EngineError(ErrorCode::Damaged, failure);
 }
 
-WorkbookKind preflightWorkbook(const QString &path, bool forWriting)
+WorkbookKind preflightWorkbook(const QString &path, bool forWriting, bool verifyPackage)
 {
     const QFileInfo info(path);
     if (!info.exists())
@@ -127,7 +127,7 @@ WorkbookKind preflightWorkbook(const QString &path, bool forWriting)
 
     if (forWriting && workbookInUse(path))
         throw EngineError(ErrorCode::InUse, path);
-    if (kind == WorkbookKind::Xlsx)
+    if (kind == WorkbookKind::Xlsx && verifyPackage)
         verifyZipPackage(path);
     return kind;
 }

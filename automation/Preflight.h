@@ -15,7 +15,8 @@ enum class WorkbookKind {
 // UnsupportedFormat (Excel 2.x-4.x), Damaged (a zip entry failing its CRC), InUse (another
 // program holds the workbook open: an Excel owner file "~$name" or a ".~lock.name#" beside it;
 // checked only when the workbook is to be written).
-WorkbookKind preflightWorkbook(const QString &path, bool forWriting = true);
+// verifyPackage reads every zip entry to check its CRC; a reader that does so itself skips it.
+WorkbookKind preflightWorkbook(const QString &path, bool forWriting = true, bool verifyPackage = true);
 
 // True when an Excel owner file or a LibreOffice lock file lies beside the workbook.
 bool workbookInUse(const QString &path);

@@ -10,6 +10,9 @@ set(UNO_TYPES
   com.sun.star.beans.PropertyValue
   com.sun.star.beans.NamedValue
   com.sun.star.beans.XPropertySet
+  com.sun.star.beans.XPropertySetInfo
+  com.sun.star.beans.PropertyAttribute
+  com.sun.star.table.CellRangeAddress
   com.sun.star.beans.XPropertyContainer
   com.sun.star.bridge.XUnoUrlResolver
   com.sun.star.bridge.UnoUrlResolver

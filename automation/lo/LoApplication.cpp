@@ -161,7 +161,7 @@ std::unique_ptr<Workbook> LoApplication::open(const QString &path, bool readOnly
     if (!readOnly && lockedByOther)
         throw EngineError(ErrorCode::InUse, absolute);
 
-    workbook->setImportDetails(filter, kind == WorkbookKind::Xls ? biffActiveSheet(absolute) : -1);
+    workbook->setImportDetails(filter, kind == WorkbookKind::Xls ? readBiff(absolute) : BiffSummary{});
     return workbook;
 }
 

@@ -6,21 +6,28 @@
 #include "automation/WebArchive.h"
 #include "automation/lo/LoWorksheet.h"
 #include "automation/lo/UnoSupport.h"
+#include "automation/xlsx/HeaderFooterText.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <com/sun/star/beans/PropertyAttribute.hpp>
+#include <com/sun/star/beans/XPropertySetInfo.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNameAccess.hpp>
+#include <com/sun/star/container/XNameContainer.hpp>
 #include <com/sun/star/container/XNamed.hpp>
+#include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/frame/XController.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/lang/XMultiServiceFactory.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/sheet/XSpreadsheetView.hpp>
 #include <com/sun/star/sheet/XSpreadsheets.hpp>
+#include <com/sun/star/style/XStyleFamiliesSupplier.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
 
@@ -104,10 +111,18 @@ LoWorkbook::~LoWorkbook()
     releaseDocument();
 }
 
-void LoWorkbook::setImportDetails(const QString &filterName, int activeSheetHint)
+void LoWorkbook::setImportDetails(const QString &filterName, BiffSummary biff)
 {
     m_source.filterName = filterName;
-    m_source.activeSheetHint = activeSheetHint;
+    m_originalBiff = biff;
+    // What the file records is used only while it describes the sheets the engine loaded.
+    if (biff.valid && !biff.encrypted && biff.sheets.size() == sheetCount())
+        m_biff = std::move(biff);
+}
+
+BiffSheet LoWorkbook::biffSheet(int index) const
+{
+    return index >= 1 && index <= m_biff.sheets.size() ? m_biff.sheets.at(index - 1) : BiffSheet{};
 }
 
 void LoWorkbook::releaseDocument()
@@ -140,7 +155,7 @@ QString LoWorkbook::fullName() const
     return m_source.path.isEmpty() ? m_source.newName : m_source.path;
 }
 
-int LoWorkbook::worksheetCount()
+int LoWorkbook::sheetCount()
 {
     return m_engine->call(m_engine->limits().call, ErrorCode::Unexpected, [&] {
         Reference<sheet::XSpreadsheetDocument> doc(m_document, UNO_QUERY_THROW);
@@ -148,22 +163,38 @@ int LoWorkbook::worksheetCount()
     });
 }
 
-std::unique_ptr<Worksheet> LoWorkbook::worksheet(int position)
+QList<int> LoWorkbook::worksheetIndices()
 {
-    auto sheet = m_engine->call(m_engine->limits().call, ErrorCode::Unexpected, [&] {
-        Reference<sheet::XSpreadsheetDocument> doc(m_document, UNO_QUERY_THROW);
-        Reference<container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
-        Reference<sheet::XSpreadsheet> found;
-        if (position >= 1 && position <= sheets->getCount())
-            found.set(sheets->getByIndex(position - 1), UNO_QUERY_THROW);
-        return found;
-    });
-    if (!sheet.is())
-        throw EngineError(ErrorCode::SheetNotFound, QString::number(position));
-    return std::make_unique<LoWorksheet>(m_engine, sheet, position);
+    // Chart sheets of an .xls load as ordinary sheets; the file tells them apart.
+    QList<int> indices;
+    const int count = sheetCount();
+    for (int i = 1; i <= count; ++i)
+        if (biffSheet(i).type == 0)
+            indices << i;
+    return indices;
 }
 
-std::unique_ptr<Worksheet> LoWorkbook::worksheet(const QString &name)
+int LoWorkbook::worksheetCount()
+{
+    return static_cast<int>(worksheetIndices().size());
+}
+
+std::unique_ptr<Worksheet> LoWorkbook::sheet(int position)
+{
+    auto found = m_engine->call(m_engine->limits().call, ErrorCode::Unexpected, [&] {
+        Reference<sheet::XSpreadsheetDocument> doc(m_document, UNO_QUERY_THROW);
+        Reference<container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
+        Reference<sheet::XSpreadsheet> sheet;
+        if (position >= 1 && position <= sheets->getCount())
+            sheet.set(sheets->getByIndex(position - 1), UNO_QUERY_THROW);
+        return sheet;
+    });
+    if (!found.is())
+        throw EngineError(ErrorCode::SheetNotFound, QString::number(position));
+    return std::make_unique<LoWorksheet>(m_engine, this, found, position);
+}
+
+std::unique_ptr<Worksheet> LoWorkbook::sheet(const QString &name)
 {
     const int position = m_engine->call(m_engine->limits().call, ErrorCode::Unexpected, [&] {
         Reference<sheet::XSpreadsheetDocument> doc(m_document, UNO_QUERY_THROW);
@@ -175,14 +206,30 @@ std::unique_ptr<Worksheet> LoWorkbook::worksheet(const QString &name)
     });
     if (position == 0)
         throw EngineError(ErrorCode::SheetNotFound, name);
-    return worksheet(position);
+    return sheet(position);
+}
+
+std::unique_ptr<Worksheet> LoWorkbook::worksheet(int position)
+{
+    const QList<int> indices = worksheetIndices();
+    if (position < 1 || position > indices.size())
+        throw EngineError(ErrorCode::SheetNotFound, QString::number(position));
+    return sheet(indices.at(position - 1));
+}
+
+std::unique_ptr<Worksheet> LoWorkbook::worksheet(const QString &name)
+{
+    auto found = sheet(name);
+    if (found->isChart())
+        throw EngineError(ErrorCode::SheetNotFound, name);
+    return found;
 }
 
 int LoWorkbook::activeIndex()
 {
     // The engine does not report the active sheet of a loaded .xls; the file itself does.
-    if (m_source.kind == WorkbookKind::Xls && m_source.activeSheetHint >= 0 && m_source.activeSheetHint < worksheetCount())
-        return m_source.activeSheetHint;
+    if (m_biff.activeSheet >= 0 && m_biff.activeSheet < m_biff.sheets.size())
+        return m_biff.activeSheet;
     return m_engine->call(m_engine->limits().call, ErrorCode::Unexpected, [&] {
         Reference<frame::XModel> model(m_document, UNO_QUERY_THROW);
         Reference<sheet::XSpreadsheetView> view(model->getCurrentController(), UNO_QUERY);
@@ -200,7 +247,7 @@ int LoWorkbook::activeIndex()
 
 std::unique_ptr<Worksheet> LoWorkbook::activeSheet()
 {
-    return worksheet(activeIndex() + 1);
+    return sheet(activeIndex() + 1);
 }
 
 void LoWorkbook::snapshotFile()
@@ -248,6 +295,7 @@ void LoWorkbook::save()
     if (!isOwnerWritable(m_source.path))
         throw EngineError(ErrorCode::ReadOnlyFile, m_source.path);
     checkUnchangedOnDisk();
+    applyHeaderFooters();
 
     const QString extension = QLatin1Char('.') + QFileInfo(m_source.path).suffix();
     if (m_source.filterName == kTextFilter || m_source.filterName == kHtmlFilter) {
@@ -258,6 +306,8 @@ void LoWorkbook::save()
         const QString temporary = temporarySiblingPath(m_source.path, extension);
         storeTo(temporary, m_source.filterName, QString());
         requireSignature(temporary, m_source.kind);
+        if (m_source.kind == WorkbookKind::Xls)
+            guardAgainstLoss(temporary);
         if (m_source.kind == WorkbookKind::Xlsx) {
             try {
                 verifyZipPackage(temporary);
@@ -394,6 +444,155 @@ void LoWorkbook::close(bool saveChanges)
             save();
     }
     releaseDocument();
+}
+
+HeaderFooterCodes LoWorkbook::headerFooterCodes(int index)
+{
+    auto cached = m_headerFooters.constFind(index);
+    if (cached != m_headerFooters.constEnd())
+        return *cached;
+    // The engine keeps header fields as its own text fields; the file keeps the exact codes.
+    if (index < 1 || index > m_biff.sheets.size())
+        throw EngineError(ErrorCode::NotSupported, QStringLiteral("header and footer codes of this workbook"));
+    const BiffSheet &sheet = m_biff.sheets.at(index - 1);
+    const auto header = xlsx::HeaderFooterText::parse(sheet.header);
+    const auto footer = xlsx::HeaderFooterText::parse(sheet.footer);
+    const HeaderFooterCodes codes = {header.left, header.center, header.right, footer.left, footer.center, footer.right};
+    m_headerFooters.insert(index, codes);
+    return codes;
+}
+
+void LoWorkbook::setHeaderFooterCode(int index, HeaderFooterSection section, const QString &code)
+{
+    HeaderFooterCodes codes;
+    try {
+        codes = headerFooterCodes(index);
+    } catch (const EngineError &) {
+        // Unknown codes of the other sections: they are set too by the callers that get here.
+    }
+    codes[static_cast<size_t>(section)] = code;
+    m_headerFooters.insert(index, codes);
+    if (!m_pendingHeaderFooters.contains(index))
+        m_pendingHeaderFooters << index;
+    m_modified = true;
+}
+
+Reference<beans::XPropertySet> LoWorkbook::pageStyle(int index, bool own)
+{
+    Reference<sheet::XSpreadsheetDocument> doc(m_document, UNO_QUERY_THROW);
+    Reference<container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
+    Reference<beans::XPropertySet> sheetProperties(sheets->getByIndex(index - 1), UNO_QUERY_THROW);
+    OUString styleName;
+    sheetProperties->getPropertyValue("PageStyle") >>= styleName;
+    Reference<style::XStyleFamiliesSupplier> families(m_document, UNO_QUERY_THROW);
+    Reference<container::XNameContainer> pageStyles(families->getStyleFamilies()->getByName("PageStyles"), UNO_QUERY_THROW);
+    Reference<beans::XPropertySet> style(pageStyles->getByName(styleName), UNO_QUERY_THROW);
+    if (!own)
+        return style;
+
+    int users = 0;
+    for (sal_Int32 i = 0; i < sheets->getCount(); ++i) {
+        OUString other;
+        Reference<beans::XPropertySet>(sheets->getByIndex(i), UNO_QUERY_THROW)->getPropertyValue("PageStyle") >>= other;
+        users += other == styleName ? 1 : 0;
+    }
+    if (users <= 1)
+        return style;
+
+    // Shared with other sheets: give this sheet its own copy of the style.
+    Reference<lang::XMultiServiceFactory> factory(m_document, UNO_QUERY_THROW);
+    Reference<beans::XPropertySet> copy(factory->createInstance("com.sun.star.style.PageStyle"), UNO_QUERY_THROW);
+    OUString copyName;
+    for (int n = 1; copyName.isEmpty() || pageStyles->hasByName(copyName); ++n)
+        copyName = styleName + "_" + OUString::number(n);
+    pageStyles->insertByName(copyName, uno::Any(copy));
+    const auto properties = style->getPropertySetInfo()->getProperties();
+    for (const beans::Property &property : properties) {
+        if (property.Attributes & beans::PropertyAttribute::READONLY)
+            continue;
+        try {
+            copy->setPropertyValue(property.Name, style->getPropertyValue(property.Name));
+        } catch (const uno::Exception &) {
+            // Properties that cannot be set on a fresh style keep their defaults.
+        }
+    }
+    sheetProperties->setPropertyValue("PageStyle", uno::Any(copyName));
+    return copy;
+}
+
+void LoWorkbook::applyHeaderFooters()
+{
+    if (m_pendingHeaderFooters.isEmpty())
+        return;
+    QList<HeaderFooterCodes> codes;
+    for (int index : std::as_const(m_pendingHeaderFooters))
+        codes << m_headerFooters.value(index);
+    const QString carrierPath = QDir::temp().filePath(
+        QStringLiteral("gridmule-hf-%1.xlsx").arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')));
+    struct RemoveFile
+    {
+        QString path;
+        ~RemoveFile() { QFile::remove(path); }
+    } removeCarrier{carrierPath};
+    writeHeaderFooterPackage(carrierPath, codes);
+
+    m_engine->call(m_engine->limits().call, ErrorCode::Unexpected, [&] {
+        const auto args = descriptor(
+            {prop("Hidden", uno::Any(true)), prop("MacroExecutionMode", uno::Any(document::MacroExecMode::NEVER_EXECUTE))});
+        Reference<lang::XComponent> carrier = m_engine->desktop()->loadComponentFromURL(fileUrl(carrierPath), "_blank", 0, args);
+        if (!carrier.is())
+            throw EngineError(ErrorCode::Unexpected, QStringLiteral("header carrier"));
+        struct CloseCarrier
+        {
+            Reference<lang::XComponent> doc;
+            ~CloseCarrier()
+            {
+                try {
+                    Reference<util::XCloseable>(doc, UNO_QUERY_THROW)->close(true);
+                } catch (...) { }
+            }
+        } closeCarrier{carrier};
+
+        Reference<sheet::XSpreadsheetDocument> carrierDoc(carrier, UNO_QUERY_THROW);
+        Reference<container::XIndexAccess> carrierSheets(carrierDoc->getSheets(), UNO_QUERY_THROW);
+        Reference<style::XStyleFamiliesSupplier> carrierFamilies(carrier, UNO_QUERY_THROW);
+        Reference<container::XNameAccess> carrierStyles(
+            carrierFamilies->getStyleFamilies()->getByName("PageStyles"), UNO_QUERY_THROW);
+        for (int k = 0; k < m_pendingHeaderFooters.size(); ++k) {
+            OUString name;
+            Reference<beans::XPropertySet>(carrierSheets->getByIndex(k), UNO_QUERY_THROW)->getPropertyValue("PageStyle") >>= name;
+            Reference<beans::XPropertySet> from(carrierStyles->getByName(name), UNO_QUERY_THROW);
+            Reference<beans::XPropertySet> to = pageStyle(m_pendingHeaderFooters.at(k), true);
+            for (const char *property : {"HeaderIsOn", "FooterIsOn", "RightPageHeaderContent", "LeftPageHeaderContent",
+                     "RightPageFooterContent", "LeftPageFooterContent"})
+                to->setPropertyValue(
+                    OUString::createFromAscii(property), from->getPropertyValue(OUString::createFromAscii(property)));
+        }
+    });
+    m_pendingHeaderFooters.clear();
+}
+
+void LoWorkbook::guardAgainstLoss(const QString &written)
+{
+    // A save must not lose what the original had and the change did not touch: the engine
+    // is known to write text and boolean formula results as 0 and to drop some VBA projects.
+    const BiffSummary &before = m_originalBiff;
+    if (!before.valid)
+        return;
+    const BiffSummary after = readBiff(written);
+    QStringList lost;
+    if (!after.valid || after.sheets.size() < before.sheets.size())
+        lost << QStringLiteral("sheets");
+    if (before.hasVbaProject && !after.hasVbaProject)
+        lost << QStringLiteral("VBA project");
+    if (after.stringFormulaResults < before.stringFormulaResults)
+        lost << QStringLiteral("text formula results");
+    if (after.booleanFormulaResults < before.booleanFormulaResults)
+        lost << QStringLiteral("boolean formula results");
+    if (!lost.isEmpty()) {
+        QFile::remove(written);
+        throw EngineError(ErrorCode::WouldLoseContent, lost.join(QStringLiteral(", ")));
+    }
 }
 
 } // namespace gm::lo

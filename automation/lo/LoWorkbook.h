@@ -1,10 +1,15 @@
 #pragma once
 
+#include "automation/BiffInfo.h"
 #include "automation/Engine.h"
 #include "automation/Preflight.h"
+#include "automation/lo/HeaderFooterPackage.h"
 #include "automation/lo/LoEngine.h"
 
+#include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
+
+#include <QMap>
 
 #include <memory>
 
@@ -20,28 +25,41 @@ public:
         QString filterName; // import filter the engine chose
         WorkbookKind kind = WorkbookKind::Xlsx;
         bool readOnly = false;
-        int activeSheetHint = -1; // from the file itself where the engine does not report it
     };
 
     LoWorkbook(std::shared_ptr<LoEngine> engine, css::uno::Reference<css::lang::XComponent> document, Source source);
     ~LoWorkbook() override;
 
-    void setImportDetails(const QString &filterName, int activeSheetHint);
+    // The import filter the engine chose, and what the .xls file itself records (the active
+    // sheet, sheet kinds, header and footer codes), which the engine does not report.
+    void setImportDetails(const QString &filterName, BiffSummary biff);
 
     QString name() const override;
     QString fullName() const override;
     int worksheetCount() override;
     std::unique_ptr<Worksheet> worksheet(int position) override;
     std::unique_ptr<Worksheet> worksheet(const QString &name) override;
-    int sheetCount() override { return worksheetCount(); }
-    std::unique_ptr<Worksheet> sheet(int position) override { return worksheet(position); }
-    std::unique_ptr<Worksheet> sheet(const QString &name) override { return worksheet(name); }
+    int sheetCount() override;
+    std::unique_ptr<Worksheet> sheet(int position) override;
+    std::unique_ptr<Worksheet> sheet(const QString &name) override;
     std::unique_ptr<Worksheet> activeSheet() override;
     void save() override;
     void saveAs(const QString &path, int fileFormat) override;
     void close(bool saveChanges) override;
 
+    // For the workbook's sheets (1-based positions among all sheets).
+    BiffSheet biffSheet(int index) const;
+    HeaderFooterCodes headerFooterCodes(int index);
+    void setHeaderFooterCode(int index, HeaderFooterSection section, const QString &code);
+    // The sheet's page style; with own, a style shared with other sheets is first copied
+    // so that a change reaches this sheet only.
+    css::uno::Reference<css::beans::XPropertySet> pageStyle(int index, bool own);
+    void markModified() { m_modified = true; }
+
 private:
+    QList<int> worksheetIndices(); // positions of the worksheets among all sheets
+    void applyHeaderFooters();
+    void guardAgainstLoss(const QString &written);
     int activeIndex();
     void storeTo(const QString &path, const QString &filter, const QString &options);
     void exportText(const QString &target, bool csv);
@@ -56,6 +74,10 @@ private:
     css::uno::Reference<css::lang::XComponent> m_document;
     Source m_source;
     bool m_modified = false;
+    BiffSummary m_biff; // the file's record of its sheets, when it matches the loaded ones
+    BiffSummary m_originalBiff; // the file as loaded, to check saves against
+    QMap<int, HeaderFooterCodes> m_headerFooters; // codes of sheets whose headers were read or set
+    QList<int> m_pendingHeaderFooters; // sheets whose codes are still to be applied
     // Identity of the file when it was loaded, to notice another program's write.
     qint64 m_size = -1;
     qint64 m_mtime = 0;

@@ -9,21 +9,32 @@
 
 namespace gm::lo {
 
+class LoWorkbook;
+
+// A sheet of a workbook loaded in the engine. Lives no longer than its workbook.
 class LoWorksheet : public Worksheet
 {
 public:
-    LoWorksheet(std::shared_ptr<LoEngine> engine, css::uno::Reference<css::sheet::XSpreadsheet> sheet, int index);
+    LoWorksheet(
+        std::shared_ptr<LoEngine> engine, LoWorkbook *book, css::uno::Reference<css::sheet::XSpreadsheet> sheet, int index);
 
     QString name() const override;
     int sheetIndex() const override { return m_index; }
+    bool isChart() const override;
     SheetVisibility visibility() const override;
 
-    css::uno::Reference<css::sheet::XSpreadsheet> unoSheet() const { return m_sheet; }
+    QString headerFooter(HeaderFooterSection section) override;
+    void setHeaderFooter(HeaderFooterSection section, const QString &code) override;
+    QString printArea() override;
+    void setPrintArea(const QString &range) override;
+    Orientation orientation() override;
+    void setOrientation(Orientation orientation) override;
 
 private:
     std::shared_ptr<LoEngine> m_engine;
+    LoWorkbook *m_book;
     css::uno::Reference<css::sheet::XSpreadsheet> m_sheet;
-    int m_index;
+    int m_index; // 1-based position among all sheets
 };
 
 } // namespace gm::lo

@@ -85,7 +85,7 @@ RunSummary runConvert(
                 QFile::remove(target);
             }
             context.showProgress();
-            auto workbook = context.engines().open(path, false, /*readOnly=*/true);
+            auto workbook = context.engines().open(path, WorkbookUse::Engine, /*readOnly=*/true);
             workbook->saveAs(target, code);
             workbook->close(true);
             context.setOutcome(FileOutcome::Processed);

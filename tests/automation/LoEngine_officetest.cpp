@@ -168,14 +168,14 @@ TEST_F(LoEngineTest, AHungEngineIsKilledByTheWatchdogAndReplaced)
     const pid_t first = pid;
     ::kill(first, SIGSTOP);
     try {
-        session.open(fixture(QStringLiteral("sheets_second_active.xls")), false, true);
+        session.open(fixture(QStringLiteral("sheets_second_active.xls")), WorkbookUse::Engine, true);
         ADD_FAILURE() << "a stopped engine answered";
     } catch (const EngineError &e) {
         EXPECT_EQ(e.code(), ErrorCode::TimedOut);
     }
     EXPECT_FALSE(session.libreOffice().info().version.isEmpty());
     EXPECT_NE(pid, first);
-    EXPECT_EQ(session.open(fixture(QStringLiteral("sheets_second_active.xls")), false, true)->worksheetCount(), 2);
+    EXPECT_EQ(session.open(fixture(QStringLiteral("sheets_second_active.xls")), WorkbookUse::Engine, true)->worksheetCount(), 2);
 }
 
 TEST_F(LoEngineTest, NewWorkbookIsSavedAsTheChosenFormat)

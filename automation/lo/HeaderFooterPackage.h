@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <array>
+
+namespace gm::lo {
+
+// Header and footer code strings of one sheet, left/centre/right header then footer.
+using HeaderFooterCodes = std::array<QString, 6>;
+
+// Writes a minimal .xlsx package with one worksheet per entry, each carrying those header and
+// footer codes. The engine's own import turns such codes (fields, fonts, sizes, colours) into
+// its header contents, which are then copied onto the real sheets.
+void writeHeaderFooterPackage(const QString &path, const QList<HeaderFooterCodes> &sheets);
+
+} // namespace gm::lo

@@ -1,0 +1,197 @@
+#include "automation/xlsx/PackageDocument.h"
+
+#include "automation/EngineError.h"
+#include "automation/xlsx/SheetPageSetup.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+
+namespace gm::xlsx {
+
+namespace {
+
+const QByteArray zipMagic("PK\x03\x04", 4);
+const QByteArray compoundFileMagic("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
+
+// An .xlsx with an open password is a compound file holding an "EncryptedPackage" stream.
+bool isEncryptedPackage(const QByteArray &bytes)
+{
+    static const QByteArray streamName = QByteArray::fromRawData(
+        reinterpret_cast<const char *>(u"EncryptedPackage"), 16 * 2);
+    return bytes.startsWith(compoundFileMagic) && bytes.contains(streamName);
+}
+
+bool isXmlPartName(const QString &name)
+{
+    return name.endsWith(QLatin1String(".xml"), Qt::CaseInsensitive)
+        || name.endsWith(QLatin1String(".rels"), Qt::CaseInsensitive);
+}
+
+// DEVMODEW fields that repeat the orientation.
+constexpr qsizetype devmodeSizeOffset = 68;
+constexpr qsizetype devmodeFieldsOffset = 72;
+constexpr qsizetype devmodeOrientationOffset = 76;
+constexpr quint32 devmodeOrientationField = 0x1;
+
+} // namespace
+
+PackageDocument::PackageDocument(const QString &path)
+    : m_path(QFileInfo(path).absoluteFilePath())
+{
+    const QFileInfo info(m_path);
+    if (!info.exists())
+        throw EngineError(ErrorCode::FileNotFound, m_path);
+    if (info.isDir())
+        throw EngineError(ErrorCode::NotAWorkbook, QStringLiteral("%1 is a folder").arg(m_path));
+
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw EngineError(file.error() == QFileDevice::PermissionsError ? ErrorCode::PermissionDenied
+                                                                         : ErrorCode::FileNotFound,
+                          file.errorString());
+    }
+    m_stamp = FileStamp::of(m_path);
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw EngineError(ErrorCode::Damaged, file.errorString());
+    file.close();
+
+    if (bytes.isEmpty())
+        throw EngineError(ErrorCode::EmptyFile, m_path);
+    if (isEncryptedPackage(bytes))
+        throw EngineError(ErrorCode::PasswordRequired, m_path);
+    if (!bytes.startsWith(zipMagic))
+        throw EngineError(ErrorCode::NotAWorkbook, QStringLiteral("%1 is not a zip package").arg(m_path));
+
+    m_package = std::make_unique<OpcPackage>(ZipArchive::fromBytes(bytes));
+    m_package->verifyEntries();
+    m_model = std::make_unique<WorkbookModel>(*m_package);
+}
+
+void PackageDocument::ensureOpen() const
+{
+    if (!m_package)
+        throw EngineError(ErrorCode::Unexpected, QStringLiteral("%1 is closed").arg(m_path));
+}
+
+void PackageDocument::close()
+{
+    m_model.reset();
+    m_package.reset();
+}
+
+OpcPackage &PackageDocument::package()
+{
+    ensureOpen();
+    return *m_package;
+}
+
+const WorkbookModel &PackageDocument::model()
+{
+    ensureOpen();
+    return *m_model;
+}
+
+WorkbookModel &PackageDocument::editableModel()
+{
+    ensureOpen();
+    return *m_model;
+}
+
+XmlPart &PackageDocument::sheetPart(const SheetEntry &sheet)
+{
+    return package().xml(sheet.partName);
+}
+
+void PackageDocument::setOrientation(const SheetEntry &sheet, Orientation orientation)
+{
+    SheetPageSetup(sheetPart(sheet)).setOrientation(orientation);
+    syncPrinterSettings(sheet, orientation);
+}
+
+void PackageDocument::syncPrinterSettings(const SheetEntry &sheet, Orientation orientation)
+{
+    const QString id = SheetPageSetup(sheetPart(sheet)).printerSettingsId();
+    if (id.isEmpty())
+        return;
+    QString settingsPart;
+    for (const Relationship &relationship : m_package->relationships(sheet.partName)) {
+        if (relationship.id == id && rel::isType(relationship.type, rel::printerSettings))
+            settingsPart = relationship.partName;
+    }
+    if (settingsPart.isEmpty() || !m_package->hasPart(settingsPart))
+        return;
+    // Settings shared with another sheet are left alone: changing them would change that sheet.
+    for (const SheetEntry &other : m_model->sheets()) {
+        if (other.position == sheet.position)
+            continue;
+        for (const Relationship &relationship : m_package->relationships(other.partName)) {
+            if (relationship.partName.compare(settingsPart, Qt::CaseInsensitive) == 0)
+                return;
+        }
+    }
+    QByteArray devmode = m_package->partBytes(settingsPart);
+    if (devmode.size() < devmodeOrientationOffset + 2)
+        return;
+    const auto *data = reinterpret_cast<const uchar *>(devmode.constData());
+    if (qFromLittleEndian<quint16>(data + devmodeSizeOffset) < devmodeOrientationOffset + 2
+        || !(qFromLittleEndian<quint32>(data + devmodeFieldsOffset) & devmodeOrientationField))
+        return;
+    const quint16 wanted = orientation == Orientation::Landscape ? 2 : 1;
+    if (qFromLittleEndian<quint16>(data + devmodeOrientationOffset) == wanted)
+        return;
+    qToLittleEndian<quint16>(wanted, reinterpret_cast<uchar *>(devmode.data()) + devmodeOrientationOffset);
+    m_package->setBinary(settingsPart, devmode);
+}
+
+PackageDocument::Written PackageDocument::write(const QString &target, const std::optional<FileStamp> &expected)
+{
+    const std::vector<ZipArchive::Change> changes = m_package->changes();
+    Written written;
+    written.bytes = m_package->build(changes);
+    const QStringList expectedNames = ZipArchive::fromBytes(written.bytes).entryNames();
+
+    // The file on disk must read back completely: the same entries in the same order, every
+    // CRC right, the changed parts as built and well-formed.
+    auto verify = [&](const QString &temporaryPath) {
+        const ZipArchive stored = ZipArchive::fromFile(temporaryPath);
+        if (stored.entryNames() != expectedNames)
+            throw EngineError(ErrorCode::Damaged, QStringLiteral("entries differ from the built archive"));
+        stored.verifyEntries();
+        for (const ZipArchive::Change &change : changes) {
+            const QByteArray data = stored.read(change.name);
+            if (data != change.data)
+                throw EngineError(ErrorCode::Damaged, QStringLiteral("%1 differs from the built part").arg(change.name));
+            if (isXmlPartName(change.name))
+                XmlPart(change.name, data);
+        }
+    };
+    written.stamp = AtomicFile::replace(target, written.bytes, verify, expected);
+    return written;
+}
+
+void PackageDocument::save()
+{
+    ensureOpen();
+    if (!m_package->isModified()) {
+        // Nothing to write; a file that could not be saved still fails, as any save would.
+        const std::optional<FileStamp> now = FileStamp::of(m_path);
+        if (!now)
+            throw EngineError(ErrorCode::FileNotFound, m_path);
+        if (!(now->mode & 0200))
+            throw EngineError(ErrorCode::ReadOnlyFile, m_path);
+        return;
+    }
+    Written written = write(m_path, m_stamp);
+    m_stamp = written.stamp;
+    m_package->committed(std::move(written.bytes));
+}
+
+void PackageDocument::saveCopy(const QString &path)
+{
+    ensureOpen();
+    write(QFileInfo(path).absoluteFilePath(), std::nullopt);
+}
+
+} // namespace gm::xlsx

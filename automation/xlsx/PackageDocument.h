@@ -1,0 +1,62 @@
+#pragma once
+
+#include "automation/Engine.h"
+#include "automation/xlsx/AtomicFile.h"
+#include "automation/xlsx/OpcPackage.h"
+#include "automation/xlsx/WorkbookModel.h"
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace gm::xlsx {
+
+// One open .xlsx package: the file it came from, its parts and its workbook model. The
+// workbook and worksheet objects handed to callers share it, so a worksheet kept after its
+// workbook was closed fails cleanly instead of reaching freed memory.
+class PackageDocument
+{
+public:
+    // Reads the whole file and checks it: every entry's CRC, the content types, the workbook
+    // part and its sheets. Throws EngineError: FileNotFound, PermissionDenied, EmptyFile,
+    // NotAWorkbook, PasswordRequired (an encrypted package, which only the spreadsheet engine
+    // can open; isXlsxPackage() is false for it), UnsupportedFormat, Damaged.
+    explicit PackageDocument(const QString &path);
+
+    const QString &path() const { return m_path; }
+    // Throws when the workbook has been closed.
+    void ensureOpen() const;
+    void close();
+
+    OpcPackage &package();
+    const WorkbookModel &model();
+    WorkbookModel &editableModel();
+
+    XmlPart &sheetPart(const SheetEntry &sheet);
+    // Sets the orientation in the sheet part and, where the sheet has printer settings of its
+    // own, in their DEVMODE too, so that the two cannot disagree.
+    void setOrientation(const SheetEntry &sheet, Orientation orientation);
+
+    // Writes the changes over the file: atomically, checked, with the original's permission
+    // bits. Nothing is written when nothing changed.
+    void save();
+    // Writes the package with its changes to another path; this document stays unsaved.
+    void saveCopy(const QString &path);
+
+private:
+    struct Written
+    {
+        FileStamp stamp;
+        QByteArray bytes;
+    };
+    Written write(const QString &target, const std::optional<FileStamp> &expected);
+    void syncPrinterSettings(const SheetEntry &sheet, Orientation orientation);
+
+    QString m_path;
+    std::optional<FileStamp> m_stamp;
+    std::unique_ptr<OpcPackage> m_package;
+    std::unique_ptr<WorkbookModel> m_model;
+};
+
+} // namespace gm::xlsx

@@ -1,0 +1,165 @@
+#include "automation/xlsx/PackageWorkbook.h"
+
+#include "automation/EngineError.h"
+#include "automation/xlsx/DocumentPropertyStore.h"
+#include "automation/xlsx/PackageDocument.h"
+#include "automation/xlsx/PackageWorksheet.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace gm::xlsx {
+
+namespace {
+
+const QString plainWorkbookType =
+    QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml");
+
+std::vector<const SheetEntry *> worksheetsOf(const WorkbookModel &model)
+{
+    std::vector<const SheetEntry *> result;
+    for (const SheetEntry &entry : model.sheets()) {
+        if (entry.kind == SheetKind::Worksheet)
+            result.push_back(&entry);
+    }
+    return result;
+}
+
+[[noreturn]] void throwSheetNotFound(const QString &what)
+{
+    throw EngineError(ErrorCode::SheetNotFound, what);
+}
+
+} // namespace
+
+PackageWorkbook::PackageWorkbook(const QString &path)
+    : m_document(std::make_shared<PackageDocument>(path)), m_path(m_document->path())
+{
+}
+
+PackageWorkbook::~PackageWorkbook()
+{
+    // Closed without saving; worksheets still held elsewhere now fail cleanly.
+    m_document->close();
+}
+
+bool PackageWorkbook::isXlsxPackage(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.read(4) != QByteArray("PK\x03\x04", 4))
+        return false;
+    file.close();
+    try {
+        OpcPackage package(ZipArchive::fromFile(path));
+        return WorkbookModel::isWorkbookContentType(package.contentType(package.mainPart()));
+    } catch (const EngineError &) {
+        return false;
+    }
+}
+
+QString PackageWorkbook::name() const
+{
+    return QFileInfo(m_path).fileName();
+}
+
+QString PackageWorkbook::fullName() const
+{
+    return m_path;
+}
+
+int PackageWorkbook::worksheetCount()
+{
+    return int(worksheetsOf(m_document->model()).size());
+}
+
+std::unique_ptr<Worksheet> PackageWorkbook::worksheet(int position)
+{
+    const std::vector<const SheetEntry *> sheets = worksheetsOf(m_document->model());
+    if (position < 1 || position > int(sheets.size()))
+        throwSheetNotFound(QStringLiteral("worksheet %1").arg(position));
+    return std::make_unique<PackageWorksheet>(m_document, *sheets[size_t(position - 1)]);
+}
+
+std::unique_ptr<Worksheet> PackageWorkbook::worksheet(const QString &name)
+{
+    for (const SheetEntry *entry : worksheetsOf(m_document->model())) {
+        if (entry->name.compare(name, Qt::CaseInsensitive) == 0)
+            return std::make_unique<PackageWorksheet>(m_document, *entry);
+    }
+    throwSheetNotFound(name);
+}
+
+int PackageWorkbook::sheetCount()
+{
+    return int(m_document->model().sheets().size());
+}
+
+std::unique_ptr<Worksheet> PackageWorkbook::sheet(int position)
+{
+    const std::vector<SheetEntry> &sheets = m_document->model().sheets();
+    if (position < 1 || position > int(sheets.size()))
+        throwSheetNotFound(QStringLiteral("sheet %1").arg(position));
+    return std::make_unique<PackageWorksheet>(m_document, sheets[size_t(position - 1)]);
+}
+
+std::unique_ptr<Worksheet> PackageWorkbook::sheet(const QString &name)
+{
+    for (const SheetEntry &entry : m_document->model().sheets()) {
+        if (entry.name.compare(name, Qt::CaseInsensitive) == 0)
+            return std::make_unique<PackageWorksheet>(m_document, entry);
+    }
+    throwSheetNotFound(name);
+}
+
+std::unique_ptr<Worksheet> PackageWorkbook::activeSheet()
+{
+    const WorkbookModel &model = m_document->model();
+    return std::make_unique<PackageWorksheet>(m_document, model.sheets()[size_t(model.activeTab())]);
+}
+
+QString PackageWorkbook::builtinProperty(DocumentProperty property)
+{
+    return DocumentPropertyStore(m_document->package()).value(property);
+}
+
+void PackageWorkbook::setBuiltinProperty(DocumentProperty property, const QString &value)
+{
+    DocumentPropertyStore(m_document->package()).setValue(property, value);
+}
+
+void PackageWorkbook::save()
+{
+    m_document->save();
+}
+
+void PackageWorkbook::saveAs(const QString &path, int fileFormat)
+{
+    if (fileFormat != FileFormat::OpenXmlWorkbook)
+        throw EngineError(ErrorCode::UnsupportedFormat, QStringLiteral("file format %1").arg(fileFormat));
+    const WorkbookModel &model = m_document->model();
+    // A macro-enabled workbook or a template would need its content changed to become a
+    // plain workbook; that is left to the spreadsheet engine.
+    if (!model.contentType().isEmpty() && model.contentType().compare(plainWorkbookType, Qt::CaseInsensitive) != 0)
+        throw EngineError(ErrorCode::NotSupported, QStringLiteral("%1 as file format 51").arg(model.contentType()));
+    const QString current = QFileInfo(m_path).canonicalFilePath();
+    const QString target = QFileInfo(path).canonicalFilePath();
+    if (!target.isEmpty() && target == current) {
+        m_document->save();
+        return;
+    }
+    m_document->saveCopy(path);
+}
+
+void PackageWorkbook::close(bool saveChanges)
+{
+    if (saveChanges)
+        m_document->save();
+    m_document->close();
+}
+
+std::unique_ptr<Workbook> openPackage(const QString &path)
+{
+    return std::make_unique<PackageWorkbook>(path);
+}
+
+} // namespace gm::xlsx

@@ -1,0 +1,76 @@
+#include "automation/xlsx/PackageWorksheet.h"
+
+#include "automation/EngineError.h"
+#include "automation/xlsx/PackageDocument.h"
+#include "automation/xlsx/PrintAreaText.h"
+#include "automation/xlsx/SheetPageSetup.h"
+
+namespace gm::xlsx {
+
+namespace {
+
+const QString printAreaName = QStringLiteral("_xlnm.Print_Area");
+
+} // namespace
+
+PackageWorksheet::PackageWorksheet(std::shared_ptr<PackageDocument> document, SheetEntry entry)
+    : m_document(std::move(document)), m_entry(std::move(entry))
+{
+}
+
+void PackageWorksheet::requirePageSetup(const char *member) const
+{
+    m_document->ensureOpen();
+    if (m_entry.kind == SheetKind::Other)
+        throw EngineError(ErrorCode::NotSupported, QString::fromLatin1(member));
+}
+
+QString PackageWorksheet::headerFooter(HeaderFooterSection section)
+{
+    requirePageSetup("PageSetup header/footer");
+    return SheetPageSetup(m_document->sheetPart(m_entry)).headerFooter(section);
+}
+
+void PackageWorksheet::setHeaderFooter(HeaderFooterSection section, const QString &code)
+{
+    requirePageSetup("PageSetup header/footer");
+    SheetPageSetup(m_document->sheetPart(m_entry)).setHeaderFooter(section, code);
+}
+
+QString PackageWorksheet::printArea()
+{
+    requirePageSetup("PageSetup.PrintArea");
+    if (m_entry.kind != SheetKind::Worksheet)
+        throw EngineError(ErrorCode::NotSupported, QStringLiteral("PageSetup.PrintArea"));
+    const QString formula = m_document->model().definedName(printAreaName, m_entry.position);
+    return formula.isNull() ? QString() : areaWithoutSheet(formula);
+}
+
+void PackageWorksheet::setPrintArea(const QString &range)
+{
+    requirePageSetup("PageSetup.PrintArea");
+    if (m_entry.kind != SheetKind::Worksheet)
+        throw EngineError(ErrorCode::NotSupported, QStringLiteral("PageSetup.PrintArea"));
+    WorkbookModel &model = m_document->editableModel();
+    if (range.trimmed().isEmpty()) {
+        model.removeDefinedName(printAreaName, m_entry.position);
+        return;
+    }
+    model.setDefinedName(printAreaName, m_entry.position, printAreaFormula(m_entry.name, normalisePrintArea(range)));
+}
+
+Orientation PackageWorksheet::orientation()
+{
+    requirePageSetup("PageSetup.Orientation");
+    return SheetPageSetup(m_document->sheetPart(m_entry)).orientation();
+}
+
+void PackageWorksheet::setOrientation(Orientation orientation)
+{
+    requirePageSetup("PageSetup.Orientation");
+    if (orientation != Orientation::Portrait && orientation != Orientation::Landscape)
+        throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("orientation %1").arg(int(orientation)));
+    m_document->setOrientation(m_entry, orientation);
+}
+
+} // namespace gm::xlsx

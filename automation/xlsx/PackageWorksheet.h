@@ -1,0 +1,38 @@
+#pragma once
+
+#include "automation/Engine.h"
+#include "automation/xlsx/WorkbookModel.h"
+
+#include <memory>
+
+namespace gm::xlsx {
+
+class PackageDocument;
+
+// A sheet of an open package. Page setup is offered on worksheets and chart sheets (the
+// print area on worksheets only); other sheet kinds throw NotSupported.
+class PackageWorksheet : public Worksheet
+{
+public:
+    PackageWorksheet(std::shared_ptr<PackageDocument> document, SheetEntry entry);
+
+    QString name() const override { return m_entry.name; }
+    int sheetIndex() const override { return m_entry.position + 1; }
+    bool isChart() const override { return m_entry.kind == SheetKind::Chart; }
+    SheetVisibility visibility() const override { return m_entry.visibility; }
+
+    QString headerFooter(HeaderFooterSection section) override;
+    void setHeaderFooter(HeaderFooterSection section, const QString &code) override;
+    QString printArea() override;
+    void setPrintArea(const QString &range) override;
+    Orientation orientation() override;
+    void setOrientation(Orientation orientation) override;
+
+private:
+    void requirePageSetup(const char *member) const;
+
+    std::shared_ptr<PackageDocument> m_document;
+    SheetEntry m_entry;
+};
+
+} // namespace gm::xlsx

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+namespace gm::xlsx {
+
+// Text values as package XML holds them. Characters that XML 1.0 cannot carry (control
+// characters other than tab and line feed, unpaired surrogates, U+FFFE and U+FFFF) are
+// written as _xHHHH_, carriage returns too, since XML readers turn them into line feeds; an
+// underscore that would otherwise start such a sequence is itself written as _x005F_, so
+// that decoding gives back exactly the text that was set. Decoding reads raw line ends as an
+// XML reader does.
+QString encodeXmlText(const QString &text);
+QString decodeXmlText(const QString &text);
+
+} // namespace gm::xlsx

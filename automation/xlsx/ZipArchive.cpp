@@ -1,0 +1,268 @@
+#include "automation/xlsx/ZipArchive.h"
+
+#include "automation/EngineError.h"
+
+#include <QFile>
+
+#include <zip.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <utility>
+
+namespace gm::xlsx {
+
+namespace {
+
+QString zipErrorText(zip_error_t *error)
+{
+    return QString::fromUtf8(zip_error_strerror(error));
+}
+
+[[noreturn]] void throwDamaged(const QString &detail)
+{
+    throw EngineError(ErrorCode::Damaged, detail);
+}
+
+struct ZipFileCloser
+{
+    void operator()(zip_file_t *file) const { zip_fclose(file); }
+};
+
+} // namespace
+
+ZipArchive ZipArchive::fromBytes(QByteArray bytes)
+{
+    ZipArchive archive;
+    archive.m_bytes = std::move(bytes);
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t *source = zip_source_buffer_create(archive.m_bytes.constData(),
+                                                    zip_uint64_t(archive.m_bytes.size()), 0, &error);
+    if (!source) {
+        const QString text = zipErrorText(&error);
+        zip_error_fini(&error);
+        throwDamaged(text);
+    }
+    archive.m_zip = zip_open_from_source(source, ZIP_RDONLY, &error);
+    if (!archive.m_zip) {
+        zip_source_free(source);
+        const QString text = zipErrorText(&error);
+        zip_error_fini(&error);
+        throwDamaged(text);
+    }
+    zip_error_fini(&error);
+    archive.index();
+    return archive;
+}
+
+ZipArchive ZipArchive::fromFile(const QString &path)
+{
+    ZipArchive archive;
+    int code = 0;
+    archive.m_zip = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
+    if (!archive.m_zip) {
+        zip_error_t error;
+        zip_error_init_with_code(&error, code);
+        const QString text = zipErrorText(&error);
+        zip_error_fini(&error);
+        throwDamaged(text);
+    }
+    archive.index();
+    return archive;
+}
+
+ZipArchive::ZipArchive(ZipArchive &&other) noexcept
+    : m_bytes(std::move(other.m_bytes)),
+      m_zip(std::exchange(other.m_zip, nullptr)),
+      m_names(std::move(other.m_names)),
+      m_byFoldedName(std::move(other.m_byFoldedName))
+{
+}
+
+ZipArchive &ZipArchive::operator=(ZipArchive &&other) noexcept
+{
+    if (this != &other) {
+        if (m_zip)
+            zip_discard(m_zip);
+        // The archive reads from m_bytes without copying, so both move together.
+        m_bytes = std::move(other.m_bytes);
+        m_zip = std::exchange(other.m_zip, nullptr);
+        m_names = std::move(other.m_names);
+        m_byFoldedName = std::move(other.m_byFoldedName);
+    }
+    return *this;
+}
+
+ZipArchive::~ZipArchive()
+{
+    if (m_zip)
+        zip_discard(m_zip);
+}
+
+void ZipArchive::index()
+{
+    const zip_int64_t count = zip_get_num_entries(m_zip, 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const char *raw = zip_get_name(m_zip, zip_uint64_t(i), ZIP_FL_ENC_GUESS);
+        if (!raw)
+            throwDamaged(QStringLiteral("unreadable entry name at index %1").arg(i));
+        const QString name = QString::fromUtf8(raw);
+        const QString folded = name.toCaseFolded();
+        if (m_byFoldedName.contains(folded))
+            throwDamaged(QStringLiteral("duplicate entry %1").arg(name));
+        m_byFoldedName.insert(folded, i);
+        m_names.append(name);
+    }
+}
+
+qint64 ZipArchive::indexOf(const QString &name) const
+{
+    return m_byFoldedName.value(name.toCaseFolded(), -1);
+}
+
+bool ZipArchive::contains(const QString &name) const
+{
+    return indexOf(name) >= 0;
+}
+
+QString ZipArchive::storedName(const QString &name) const
+{
+    const qint64 i = indexOf(name);
+    return i < 0 ? QString() : m_names.at(i);
+}
+
+QByteArray ZipArchive::read(const QString &name) const
+{
+    const qint64 i = indexOf(name);
+    if (i < 0)
+        throwDamaged(QStringLiteral("missing part %1").arg(name));
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    if (zip_stat_index(m_zip, zip_uint64_t(i), 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE))
+        throwDamaged(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(zip_strerror(m_zip))));
+    if (stat.size > zip_uint64_t(std::numeric_limits<int>::max()))
+        throwDamaged(QStringLiteral("%1: entry too large").arg(name));
+    std::unique_ptr<zip_file_t, ZipFileCloser> file(zip_fopen_index(m_zip, zip_uint64_t(i), 0));
+    if (!file)
+        throwDamaged(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(zip_strerror(m_zip))));
+    QByteArray data(qsizetype(stat.size), Qt::Uninitialized);
+    qsizetype done = 0;
+    // Read to the end: the CRC is checked only when the end of the entry is reached.
+    while (true) {
+        char probe[1];
+        char *target = done < data.size() ? data.data() + done : probe;
+        const zip_uint64_t room = done < data.size() ? zip_uint64_t(data.size() - done) : 1;
+        const zip_int64_t n = zip_fread(file.get(), target, room);
+        if (n < 0) {
+            throwDamaged(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(zip_file_strerror(file.get()))));
+        }
+        if (n == 0)
+            break;
+        if (target == probe)
+            throwDamaged(QStringLiteral("%1: longer than its recorded size").arg(name));
+        done += qsizetype(n);
+    }
+    if (done != data.size())
+        throwDamaged(QStringLiteral("%1: shorter than its recorded size").arg(name));
+    return data;
+}
+
+void ZipArchive::verifyEntries() const
+{
+    for (const QString &name : m_names)
+        read(name);
+}
+
+QByteArray ZipArchive::rebuilt(const std::vector<Change> &changes) const
+{
+    if (m_bytes.isEmpty())
+        throw EngineError(ErrorCode::Unexpected, QStringLiteral("archive not held in memory"));
+
+    zip_error_t error;
+    zip_error_init(&error);
+    auto fail = [&error](const QString &what) {
+        const QString text = what + QStringLiteral(": ") + zipErrorText(&error);
+        zip_error_fini(&error);
+        throw EngineError(ErrorCode::SaveFailed, text);
+    };
+
+    // The buffer source owns a copy: writing may share (clone) its unchanged leading bytes
+    // with the new archive, which libzip then frees itself.
+    void *copy = std::malloc(size_t(m_bytes.size()));
+    if (!copy)
+        throw EngineError(ErrorCode::SaveFailed, QStringLiteral("out of memory"));
+    std::memcpy(copy, m_bytes.constData(), size_t(m_bytes.size()));
+    zip_source_t *source = zip_source_buffer_create(copy, zip_uint64_t(m_bytes.size()), 1, &error);
+    if (!source) {
+        std::free(copy);
+        fail(QStringLiteral("zip source"));
+    }
+    zip_t *za = zip_open_from_source(source, 0, &error);
+    if (!za) {
+        zip_source_free(source);
+        fail(QStringLiteral("zip open"));
+    }
+    zip_source_keep(source); // the source outlives zip_close(), which writes the new archive into it
+
+    auto abandon = [&](const QString &what) {
+        zip_error_set(&error, zip_error_code_zip(zip_get_error(za)), zip_error_code_system(zip_get_error(za)));
+        zip_discard(za);
+        zip_source_free(source);
+        fail(what);
+    };
+
+    for (const Change &change : changes) {
+        zip_source_t *data = zip_source_buffer(za, change.data.constData(), zip_uint64_t(change.data.size()), 0);
+        if (!data)
+            abandon(change.name);
+        const qint64 i = indexOf(change.name);
+        if (i >= 0) {
+            zip_stat_t stat;
+            zip_stat_init(&stat);
+            zip_stat_index(za, zip_uint64_t(i), 0, &stat);
+            if (zip_file_replace(za, zip_uint64_t(i), data, 0) != 0) {
+                zip_source_free(data);
+                abandon(change.name);
+            }
+            if (stat.valid & ZIP_STAT_MTIME)
+                zip_file_set_mtime(za, zip_uint64_t(i), stat.mtime, 0);
+        } else {
+            const zip_int64_t added = zip_file_add(za, change.name.toUtf8().constData(), data, ZIP_FL_ENC_UTF_8);
+            if (added < 0) {
+                zip_source_free(data);
+                abandon(change.name);
+            }
+            zip_file_set_dostime(za, zip_uint64_t(added), 0x0000, 0x0021, 0);
+        }
+    }
+    if (zip_close(za) != 0)
+        abandon(QStringLiteral("zip write"));
+
+    QByteArray result;
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    if (zip_source_stat(source, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE) || zip_source_open(source) != 0) {
+        zip_error_set(&error, zip_error_code_zip(zip_source_error(source)), 0);
+        zip_source_free(source);
+        fail(QStringLiteral("zip result"));
+    }
+    result.resize(qsizetype(stat.size));
+    qsizetype done = 0;
+    while (done < result.size()) {
+        const zip_int64_t n = zip_source_read(source, result.data() + done, zip_uint64_t(result.size() - done));
+        if (n <= 0)
+            break;
+        done += qsizetype(n);
+    }
+    zip_source_close(source);
+    zip_source_free(source);
+    zip_error_fini(&error);
+    if (done != result.size())
+        throw EngineError(ErrorCode::SaveFailed, QStringLiteral("zip result: short read"));
+    return result;
+}
+
+} // namespace gm::xlsx

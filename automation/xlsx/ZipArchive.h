@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+struct zip;
+
+namespace gm::xlsx {
+
+// A zip archive, read through libzip. Entry names are looked up without regard to letter
+// case, as package part names compare that way; an archive holding two entries whose names
+// differ only in case is refused as damaged. Failures throw EngineError(Damaged).
+// libzip's strict consistency check is not used: it rejects archives whose local and central
+// time stamps differ, which libzip itself writes when it rewrites a package made by another
+// program with an invalid DOS date. Reading every entry (verifyEntries) checks the data.
+class ZipArchive
+{
+public:
+    // An archive held in memory (kept for rebuilding) or read from a file on disk.
+    static ZipArchive fromBytes(QByteArray bytes);
+    static ZipArchive fromFile(const QString &path);
+
+    ZipArchive(ZipArchive &&other) noexcept;
+    ZipArchive &operator=(ZipArchive &&other) noexcept;
+    ZipArchive(const ZipArchive &) = delete;
+    ZipArchive &operator=(const ZipArchive &) = delete;
+    ~ZipArchive();
+
+    // Entry names in archive order, as stored.
+    const QStringList &entryNames() const { return m_names; }
+    bool contains(const QString &name) const;
+    // The stored spelling of a name looked up without regard to case; "" when absent.
+    QString storedName(const QString &name) const;
+    // Uncompressed content; the CRC is checked. Throws Damaged for a missing or bad entry.
+    QByteArray read(const QString &name) const;
+    // Reads every entry to its end, so that each CRC is checked.
+    void verifyEntries() const;
+
+    struct Change
+    {
+        QString name;    // entry to replace, or to append when the archive has none of that name
+        QByteArray data; // new uncompressed content
+    };
+    // A new archive of the in-memory bytes with the changes applied. Entries that are not
+    // changed keep their stored bytes (headers, compressed data, order) exactly; replaced
+    // entries keep their position, extra fields and time stamp; new entries are appended with
+    // the time stamp 1980-01-01 00:00 that Excel gives its entries.
+    QByteArray rebuilt(const std::vector<Change> &changes) const;
+
+private:
+    ZipArchive() = default;
+    void index();
+    qint64 indexOf(const QString &name) const;
+
+    QByteArray m_bytes;
+    ::zip *m_zip = nullptr;
+    QStringList m_names;
+    QHash<QString, qint64> m_byFoldedName;
+};
+
+} // namespace gm::xlsx

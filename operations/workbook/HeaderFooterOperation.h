@@ -1,0 +1,37 @@
+#pragma once
+
+#include "automation/BatchFrame.h"
+#include "operations/Validation.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace gm {
+
+// Header and footer from a template: the three header sections and/or the three footer
+// sections of the template's active sheet are copied onto every worksheet of every listed
+// workbook.
+
+struct HeaderFooterInputs
+{
+    QStringList entries;
+    QString templatePath; // txtHeaderFooterTemplate as typed
+    bool header = true; // ChkHeader
+    bool footer = true; // ChkFooter
+    bool makeWritable = false; // OptRWrite of the hyperlink panel; otherwise read-only files are skipped
+};
+
+inline const QString kHeaderFooterEmptyList = QStringLiteral("没有需要处理的EXCEL文档！");
+inline const QString kHeaderFooterAction = QStringLiteral("批量设置页眉页脚：");
+inline const QString kHeaderFooterDone = QStringLiteral("处理完毕！");
+
+Validation validateHeaderFooter(const HeaderFooterInputs &inputs);
+
+// Removes picture codes (&G) from a copied section: pictures are not copied, and a picture
+// code without its picture would leave an empty placeholder.
+QString withoutPictureCodes(const QString &section);
+
+RunSummary copyHeaderFooter(const HeaderFooterInputs &inputs, UserInterface &ui, const RunSettings &settings,
+    ApplicationFactory engineFactory = {}, Validation *failed = nullptr);
+
+} // namespace gm

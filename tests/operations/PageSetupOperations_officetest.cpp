@@ -1,0 +1,196 @@
+// Header and footer from a template, print area and orientation, and document properties,
+// run over real .xls and .xlsx files; results read back from the files themselves.
+
+#include "automation/BiffInfo.h"
+#include "automation/EngineError.h"
+#include "operations/workbook/HeaderFooterOperation.h"
+#include "operations/workbook/PrintSetupOperation.h"
+#include "operations/workbook/PropertiesOperation.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace gm;
+using gm::test::fixture;
+using gm::test::readAll;
+
+namespace {
+
+class PageSetupTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        xls = gm::test::copyInto(fixture(QStringLiteral("sheets_second_active.xls")), dir.filePath(QStringLiteral("a")));
+        xlsx = gm::test::copyInto(fixture(QStringLiteral("sheets_second_active.xlsx")), dir.filePath(QStringLiteral("b")));
+        settings = {true, dir.filePath(QStringLiteral("run.log"))};
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(gm::test::engineProcessesOfThisProcess(), 0);
+        EXPECT_EQ(gm::test::engineLeftoversOfThisProcess(), QStringList());
+    }
+    QString sheetXml(const QString &package, int n) const
+    {
+        return QString::fromUtf8(gm::test::zipEntry(package, QStringLiteral("xl/worksheets/sheet%1.xml").arg(n)));
+    }
+
+    QTemporaryDir dir;
+    QString xls, xlsx;
+    RunSettings settings;
+    gm::test::ScriptedUi ui;
+};
+
+} // namespace
+
+TEST_F(PageSetupTest, HeadersOfAnXlsTemplateLandOnEveryWorksheetOfAnXlsx)
+{
+    GM_REQUIRE_CORPUS(source, "xls/poi-45538_classic_Header.xls");
+    const QString templ = gm::test::copyInto(source, dir.filePath(QStringLiteral("t")));
+    HeaderFooterInputs inputs{{xlsx}, templ, true, true, false};
+    const RunSummary summary = copyHeaderFooter(inputs, ui, settings);
+    ASSERT_EQ(summary.failedCount(), 0) << summary.files[0].errorDescription.toStdString();
+    for (int n : {1, 2}) {
+        SCOPED_TRACE(n);
+        // The template's active sheet has "&Ltestdoc&Rtest phrase" and no footer.
+        EXPECT_TRUE(sheetXml(xlsx, n).contains(QStringLiteral("<oddHeader>&amp;Ltestdoc&amp;Rtest phrase</oddHeader>")));
+        EXPECT_FALSE(sheetXml(xlsx, n).contains(QStringLiteral("oddFooter")));
+    }
+    EXPECT_EQ(ui.messages, QStringList{kHeaderFooterDone});
+    // Parts the change did not need are untouched.
+    EXPECT_EQ(gm::test::zipEntry(xlsx, QStringLiteral("xl/styles.xml")),
+        gm::test::zipEntry(fixture(QStringLiteral("sheets_second_active.xlsx")), QStringLiteral("xl/styles.xml")));
+}
+
+TEST_F(PageSetupTest, FootersOfAnXlsxTemplateLandOnAnXlsAndHeadersStay)
+{
+    GM_REQUIRE_CORPUS(source, "xls/poi-45538_classic_Header.xls");
+    GM_REQUIRE_CORPUS(footerSource, "xlsx/header01.xlsx");
+    // First give the .xls a header from one template, then footers only from another.
+    const QString xlsTemplate = gm::test::copyInto(source, dir.filePath(QStringLiteral("t")));
+    ASSERT_EQ(copyHeaderFooter({{xls}, xlsTemplate, true, false, false}, ui, settings).failedCount(), 0);
+
+    // An .xlsx template whose active sheet has the footer "&C&P of &N" and the header "&L&P".
+    const QString templ = gm::test::copyInto(footerSource, dir.filePath(QStringLiteral("t2")));
+    const RunSummary summary = copyHeaderFooter({{xls}, templ, false, true, false}, ui, settings);
+    ASSERT_EQ(summary.failedCount(), 0) << summary.files[0].errorDescription.toStdString();
+    const BiffSummary biff = readBiff(xls);
+    ASSERT_EQ(biff.sheets.size(), 2);
+    const QString expectedFooter = QString::fromUtf8(gm::test::zipEntry(templ, QStringLiteral("xl/worksheets/sheet1.xml")))
+                                       .section(QStringLiteral("<oddFooter>"), 1)
+                                       .section(QStringLiteral("</oddFooter>"), 0, 0)
+                                       .replace(QStringLiteral("&amp;"), QStringLiteral("&"));
+    // The engine writes the font of each section explicitly (&"font,style"); the text and the
+    // fields must be the template's.
+    auto withoutFonts = [](QString code) { return code.remove(QRegularExpression(QStringLiteral("&\"[^\"]*\""))); };
+    for (const BiffSheet &sheet : biff.sheets) {
+        SCOPED_TRACE(sheet.name.toStdString());
+        EXPECT_EQ(withoutFonts(sheet.header), QStringLiteral("&Ltestdoc&Rtest phrase"));
+        EXPECT_EQ(withoutFonts(sheet.footer), expectedFooter);
+    }
+}
+
+TEST_F(PageSetupTest, PrintAreaAndOrientationReachEveryWorksheetHiddenOnesIncluded)
+{
+    GM_REQUIRE_CORPUS(hiddenSource, "xls/poi-TwoSheetsOneHidden.xls");
+    GM_REQUIRE_CORPUS(veryHiddenSource, "xlsx/hide01.xlsx");
+    const QString hidden = gm::test::copyInto(hiddenSource, dir.filePath(QStringLiteral("h")));
+    const QString hiddenXlsx = gm::test::copyInto(veryHiddenSource, dir.filePath(QStringLiteral("h")));
+    PrintSetupInputs inputs;
+    inputs.entries = {xls, xlsx, hidden, hiddenXlsx, dir.filePath(QStringLiteral("missing.xls"))};
+    inputs.setArea = true;
+    inputs.topLeft = QStringLiteral("E100"); // corners in either order
+    inputs.bottomRight = QStringLiteral("a1");
+    inputs.setOrientation = true;
+    inputs.landscape = true;
+    const RunSummary summary = setPrintSetup(inputs, ui, settings);
+    for (const FileResult &f : summary.files)
+        EXPECT_NE(f.outcome, FileOutcome::Failed) << f.path.toStdString() << " " << f.errorDescription.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(settings.logFile)); // the missing file is skipped silently
+
+    for (const QString &book : {xls, hidden}) {
+        for (const BiffSheet &sheet : readBiff(book).sheets) {
+            SCOPED_TRACE((book + QLatin1Char(' ') + sheet.name).toStdString());
+            EXPECT_EQ(sheet.printArea, QStringLiteral("$A$1:$E$100"));
+            EXPECT_EQ(sheet.orientation, 2);
+        }
+    }
+    for (const QString &book : {xlsx, hiddenXlsx}) {
+        const QString workbook = QString::fromUtf8(gm::test::zipEntry(book, QStringLiteral("xl/workbook.xml")));
+        const int sheets = static_cast<int>(workbook.count(QStringLiteral("<sheet ")));
+        for (int n = 1; n <= sheets; ++n) {
+            SCOPED_TRACE((book + QString::number(n)).toStdString());
+            EXPECT_TRUE(workbook.contains(QStringLiteral("localSheetId=\"%1\">").arg(n - 1)));
+            EXPECT_TRUE(sheetXml(book, n).contains(QStringLiteral("orientation=\"landscape\"")));
+        }
+        EXPECT_EQ(workbook.count(QStringLiteral("!$A$1:$E$100</definedName>")), sheets);
+    }
+}
+
+TEST_F(PageSetupTest, InvalidCellsStopBeforeAnyWork)
+{
+    PrintSetupInputs inputs;
+    inputs.entries = {xls};
+    inputs.setArea = true;
+    const QList<std::tuple<QString, QString, QString>> cases = {
+        {QStringLiteral("A0"), QStringLiteral("E100"), QStringLiteral("txtPrintF")},
+        {QStringLiteral("A1"), QStringLiteral("ABC1"), QStringLiteral("txtPrint2")},
+        {QStringLiteral("A1"), QString(), QStringLiteral("txtPrint2")},
+    };
+    for (const auto &[from, to, control] : cases) {
+        inputs.topLeft = from;
+        inputs.bottomRight = to;
+        Validation failed;
+        EXPECT_TRUE(setPrintSetup(inputs, ui, settings, {}, &failed).stopped);
+        EXPECT_EQ(failed->control, control);
+    }
+    // Orientation alone does not look at the cells.
+    inputs.setArea = false;
+    EXPECT_FALSE(validatePrintSetup(inputs).has_value());
+    EXPECT_EQ(readAll(xls), readAll(fixture(QStringLiteral("sheets_second_active.xls"))));
+}
+
+TEST_F(PageSetupTest, AnXlsSaveThatWouldLoseFormulaResultsLeavesTheOriginal)
+{
+    GM_REQUIRE_CORPUS(source, "xls/xlrd-formula_test_sjmachin.xls");
+    const QString book = gm::test::copyInto(source, dir.filePath(QStringLiteral("f")));
+    const QByteArray before = readAll(book);
+    PrintSetupInputs inputs;
+    inputs.entries = {book};
+    inputs.setOrientation = true;
+    inputs.landscape = true;
+    const RunSummary summary = setPrintSetup(inputs, ui, settings);
+    ASSERT_EQ(summary.failedCount(), 1);
+    EXPECT_EQ(summary.files[0].errorDescription, EngineError::describe(ErrorCode::WouldLoseContent));
+    EXPECT_EQ(readAll(book), before);
+    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("f"))).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+TEST_F(PageSetupTest, PropertiesLandInTheXlsxPartsExcelUses)
+{
+    PropertiesInputs inputs;
+    inputs.entries = {xlsx, QStringLiteral("  "), dir.filePath(QStringLiteral("missing.xlsx"))};
+    inputs.checked = propertyChecks(propertyMask({true, false, true, true, false, false, true, true, true}));
+    inputs.values = {QStringLiteral("标题 & <1>"), QStringLiteral("unused"), QString(), QStringLiteral("类别"), QString(),
+        QString(), QStringLiteral("经理"), QStringLiteral("单位"), QStringLiteral("http://base/")};
+    const RunSummary summary = setProperties(inputs, ui, settings);
+    ASSERT_EQ(summary.files.size(), 2u);
+    EXPECT_EQ(summary.files[0].outcome, FileOutcome::Processed) << summary.files[0].errorDescription.toStdString();
+    EXPECT_EQ(summary.files[1].outcome, FileOutcome::Failed); // missing files are logged here
+    EXPECT_EQ(ui.messages.first(), kPropertiesDone);
+
+    const QString core = QString::fromUtf8(gm::test::zipEntry(xlsx, QStringLiteral("docProps/core.xml")));
+    const QString app = QString::fromUtf8(gm::test::zipEntry(xlsx, QStringLiteral("docProps/app.xml")));
+    EXPECT_TRUE(core.contains(QStringLiteral("<dc:title>标题 &amp; &lt;1&gt;</dc:title>")));
+    EXPECT_TRUE(core.contains(QStringLiteral("<cp:category>类别</cp:category>")));
+    EXPECT_FALSE(core.contains(QStringLiteral("unused")));
+    EXPECT_FALSE(core.contains(QRegularExpression(QStringLiteral("<dc:creator>[^<]")))) << core.toStdString();
+    EXPECT_TRUE(app.contains(QStringLiteral("<Manager>经理</Manager>")));
+    EXPECT_TRUE(app.contains(QStringLiteral("<Company>单位</Company>")));
+    EXPECT_TRUE(app.contains(QStringLiteral("<HyperlinkBase>http://base/</HyperlinkBase>")));
+    EXPECT_EQ(propertyMask(propertyChecks(261)), 261);
+}
