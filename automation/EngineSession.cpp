@@ -4,6 +4,7 @@
 #include "automation/EngineLocator.h"
 #include "automation/Preflight.h"
 #include "automation/lo/LoApplication.h"
+#include "automation/ole/XlsPropertyWorkbook.h"
 #include "automation/xlsx/PackageWorkbook.h"
 
 namespace gm {
@@ -47,8 +48,12 @@ std::unique_ptr<Workbook> EngineSession::open(const QString &path, WorkbookUse u
 {
     if (use != WorkbookUse::Engine) {
         // The package editor checks every entry itself while reading the package.
-        if (preflightWorkbook(path, !readOnly, false) == WorkbookKind::Xlsx && xlsx::isXlsxPackage(path))
+        const WorkbookKind kind = preflightWorkbook(path, !readOnly, false);
+        if (kind == WorkbookKind::Xlsx && xlsx::isXlsxPackage(path))
             return xlsx::openPackage(path);
+        // Document properties of an .xls live in its own property streams.
+        if (kind == WorkbookKind::Xls && use == WorkbookUse::DocumentProperties)
+            return ole::openXlsProperties(path);
     }
     return libreOffice().open(path, readOnly);
 }

@@ -3,6 +3,9 @@
 #include "automation/BatchFrame.h"
 #include "automation/UserInterface.h"
 #include "operations/workbook/ConvertOperation.h"
+#include "operations/workbook/HeaderFooterOperation.h"
+#include "operations/workbook/PrintSetupOperation.h"
+#include "operations/workbook/PropertiesOperation.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -46,11 +49,11 @@ private:
     bool m_overwrite;
 };
 
-QString outcomeText(FileOutcome outcome)
+QString outcomeText(FileOutcome outcome, const QString &processed)
 {
     switch (outcome) {
     case FileOutcome::Processed:
-        return QStringLiteral("converted");
+        return processed;
     case FileOutcome::Copied:
         return QStringLiteral("copied");
     case FileOutcome::Skipped:
@@ -65,6 +68,56 @@ int badArguments(const QString &message)
 {
     err() << message << Qt::endl << QStringLiteral("Try 'gridmule-cli --help'.") << Qt::endl;
     return kExitBadArguments;
+}
+
+// Options every command takes, and the common end of a run: one line per file on standard
+// output, the log's path on standard error, the exit status.
+struct CommonOptions
+{
+    QCommandLineOption log{QStringLiteral("log"), QString(), QStringLiteral("file")};
+    QCommandLineOption help{QStringLiteral("help")};
+    void addTo(QCommandLineParser &parser) const { parser.addOptions({log, help}); }
+    RunSettings settings(const QCommandLineParser &parser) const
+    {
+        RunSettings result;
+        result.isRecordError = parser.isSet(log);
+        result.logFile = parser.isSet(log) ? QFileInfo(parser.value(log)).absoluteFilePath() : QString();
+        return result;
+    }
+};
+
+QStringList absoluteEntries(const QStringList &entries)
+{
+    QStringList result;
+    for (const QString &entry : entries)
+        result << (entry.trimmed().isEmpty() ? entry : QFileInfo(entry).absoluteFilePath());
+    return result;
+}
+
+int finishRun(const RunSummary &summary, const RunSettings &settings, const QString &processed)
+{
+    if (summary.stopped)
+        return kExitBadArguments;
+    for (const FileResult &file : summary.files)
+        out() << file.path << '\t' << outcomeText(file.outcome, processed) << '\t' << file.errorDescription << Qt::endl;
+    if (summary.logged)
+        err() << QStringLiteral("日志文件：") << settings.logFile << Qt::endl;
+    return summary.failedCount() > 0 ? kExitSomeFailed : kExitOk;
+}
+
+bool parse(QCommandLineParser &parser, const QStringList &args, int *exitCode)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    if (!parser.parse(QStringList{QStringLiteral("gridmule-cli")} + args)) {
+        *exitCode = badArguments(parser.errorText());
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        printUsage();
+        *exitCode = kExitOk;
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -97,17 +150,14 @@ int runConvertCommand(const QStringList &args)
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption to(QStringLiteral("to"), QString(), QStringLiteral("format"));
     const QCommandLineOption outDir(QStringLiteral("out"), QString(), QStringLiteral("dir"));
-    const QCommandLineOption log(QStringLiteral("log"), QString(), QStringLiteral("file"));
     const QCommandLineOption yes(QStringLiteral("yes"));
     const QCommandLineOption no(QStringLiteral("no"));
-    const QCommandLineOption help(QStringLiteral("help"));
-    parser.addOptions({to, outDir, log, yes, no, help});
-    if (!parser.parse(QStringList{QStringLiteral("gridmule-cli")} + args))
-        return badArguments(parser.errorText());
-    if (parser.isSet(help)) {
-        printUsage();
-        return kExitOk;
-    }
+    CommonOptions common;
+    parser.addOptions({to, outDir, yes, no});
+    common.addTo(parser);
+    int exitCode = kExitOk;
+    if (!parse(parser, args, &exitCode))
+        return exitCode;
     if (parser.isSet(yes) && parser.isSet(no))
         return badArguments(QStringLiteral("--yes and --no exclude each other."));
 
@@ -118,28 +168,100 @@ int runConvertCommand(const QStringList &args)
         return badArguments(QStringLiteral("--to must be one of: csv, txt, htm, mht, xlsx, xls."));
 
     ConvertInputs inputs;
-    inputs.entries = parser.positionalArguments();
+    inputs.entries = absoluteEntries(parser.positionalArguments());
     inputs.targetIndex = targetIndex;
     inputs.outputFolder = parser.value(outDir);
     inputs.xlsxAvailable = true;
-    for (QString &entry : inputs.entries)
-        if (!entry.trimmed().isEmpty())
-            entry = QFileInfo(entry).absoluteFilePath();
 
     ConsoleUserInterface ui(parser.isSet(yes));
-    RunSettings settings;
-    settings.isRecordError = parser.isSet(log);
-    settings.logFile = parser.isSet(log) ? QFileInfo(parser.value(log)).absoluteFilePath() : QString();
+    const RunSettings settings = common.settings(parser);
+    return finishRun(convertWorkbooks(inputs, ui, settings), settings, QStringLiteral("converted"));
+}
 
-    Validation invalid;
-    const RunSummary summary = convertWorkbooks(inputs, ui, settings, {}, &invalid);
-    if (summary.stopped)
-        return kExitBadArguments;
-    for (const FileResult &file : summary.files)
-        out() << file.path << '\t' << outcomeText(file.outcome) << '\t' << file.errorDescription << Qt::endl;
-    if (summary.logged)
-        err() << QStringLiteral("日志文件：") << settings.logFile << Qt::endl;
-    return summary.failedCount() > 0 ? kExitSomeFailed : kExitOk;
+int runPropertiesCommand(const QStringList &args)
+{
+    static const char *names[kPropertyCount] = {"title",    "subject", "author",  "category",      "keywords",
+                                                "comments", "manager", "company", "hyperlink-base"};
+    QCommandLineParser parser;
+    QList<QCommandLineOption> properties;
+    for (const char *name : names)
+        properties.append(QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("text")));
+    parser.addOptions(properties);
+    CommonOptions common;
+    common.addTo(parser);
+    int exitCode = kExitOk;
+    if (!parse(parser, args, &exitCode))
+        return exitCode;
+
+    PropertiesInputs inputs;
+    inputs.entries = absoluteEntries(parser.positionalArguments());
+    for (int i = 0; i < kPropertyCount; ++i) {
+        inputs.checked[static_cast<size_t>(i)] = parser.isSet(properties[i]);
+        inputs.values[static_cast<size_t>(i)] = parser.value(properties[i]);
+    }
+    if (propertyMask(inputs.checked) == 0)
+        return badArguments(QStringLiteral("Give at least one property to set."));
+    ConsoleUserInterface ui(false);
+    const RunSettings settings = common.settings(parser);
+    return finishRun(setProperties(inputs, ui, settings), settings, QStringLiteral("changed"));
+}
+
+int runHeaderFooterCommand(const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption templ(QStringLiteral("template"), QString(), QStringLiteral("file"));
+    const QCommandLineOption header(QStringLiteral("header"));
+    const QCommandLineOption footer(QStringLiteral("footer"));
+    const QCommandLineOption writable(QStringLiteral("make-writable"));
+    parser.addOptions({templ, header, footer, writable});
+    CommonOptions common;
+    common.addTo(parser);
+    int exitCode = kExitOk;
+    if (!parse(parser, args, &exitCode))
+        return exitCode;
+
+    HeaderFooterInputs inputs;
+    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.templatePath = parser.value(templ);
+    const bool neither = !parser.isSet(header) && !parser.isSet(footer);
+    inputs.header = neither || parser.isSet(header);
+    inputs.footer = neither || parser.isSet(footer);
+    inputs.makeWritable = parser.isSet(writable);
+    ConsoleUserInterface ui(false);
+    const RunSettings settings = common.settings(parser);
+    return finishRun(copyHeaderFooter(inputs, ui, settings), settings, QStringLiteral("changed"));
+}
+
+int runPrintSetupCommand(const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption area(QStringLiteral("area"), QString(), QStringLiteral("range"));
+    const QCommandLineOption landscape(QStringLiteral("landscape"));
+    const QCommandLineOption portrait(QStringLiteral("portrait"));
+    parser.addOptions({area, landscape, portrait});
+    CommonOptions common;
+    common.addTo(parser);
+    int exitCode = kExitOk;
+    if (!parse(parser, args, &exitCode))
+        return exitCode;
+    if (parser.isSet(landscape) && parser.isSet(portrait))
+        return badArguments(QStringLiteral("--landscape and --portrait exclude each other."));
+
+    PrintSetupInputs inputs;
+    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.setArea = parser.isSet(area);
+    if (inputs.setArea) {
+        const QStringList corners = parser.value(area).split(QLatin1Char(':'));
+        inputs.topLeft = corners.value(0);
+        inputs.bottomRight = corners.size() == 2 ? corners.value(1) : QString();
+    }
+    inputs.setOrientation = parser.isSet(landscape) || parser.isSet(portrait);
+    inputs.landscape = parser.isSet(landscape);
+    if (!inputs.setArea && !inputs.setOrientation)
+        return badArguments(QStringLiteral("Give --area and/or --landscape or --portrait."));
+    ConsoleUserInterface ui(false);
+    const RunSettings settings = common.settings(parser);
+    return finishRun(setPrintSetup(inputs, ui, settings), settings, QStringLiteral("changed"));
 }
 
 } // namespace gm::cli

@@ -11,6 +11,9 @@ constexpr int kExitBadArguments = 2;
 
 // Runs one sub-command; `args` excludes the program name and the sub-command.
 int runConvertCommand(const QStringList &args);
+int runPropertiesCommand(const QStringList &args);
+int runHeaderFooterCommand(const QStringList &args);
+int runPrintSetupCommand(const QStringList &args);
 void printUsage();
 
 } // namespace gm::cli

@@ -17,6 +17,12 @@ int main(int argc, char *argv[])
     const QString command = args.takeFirst();
     if (command == QStringLiteral("convert"))
         return gm::cli::runConvertCommand(args);
+    if (command == QStringLiteral("properties"))
+        return gm::cli::runPropertiesCommand(args);
+    if (command == QStringLiteral("header-footer"))
+        return gm::cli::runHeaderFooterCommand(args);
+    if (command == QStringLiteral("print-setup"))
+        return gm::cli::runPrintSetupCommand(args);
     QTextStream(stderr) << QStringLiteral("Unknown command: ") << command << QStringLiteral("\nTry 'gridmule-cli --help'.\n");
     return gm::cli::kExitBadArguments;
 }

@@ -25,6 +25,7 @@ set(UNO_TYPES
   com.sun.star.document.UpdateDocMode
   com.sun.star.document.XDocumentPropertiesSupplier
   com.sun.star.document.XDocumentProperties
+  com.sun.star.beans.PropertyAttribute
   com.sun.star.frame.Desktop
   com.sun.star.frame.XDesktop
   com.sun.star.frame.XDesktop2

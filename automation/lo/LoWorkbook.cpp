@@ -19,7 +19,10 @@
 #include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/container/XNameContainer.hpp>
 #include <com/sun/star/container/XNamed.hpp>
+#include <com/sun/star/beans/XPropertyContainer.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
+#include <com/sun/star/document/XDocumentProperties.hpp>
+#include <com/sun/star/document/XDocumentPropertiesSupplier.hpp>
 #include <com/sun/star/frame/XController.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
@@ -593,6 +596,80 @@ void LoWorkbook::guardAgainstLoss(const QString &written)
         QFile::remove(written);
         throw EngineError(ErrorCode::WouldLoseContent, lost.join(QStringLiteral(", ")));
     }
+}
+
+namespace {
+
+// Properties the engine keeps as user-defined ones; it writes them where Excel keeps them in
+// .xlsx (core category, extended Manager, Company, HyperlinkBase), not so in .xls.
+const char *userDefinedName(DocumentProperty property)
+{
+    switch (property) {
+    case DocumentProperty::Category: return "OOXMLCorePropertyCategory";
+    case DocumentProperty::Manager: return "Manager";
+    case DocumentProperty::Company: return "Company";
+    case DocumentProperty::HyperlinkBase: return "HyperlinkBase";
+    default: return nullptr;
+    }
+}
+
+} // namespace
+
+QString LoWorkbook::builtinProperty(DocumentProperty property)
+{
+    return m_engine->call(m_engine->limits().call, ErrorCode::Unexpected, [&] {
+        Reference<document::XDocumentProperties> props =
+            Reference<document::XDocumentPropertiesSupplier>(m_document, UNO_QUERY_THROW)->getDocumentProperties();
+        switch (property) {
+        case DocumentProperty::Title: return toQ(props->getTitle());
+        case DocumentProperty::Subject: return toQ(props->getSubject());
+        case DocumentProperty::Author: return toQ(props->getAuthor());
+        case DocumentProperty::Comments: return toQ(props->getDescription());
+        case DocumentProperty::Keywords: {
+            QStringList words;
+            for (const OUString &word : props->getKeywords())
+                words << toQ(word);
+            return words.join(QStringLiteral(", "));
+        }
+        default: break;
+        }
+        Reference<beans::XPropertySet> user(props->getUserDefinedProperties(), UNO_QUERY_THROW);
+        const OUString name = OUString::createFromAscii(userDefinedName(property));
+        OUString value;
+        if (user->getPropertySetInfo()->hasPropertyByName(name))
+            user->getPropertyValue(name) >>= value;
+        return toQ(value);
+    });
+}
+
+void LoWorkbook::setBuiltinProperty(DocumentProperty property, const QString &value)
+{
+    if (m_source.kind == WorkbookKind::Xls && userDefinedName(property))
+        throw EngineError(ErrorCode::NotSupported, QStringLiteral("this property of an .xls through the engine"));
+    m_engine->call(m_engine->limits().call, ErrorCode::Unexpected, [&] {
+        Reference<document::XDocumentProperties> props =
+            Reference<document::XDocumentPropertiesSupplier>(m_document, UNO_QUERY_THROW)->getDocumentProperties();
+        const OUString text = toOU(value);
+        switch (property) {
+        case DocumentProperty::Title: props->setTitle(text); return;
+        case DocumentProperty::Subject: props->setSubject(text); return;
+        case DocumentProperty::Author: props->setAuthor(text); return;
+        case DocumentProperty::Comments: props->setDescription(text); return;
+        case DocumentProperty::Keywords:
+            // One entry keeps the text exactly as given (the engine would rejoin a list with blanks).
+            props->setKeywords(value.isEmpty() ? uno::Sequence<OUString>() : uno::Sequence<OUString>(&text, 1));
+            return;
+        default: break;
+        }
+        Reference<beans::XPropertyContainer> container = props->getUserDefinedProperties();
+        Reference<beans::XPropertySet> user(container, UNO_QUERY_THROW);
+        const OUString name = OUString::createFromAscii(userDefinedName(property));
+        if (user->getPropertySetInfo()->hasPropertyByName(name))
+            user->setPropertyValue(name, uno::Any(text));
+        else
+            container->addProperty(name, beans::PropertyAttribute::REMOVABLE, uno::Any(text));
+    });
+    m_modified = true;
 }
 
 } // namespace gm::lo

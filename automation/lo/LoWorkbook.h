@@ -43,6 +43,8 @@ public:
     std::unique_ptr<Worksheet> sheet(int position) override;
     std::unique_ptr<Worksheet> sheet(const QString &name) override;
     std::unique_ptr<Worksheet> activeSheet() override;
+    QString builtinProperty(DocumentProperty property) override;
+    void setBuiltinProperty(DocumentProperty property, const QString &value) override;
     void save() override;
     void saveAs(const QString &path, int fileFormat) override;
     void close(bool saveChanges) override;

@@ -3,6 +3,9 @@
 
 #include "automation/BiffInfo.h"
 #include "automation/EngineError.h"
+#include "automation/EngineLocator.h"
+#include "automation/lo/LoApplication.h"
+#include "automation/ole/XlsPropertyWorkbook.h"
 #include "operations/workbook/HeaderFooterOperation.h"
 #include "operations/workbook/PrintSetupOperation.h"
 #include "operations/workbook/PropertiesOperation.h"
@@ -193,4 +196,33 @@ TEST_F(PageSetupTest, PropertiesLandInTheXlsxPartsExcelUses)
     EXPECT_TRUE(app.contains(QStringLiteral("<Company>单位</Company>")));
     EXPECT_TRUE(app.contains(QStringLiteral("<HyperlinkBase>http://base/</HyperlinkBase>")));
     EXPECT_EQ(propertyMask(propertyChecks(261)), 261);
+}
+
+TEST_F(PageSetupTest, AllNinePropertiesOfAnXlsAreWrittenWithoutTheEngine)
+{
+    PropertiesInputs inputs;
+    inputs.entries = {xls};
+    inputs.checked.fill(true);
+    inputs.values = {QStringLiteral("标题"), QStringLiteral("主题"), QStringLiteral("作者"), QStringLiteral("类别"), QStringLiteral("k1, k2"),
+                     QStringLiteral("备注"), QStringLiteral("经理"), QStringLiteral("单位"), QStringLiteral("http://base/")};
+    int engines = 0;
+    const RunSummary summary = setProperties(inputs, ui, settings, [&]() -> std::unique_ptr<Application> {
+        ++engines;
+        throw EngineError(ErrorCode::EngineUnavailable);
+    });
+    ASSERT_EQ(summary.failedCount(), 0) << summary.files[0].errorDescription.toStdString();
+    EXPECT_EQ(engines, 0);
+
+    // The engine reads the summary fields back from the file.
+    lo::LoApplication app(libreOfficeProgramDir());
+    auto book = app.open(xls, true);
+    EXPECT_EQ(book->builtinProperty(DocumentProperty::Title), QStringLiteral("标题"));
+    EXPECT_EQ(book->builtinProperty(DocumentProperty::Author), QStringLiteral("作者"));
+    EXPECT_EQ(book->builtinProperty(DocumentProperty::Keywords), QStringLiteral("k1, k2"));
+    EXPECT_EQ(book->worksheetCount(), 2);
+    book.reset();
+    auto streams = ole::openXlsProperties(xls);
+    for (int i = 0; i < kPropertyCount; ++i)
+        EXPECT_EQ(streams->builtinProperty(propertyOfPair(i)), inputs.values[static_cast<size_t>(i)]) << i;
+    EXPECT_EQ(readBiff(xls).sheets.size(), 2);
 }
