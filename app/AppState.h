@@ -1,0 +1,28 @@
+#pragma once
+
+// The application state set at start-up and read by every part of the program.
+
+#include "automation/BatchFrame.h"
+
+#include <QString>
+
+namespace gm {
+
+inline const QString kAppTitle = QStringLiteral("Gridmule");
+inline const QString kWindowTitle = QStringLiteral("Gridmule - Excel文档批处理工具");
+inline const QString kAboutVersion = QStringLiteral("4.4");
+
+struct AppState
+{
+    bool XlsxAvailable = false;  // .xlsx files can be opened and written
+    int ExcelMajorVersion = 0;   // the engine's capabilities as a whole version number
+    bool isRecordError = false;  // write per-file failures to the run log
+    QString LogFile;             // full path of the run log
+    QString helpFile;            // the HTML help page beside the program
+
+    // Passwords and worksheet protection need version 10 or later.
+    bool passwordsAvailable() const { return ExcelMajorVersion >= 10; }
+    RunSettings runSettings() const { return RunSettings{isRecordError, LogFile}; }
+};
+
+} // namespace gm

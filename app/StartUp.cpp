@@ -1,0 +1,43 @@
+#include "app/StartUp.h"
+
+#include "app/LogOptions.h"
+#include "app/SettingsStore.h"
+#include "automation/EngineLocator.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+namespace gm {
+
+QString programFolder()
+{
+    QString folder = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
+    if (!folder.endsWith(u'/'))
+        folder += u'/';
+    return folder;
+}
+
+StartUpResult startUp(const SettingsStore &store, const EngineProbe &probe, const QString &programFolder)
+{
+    StartUpResult result;
+    const std::optional<EngineInfo> engine = probe ? probe() : std::nullopt;
+    if (!engine)
+        return result;
+    result.engineFound = true;
+
+    QString folder = programFolder;
+    if (!folder.endsWith(u'/'))
+        folder += u'/';
+
+    result.memory.readPage(store);
+    readLogOptions(store, result.state, folder + QStringLiteral("Gridmule.log"));
+
+    result.state.ExcelMajorVersion = excelMajorVersionFor(*engine);
+    result.state.XlsxAvailable = xlsxAvailableFor(*engine);
+    result.state.helpFile = folder + kHelpFileName;
+
+    result.memory.readInputs(store);
+    return result;
+}
+
+} // namespace gm

@@ -1,0 +1,55 @@
+#include "ui/HeaderFooterPanel.h"
+
+#include "app/AppState.h"
+#include "ui/Controls.h"
+#include "ui/UserDialogs.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace gm {
+
+using namespace controls;
+
+HeaderFooterPanel::HeaderFooterPanel(PanelContext &context, QWidget *parent)
+    : FeaturePanel(QStringLiteral("fraHeaderFooter"), QStringLiteral("批量自定义页眉页脚"), context, parent)
+{
+    auto *layout = grid(this);
+    m_template = edit(QStringLiteral("txtHeaderFooterTemplate"), this);
+    auto *templateButton = chooser(QStringLiteral("Command1"), this);
+    m_header = check(QStringLiteral("ChkHeader"), QStringLiteral("根据模板批量自定义页眉"), this, true);
+    m_footer = check(QStringLiteral("ChkFooter"), QStringLiteral("根据模板批量自定义页脚"), this, true);
+    m_command = button(QStringLiteral("CmdHeaderFooter"), QStringLiteral("设置"), this);
+    auto *note = label(QStringLiteral("注意：本软件暂不能支持批量设置图像类页眉、页脚功能。"), this);
+    note->setStyleSheet(QStringLiteral("color: #b71c1c;"));
+
+    layout->addWidget(label(QStringLiteral("根据下面的Excel文件批量自定义页眉页脚："), this), 0, 0, 1, 2);
+    layout->addWidget(m_template, 1, 0);
+    layout->addWidget(templateButton, 1, 1);
+    layout->addWidget(m_header, 2, 0);
+    layout->addWidget(m_footer, 3, 0);
+    layout->addWidget(note, 4, 0);
+    layout->addWidget(m_command, 4, 1, Qt::AlignRight | Qt::AlignBottom);
+    layout->setColumnStretch(0, 1);
+    layout->setRowStretch(4, 1);
+
+    auto update = [this] { setCommandWanted(m_command, m_header->isChecked() || m_footer->isChecked()); };
+    connect(m_header, &QCheckBox::toggled, this, update);
+    connect(m_footer, &QCheckBox::toggled, this, update);
+    connect(templateButton, &QPushButton::clicked, this, &HeaderFooterPanel::chooseTemplate);
+    registerCommand(m_command, false);
+}
+
+void HeaderFooterPanel::chooseTemplate()
+{
+    FileDialogSpec spec;
+    spec.title = QStringLiteral("选择设置好页眉页脚的模板");
+    spec.filter = m_context.state.XlsxAvailable ? QStringLiteral("Microsft Excel文件(*.xls;*.xlsx)|*.xls;*.xlsx")
+                                                : QStringLiteral("Microsft Excel文件(*.xls)|*.xls");
+    m_template->setText(m_context.dialogs.openFileName(window(), spec));
+}
+
+} // namespace gm

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "ui/FeaturePanel.h"
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace gm {
+
+// fraPrint: batch printing above the line, print area and page orientation below it.
+class PrintPanel : public FeaturePanel
+{
+    Q_OBJECT
+
+public:
+    explicit PrintPanel(PanelContext &context, QWidget *parent = nullptr);
+
+private:
+    void updatePageSetup();
+
+    QCheckBox *m_printSheets;
+    QLineEdit *m_sheetIndex;
+    QCheckBox *m_area;
+    QLineEdit *m_topLeft;
+    QLineEdit *m_bottomRight;
+    QCheckBox *m_orientation;
+    QRadioButton *m_portrait;
+    QRadioButton *m_landscape;
+    QPushButton *m_setPage;
+};
+
+} // namespace gm

@@ -1,0 +1,134 @@
+#include "ui/UserDialogs.h"
+
+#include "app/AppState.h"
+
+#include <QAbstractButton>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QUrl>
+
+namespace gm {
+
+void UserDialogs::inform(QWidget *parent, const QString &text)
+{
+    message(parent, {QMessageBox::Information, kAppTitle, text, QMessageBox::Ok, QMessageBox::Ok});
+}
+
+bool UserDialogs::askYesNo(QWidget *parent, const QString &text, bool defaultNo)
+{
+    const MessageSpec spec{QMessageBox::Question, kAppTitle, text, QMessageBox::Yes | QMessageBox::No,
+                           defaultNo ? QMessageBox::No : QMessageBox::Yes};
+    return message(parent, spec) == QMessageBox::Yes;
+}
+
+bool UserDialogs::askOkCancel(QWidget *parent, const QString &text)
+{
+    const MessageSpec spec{QMessageBox::Question, kAppTitle, text, QMessageBox::Ok | QMessageBox::Cancel,
+                           QMessageBox::Ok};
+    return message(parent, spec) == QMessageBox::Ok;
+}
+
+QString qtFileFilter(const QString &filter)
+{
+    const QStringList parts = filter.split(u'|');
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString pattern = parts.at(i + 1);
+        pattern.replace(u';', u' ');
+        filters.append(parts.at(i) + QStringLiteral(" (") + pattern + u')');
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+QMessageBox::StandardButton DesktopDialogs::message(QWidget *parent, const MessageSpec &spec)
+{
+    QMessageBox box(spec.icon, spec.caption, spec.text, spec.buttons, parent);
+    // The buttons speak the language of the rest of the program.
+    const std::pair<QMessageBox::StandardButton, const char16_t *> captions[] = {
+            {QMessageBox::Ok, u"确定"}, {QMessageBox::Cancel, u"取消"}, {QMessageBox::Yes, u"是(&Y)"},
+            {QMessageBox::No, u"否(&N)"}};
+    for (const auto &[which, caption] : captions) {
+        if (QAbstractButton *button = box.button(which))
+            button->setText(QString::fromUtf16(caption));
+    }
+    if (spec.defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(spec.defaultButton);
+    if (spec.buttons.testFlag(QMessageBox::Cancel))
+        box.setEscapeButton(QMessageBox::Cancel);
+    else if (spec.buttons.testFlag(QMessageBox::No))
+        box.setEscapeButton(QMessageBox::No);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+namespace {
+
+void prepare(QFileDialog &dialog, const FileDialogSpec &spec)
+{
+    dialog.setWindowTitle(spec.title);
+    dialog.setNameFilter(qtFileFilter(spec.filter));
+    if (!spec.folder.isEmpty())
+        dialog.setDirectory(spec.folder);
+    if (!spec.presetName.isEmpty())
+        dialog.selectFile(spec.presetName);
+    if (!spec.defaultSuffix.isEmpty())
+        dialog.setDefaultSuffix(spec.defaultSuffix);
+}
+
+} // namespace
+
+QStringList DesktopDialogs::openFileNames(QWidget *parent, const FileDialogSpec &spec)
+{
+    QFileDialog dialog(parent);
+    prepare(dialog, spec);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    QStringList files = dialog.selectedFiles();
+    for (QString &file : files)
+        file = QDir::toNativeSeparators(file);
+    return files;
+}
+
+QString DesktopDialogs::openFileName(QWidget *parent, const FileDialogSpec &spec)
+{
+    QFileDialog dialog(parent);
+    prepare(dialog, spec);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+}
+
+QString DesktopDialogs::saveFileName(QWidget *parent, const FileDialogSpec &spec, bool confirmOverwrite)
+{
+    QFileDialog dialog(parent);
+    prepare(dialog, spec);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !confirmOverwrite);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+}
+
+QString DesktopDialogs::browseForFolder(QWidget *parent, const QString &prompt)
+{
+    QString folder = QFileDialog::getExistingDirectory(parent, prompt);
+    while (folder.size() > 1 && folder.endsWith(u'/'))
+        folder.chop(1);
+    return QDir::toNativeSeparators(folder);
+}
+
+void DesktopDialogs::openUrl(const QString &fileOrUrl)
+{
+    const QUrl url = fileOrUrl.contains(QStringLiteral("://")) || fileOrUrl.startsWith(QStringLiteral("mailto:"))
+            ? QUrl(fileOrUrl)
+            : QUrl::fromLocalFile(fileOrUrl);
+    QDesktopServices::openUrl(url);
+}
+
+} // namespace gm

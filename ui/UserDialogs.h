@@ -1,0 +1,70 @@
+#pragma once
+
+// Every message box, file dialog, folder browser and hand-over to the desktop that the window
+// shows goes through this interface, so that tests can answer them without a modal loop.
+
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace gm {
+
+struct MessageSpec
+{
+    QMessageBox::Icon icon = QMessageBox::Information;
+    QString caption;
+    QString text;
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+};
+
+struct FileDialogSpec
+{
+    QString title;
+    QString filter;        // "description|pattern|description|pattern", as the panels give it
+    QString presetName;    // file name shown at first
+    QString folder;        // initial folder; empty for the dialog's own choice
+    QString defaultSuffix; // appended when the user types a name without one
+};
+
+class UserDialogs
+{
+public:
+    virtual ~UserDialogs() = default;
+
+    // Shows a message box and returns the button pressed.
+    virtual QMessageBox::StandardButton message(QWidget *parent, const MessageSpec &spec) = 0;
+    // Open dialogs return the chosen existing files; empty when cancelled.
+    virtual QStringList openFileNames(QWidget *parent, const FileDialogSpec &spec) = 0;
+    virtual QString openFileName(QWidget *parent, const FileDialogSpec &spec) = 0;
+    // Save dialog; confirmOverwrite asks before an existing file is chosen.
+    virtual QString saveFileName(QWidget *parent, const FileDialogSpec &spec, bool confirmOverwrite) = 0;
+    // Folder browser: the chosen folder without a trailing separator, or empty.
+    virtual QString browseForFolder(QWidget *parent, const QString &prompt) = 0;
+    // Opens a file or address with the desktop's default application, without waiting.
+    virtual void openUrl(const QString &fileOrUrl) = 0;
+
+    // Conveniences over message().
+    void inform(QWidget *parent, const QString &text);
+    bool askYesNo(QWidget *parent, const QString &text, bool defaultNo = false);
+    bool askOkCancel(QWidget *parent, const QString &text);
+};
+
+// "desc|pattern|desc|pattern" to Qt's "desc (pattern);;desc (pattern)".
+QString qtFileFilter(const QString &filter);
+
+// The dialogs of the desktop.
+class DesktopDialogs : public UserDialogs
+{
+public:
+    QMessageBox::StandardButton message(QWidget *parent, const MessageSpec &spec) override;
+    QStringList openFileNames(QWidget *parent, const FileDialogSpec &spec) override;
+    QString openFileName(QWidget *parent, const FileDialogSpec &spec) override;
+    QString saveFileName(QWidget *parent, const FileDialogSpec &spec, bool confirmOverwrite) override;
+    QString browseForFolder(QWidget *parent, const QString &prompt) override;
+    void openUrl(const QString &fileOrUrl) override;
+};
+
+} // namespace gm
