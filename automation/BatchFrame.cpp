@@ -1,6 +1,7 @@
 #include "automation/BatchFrame.h"
 
 #include "app/RunLog.h"
+#include "automation/Durability.h"
 #include "automation/EngineError.h"
 #include "automation/SafeReplace.h"
 
@@ -66,6 +67,7 @@ RunSummary BatchFrame::run(const QStringList &entries, const Operation &operatio
 {
     m_options = &operation.options;
     RunSummary summary;
+    std::optional<DeferredDurability> durability(std::in_place);
     m_ui.setBusy(true);
     const int count = static_cast<int>(entries.size());
     for (int index = 0; index < count; ++index) {
@@ -83,6 +85,7 @@ RunSummary BatchFrame::run(const QStringList &entries, const Operation &operatio
         summary.files.push_back(std::move(result));
     }
     m_ui.setProgress(count, count);
+    durability.reset(); // every change is on disk before the run reports its end
     finish(operation, summary);
     m_options = nullptr;
     return summary;

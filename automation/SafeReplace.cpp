@@ -1,5 +1,6 @@
 #include "automation/SafeReplace.h"
 
+#include "automation/Durability.h"
 #include "automation/EngineError.h"
 
 #include <QFile>
@@ -16,12 +17,12 @@ namespace gm {
 
 namespace {
 
-bool syncPath(const QByteArray &path, int flags)
+bool flushPath(const QByteArray &path)
 {
-    const int fd = ::open(path.constData(), flags);
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    const bool ok = ::fsync(fd) == 0;
+    const bool ok = flushFile(fd);
     ::close(fd);
     return ok;
 }
@@ -46,7 +47,7 @@ void replaceWithTemporary(const QString &temporary, const QString &target)
         ::unlink(tmp.constData());
         throw EngineError(ErrorCode::WriteFailed, what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err)));
     };
-    if (!syncPath(tmp, O_RDONLY))
+    if (!flushPath(tmp))
         fail(QStringLiteral("fsync"));
     struct stat original
     {
@@ -64,7 +65,7 @@ void replaceWithTemporary(const QString &temporary, const QString &target)
     }
     if (::rename(tmp.constData(), dst.constData()) != 0)
         fail(QStringLiteral("rename"));
-    syncPath(QFile::encodeName(QFileInfo(target).absolutePath()), O_RDONLY | O_DIRECTORY);
+    flushFolder(QFileInfo(target).absolutePath());
 }
 
 bool isOwnerWritable(const QString &path)

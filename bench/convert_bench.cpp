@@ -15,7 +15,7 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
-#include <zip.h>
+#include "BenchWorkbooks.h"
 
 #include <algorithm>
 #include <vector>
@@ -23,70 +23,6 @@
 using namespace gm;
 
 namespace {
-
-QByteArray sheetXml(int rows, int cols)
-{
-    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
-                     "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>";
-    for (int r = 1; r <= rows; ++r) {
-        xml += "<row r=\"" + QByteArray::number(r) + "\">";
-        for (int c = 0; c < cols; ++c) {
-            const QByteArray ref = QByteArray(1, static_cast<char>('A' + c)) + QByteArray::number(r);
-            if (c % 3 == 0)
-                xml += "<c r=\"" + ref + "\" t=\"inlineStr\"><is><t>文本" + QByteArray::number(r * cols + c) + "</t></is></c>";
-            else
-                xml += "<c r=\"" + ref + "\"><v>" + QByteArray::number(r * 1.25 + c) + "</v></c>";
-        }
-        xml += "</row>";
-    }
-    return xml + "</sheetData></worksheet>";
-}
-
-void writeXlsx(const QString &path, int rows, int cols)
-{
-    const QList<QPair<const char *, QByteArray>> parts = {
-        {"[Content_Types].xml",
-            "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Types "
-            "xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-            "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
-            "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-            "<Override PartName=\"/xl/workbook.xml\" "
-            "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
-            "<Override PartName=\"/xl/worksheets/sheet1.xml\" "
-            "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>"
-            "</Types>"},
-        {"_rels/.rels",
-            "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Relationships "
-            "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-            "<Relationship Id=\"rId1\" "
-            "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" "
-            "Target=\"xl/workbook.xml\"/></Relationships>"},
-        {"xl/workbook.xml",
-            "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<workbook "
-            "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
-            "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><sheets><sheet name=\"Data\" "
-            "sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
-        {"xl/_rels/workbook.xml.rels",
-            "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Relationships "
-            "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-            "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" "
-            "Target=\"worksheets/sheet1.xml\"/></Relationships>"},
-        {"xl/worksheets/sheet1.xml", sheetXml(rows, cols)},
-    };
-    int error = 0;
-    zip_t *archive = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-    std::vector<QByteArray> keep;
-    for (const auto &[name, data] : parts) {
-        keep.push_back(data);
-        zip_source_t *source
-            = zip_source_buffer(archive, keep.back().constData(), static_cast<zip_uint64_t>(keep.back().size()), 0);
-        zip_file_add(archive, name, source, ZIP_FL_ENC_UTF_8);
-    }
-    if (!archive || zip_close(archive) != 0) {
-        QTextStream(stderr) << "cannot write " << path << ": " << (archive ? zip_strerror(archive) : "open failed") << "\n";
-        exit(1);
-    }
-}
 
 double median(std::vector<double> values)
 {
@@ -123,7 +59,7 @@ int main(int argc, char *argv[])
             const QString base = dir.filePath(
                 QStringLiteral("src/%1-%2").arg(QString(kind.name).replace(QLatin1Char('.'), QLatin1Char('_'))).arg(i));
             QDir().mkpath(dir.filePath(QStringLiteral("src")));
-            writeXlsx(base + QStringLiteral(".xlsx"), kind.rows, 10);
+            bench::writeXlsx(base + QStringLiteral(".xlsx"), kind.rows, 10);
             if (kind.xls) {
                 auto book = engine.open(base + QStringLiteral(".xlsx"), true);
                 book->saveAs(base + QStringLiteral(".xls"), FileFormat::Excel8);

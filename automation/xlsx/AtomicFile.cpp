@@ -1,5 +1,7 @@
 #include "automation/xlsx/AtomicFile.h"
 
+#include "automation/Durability.h"
+
 #include "automation/EngineError.h"
 
 #include <QFile>
@@ -95,15 +97,6 @@ int writeAll(int fd, const QByteArray &bytes)
     return 0;
 }
 
-void syncFolder(const QByteArray &folder)
-{
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 } // namespace
 
 std::optional<FileStamp> FileStamp::of(const QString &path)
@@ -164,7 +157,7 @@ FileStamp AtomicFile::replace(const QString &target, const QByteArray &bytes,
         if (::fchown(temporary.fd(), original.st_uid, original.st_gid) != 0)
             (void)::fchown(temporary.fd(), uid_t(-1), original.st_gid);
     }
-    if (::fsync(temporary.fd()) != 0)
+    if (!flushFile(temporary.fd()))
         throw EngineError(ErrorCode::WriteFailed, QStringLiteral("fsync: ") + systemError(errno));
     if (const int error = temporary.closeFile(); error != 0)
         throw EngineError(ErrorCode::WriteFailed, systemError(error));
@@ -182,7 +175,7 @@ FileStamp AtomicFile::replace(const QString &target, const QByteArray &bytes,
                           systemError(error));
     }
     temporary.release();
-    syncFolder(folder);
+    flushFolder(QFile::decodeName(folder));
 
     const std::optional<FileStamp> written = FileStamp::of(realTarget);
     if (!written)

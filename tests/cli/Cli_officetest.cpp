@@ -58,6 +58,29 @@ TEST(Cli, ConvertsRealFilesAndReportsEachFile)
     EXPECT_EQ(again.out, xlsx + QStringLiteral("\tconverted\t\n"));
 }
 
+TEST(Cli, ChangesPropertiesHeadersAndPageSetupInPlace)
+{
+    QTemporaryDir dir;
+    const QString xls = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xls")), dir.path());
+    const QString xlsx = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")), dir.path());
+
+    CliRun run = runCli({QStringLiteral("properties"), QStringLiteral("--title"), QStringLiteral("季度报表"),
+        QStringLiteral("--company"), QStringLiteral("某公司"), xls, xlsx});
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
+    EXPECT_EQ(run.out, xls + QStringLiteral("\tchanged\t\n") + xlsx + QStringLiteral("\tchanged\t\n"));
+    EXPECT_TRUE(gm::test::zipEntry(xlsx, QStringLiteral("docProps/app.xml")).contains("<Company>某公司</Company>"));
+
+    run = runCli(
+        {QStringLiteral("print-setup"), QStringLiteral("--area"), QStringLiteral("B2:C3"), QStringLiteral("--landscape"), xlsx});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(gm::test::zipEntry(xlsx, QStringLiteral("xl/workbook.xml")).contains("!$B$2:$C$3</definedName>"));
+
+    run = runCli({QStringLiteral("header-footer"), QStringLiteral("--template"), dir.filePath(QStringLiteral("none.xls")), xlsx});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("请选择已设置好页眉页脚的EXCEL文档模板！")));
+    EXPECT_EQ(runCli({QStringLiteral("properties"), xlsx}).exitCode, 2);
+}
+
 TEST(Cli, BadArgumentsExitWithTwo)
 {
     const QList<QStringList> cases = {
