@@ -24,16 +24,6 @@ SheetOperation PanelMemory::sheetOperation() const
     return SheetOperation::Delete;
 }
 
-int PanelMemory::maskOf(const std::array<bool, kPropertyCount> &checked)
-{
-    int mask = 0;
-    for (int i = 0; i < kPropertyCount; ++i) {
-        if (checked[i])
-            mask |= 1 << i;
-    }
-    return mask;
-}
-
 void PanelMemory::readPage(const SettingsStore &store)
 {
     store.readInt16(kPage, QStringLiteral("PageIndex"), kDefaultPageIndex, pageIndex);

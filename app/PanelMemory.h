@@ -3,6 +3,8 @@
 // The page and panel inputs that survive from one start of the program to the next: read at
 // start-up, written when the main window closes.
 
+#include "operations/workbook/PropertiesOperation.h"
+
 #include <QString>
 
 #include <array>
@@ -11,7 +13,6 @@ namespace gm {
 
 class SettingsStore;
 
-inline constexpr int kPropertyCount = 9;
 inline constexpr int kFirstFeatureIndex = 8;
 inline constexpr int kLastFeatureIndex = 22;
 inline constexpr int kDefaultPageIndex = 11;
@@ -35,7 +36,6 @@ struct PanelMemory
     SheetOperation sheetOperation() const;
     static int opIndexOf(SheetOperation operation) { return static_cast<int>(operation); }
     bool propertyChecked(int index) const { return (abstractMask >> index) & 1; }
-    static int maskOf(const std::array<bool, kPropertyCount> &checked);
 
     // Section "Page".
     void readPage(const SettingsStore &store);

@@ -25,10 +25,12 @@ public:
 
 private:
     void updateCommand();
+    void setAbstract();
 
     std::array<QCheckBox *, kPropertyCount> m_checks{};
     std::array<QLineEdit *, kPropertyCount> m_texts{};
     QPushButton *m_command;
+    bool m_running = false; // CmdSetAbstract stays disabled while its run lasts
 };
 
 } // namespace gm

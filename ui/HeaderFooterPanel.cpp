@@ -1,7 +1,12 @@
 #include "ui/HeaderFooterPanel.h"
 
 #include "app/AppState.h"
+#include "doclist/DocumentListModel.h"
+#include "operations/workbook/HeaderFooterOperation.h"
 #include "ui/Controls.h"
+#include "ui/GuiUserInterface.h"
+#include "ui/HyperLinkPanel.h"
+#include "ui/RunController.h"
 #include "ui/UserDialogs.h"
 
 #include <QCheckBox>
@@ -14,8 +19,9 @@ namespace gm {
 
 using namespace controls;
 
-HeaderFooterPanel::HeaderFooterPanel(PanelContext &context, QWidget *parent)
-    : FeaturePanel(QStringLiteral("fraHeaderFooter"), QStringLiteral("批量自定义页眉页脚"), context, parent)
+HeaderFooterPanel::HeaderFooterPanel(PanelContext &context, const HyperLinkPanel &readOnlyOptions, QWidget *parent)
+    : FeaturePanel(QStringLiteral("fraHeaderFooter"), QStringLiteral("批量自定义页眉页脚"), context, parent),
+      m_readOnlyOptions(readOnlyOptions)
 {
     auto *layout = grid(this);
     m_template = edit(QStringLiteral("txtHeaderFooterTemplate"), this);
@@ -40,7 +46,8 @@ HeaderFooterPanel::HeaderFooterPanel(PanelContext &context, QWidget *parent)
     connect(m_header, &QCheckBox::toggled, this, update);
     connect(m_footer, &QCheckBox::toggled, this, update);
     connect(templateButton, &QPushButton::clicked, this, &HeaderFooterPanel::chooseTemplate);
-    registerCommand(m_command, false);
+    connect(m_command, &QPushButton::clicked, this, &HeaderFooterPanel::setHeaderFooter);
+    registerCommand(m_command, true);
 }
 
 void HeaderFooterPanel::chooseTemplate()
@@ -50,6 +57,27 @@ void HeaderFooterPanel::chooseTemplate()
     spec.filter = m_context.state.XlsxAvailable ? QStringLiteral("Microsft Excel文件(*.xls;*.xlsx)|*.xls;*.xlsx")
                                                 : QStringLiteral("Microsft Excel文件(*.xls)|*.xls");
     m_template->setText(m_context.dialogs.openFileName(window(), spec));
+}
+
+void HeaderFooterPanel::setHeaderFooter()
+{
+    HeaderFooterInputs inputs;
+    inputs.entries = m_context.documents.entries();
+    inputs.templatePath = m_template->text();
+    inputs.header = m_header->isChecked();
+    inputs.footer = m_footer->isChecked();
+    inputs.makeWritable = !m_readOnlyOptions.skipReadOnly();
+
+    if (!BatchFrame::checkList(m_context.ui, inputs.entries, kHeaderFooterEmptyList))
+        return;
+    if (const Validation failure = validateHeaderFooter(inputs)) {
+        showFailure(*failure);
+        return;
+    }
+    // The command itself stays enabled during the run; the runner keeps the window from
+    // taking commands until it has ended.
+    const RunSettings settings = m_context.state.runSettings();
+    m_context.runner.start([inputs, settings](UserInterface &ui) { runHeaderFooter(inputs, ui, settings); });
 }
 
 } // namespace gm

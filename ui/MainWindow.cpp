@@ -274,7 +274,7 @@ void MainWindow::buildPanels(const PanelMemory &memory)
     auto *hyperlink = new HyperLinkPanel(context);
     m_sheetPanel = new BatchSheetPanel(context);
     auto *cells = new BatchCellsPanel(context);
-    auto *headerFooter = new HeaderFooterPanel(context);
+    auto *headerFooter = new HeaderFooterPanel(context, *hyperlink);
     auto *print = new PrintPanel(context);
     auto *colsRows = new ColsRowsPanel(context);
     m_abstractPanel = new AbstractPanel(context);

@@ -1,8 +1,13 @@
 #include "ui/PrintPanel.h"
 
+#include "app/AppState.h"
+#include "doclist/DocumentListModel.h"
+#include "operations/workbook/PrintSetupOperation.h"
 #include "ui/Controls.h"
 #include "ui/DrawnIcons.h"
+#include "ui/GuiUserInterface.h"
 #include "ui/KeystrokeFilter.h"
+#include "ui/RunController.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -84,7 +89,7 @@ PrintPanel::PrintPanel(PanelContext &context, QWidget *parent)
     orientations->addButton(m_landscape);
     m_setPage = button(QStringLiteral("CmdPrintArea"), QStringLiteral("设置"), this);
     for (QWidget *control : {static_cast<QWidget *>(m_topLeft), static_cast<QWidget *>(m_bottomRight),
-                             static_cast<QWidget *>(m_portrait), static_cast<QWidget *>(m_landscape)})
+             static_cast<QWidget *>(m_portrait), static_cast<QWidget *>(m_landscape)})
         control->setEnabled(false);
     m_topLeft->setMaximumWidth(70);
     m_bottomRight->setMaximumWidth(70);
@@ -120,9 +125,10 @@ PrintPanel::PrintPanel(PanelContext &context, QWidget *parent)
     KeystrokeFilter::installAllowed(m_sheetIndex, [](QChar c) { return (c >= u'0' && c <= u'9') || c == u' '; });
     connect(m_area, &QCheckBox::clicked, this, &PrintPanel::updatePageSetup);
     connect(m_orientation, &QCheckBox::clicked, this, &PrintPanel::updatePageSetup);
+    connect(m_setPage, &QPushButton::clicked, this, &PrintPanel::setPageSetup);
 
     registerCommand(print, false);
-    registerCommand(m_setPage, false, false);
+    registerCommand(m_setPage, true, false);
 }
 
 void PrintPanel::updatePageSetup()
@@ -131,7 +137,35 @@ void PrintPanel::updatePageSetup()
     m_bottomRight->setEnabled(m_area->isChecked());
     m_portrait->setEnabled(m_orientation->isChecked());
     m_landscape->setEnabled(m_orientation->isChecked());
-    setCommandWanted(m_setPage, m_area->isChecked() || m_orientation->isChecked());
+    setCommandWanted(m_setPage, (m_area->isChecked() || m_orientation->isChecked()) && !m_running);
+}
+
+void PrintPanel::setPageSetup()
+{
+    PrintSetupInputs inputs;
+    inputs.entries = m_context.documents.entries();
+    inputs.setArea = m_area->isChecked();
+    inputs.topLeft = m_topLeft->text();
+    inputs.bottomRight = m_bottomRight->text();
+    inputs.setOrientation = m_orientation->isChecked();
+    inputs.landscape = m_landscape->isChecked();
+
+    if (!BatchFrame::checkList(m_context.ui, inputs.entries, kPrintSetupEmptyList))
+        return;
+    if (const Validation failure = validatePrintSetup(inputs)) {
+        showFailure(*failure);
+        return;
+    }
+
+    m_running = true;
+    updatePageSetup();
+    const RunSettings settings = m_context.state.runSettings();
+    auto finished = [this] {
+        m_running = false;
+        updatePageSetup();
+    };
+    if (!m_context.runner.start([inputs, settings](UserInterface &ui) { runPrintSetup(inputs, ui, settings); }, finished))
+        finished();
 }
 
 } // namespace gm

@@ -19,6 +19,7 @@ public:
 
 private:
     void updatePageSetup();
+    void setPageSetup();
 
     QCheckBox *m_printSheets;
     QLineEdit *m_sheetIndex;
@@ -29,6 +30,7 @@ private:
     QRadioButton *m_portrait;
     QRadioButton *m_landscape;
     QPushButton *m_setPage;
+    bool m_running = false; // CmdPrintArea stays disabled while its run lasts
 };
 
 } // namespace gm

@@ -49,7 +49,12 @@ RunSummary copyHeaderFooter(const HeaderFooterInputs &inputs, UserInterface &ui,
             *failed = invalid;
         return stopped;
     }
+    return runHeaderFooter(inputs, ui, settings, std::move(engineFactory));
+}
 
+RunSummary runHeaderFooter(
+    const HeaderFooterInputs &inputs, UserInterface &ui, const RunSettings &settings, ApplicationFactory engineFactory)
+{
     constexpr std::array<HeaderFooterSection, 6> sections
         = {HeaderFooterSection::LeftHeader, HeaderFooterSection::CenterHeader, HeaderFooterSection::RightHeader,
             HeaderFooterSection::LeftFooter, HeaderFooterSection::CenterFooter, HeaderFooterSection::RightFooter};

@@ -31,7 +31,11 @@ Validation validateHeaderFooter(const HeaderFooterInputs &inputs);
 // code without its picture would leave an empty placeholder.
 QString withoutPictureCodes(const QString &section);
 
+// Check list, Validate (showing the message through ui), then the run. The window calls the
+// two checks itself on the GUI thread (to focus the control) and runHeaderFooter on a worker.
 RunSummary copyHeaderFooter(const HeaderFooterInputs &inputs, UserInterface &ui, const RunSettings &settings,
     ApplicationFactory engineFactory = {}, Validation *failed = nullptr);
+RunSummary runHeaderFooter(
+    const HeaderFooterInputs &inputs, UserInterface &ui, const RunSettings &settings, ApplicationFactory engineFactory = {});
 
 } // namespace gm

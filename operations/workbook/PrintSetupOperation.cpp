@@ -28,7 +28,12 @@ RunSummary setPrintSetup(const PrintSetupInputs &inputs, UserInterface &ui, cons
             *failed = invalid;
         return stopped;
     }
+    return runPrintSetup(inputs, ui, settings, std::move(engineFactory));
+}
 
+RunSummary runPrintSetup(
+    const PrintSetupInputs &inputs, UserInterface &ui, const RunSettings &settings, ApplicationFactory engineFactory)
+{
     Operation operation;
     operation.options.actionName = kPrintSetupAction;
     operation.options.completionMessage = kPrintSetupDone;

@@ -27,7 +27,11 @@ inline const QString kPrintSetupDone = QStringLiteral("处理完成！");
 
 Validation validatePrintSetup(const PrintSetupInputs &inputs);
 
+// Check list, Validate (showing the message through ui), then the run. The window calls the
+// two checks itself on the GUI thread (to focus the control) and runPrintSetup on a worker.
 RunSummary setPrintSetup(const PrintSetupInputs &inputs, UserInterface &ui, const RunSettings &settings,
     ApplicationFactory engineFactory = {}, Validation *failed = nullptr);
+RunSummary runPrintSetup(
+    const PrintSetupInputs &inputs, UserInterface &ui, const RunSettings &settings, ApplicationFactory engineFactory = {});
 
 } // namespace gm

@@ -42,6 +42,12 @@ RunSummary setProperties(
         stopped.stopped = true;
         return stopped;
     }
+    return runProperties(inputs, ui, settings, std::move(engineFactory));
+}
+
+RunSummary runProperties(
+    const PropertiesInputs &inputs, UserInterface &ui, const RunSettings &settings, ApplicationFactory engineFactory)
+{
     Operation operation;
     operation.options.actionName = kPropertiesAction;
     operation.options.completionMessage = kPropertiesDone;

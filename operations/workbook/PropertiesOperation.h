@@ -32,8 +32,11 @@ inline const QString kPropertiesDone = QStringLiteral("属性：摘要设置完�
 int propertyMask(const std::array<bool, kPropertyCount> &checked);
 std::array<bool, kPropertyCount> propertyChecks(int mask);
 
-// Check list, then the run.
+// Check list, then the run. The window calls Check list itself on the GUI thread and
+// runProperties on a worker.
 RunSummary setProperties(
+    const PropertiesInputs &inputs, UserInterface &ui, const RunSettings &settings, ApplicationFactory engineFactory = {});
+RunSummary runProperties(
     const PropertiesInputs &inputs, UserInterface &ui, const RunSettings &settings, ApplicationFactory engineFactory = {});
 
 } // namespace gm

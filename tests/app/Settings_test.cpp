@@ -135,7 +135,7 @@ TEST_F(SettingsFileTest, ExitWritesEveryValueAsText)
     memory.optBatchRenameSheet = 0;
     memory.properties[2] = QStringLiteral("张三");
     memory.properties[8] = QStringLiteral("http://example.org/");
-    memory.abstractMask = PanelMemory::maskOf({true, false, true, false, false, false, false, false, true});
+    memory.abstractMask = propertyMask({true, false, true, false, false, false, false, false, true});
     {
         SettingsStore store(iniPath());
         memory.write(store);

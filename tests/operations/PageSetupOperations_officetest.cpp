@@ -203,8 +203,9 @@ TEST_F(PageSetupTest, AllNinePropertiesOfAnXlsAreWrittenWithoutTheEngine)
     PropertiesInputs inputs;
     inputs.entries = {xls};
     inputs.checked.fill(true);
-    inputs.values = {QStringLiteral("标题"), QStringLiteral("主题"), QStringLiteral("作者"), QStringLiteral("类别"), QStringLiteral("k1, k2"),
-                     QStringLiteral("备注"), QStringLiteral("经理"), QStringLiteral("单位"), QStringLiteral("http://base/")};
+    inputs.values = {QStringLiteral("标题"), QStringLiteral("主题"), QStringLiteral("作者"), QStringLiteral("类别"),
+        QStringLiteral("k1, k2"), QStringLiteral("备注"), QStringLiteral("经理"), QStringLiteral("单位"),
+        QStringLiteral("http://base/")};
     int engines = 0;
     const RunSummary summary = setProperties(inputs, ui, settings, [&]() -> std::unique_ptr<Application> {
         ++engines;
@@ -225,4 +226,53 @@ TEST_F(PageSetupTest, AllNinePropertiesOfAnXlsAreWrittenWithoutTheEngine)
     for (int i = 0; i < kPropertyCount; ++i)
         EXPECT_EQ(streams->builtinProperty(propertyOfPair(i)), inputs.values[static_cast<size_t>(i)]) << i;
     EXPECT_EQ(readBiff(xls).sheets.size(), 2);
+}
+
+TEST_F(PageSetupTest, InPlaceOperationsOnExcelMadeXlsxTouchOnlyTheParts)
+{
+    // Excel-made workbooks carrying a theme, frozen panes, workbook protection, a very hidden
+    // sheet, a chart sheet, a table and comments: the features an engine save would lose.
+    const char *names[]
+        = {"xlsx/theme01.xlsx", "xlsx/panes01.xlsx", "xlsx/poi-workbookProtection_workbook_structure_protected.xlsx",
+            "xlsx/hide01.xlsx", "xlsx/chartsheet01.xlsx", "xlsx/table01.xlsx", "xlsx/comment01.xlsx"};
+    QStringList books;
+    for (const char *name : names) {
+        const QString source = gm::test::corpusFile(QString::fromLatin1(name));
+        if (source.isEmpty()) {
+            GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
+        }
+        books << gm::test::copyInto(source, dir.filePath(QStringLiteral("rich")));
+    }
+    QMap<QString, QMap<QString, QByteArray>> before;
+    for (const QString &book : books)
+        for (const QString &entry : gm::test::zipEntryNames(book))
+            before[book][entry] = gm::test::zipEntry(book, entry);
+
+    PropertiesInputs properties;
+    properties.entries = books;
+    properties.checked = propertyChecks(1 << 7);
+    properties.values[7] = QStringLiteral("单位");
+    ASSERT_EQ(setProperties(properties, ui, settings).failedCount(), 0);
+    PrintSetupInputs print;
+    print.entries = books;
+    print.setOrientation = true;
+    print.landscape = true;
+    ASSERT_EQ(setPrintSetup(print, ui, settings).failedCount(), 0);
+
+    for (const QString &book : books) {
+        SCOPED_TRACE(book.toStdString());
+        const QStringList after = gm::test::zipEntryNames(book);
+        EXPECT_EQ(QSet<QString>(after.begin(), after.end()), QSet<QString>(before[book].keyBegin(), before[book].keyEnd()));
+        for (const QString &entry : after) {
+            // Only the extended properties and the worksheets' page setup may change.
+            const bool mayChange = entry == QStringLiteral("docProps/app.xml")
+                || entry.startsWith(QStringLiteral("xl/worksheets/sheet"))
+                || entry.startsWith(QStringLiteral("xl/chartsheets/sheet"))
+                || entry.startsWith(QStringLiteral("xl/printerSettings/"));
+            if (!mayChange) {
+                EXPECT_EQ(gm::test::zipEntry(book, entry), before[book][entry]) << entry.toStdString();
+            }
+        }
+        EXPECT_TRUE(gm::test::zipEntry(book, QStringLiteral("docProps/app.xml")).contains("<Company>单位</Company>"));
+    }
 }

@@ -57,5 +57,6 @@ QStringList engineLeftoversOfThisProcess();
 
 #define GM_REQUIRE_CORPUS(var, rel)                                                                                              \
     const QString var = gm::test::corpusFile(QStringLiteral(rel));                                                               \
-    if (var.isEmpty())                                                                                                           \
-    GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)"
+    if (!var.isEmpty()) {                                                                                                        \
+    } else                                                                                                                       \
+        GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)"
