@@ -14,12 +14,12 @@
 #include <QRandomGenerator>
 
 #include <com/sun/star/beans/PropertyAttribute.hpp>
+#include <com/sun/star/beans/XPropertyContainer.hpp>
 #include <com/sun/star/beans/XPropertySetInfo.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/container/XNameContainer.hpp>
 #include <com/sun/star/container/XNamed.hpp>
-#include <com/sun/star/beans/XPropertyContainer.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/XDocumentProperties.hpp>
 #include <com/sun/star/document/XDocumentPropertiesSupplier.hpp>
@@ -33,8 +33,6 @@
 #include <com/sun/star/style/XStyleFamiliesSupplier.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
-
-#include <sys/stat.h>
 
 using namespace css;
 using css::uno::Reference;
@@ -255,25 +253,15 @@ std::unique_ptr<Worksheet> LoWorkbook::activeSheet()
 
 void LoWorkbook::snapshotFile()
 {
-    struct stat st
-    {
-    };
-    if (m_source.path.isEmpty() || ::stat(QFile::encodeName(m_source.path).constData(), &st) != 0)
-        return;
-    m_size = st.st_size;
-    m_mtime = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-    m_inode = st.st_ino;
+    m_stamp = m_source.path.isEmpty() ? std::nullopt : FileStamp::of(m_source.path);
 }
 
 void LoWorkbook::checkUnchangedOnDisk() const
 {
-    struct stat st
-    {
-    };
-    if (::stat(QFile::encodeName(m_source.path).constData(), &st) != 0)
+    const std::optional<FileStamp> now = FileStamp::of(m_source.path);
+    if (!now)
         throw EngineError(ErrorCode::FileNotFound, m_source.path);
-    const qint64 mtime = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-    if (st.st_size != m_size || mtime != m_mtime || st.st_ino != m_inode)
+    if (!m_stamp || !now->isSameVersion(*m_stamp))
         throw EngineError(ErrorCode::InUse, QStringLiteral("changed on disk by another program"));
 }
 
@@ -605,11 +593,16 @@ namespace {
 const char *userDefinedName(DocumentProperty property)
 {
     switch (property) {
-    case DocumentProperty::Category: return "OOXMLCorePropertyCategory";
-    case DocumentProperty::Manager: return "Manager";
-    case DocumentProperty::Company: return "Company";
-    case DocumentProperty::HyperlinkBase: return "HyperlinkBase";
-    default: return nullptr;
+    case DocumentProperty::Category:
+        return "OOXMLCorePropertyCategory";
+    case DocumentProperty::Manager:
+        return "Manager";
+    case DocumentProperty::Company:
+        return "Company";
+    case DocumentProperty::HyperlinkBase:
+        return "HyperlinkBase";
+    default:
+        return nullptr;
     }
 }
 
@@ -618,20 +611,25 @@ const char *userDefinedName(DocumentProperty property)
 QString LoWorkbook::builtinProperty(DocumentProperty property)
 {
     return m_engine->call(m_engine->limits().call, ErrorCode::Unexpected, [&] {
-        Reference<document::XDocumentProperties> props =
-            Reference<document::XDocumentPropertiesSupplier>(m_document, UNO_QUERY_THROW)->getDocumentProperties();
+        Reference<document::XDocumentProperties> props
+            = Reference<document::XDocumentPropertiesSupplier>(m_document, UNO_QUERY_THROW)->getDocumentProperties();
         switch (property) {
-        case DocumentProperty::Title: return toQ(props->getTitle());
-        case DocumentProperty::Subject: return toQ(props->getSubject());
-        case DocumentProperty::Author: return toQ(props->getAuthor());
-        case DocumentProperty::Comments: return toQ(props->getDescription());
+        case DocumentProperty::Title:
+            return toQ(props->getTitle());
+        case DocumentProperty::Subject:
+            return toQ(props->getSubject());
+        case DocumentProperty::Author:
+            return toQ(props->getAuthor());
+        case DocumentProperty::Comments:
+            return toQ(props->getDescription());
         case DocumentProperty::Keywords: {
             QStringList words;
             for (const OUString &word : props->getKeywords())
                 words << toQ(word);
             return words.join(QStringLiteral(", "));
         }
-        default: break;
+        default:
+            break;
         }
         Reference<beans::XPropertySet> user(props->getUserDefinedProperties(), UNO_QUERY_THROW);
         const OUString name = OUString::createFromAscii(userDefinedName(property));
@@ -647,19 +645,28 @@ void LoWorkbook::setBuiltinProperty(DocumentProperty property, const QString &va
     if (m_source.kind == WorkbookKind::Xls && userDefinedName(property))
         throw EngineError(ErrorCode::NotSupported, QStringLiteral("this property of an .xls through the engine"));
     m_engine->call(m_engine->limits().call, ErrorCode::Unexpected, [&] {
-        Reference<document::XDocumentProperties> props =
-            Reference<document::XDocumentPropertiesSupplier>(m_document, UNO_QUERY_THROW)->getDocumentProperties();
+        Reference<document::XDocumentProperties> props
+            = Reference<document::XDocumentPropertiesSupplier>(m_document, UNO_QUERY_THROW)->getDocumentProperties();
         const OUString text = toOU(value);
         switch (property) {
-        case DocumentProperty::Title: props->setTitle(text); return;
-        case DocumentProperty::Subject: props->setSubject(text); return;
-        case DocumentProperty::Author: props->setAuthor(text); return;
-        case DocumentProperty::Comments: props->setDescription(text); return;
+        case DocumentProperty::Title:
+            props->setTitle(text);
+            return;
+        case DocumentProperty::Subject:
+            props->setSubject(text);
+            return;
+        case DocumentProperty::Author:
+            props->setAuthor(text);
+            return;
+        case DocumentProperty::Comments:
+            props->setDescription(text);
+            return;
         case DocumentProperty::Keywords:
             // One entry keeps the text exactly as given (the engine would rejoin a list with blanks).
             props->setKeywords(value.isEmpty() ? uno::Sequence<OUString>() : uno::Sequence<OUString>(&text, 1));
             return;
-        default: break;
+        default:
+            break;
         }
         Reference<beans::XPropertyContainer> container = props->getUserDefinedProperties();
         Reference<beans::XPropertySet> user(container, UNO_QUERY_THROW);

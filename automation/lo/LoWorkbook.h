@@ -2,6 +2,7 @@
 
 #include "automation/BiffInfo.h"
 #include "automation/Engine.h"
+#include "automation/FileStamp.h"
 #include "automation/Preflight.h"
 #include "automation/lo/HeaderFooterPackage.h"
 #include "automation/lo/LoEngine.h"
@@ -81,9 +82,7 @@ private:
     QMap<int, HeaderFooterCodes> m_headerFooters; // codes of sheets whose headers were read or set
     QList<int> m_pendingHeaderFooters; // sheets whose codes are still to be applied
     // Identity of the file when it was loaded, to notice another program's write.
-    qint64 m_size = -1;
-    qint64 m_mtime = 0;
-    quint64 m_inode = 0;
+    std::optional<FileStamp> m_stamp;
 };
 
 } // namespace gm::lo

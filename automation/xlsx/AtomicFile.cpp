@@ -99,24 +99,8 @@ int writeAll(int fd, const QByteArray &bytes)
 
 } // namespace
 
-std::optional<FileStamp> FileStamp::of(const QString &path)
-{
-    struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return std::nullopt;
-    FileStamp stamp;
-    stamp.device = quint64(st.st_dev);
-    stamp.inode = quint64(st.st_ino);
-    stamp.size = qint64(st.st_size);
-    stamp.mtimeSeconds = qint64(st.st_mtim.tv_sec);
-    stamp.mtimeNanoseconds = qint64(st.st_mtim.tv_nsec);
-    stamp.mode = unsigned(st.st_mode & 07777);
-    return stamp;
-}
-
-FileStamp AtomicFile::replace(const QString &target, const QByteArray &bytes,
-                              const std::function<void(const QString &)> &verify,
-                              const std::optional<FileStamp> &expected)
+FileStamp AtomicFile::replace(const QString &target, const QByteArray &bytes, const std::function<void(const QString &)> &verify,
+    const std::optional<FileStamp> &expected)
 {
     // Follow a symbolic link, so that the link survives and the file it names is replaced.
     QFileInfo info(target);
@@ -171,8 +155,8 @@ FileStamp AtomicFile::replace(const QString &target, const QByteArray &bytes,
     checkUnchanged();
     if (::rename(temporary.path().constData(), targetPath.constData()) != 0) {
         const int error = errno;
-        throw EngineError(error == EACCES || error == EPERM ? ErrorCode::PermissionDenied : ErrorCode::WriteFailed,
-                          systemError(error));
+        throw EngineError(
+            error == EACCES || error == EPERM ? ErrorCode::PermissionDenied : ErrorCode::WriteFailed, systemError(error));
     }
     temporary.release();
     flushFolder(QFile::decodeName(folder));

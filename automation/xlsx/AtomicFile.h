@@ -1,5 +1,7 @@
 #pragma once
 
+#include "automation/FileStamp.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -8,26 +10,7 @@
 
 namespace gm::xlsx {
 
-// What identifies one version of a file on disk: a writer that replaces or rewrites it
-// changes at least one of these.
-struct FileStamp
-{
-    quint64 device = 0;
-    quint64 inode = 0;
-    qint64 size = 0;
-    qint64 mtimeSeconds = 0;
-    qint64 mtimeNanoseconds = 0;
-    unsigned mode = 0; // permission bits
-
-    // Same file, same content version; permission changes do not count.
-    bool isSameVersion(const FileStamp &other) const
-    {
-        return device == other.device && inode == other.inode && size == other.size
-            && mtimeSeconds == other.mtimeSeconds && mtimeNanoseconds == other.mtimeNanoseconds;
-    }
-    // The stamp of the file (symbolic links followed); nullopt when it does not exist.
-    static std::optional<FileStamp> of(const QString &path);
-};
+using gm::FileStamp;
 
 // Replaces a file by a complete, checked new version. The bytes go to a temporary file in
 // the target's own folder (a symbolic link is followed, so the link stays and its target is
@@ -43,8 +26,7 @@ public:
     // (another program changed it), and SaveFailed when `verify` throws. Returns the stamp
     // of the new file.
     static FileStamp replace(const QString &target, const QByteArray &bytes,
-                             const std::function<void(const QString &temporaryPath)> &verify,
-                             const std::optional<FileStamp> &expected);
+        const std::function<void(const QString &temporaryPath)> &verify, const std::optional<FileStamp> &expected);
 };
 
 } // namespace gm::xlsx
