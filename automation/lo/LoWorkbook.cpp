@@ -6,6 +6,7 @@
 #include "automation/WebArchive.h"
 #include "automation/lo/LoWorksheet.h"
 #include "automation/lo/UnoSupport.h"
+#include "automation/ole/PropertyStreamCopy.h"
 #include "automation/xlsx/HeaderFooterText.h"
 
 #include <QDir>
@@ -297,8 +298,15 @@ void LoWorkbook::save()
         const QString temporary = temporarySiblingPath(m_source.path, extension);
         storeTo(temporary, m_source.filterName, QString());
         requireSignature(temporary, m_source.kind);
-        if (m_source.kind == WorkbookKind::Xls)
+        if (m_source.kind == WorkbookKind::Xls) {
+            try {
+                ole::copyPropertyStreams(m_source.path, temporary);
+            } catch (const EngineError &) {
+                QFile::remove(temporary);
+                throw;
+            }
             guardAgainstLoss(temporary);
+        }
         if (m_source.kind == WorkbookKind::Xlsx) {
             try {
                 verifyZipPackage(temporary);

@@ -276,3 +276,24 @@ TEST_F(PageSetupTest, InPlaceOperationsOnExcelMadeXlsxTouchOnlyTheParts)
         EXPECT_TRUE(gm::test::zipEntry(book, QStringLiteral("docProps/app.xml")).contains("<Company>单位</Company>"));
     }
 }
+
+TEST_F(PageSetupTest, AnXlsSavedThroughTheEngineKeepsItsDocumentProperties)
+{
+    PropertiesInputs properties;
+    properties.entries = {xls};
+    properties.checked = propertyChecks(propertyMask({true, false, false, true, false, false, true, true, false}));
+    properties.values
+        = {QStringLiteral("标题"), {}, {}, QStringLiteral("类别"), {}, {}, QStringLiteral("经理"), QStringLiteral("单位"), {}};
+    ASSERT_EQ(setProperties(properties, ui, settings).failedCount(), 0);
+
+    PrintSetupInputs print;
+    print.entries = {xls};
+    print.setOrientation = true;
+    print.landscape = true;
+    const RunSummary summary = setPrintSetup(print, ui, settings);
+    ASSERT_EQ(summary.failedCount(), 0) << summary.files[0].errorDescription.toStdString();
+    EXPECT_EQ(readBiff(xls).sheets.value(0).orientation, 2);
+    auto streams = ole::openXlsProperties(xls);
+    for (int i : {0, 3, 6, 7})
+        EXPECT_EQ(streams->builtinProperty(propertyOfPair(i)), properties.values[static_cast<size_t>(i)]) << i;
+}
