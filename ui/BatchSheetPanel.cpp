@@ -359,11 +359,11 @@ void BatchSheetPanel::collect(PanelMemory &memory) const
 
 void BatchSheetPanel::chooseSource()
 {
-    FileDialogSpec spec;
-    spec.title = QStringLiteral("选择");
-    spec.filter = excelFilter(m_context.state.XlsxAvailable);
-    spec.defaultSuffix = QStringLiteral("xls");
-    const QString chosen = m_context.dialogs.openFileName(window(), spec);
+    FileDialogRequest request;
+    request.title = QStringLiteral("选择");
+    request.filter = excelFilter(m_context.state.XlsxAvailable);
+    request.defaultSuffix = QStringLiteral("xls");
+    const QString chosen = m_context.dialogs.openFileName(window(), request);
     if (!chosen.isEmpty())
         m_source->setText(chosen);
 }
@@ -383,11 +383,11 @@ void BatchSheetPanel::sourceChanged()
 
 void BatchSheetPanel::choosePicture()
 {
-    FileDialogSpec spec;
-    spec.title = QStringLiteral("选择");
-    spec.filter = QStringLiteral("图片文件(*.bmp;*.jpg)|*.bmp;*.jpg");
-    spec.defaultSuffix = QStringLiteral("jpg");
-    const QString chosen = m_context.dialogs.openFileName(window(), spec);
+    FileDialogRequest request;
+    request.title = QStringLiteral("选择");
+    request.filter = QStringLiteral("图片文件(*.bmp;*.jpg)|*.bmp;*.jpg");
+    request.defaultSuffix = QStringLiteral("jpg");
+    const QString chosen = m_context.dialogs.openFileName(window(), request);
     if (!chosen.isEmpty())
         m_picture->setText(chosen);
 }

@@ -52,11 +52,11 @@ HeaderFooterPanel::HeaderFooterPanel(PanelContext &context, const HyperLinkPanel
 
 void HeaderFooterPanel::chooseTemplate()
 {
-    FileDialogSpec spec;
-    spec.title = QStringLiteral("选择设置好页眉页脚的模板");
-    spec.filter = m_context.state.XlsxAvailable ? QStringLiteral("Microsft Excel文件(*.xls;*.xlsx)|*.xls;*.xlsx")
+    FileDialogRequest request;
+    request.title = QStringLiteral("选择设置好页眉页脚的模板");
+    request.filter = m_context.state.XlsxAvailable ? QStringLiteral("Microsft Excel文件(*.xls;*.xlsx)|*.xls;*.xlsx")
                                                 : QStringLiteral("Microsft Excel文件(*.xls)|*.xls");
-    m_template->setText(m_context.dialogs.openFileName(window(), spec));
+    m_template->setText(m_context.dialogs.openFileName(window(), request));
 }
 
 void HeaderFooterPanel::setHeaderFooter()

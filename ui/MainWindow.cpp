@@ -395,11 +395,11 @@ void MainWindow::ShowDocumentCount()
 
 void MainWindow::AddDocuments()
 {
-    FileDialogSpec spec;
-    spec.title = QStringLiteral("新增");
-    spec.filter = m_state.XlsxAvailable ? QStringLiteral("Microsft Excel文件(*.xls;*.xlsx)|*.xls;*.xlsx")
+    FileDialogRequest request;
+    request.title = QStringLiteral("新增");
+    request.filter = m_state.XlsxAvailable ? QStringLiteral("Microsft Excel文件(*.xls;*.xlsx)|*.xls;*.xlsx")
                                         : QStringLiteral("Microsft Excel文件(*.xls)|*.xls");
-    const QStringList chosen = m_dialogs.openFileNames(this, spec);
+    const QStringList chosen = m_dialogs.openFileNames(this, request);
     if (chosen.isEmpty())
         return;
     for (const QString &path : chosen)

@@ -59,12 +59,12 @@ OptionsDialog::OptionsDialog(AppState &state, SettingsStore &store, UserDialogs 
 
 void OptionsDialog::chooseLogFile()
 {
-    FileDialogSpec spec;
-    spec.title = QStringLiteral("处理日志");
-    spec.filter = QStringLiteral("处理日志(*.log)|*.log");
-    spec.presetName = QStringLiteral("Gridmule.log");
-    spec.folder = programFolder();
-    const QString chosen = m_dialogs.saveFileName(this, spec, false);
+    FileDialogRequest request;
+    request.title = QStringLiteral("处理日志");
+    request.filter = QStringLiteral("处理日志(*.log)|*.log");
+    request.presetName = QStringLiteral("Gridmule.log");
+    request.folder = programFolder();
+    const QString chosen = m_dialogs.saveFileName(this, request, false);
     if (!chosen.trimmed().isEmpty())
         m_logFile->setText(chosen);
 }

@@ -54,10 +54,10 @@ void SumPanel::updateCommand()
 
 void SumPanel::chooseOutput()
 {
-    FileDialogSpec spec;
-    spec.title = QStringLiteral("保存");
-    spec.filter = QStringLiteral("文本文件(*.txt)|*.txt|文件(*.*)|*.*");
-    m_output->setText(m_context.dialogs.saveFileName(window(), spec, false));
+    FileDialogRequest request;
+    request.title = QStringLiteral("保存");
+    request.filter = QStringLiteral("文本文件(*.txt)|*.txt|文件(*.*)|*.*");
+    m_output->setText(m_context.dialogs.saveFileName(window(), request, false));
 }
 
 } // namespace gm

@@ -44,12 +44,12 @@ UnitePanel::UnitePanel(PanelContext &context, QWidget *parent)
 
 void UnitePanel::chooseTarget()
 {
-    FileDialogSpec spec;
-    spec.title = QStringLiteral("保存");
-    spec.filter = m_context.state.ExcelMajorVersion >= 12
+    FileDialogRequest request;
+    request.title = QStringLiteral("保存");
+    request.filter = m_context.state.ExcelMajorVersion >= 12
             ? QStringLiteral("Microsft Excel文件(*.xlsx)|*.xlsx|Microsft Excel(97-2003)文件(*.xls)|*.xls")
             : QStringLiteral("Microsft Excel文件(*.xls)|*.xls");
-    m_target->setText(m_context.dialogs.saveFileName(window(), spec, false));
+    m_target->setText(m_context.dialogs.saveFileName(window(), request, false));
 }
 
 } // namespace gm

@@ -18,16 +18,16 @@ void UserDialogs::inform(QWidget *parent, const QString &text)
 
 bool UserDialogs::askYesNo(QWidget *parent, const QString &text, bool defaultNo)
 {
-    const MessageSpec spec{QMessageBox::Question, kAppTitle, text, QMessageBox::Yes | QMessageBox::No,
+    const MessageRequest request{QMessageBox::Question, kAppTitle, text, QMessageBox::Yes | QMessageBox::No,
                            defaultNo ? QMessageBox::No : QMessageBox::Yes};
-    return message(parent, spec) == QMessageBox::Yes;
+    return message(parent, request) == QMessageBox::Yes;
 }
 
 bool UserDialogs::askOkCancel(QWidget *parent, const QString &text)
 {
-    const MessageSpec spec{QMessageBox::Question, kAppTitle, text, QMessageBox::Ok | QMessageBox::Cancel,
+    const MessageRequest request{QMessageBox::Question, kAppTitle, text, QMessageBox::Ok | QMessageBox::Cancel,
                            QMessageBox::Ok};
-    return message(parent, spec) == QMessageBox::Ok;
+    return message(parent, request) == QMessageBox::Ok;
 }
 
 QString qtFileFilter(const QString &filter)
@@ -42,9 +42,9 @@ QString qtFileFilter(const QString &filter)
     return filters.join(QStringLiteral(";;"));
 }
 
-QMessageBox::StandardButton DesktopDialogs::message(QWidget *parent, const MessageSpec &spec)
+QMessageBox::StandardButton DesktopDialogs::message(QWidget *parent, const MessageRequest &request)
 {
-    QMessageBox box(spec.icon, spec.caption, spec.text, spec.buttons, parent);
+    QMessageBox box(request.icon, request.caption, request.text, request.buttons, parent);
     // The buttons speak the language of the rest of the program.
     const std::pair<QMessageBox::StandardButton, const char16_t *> captions[] = {
             {QMessageBox::Ok, u"确定"}, {QMessageBox::Cancel, u"取消"}, {QMessageBox::Yes, u"是(&Y)"},
@@ -53,35 +53,35 @@ QMessageBox::StandardButton DesktopDialogs::message(QWidget *parent, const Messa
         if (QAbstractButton *button = box.button(which))
             button->setText(QString::fromUtf16(caption));
     }
-    if (spec.defaultButton != QMessageBox::NoButton)
-        box.setDefaultButton(spec.defaultButton);
-    if (spec.buttons.testFlag(QMessageBox::Cancel))
+    if (request.defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(request.defaultButton);
+    if (request.buttons.testFlag(QMessageBox::Cancel))
         box.setEscapeButton(QMessageBox::Cancel);
-    else if (spec.buttons.testFlag(QMessageBox::No))
+    else if (request.buttons.testFlag(QMessageBox::No))
         box.setEscapeButton(QMessageBox::No);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
 namespace {
 
-void prepare(QFileDialog &dialog, const FileDialogSpec &spec)
+void prepare(QFileDialog &dialog, const FileDialogRequest &request)
 {
-    dialog.setWindowTitle(spec.title);
-    dialog.setNameFilter(qtFileFilter(spec.filter));
-    if (!spec.folder.isEmpty())
-        dialog.setDirectory(spec.folder);
-    if (!spec.presetName.isEmpty())
-        dialog.selectFile(spec.presetName);
-    if (!spec.defaultSuffix.isEmpty())
-        dialog.setDefaultSuffix(spec.defaultSuffix);
+    dialog.setWindowTitle(request.title);
+    dialog.setNameFilter(qtFileFilter(request.filter));
+    if (!request.folder.isEmpty())
+        dialog.setDirectory(request.folder);
+    if (!request.presetName.isEmpty())
+        dialog.selectFile(request.presetName);
+    if (!request.defaultSuffix.isEmpty())
+        dialog.setDefaultSuffix(request.defaultSuffix);
 }
 
 } // namespace
 
-QStringList DesktopDialogs::openFileNames(QWidget *parent, const FileDialogSpec &spec)
+QStringList DesktopDialogs::openFileNames(QWidget *parent, const FileDialogRequest &request)
 {
     QFileDialog dialog(parent);
-    prepare(dialog, spec);
+    prepare(dialog, request);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     if (dialog.exec() != QDialog::Accepted)
@@ -92,10 +92,10 @@ QStringList DesktopDialogs::openFileNames(QWidget *parent, const FileDialogSpec 
     return files;
 }
 
-QString DesktopDialogs::openFileName(QWidget *parent, const FileDialogSpec &spec)
+QString DesktopDialogs::openFileName(QWidget *parent, const FileDialogRequest &request)
 {
     QFileDialog dialog(parent);
-    prepare(dialog, spec);
+    prepare(dialog, request);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
@@ -103,10 +103,10 @@ QString DesktopDialogs::openFileName(QWidget *parent, const FileDialogSpec &spec
     return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
 }
 
-QString DesktopDialogs::saveFileName(QWidget *parent, const FileDialogSpec &spec, bool confirmOverwrite)
+QString DesktopDialogs::saveFileName(QWidget *parent, const FileDialogRequest &request, bool confirmOverwrite)
 {
     QFileDialog dialog(parent);
-    prepare(dialog, spec);
+    prepare(dialog, request);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !confirmOverwrite);

@@ -11,7 +11,7 @@ class QWidget;
 
 namespace gm {
 
-struct MessageSpec
+struct MessageRequest
 {
     QMessageBox::Icon icon = QMessageBox::Information;
     QString caption;
@@ -20,7 +20,7 @@ struct MessageSpec
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
 };
 
-struct FileDialogSpec
+struct FileDialogRequest
 {
     QString title;
     QString filter;        // "description|pattern|description|pattern", as the panels give it
@@ -35,12 +35,12 @@ public:
     virtual ~UserDialogs() = default;
 
     // Shows a message box and returns the button pressed.
-    virtual QMessageBox::StandardButton message(QWidget *parent, const MessageSpec &spec) = 0;
+    virtual QMessageBox::StandardButton message(QWidget *parent, const MessageRequest &request) = 0;
     // Open dialogs return the chosen existing files; empty when cancelled.
-    virtual QStringList openFileNames(QWidget *parent, const FileDialogSpec &spec) = 0;
-    virtual QString openFileName(QWidget *parent, const FileDialogSpec &spec) = 0;
+    virtual QStringList openFileNames(QWidget *parent, const FileDialogRequest &request) = 0;
+    virtual QString openFileName(QWidget *parent, const FileDialogRequest &request) = 0;
     // Save dialog; confirmOverwrite asks before an existing file is chosen.
-    virtual QString saveFileName(QWidget *parent, const FileDialogSpec &spec, bool confirmOverwrite) = 0;
+    virtual QString saveFileName(QWidget *parent, const FileDialogRequest &request, bool confirmOverwrite) = 0;
     // Folder browser: the chosen folder without a trailing separator, or empty.
     virtual QString browseForFolder(QWidget *parent, const QString &prompt) = 0;
     // Opens a file or address with the desktop's default application, without waiting.
@@ -59,10 +59,10 @@ QString qtFileFilter(const QString &filter);
 class DesktopDialogs : public UserDialogs
 {
 public:
-    QMessageBox::StandardButton message(QWidget *parent, const MessageSpec &spec) override;
-    QStringList openFileNames(QWidget *parent, const FileDialogSpec &spec) override;
-    QString openFileName(QWidget *parent, const FileDialogSpec &spec) override;
-    QString saveFileName(QWidget *parent, const FileDialogSpec &spec, bool confirmOverwrite) override;
+    QMessageBox::StandardButton message(QWidget *parent, const MessageRequest &request) override;
+    QStringList openFileNames(QWidget *parent, const FileDialogRequest &request) override;
+    QString openFileName(QWidget *parent, const FileDialogRequest &request) override;
+    QString saveFileName(QWidget *parent, const FileDialogRequest &request, bool confirmOverwrite) override;
     QString browseForFolder(QWidget *parent, const QString &prompt) override;
     void openUrl(const QString &fileOrUrl) override;
 };

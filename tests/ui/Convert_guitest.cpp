@@ -46,8 +46,8 @@ TEST_F(ConvertTest, ChecksComeFirst)
     m_dialogs.messages.clear();
     convert->click();
     ASSERT_EQ(m_dialogs.texts(), QStringList{QStringLiteral("请选择输出文件路径！")});
-    EXPECT_EQ(m_dialogs.messages[0].spec.caption, QStringLiteral("Gridmule"));
-    EXPECT_EQ(m_dialogs.messages[0].spec.icon, QMessageBox::Information);
+    EXPECT_EQ(m_dialogs.messages[0].request.caption, QStringLiteral("Gridmule"));
+    EXPECT_EQ(m_dialogs.messages[0].request.icon, QMessageBox::Information);
     EXPECT_EQ(m_window->focusWidget(), find<QLineEdit>(QStringLiteral("txtOut")));
     EXPECT_FALSE(m_window->runner().isRunning());
     EXPECT_TRUE(convert->isEnabled());
@@ -94,11 +94,11 @@ TEST_F(ConvertTest, FullRunFromThePanel)
     EXPECT_FALSE(QFileInfo::exists(out + QStringLiteral("/missing.csv")));
     ASSERT_GE(m_dialogs.messages.size(), 2u);
     const auto &done = m_dialogs.messages[m_dialogs.messages.size() - 2];
-    EXPECT_EQ(done.spec.text, QStringLiteral("类型转换完成！"));
-    EXPECT_EQ(done.spec.icon, QMessageBox::Information);
+    EXPECT_EQ(done.request.text, QStringLiteral("类型转换完成！"));
+    EXPECT_EQ(done.request.icon, QMessageBox::Information);
     const auto &offer = m_dialogs.messages.back();
-    EXPECT_EQ(offer.spec.text, QStringLiteral("日志文件记录了处理过程中发生的异常，\n是否查看日志文件？"));
-    EXPECT_EQ(offer.spec.buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(offer.request.text, QStringLiteral("日志文件记录了处理过程中发生的异常，\n是否查看日志文件？"));
+    EXPECT_EQ(offer.request.buttons, QMessageBox::Ok | QMessageBox::Cancel);
     EXPECT_EQ(m_dialogs.opened, QStringList{log});
     QFile logFile(log);
     ASSERT_TRUE(logFile.open(QIODevice::ReadOnly));
@@ -138,10 +138,10 @@ TEST_F(ConvertTest, DecliningTheOverwriteSkipsTheFile)
     ASSERT_TRUE(finished.wait(240000));
 
     ASSERT_EQ(m_dialogs.messages.size(), 2u);
-    EXPECT_EQ(m_dialogs.messages[0].spec.text,
+    EXPECT_EQ(m_dialogs.messages[0].request.text,
               QStringLiteral("同名文件“") + out + QStringLiteral("/book.txt”已经存在，是否覆盖？"));
-    EXPECT_EQ(m_dialogs.messages[0].spec.icon, QMessageBox::Question);
-    EXPECT_EQ(m_dialogs.messages[1].spec.text, QStringLiteral("类型转换完成！"));
+    EXPECT_EQ(m_dialogs.messages[0].request.icon, QMessageBox::Question);
+    EXPECT_EQ(m_dialogs.messages[1].request.text, QStringLiteral("类型转换完成！"));
     QFile kept(out + QStringLiteral("/book.txt"));
     ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
     EXPECT_EQ(kept.readAll(), QByteArray("keep me"));

@@ -203,8 +203,8 @@ TEST_F(DocumentListTest, RecentDocuments)
     m_dialogs.answers = {QMessageBox::No};
     action(QStringLiteral("mnuImp2Recent"))->trigger();
     ASSERT_EQ(m_dialogs.messages.size(), 1u);
-    EXPECT_EQ(m_dialogs.messages[0].spec.icon, QMessageBox::Question);
-    EXPECT_EQ(m_dialogs.messages[0].spec.text, QStringLiteral("确定要将文档批量导入“开始”菜单“文档”项中吗？"));
+    EXPECT_EQ(m_dialogs.messages[0].request.icon, QMessageBox::Question);
+    EXPECT_EQ(m_dialogs.messages[0].request.text, QStringLiteral("确定要将文档批量导入“开始”菜单“文档”项中吗？"));
     EXPECT_TRUE(recent.files().isEmpty());
 
     m_dialogs.messages.clear();
@@ -224,7 +224,7 @@ TEST_F(DocumentListTest, RecentDocuments)
     EXPECT_EQ(m_dialogs.texts().constLast(), QStringLiteral("“开始”菜单“文档”文件夹清空！"));
     EXPECT_TRUE(recent.files().isEmpty());
     for (const auto &shown : m_dialogs.messages)
-        EXPECT_EQ(shown.spec.caption, QStringLiteral("Gridmule"));
+        EXPECT_EQ(shown.request.caption, QStringLiteral("Gridmule"));
 }
 
 } // namespace

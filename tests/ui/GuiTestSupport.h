@@ -55,35 +55,35 @@ class ScriptedDialogs : public UserDialogs
 public:
     struct Shown
     {
-        MessageSpec spec;
+        MessageRequest request;
         QMessageBox::StandardButton answer;
     };
 
-    QMessageBox::StandardButton message(QWidget *, const MessageSpec &spec) override
+    QMessageBox::StandardButton message(QWidget *, const MessageRequest &request) override
     {
-        QMessageBox::StandardButton answer = spec.defaultButton != QMessageBox::NoButton ? spec.defaultButton
+        QMessageBox::StandardButton answer = request.defaultButton != QMessageBox::NoButton ? request.defaultButton
                                                                                           : QMessageBox::Ok;
         if (!answers.empty()) {
             answer = answers.front();
             answers.pop_front();
         }
-        messages.push_back({spec, answer});
+        messages.push_back({request, answer});
         return answer;
     }
-    QStringList openFileNames(QWidget *, const FileDialogSpec &spec) override
+    QStringList openFileNames(QWidget *, const FileDialogRequest &request) override
     {
-        fileDialogs.push_back(spec);
+        fileDialogs.push_back(request);
         return takeFiles();
     }
-    QString openFileName(QWidget *, const FileDialogSpec &spec) override
+    QString openFileName(QWidget *, const FileDialogRequest &request) override
     {
-        fileDialogs.push_back(spec);
+        fileDialogs.push_back(request);
         const QStringList files = takeFiles();
         return files.isEmpty() ? QString() : files.constFirst();
     }
-    QString saveFileName(QWidget *, const FileDialogSpec &spec, bool) override
+    QString saveFileName(QWidget *, const FileDialogRequest &request, bool) override
     {
-        fileDialogs.push_back(spec);
+        fileDialogs.push_back(request);
         const QStringList files = takeFiles();
         return files.isEmpty() ? QString() : files.constFirst();
     }
@@ -99,14 +99,14 @@ public:
     {
         QStringList result;
         for (const Shown &shown : messages)
-            result.append(shown.spec.text);
+            result.append(shown.request.text);
         return result;
     }
 
     std::deque<QMessageBox::StandardButton> answers; // message boxes, in order
     std::deque<QStringList> files;                   // file and folder dialogs, in order; {} cancels
     std::vector<Shown> messages;
-    std::vector<FileDialogSpec> fileDialogs;
+    std::vector<FileDialogRequest> fileDialogs;
     QStringList folderPrompts;
     QStringList opened;
 

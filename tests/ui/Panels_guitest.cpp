@@ -81,8 +81,8 @@ TEST_F(PanelsTest, NotationKeystrokeFilters)
         EXPECT_EQ(type(QString::fromLatin1(c.field), QString::fromLatin1(c.keys)), QString::fromLatin1(c.text));
         if (c.message) {
             ASSERT_EQ(m_dialogs.messages.size(), 1u);
-            EXPECT_EQ(m_dialogs.messages[0].spec.text, QString::fromUtf8(c.message));
-            EXPECT_EQ(m_dialogs.messages[0].spec.icon, QMessageBox::Information);
+            EXPECT_EQ(m_dialogs.messages[0].request.text, QString::fromUtf8(c.message));
+            EXPECT_EQ(m_dialogs.messages[0].request.icon, QMessageBox::Information);
         } else {
             EXPECT_TRUE(m_dialogs.messages.empty());
         }
