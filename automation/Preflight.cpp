@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <gsf/gsf-infile-msole.h>
 #include <gsf/gsf-infile.h>
@@ -11,6 +12,8 @@
 #include <gsf/gsf-utils.h>
 #include <zip.h>
 
+#include <cerrno>
+#include <csignal>
 #include <memory>
 
 namespace gm {
@@ -55,13 +58,36 @@ bool isLegacyBiff(const QByteArray &head)
 
 } // namespace
 
+namespace {
+
+// A lock file that one of our own engines wrote and could not remove because its program
+// died: it names the engine's private profile, whose owning process no longer runs.
+bool isStaleOwnLock(const QString &lockPath)
+{
+    QFile lock(lockPath);
+    if (!lock.open(QIODevice::ReadOnly))
+        return false;
+    static const QRegularExpression own(QStringLiteral("/gridmule-engine-(\\d+)-[0-9a-f]+/profile"));
+    const auto match = own.match(QString::fromUtf8(lock.read(4096)));
+    if (!match.hasMatch())
+        return false;
+    const pid_t owner = static_cast<pid_t>(match.captured(1).toLong());
+    return owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH;
+}
+
+} // namespace
+
 bool workbookInUse(const QString &path)
 {
     const QFileInfo info(path);
     const QString dir = info.absolutePath() + QLatin1Char('/');
     const QString name = info.fileName();
-    return QFileInfo::exists(dir + QStringLiteral("~$") + name)
-        || QFileInfo::exists(dir + QStringLiteral(".~lock.") + name + QLatin1Char('#'));
+    if (QFileInfo::exists(dir + QStringLiteral("~$") + name))
+        return true;
+    const QString lock = dir + QStringLiteral(".~lock.") + name + QLatin1Char('#');
+    if (!QFileInfo::exists(lock))
+        return false;
+    return !(isStaleOwnLock(lock) && QFile::remove(lock));
 }
 
 void verifyZipPackage(const QString &path)

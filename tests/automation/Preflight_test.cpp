@@ -1,0 +1,48 @@
+// What is refused before any engine sees a file, and the lock files that mean "in use".
+
+#include "automation/EngineError.h"
+#include "automation/Preflight.h"
+#include "support/TestSupport.h"
+
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace gm;
+
+TEST(Preflight, LockFilesMeanInUseUnlessOurOwnDeadEngineLeftThem)
+{
+    QTemporaryDir dir;
+    const QString book = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")), dir.path());
+    const QString lock = dir.filePath(QStringLiteral(".~lock.sheets_second_active.xlsx#"));
+    auto engineLock = [](qint64 pid) {
+        return QStringLiteral(",root,host,06.12.2026 22:46,file:///tmp/gridmule-engine-%1-d3369429/profile;").arg(pid).toUtf8();
+    };
+    struct Case
+    {
+        QByteArray content;
+        bool inUse;
+    };
+    const Case cases[] = {
+        {",alice,desk,06.12.2026 09:00,file:///home/alice/.config/libreoffice/4;", true}, // another user's office
+        {engineLock(::getpid()), true}, // a running engine
+        {engineLock(999999999), false}, // our engine, dead
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.content.toStdString());
+        gm::test::writeAll(lock, c.content);
+        EXPECT_EQ(workbookInUse(book), c.inUse);
+        EXPECT_EQ(QFileInfo::exists(lock), c.inUse); // only a dead engine's lock is cleared
+    }
+    gm::test::writeAll(dir.filePath(QStringLiteral("~$sheets_second_active.xlsx")), "owner");
+    try {
+        preflightWorkbook(book);
+        ADD_FAILURE() << "a workbook open in Excel was accepted for writing";
+    } catch (const EngineError &e) {
+        EXPECT_EQ(e.code(), ErrorCode::InUse);
+    }
+    EXPECT_EQ(preflightWorkbook(book, /*forWriting=*/false), WorkbookKind::Xlsx);
+}
