@@ -58,6 +58,10 @@ set(UNO_TYPES
   com.sun.star.sheet.XPrintAreas
   com.sun.star.sheet.XCellRangeAddressable
   com.sun.star.sheet.XCalculatable
+  com.sun.star.sheet.XCellRangeFormula
+  com.sun.star.sheet.XCellRangesQuery
+  com.sun.star.sheet.XSheetCellRanges
+  com.sun.star.sheet.CellFlags
   com.sun.star.style.XStyleFamiliesSupplier
   com.sun.star.style.XStyle
   com.sun.star.sheet.XHeaderFooterContent

@@ -27,7 +27,12 @@
 #include <com/sun/star/frame/XController.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/XMultiServiceFactory.hpp>
+#include <com/sun/star/sheet/CellFlags.hpp>
+#include <com/sun/star/sheet/XCellRangeFormula.hpp>
+#include <com/sun/star/sheet/XCellRangesQuery.hpp>
+#include <com/sun/star/sheet/XSheetCellRanges.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/sheet/XSpreadsheetView.hpp>
 #include <com/sun/star/sheet/XSpreadsheets.hpp>
@@ -284,10 +289,15 @@ void LoWorkbook::save()
         throw EngineError(ErrorCode::SaveFailed, QStringLiteral("a new workbook is saved with SaveAs"));
     if (m_source.readOnly)
         throw EngineError(ErrorCode::ReadOnlyFile, m_source.path);
+    // The engine reads Excel 5.0/95 workbooks but cannot write that format back.
+    if (m_source.filterName != kXlsFilter && m_source.kind == WorkbookKind::Xls)
+        throw EngineError(ErrorCode::UnsupportedFormat, m_source.filterName);
     if (!isOwnerWritable(m_source.path))
         throw EngineError(ErrorCode::ReadOnlyFile, m_source.path);
     checkUnchangedOnDisk();
     applyHeaderFooters();
+    if (m_originalBiff.stringFormulaResults > 0 || m_originalBiff.booleanFormulaResults > 0)
+        refreshFormulaResults();
 
     const QString extension = QLatin1Char('.') + QFileInfo(m_source.path).suffix();
     if (m_source.filterName == kTextFilter || m_source.filterName == kHtmlFilter) {
@@ -569,6 +579,33 @@ void LoWorkbook::applyHeaderFooters()
         }
     });
     m_pendingHeaderFooters.clear();
+}
+
+void LoWorkbook::refreshFormulaResults()
+{
+    // The engine's .xls export writes a text or boolean result only for a formula it has
+    // calculated in this session; results it loaded from the file come out as 0. Entering
+    // each formula again makes the engine calculate and keep them. A formula that cannot be
+    // entered again (part of an array formula) stays as it is; the check after the save
+    // then refuses to replace the original if a result would still be lost.
+    m_engine->call(m_engine->limitForFile(QFileInfo(m_source.path).size()), ErrorCode::Unexpected, [&] {
+        Reference<sheet::XSpreadsheetDocument> doc(m_document, UNO_QUERY_THROW);
+        Reference<container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
+        for (sal_Int32 i = 0; i < sheets->getCount(); ++i) {
+            Reference<sheet::XSpreadsheet> sheet(sheets->getByIndex(i), UNO_QUERY_THROW);
+            Reference<sheet::XSheetCellRanges> formulas
+                = Reference<sheet::XCellRangesQuery>(sheet, UNO_QUERY_THROW)->queryContentCells(sheet::CellFlags::FORMULA);
+            for (const table::CellRangeAddress &a : formulas->getRangeAddresses()) {
+                Reference<sheet::XCellRangeFormula> range(
+                    sheet->getCellRangeByPosition(a.StartColumn, a.StartRow, a.EndColumn, a.EndRow), UNO_QUERY_THROW);
+                try {
+                    range->setFormulaArray(range->getFormulaArray());
+                } catch (const lang::DisposedException &) {
+                    throw;
+                } catch (const uno::Exception &) { }
+            }
+        }
+    });
 }
 
 void LoWorkbook::guardAgainstLoss(const QString &written)

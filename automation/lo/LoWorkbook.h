@@ -63,6 +63,7 @@ private:
     QList<int> worksheetIndices(); // positions of the worksheets among all sheets
     void applyHeaderFooters();
     void guardAgainstLoss(const QString &written);
+    void refreshFormulaResults();
     int activeIndex();
     void storeTo(const QString &path, const QString &filter, const QString &options);
     void exportText(const QString &target, bool csv);

@@ -157,9 +157,28 @@ TEST_F(PageSetupTest, InvalidCellsStopBeforeAnyWork)
     EXPECT_EQ(readAll(xls), readAll(fixture(QStringLiteral("sheets_second_active.xls"))));
 }
 
-TEST_F(PageSetupTest, AnXlsSaveThatWouldLoseFormulaResultsLeavesTheOriginal)
+TEST_F(PageSetupTest, AnXlsSavedThroughTheEngineKeepsTextAndBooleanFormulaResults)
 {
     GM_REQUIRE_CORPUS(source, "xls/xlrd-formula_test_sjmachin.xls");
+    const QString book = gm::test::copyInto(source, dir.filePath(QStringLiteral("f")));
+    const BiffSummary before = readBiff(book);
+    ASSERT_GT(before.stringFormulaResults + before.booleanFormulaResults, 0);
+    PrintSetupInputs inputs;
+    inputs.entries = {book};
+    inputs.setOrientation = true;
+    inputs.landscape = true;
+    const RunSummary summary = setPrintSetup(inputs, ui, settings);
+    ASSERT_EQ(summary.failedCount(), 0) << summary.files[0].errorDescription.toStdString();
+    const BiffSummary after = readBiff(book);
+    EXPECT_EQ(after.stringFormulaResults, before.stringFormulaResults);
+    EXPECT_EQ(after.booleanFormulaResults, before.booleanFormulaResults);
+    EXPECT_EQ(after.sheets.value(0).orientation, 2);
+}
+
+TEST_F(PageSetupTest, AnXlsSaveThatWouldLoseContentLeavesTheOriginal)
+{
+    // The engine drops this workbook's VBA project (a chart sheet and Cyrillic module names).
+    GM_REQUIRE_CORPUS(source, "xls/calamine-any_sheets.xls");
     const QString book = gm::test::copyInto(source, dir.filePath(QStringLiteral("f")));
     const QByteArray before = readAll(book);
     PrintSetupInputs inputs;
