@@ -20,7 +20,8 @@ QByteArray escaped(const QString &text)
 
 } // namespace
 
-void writeHeaderFooterPackage(const QString &path, const QList<HeaderFooterCodes> &sheets)
+void writeHeaderFooterPackage(
+    const QString &path, const QList<HeaderFooterCodes> &sheets, const QString &fontName, double fontSize)
 {
     const QByteArray decl = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n";
     const QByteArray rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
@@ -56,6 +57,20 @@ void writeHeaderFooterPackage(const QString &path, const QList<HeaderFooterCodes
         parts.emplace_back("xl/worksheets/sheet" + n + ".xml", sheet + "</worksheet>");
     }
     parts.emplace_back("[Content_Types].xml", types + "</Types>");
+    workbookRels += "<Relationship Id=\"rIdStyles\" Type=\"" + rel + "/styles\" Target=\"styles.xml\"/>";
+    parts.emplace_back("xl/styles.xml",
+        decl
+            + "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+              "<fonts count=\"1\"><font><sz val=\""
+            + QByteArray::number(fontSize) + "\"/><name val=\"" + escaped(fontName)
+            + "\"/></font></fonts>"
+              "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
+              "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
+              "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
+              "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>"
+              "<cellXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/></cellXfs>"
+              "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"
+              "</styleSheet>");
     parts.emplace_back("_rels/.rels",
         decl
             + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"

@@ -12,7 +12,9 @@ using HeaderFooterCodes = std::array<QString, 6>;
 
 // Writes a minimal .xlsx package with one worksheet per entry, each carrying those header and
 // footer codes. The engine's own import turns such codes (fields, fonts, sizes, colours) into
-// its header contents, which are then copied onto the real sheets.
-void writeHeaderFooterPackage(const QString &path, const QList<HeaderFooterCodes> &sheets);
+// its header contents, which are then copied onto the real sheets. The package's default font
+// is the target workbook's, so that text without a font code keeps the target's default font.
+void writeHeaderFooterPackage(
+    const QString &path, const QList<HeaderFooterCodes> &sheets, const QString &fontName, double fontSize);
 
 } // namespace gm::lo

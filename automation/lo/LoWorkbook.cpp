@@ -543,7 +543,18 @@ void LoWorkbook::applyHeaderFooters()
         QString path;
         ~RemoveFile() { QFile::remove(path); }
     } removeCarrier{carrierPath};
-    writeHeaderFooterPackage(carrierPath, codes);
+    // The target's default font, so that the copied sections need no font codes of their own.
+    const auto [fontName, fontSize] = m_engine->call(m_engine->limits().call, ErrorCode::Unexpected, [&] {
+        Reference<style::XStyleFamiliesSupplier> families(m_document, UNO_QUERY_THROW);
+        Reference<container::XNameAccess> cellStyles(families->getStyleFamilies()->getByName("CellStyles"), UNO_QUERY_THROW);
+        Reference<beans::XPropertySet> standard(cellStyles->getByName("Default"), UNO_QUERY_THROW);
+        OUString name;
+        float height = 10;
+        standard->getPropertyValue("CharFontName") >>= name;
+        standard->getPropertyValue("CharHeight") >>= height;
+        return std::pair(toQ(name), static_cast<double>(height));
+    });
+    writeHeaderFooterPackage(carrierPath, codes, fontName, fontSize);
 
     m_engine->call(m_engine->limits().call, ErrorCode::Unexpected, [&] {
         const auto args = descriptor(
