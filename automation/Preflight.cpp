@@ -77,6 +77,12 @@ bool isStaleOwnLock(const QString &lockPath)
 
 } // namespace
 
+QString lockFilePath(const QString &workbook)
+{
+    const QFileInfo info(workbook);
+    return info.absolutePath() + QStringLiteral("/.~lock.") + info.fileName() + QLatin1Char('#');
+}
+
 bool workbookInUse(const QString &path)
 {
     const QFileInfo info(path);
@@ -84,7 +90,7 @@ bool workbookInUse(const QString &path)
     const QString name = info.fileName();
     if (QFileInfo::exists(dir + QStringLiteral("~$") + name))
         return true;
-    const QString lock = dir + QStringLiteral(".~lock.") + name + QLatin1Char('#');
+    const QString lock = lockFilePath(path);
     if (!QFileInfo::exists(lock))
         return false;
     return !(isStaleOwnLock(lock) && QFile::remove(lock));

@@ -18,6 +18,9 @@ enum class WorkbookKind {
 // verifyPackage reads every zip entry to check its CRC; a reader that does so itself skips it.
 WorkbookKind preflightWorkbook(const QString &path, bool forWriting = true, bool verifyPackage = true);
 
+// The lock file an office program writes beside a workbook it has open.
+QString lockFilePath(const QString &workbook);
+
 // True when an Excel owner file or a LibreOffice lock file lies beside the workbook.
 bool workbookInUse(const QString &path);
 

@@ -1,6 +1,7 @@
 #include "automation/lo/LoEngine.h"
 
 #include "automation/EngineError.h"
+#include "automation/Preflight.h"
 #include "automation/lo/UnoSupport.h"
 
 #include <QFile>
@@ -189,12 +190,7 @@ void LoEngine::terminate()
         m_process.waitOrKill(0);
     }
     m_dead = true;
-    std::lock_guard lock(m_docsMutex);
-    for (const QString &path : std::as_const(m_openDocuments)) {
-        const QFileInfo info(path);
-        QFile::remove(info.absolutePath() + QStringLiteral("/.~lock.") + info.fileName() + QLatin1Char('#'));
-    }
-    m_openDocuments.clear();
+    removeLockFiles();
 }
 
 std::chrono::milliseconds LoEngine::limitForFile(qint64 bytes) const
@@ -224,6 +220,15 @@ void LoEngine::documentClosed(const QString &path)
     m_openDocuments.remove(path);
 }
 
+void LoEngine::removeLockFiles()
+{
+    // The lock files this engine wrote beside the documents it had open.
+    std::lock_guard lock(m_docsMutex);
+    for (const QString &path : std::as_const(m_openDocuments))
+        QFile::remove(lockFilePath(path));
+    m_openDocuments.clear();
+}
+
 void LoEngine::markDead()
 {
     if (m_dead)
@@ -234,12 +239,7 @@ void LoEngine::markDead()
     m_dead = true;
     m_desktop.clear();
     m_context.clear();
-    std::lock_guard lock(m_docsMutex);
-    for (const QString &path : std::as_const(m_openDocuments)) {
-        const QFileInfo info(path);
-        QFile::remove(info.absolutePath() + QStringLiteral("/.~lock.") + info.fileName() + QLatin1Char('#'));
-    }
-    m_openDocuments.clear();
+    removeLockFiles();
 }
 
 void LoEngine::rethrowAsEngineError(ErrorCode fallback)

@@ -70,6 +70,7 @@ public:
 private:
     [[noreturn]] void rethrowAsEngineError(ErrorCode fallback);
     void markDead();
+    void removeLockFiles();
 
     EngineLimits m_limits;
     EngineProcess m_process;

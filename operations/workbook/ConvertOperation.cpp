@@ -1,5 +1,7 @@
 #include "operations/workbook/ConvertOperation.h"
 
+#include "operations/Checks.h"
+
 #include "automation/EngineError.h"
 #include "automation/PathHelpers.h"
 #include "automation/SafeReplace.h"
@@ -104,16 +106,9 @@ RunSummary runConvert(
 RunSummary convertWorkbooks(const ConvertInputs &inputs, UserInterface &ui, const RunSettings &settings,
     ApplicationFactory engineFactory, Validation *failed)
 {
-    RunSummary stopped;
-    stopped.stopped = true;
-    if (!BatchFrame::checkList(ui, inputs.entries, kConvertEmptyList))
-        return stopped;
-    if (Validation invalid = validateConvert(inputs)) {
-        ui.inform(invalid->message);
-        if (failed)
-            *failed = invalid;
-        return stopped;
-    }
+    if (!passChecks(
+            ui, inputs.entries, kConvertEmptyList, [&] { return validateConvert(inputs); }, failed))
+        return stoppedRun();
     return runConvert(inputs, ui, settings, std::move(engineFactory));
 }
 

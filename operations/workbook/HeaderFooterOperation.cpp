@@ -1,5 +1,7 @@
 #include "operations/workbook/HeaderFooterOperation.h"
 
+#include "operations/Checks.h"
+
 #include <QFileInfo>
 
 #include <array>
@@ -39,16 +41,9 @@ QString withoutPictureCodes(const QString &section)
 RunSummary copyHeaderFooter(const HeaderFooterInputs &inputs, UserInterface &ui, const RunSettings &settings,
     ApplicationFactory engineFactory, Validation *failed)
 {
-    RunSummary stopped;
-    stopped.stopped = true;
-    if (!BatchFrame::checkList(ui, inputs.entries, kHeaderFooterEmptyList))
-        return stopped;
-    if (Validation invalid = validateHeaderFooter(inputs)) {
-        ui.inform(invalid->message);
-        if (failed)
-            *failed = invalid;
-        return stopped;
-    }
+    if (!passChecks(
+            ui, inputs.entries, kHeaderFooterEmptyList, [&] { return validateHeaderFooter(inputs); }, failed))
+        return stoppedRun();
     return runHeaderFooter(inputs, ui, settings, std::move(engineFactory));
 }
 

@@ -1,5 +1,7 @@
 #include "operations/workbook/PrintSetupOperation.h"
 
+#include "operations/Checks.h"
+
 #include "automation/Notation.h"
 
 namespace gm {
@@ -18,16 +20,9 @@ Validation validatePrintSetup(const PrintSetupInputs &inputs)
 RunSummary setPrintSetup(const PrintSetupInputs &inputs, UserInterface &ui, const RunSettings &settings,
     ApplicationFactory engineFactory, Validation *failed)
 {
-    RunSummary stopped;
-    stopped.stopped = true;
-    if (!BatchFrame::checkList(ui, inputs.entries, kPrintSetupEmptyList))
-        return stopped;
-    if (Validation invalid = validatePrintSetup(inputs)) {
-        ui.inform(invalid->message);
-        if (failed)
-            *failed = invalid;
-        return stopped;
-    }
+    if (!passChecks(
+            ui, inputs.entries, kPrintSetupEmptyList, [&] { return validatePrintSetup(inputs); }, failed))
+        return stoppedRun();
     return runPrintSetup(inputs, ui, settings, std::move(engineFactory));
 }
 

@@ -1,5 +1,7 @@
 #include "operations/workbook/PropertiesOperation.h"
 
+#include "operations/Checks.h"
+
 namespace gm {
 
 DocumentProperty propertyOfPair(int index)
@@ -37,11 +39,8 @@ std::array<bool, kPropertyCount> propertyChecks(int mask)
 RunSummary setProperties(
     const PropertiesInputs &inputs, UserInterface &ui, const RunSettings &settings, ApplicationFactory engineFactory)
 {
-    if (!BatchFrame::checkList(ui, inputs.entries, kPropertiesEmptyList)) {
-        RunSummary stopped;
-        stopped.stopped = true;
-        return stopped;
-    }
+    if (!passChecks(ui, inputs.entries, kPropertiesEmptyList))
+        return stoppedRun();
     return runProperties(inputs, ui, settings, std::move(engineFactory));
 }
 
