@@ -1,7 +1,8 @@
 #pragma once
 
 // Workbooks generated for the benchmarks: one worksheet of `rows` x `cols` cells, every third
-// cell Chinese text, the others numbers, written as a plain .xlsx package.
+// cell Chinese text, the others numbers, written as a plain .xlsx package. `afterData` is
+// XML placed after sheetData (page margins, a header and footer).
 
 #include <QByteArray>
 #include <QFile>
@@ -17,7 +18,7 @@
 
 namespace bench {
 
-inline QByteArray sheetXml(int rows, int cols)
+inline QByteArray sheetXml(int rows, int cols, const QByteArray &afterData = {})
 {
     QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
                      "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>";
@@ -32,10 +33,10 @@ inline QByteArray sheetXml(int rows, int cols)
         }
         xml += "</row>";
     }
-    return xml + "</sheetData></worksheet>";
+    return xml + "</sheetData>" + afterData + "</worksheet>";
 }
 
-inline void writeXlsx(const QString &path, int rows, int cols)
+inline void writeXlsx(const QString &path, int rows, int cols, const QByteArray &afterData = {})
 {
     const QList<QPair<const char *, QByteArray>> parts = {
         {"[Content_Types].xml",
@@ -64,7 +65,7 @@ inline void writeXlsx(const QString &path, int rows, int cols)
             "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
             "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" "
             "Target=\"worksheets/sheet1.xml\"/></Relationships>"},
-        {"xl/worksheets/sheet1.xml", sheetXml(rows, cols)},
+        {"xl/worksheets/sheet1.xml", sheetXml(rows, cols, afterData)},
     };
     int error = 0;
     zip_t *archive = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
