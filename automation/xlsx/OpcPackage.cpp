@@ -79,9 +79,22 @@ XmlPart &OpcPackage::xml(const QString &partName)
     const QString key = folded(partName);
     if (const auto it = m_xml.find(key); it != m_xml.end())
         return *it->second;
+    if (m_sheets.count(key))
+        throw EngineError(ErrorCode::Unexpected, QStringLiteral("part %1 is already edited as text").arg(partName));
     const QString name = canonicalName(partName);
     auto part = std::make_unique<XmlPart>(name, m_archive.read(name));
     return *m_xml.emplace(key, std::move(part)).first->second;
+}
+
+SplicedXmlPart &OpcPackage::sheet(const QString &partName)
+{
+    const QString key = folded(partName);
+    if (const auto it = m_sheets.find(key); it != m_sheets.end())
+        return *it->second;
+    if (m_xml.count(key))
+        throw EngineError(ErrorCode::Unexpected, QStringLiteral("part %1 is already edited as a tree").arg(partName));
+    auto part = std::make_unique<SplicedXmlPart>(m_archive, canonicalName(partName), QByteArrayLiteral("sheetData"));
+    return *m_sheets.emplace(key, std::move(part)).first->second;
 }
 
 XmlPart &OpcPackage::createXml(const QString &partName, const QByteArray &bytes)
@@ -227,6 +240,10 @@ bool OpcPackage::isModified() const
         if (entry.second->isDirty())
             return true;
     }
+    for (const auto &entry : m_sheets) {
+        if (entry.second->isDirty())
+            return true;
+    }
     return false;
 }
 
@@ -237,9 +254,12 @@ std::vector<ZipArchive::Change> OpcPackage::changes() const
         const QString key = folded(name);
         if (const auto it = m_xml.find(key); it != m_xml.end()) {
             if (it->second->isDirty())
-                result.push_back({name, it->second->serialize()});
+                result.push_back({name, it->second->serialize(), std::nullopt});
+        } else if (const auto sheet = m_sheets.find(key); sheet != m_sheets.end()) {
+            if (sheet->second->isDirty())
+                result.push_back(sheet->second->change(m_archive));
         } else if (const auto bin = m_binary.find(key); bin != m_binary.end()) {
-            result.push_back({name, bin->second});
+            result.push_back({name, bin->second, std::nullopt});
         }
     };
     for (const QString &name : m_archive.entryNames())
@@ -259,6 +279,8 @@ void OpcPackage::committed(QByteArray bytes)
     m_archive = ZipArchive::fromBytes(std::move(bytes));
     m_binary.clear();
     m_newParts.clear();
+    // Sheet parts are read again from the new archive when next needed.
+    m_sheets.clear();
     for (auto &entry : m_xml)
         entry.second->markClean();
 }

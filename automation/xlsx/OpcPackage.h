@@ -1,5 +1,6 @@
 #pragma once
 
+#include "automation/xlsx/SplicedXmlPart.h"
 #include "automation/xlsx/XmlPart.h"
 #include "automation/xlsx/ZipArchive.h"
 
@@ -40,9 +41,14 @@ public:
     bool hasPart(const QString &partName) const;
     // The stored spelling of an existing part's name, else the name as given.
     QString canonicalName(const QString &partName) const;
+    // The part's content with its changes; a sheet part edited as text reads as stored.
     QByteArray partBytes(const QString &partName) const;
     // The part parsed as XML, read once and kept. Throws Damaged.
     XmlPart &xml(const QString &partName);
+    // A worksheet or chart sheet part, edited in its text without a tree and without holding
+    // its cell data (see SplicedXmlPart); read once and kept. A part is edited either this way
+    // or through xml(), never both. Throws Damaged.
+    SplicedXmlPart &sheet(const QString &partName);
     // Adds a new XML part with the given initial content.
     XmlPart &createXml(const QString &partName, const QByteArray &bytes);
     // Replaces (or adds) a part that is not edited as XML.
@@ -77,6 +83,7 @@ public:
 private:
     ZipArchive m_archive;
     std::map<QString, std::unique_ptr<XmlPart>> m_xml;  // key: case-folded part name
+    std::map<QString, std::unique_ptr<SplicedXmlPart>> m_sheets; // key: case-folded part name
     std::map<QString, QByteArray> m_binary;             // key: case-folded part name
     QStringList m_newParts;                             // added parts, in order of creation
 };

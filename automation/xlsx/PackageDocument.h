@@ -33,7 +33,7 @@ public:
     const WorkbookModel &model();
     WorkbookModel &editableModel();
 
-    XmlPart &sheetPart(const SheetEntry &sheet);
+    SplicedXmlPart &sheetPart(const SheetEntry &sheet);
     // Sets the orientation in the sheet part and, where the sheet has printer settings of its
     // own, in their DEVMODE too, so that the two cannot disagree.
     void setOrientation(const SheetEntry &sheet, Orientation orientation);

@@ -2,6 +2,7 @@
 
 #include "automation/xlsx/HeaderFooterText.h"
 #include "automation/xlsx/SchemaOrder.h"
+#include "automation/xlsx/SplicedXmlPart.h"
 #include "automation/xlsx/XmlPart.h"
 #include "automation/xlsx/XmlText.h"
 #include "automation/xlsx/XmlTree.h"
@@ -12,11 +13,18 @@ namespace gm::xlsx {
 
 namespace {
 
-std::span<const std::string_view> sheetOrder(pugi::xml_node root)
+std::span<const std::string_view> sheetOrder(const SplicedXmlPart &part)
 {
-    if (xml::localName(root) == "chartsheet")
+    if (part.rootLocalName() == "chartsheet")
         return order::chartsheet;
     return order::worksheet;
+}
+
+// A child element of the sheet, parsed on its own; an empty one when the sheet has none.
+XmlPart childElement(const SplicedXmlPart &part, std::string_view localName)
+{
+    const QByteArray text = part.element(localName);
+    return XmlPart(part.name(), text.isEmpty() ? '<' + part.childName(localName) + "/>" : text);
 }
 
 bool isHeader(HeaderFooterSection section)
@@ -43,15 +51,15 @@ QString &sectionOf(HeaderFooterText &text, HeaderFooterSection section)
 
 } // namespace
 
-SheetPageSetup::SheetPageSetup(XmlPart &part)
+SheetPageSetup::SheetPageSetup(SplicedXmlPart &part)
     : m_part(part)
 {
 }
 
 QString SheetPageSetup::headerFooter(HeaderFooterSection section) const
 {
-    const pugi::xml_node element =
-        xml::child(xml::child(m_part.root(), "headerFooter"), isHeader(section) ? "oddHeader" : "oddFooter");
+    const XmlPart headerFooter = childElement(m_part, "headerFooter");
+    const pugi::xml_node element = xml::child(headerFooter.root(), isHeader(section) ? "oddHeader" : "oddFooter");
     HeaderFooterText text = HeaderFooterText::parse(decodeXmlText(xml::text(element)));
     return sectionOf(text, section);
 }
@@ -59,9 +67,9 @@ QString SheetPageSetup::headerFooter(HeaderFooterSection section) const
 void SheetPageSetup::setHeaderFooter(HeaderFooterSection section, const QString &code)
 {
     const char *elementName = isHeader(section) ? "oddHeader" : "oddFooter";
-    pugi::xml_node root = m_part.root();
-    pugi::xml_node headerFooter = xml::child(root, "headerFooter");
-    pugi::xml_node element = xml::child(headerFooter, elementName);
+    XmlPart headerFooter = childElement(m_part, "headerFooter");
+    pugi::xml_node container = headerFooter.root();
+    pugi::xml_node element = xml::child(container, elementName);
 
     HeaderFooterText text = HeaderFooterText::parse(decodeXmlText(xml::text(element)));
     QString &target = sectionOf(text, section);
@@ -72,44 +80,41 @@ void SheetPageSetup::setHeaderFooter(HeaderFooterSection section, const QString 
 
     if (composed.isEmpty()) {
         // No empty element: the header or footer goes, its container and switches stay.
-        headerFooter.remove_child(element);
+        container.remove_child(element);
     } else {
-        if (!headerFooter)
-            headerFooter = xml::insertChild(root, xml::siblingName(root, "headerFooter"), sheetOrder(root));
         if (!element)
-            element = xml::insertChild(headerFooter, xml::siblingName(headerFooter, elementName), order::headerFooter);
+            element = xml::insertChild(container, xml::siblingName(container, elementName), order::headerFooter);
         xml::setText(element, encodeXmlText(composed));
     }
-    m_part.markDirty();
+    m_part.setElement("headerFooter", headerFooter.serialize(), sheetOrder(m_part));
 }
 
 Orientation SheetPageSetup::orientation() const
 {
-    const pugi::xml_node pageSetup = xml::child(m_part.root(), "pageSetup");
-    return std::string_view(pageSetup.attribute("orientation").value()) == "landscape" ? Orientation::Landscape
-                                                                                        : Orientation::Portrait;
+    const XmlPart pageSetup = childElement(m_part, "pageSetup");
+    return std::string_view(pageSetup.root().attribute("orientation").value()) == "landscape" ? Orientation::Landscape
+                                                                                               : Orientation::Portrait;
 }
 
 bool SheetPageSetup::setOrientation(Orientation orientation)
 {
     const char *value = orientation == Orientation::Landscape ? "landscape" : "portrait";
-    pugi::xml_node root = m_part.root();
-    pugi::xml_node pageSetup = xml::child(root, "pageSetup");
-    pugi::xml_attribute attribute = pageSetup.attribute("orientation");
+    XmlPart pageSetup = childElement(m_part, "pageSetup");
+    pugi::xml_node node = pageSetup.root();
+    pugi::xml_attribute attribute = node.attribute("orientation");
     if (attribute && std::string_view(attribute.value()) == value)
         return false;
-    if (!pageSetup)
-        pageSetup = xml::insertChild(root, xml::siblingName(root, "pageSetup"), sheetOrder(root));
     if (!attribute)
-        attribute = xml::insertAttribute(pageSetup, "orientation", order::pageSetupAttributes);
+        attribute = xml::insertAttribute(node, "orientation", order::pageSetupAttributes);
     attribute.set_value(value);
-    m_part.markDirty();
+    m_part.setElement("pageSetup", pageSetup.serialize(), sheetOrder(m_part));
     return true;
 }
 
 QString SheetPageSetup::printerSettingsId() const
 {
-    return QString::fromUtf8(xml::prefixedAttribute(xml::child(m_part.root(), "pageSetup"), "id").value());
+    const XmlPart pageSetup = childElement(m_part, "pageSetup");
+    return QString::fromUtf8(xml::prefixedAttribute(pageSetup.root(), "id").value());
 }
 
 } // namespace gm::xlsx

@@ -6,16 +6,17 @@
 
 namespace gm::xlsx {
 
-class XmlPart;
+class SplicedXmlPart;
 
 // Page setup stored in a worksheet or chart sheet part: the odd-page header and footer
 // (evenHeader, firstHeader and the switches for them are left alone) and the orientation.
 // Setters change the part only when the value differs, and insert missing elements where
-// the sheet's schema puts them.
+// the sheet's schema puts them. Only the element concerned (headerFooter, pageSetup) is
+// parsed and written again; the rest of the sheet stays as it is.
 class SheetPageSetup
 {
 public:
-    explicit SheetPageSetup(XmlPart &part);
+    explicit SheetPageSetup(SplicedXmlPart &part);
 
     QString headerFooter(HeaderFooterSection section) const;
     void setHeaderFooter(HeaderFooterSection section, const QString &code);
@@ -28,7 +29,7 @@ public:
     QString printerSettingsId() const;
 
 private:
-    XmlPart &m_part;
+    SplicedXmlPart &m_part;
 };
 
 } // namespace gm::xlsx

@@ -6,6 +6,7 @@
 
 #include <zip.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -170,11 +171,156 @@ QByteArray ZipArchive::read(const QString &name) const
     return data;
 }
 
-void ZipArchive::verifyEntries() const
+void ZipArchive::verifyEntries(const QStringList &skip) const
 {
-    for (const QString &name : m_names)
-        read(name);
+    for (const QString &name : m_names) {
+        if (!skip.contains(name, Qt::CaseInsensitive))
+            readChunks(name, [](const char *, qsizetype) {});
+    }
 }
+
+ZipArchive::EntryInfo ZipArchive::info(const QString &name) const
+{
+    const qint64 i = indexOf(name);
+    if (i < 0)
+        throwDamaged(QStringLiteral("missing part %1").arg(name));
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    constexpr zip_uint64_t needed = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC;
+    if (zip_stat_index(m_zip, zip_uint64_t(i), 0, &stat) != 0 || (stat.valid & needed) != needed)
+        throwDamaged(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(zip_strerror(m_zip))));
+    if (stat.size > zip_uint64_t(std::numeric_limits<qint64>::max())
+        || stat.comp_size > zip_uint64_t(std::numeric_limits<qint64>::max()))
+        throwDamaged(QStringLiteral("%1: entry too large").arg(name));
+    return EntryInfo{stat.comp_method, stat.crc, qint64(stat.size), qint64(stat.comp_size)};
+}
+
+namespace {
+
+void streamEntry(zip_t *za, qint64 index, const QString &name, zip_flags_t flags, qint64 expectedSize,
+                 const ZipArchive::ChunkSink &sink)
+{
+    std::unique_ptr<zip_file_t, ZipFileCloser> file(zip_fopen_index(za, zip_uint64_t(index), flags));
+    if (!file)
+        throwDamaged(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(zip_strerror(za))));
+    constexpr qsizetype chunkSize = 256 * 1024;
+    std::unique_ptr<char[]> buffer(new char[chunkSize]);
+    qint64 done = 0;
+    // Read to the end: the CRC is checked only when the end of the entry is reached.
+    while (true) {
+        const zip_int64_t n = zip_fread(file.get(), buffer.get(), chunkSize);
+        if (n < 0)
+            throwDamaged(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(zip_file_strerror(file.get()))));
+        if (n == 0)
+            break;
+        done += n;
+        if (done > expectedSize)
+            throwDamaged(QStringLiteral("%1: longer than its recorded size").arg(name));
+        sink(buffer.get(), qsizetype(n));
+    }
+    if (done != expectedSize)
+        throwDamaged(QStringLiteral("%1: shorter than its recorded size").arg(name));
+}
+
+} // namespace
+
+void ZipArchive::readChunks(const QString &name, const ChunkSink &sink) const
+{
+    streamEntry(m_zip, indexOf(name), name, 0, info(name).size, sink);
+}
+
+void ZipArchive::readStored(const QString &name, const ChunkSink &sink) const
+{
+    streamEntry(m_zip, indexOf(name), name, ZIP_FL_COMPRESSED, info(name).compressedSize, sink);
+}
+
+namespace {
+
+// A libzip source that hands over already deflated data: the leading stored bytes of an entry
+// of the original archive, then new bytes. libzip copies such data without compressing it.
+struct DeflatedSource
+{
+    zip_t *original = nullptr;
+    qint64 index = -1;
+    ZipArchive::Deflated data;
+    std::unique_ptr<zip_file_t, ZipFileCloser> file;
+    qint64 position = 0;
+    zip_error_t error;
+};
+
+zip_int64_t deflatedSourceCallback(void *userdata, void *data, zip_uint64_t length, zip_source_cmd_t command)
+{
+    auto *source = static_cast<DeflatedSource *>(userdata);
+    const qint64 total = source->data.keptBytes + source->data.appended.size();
+    switch (command) {
+    case ZIP_SOURCE_OPEN:
+        source->position = 0;
+        source->file.reset();
+        if (source->data.keptBytes > 0) {
+            source->file.reset(zip_fopen_index(source->original, zip_uint64_t(source->index), ZIP_FL_COMPRESSED));
+            if (!source->file) {
+                zip_error_set(&source->error, ZIP_ER_READ, 0);
+                return -1;
+            }
+        }
+        return 0;
+    case ZIP_SOURCE_READ: {
+        char *out = static_cast<char *>(data);
+        zip_uint64_t done = 0;
+        while (done < length && source->position < total) {
+            if (source->position < source->data.keptBytes) {
+                const zip_uint64_t want
+                    = std::min<zip_uint64_t>(length - done, zip_uint64_t(source->data.keptBytes - source->position));
+                const zip_int64_t n = zip_fread(source->file.get(), out + done, want);
+                if (n <= 0) {
+                    zip_error_set(&source->error, ZIP_ER_READ, 0);
+                    return -1;
+                }
+                done += zip_uint64_t(n);
+                source->position += n;
+            } else {
+                const qint64 from = source->position - source->data.keptBytes;
+                const zip_uint64_t n = std::min<zip_uint64_t>(length - done, zip_uint64_t(total - source->position));
+                std::memcpy(out + done, source->data.appended.constData() + from, n);
+                done += n;
+                source->position += qint64(n);
+            }
+        }
+        return zip_int64_t(done);
+    }
+    case ZIP_SOURCE_CLOSE:
+        source->file.reset();
+        return 0;
+    case ZIP_SOURCE_STAT: {
+        auto *stat = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &source->error);
+        if (!stat)
+            return -1;
+        zip_stat_init(stat);
+        stat->size = zip_uint64_t(source->data.size);
+        stat->comp_size = zip_uint64_t(total);
+        stat->comp_method = ZIP_CM_DEFLATE;
+        stat->crc = source->data.crc;
+        stat->encryption_method = ZIP_EM_NONE;
+        stat->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC
+            | ZIP_STAT_ENCRYPTION_METHOD;
+        return sizeof(zip_stat_t);
+    }
+    case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&source->error, data, length);
+    case ZIP_SOURCE_FREE:
+        zip_error_fini(&source->error);
+        delete source;
+        return 0;
+    case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                              ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+    default:
+        zip_error_set(&source->error, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+}
+
+} // namespace
 
 QByteArray ZipArchive::rebuilt(const std::vector<Change> &changes) const
 {
@@ -215,10 +361,23 @@ QByteArray ZipArchive::rebuilt(const std::vector<Change> &changes) const
     };
 
     for (const Change &change : changes) {
-        zip_source_t *data = zip_source_buffer(za, change.data.constData(), zip_uint64_t(change.data.size()), 0);
+        const qint64 i = indexOf(change.name);
+        zip_source_t *data = nullptr;
+        if (change.deflated) {
+            if (change.deflated->keptBytes > 0 && i < 0)
+                throw EngineError(ErrorCode::Unexpected, QStringLiteral("%1: no stored bytes to keep").arg(change.name));
+            auto *source = new DeflatedSource{m_zip, i, *change.deflated, nullptr, 0, {}};
+            zip_error_init(&source->error);
+            data = zip_source_function(za, deflatedSourceCallback, source);
+            if (!data) {
+                zip_error_fini(&source->error);
+                delete source;
+            }
+        } else {
+            data = zip_source_buffer(za, change.data.constData(), zip_uint64_t(change.data.size()), 0);
+        }
         if (!data)
             abandon(change.name);
-        const qint64 i = indexOf(change.name);
         if (i >= 0) {
             zip_stat_t stat;
             zip_stat_init(&stat);

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <optional>
 #include <vector>
 
 struct zip;
@@ -37,13 +39,43 @@ public:
     QString storedName(const QString &name) const;
     // Uncompressed content; the CRC is checked. Throws Damaged for a missing or bad entry.
     QByteArray read(const QString &name) const;
-    // Reads every entry to its end, so that each CRC is checked.
-    void verifyEntries() const;
+    // Reads every entry to its end, in chunks, so that each CRC is checked; entries named in
+    // `skip` are left out.
+    void verifyEntries(const QStringList &skip = {}) const;
+
+    struct EntryInfo
+    {
+        quint16 method = 0; // zip compression method: 0 stored, 8 deflated
+        quint32 crc = 0;
+        qint64 size = 0;
+        qint64 compressedSize = 0;
+    };
+    // Throws Damaged for a missing entry.
+    EntryInfo info(const QString &name) const;
+
+    using ChunkSink = std::function<void(const char *data, qsizetype size)>;
+    // The uncompressed content in chunks, so that a large entry is never held whole; the CRC
+    // and the size are checked at the end. Throws Damaged.
+    void readChunks(const QString &name, const ChunkSink &sink) const;
+    // The entry's stored bytes (compressed, as they sit in the archive) in chunks.
+    void readStored(const QString &name, const ChunkSink &sink) const;
+
+    // New content given as deflate data: the first `keptBytes` stored bytes of the entry of the
+    // same name in this archive, followed by `appended`. Lets a change to the end of a large
+    // entry reuse its compressed beginning instead of compressing it again.
+    struct Deflated
+    {
+        qint64 keptBytes = 0;
+        QByteArray appended;
+        quint32 crc = 0; // of the whole new uncompressed content
+        qint64 size = 0; // of the whole new uncompressed content
+    };
 
     struct Change
     {
         QString name;    // entry to replace, or to append when the archive has none of that name
-        QByteArray data; // new uncompressed content
+        QByteArray data; // new uncompressed content, unless `deflated` gives it
+        std::optional<Deflated> deflated;
     };
     // A new archive of the in-memory bytes with the changes applied. Entries that are not
     // changed keep their stored bytes (headers, compressed data, order) exactly; replaced

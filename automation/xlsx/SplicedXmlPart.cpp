@@ -1,0 +1,389 @@
+#include "automation/xlsx/SplicedXmlPart.h"
+
+#include "automation/EngineError.h"
+#include "automation/xlsx/XmlScanner.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+
+namespace gm::xlsx {
+
+namespace {
+
+constexpr std::string_view markupCompatibility = "http://schemas.openxmlformats.org/markup-compatibility/2006";
+constexpr qsizetype chunkSize = 256 * 1024;
+constexpr int deflateWindowBits = -15; // raw deflate, as zip entries hold it
+
+QByteArray localNameOf(const QByteArray &qualified)
+{
+    const qsizetype colon = qualified.indexOf(':');
+    return colon < 0 ? qualified : qualified.mid(colon + 1);
+}
+
+QByteArray prefixOf(const QByteArray &qualified)
+{
+    const qsizetype colon = qualified.indexOf(':');
+    return colon < 0 ? QByteArray() : qualified.left(colon);
+}
+
+// Whether a start tag binds the prefix to the namespace.
+bool declares(const QByteArray &tag, const QByteArray &prefix, std::string_view uri)
+{
+    const QByteArray attribute = prefix.isEmpty() ? QByteArray("xmlns") : "xmlns:" + prefix;
+    for (qsizetype at = tag.indexOf(attribute); at >= 0; at = tag.indexOf(attribute, at + 1)) {
+        if (at == 0 || !std::isspace(static_cast<unsigned char>(tag[at - 1])))
+            continue;
+        qsizetype i = at + attribute.size();
+        while (i < tag.size() && std::isspace(static_cast<unsigned char>(tag[i])))
+            ++i;
+        if (i >= tag.size() || tag[i] != '=')
+            continue;
+        ++i;
+        while (i < tag.size() && std::isspace(static_cast<unsigned char>(tag[i])))
+            ++i;
+        if (i >= tag.size() || (tag[i] != '"' && tag[i] != '\''))
+            continue;
+        const qsizetype close = tag.indexOf(tag[i], i + 1);
+        return close > i && std::string_view(tag.constData() + i + 1, size_t(close - i - 1)) == uri;
+    }
+    return false;
+}
+
+bool sameName(const QByteArray &name, std::string_view wanted)
+{
+    return std::string_view(name.constData(), size_t(name.size())) == wanted;
+}
+
+int rank(const QByteArray &localName, std::span<const std::string_view> order)
+{
+    const std::string_view name(localName.constData(), size_t(localName.size()));
+    const auto it = std::find(order.begin(), order.end(), name);
+    return it == order.end() ? -1 : int(it - order.begin());
+}
+
+[[noreturn]] void throwDamaged(const QString &name, const QString &what)
+{
+    throw EngineError(ErrorCode::Damaged, QStringLiteral("%1: %2").arg(name, what));
+}
+
+struct InflateEnd
+{
+    void operator()(z_stream *stream) const { inflateEnd(stream); }
+};
+struct DeflateEnd
+{
+    void operator()(z_stream *stream) const { deflateEnd(stream); }
+};
+
+// Raw deflate into a growing buffer: bytes are added with add(), and finish() ends the stream.
+class Deflater
+{
+public:
+    // `primeBits` bits of `primeValue` go first, so that the new blocks can continue a stream
+    // whose last kept block ends inside a byte.
+    Deflater(int primeBits, int primeValue)
+    {
+        if (deflateInit2(&m_stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, deflateWindowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+            throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate: out of memory"));
+        m_guard.reset(&m_stream);
+        if (primeBits > 0 && deflatePrime(&m_stream, primeBits, primeValue) != Z_OK)
+            throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate: cannot continue the stream"));
+    }
+    void add(const char *data, qsizetype size) { run(data, size, Z_NO_FLUSH); }
+    QByteArray finish()
+    {
+        run(nullptr, 0, Z_FINISH);
+        return std::move(m_out);
+    }
+
+private:
+    void run(const char *data, qsizetype size, int flush)
+    {
+        m_stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
+        m_stream.avail_in = uInt(size);
+        int result = Z_OK;
+        do {
+            const qsizetype before = m_out.size();
+            m_out.resize(before + chunkSize);
+            m_stream.next_out = reinterpret_cast<Bytef *>(m_out.data() + before);
+            m_stream.avail_out = uInt(chunkSize);
+            result = deflate(&m_stream, flush);
+            m_out.resize(m_out.size() - qsizetype(m_stream.avail_out));
+            if (result == Z_STREAM_ERROR)
+                throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate failed"));
+        } while (m_stream.avail_out == 0 || (flush == Z_FINISH && result != Z_STREAM_END));
+    }
+
+    z_stream m_stream{};
+    std::unique_ptr<z_stream, DeflateEnd> m_guard;
+    QByteArray m_out;
+};
+
+} // namespace
+
+SplicedXmlPart::SplicedXmlPart(const ZipArchive &archive, QString name, QByteArray skipped)
+    : m_name(std::move(name)), m_skipped(std::move(skipped))
+{
+    read(archive);
+    m_text = m_original;
+    index();
+}
+
+void SplicedXmlPart::read(const ZipArchive &archive)
+{
+    const ZipArchive::EntryInfo info = archive.info(m_name);
+    XmlScanner scanner;
+    scanner.setKeepChildren(false);
+    scanner.onChildStart = [this](const QByteArray &qualifiedName, qint64 start) {
+        if (m_skipStart < 0 && localNameOf(qualifiedName) == m_skipped) {
+            m_skipStart = start;
+            m_placeholder = '<' + qualifiedName + "/>";
+        }
+    };
+    scanner.onChild = [this](const XmlScanner::Element &element) {
+        if (element.start == m_skipStart)
+            m_skipEnd = element.end;
+    };
+
+    quint32 crc = crc32(0, nullptr, 0);
+    bool placed = false;
+    QByteArray pending; // text since the last block boundary, until the skipped element ends
+    qint64 pendingStart = 0;
+    Boundary last;
+    // Block boundaries exist only in deflated entries; others are compressed again whole.
+    bool leadOutTaken = info.method != 8;
+
+    auto consume = [&](const char *data, qsizetype size) {
+        const qint64 from = m_size;
+        const qint64 to = m_size + size;
+        crc = crc32(crc, reinterpret_cast<const Bytef *>(data), uInt(size));
+        scanner.feed(data, size);
+        m_size = to;
+        if (!leadOutTaken)
+            pending.append(data, size);
+        // Keep everything but the skipped element's body, which an empty element stands for.
+        if (!placed) {
+            if (m_skipStart < 0) {
+                m_original.append(data, size);
+                return;
+            }
+            if (m_skipStart < from)
+                m_original.truncate(qsizetype(m_skipStart));
+            else
+                m_original.append(data, qsizetype(m_skipStart - from));
+            m_placeholderAt = m_original.size();
+            m_original += m_placeholder;
+            placed = true;
+        }
+        if (m_skipEnd >= 0) {
+            const qint64 start = std::max(from, m_skipEnd);
+            if (start < to)
+                m_original.append(data + (start - from), qsizetype(to - start));
+            if (!leadOutTaken) {
+                m_leadOut = pending.left(qsizetype(m_skipEnd - pendingStart));
+                m_boundaries.push_back(last);
+                leadOutTaken = true;
+                pending = QByteArray();
+            }
+        }
+    };
+
+    if (info.method == 8) {
+        z_stream stream{};
+        if (inflateInit2(&stream, deflateWindowBits) != Z_OK)
+            throwDamaged(m_name, QStringLiteral("inflate: out of memory"));
+        std::unique_ptr<z_stream, InflateEnd> guard(&stream);
+        std::unique_ptr<char[]> out(new char[chunkSize]);
+        bool ended = false;
+        quint8 lastByte = 0;
+        last.crc = crc;
+        archive.readStored(m_name, [&](const char *data, qsizetype size) {
+            stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
+            stream.avail_in = uInt(size);
+            while (!ended) {
+                stream.next_out = reinterpret_cast<Bytef *>(out.get());
+                stream.avail_out = uInt(chunkSize);
+                // Z_BLOCK stops at every block boundary, so that each one can be noted.
+                const int result = inflate(&stream, Z_BLOCK);
+                if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
+                    throwDamaged(m_name, QString::fromUtf8(stream.msg ? stream.msg : "inflate failed"));
+                if (reinterpret_cast<const char *>(stream.next_in) > data)
+                    lastByte = quint8(stream.next_in[-1]);
+                const qsizetype produced = chunkSize - qsizetype(stream.avail_out);
+                if (produced > 0)
+                    consume(out.get(), produced);
+                ended = result == Z_STREAM_END;
+                const bool atBoundary = result == Z_OK && (stream.data_type & 128);
+                if (atBoundary && !(stream.data_type & 64)) {
+                    const int unused = stream.data_type & 7;
+                    last = Boundary{qint64(stream.total_in) * 8 - unused, m_size, crc, lastByte};
+                    if (leadOutTaken) {
+                        m_boundaries.push_back(last);
+                    } else {
+                        pending.clear();
+                        pendingStart = m_size;
+                    }
+                }
+                // At a boundary, go on: the final block's end is reported before the stream's.
+                if (result == Z_BUF_ERROR || (stream.avail_in == 0 && stream.avail_out > 0 && !atBoundary))
+                    break;
+            }
+        });
+        if (!ended)
+            throwDamaged(m_name, QStringLiteral("compressed data ends early"));
+    } else {
+        archive.readChunks(m_name, consume);
+    }
+    scanner.finish();
+    if (crc != info.crc || m_size != info.size)
+        throwDamaged(m_name, QStringLiteral("CRC or size mismatch"));
+    if (m_skipEnd < 0)
+        m_boundaries.clear();
+}
+
+void SplicedXmlPart::index()
+{
+    XmlScanner scanner;
+    scanner.feed(m_text);
+    scanner.finish();
+    m_rootName = scanner.rootName();
+    m_rootTag = scanner.rootStartTag();
+    m_rootEndTagStart = scanner.rootEndTagStart();
+    m_children.clear();
+    for (const XmlScanner::Element &element : scanner.children()) {
+        Child child{localNameOf(element.qualifiedName), {}, element.start, element.end};
+        if (child.localName == "AlternateContent") {
+            const QByteArray prefix = prefixOf(element.qualifiedName);
+            const QByteArray ownTag = m_text.mid(element.start, m_text.indexOf('>', element.start) + 1 - element.start);
+            if (declares(ownTag, prefix, markupCompatibility) || declares(m_rootTag, prefix, markupCompatibility))
+                child.offered = localNameOf(element.firstNested);
+        }
+        m_children.push_back(std::move(child));
+    }
+}
+
+QByteArray SplicedXmlPart::rootLocalName() const
+{
+    return localNameOf(m_rootName);
+}
+
+QByteArray SplicedXmlPart::childName(std::string_view localName) const
+{
+    const QByteArray prefix = prefixOf(m_rootName);
+    const QByteArray name(localName.data(), qsizetype(localName.size()));
+    return prefix.isEmpty() ? name : prefix + ':' + name;
+}
+
+QByteArray SplicedXmlPart::element(std::string_view localName) const
+{
+    for (const Child &child : m_children) {
+        if (sameName(child.localName, localName))
+            return m_text.mid(child.start, child.end - child.start);
+    }
+    return {};
+}
+
+bool SplicedXmlPart::setElement(std::string_view localName, const QByteArray &text, std::span<const std::string_view> order)
+{
+    if (localName == std::string_view(m_skipped.constData(), size_t(m_skipped.size())))
+        throw EngineError(ErrorCode::Unexpected, QStringLiteral("%1 is not edited").arg(QString::fromLatin1(m_skipped)));
+    const auto found = std::find_if(m_children.begin(), m_children.end(),
+                                    [&](const Child &child) { return sameName(child.localName, localName); });
+    if (found != m_children.end()) {
+        if (m_text.mid(found->start, found->end - found->start) == text)
+            return false;
+        m_text.replace(found->start, found->end - found->start, text);
+    } else {
+        if (text.isEmpty())
+            return false;
+        const int wanted = rank(QByteArray(localName.data(), qsizetype(localName.size())), order);
+        qint64 at = -1;
+        for (const Child &child : m_children) {
+            const int existing = rank(child.offered.isEmpty() ? child.localName : child.offered, order);
+            if (wanted >= 0 && existing > wanted) {
+                at = child.start;
+                break;
+            }
+        }
+        if (at >= 0) {
+            m_text.insert(at, text);
+        } else if (m_rootTag.endsWith("/>")) {
+            // A root without children gets its end tag.
+            const qint64 tagEnd = m_rootEndTagStart + m_rootTag.size();
+            m_text.replace(tagEnd - 2, 2, '>' + text + "</" + m_rootName + '>');
+        } else {
+            m_text.insert(m_rootEndTagStart, text);
+        }
+    }
+    index();
+    return true;
+}
+
+ZipArchive::Change SplicedXmlPart::change(const ZipArchive &archive) const
+{
+    if (m_skipStart < 0)
+        return ZipArchive::Change{m_name, m_text, std::nullopt};
+    const qint64 afterPlaceholder = m_placeholderAt + m_placeholder.size();
+    const auto [changed, unused] = std::mismatch(m_text.begin(), m_text.end(), m_original.begin(), m_original.end());
+    const qint64 firstDifference = changed - m_text.begin();
+    if (firstDifference < afterPlaceholder || m_boundaries.empty())
+        return recompressed(archive);
+
+    // The last block boundary before the first change: the stored bytes up to it are kept.
+    const qint64 firstChange = firstDifference - afterPlaceholder + m_skipEnd;
+    const Boundary *from = nullptr;
+    for (const Boundary &boundary : m_boundaries) {
+        if (boundary.offset <= firstChange)
+            from = &boundary;
+    }
+    if (!from)
+        return recompressed(archive);
+    const QByteArray newTail = m_text.mid(afterPlaceholder); // begins at m_skipEnd of the entry
+    const QByteArray rest = from->offset < m_skipEnd
+        ? m_leadOut.mid(from->offset - m_boundaries.front().offset) + newTail
+        : newTail.mid(from->offset - m_skipEnd);
+
+    const int usedBits = int(from->bit % 8);
+    Deflater deflater(usedBits, from->partial & ((1 << usedBits) - 1));
+    deflater.add(rest.constData(), rest.size());
+    ZipArchive::Deflated deflated;
+    deflated.keptBytes = from->bit / 8;
+    deflated.appended = deflater.finish();
+    deflated.crc = crc32(from->crc, reinterpret_cast<const Bytef *>(rest.constData()), uInt(rest.size()));
+    deflated.size = from->offset + rest.size();
+    return ZipArchive::Change{m_name, {}, std::move(deflated)};
+}
+
+ZipArchive::Change SplicedXmlPart::recompressed(const ZipArchive &archive) const
+{
+    // The new head, the skipped element as stored, the new tail: compressed as they stream by.
+    const qint64 afterPlaceholder = m_placeholderAt + m_placeholder.size();
+    Deflater deflater(0, 0);
+    quint32 crc = crc32(0, nullptr, 0);
+    qint64 size = 0;
+    auto add = [&](const char *data, qsizetype length) {
+        deflater.add(data, length);
+        crc = crc32(crc, reinterpret_cast<const Bytef *>(data), uInt(length));
+        size += length;
+    };
+    add(m_text.constData(), qsizetype(m_placeholderAt));
+    qint64 offset = 0;
+    archive.readChunks(m_name, [&](const char *data, qsizetype length) {
+        const qint64 from = std::max(offset, m_skipStart);
+        const qint64 to = std::min(offset + length, m_skipEnd);
+        if (from < to)
+            add(data + (from - offset), qsizetype(to - from));
+        offset += length;
+    });
+    add(m_text.constData() + afterPlaceholder, m_text.size() - qsizetype(afterPlaceholder));
+    ZipArchive::Deflated deflated;
+    deflated.appended = deflater.finish();
+    deflated.crc = crc;
+    deflated.size = size;
+    return ZipArchive::Change{m_name, {}, std::move(deflated)};
+}
+
+} // namespace gm::xlsx

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "automation/xlsx/ZipArchive.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace gm::xlsx {
+
+// An XML part edited by replacing, removing or inserting whole child elements of its root in
+// its text, without a tree of the document. Built for worksheets, whose cell data can run to
+// hundreds of megabytes: the body of one child element (`skipped`, sheetData) is never held.
+// The part is read once, in chunks; everything else in it is kept as text. Bytes outside the
+// changed elements stay exactly as they were. When saved, the deflated bytes of the entry up
+// to the last deflate block boundary before the first change are reused as they are stored,
+// and only the rest is compressed again.
+class SplicedXmlPart
+{
+public:
+    // Throws EngineError(Damaged) when the entry cannot be read or is not well-formed.
+    SplicedXmlPart(const ZipArchive &archive, QString name, QByteArray skipped);
+
+    SplicedXmlPart(const SplicedXmlPart &) = delete;
+    SplicedXmlPart &operator=(const SplicedXmlPart &) = delete;
+
+    const QString &name() const { return m_name; }
+    QByteArray rootLocalName() const;
+    // The qualified name for a new child of the root: the root's prefix and the local name.
+    QByteArray childName(std::string_view localName) const;
+
+    // The first child element of the root with that local name, as written; empty when none.
+    QByteArray element(std::string_view localName) const;
+    // Replaces the first child element with that local name by `text`, or removes it when
+    // `text` is empty. When there is none, `text` is inserted before the first child that
+    // comes later in `order` (an mc:AlternateContent child ranks as the element it offers),
+    // else at the end of the root. Returns false when nothing changed.
+    bool setElement(std::string_view localName, const QByteArray &text, std::span<const std::string_view> order);
+
+    bool isDirty() const { return m_text != m_original; }
+    // The entry's new content; the archive must be the one the part was read from.
+    ZipArchive::Change change(const ZipArchive &archive) const;
+
+private:
+    struct Boundary
+    {
+        qint64 bit = 0;    // position in the stored bytes, in bits
+        qint64 offset = 0; // position in the uncompressed text
+        quint32 crc = 0;   // CRC of the uncompressed text before offset
+        quint8 partial = 0; // the stored byte the boundary falls in, when not on a byte edge
+    };
+
+    void read(const ZipArchive &archive);
+    void index();
+    ZipArchive::Change recompressed(const ZipArchive &archive) const;
+
+    QString m_name;
+    QByteArray m_skipped; // local name of the element whose body is not held
+    QByteArray m_original; // the text as read, the skipped body replaced by an empty element
+    QByteArray m_text;     // the same with the changes
+    qint64 m_skipStart = -1; // the skipped element in the entry: [start, end)
+    qint64 m_skipEnd = -1;
+    qint64 m_size = 0;
+    QByteArray m_placeholder;
+    qint64 m_placeholderAt = 0; // where the empty element stands in m_original
+    // Deflate block boundaries: the last one before the skipped element's end, then every
+    // later one; and the text from that first boundary to the skipped element's end.
+    std::vector<Boundary> m_boundaries;
+    QByteArray m_leadOut;
+
+    struct Child
+    {
+        QByteArray localName;
+        QByteArray offered; // for mc:AlternateContent: the local name of the offered element
+        qint64 start = 0;
+        qint64 end = 0;
+    };
+    std::vector<Child> m_children; // of m_text
+    QByteArray m_rootName;
+    QByteArray m_rootTag;
+    qint64 m_rootEndTagStart = 0;
+};
+
+} // namespace gm::xlsx
