@@ -360,7 +360,10 @@ ZipArchive::Change SplicedXmlPart::change(const ZipArchive &archive) const
 ZipArchive::Change SplicedXmlPart::recompressed(const ZipArchive &archive) const
 {
     // The new head, the skipped element as stored, the new tail: compressed as they stream by.
-    const qint64 afterPlaceholder = m_placeholderAt + m_placeholder.size();
+    const auto placeholder = std::find_if(m_children.begin(), m_children.end(),
+                                          [this](const Child &child) { return child.localName == m_skipped; });
+    if (placeholder == m_children.end())
+        throw EngineError(ErrorCode::Unexpected, QStringLiteral("%1: %2 not found").arg(m_name, QString::fromLatin1(m_skipped)));
     Deflater deflater(0, 0);
     quint32 crc = crc32(0, nullptr, 0);
     qint64 size = 0;
@@ -369,7 +372,7 @@ ZipArchive::Change SplicedXmlPart::recompressed(const ZipArchive &archive) const
         crc = crc32(crc, reinterpret_cast<const Bytef *>(data), uInt(length));
         size += length;
     };
-    add(m_text.constData(), qsizetype(m_placeholderAt));
+    add(m_text.constData(), qsizetype(placeholder->start));
     qint64 offset = 0;
     archive.readChunks(m_name, [&](const char *data, qsizetype length) {
         const qint64 from = std::max(offset, m_skipStart);
@@ -378,7 +381,7 @@ ZipArchive::Change SplicedXmlPart::recompressed(const ZipArchive &archive) const
             add(data + (from - offset), qsizetype(to - from));
         offset += length;
     });
-    add(m_text.constData() + afterPlaceholder, m_text.size() - qsizetype(afterPlaceholder));
+    add(m_text.constData() + placeholder->end, m_text.size() - qsizetype(placeholder->end));
     ZipArchive::Deflated deflated;
     deflated.appended = deflater.finish();
     deflated.crc = crc;
