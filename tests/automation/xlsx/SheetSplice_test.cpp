@@ -223,8 +223,8 @@ TEST(SheetSplice, EditsLandExactlyAndTheEntryReadsBackWhateverItsCompression)
             const ZipArchive::Change change = part.change(archive);
             ASSERT_TRUE(change.deflated.has_value());
             if (compression.method == ZIP_CM_DEFLATE) {
-                // The stored bytes are reused up to the last deflate block (some tens of KiB).
-                EXPECT_GT(change.deflated->keptBytes, archive.info(QStringLiteral("s.xml")).compressedSize - 64 * 1024);
+                // The stored bytes are reused up to the last deflate block (tens of KiB).
+                EXPECT_GT(change.deflated->keptBytes, archive.info(QStringLiteral("s.xml")).compressedSize - 128 * 1024);
                 EXPECT_LT(change.deflated->appended.size(), 256 * 1024);
             }
             const ZipArchive rebuilt = ZipArchive::fromBytes(archive.rebuilt({change}));
