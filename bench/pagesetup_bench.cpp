@@ -84,8 +84,9 @@ int main(int argc, char *argv[])
     if (args.size() == 5 && args[1] == QLatin1String("--generate")) {
         bench::writeXlsx(args[2], args[4].toInt(), 10, excelMargins);
         bench::writeXlsx(args[3], 2, 2,
-            excelMargins + "<headerFooter><oddHeader>&amp;L&amp;F&amp;C标题&amp;R&amp;D</oddHeader>"
-                           "<oddFooter>&amp;L左&amp;CPage &amp;P of &amp;N&amp;R右</oddFooter></headerFooter>");
+            excelMargins
+                + "<headerFooter><oddHeader>&amp;L&amp;F&amp;C标题&amp;R&amp;D</oddHeader>"
+                  "<oddFooter>&amp;L左&amp;CPage &amp;P of &amp;N&amp;R右</oddFooter></headerFooter>");
         return 0;
     }
 
@@ -107,7 +108,10 @@ int main(int argc, char *argv[])
     QFile::copy(source, copy);
     out << QStringLiteral("%1%2\n").arg(QStringLiteral("copy the file"), -16).arg(timer.nsecsElapsed() / 1e6, 10, 'f', 1);
 
-    out << QStringLiteral("%1%2%3\n").arg(QStringLiteral("run"), -16).arg(QStringLiteral("ms"), 10).arg(QStringLiteral("peak MiB"), 10);
+    out << QStringLiteral("%1%2%3\n")
+               .arg(QStringLiteral("run"), -16)
+               .arg(QStringLiteral("ms"), 10)
+               .arg(QStringLiteral("peak MiB"), 10);
     for (const QString &what : {QStringLiteral("print-setup"), QStringLiteral("header-footer")}) {
         const QString target = dir.filePath(what + QStringLiteral(".xlsx"));
         QFile::remove(target);
@@ -120,7 +124,8 @@ int main(int argc, char *argv[])
             out << what << ": child failed\n";
             continue;
         }
-        out << QStringLiteral("%1%2%3  %4").arg(what, -16)
+        out << QStringLiteral("%1%2%3  %4")
+                   .arg(what, -16)
                    .arg(figures[0].toDouble(), 10, 'f', 1)
                    .arg(figures[1].toDouble() / 1024, 10, 'f', 1)
                    .arg(figures[2]);

@@ -51,10 +51,7 @@ QString &sectionOf(HeaderFooterText &text, HeaderFooterSection section)
 
 } // namespace
 
-SheetPageSetup::SheetPageSetup(SplicedXmlPart &part)
-    : m_part(part)
-{
-}
+SheetPageSetup::SheetPageSetup(SplicedXmlPart &part) : m_part(part) { }
 
 QString SheetPageSetup::headerFooter(HeaderFooterSection section) const
 {
@@ -93,7 +90,7 @@ Orientation SheetPageSetup::orientation() const
 {
     const XmlPart pageSetup = childElement(m_part, "pageSetup");
     return std::string_view(pageSetup.root().attribute("orientation").value()) == "landscape" ? Orientation::Landscape
-                                                                                               : Orientation::Portrait;
+                                                                                              : Orientation::Portrait;
 }
 
 bool SheetPageSetup::setOrientation(Orientation orientation)

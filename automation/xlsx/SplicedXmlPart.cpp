@@ -150,7 +150,10 @@ void SplicedXmlPart::read(const ZipArchive &archive)
 
     quint32 crc = crc32(0, nullptr, 0);
     bool placed = false;
-    QByteArray pending; // text since the last block boundary, until the skipped element ends
+    // Text since the last block boundary, until the skipped element ends: inflate writes into
+    // it directly, and a boundary empties it.
+    QByteArray pending;
+    qsizetype pendingUsed = 0;
     qint64 pendingStart = 0;
     Boundary last;
     // Block boundaries exist only in deflated entries; others are compressed again whole.
@@ -162,8 +165,6 @@ void SplicedXmlPart::read(const ZipArchive &archive)
         crc = crc32(crc, reinterpret_cast<const Bytef *>(data), uInt(size));
         scanner.feed(data, size);
         m_size = to;
-        if (!leadOutTaken)
-            pending.append(data, size);
         // Keep everything but the skipped element's body, which an empty element stands for.
         if (!placed) {
             if (m_skipStart < 0) {
@@ -183,10 +184,9 @@ void SplicedXmlPart::read(const ZipArchive &archive)
             if (start < to)
                 m_original.append(data + (start - from), qsizetype(to - start));
             if (!leadOutTaken) {
-                m_leadOut = pending.left(qsizetype(m_skipEnd - pendingStart));
+                m_leadOut = QByteArray(pending.constData(), qsizetype(m_skipEnd - pendingStart));
                 m_boundaries.push_back(last);
                 leadOutTaken = true;
-                pending = QByteArray();
             }
         }
     };
@@ -196,7 +196,6 @@ void SplicedXmlPart::read(const ZipArchive &archive)
         if (inflateInit2(&stream, deflateWindowBits) != Z_OK)
             throwDamaged(m_name, QStringLiteral("inflate: out of memory"));
         std::unique_ptr<z_stream, InflateEnd> guard(&stream);
-        std::unique_ptr<char[]> out(new char[chunkSize]);
         bool ended = false;
         quint8 lastByte = 0;
         last.crc = crc;
@@ -204,7 +203,12 @@ void SplicedXmlPart::read(const ZipArchive &archive)
             stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
             stream.avail_in = uInt(size);
             while (!ended) {
-                stream.next_out = reinterpret_cast<Bytef *>(out.get());
+                if (leadOutTaken)
+                    pendingUsed = 0;
+                if (pending.size() < pendingUsed + chunkSize)
+                    pending.resize(pendingUsed + chunkSize);
+                char *out = pending.data() + pendingUsed;
+                stream.next_out = reinterpret_cast<Bytef *>(out);
                 stream.avail_out = uInt(chunkSize);
                 // Z_BLOCK stops at every block boundary, so that each one can be noted.
                 const int result = inflate(&stream, Z_BLOCK);
@@ -213,8 +217,9 @@ void SplicedXmlPart::read(const ZipArchive &archive)
                 if (reinterpret_cast<const char *>(stream.next_in) > data)
                     lastByte = quint8(stream.next_in[-1]);
                 const qsizetype produced = chunkSize - qsizetype(stream.avail_out);
+                pendingUsed += produced;
                 if (produced > 0)
-                    consume(out.get(), produced);
+                    consume(out, produced);
                 ended = result == Z_STREAM_END;
                 const bool atBoundary = result == Z_OK && (stream.data_type & 128);
                 if (atBoundary && !(stream.data_type & 64)) {
@@ -223,7 +228,7 @@ void SplicedXmlPart::read(const ZipArchive &archive)
                     if (leadOutTaken) {
                         m_boundaries.push_back(last);
                     } else {
-                        pending.clear();
+                        pendingUsed = 0;
                         pendingStart = m_size;
                     }
                 }
@@ -290,8 +295,8 @@ bool SplicedXmlPart::setElement(std::string_view localName, const QByteArray &te
 {
     if (localName == std::string_view(m_skipped.constData(), size_t(m_skipped.size())))
         throw EngineError(ErrorCode::Unexpected, QStringLiteral("%1 is not edited").arg(QString::fromLatin1(m_skipped)));
-    const auto found = std::find_if(m_children.begin(), m_children.end(),
-                                    [&](const Child &child) { return sameName(child.localName, localName); });
+    const auto found = std::find_if(
+        m_children.begin(), m_children.end(), [&](const Child &child) { return sameName(child.localName, localName); });
     if (found != m_children.end()) {
         if (m_text.mid(found->start, found->end - found->start) == text)
             return false;
@@ -342,9 +347,8 @@ ZipArchive::Change SplicedXmlPart::change(const ZipArchive &archive) const
     if (!from)
         return recompressed(archive);
     const QByteArray newTail = m_text.mid(afterPlaceholder); // begins at m_skipEnd of the entry
-    const QByteArray rest = from->offset < m_skipEnd
-        ? m_leadOut.mid(from->offset - m_boundaries.front().offset) + newTail
-        : newTail.mid(from->offset - m_skipEnd);
+    const QByteArray rest = from->offset < m_skipEnd ? m_leadOut.mid(from->offset - m_boundaries.front().offset) + newTail
+                                                     : newTail.mid(from->offset - m_skipEnd);
 
     const int usedBits = int(from->bit % 8);
     Deflater deflater(usedBits, from->partial & ((1 << usedBits) - 1));
@@ -360,8 +364,8 @@ ZipArchive::Change SplicedXmlPart::change(const ZipArchive &archive) const
 ZipArchive::Change SplicedXmlPart::recompressed(const ZipArchive &archive) const
 {
     // The new head, the skipped element as stored, the new tail: compressed as they stream by.
-    const auto placeholder = std::find_if(m_children.begin(), m_children.end(),
-                                          [this](const Child &child) { return child.localName == m_skipped; });
+    const auto placeholder
+        = std::find_if(m_children.begin(), m_children.end(), [this](const Child &child) { return child.localName == m_skipped; });
     if (placeholder == m_children.end())
         throw EngineError(ErrorCode::Unexpected, QStringLiteral("%1: %2 not found").arg(m_name, QString::fromLatin1(m_skipped)));
     Deflater deflater(0, 0);

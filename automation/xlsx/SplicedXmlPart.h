@@ -47,9 +47,9 @@ public:
 private:
     struct Boundary
     {
-        qint64 bit = 0;    // position in the stored bytes, in bits
+        qint64 bit = 0; // position in the stored bytes, in bits
         qint64 offset = 0; // position in the uncompressed text
-        quint32 crc = 0;   // CRC of the uncompressed text before offset
+        quint32 crc = 0; // CRC of the uncompressed text before offset
         quint8 partial = 0; // the stored byte the boundary falls in, when not on a byte edge
     };
 
@@ -60,7 +60,7 @@ private:
     QString m_name;
     QByteArray m_skipped; // local name of the element whose body is not held
     QByteArray m_original; // the text as read, the skipped body replaced by an empty element
-    QByteArray m_text;     // the same with the changes
+    QByteArray m_text; // the same with the changes
     qint64 m_skipStart = -1; // the skipped element in the entry: [start, end)
     qint64 m_skipEnd = -1;
     qint64 m_size = 0;

@@ -60,7 +60,19 @@ void XmlScanner::feed(const char *data, qsizetype size)
                 m_state = State::StartName;
             }
             break;
-        case State::StartName:
+        case State::StartName: {
+            // Most of a large sheet is tags: the plain run of a name is taken in one step.
+            qsizetype j = i;
+            while (j < size && !isSpace(data[j]) && data[j] != '>' && data[j] != '/' && data[j] != '<' && data[j] != '"'
+                && data[j] != '\'' && data[j] != '=')
+                ++j;
+            if (j > i) {
+                m_name.append(data + i, size_t(j - i));
+                if (collectRoot && !m_rootSeen)
+                    m_rootTag.append(data + i, j - i);
+                i = j;
+                continue;
+            }
             if (collectRoot && !m_rootSeen)
                 m_rootTag += c;
             if (c == '>') {
@@ -70,13 +82,28 @@ void XmlScanner::feed(const char *data, qsizetype size)
                 m_state = State::Attributes;
             } else if (isSpace(c)) {
                 m_state = State::Attributes;
-            } else if (c == '<' || c == '"' || c == '\'' || c == '=') {
-                fail("malformed tag");
             } else {
-                m_name += c;
+                fail("malformed tag");
             }
             break;
-        case State::Attributes:
+        }
+        case State::Attributes: {
+            qsizetype j = i;
+            while (j < size && data[j] != '>' && data[j] != '"' && data[j] != '\'' && data[j] != '<')
+                ++j;
+            if (j > i) {
+                // Whether the tag closes itself depends on the last character before ">".
+                for (qsizetype k = j - 1; k >= i; --k) {
+                    if (!isSpace(data[k])) {
+                        m_slash = data[k] == '/';
+                        break;
+                    }
+                }
+                if (collectRoot && !m_rootSeen)
+                    m_rootTag.append(data + i, j - i);
+                i = j;
+                continue;
+            }
             if (collectRoot && !m_rootSeen)
                 m_rootTag += c;
             if (c == '>') {
@@ -85,12 +112,11 @@ void XmlScanner::feed(const char *data, qsizetype size)
                 m_quote = c;
                 m_slash = false;
                 m_state = State::Quoted;
-            } else if (c == '<') {
+            } else {
                 fail("malformed tag");
-            } else if (!isSpace(c)) {
-                m_slash = c == '/';
             }
             break;
+        }
         case State::Quoted: {
             // Attribute values run to the matching quote; ">" may appear in them, "<" may not.
             qsizetype j = i;
@@ -110,15 +136,22 @@ void XmlScanner::feed(const char *data, qsizetype size)
             i = j;
             break;
         }
-        case State::EndName:
+        case State::EndName: {
+            qsizetype j = i;
+            while (j < size && data[j] != '>' && !isSpace(data[j]))
+                ++j;
+            if (j > i) {
+                m_name.append(data + i, size_t(j - i));
+                i = j;
+                continue;
+            }
             if (c == '>') {
                 endTagDone(m_offset + i + 1);
-            } else if (isSpace(c)) {
-                m_state = State::EndRest;
             } else {
-                m_name += c;
+                m_state = State::EndRest;
             }
             break;
+        }
         case State::EndRest:
             if (c == '>')
                 endTagDone(m_offset + i + 1);
@@ -202,7 +235,11 @@ void XmlScanner::endTagDone(qint64 end)
     if (m_depth == 0)
         fail("end tag without a start tag");
     const size_t start = m_stackStarts.back();
-    if (m_stack.compare(start, std::string::npos, m_name) != 0)
+    // Names are short: a plain loop beats a call to memcmp for each of millions of tags.
+    bool same = m_stack.size() - start == m_name.size();
+    for (size_t k = 0; same && k < m_name.size(); ++k)
+        same = m_stack[start + k] == m_name[k];
+    if (!same)
         fail("mismatched end tag");
     m_stack.resize(start);
     m_stackStarts.pop_back();

@@ -25,7 +25,7 @@ public:
         // first choice offers); empty when there is none.
         QByteArray firstNested;
         qint64 start = 0; // the "<" of the start tag
-        qint64 end = 0;   // just after the end tag, or after "/>"
+        qint64 end = 0; // just after the end tag, or after "/>"
     };
 
     // Called when a child element of the root has been read to its end.
@@ -54,7 +54,7 @@ private:
     void endTagDone(qint64 end);
 
     State m_state = State::Text;
-    qint64 m_offset = 0;     // offset of the chunk being fed
+    qint64 m_offset = 0; // offset of the chunk being fed
     qint64 m_tokenStart = 0; // offset of the current markup's "<"
     std::string m_name;
     std::string m_bang;
@@ -62,7 +62,7 @@ private:
     bool m_slash = false;
     int m_run = 0; // dashes, brackets or question marks just seen
     int m_depth = 0;
-    std::string m_stack;              // names of the open elements, one after another
+    std::string m_stack; // names of the open elements, one after another
     std::vector<size_t> m_stackStarts; // where each open element's name starts in m_stack
     bool m_rootSeen = false;
     bool m_rootClosed = false;

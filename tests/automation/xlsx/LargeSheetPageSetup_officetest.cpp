@@ -23,8 +23,8 @@ TEST(LargeSheetPageSetup, LibreOfficeReadsTheNewPageSetupAndEveryCell)
     QByteArray cells;
     for (int r = 1; r <= rowCount; ++r) {
         const QByteArray n = QByteArray::number(r);
-        cells += "<row r=\"" + n + "\"><c r=\"A" + n + "\"><v>" + n + "</v></c><c r=\"B" + n
-            + "\" t=\"inlineStr\"><is><t>行" + n + "</t></is></c></row>";
+        cells += "<row r=\"" + n + "\"><c r=\"A" + n + "\"><v>" + n + "</v></c><c r=\"B" + n + "\" t=\"inlineStr\"><is><t>行" + n
+            + "</t></is></c></row>";
     }
     const QByteArray head = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<worksheet "
                             "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
@@ -34,8 +34,9 @@ TEST(LargeSheetPageSetup, LibreOfficeReadsTheNewPageSetupAndEveryCell)
                                "header=\"0.3\" footer=\"0.3\"/>";
     QByteArray workbookXml = gm::test::zipEntry(path, QStringLiteral("xl/workbook.xml"));
     workbookXml.replace("activeTab=\"1\"", "activeTab=\"0\""); // the CSV export writes the active sheet
-    test::rewriteEntries(path, {{QStringLiteral("xl/worksheets/sheet1.xml"), head + cells + margins + "</worksheet>"},
-                                {QStringLiteral("xl/workbook.xml"), workbookXml}});
+    test::rewriteEntries(path,
+        {{QStringLiteral("xl/worksheets/sheet1.xml"), head + cells + margins + "</worksheet>"},
+            {QStringLiteral("xl/workbook.xml"), workbookXml}});
     {
         PackageWorkbook workbook(path);
         const auto sheet = workbook.worksheet(1);
@@ -45,10 +46,10 @@ TEST(LargeSheetPageSetup, LibreOfficeReadsTheNewPageSetupAndEveryCell)
         workbook.close(true);
     }
     EXPECT_EQ(gm::test::zipEntry(path, QStringLiteral("xl/worksheets/sheet1.xml")).toStdString(),
-              (head + cells + margins
-               + "<pageSetup orientation=\"landscape\"/><headerFooter><oddHeader>&amp;C总计 &amp;P</oddHeader>"
-                 "<oddFooter>&amp;R&amp;D</oddFooter></headerFooter></worksheet>")
-                  .toStdString());
+        (head + cells + margins
+            + "<pageSetup orientation=\"landscape\"/><headerFooter><oddHeader>&amp;C总计 &amp;P</oddHeader>"
+              "<oddFooter>&amp;R&amp;D</oddFooter></headerFooter></worksheet>")
+            .toStdString());
 
     lo::LoApplication engine(libreOfficeProgramDir());
     auto workbook = engine.open(path, true);

@@ -87,8 +87,8 @@ TEST(XmlScanner, FindsTheRootsChildrenAndNothingHiddenInMarkup)
 
 TEST(XmlScanner, RejectsDocumentsThatAreNotWellFormed)
 {
-    for (const char *xml : {"<!DOCTYPE w [<!ENTITY e \"x\">]><w/>", "<w><a></b></w>", "<w><a>", "<w></w><v/>", "",
-                            "text only", "<w><a></a>", "</w>", "<w>< a/></w>"}) {
+    for (const char *xml : {"<!DOCTYPE w [<!ENTITY e \"x\">]><w/>", "<w><a></b></w>", "<w><a>", "<w></w><v/>", "", "text only",
+             "<w><a></a>", "</w>", "<w>< a/></w>"}) {
         SCOPED_TRACE(xml);
         XmlScanner scanner;
         EXPECT_THROW(
@@ -108,7 +108,8 @@ QByteArray rows(int count)
     for (int r = 1; r <= count; ++r) {
         data += "<x:row r=\"" + QByteArray::number(r) + "\"><x:c r=\"A" + QByteArray::number(r) + "\"><x:v>"
             + QByteArray::number(random.bounded(1000000)) + "</x:v></x:c><x:c r=\"B" + QByteArray::number(r)
-            + "\" t=\"inlineStr\"><x:is><x:t>&lt;pageSetup/&gt; " + QByteArray::number(random.generate()) + "</x:t></x:is></x:c></x:row>";
+            + "\" t=\"inlineStr\"><x:is><x:t>&lt;pageSetup/&gt; " + QByteArray::number(random.generate())
+            + "</x:t></x:is></x:c></x:row>";
     }
     return data;
 }
@@ -130,17 +131,18 @@ QByteArray archiveWith(const QByteArray &content, zip_int32_t method, zip_uint32
 struct Edit
 {
     const char *name;
-    QByteArray head;  // before the cell data
-    QByteArray tail;  // after it
+    QByteArray head; // before the cell data
+    QByteArray tail; // after it
     std::function<void(SheetPageSetup &)> change;
-    QByteArray from;  // in head or tail: replaced by `to`
+    QByteArray from; // in head or tail: replaced by `to`
     QByteArray to;
 };
 
 const QByteArray declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n";
 const QByteArray prefixedRoot = "<x:worksheet xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
                                 "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">";
-const QByteArray margins = "<x:pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" footer=\"0.3\"/>";
+const QByteArray margins
+    = "<x:pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" footer=\"0.3\"/>";
 
 void landscape(SheetPageSetup &setup)
 {
@@ -154,45 +156,47 @@ std::vector<Edit> edits()
     const QByteArray mc = "http://schemas.openxmlformats.org/markup-compatibility/2006";
     return {
         {"attribute replaced, other attributes and the r: prefix kept", declaration + prefixedRoot,
-         margins + "<x:pageSetup paperSize=\"9\" orientation=\"portrait\" r:id=\"rId1\"/></x:worksheet>", landscape,
-         "orientation=\"portrait\"", "orientation=\"landscape\""},
+            margins + "<x:pageSetup paperSize=\"9\" orientation=\"portrait\" r:id=\"rId1\"/></x:worksheet>", landscape,
+            "orientation=\"portrait\"", "orientation=\"landscape\""},
         {"open form kept", declaration + prefixedRoot,
-         margins + "<x:pageSetup orientation=\"portrait\"></x:pageSetup></x:worksheet>", landscape,
-         "<x:pageSetup orientation=\"portrait\"></x:pageSetup>", "<x:pageSetup orientation=\"landscape\"></x:pageSetup>"},
+            margins + "<x:pageSetup orientation=\"portrait\"></x:pageSetup></x:worksheet>", landscape,
+            "<x:pageSetup orientation=\"portrait\"></x:pageSetup>", "<x:pageSetup orientation=\"landscape\"></x:pageSetup>"},
         {"absent: inserted with the root's prefix; lookalikes in comments, attributes and extLst ignored",
-         declaration + prefixedRoot,
-         "\n  " + margins + "\n  <!-- <x:pageSetup orientation=\"landscape\"/> -->\n  <x:ignoredErrors><x:ignoredError "
-             "sqref=\"A1\" note=\"&lt;pageSetup/&gt; a>b\"/></x:ignoredErrors>\n  <x:extLst><x:ext uri=\"u\">"
-             "<x:pageSetup orientation=\"landscape\"/></x:ext></x:extLst>\n</x:worksheet>",
-         landscape, "\n  <x:ignoredErrors>", "\n  <x:pageSetup orientation=\"landscape\"/><x:ignoredErrors>"},
+            declaration + prefixedRoot,
+            "\n  " + margins
+                + "\n  <!-- <x:pageSetup orientation=\"landscape\"/> -->\n  <x:ignoredErrors><x:ignoredError "
+                  "sqref=\"A1\" note=\"&lt;pageSetup/&gt; a>b\"/></x:ignoredErrors>\n  <x:extLst><x:ext uri=\"u\">"
+                  "<x:pageSetup orientation=\"landscape\"/></x:ext></x:extLst>\n</x:worksheet>",
+            landscape, "\n  <x:ignoredErrors>", "\n  <x:pageSetup orientation=\"landscape\"/><x:ignoredErrors>"},
         {"a header goes before mc:AlternateContent that offers controls",
-         declaration + "<worksheet xmlns=\"main\" xmlns:mc=\"" + mc + "\">",
-         "<pageMargins/><mc:AlternateContent><mc:Choice Requires=\"x14\"><controls/></mc:Choice><mc:Fallback/>"
-         "</mc:AlternateContent><extLst/></worksheet>",
-         [](SheetPageSetup &setup) { setup.setHeaderFooter(HeaderFooterSection::CenterHeader, QStringLiteral("&P & <x>")); },
-         "<pageMargins/>", "<pageMargins/><headerFooter><oddHeader>&amp;C&amp;P &amp; &lt;x&gt;</oddHeader></headerFooter>"},
+            declaration + "<worksheet xmlns=\"main\" xmlns:mc=\"" + mc + "\">",
+            "<pageMargins/><mc:AlternateContent><mc:Choice Requires=\"x14\"><controls/></mc:Choice><mc:Fallback/>"
+            "</mc:AlternateContent><extLst/></worksheet>",
+            [](SheetPageSetup &setup) { setup.setHeaderFooter(HeaderFooterSection::CenterHeader, QStringLiteral("&P & <x>")); },
+            "<pageMargins/>", "<pageMargins/><headerFooter><oddHeader>&amp;C&amp;P &amp; &lt;x&gt;</oddHeader></headerFooter>"},
         {"a header goes after mc:AlternateContent that offers printOptions, before extLst",
-         declaration + "<worksheet xmlns=\"main\">",
-         "<mc:AlternateContent xmlns:mc=\"" + mc + "\"><mc:Choice Requires=\"x\"><printOptions/></mc:Choice>"
-         "</mc:AlternateContent><extLst><ext/></extLst></worksheet>",
-         [](SheetPageSetup &setup) { setup.setHeaderFooter(HeaderFooterSection::LeftFooter, QStringLiteral("&F")); },
-         "<extLst>", "<headerFooter><oddFooter>&amp;L&amp;F</oddFooter></headerFooter><extLst>"},
+            declaration + "<worksheet xmlns=\"main\">",
+            "<mc:AlternateContent xmlns:mc=\"" + mc
+                + "\"><mc:Choice Requires=\"x\"><printOptions/></mc:Choice>"
+                  "</mc:AlternateContent><extLst><ext/></extLst></worksheet>",
+            [](SheetPageSetup &setup) { setup.setHeaderFooter(HeaderFooterSection::LeftFooter, QStringLiteral("&F")); },
+            "<extLst>", "<headerFooter><oddFooter>&amp;L&amp;F</oddFooter></headerFooter><extLst>"},
         {"last section cleared: the element goes, its container and the other header stay",
-         declaration + "<worksheet xmlns=\"main\">",
-         "<headerFooter differentFirst=\"1\"><oddHeader>&amp;Lx</oddHeader><firstHeader>y</firstHeader></headerFooter>"
-         "<drawing r:id=\"rId1\" xmlns:r=\"r\"/></worksheet>",
-         [](SheetPageSetup &setup) {
-             EXPECT_EQ(setup.headerFooter(HeaderFooterSection::LeftHeader), QStringLiteral("x"));
-             setup.setHeaderFooter(HeaderFooterSection::LeftHeader, QString());
-         },
-         "<oddHeader>&amp;Lx</oddHeader>", ""},
-        {"both elements at the end of a sheet without margins", declaration + "<worksheet xmlns=\"main\">",
-         "</worksheet>",
-         [](SheetPageSetup &setup) {
-             setup.setHeaderFooter(HeaderFooterSection::RightFooter, QStringLiteral("r"));
-             setup.setOrientation(Orientation::Landscape);
-         },
-         "</worksheet>", "<pageSetup orientation=\"landscape\"/><headerFooter><oddFooter>&amp;Rr</oddFooter></headerFooter></worksheet>"},
+            declaration + "<worksheet xmlns=\"main\">",
+            "<headerFooter differentFirst=\"1\"><oddHeader>&amp;Lx</oddHeader><firstHeader>y</firstHeader></headerFooter>"
+            "<drawing r:id=\"rId1\" xmlns:r=\"r\"/></worksheet>",
+            [](SheetPageSetup &setup) {
+                EXPECT_EQ(setup.headerFooter(HeaderFooterSection::LeftHeader), QStringLiteral("x"));
+                setup.setHeaderFooter(HeaderFooterSection::LeftHeader, QString());
+            },
+            "<oddHeader>&amp;Lx</oddHeader>", ""},
+        {"both elements at the end of a sheet without margins", declaration + "<worksheet xmlns=\"main\">", "</worksheet>",
+            [](SheetPageSetup &setup) {
+                setup.setHeaderFooter(HeaderFooterSection::RightFooter, QStringLiteral("r"));
+                setup.setOrientation(Orientation::Landscape);
+            },
+            "</worksheet>",
+            "<pageSetup orientation=\"landscape\"/><headerFooter><oddFooter>&amp;Rr</oddFooter></headerFooter></worksheet>"},
     };
 }
 
@@ -205,10 +209,10 @@ TEST(SheetSplice, EditsLandExactlyAndTheEntryReadsBackWhateverItsCompression)
         zip_uint32_t level;
     };
     for (const Edit &edit : edits()) {
-        for (const Compression compression : {Compression{ZIP_CM_DEFLATE, 1}, Compression{ZIP_CM_DEFLATE, 9},
-                                              Compression{ZIP_CM_STORE, 0}}) {
+        for (const Compression compression :
+            {Compression{ZIP_CM_DEFLATE, 1}, Compression{ZIP_CM_DEFLATE, 9}, Compression{ZIP_CM_STORE, 0}}) {
             SCOPED_TRACE(std::string(edit.name) + " / method " + std::to_string(compression.method) + " level "
-                         + std::to_string(compression.level));
+                + std::to_string(compression.level));
             const QByteArray original = edit.head + "<x:sheetData>" + data + "</x:sheetData>" + edit.tail;
             QByteArray expected = original;
             const qsizetype at = expected.lastIndexOf(edit.from);
@@ -241,8 +245,8 @@ TEST(SheetSplice, SheetsWithoutCellDataAndChangesBeforeItAreWrittenWhole)
     SplicedXmlPart chartPart(charts, QStringLiteral("s.xml"), "sheetData");
     SheetPageSetup(chartPart).setHeaderFooter(HeaderFooterSection::CenterHeader, QStringLiteral("c"));
     EXPECT_EQ(ZipArchive::fromBytes(charts.rebuilt({chartPart.change(charts)})).read(QStringLiteral("s.xml")),
-              QByteArray("<chartsheet xmlns=\"main\"><sheetPr/><pageMargins/><headerFooter><oddHeader>&amp;Cc"
-                         "</oddHeader></headerFooter><drawing/></chartsheet>"));
+        QByteArray("<chartsheet xmlns=\"main\"><sheetPr/><pageMargins/><headerFooter><oddHeader>&amp;Cc"
+                   "</oddHeader></headerFooter><drawing/></chartsheet>"));
 
     // An element before the cell data changes: the entry is compressed again as it streams.
     const QByteArray data = rows(3000);
@@ -257,14 +261,14 @@ TEST(SheetSplice, SheetsWithoutCellDataAndChangesBeforeItAreWrittenWhole)
     ASSERT_TRUE(change.deflated.has_value());
     EXPECT_EQ(change.deflated->keptBytes, 0);
     EXPECT_EQ(ZipArchive::fromBytes(archive.rebuilt({change})).read(QStringLiteral("s.xml")),
-              "<worksheet xmlns=\"main\"><sheetPr codeName=\"a\"/><sheetData>" + data + "</sheetData><pageMargins/></worksheet>");
+        "<worksheet xmlns=\"main\"><sheetPr codeName=\"a\"/><sheetData>" + data + "</sheetData><pageMargins/></worksheet>");
 }
 
 TEST(SheetSplice, DamagedEntriesFailToOpen)
 {
     const QByteArray data = rows(2000);
-    for (const QByteArray &bad : {"<worksheet><sheetData>" + data + "</sheetData>",
-                                  "<worksheet><sheetData>" + data + "</sheetdata></worksheet>"}) {
+    for (const QByteArray &bad :
+        {"<worksheet><sheetData>" + data + "</sheetData>", "<worksheet><sheetData>" + data + "</sheetdata></worksheet>"}) {
         const ZipArchive archive = ZipArchive::fromBytes(archiveWith(bad, ZIP_CM_DEFLATE, 6));
         EXPECT_THROW(SplicedXmlPart(archive, QStringLiteral("s.xml"), "sheetData"), EngineError);
     }
