@@ -197,8 +197,8 @@ ZipArchive::EntryInfo ZipArchive::info(const QString &name) const
 
 namespace {
 
-void streamEntry(zip_t *za, qint64 index, const QString &name, zip_flags_t flags, qint64 expectedSize,
-                 const ZipArchive::ChunkSink &sink)
+void streamEntry(
+    zip_t *za, qint64 index, const QString &name, zip_flags_t flags, qint64 expectedSize, const ZipArchive::ChunkSink &sink)
 {
     std::unique_ptr<zip_file_t, ZipFileCloser> file(zip_fopen_index(za, zip_uint64_t(index), flags));
     if (!file)
@@ -301,8 +301,7 @@ zip_int64_t deflatedSourceCallback(void *userdata, void *data, zip_uint64_t leng
         stat->comp_method = ZIP_CM_DEFLATE;
         stat->crc = source->data.crc;
         stat->encryption_method = ZIP_EM_NONE;
-        stat->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC
-            | ZIP_STAT_ENCRYPTION_METHOD;
+        stat->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC | ZIP_STAT_ENCRYPTION_METHOD;
         return sizeof(zip_stat_t);
     }
     case ZIP_SOURCE_ERROR:
@@ -312,8 +311,8 @@ zip_int64_t deflatedSourceCallback(void *userdata, void *data, zip_uint64_t leng
         delete source;
         return 0;
     case ZIP_SOURCE_SUPPORTS:
-        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
-                                              ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+        return zip_source_make_command_bitmap(
+            ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
     default:
         zip_error_set(&source->error, ZIP_ER_OPNOTSUPP, 0);
         return -1;
