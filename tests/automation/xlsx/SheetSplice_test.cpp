@@ -210,7 +210,7 @@ TEST(SheetSplice, EditsLandExactlyAndTheEntryReadsBackWhateverItsCompression)
     };
     for (const Edit &edit : edits()) {
         for (const Compression compression :
-            {Compression{ZIP_CM_DEFLATE, 1}, Compression{ZIP_CM_DEFLATE, 9}, Compression{ZIP_CM_STORE, 0}}) {
+            {Compression{ZIP_CM_DEFLATE, 1}, Compression{ZIP_CM_DEFLATE, 6}, Compression{ZIP_CM_STORE, 0}}) {
             SCOPED_TRACE(std::string(edit.name) + " / method " + std::to_string(compression.method) + " level "
                 + std::to_string(compression.level));
             const QByteArray original = edit.head + "<x:sheetData>" + data + "</x:sheetData>" + edit.tail;
