@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libreoffice-calc-nogui libreoffice-dev libreoffice-core-nogui
   libgtest-dev
-  libzip-dev libpugixml-dev libgsf-1-dev
+  libzip-dev zlib1g-dev libpugixml-dev libgsf-1-dev
   fonts-noto-cjk fonts-wqy-microhei fonts-crosextra-carlito fonts-crosextra-caladea fonts-liberation
   fontconfig unzip python3
   xvfb xauth
