@@ -22,8 +22,12 @@ bool WriteError(const QString &logFile, const QString &action, const QString &fi
 
     if (logFile.isEmpty())
         return false;
-    if (createFolder)
-        QDir().mkpath(QFileInfo(logFile).absolutePath());
+    if (createFolder) {
+        // The log names the user's files: a folder made for it is the user's alone.
+        const QString folder = QFileInfo(logFile).absolutePath();
+        if (!QFileInfo::exists(folder) && QDir().mkpath(folder))
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
     // Opened for this one line and closed again, so that the file is never held between
     // failures and other programs may read it during a run.
     QFile log(logFile);

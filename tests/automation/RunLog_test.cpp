@@ -96,6 +96,7 @@ TEST_F(RunLogTest, OnlyTheDefaultLogGetsItsFolderMade)
     ASSERT_TRUE(WriteError(nested, QStringLiteral("a"), QStringLiteral("f"), QStringLiteral("e"), true));
     ASSERT_TRUE(WriteError(nested, QStringLiteral("a"), QStringLiteral("g"), QStringLiteral("e"), true));
     EXPECT_EQ(readAll(nested).count("\r\n"), 2);
+    EXPECT_EQ(QFileInfo(QFileInfo(nested).absolutePath()).permissions() & (QFile::ReadGroup | QFile::ReadOther), 0);
 
     // A folder that cannot be made (its parent is a file) loses the line.
     const QString underFile = logPath() + QStringLiteral("/sub/Gridmule.log");
