@@ -12,13 +12,13 @@ namespace gm {
 namespace {
 const QString kOfferLog = QStringLiteral("日志文件记录了处理过程中发生的异常，\n是否查看日志文件？");
 const QString kProgress = QStringLiteral("正在处理：");
+
 // A missing entry, in the words the workbook backends use for it.
 FileResult missingFile(const QString &path)
 {
     const ErrorCode code = QFileInfo::exists(QFileInfo(path).absolutePath()) ? ErrorCode::FileNotFound : ErrorCode::PathNotFound;
     return {path, FileOutcome::Failed, static_cast<int>(code), EngineError::describe(code)};
 }
-
 } // namespace
 
 int RunSummary::failedCount() const
