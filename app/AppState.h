@@ -2,6 +2,7 @@
 
 // The application state set at start-up and read by every part of the program.
 
+#include "app/LogOptions.h"
 #include "automation/BatchFrame.h"
 
 #include <QString>
@@ -22,7 +23,8 @@ struct AppState
 
     // Passwords and worksheet protection need version 10 or later.
     bool passwordsAvailable() const { return ExcelMajorVersion >= 10; }
-    RunSettings runSettings() const { return RunSettings{isRecordError, LogFile}; }
+    // The default log's folder in the user's state folder is made when the first line is written.
+    RunSettings runSettings() const { return RunSettings{isRecordError, LogFile, LogFile == defaultLogFile()}; }
 };
 
 } // namespace gm

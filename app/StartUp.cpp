@@ -30,7 +30,7 @@ StartUpResult startUp(const SettingsStore &store, const EngineProbe &probe, cons
         folder += u'/';
 
     result.memory.readPage(store);
-    readLogOptions(store, result.state, folder + QStringLiteral("Gridmule.log"));
+    readLogOptions(store, result.state, defaultLogFile(), legacyLogFile(folder));
 
     result.state.ExcelMajorVersion = excelMajorVersionFor(*engine);
     result.state.XlsxAvailable = xlsxAvailableFor(*engine);

@@ -30,10 +30,10 @@ struct StartUpResult
 };
 
 // Probes the engine (without starting it), then reads the settings in start-up order and
-// derives the version gates. programFolder holds the default log and the help file.
+// derives the version gates. programFolder holds the help file (and held the old default log).
 StartUpResult startUp(const SettingsStore &store, const EngineProbe &probe, const QString &programFolder);
 
-// The program's folder with a trailing separator, for the default log and the help file.
+// The program's folder with a trailing separator, for the help file.
 QString programFolder();
 
 } // namespace gm

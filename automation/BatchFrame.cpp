@@ -1,8 +1,8 @@
 #include "automation/BatchFrame.h"
 
-#include "app/RunLog.h"
 #include "automation/Durability.h"
 #include "automation/EngineError.h"
+#include "automation/RunLog.h"
 #include "automation/SafeReplace.h"
 
 #include <QFileInfo>
@@ -12,6 +12,13 @@ namespace gm {
 namespace {
 const QString kOfferLog = QStringLiteral("日志文件记录了处理过程中发生的异常，\n是否查看日志文件？");
 const QString kProgress = QStringLiteral("正在处理：");
+
+// A missing entry, in the words the workbook backends use for it.
+FileResult missingFile(const QString &path)
+{
+    const ErrorCode code = QFileInfo::exists(QFileInfo(path).absolutePath()) ? ErrorCode::FileNotFound : ErrorCode::PathNotFound;
+    return {path, FileOutcome::Failed, static_cast<int>(code), EngineError::describe(code)};
+}
 } // namespace
 
 int RunSummary::failedCount() const
@@ -74,6 +81,12 @@ RunSummary BatchFrame::run(const QStringList &entries, const Operation &operatio
         const QString &path = entries.at(index);
         if (path.trimmed().isEmpty())
             continue;
+        if (m_settings.missingFilesFail && !QFileInfo::exists(path)) {
+            FileResult missing = missingFile(path);
+            recordFailure(path, missing.errorDescription, summary);
+            summary.files.push_back(std::move(missing));
+            continue;
+        }
         if (m_options->testExistence && !QFileInfo::exists(path)) {
             summary.files.push_back({path, FileOutcome::Skipped, 0, {}});
             continue;
@@ -171,9 +184,11 @@ void BatchFrame::recordFailure(const QString &path, const QString &description, 
 {
     if (!m_settings.isRecordError)
         return;
-    // A line that cannot be written is lost; the run still offers the log.
-    WriteError(m_settings.logFile, m_options->actionName, path, description);
-    summary.logged = true;
+    // A line that cannot be written is lost; the run goes on and says so once at its end.
+    if (WriteError(m_settings.logFile, m_options->actionName, path, description, m_settings.createLogFolder))
+        summary.logged = true;
+    else
+        summary.logFailed = true;
 }
 
 void BatchFrame::finish(const Operation &operation, const RunSummary &summary)
@@ -184,6 +199,8 @@ void BatchFrame::finish(const Operation &operation, const RunSummary &summary)
     m_ui.setBusy(false);
     if (!operation.options.completionMessage.isEmpty())
         m_ui.inform(operation.options.completionMessage);
+    if (summary.logFailed)
+        m_ui.inform(logUnwritableNotice(m_settings.logFile));
     if (summary.logged && m_ui.askOkCancel(kOfferLog))
         m_ui.openInViewer(m_settings.logFile);
 }

@@ -47,6 +47,7 @@ struct RunSummary
 {
     std::vector<FileResult> files; // one per non-blank entry, in list order
     bool logged = false; // at least one failure was written to the run log
+    bool logFailed = false; // at least one failure could not be written to the run log
     bool stopped = false; // the run ended at Check list (empty list)
     int failedCount() const;
 };
@@ -67,6 +68,10 @@ struct RunSettings
 {
     bool isRecordError = false;
     QString logFile;
+    bool createLogFolder = false; // make the log's folder when it is missing (the default log)
+    // Every entry that names no existing file fails as "not found", whatever the operation's
+    // testExistence says (the command line, where a mistyped path must not pass unnoticed).
+    bool missingFilesFail = false;
 };
 
 class BatchFrame;

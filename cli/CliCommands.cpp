@@ -82,6 +82,9 @@ struct CommonOptions
         RunSettings result;
         result.isRecordError = parser.isSet(log);
         result.logFile = parser.isSet(log) ? QFileInfo(parser.value(log)).absoluteFilePath() : QString();
+        // A path typed on the command line that names nothing is a mistake to report, in every
+        // command alike, not an entry to pass over.
+        result.missingFilesFail = true;
         return result;
     }
 };
@@ -105,7 +108,7 @@ int finishRun(const RunSummary &summary, const RunSettings &settings, const QStr
     return summary.failedCount() > 0 ? kExitSomeFailed : kExitOk;
 }
 
-bool parse(QCommandLineParser &parser, const QStringList &args, int *exitCode)
+bool parse(QCommandLineParser &parser, const QString &command, const QStringList &args, int *exitCode)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     if (!parser.parse(QStringList{QStringLiteral("gridmule-cli")} + args)) {
@@ -113,35 +116,97 @@ bool parse(QCommandLineParser &parser, const QStringList &args, int *exitCode)
         return false;
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        printUsage();
+        printCommandUsage(command);
         *exitCode = kExitOk;
         return false;
     }
     return true;
 }
 
+struct CommandHelp
+{
+    const char *name;
+    const char *summary;
+    const char *usage; // synopsis and options, one per line
+};
+
+// Every command, in the order of the overall help.
+const CommandHelp kCommands[] = {
+    {"convert", "Convert workbooks to another format, written into one folder.",
+        "gridmule-cli convert --to csv|txt|htm|mht|xlsx|xls --out DIR [--yes|--no] [--log FILE] FILE...\n"
+        "  --to FORMAT       target format: csv, txt (tab-separated), htm (web page),\n"
+        "                    mht (single-file web page), xlsx, xls (Excel 97-2003)\n"
+        "  --out DIR         output folder; created when its parent exists\n"
+        "  --yes             overwrite existing output files\n"
+        "  --no              keep existing output files and skip those sources (default)\n"},
+    {"properties", "Set built-in document properties of workbooks in place.",
+        "gridmule-cli properties [--title TEXT] [--subject TEXT] ... [--log FILE] FILE...\n"
+        "  --title TEXT      --subject TEXT    --author TEXT     --category TEXT\n"
+        "  --keywords TEXT   --comments TEXT   --manager TEXT    --company TEXT\n"
+        "  --hyperlink-base TEXT\n"
+        "                    write TEXT into that property (an empty TEXT clears it);\n"
+        "                    give at least one\n"},
+    {"header-footer", "Copy a template's headers and/or footers onto every worksheet.",
+        "gridmule-cli header-footer --template FILE [--header] [--footer] [--make-writable] [--log FILE] FILE...\n"
+        "  --template FILE   workbook whose active sheet carries the headers and footers\n"
+        "  --header          copy the three header sections\n"
+        "  --footer          copy the three footer sections (neither option: both)\n"
+        "  --make-writable   make read-only workbooks writable and change them\n"
+        "                    (default: read-only workbooks are skipped)\n"},
+    {"print-setup", "Set the print area and/or orientation of every worksheet.",
+        "gridmule-cli print-setup [--area RANGE] [--landscape|--portrait] [--log FILE] FILE...\n"
+        "  --area RANGE      print area, e.g. A1:G100\n"
+        "  --landscape       landscape orientation\n"
+        "  --portrait        portrait orientation\n"
+        "                    give --area and/or one orientation\n"},
+};
+
+const char *const kCommonHelp = "Every command also takes:\n"
+                                "  --log FILE        append a line for every failed file to this run log\n"
+                                "  --help            show the command's options\n";
+
+const char *const kResultHelp = "Each file gets one line on standard output: file, result (converted, copied,\n"
+                                "changed, skipped or failed) and the error description, separated by tabs. A FILE\n"
+                                "that does not exist fails. Messages go to standard error. Exit status: 0 when\n"
+                                "every file succeeded, 1 when some failed, 2 for bad arguments (an unusable\n"
+                                "template included); then nothing is processed.\n";
+
 } // namespace
 
 void printUsage()
 {
-    out() << QStringLiteral("Usage: gridmule-cli <command> [options] FILE...\n"
-                            "\n"
-                            "Commands:\n"
-                            "  convert   Convert workbooks to another format, written into one folder.\n"
-                            "\n"
-                            "gridmule-cli convert --to csv|txt|htm|mht|xlsx|xls --out DIR [--log FILE] [--yes|--no] FILE...\n"
-                            "  --to FORMAT   target format: csv, txt (tab-separated), htm (web page),\n"
-                            "                mht (single-file web page), xlsx, xls (Excel 97-2003)\n"
-                            "  --out DIR     output folder; created when its parent exists\n"
-                            "  --log FILE    append a line for every failed file to this run log\n"
-                            "  --yes         overwrite existing output files\n"
-                            "  --no          keep existing output files and skip those sources (default)\n"
-                            "\n"
-                            "Each file gets one line on standard output: file, result (converted, copied,\n"
-                            "skipped or failed) and the error description, separated by tabs. Messages go\n"
-                            "to standard error. Exit status: 0 when every file succeeded, 1 when some\n"
-                            "failed, 2 for bad arguments.\n");
+    QString text = QStringLiteral("Usage: gridmule-cli <command> [options] FILE...\n"
+                                  "       gridmule-cli <command> --help\n"
+                                  "       gridmule-cli --help | --version\n"
+                                  "\n"
+                                  "Commands:\n");
+    for (const CommandHelp &command : kCommands)
+        text += QStringLiteral("  %1%2\n").arg(QString::fromLatin1(command.name), -15).arg(QString::fromLatin1(command.summary));
+    for (const CommandHelp &command : kCommands)
+        text += u'\n' + QString::fromLatin1(command.usage);
+    text += u'\n' + QString::fromLatin1(kCommonHelp) + u'\n' + QString::fromLatin1(kResultHelp);
+    out() << text;
     out().flush();
+}
+
+void printCommandUsage(const QString &name)
+{
+    for (const CommandHelp &command : kCommands) {
+        if (name != QLatin1String(command.name))
+            continue;
+        out() << QString::fromLatin1(command.summary) << "\n\n"
+              << QString::fromLatin1(command.usage) << '\n'
+              << QString::fromLatin1(kCommonHelp) << '\n'
+              << QString::fromLatin1(kResultHelp);
+        out().flush();
+        return;
+    }
+    printUsage();
+}
+
+void printVersion()
+{
+    out() << QStringLiteral("gridmule-cli ") << QStringLiteral(GRIDMULE_VERSION) << Qt::endl;
 }
 
 int runConvertCommand(const QStringList &args)
@@ -156,7 +221,7 @@ int runConvertCommand(const QStringList &args)
     parser.addOptions({to, outDir, yes, no});
     common.addTo(parser);
     int exitCode = kExitOk;
-    if (!parse(parser, args, &exitCode))
+    if (!parse(parser, QStringLiteral("convert"), args, &exitCode))
         return exitCode;
     if (parser.isSet(yes) && parser.isSet(no))
         return badArguments(QStringLiteral("--yes and --no exclude each other."));
@@ -190,7 +255,7 @@ int runPropertiesCommand(const QStringList &args)
     CommonOptions common;
     common.addTo(parser);
     int exitCode = kExitOk;
-    if (!parse(parser, args, &exitCode))
+    if (!parse(parser, QStringLiteral("properties"), args, &exitCode))
         return exitCode;
 
     PropertiesInputs inputs;
@@ -217,7 +282,7 @@ int runHeaderFooterCommand(const QStringList &args)
     CommonOptions common;
     common.addTo(parser);
     int exitCode = kExitOk;
-    if (!parse(parser, args, &exitCode))
+    if (!parse(parser, QStringLiteral("header-footer"), args, &exitCode))
         return exitCode;
 
     HeaderFooterInputs inputs;
@@ -242,7 +307,7 @@ int runPrintSetupCommand(const QStringList &args)
     CommonOptions common;
     common.addTo(parser);
     int exitCode = kExitOk;
-    if (!parse(parser, args, &exitCode))
+    if (!parse(parser, QStringLiteral("print-setup"), args, &exitCode))
         return exitCode;
     if (parser.isSet(landscape) && parser.isSet(portrait))
         return badArguments(QStringLiteral("--landscape and --portrait exclude each other."));

@@ -14,6 +14,9 @@ int runConvertCommand(const QStringList &args);
 int runPropertiesCommand(const QStringList &args);
 int runHeaderFooterCommand(const QStringList &args);
 int runPrintSetupCommand(const QStringList &args);
+// The overall help (every command with its options), one command's help, the version.
 void printUsage();
+void printCommandUsage(const QString &command);
+void printVersion();
 
 } // namespace gm::cli

@@ -10,6 +10,10 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Gridmule"));
     QStringList args = QCoreApplication::arguments().mid(1);
+    if (!args.isEmpty() && (args.first() == QStringLiteral("--version") || args.first() == QStringLiteral("-v"))) {
+        gm::cli::printVersion();
+        return gm::cli::kExitOk;
+    }
     if (args.isEmpty() || args.first() == QStringLiteral("--help") || args.first() == QStringLiteral("-h")) {
         gm::cli::printUsage();
         return args.isEmpty() ? gm::cli::kExitBadArguments : gm::cli::kExitOk;

@@ -2,6 +2,8 @@
 
 #include "operations/Checks.h"
 
+#include "automation/Preflight.h"
+
 #include <QFileInfo>
 
 #include <array>
@@ -9,11 +11,24 @@
 
 namespace gm {
 
+namespace {
+const QString kTemplateControl = QStringLiteral("txtHeaderFooterTemplate");
+}
+
+QString headerFooterTemplateProblem(const QString &description)
+{
+    return QStringLiteral("页眉页脚模板无法使用：") + description + kHeaderFooterNoTemplate;
+}
+
 Validation validateHeaderFooter(const HeaderFooterInputs &inputs)
 {
     if (!QFileInfo(inputs.templatePath).isFile())
-        return ValidationFailure{
-            QStringLiteral("请选择已设置好页眉页脚的EXCEL文档模板！"), QStringLiteral("txtHeaderFooterTemplate")};
+        return ValidationFailure{kHeaderFooterNoTemplate, kTemplateControl};
+    try {
+        preflightWorkbook(inputs.templatePath, /*forWriting=*/false);
+    } catch (const EngineError &e) {
+        return ValidationFailure{headerFooterTemplateProblem(e.description()), kTemplateControl};
+    }
     return std::nullopt;
 }
 
@@ -54,25 +69,30 @@ RunSummary runHeaderFooter(
         = {HeaderFooterSection::LeftHeader, HeaderFooterSection::CenterHeader, HeaderFooterSection::RightHeader,
             HeaderFooterSection::LeftFooter, HeaderFooterSection::CenterFooter, HeaderFooterSection::RightFooter};
 
-    // The template's sections, read once from its active sheet when the first document
-    // needs them; a template that cannot be read fails every document with its error.
-    std::optional<std::array<QString, 6>> templateCodes;
-    std::optional<EngineError> templateFailure;
-    auto readTemplate = [&](FileContext &context) {
-        if (templateCodes || templateFailure)
-            return;
-        try {
-            auto workbook = context.engines().open(inputs.templatePath, WorkbookUse::PackageMembers, /*readOnly=*/true);
-            auto sheet = workbook->activeSheet();
-            std::array<QString, 6> codes;
-            for (size_t i = 0; i < sections.size(); ++i)
-                codes[i] = withoutPictureCodes(sheet->headerFooter(sections[i]));
-            workbook->close(false);
-            templateCodes = codes;
-        } catch (const EngineError &e) {
-            templateFailure = e;
-        }
-    };
+    BatchFrame frame(ui, settings, std::move(engineFactory));
+
+    // The template's sections, read once from its active sheet before any document is opened.
+    // A template that cannot be read is one problem of the run, not one of every document.
+    std::array<QString, 6> templateCodes;
+    QString templateFailure;
+    ui.setBusy(true);
+    try {
+        auto workbook = frame.engines().open(inputs.templatePath, WorkbookUse::PackageMembers, /*readOnly=*/true);
+        auto sheet = workbook->activeSheet();
+        for (size_t i = 0; i < sections.size(); ++i)
+            templateCodes[i] = withoutPictureCodes(sheet->headerFooter(sections[i]));
+        workbook->close(false);
+    } catch (const EngineError &e) {
+        templateFailure = e.description();
+    } catch (const std::exception &) {
+        templateFailure = EngineError::describe(ErrorCode::Unexpected);
+    }
+    ui.setBusy(false);
+    if (!templateFailure.isEmpty()) {
+        frame.engines().quit();
+        ui.inform(headerFooterTemplateProblem(templateFailure));
+        return stoppedRun();
+    }
 
     Operation operation;
     operation.options.actionName = kHeaderFooterAction;
@@ -82,9 +102,6 @@ RunSummary runHeaderFooter(
     operation.options.use = WorkbookUse::PackageMembers;
     operation.options.saveMode = SaveMode::CloseSaving;
     operation.change = [&](Workbook &workbook, FileContext &context) {
-        readTemplate(context);
-        if (templateFailure)
-            throw *templateFailure;
         const int count = workbook.worksheetCount();
         for (int position = 1; position <= count; ++position) {
             try {
@@ -93,7 +110,7 @@ RunSummary runHeaderFooter(
                     if ((i < 3 && !inputs.header) || (i >= 3 && !inputs.footer))
                         continue;
                     try {
-                        sheet->setHeaderFooter(sections[i], (*templateCodes)[i]);
+                        sheet->setHeaderFooter(sections[i], templateCodes[i]);
                     } catch (const EngineError &e) {
                         context.recordFailure(e);
                     }
@@ -103,7 +120,6 @@ RunSummary runHeaderFooter(
             }
         }
     };
-    BatchFrame frame(ui, settings, std::move(engineFactory));
     return frame.run(inputs.entries, operation);
 }
 

@@ -260,12 +260,69 @@ TEST_F(SettingsFileTest, StartUpGatesFollowTheEngine)
 
 TEST_F(SettingsFileTest, StartUpReplacesAVanishedLog)
 {
+    qputenv("XDG_STATE_HOME", m_temp.filePath(QStringLiteral("state")).toUtf8());
     seed({{QStringLiteral("Option/LogFile"), m_temp.filePath(QStringLiteral("deleted/Gridmule.log"))}});
     SettingsStore store(iniPath());
     const StartUpResult result = startUp(
             store, [] { return std::optional<EngineInfo>(EngineInfo{{}, {}, true, 1048576}); }, m_temp.path() + u'/');
-    EXPECT_EQ(result.state.LogFile, m_temp.path() + QStringLiteral("/Gridmule.log"));
+    EXPECT_EQ(result.state.LogFile, m_temp.path() + QStringLiteral("/state/gridmule/Gridmule.log"));
     EXPECT_FALSE(result.state.isRecordError);
+}
+
+TEST(LogOptions, DefaultLogLivesInTheUsersStateFolder)
+{
+    const QByteArray home = qgetenv("HOME");
+    const QByteArray state = qgetenv("XDG_STATE_HOME");
+    qputenv("HOME", "/home/anna");
+    const std::pair<const char *, QString> cases[] = {
+        {"/srv/state", QStringLiteral("/srv/state/gridmule/Gridmule.log")},
+        {"/srv/state/", QStringLiteral("/srv/state/gridmule/Gridmule.log")},
+        {"", QStringLiteral("/home/anna/.local/state/gridmule/Gridmule.log")},
+        {"relative/state", QStringLiteral("/home/anna/.local/state/gridmule/Gridmule.log")}, // not absolute: ignored
+    };
+    for (const auto &[value, expected] : cases) {
+        SCOPED_TRACE(value);
+        qputenv("XDG_STATE_HOME", value);
+        EXPECT_EQ(defaultLogFile(), expected);
+    }
+    qunsetenv("XDG_STATE_HOME");
+    EXPECT_EQ(defaultLogFile(), QStringLiteral("/home/anna/.local/state/gridmule/Gridmule.log"));
+    qputenv("HOME", home);
+    qputenv("XDG_STATE_HOME", state);
+}
+
+TEST_F(SettingsFileTest, TheOldProgramFolderDefaultMovesToTheStateFolder)
+{
+    const QString stateHome = m_temp.filePath(QStringLiteral("state"));
+    qputenv("XDG_STATE_HOME", stateHome.toUtf8());
+    const QString newDefault = stateHome + QStringLiteral("/gridmule/Gridmule.log");
+    const QString program = m_temp.filePath(QStringLiteral("program"));
+    QDir().mkpath(program);
+    const QString oldDefault = program + QStringLiteral("/Gridmule.log");
+    const QString own = m_temp.filePath(QStringLiteral("mine.log"));
+    QFile(oldDefault).open(QIODevice::WriteOnly); // both exist, so only the migration tells them apart
+    QFile(own).open(QIODevice::WriteOnly);
+
+    const std::pair<QString, QString> cases[] = {
+        {oldDefault, newDefault}, {program + QStringLiteral("//Gridmule.log"), newDefault}, // the same path, spelt otherwise
+        {own, own}, // the user's own choice stays
+        {program, program}, // a folder counts as the user's choice
+    };
+    for (const auto &[stored, expected] : cases) {
+        SCOPED_TRACE(stored.toStdString());
+        seed({{QStringLiteral("Option/isRecordError"), QStringLiteral("True")}, {QStringLiteral("Option/LogFile"), stored}});
+        SettingsStore store(iniPath());
+        const StartUpResult result = startUp(
+            store,
+            [] {
+                return std::optional<EngineInfo>(EngineInfo{{}, {}, true, 1048576});
+            },
+            program);
+        EXPECT_EQ(result.state.LogFile, expected);
+        EXPECT_TRUE(result.state.isRecordError);
+        // Only the default log has its folder made when the first line is written.
+        EXPECT_EQ(result.state.runSettings().createLogFolder, expected == newDefault);
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "automation/BatchFrame.h"
 #include "automation/EngineError.h"
+#include "automation/RunLog.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -84,9 +85,11 @@ TEST(BatchFrameOffice, BlankAndMissingEntriesFollowTheExistenceRule)
         ASSERT_EQ(summary.files.size(), 3u);
         EXPECT_EQ(changes, 2);
         EXPECT_EQ(summary.files[1].outcome, testExistence ? FileOutcome::Skipped : FileOutcome::Failed);
-        // The log line is lost (no such folder), yet the run counts as having logged.
-        EXPECT_EQ(summary.logged, !testExistence);
-        EXPECT_EQ(ui.questions.size(), testExistence ? 0 : 1);
+        // The log line is lost (no such folder): the log is not offered, the run says so once.
+        EXPECT_FALSE(summary.logged);
+        EXPECT_EQ(summary.logFailed, !testExistence);
+        EXPECT_TRUE(ui.questions.isEmpty());
+        EXPECT_EQ(ui.messages.contains(logUnwritableNotice(settings.logFile)), !testExistence);
         EXPECT_EQ(ui.busyChanges, (QList<bool>{true, false}));
         EXPECT_EQ(ui.statuses.last(), QString());
     }

@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -105,4 +106,114 @@ TEST(Cli, BadArgumentsExitWithTwo)
     const CliRun help = runCli({QStringLiteral("convert"), QStringLiteral("--help")});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.contains(QStringLiteral("--to")));
+}
+
+TEST(Cli, HelpListsEveryCommandWithItsOptionsAndTheVersion)
+{
+    struct Command
+    {
+        const char *name;
+        QStringList options; // as documented; a trailing "=" marks an option that takes a value
+    };
+    const Command commands[] = {
+        {"convert", {QStringLiteral("to="), QStringLiteral("out="), QStringLiteral("yes"), QStringLiteral("no")}},
+        {"properties",
+            {QStringLiteral("title="), QStringLiteral("subject="), QStringLiteral("author="), QStringLiteral("category="),
+                QStringLiteral("keywords="), QStringLiteral("comments="), QStringLiteral("manager="), QStringLiteral("company="),
+                QStringLiteral("hyperlink-base=")}},
+        {"header-footer",
+            {QStringLiteral("template="), QStringLiteral("header"), QStringLiteral("footer"), QStringLiteral("make-writable")}},
+        {"print-setup", {QStringLiteral("area="), QStringLiteral("landscape"), QStringLiteral("portrait")}},
+    };
+    const CliRun overall = runCli({QStringLiteral("--help")});
+    EXPECT_EQ(overall.exitCode, 0);
+    for (const Command &command : commands) {
+        const QString name = QString::fromLatin1(command.name);
+        SCOPED_TRACE(command.name);
+        EXPECT_TRUE(overall.out.contains(QStringLiteral("\n  ") + name + u' '));
+        const CliRun own = runCli({name, QStringLiteral("--help")});
+        EXPECT_EQ(own.exitCode, 0);
+        EXPECT_TRUE(own.out.contains(QStringLiteral("gridmule-cli ") + name + u' '));
+        for (const Command &other : commands) {
+            if (&other == &command)
+                continue;
+            EXPECT_FALSE(own.out.contains(QStringLiteral("gridmule-cli ") + QString::fromLatin1(other.name) + u' '));
+        }
+        for (QString option : command.options + QStringList{QStringLiteral("log="), QStringLiteral("help")}) {
+            SCOPED_TRACE(option.toStdString());
+            const bool takesValue = option.endsWith(u'=');
+            option = QStringLiteral("--") + option.remove(u'=');
+            EXPECT_TRUE(overall.out.contains(option));
+            EXPECT_TRUE(own.out.contains(option));
+            // The documented option is one the command accepts.
+            QStringList args{name, option};
+            if (takesValue)
+                args << QStringLiteral("x");
+            const CliRun accepted = runCli(args << QStringLiteral("--help"));
+            EXPECT_EQ(accepted.exitCode, 0) << accepted.err.toStdString();
+        }
+    }
+
+    for (const QString &flag : {QStringLiteral("--version"), QStringLiteral("-v")}) {
+        const CliRun version = runCli({flag});
+        EXPECT_EQ(version.exitCode, 0);
+        EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^gridmule-cli \d+\.\d+\.\d+\n$)")).match(version.out).hasMatch())
+            << version.out.toStdString();
+    }
+}
+
+TEST(Cli, APathThatDoesNotExistFailsInEveryCommand)
+{
+    QTemporaryDir dir;
+    const QString templ = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")), dir.path());
+    const QString missing = dir.filePath(QStringLiteral("missing.xlsx"));
+    const QString noFolder = dir.filePath(QStringLiteral("no-folder/b.xls"));
+    const QString expected
+        = missing + QStringLiteral("\tfailed\t文件未找到。\n") + noFolder + QStringLiteral("\tfailed\t路径未找到。\n");
+    const QList<QStringList> commands = {
+        {QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("csv"), QStringLiteral("--out"),
+            dir.filePath(QStringLiteral("out"))},
+        {QStringLiteral("properties"), QStringLiteral("--title"), QStringLiteral("t")},
+        {QStringLiteral("header-footer"), QStringLiteral("--template"), templ},
+        {QStringLiteral("print-setup"), QStringLiteral("--landscape")},
+    };
+    for (const QStringList &command : commands) {
+        SCOPED_TRACE(command.first().toStdString());
+        const QString log = dir.filePath(command.first() + QStringLiteral(".log"));
+        const CliRun run = runCli(command + QStringList{QStringLiteral("--log"), log, missing, noFolder});
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.out, expected);
+        EXPECT_EQ(QString::fromUtf8(gm::test::readAll(log)).count(QStringLiteral("\r\n")), 2);
+        EXPECT_TRUE(run.err.contains(QStringLiteral("日志文件：") + log));
+    }
+
+    // Existing files are still processed; a log that cannot be written is said once, on one line.
+    const QString xlsx
+        = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")), dir.filePath(QStringLiteral("d")));
+    const QString badLog = dir.filePath(QStringLiteral("no-folder/run.log"));
+    const CliRun run = runCli(
+        {QStringLiteral("print-setup"), QStringLiteral("--landscape"), QStringLiteral("--log"), badLog, missing, xlsx, noFolder});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out.split(u'\n', Qt::SkipEmptyParts),
+        (QStringList{missing + QStringLiteral("\tfailed\t文件未找到。"), xlsx + QStringLiteral("\tchanged\t"),
+            noFolder + QStringLiteral("\tfailed\t路径未找到。")}));
+    EXPECT_EQ(run.err.count(badLog), 1) << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains(QStringLiteral("日志文件：")));
+    EXPECT_FALSE(QFileInfo::exists(badLog));
+}
+
+TEST(Cli, AnUnusableTemplateIsOneErrorAndTouchesNothing)
+{
+    QTemporaryDir dir;
+    const QString xlsx = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")), dir.path());
+    const QByteArray before = gm::test::readAll(xlsx);
+    const QString text = dir.filePath(QStringLiteral("template.xls"));
+    gm::test::writeAll(text, "not a workbook\n");
+    const CliRun run = runCli({QStringLiteral("header-footer"), QStringLiteral("--template"), text, QStringLiteral("--log"),
+        dir.filePath(QStringLiteral("run.log")), xlsx, dir.filePath(QStringLiteral("missing.xlsx"))});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.out.isEmpty());
+    EXPECT_EQ(run.err, QStringLiteral("页眉页脚模板无法使用：该文件不是Excel工作簿。请选择已设置好页眉页脚的EXCEL文档模板！\n"));
+    EXPECT_EQ(gm::test::readAll(xlsx), before);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("run.log"))));
 }

@@ -1,6 +1,5 @@
 // Format conversion over the batch frame, on real workbooks through the real engine.
 
-#include "app/RunLog.h"
 #include "automation/BiffInfo.h"
 #include "automation/EngineError.h"
 #include "automation/EngineLocator.h"

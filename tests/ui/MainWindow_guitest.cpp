@@ -39,7 +39,7 @@ TEST_F(MainWindowTest, FirstStart)
     EXPECT_TRUE(action(QStringLiteral("Unite"))->isChecked());
     EXPECT_EQ(window.pressedFeatureIndex(), 11);
     EXPECT_FALSE(m_state.isRecordError);
-    EXPECT_EQ(m_state.LogFile, QApplication::applicationDirPath() + QStringLiteral("/Gridmule.log"));
+    EXPECT_EQ(m_state.LogFile, defaultLogFile()); // in the user's state folder, not the program's
 
     EXPECT_TRUE(checked(QStringLiteral("OptDelSheet")));
     EXPECT_TRUE(find<QWidget>(QStringLiteral("fraBSheetDelete"))->isVisibleTo(find<QWidget>(QStringLiteral("fraBatchSheet"))));

@@ -4,7 +4,9 @@
 #include "GuiTestSupport.h"
 
 #include "automation/BiffInfo.h"
+#include "automation/EngineError.h"
 #include "automation/ole/XlsPropertyWorkbook.h"
+#include "operations/workbook/HeaderFooterOperation.h"
 #include "support/TestSupport.h"
 #include "ui/FeaturePanel.h"
 #include "ui/RunController.h"
@@ -114,6 +116,17 @@ TEST_F(WorkbookPanelsTest, ChecksBeforeAnyRun)
         EXPECT_FALSE(m_window->runner().isRunning());
         EXPECT_TRUE(find<QWidget>(QString::fromLatin1(c.button))->isEnabled());
     }
+
+    // A template that is not a workbook is the template's problem, said once before the run.
+    const QString notes = tempPath(QStringLiteral("notes.xls"));
+    gm::test::writeAll(notes, "Name,Value\r\n");
+    action(QStringLiteral("Header"))->trigger();
+    setText(QStringLiteral("txtHeaderFooterTemplate"), notes);
+    m_dialogs.messages.clear();
+    click(QStringLiteral("CmdHeaderFooter"));
+    EXPECT_EQ(m_dialogs.texts(), QStringList{headerFooterTemplateProblem(EngineError::describe(ErrorCode::NotAWorkbook))});
+    EXPECT_EQ(m_window->focusWidget(), find<QWidget>(QStringLiteral("txtHeaderFooterTemplate")));
+    EXPECT_FALSE(m_window->runner().isRunning());
 }
 
 TEST_F(WorkbookPanelsTest, PropertiesRun)

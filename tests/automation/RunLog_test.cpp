@@ -1,7 +1,6 @@
-#include "app/RunLog.h"
+#include "automation/RunLog.h"
 
 #include <QDate>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -33,8 +32,8 @@ protected:
 TEST_F(RunLogTest, LineFormat)
 {
     const QDate before = QDate::currentDate();
-    ASSERT_TRUE(WriteError(logPath(), QStringLiteral("类型转换"), QStringLiteral("/data/a b.xls"),
-                           QStringLiteral("文件未找到。")));
+    ASSERT_TRUE(
+        WriteError(logPath(), QStringLiteral("类型转换"), QStringLiteral("/data/a b.xls"), QStringLiteral("文件未找到。")));
     const QDate after = QDate::currentDate();
 
     const QByteArray bytes = readAll(logPath());
@@ -54,10 +53,9 @@ TEST_F(RunLogTest, LineFormat)
     const QLocale locale = QLocale::system();
     const QString stamp = fields[0];
     EXPECT_TRUE(stamp.startsWith(locale.toString(before, QLocale::ShortFormat) + u' ')
-                || stamp.startsWith(locale.toString(after, QLocale::ShortFormat) + u' '))
-            << stamp.toStdString();
-    EXPECT_TRUE(stamp.contains(QRegularExpression(QStringLiteral("\\d{1,2}:\\d{2}:\\d{2}"))))
-            << stamp.toStdString();
+        || stamp.startsWith(locale.toString(after, QLocale::ShortFormat) + u' '))
+        << stamp.toStdString();
+    EXPECT_TRUE(stamp.contains(QRegularExpression(QStringLiteral("\\d{1,2}:\\d{2}:\\d{2}")))) << stamp.toStdString();
 }
 
 TEST_F(RunLogTest, AppendsAcrossCallsAndRuns)
@@ -89,23 +87,21 @@ TEST_F(RunLogTest, UnwritableTargetsLoseTheLineQuietly)
     EXPECT_FALSE(WriteError(QString(), QStringLiteral("a"), QStringLiteral("f"), QStringLiteral("e")));
 }
 
-TEST(RunLog, DefaultLogFileWithoutApplication)
+TEST_F(RunLogTest, OnlyTheDefaultLogGetsItsFolderMade)
 {
-    // Without an application object the current folder stands in for the program's folder;
-    // exactly one separator goes between folder and name.
-    QTemporaryDir temp;
-    ASSERT_TRUE(temp.isValid());
-    const QString previous = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(temp.path()));
-    const QString inTemp = defaultLogFile();
-    ASSERT_TRUE(QDir::setCurrent(QStringLiteral("/")));
-    const QString inRoot = defaultLogFile();
-    QDir::setCurrent(previous);
+    const QString nested = m_temp.path() + QStringLiteral("/state/gridmule/Gridmule.log");
+    EXPECT_FALSE(WriteError(nested, QStringLiteral("a"), QStringLiteral("f"), QStringLiteral("e"), false));
+    EXPECT_FALSE(QFileInfo::exists(m_temp.path() + QStringLiteral("/state")));
 
-    EXPECT_EQ(QFileInfo(inTemp).absolutePath(), QFileInfo(temp.path()).canonicalFilePath());
-    EXPECT_TRUE(inTemp.endsWith(QStringLiteral("/Gridmule.log")));
-    EXPECT_FALSE(inTemp.contains(QStringLiteral("//")));
-    EXPECT_EQ(inRoot, QStringLiteral("/Gridmule.log"));
+    ASSERT_TRUE(WriteError(nested, QStringLiteral("a"), QStringLiteral("f"), QStringLiteral("e"), true));
+    ASSERT_TRUE(WriteError(nested, QStringLiteral("a"), QStringLiteral("g"), QStringLiteral("e"), true));
+    EXPECT_EQ(readAll(nested).count("\r\n"), 2);
+    EXPECT_EQ(QFileInfo(QFileInfo(nested).absolutePath()).permissions() & (QFile::ReadGroup | QFile::ReadOther), 0);
+
+    // A folder that cannot be made (its parent is a file) loses the line.
+    const QString underFile = logPath() + QStringLiteral("/sub/Gridmule.log");
+    ASSERT_TRUE(WriteError(logPath(), QStringLiteral("a"), QStringLiteral("f"), QStringLiteral("e")));
+    EXPECT_FALSE(WriteError(underFile, QStringLiteral("a"), QStringLiteral("f"), QStringLiteral("e"), true));
 }
 
 } // namespace
