@@ -299,10 +299,21 @@ struct FormulaContext
         }
         return x.first == x.last ? local(x.first) : local(x.first) + QLatin1Char(':') + local(x.last);
     }
-    QString externalName(int ixti, int index) const
+    QString definedName(int index) const
     {
+        return index >= 1 && index <= nameTexts.size() ? nameTexts[index - 1] : QStringLiteral("#name%1").arg(index);
+    }
+    // A name of another workbook or an add-in; through the workbook's own entry, one of its
+    // defined names.
+    QString externalName(int ixti, int index, bool &own) const
+    {
+        own = false;
         if (ixti >= 0 && ixti < externSheets.size()) {
             const int book = externSheets[ixti].book;
+            if (book >= 0 && book < books.size() && books[book].kind == SupportingBook::Self) {
+                own = true;
+                return definedName(index);
+            }
             if (book >= 0 && book < books.size() && index >= 1 && index <= books[book].externalNames.size())
                 return books[book].externalNames[index - 1];
         }
@@ -409,21 +420,26 @@ FormulaInfo readFormula(const char *rgce, int length, const FormulaContext &cont
         }
         case 0x23: // name
             size = 4;
-            if (left >= 4) {
-                const int index = le16(p);
-                token = index >= 1 && index <= context.nameTexts.size() ? context.nameTexts[index - 1]
-                                                                        : QStringLiteral("#name%1").arg(index);
-            }
+            if (left >= 4)
+                token = context.definedName(le16(p));
             break;
-        case 0x24: // ref, referr, refn
-        case 0x2A:
+        case 0x2A: // referr, areaerr: what they pointed at is gone
+        case 0x2B:
+            size = base == 0x2A ? 4 : 8;
+            token = QStringLiteral("#REF!");
+            break;
+        case 0x3C: // referr3d, areaerr3d
+        case 0x3D:
+            size = base == 0x3C ? 6 : 10;
+            token = QStringLiteral("#REF!");
+            break;
+        case 0x24: // ref, refn
         case 0x2C:
             size = 4;
             if (left >= 4)
                 token = QStringLiteral("%1:%2").arg(base, 0, 16).arg(areaText(p, false));
             break;
-        case 0x25: // area, areaerr, arean
-        case 0x2B:
+        case 0x25: // area, arean
         case 0x2D:
             size = 8;
             if (left >= 8)
@@ -440,19 +456,18 @@ FormulaInfo readFormula(const char *rgce, int length, const FormulaContext &cont
         case 0x39: // namex: an external or add-in name
             size = 6;
             if (left >= 6) {
-                const QString name = context.externalName(le16(p), le16(p + 2));
+                bool own = false;
+                const QString name = context.externalName(le16(p), le16(p + 2), own);
                 info.isVolatile = info.isVolatile || name.compare(QLatin1String("RANDBETWEEN"), Qt::CaseInsensitive) == 0;
-                token = context.sheetReference(le16(p), sheetCount) + QLatin1Char('!') + name;
+                token = own ? name : context.sheetReference(le16(p), sheetCount) + QLatin1Char('!') + name;
             }
             break;
-        case 0x3A: // ref3d, referr3d
-        case 0x3C:
+        case 0x3A: // ref3d
             size = 6;
             if (left >= 6)
                 token = QStringLiteral("%1:%2!%3").arg(base, 0, 16).arg(context.sheetReference(le16(p), sheetCount), areaText(p + 2, false));
             break;
-        case 0x3B: // area3d, areaerr3d
-        case 0x3D:
+        case 0x3B: // area3d
             size = 10;
             if (left >= 10)
                 token = QStringLiteral("%1:%2!%3").arg(base, 0, 16).arg(context.sheetReference(le16(p), sheetCount), areaText(p + 2, true));
@@ -460,16 +475,18 @@ FormulaInfo readFormula(const char *rgce, int length, const FormulaContext &cont
         default:
             if (base >= 0x03 && base <= 0x16)
                 size = 0; // operators
+
             break;
         }
         if (size < 0 || size > left) {
             tokens << QStringLiteral("?") + QString::fromLatin1(QByteArray(rgce + i, length - i).toHex());
             break;
         }
-        if (token.isEmpty() && base != 0x19 && (base < 0x26 || base > 0x29))
-            token = QString::fromLatin1(QByteArray(rgce + i, size + 1).toHex());
-        if (!token.isEmpty())
-            tokens << token;
+        // Spaces, jumps, memory-area headers and parentheses change no result; writers differ
+        // in whether they write them.
+        const bool layoutOnly = base == 0x19 || base == 0x15 || (base >= 0x26 && base <= 0x29);
+        if (!layoutOnly)
+            tokens << (token.isEmpty() ? QString::fromLatin1(QByteArray(rgce + i, size + 1).toHex()) : token);
         i += size + 1;
     }
     info.text = tokens.join(QLatin1Char(' '));
