@@ -1,6 +1,6 @@
 #pragma once
 
-#include "automation/BiffInfo.h"
+#include "automation/xls/BiffInfo.h"
 #include "automation/Engine.h"
 #include "automation/FileStamp.h"
 #include "automation/Preflight.h"

@@ -1,7 +1,7 @@
 // Format conversion over the batch frame, on real workbooks through the real engine.
 
 #include "app/RunLog.h"
-#include "automation/BiffInfo.h"
+#include "automation/xls/BiffInfo.h"
 #include "automation/EngineError.h"
 #include "automation/EngineLocator.h"
 #include "automation/PathHelpers.h"

@@ -1,7 +1,7 @@
 // Header and footer from a template, print area and orientation, and document properties,
 // run over real .xls and .xlsx files; results read back from the files themselves.
 
-#include "automation/BiffInfo.h"
+#include "automation/xls/BiffInfo.h"
 #include "automation/EngineError.h"
 #include "automation/EngineLocator.h"
 #include "automation/lo/LoApplication.h"

@@ -3,7 +3,7 @@
 
 #include "GuiTestSupport.h"
 
-#include "automation/BiffInfo.h"
+#include "automation/xls/BiffInfo.h"
 #include "automation/ole/XlsPropertyWorkbook.h"
 #include "support/TestSupport.h"
 #include "ui/FeaturePanel.h"

@@ -1,4 +1,4 @@
-#include "automation/BiffInfo.h"
+#include "automation/xls/BiffInfo.h"
 
 #include <QFile>
 
