@@ -2,11 +2,10 @@
 
 #include "automation/EngineError.h"
 #include "automation/ole/CompoundFile.h"
+#include "automation/xls/BiffRecordStream.h"
 
 #include <QCryptographicHash>
-#include <QFile>
 #include <QHash>
-#include <QSet>
 
 #include <cmath>
 #include <cstring>
@@ -15,21 +14,13 @@ namespace gm::xls {
 
 namespace {
 
+// Cell and formula records; the record types shared with the editors are in BiffRecordStream.h.
 enum : quint16 {
-    kFormula = 0x0006,
-    kEof = 0x000A,
-    kExternSheet = 0x0017,
-    kName = 0x0018,
     kExternName = 0x0023,
-    kFilePass = 0x002F,
-    kContinue = 0x003C,
-    kBoundSheet = 0x0085,
     kMulRk = 0x00BD,
     kMulBlank = 0x00BE,
     kRString = 0x00D6,
-    kSst = 0x00FC,
     kLabelSst = 0x00FD,
-    kSupBook = 0x01AE,
     kBlank = 0x0201,
     kNumber = 0x0203,
     kLabel = 0x0204,
@@ -39,7 +30,6 @@ enum : quint16 {
     kRk = 0x027E,
     kTable = 0x0236,
     kShrFmla = 0x04BC,
-    kBof = 0x0809,
 };
 
 // Function numbers of the built-in functions whose result changes on every calculation.
@@ -114,44 +104,18 @@ QString builtinName(int code)
     return QStringLiteral("Builtin_%1").arg(code);
 }
 
-// A record with the data of the CONTINUE records that follow it, kept apart because strings
-// that cross into a CONTINUE restart with a flag byte there.
-struct Record
+// A record's payload followed by those of its CONTINUE records.
+QList<QByteArray> partsOf(const BiffRecord &record)
 {
-    quint16 type = 0;
-    qsizetype offset = 0; // of the record header in the stream
-    QList<QByteArray> parts; // the record's own data, then each CONTINUE's
+    return QList<QByteArray>{record.data} + record.continuations;
+}
 
-    const QByteArray &data() const { return parts.first(); }
-    QByteArray joined() const
-    {
-        QByteArray all;
-        for (const QByteArray &part : parts)
-            all += part;
-        return all;
-    }
-};
-
-QList<Record> splitRecords(const QByteArray &stream)
+QByteArray joined(const BiffRecord &record)
 {
-    QList<Record> records;
-    qsizetype pos = 0;
-    while (pos + 4 <= stream.size()) {
-        const quint16 type = le16(stream.constData() + pos);
-        const quint16 length = le16(stream.constData() + pos + 2);
-        // Streams are padded with zeros after the last EOF.
-        if (type == 0 && length == 0)
-            break;
-        if (pos + 4 + length > stream.size())
-            throw EngineError(ErrorCode::Damaged, QStringLiteral("record at %1 runs past the workbook stream").arg(pos));
-        const QByteArray data = stream.mid(pos + 4, length);
-        if (type == kContinue && !records.isEmpty())
-            records.last().parts << data;
-        else
-            records << Record{type, pos, {data}};
-        pos += 4 + length;
-    }
-    return records;
+    QByteArray all = record.data;
+    for (const QByteArray &part : record.continuations)
+        all += part;
+    return all;
 }
 
 // Reads through a record and its CONTINUE parts. Characters of a string that run into the
@@ -159,7 +123,7 @@ QList<Record> splitRecords(const QByteArray &stream)
 class PartReader
 {
 public:
-    explicit PartReader(const QList<QByteArray> &parts, qsizetype start = 0) : m_parts(parts), m_pos(start) { }
+    explicit PartReader(QList<QByteArray> parts, qsizetype start = 0) : m_parts(std::move(parts)), m_pos(start) { }
 
     bool atEnd()
     {
@@ -244,7 +208,7 @@ private:
             m_pos = 0;
         }
     }
-    const QList<QByteArray> &m_parts;
+    QList<QByteArray> m_parts;
     qsizetype m_part = 0;
     qsizetype m_pos = 0;
 };
@@ -509,25 +473,18 @@ public:
         if (!stream)
             throw EngineError(ErrorCode::NotAWorkbook, QStringLiteral("no workbook stream"));
         m_content.workbookStream = QString::fromUtf8(stream->name);
-        const QList<Record> records = splitRecords(stream->data);
-        if (records.isEmpty() || records.first().type != kBof || records.first().data().size() < 4)
-            throw EngineError(ErrorCode::NotAWorkbook, QStringLiteral("workbook stream does not start with BOF"));
-        if (le16(records.first().data().constData()) != 0x0600)
+        const BiffRecordStream biff = BiffRecordStream::parse(stream->data);
+        if (biff.version() != 0x0600)
             throw EngineError(ErrorCode::UnsupportedFormat, QStringLiteral("not a BIFF8 workbook stream"));
-
-        qsizetype i = readGlobals(records);
-        // Sheet substreams, found by the offsets the globals list; a substream nests charts.
-        QHash<qsizetype, int> sheetAt;
-        for (int s = 0; s < m_offsets.size(); ++s)
-            sheetAt.insert(m_offsets[s], s);
-        while (i < records.size()) {
-            const Record &r = records[i];
-            if (r.type != kBof) {
-                ++i;
-                continue;
-            }
-            const int sheet = sheetAt.value(r.offset, -1);
-            i = readSheet(records, i, sheet);
+        if (biff.isEncrypted())
+            throw EngineError(ErrorCode::PasswordRequired, QStringLiteral("encrypted workbook"));
+        const QList<BiffRecord> &records = biff.records();
+        readGlobals(records, biff.globalsEnd());
+        for (int sheet = 0; sheet < m_content.sheets.size(); ++sheet) {
+            const BiffSubstream substream = biff.sheetSubstream(sheet);
+            // Cells of worksheets and macro sheets; a chart sheet's records hold only its chart.
+            if (substream.bof >= 0 && substream.eof > substream.bof && m_content.sheets[sheet].type <= 1)
+                readSheet(records, substream, m_content.sheets[sheet]);
         }
         return std::move(m_content);
     }
@@ -558,23 +515,15 @@ private:
         }
     }
 
-    qsizetype readGlobals(const QList<Record> &records)
+    void readGlobals(const QList<BiffRecord> &records, int end)
     {
         QList<PendingName> names;
-        qsizetype i = 1;
-        for (; i < records.size(); ++i) {
-            const Record &r = records[i];
-            const QByteArray &d = r.data();
-            if (r.type == kEof) {
-                ++i;
-                break;
-            }
+        for (int i = 1; i < end && i < records.size(); ++i) {
+            const BiffRecord &r = records[i];
+            const QByteArray &d = r.data;
             switch (r.type) {
-            case kFilePass:
-                throw EngineError(ErrorCode::PasswordRequired, QStringLiteral("encrypted workbook"));
             case kBoundSheet:
                 if (d.size() >= 8) {
-                    m_offsets << le32(d.constData());
                     SheetContent sheet;
                     sheet.state = static_cast<quint8>(d[4]) & 0x03;
                     sheet.type = static_cast<quint8>(d[5]);
@@ -593,7 +542,7 @@ private:
                     m_context.books.last().externalNames << shortString(d, 6);
                 break;
             case kExternSheet: {
-                const QByteArray all = r.joined();
+                const QByteArray all = joined(r);
                 const int count = all.size() >= 2 ? le16(all.constData()) : 0;
                 for (int k = 0; k < count && 2 + (k + 1) * 6 <= all.size(); ++k) {
                     const char *x = all.constData() + 2 + k * 6;
@@ -614,12 +563,11 @@ private:
             pending.name.definition = readFormula(pending.rgce.constData(), int(pending.rgce.size()), m_context, int(m_content.sheets.size())).text;
             m_content.names << pending.name;
         }
-        return i;
     }
 
-    PendingName readName(const Record &r)
+    PendingName readName(const BiffRecord &r)
     {
-        const QByteArray all = r.joined();
+        const QByteArray all = joined(r);
         if (all.size() < 15)
             throw EngineError(ErrorCode::Damaged, QStringLiteral("short NAME record"));
         const char *d = all.constData();
@@ -642,9 +590,9 @@ private:
         return pending;
     }
 
-    void readSupBook(const Record &r)
+    void readSupBook(const BiffRecord &r)
     {
-        const QByteArray &d = r.data();
+        const QByteArray &d = r.data;
         SupportingBook book;
         if (d.size() >= 4) {
             const int tabs = le16(d.constData());
@@ -656,7 +604,7 @@ private:
             } else {
                 book.kind = SupportingBook::External;
                 try {
-                    PartReader reader(r.parts, 2);
+                    PartReader reader(partsOf(r), 2);
                     book.path = reader.richString(true);
                     for (int t = 0; t < tabs && !reader.atEnd(); ++t)
                         book.sheets << reader.richString(true);
@@ -669,46 +617,35 @@ private:
         m_context.books << book;
     }
 
-    void readSst(const Record &r)
+    void readSst(const BiffRecord &r)
     {
-        if (r.data().size() < 8)
+        if (r.data.size() < 8)
             return;
-        const quint32 unique = le32(r.data().constData() + 4);
-        PartReader reader(r.parts, 8);
+        const quint32 unique = le32(r.data.constData() + 4);
+        PartReader reader(partsOf(r), 8);
         // Some writers state more strings than the table holds; the bytes decide.
         for (quint32 k = 0; k < unique && !reader.atEnd(); ++k)
             m_strings << reader.richString(true);
     }
 
-    // Reads the substream that starts at records[start]; returns the index after its EOF.
-    qsizetype readSheet(const QList<Record> &records, qsizetype start, int sheet)
+    // Reads the cells of a sheet's substream; embedded charts nest their own substreams.
+    void readSheet(const QList<BiffRecord> &records, const BiffSubstream &substream, SheetContent &sheet)
     {
-        // Cells of worksheets and macro sheets; a chart sheet's records hold only its chart.
-        SheetContent *target = sheet >= 0 && sheet < m_content.sheets.size() && m_content.sheets[sheet].type <= 1
-            ? &m_content.sheets[sheet]
-            : nullptr;
+        SheetContent *target = &sheet;
         QHash<quint32, bool> sharedVolatile; // first cell of a shared or array formula -> volatile
         QList<QPair<quint32, quint32>> sharedUsers; // cell, first cell of its shared formula
         quint32 pendingString = 0;
         bool awaitingString = false;
         int depth = 0;
-        qsizetype i = start;
-        for (; i < records.size(); ++i) {
-            const Record &r = records[i];
-            if (r.type == kBof) {
-                ++depth;
+        for (int i = substream.bof + 1; i < substream.eof; ++i) {
+            const BiffRecord &r = records[i];
+            if (r.type == kBof || r.type == kEof) {
+                depth += r.type == kBof ? 1 : -1;
                 continue;
             }
-            if (r.type == kEof) {
-                if (--depth == 0) {
-                    ++i;
-                    break;
-                }
+            if (depth != 0)
                 continue;
-            }
-            if (depth != 1 || !target)
-                continue;
-            const QByteArray &d = r.data();
+            const QByteArray &d = r.data;
             const char *p = d.constData();
             auto put = [&](quint32 key, CellContent cell) { target->cells[key] = std::move(cell); };
             switch (r.type) {
@@ -738,7 +675,7 @@ private:
             case kLabel:
             case kRString:
                 if (d.size() >= 9) {
-                    PartReader reader(r.parts, 6);
+                    PartReader reader(partsOf(r), 6);
                     const int count = reader.u16();
                     const quint8 flags = reader.u8();
                     put(cellKey(le16(p), le16(p + 2)), {CellContent::Type::Text, false, false, 0, reader.characters(count, flags & 0x01), 0});
@@ -813,7 +750,7 @@ private:
                 break;
             case kString:
                 if (awaitingString) {
-                    PartReader reader(r.parts, 0);
+                    PartReader reader(partsOf(r), 0);
                     target->cells[pendingString].text = reader.richString(true);
                     awaitingString = false;
                 }
@@ -822,17 +759,14 @@ private:
                 break;
             }
         }
-        if (target)
-            for (const auto &[cell, anchor] : std::as_const(sharedUsers))
-                if (sharedVolatile.value(anchor))
-                    target->cells[cell].isVolatile = true;
-        return i;
+        for (const auto &[cell, anchor] : std::as_const(sharedUsers))
+            if (sharedVolatile.value(anchor))
+                target->cells[cell].isVolatile = true;
     }
 
     WorkbookContent m_content;
     FormulaContext m_context;
     QStringList m_strings;
-    QList<qsizetype> m_offsets;
 };
 
 } // namespace
