@@ -96,9 +96,9 @@ QString errorText(int code)
 
 QString builtinName(int code)
 {
-    static const char *const names[] = {"Consolidate_Area", "Auto_Open", "Auto_Close", "Extract", "Database", "Criteria",
-        "Print_Area", "Print_Titles", "Recorder", "Data_Form", "Auto_Activate", "Auto_Deactivate", "Sheet_Title",
-        "_FilterDatabase"};
+    static const char *const names[]
+        = {"Consolidate_Area", "Auto_Open", "Auto_Close", "Extract", "Database", "Criteria", "Print_Area", "Print_Titles",
+            "Recorder", "Data_Form", "Auto_Activate", "Auto_Deactivate", "Sheet_Title", "_FilterDatabase"};
     if (code >= 0 && code < int(std::size(names)))
         return QString::fromLatin1(names[code]);
     return QStringLiteral("Builtin_%1").arg(code);
@@ -220,6 +220,35 @@ QString shortString(const QByteArray &data, qsizetype offset)
     return reader.richString(false);
 }
 
+// The path of another workbook as the file encodes it: control characters stand for a drive,
+// the root and the steps between folders.
+QString readablePath(const QString &encoded)
+{
+    QString path;
+    for (qsizetype i = 0; i < encoded.size(); ++i) {
+        switch (encoded[i].unicode()) {
+        case 0x01: // a drive letter follows, or "@" for a network share
+            if (i + 1 < encoded.size()) {
+                ++i;
+                path += encoded[i] == u'@' ? QStringLiteral("\\\\") : QString(encoded[i]) + QStringLiteral(":\\");
+            }
+            break;
+        case 0x02: // the root of the drive
+        case 0x03: // into a folder
+            path += QLatin1Char('\\');
+            break;
+        case 0x04: // up one folder
+            path += QStringLiteral("..\\");
+            break;
+        default:
+            if (encoded[i].unicode() >= 0x20)
+                path += encoded[i];
+            break;
+        }
+    }
+    return path;
+}
+
 struct SupportingBook
 {
     enum Kind { Self, AddIn, External } kind = Self;
@@ -258,7 +287,9 @@ struct FormulaContext
             return QStringLiteral("#%1").arg(tab + 1);
         };
         if (book.kind == SupportingBook::External) {
-            auto external = [&](int tab) { return tab >= 0 && tab < book.sheets.size() ? book.sheets[tab] : QStringLiteral("#%1").arg(tab); };
+            auto external = [&](int tab) {
+                return tab >= 0 && tab < book.sheets.size() ? book.sheets[tab] : QStringLiteral("#%1").arg(tab);
+            };
             return QStringLiteral("[%1]%2:%3").arg(book.path, external(x.first), external(x.last));
         }
         return x.first == x.last ? local(x.first) : local(x.first) + QLatin1Char(':') + local(x.last);
@@ -429,12 +460,16 @@ FormulaInfo readFormula(const char *rgce, int length, const FormulaContext &cont
         case 0x3A: // ref3d
             size = 6;
             if (left >= 6)
-                token = QStringLiteral("%1:%2!%3").arg(base, 0, 16).arg(context.sheetReference(le16(p), sheetCount), areaText(p + 2, false));
+                token = QStringLiteral("%1:%2!%3")
+                            .arg(base, 0, 16)
+                            .arg(context.sheetReference(le16(p), sheetCount), areaText(p + 2, false));
             break;
         case 0x3B: // area3d
             size = 10;
             if (left >= 10)
-                token = QStringLiteral("%1:%2!%3").arg(base, 0, 16).arg(context.sheetReference(le16(p), sheetCount), areaText(p + 2, true));
+                token = QStringLiteral("%1:%2!%3")
+                            .arg(base, 0, 16)
+                            .arg(context.sheetReference(le16(p), sheetCount), areaText(p + 2, true));
             break;
         default:
             if (base >= 0x03 && base <= 0x16)
@@ -558,9 +593,11 @@ private:
             }
         }
         for (const PendingName &pending : std::as_const(names))
-            m_context.nameTexts << (pending.name.scope ? QStringLiteral("#%1!").arg(pending.name.scope) : QString()) + pending.name.name;
+            m_context.nameTexts << (pending.name.scope ? QStringLiteral("#%1!").arg(pending.name.scope) : QString())
+                    + pending.name.name;
         for (PendingName &pending : names) {
-            pending.name.definition = readFormula(pending.rgce.constData(), int(pending.rgce.size()), m_context, int(m_content.sheets.size())).text;
+            pending.name.definition
+                = readFormula(pending.rgce.constData(), int(pending.rgce.size()), m_context, int(m_content.sheets.size())).text;
             m_content.names << pending.name;
         }
     }
@@ -605,7 +642,7 @@ private:
                 book.kind = SupportingBook::External;
                 try {
                     PartReader reader(partsOf(r), 2);
-                    book.path = reader.richString(true);
+                    book.path = readablePath(reader.richString(true));
                     for (int t = 0; t < tabs && !reader.atEnd(); ++t)
                         book.sheets << reader.richString(true);
                 } catch (const EngineError &) {
@@ -661,14 +698,16 @@ private:
                 if (d.size() >= 6) {
                     const int row = le16(p), first = le16(p + 2);
                     for (int k = 0; 4 + k * 6 + 6 <= d.size() - 2; ++k)
-                        put(cellKey(row, first + k), {CellContent::Type::Number, false, false, rkValue(le32(p + 4 + k * 6 + 2)), {}, 0});
+                        put(cellKey(row, first + k),
+                            {CellContent::Type::Number, false, false, rkValue(le32(p + 4 + k * 6 + 2)), {}, 0});
                 }
                 break;
             case kLabelSst:
                 if (d.size() >= 10) {
                     const quint32 index = le32(p + 6);
                     if (index >= quint32(m_strings.size()))
-                        throw EngineError(ErrorCode::Damaged, QStringLiteral("string %1 not in the shared string table").arg(index));
+                        throw EngineError(
+                            ErrorCode::Damaged, QStringLiteral("string %1 not in the shared string table").arg(index));
                     put(cellKey(le16(p), le16(p + 2)), {CellContent::Type::Text, false, false, 0, m_strings[index], 0});
                 }
                 break;
@@ -678,13 +717,15 @@ private:
                     PartReader reader(partsOf(r), 6);
                     const int count = reader.u16();
                     const quint8 flags = reader.u8();
-                    put(cellKey(le16(p), le16(p + 2)), {CellContent::Type::Text, false, false, 0, reader.characters(count, flags & 0x01), 0});
+                    put(cellKey(le16(p), le16(p + 2)),
+                        {CellContent::Type::Text, false, false, 0, reader.characters(count, flags & 0x01), 0});
                 }
                 break;
             case kBoolErr:
                 if (d.size() >= 8)
                     put(cellKey(le16(p), le16(p + 2)),
-                        {d[7] ? CellContent::Type::Error : CellContent::Type::Boolean, false, false, 0, {}, static_cast<quint8>(d[6])});
+                        {d[7] ? CellContent::Type::Error : CellContent::Type::Boolean, false, false, 0, {},
+                            static_cast<quint8>(d[6])});
                 break;
             case kBlank:
                 if (d.size() >= 6)
@@ -743,7 +784,8 @@ private:
                     bool isVolatile = r.type == kArray && (le16(p + 6) & 0x0001); // fAlwaysCalc
                     if (at > 0 && d.size() >= at + 2) {
                         const int length = std::min<int>(le16(p + at), int(d.size()) - at - 2);
-                        isVolatile = isVolatile || readFormula(p + at + 2, length, m_context, int(m_content.sheets.size())).isVolatile;
+                        isVolatile
+                            = isVolatile || readFormula(p + at + 2, length, m_context, int(m_content.sheets.size())).isVolatile;
                     }
                     sharedVolatile.insert(anchor, isVolatile);
                 }
