@@ -45,6 +45,7 @@ ole::CompoundEntry readContainer(const QByteArray &bytes, const QString &path)
 {
     if (!ole::CompoundFile::isCompoundFile(bytes))
         throw EngineError(ErrorCode::NotAWorkbook, QStringLiteral("%1 is no compound file").arg(path));
+    ole::CompoundFile::verifySectors(bytes);
     return ole::CompoundFile::read(bytes);
 }
 

@@ -4,6 +4,7 @@
 
 #include "support/TestSupport.h"
 
+#include "BiffTestSupport.h"
 #include "automation/EngineError.h"
 #include "automation/ole/CompoundFile.h"
 #include "automation/xls/BiffRecordStream.h"
@@ -16,101 +17,11 @@
 namespace gm::xls {
 namespace {
 
-quint16 u16(const QByteArray &b, qsizetype at)
-{
-    return qFromLittleEndian<quint16>(b.constData() + at);
-}
-
-quint32 u32(const QByteArray &b, qsizetype at)
-{
-    return qFromLittleEndian<quint32>(b.constData() + at);
-}
-
-QByteArray workbookStreamOf(const QString &path)
-{
-    const ole::CompoundEntry root = ole::CompoundFile::readFile(path);
-    for (const char *wanted : {"workbook", "book"}) {
-        for (const ole::CompoundEntry &child : root.children) {
-            if (!child.isStorage && child.name.toLower() == wanted)
-                return child.data;
-        }
-    }
-    return {};
-}
-
-// Positions of record headers in a raw stream, with their types, up to the last EOF at the top.
-struct RawRecord
-{
-    quint32 at;
-    quint16 type;
-    quint16 length;
-};
-
-QList<RawRecord> rawRecords(const QByteArray &bytes)
-{
-    QList<RawRecord> records;
-    int depth = 0;
-    for (qsizetype pos = 0; pos + 4 <= bytes.size();) {
-        const quint16 type = u16(bytes, pos), length = u16(bytes, pos + 2);
-        if (depth == 0 && type != 0x0809)
-            break;
-        records.append({quint32(pos), type, length});
-        depth += type == 0x0809 ? 1 : type == 0x000A ? -1 : 0;
-        pos += 4 + length;
-    }
-    return records;
-}
-
-// Every BOUNDSHEET8 at a BOF, every INDEX entry at a DBCELL, every EXTSST bucket inside SST:
-// for each such field in stream order, whether it hits.
-QList<bool> positionHits(const QByteArray &bytes)
-{
-    const QList<RawRecord> records = rawRecords(bytes);
-    QHash<quint32, quint16> typeAt;
-    for (const RawRecord &r : records)
-        typeAt.insert(r.at, r.type);
-    quint32 sstFirst = 0, sstLast = 0;
-    for (int i = 0; i < records.size(); ++i) {
-        if (records[i].type == 0x00FC) {
-            sstFirst = records[i].at;
-            int j = i + 1;
-            while (j < records.size() && records[j].type == 0x003C)
-                ++j;
-            sstLast = records[j - 1].at + 4 + records[j - 1].length;
-        }
-    }
-    QList<bool> hits;
-    for (const RawRecord &r : records) {
-        if (r.type == 0x0085) {
-            hits << (typeAt.value(u32(bytes, r.at + 4)) == 0x0809);
-        } else if (r.type == 0x020B) {
-            for (int off = 16; off + 4 <= r.length; off += 4) {
-                hits << (typeAt.value(u32(bytes, r.at + 4 + off)) == 0x00D7);
-            }
-        } else if (r.type == 0x00FF) {
-            for (int off = 2; off + 8 <= r.length; off += 8) {
-                const quint32 ib = u32(bytes, r.at + 4 + off);
-                hits << (ib > sstFirst && ib < sstLast);
-            }
-        }
-    }
-    return hits;
-}
-
-QStringList corpusWorkbooks()
-{
-    const QString folder = test::corpusFile(QStringLiteral("xls"));
-    QStringList files;
-    if (folder.isEmpty())
-        return files;
-    for (const QString &name : QDir(folder).entryList({QStringLiteral("*.xls")}, QDir::Files, QDir::Name))
-        files << folder + QLatin1Char('/') + name;
-    return files;
-}
+using namespace gm::xls::test;
 
 TEST(BiffRecordStream, ReadsAndWritesEveryCorpusStreamUnchanged)
 {
-    const QStringList files = corpusWorkbooks();
+    const QStringList files = corpusXlsFiles();
     if (files.isEmpty())
         GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
     for (const QString &file : files) {
@@ -125,7 +36,7 @@ TEST(BiffRecordStream, ReadsAndWritesEveryCorpusStreamUnchanged)
 
 TEST(BiffRecordStream, PositionsFollowRecordsThatMove)
 {
-    const QStringList files = corpusWorkbooks();
+    const QStringList files = corpusXlsFiles();
     if (files.isEmpty())
         GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
     int checked = 0;
