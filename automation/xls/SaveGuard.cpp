@@ -228,7 +228,7 @@ QStringList contentDifferences(const WorkbookContent &before, const WorkbookCont
             sheets << QStringLiteral("sheet renamed: ") + was.name + kArrow + now.name;
         else if (now.name != wanted)
             sheets << QStringLiteral("sheet not renamed: ") + was.name;
-        if (now.state != was.state)
+        if (now.state != expected.sheetStates.value(position, was.state))
             sheets << QStringLiteral("sheet %1: %2%3%4").arg(was.name, stateText(was.state), kArrow, stateText(now.state));
         if (now.type != was.type)
             sheets << QStringLiteral("sheet %1: kind %2%3%4").arg(was.name).arg(was.type).arg(kArrow).arg(now.type);

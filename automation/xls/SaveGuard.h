@@ -33,6 +33,7 @@ struct ExpectedChanges
     QList<Name> names;
     QList<Cells> cells;
     QMap<int, QString> sheetNames; // sheets the change renames: 1-based position -> new name
+    QMap<int, int> sheetStates; // sheets the change shows or hides: position -> 0 visible, 1 hidden, 2 very hidden
     QStringList streams; // streams the change rewrites, by path ("\005SummaryInformation")
 
     void addName(const QString &name, int scope);

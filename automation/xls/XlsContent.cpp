@@ -668,7 +668,6 @@ private:
     // Reads the cells of a sheet's substream; embedded charts nest their own substreams.
     void readSheet(const QList<BiffRecord> &records, const BiffSubstream &substream, SheetContent &sheet)
     {
-        SheetContent *target = &sheet;
         QHash<quint32, bool> sharedVolatile; // first cell of a shared or array formula -> volatile
         QList<QPair<quint32, quint32>> sharedUsers; // cell, first cell of its shared formula
         quint32 pendingString = 0;
@@ -684,7 +683,7 @@ private:
                 continue;
             const QByteArray &d = r.data;
             const char *p = d.constData();
-            auto put = [&](quint32 key, CellContent cell) { target->cells[key] = std::move(cell); };
+            auto put = [&](quint32 key, CellContent cell) { sheet.cells[key] = std::move(cell); };
             switch (r.type) {
             case kNumber:
                 if (d.size() >= 14)
@@ -793,7 +792,7 @@ private:
             case kString:
                 if (awaitingString) {
                     PartReader reader(partsOf(r), 0);
-                    target->cells[pendingString].text = reader.richString(true);
+                    sheet.cells[pendingString].text = reader.richString(true);
                     awaitingString = false;
                 }
                 break;
@@ -803,7 +802,7 @@ private:
         }
         for (const auto &[cell, anchor] : std::as_const(sharedUsers))
             if (sharedVolatile.value(anchor))
-                target->cells[cell].isVolatile = true;
+                sheet.cells[cell].isVolatile = true;
     }
 
     WorkbookContent m_content;

@@ -258,19 +258,20 @@ TEST(SaveGuard, DeclaredChangesAreNotFaults)
         appendName(b, nameRecord("Extra", 0, false));
         BiffRecord &cell = cellRecord(b, 0, 0, 1);
         setResult(cell, 7);
-        // The sheet is renamed: lbPlyPos, state, kind, then the name.
+        // The sheet is renamed and hidden: lbPlyPos, state, kind, then the name.
         for (BiffRecord &r : b.records())
             if (r.type == kBoundSheet)
-                r.data = r.data.left(6) + QByteArray::fromHex("0500") + "Other";
+                r.data = r.data.left(4) + QByteArray::fromHex("01") + r.data.mid(5, 1) + QByteArray::fromHex("0500") + "Other";
     }));
 
     ExpectedChanges expected;
     EXPECT_EQ(contentDifferences(before, after, expected),
-        QStringList({QStringLiteral("sheet renamed: Sheet1 \u2192 Other"), QStringLiteral("Sheet1!B1: =FALSE \u2192 =7"),
-            QStringLiteral("name added: Extra (workbook)")}));
+        QStringList({QStringLiteral("sheet renamed: Sheet1 \u2192 Other"), QStringLiteral("sheet Sheet1: visible \u2192 hidden"),
+            QStringLiteral("Sheet1!B1: =FALSE \u2192 =7"), QStringLiteral("name added: Extra (workbook)")}));
 
     expected.addName(QStringLiteral("EXTRA"), 0); // names compare without regard to case
     expected.sheetNames.insert(1, QStringLiteral("Other"));
+    expected.sheetStates.insert(1, 1);
     expected.cells << ExpectedChanges::Cells{1, 0, 0, 1, 3};
     EXPECT_EQ(contentDifferences(before, after, expected), QStringList());
 
@@ -279,7 +280,8 @@ TEST(SaveGuard, DeclaredChangesAreNotFaults)
     expected.addName(QStringLiteral("Extra"), 1);
     expected.cells << ExpectedChanges::Cells{2, 0, 0, 1, 3};
     expected.sheetNames.insert(1, QStringLiteral("Third"));
-    EXPECT_EQ(contentDifferences(before, after, expected).size(), 3);
+    expected.sheetStates.insert(1, 2);
+    EXPECT_EQ(contentDifferences(before, after, expected).size(), 4);
 }
 
 TEST(SaveGuard, LeavesBothFilesAsTheyAreAndTellsWhatWouldChange)
