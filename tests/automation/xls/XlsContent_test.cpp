@@ -1,6 +1,6 @@
 // The own content reader on corpus workbooks whose values are known (checked once against an
 // independent reader): constants, shared strings across CONTINUE records, formula results of
-// every kind, names and the compound file's storages.
+// every kind, and names. Storages and streams are covered by the comparison's tests.
 
 #include "support/TestSupport.h"
 
@@ -118,36 +118,6 @@ TEST(XlsContent, ReadsNamesWithScopeAndHiddenFlagAndResolvedReferences)
     ASSERT_NE(external, nullptr);
     EXPECT_TRUE(external->definition.contains(QStringLiteral("\\Financial_Trading\\Book\\Orig.xls]Sheet2")))
         << external->definition.toStdString();
-}
-
-TEST(XlsContent, ListsStoragesStreamsAndTheVbaProject)
-{
-    struct Case
-    {
-        const char *file;
-        const char *entry;
-        bool storage;
-        bool vba;
-    };
-    const QList<Case> cases = {
-        {"xls/calamine-gh548_incorrect_sst_unique_count.xls", "MsoDataStore", true, false},
-        {"xls/calamine-issue_271.xls", "ETExtData", false, false},
-        {"xls/poi-SimpleMacro.xls", "_VBA_PROJECT_CUR/VBA/dir", false, true},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.file);
-        const QString path = gm::test::corpusFile(QString::fromLatin1(c.file));
-        if (path.isEmpty())
-            GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
-        const WorkbookContent book = readXlsContent(path);
-        const auto entry = std::find_if(book.entries.cbegin(), book.entries.cend(),
-            [&](const StorageEntry &e) { return e.path == QString::fromLatin1(c.entry); });
-        ASSERT_NE(entry, book.entries.cend());
-        EXPECT_EQ(entry->isStorage, c.storage);
-        EXPECT_EQ(entry->digest.size(), c.storage ? 0 : 20);
-        EXPECT_EQ(book.hasVbaProject(), c.vba);
-        EXPECT_EQ(book.vbaDigest().isEmpty(), !c.vba);
-    }
 }
 
 TEST(XlsContent, RefusesWhatItCannotRead)
