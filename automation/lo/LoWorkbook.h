@@ -59,8 +59,8 @@ public:
     // so that a change reaches this sheet only.
     css::uno::Reference<css::beans::XPropertySet> pageStyle(int index, bool own);
     void markModified() { m_modified = true; }
-    // What the changes made so far may alter in an .xls beyond its cells' values staying the
-    // same; the save compares the written file with the original against it.
+    // What the changes made so far may alter in an .xls (names, cells, sheet names); an
+    // in-place save refuses a written file that differs from the original in anything else.
     xls::ExpectedChanges &expectedChanges() { return m_expectedChanges; }
 
 private:
