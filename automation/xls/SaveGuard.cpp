@@ -2,8 +2,10 @@
 
 #include "automation/EngineError.h"
 
-#include <QSet>
+#include <QHash>
+#include <QMap>
 
+#include <algorithm>
 #include <cmath>
 
 namespace gm::xls {
