@@ -5,6 +5,7 @@
 #include "automation/Preflight.h"
 #include "automation/lo/LoApplication.h"
 #include "automation/ole/XlsPropertyWorkbook.h"
+#include "automation/xls/XlsWorkbook.h"
 #include "automation/xlsx/PackageWorkbook.h"
 
 namespace gm {
@@ -54,6 +55,16 @@ std::unique_ptr<Workbook> EngineSession::open(const QString &path, WorkbookUse u
         // Document properties of an .xls live in its own property streams.
         if (kind == WorkbookKind::Xls && use == WorkbookUse::DocumentProperties)
             return ole::openXlsProperties(path);
+        // Sheets and page setup of an .xls are changed record by record. An Excel 5.0/95
+        // workbook goes to the engine, which reads it and refuses to save it.
+        if (kind == WorkbookKind::Xls && use == WorkbookUse::PackageMembers) {
+            try {
+                return xls::openXlsRecords(path, readOnly);
+            } catch (const EngineError &e) {
+                if (e.code() != ErrorCode::UnsupportedFormat)
+                    throw;
+            }
+        }
     }
     return libreOffice().open(path, readOnly);
 }

@@ -10,7 +10,8 @@ namespace gm {
 // backend that offers those members for the file's kind; operations never know which.
 enum class WorkbookUse {
     Engine, // anything: LibreOffice
-    PackageMembers, // sheets, page setup, document properties: .xlsx by the package editor
+    PackageMembers, // sheets, page setup, document properties: .xlsx by the package editor;
+                    // sheets and page setup: .xls by the record editor
     DocumentProperties, // document properties only: .xlsx and .xls without the engine
 };
 

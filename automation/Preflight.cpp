@@ -1,6 +1,7 @@
 #include "automation/Preflight.h"
 
 #include "automation/EngineError.h"
+#include "automation/xls/XlsDocument.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -161,6 +162,10 @@ WorkbookKind preflightWorkbook(const QString &path, bool forWriting, bool verify
         throw EngineError(ErrorCode::InUse, path);
     if (kind == WorkbookKind::Xlsx && verifyPackage)
         verifyZipPackage(path);
+    // A walk over the records of the workbook stream (no cell is decoded): an encrypted or
+    // damaged .xls fails here, whatever is to be done with it.
+    if (kind == WorkbookKind::Xls)
+        xls::checkWorkbookStream(path);
     return kind;
 }
 

@@ -11,8 +11,9 @@ enum class WorkbookKind {
 
 // Checks a file before any engine sees it and tells what kind of workbook it holds, by its
 // content. Throws EngineError: FileNotFound, NotAWorkbook (a folder, text, HTML, a real .xls
-// named .xlsx or the reverse), EmptyFile, PasswordRequired (an encrypted .xlsx package),
-// UnsupportedFormat (Excel 2.x-4.x), Damaged (a zip entry failing its CRC), InUse (another
+// named .xlsx or the reverse), EmptyFile, PasswordRequired (an encrypted .xlsx package or
+// .xls workbook stream), UnsupportedFormat (Excel 2.x-4.x), Damaged (a zip entry failing its CRC,
+// an .xls workbook stream that is not whole records), InUse (another
 // program holds the workbook open: an Excel owner file "~$name" or a ".~lock.name#" beside it;
 // checked only when the workbook is to be written).
 // verifyPackage reads every zip entry to check its CRC; a reader that does so itself skips it.

@@ -1,6 +1,6 @@
 #include "automation/lo/LoApplication.h"
 
-#include "automation/BiffInfo.h"
+#include "automation/xls/BiffInfo.h"
 #include "automation/EngineError.h"
 #include "automation/lo/LoEngine.h"
 #include "automation/lo/LoWorkbook.h"

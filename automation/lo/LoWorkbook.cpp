@@ -316,6 +316,7 @@ void LoWorkbook::save()
                 throw;
             }
             guardAgainstLoss(temporary);
+            m_expectedChanges = {};
         }
         if (m_source.kind == WorkbookKind::Xlsx) {
             try {
@@ -621,24 +622,15 @@ void LoWorkbook::refreshFormulaResults()
 
 void LoWorkbook::guardAgainstLoss(const QString &written)
 {
-    // A save must not lose what the original had and the change did not touch: the engine
-    // is known to write text and boolean formula results as 0 and to drop some VBA projects.
-    const BiffSummary &before = m_originalBiff;
-    if (!before.valid)
-        return;
-    const BiffSummary after = readBiff(written);
-    QStringList lost;
-    if (!after.valid || after.sheets.size() < before.sheets.size())
-        lost << QStringLiteral("sheets");
-    if (before.hasVbaProject && !after.hasVbaProject)
-        lost << QStringLiteral("VBA project");
-    if (after.stringFormulaResults < before.stringFormulaResults)
-        lost << QStringLiteral("text formula results");
-    if (after.booleanFormulaResults < before.booleanFormulaResults)
-        lost << QStringLiteral("boolean formula results");
-    if (!lost.isEmpty()) {
+    // A save must not change what the original had and the change did not touch: the engine
+    // is known to drop empty-string cells, write text results as 0, recalculate formulas
+    // that point at other workbooks, add and rename names, and drop storages and VBA
+    // projects. Both files are read cell by cell and compared before the original is replaced.
+    try {
+        xls::checkSaveKeepsContent(m_source.path, written, m_expectedChanges);
+    } catch (const EngineError &) {
         QFile::remove(written);
-        throw EngineError(ErrorCode::WouldLoseContent, lost.join(QStringLiteral(", ")));
+        throw;
     }
 }
 

@@ -1,11 +1,12 @@
 #pragma once
 
-#include "automation/BiffInfo.h"
+#include "automation/xls/BiffInfo.h"
 #include "automation/Engine.h"
 #include "automation/FileStamp.h"
 #include "automation/Preflight.h"
 #include "automation/lo/HeaderFooterPackage.h"
 #include "automation/lo/LoEngine.h"
+#include "automation/xls/SaveGuard.h"
 
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
@@ -58,6 +59,9 @@ public:
     // so that a change reaches this sheet only.
     css::uno::Reference<css::beans::XPropertySet> pageStyle(int index, bool own);
     void markModified() { m_modified = true; }
+    // What the changes made so far may alter in an .xls (names, cells, sheet names); an
+    // in-place save refuses a written file that differs from the original in anything else.
+    xls::ExpectedChanges &expectedChanges() { return m_expectedChanges; }
 
 private:
     QList<int> worksheetIndices(); // positions of the worksheets among all sheets
@@ -82,6 +86,7 @@ private:
     BiffSummary m_originalBiff; // the file as loaded, to check saves against
     QMap<int, HeaderFooterCodes> m_headerFooters; // codes of sheets whose headers were read or set
     QList<int> m_pendingHeaderFooters; // sheets whose codes are still to be applied
+    xls::ExpectedChanges m_expectedChanges;
     // Identity of the file when it was loaded, to notice another program's write.
     std::optional<FileStamp> m_stamp;
 };

@@ -90,6 +90,7 @@ void LoWorksheet::setPrintArea(const QString &range)
         Reference<sheet::XPrintAreas>(m_sheet, UNO_QUERY_THROW)
             ->setPrintAreas(uno::Sequence<table::CellRangeAddress>(addresses.data(), static_cast<sal_Int32>(addresses.size())));
     });
+    m_book->expectedChanges().addName(QStringLiteral("Print_Area"), m_index);
     m_book->markModified();
 }
 

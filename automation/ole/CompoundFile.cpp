@@ -35,8 +35,7 @@ struct GObjectDeleter
             g_object_unref(object);
     }
 };
-template<typename T>
-using GObjectPtr = std::unique_ptr<T, GObjectDeleter>;
+template<typename T> using GObjectPtr = std::unique_ptr<T, GObjectDeleter>;
 
 // libgsf reports trouble with g_warning and g_critical. While one of the calls here runs,
 // those messages are collected instead of printed, and become the detail of the error.
@@ -49,7 +48,8 @@ public:
         static std::once_flag once;
         std::call_once(once, [] { gsf_init(); });
         for (const char *domain : domains)
-            m_handlers.push_back(g_log_set_handler(domain, GLogLevelFlags(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION), collect, &m_messages));
+            m_handlers.push_back(g_log_set_handler(
+                domain, GLogLevelFlags(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION), collect, &m_messages));
     }
     ~GsfDiagnostics()
     {
@@ -96,8 +96,9 @@ void readChildren(GsfInfile *storage, CompoundEntry &entry, const GsfDiagnostics
         child.name = QByteArray(gsf_infile_name_by_index(storage, i));
         GObjectPtr<GsfInput> input(gsf_infile_child_by_index(storage, i));
         if (!input)
-            throw EngineError(ErrorCode::Damaged, diagnostics.detail(QStringLiteral("entry %1 of %2 unreadable")
-                                                                          .arg(QString::fromUtf8(child.name), QString::fromUtf8(entry.name))));
+            throw EngineError(ErrorCode::Damaged,
+                diagnostics.detail(QStringLiteral("entry %1 of %2 unreadable")
+                                       .arg(QString::fromUtf8(child.name), QString::fromUtf8(entry.name))));
         if (GSF_IS_INFILE(input.get()) && gsf_infile_num_children(GSF_INFILE(input.get())) >= 0) {
             child.isStorage = true;
             child.classId = QByteArray(16, '\0');
@@ -110,7 +111,8 @@ void readChildren(GsfInfile *storage, CompoundEntry &entry, const GsfDiagnostics
             for (gsf_off_t done = 0; done < size;) {
                 const gsize n = gsize(std::min<gsf_off_t>(size - done, chunkSize));
                 if (!gsf_input_read(input.get(), n, reinterpret_cast<guint8 *>(child.data.data() + done)))
-                    throw EngineError(ErrorCode::Damaged, diagnostics.detail(QStringLiteral("stream %1 unreadable").arg(QString::fromUtf8(child.name))));
+                    throw EngineError(ErrorCode::Damaged,
+                        diagnostics.detail(QStringLiteral("stream %1 unreadable").arg(QString::fromUtf8(child.name))));
                 done += gsf_off_t(n);
             }
         }
@@ -129,7 +131,8 @@ void writeChildren(GsfOutfile *storage, const CompoundEntry &entry, const GsfDia
             throw fail(QStringLiteral("entry %1 not created"));
         if (child.isStorage) {
             if (child.classId.size() == 16)
-                gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(output.get()), reinterpret_cast<const guint8 *>(child.classId.constData()));
+                gsf_outfile_msole_set_class_id(
+                    GSF_OUTFILE_MSOLE(output.get()), reinterpret_cast<const guint8 *>(child.classId.constData()));
             writeChildren(GSF_OUTFILE(output.get()), child, diagnostics);
         } else {
             for (qsizetype done = 0; done < child.data.size();) {
@@ -201,7 +204,8 @@ CompoundEntry CompoundFile::read(const QByteArray &bytes)
     if (!isCompoundFile(bytes))
         throw EngineError(ErrorCode::Damaged, QStringLiteral("no compound file signature"));
     GsfDiagnostics diagnostics;
-    GObjectPtr<GsfInput> input(gsf_input_memory_new(reinterpret_cast<const guint8 *>(bytes.constData()), gsf_off_t(bytes.size()), FALSE));
+    GObjectPtr<GsfInput> input(
+        gsf_input_memory_new(reinterpret_cast<const guint8 *>(bytes.constData()), gsf_off_t(bytes.size()), FALSE));
     GError *error = nullptr;
     GObjectPtr<GsfInfile> root(gsf_infile_msole_new(input.get(), &error));
     if (!root) {
@@ -237,7 +241,8 @@ QByteArray CompoundFile::write(const CompoundEntry &root)
     if (!outfile)
         throw EngineError(ErrorCode::WriteFailed, diagnostics.detail(QStringLiteral("compound file not created")));
     if (root.classId.size() == 16)
-        gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(outfile.get()), reinterpret_cast<const guint8 *>(root.classId.constData()));
+        gsf_outfile_msole_set_class_id(
+            GSF_OUTFILE_MSOLE(outfile.get()), reinterpret_cast<const guint8 *>(root.classId.constData()));
     writeChildren(outfile.get(), root, diagnostics);
     // Closing the compound file writes its directory and closes the sink too.
     if (!gsf_output_close(GSF_OUTPUT(outfile.get())))
@@ -247,6 +252,87 @@ QByteArray CompoundFile::write(const CompoundEntry &root)
     if (!bytes || size <= 0)
         throw EngineError(ErrorCode::WriteFailed, diagnostics.detail(QStringLiteral("compound file empty")));
     return QByteArray(reinterpret_cast<const char *>(bytes), qsizetype(size));
+}
+
+void CompoundFile::verifySectors(const QByteArray &bytes)
+{
+    auto damaged = [](const QString &what) { return EngineError(ErrorCode::Damaged, QStringLiteral("compound file: ") + what); };
+    auto u16 = [&](qsizetype at) { return quint16(uchar(bytes[at]) | (uchar(bytes[at + 1]) << 8)); };
+    auto u32 = [&](qsizetype at) { return quint32(u16(at)) | (quint32(u16(at + 2)) << 16); };
+    constexpr quint32 lastRegular = 0xFFFFFFF9;
+    if (!isCompoundFile(bytes) || bytes.size() < 512)
+        throw damaged(QStringLiteral("no header"));
+    const int shift = u16(30);
+    if (shift != 9 && shift != 12)
+        throw damaged(QStringLiteral("sector shift %1").arg(shift));
+    const qsizetype sectorSize = qsizetype(1) << shift;
+    const quint32 sectors = quint32((bytes.size() - sectorSize + sectorSize - 1) / sectorSize);
+    auto sectorAt = [&](quint32 sector) { return sectorSize * (qsizetype(sector) + 1); };
+    auto inFile = [&](quint32 sector) { return sector < sectors && sectorAt(sector) + sectorSize <= bytes.size() + sectorSize; };
+    auto read32 = [&](quint32 sector, qsizetype index) {
+        const qsizetype at = sectorAt(sector) + 4 * index;
+        return at + 4 <= bytes.size() ? u32(at) : 0xFFFFFFFFu; // a short last sector reads as free
+    };
+
+    std::vector<int> owner(sectors, -1);
+    auto claim = [&](quint32 sector, int by) {
+        if (!inFile(sector))
+            throw damaged(QStringLiteral("sector %1 outside the file").arg(sector));
+        if (owner[sector] != -1)
+            throw damaged(QStringLiteral("sector %1 used twice").arg(sector));
+        owner[sector] = by;
+    };
+
+    // The allocation table's own sectors: 109 in the header, the rest in the DIFAT chain.
+    std::vector<quint32> fatSectors;
+    const quint32 fatCount = u32(44);
+    for (int i = 0; i < 109 && fatSectors.size() < fatCount; ++i)
+        fatSectors.push_back(u32(76 + 4 * i));
+    quint32 difat = u32(68);
+    for (quint32 n = 0; n < u32(72) && difat <= lastRegular && fatSectors.size() < fatCount; ++n) {
+        claim(difat, 0);
+        for (qsizetype i = 0; i + 1 < sectorSize / 4 && fatSectors.size() < fatCount; ++i)
+            fatSectors.push_back(read32(difat, i));
+        difat = read32(difat, sectorSize / 4 - 1);
+    }
+    std::vector<quint32> fat;
+    for (quint32 sector : fatSectors) {
+        claim(sector, 0);
+        for (qsizetype i = 0; i < sectorSize / 4; ++i)
+            fat.push_back(read32(sector, i));
+    }
+    int nextOwner = 1;
+    auto chain = [&](quint32 start) {
+        const int by = nextOwner++;
+        quint32 length = 0;
+        for (quint32 sector = start; sector <= lastRegular; sector = fat[sector]) {
+            if (sector >= fat.size())
+                throw damaged(QStringLiteral("sector %1 beyond the allocation table").arg(sector));
+            claim(sector, by);
+            ++length;
+        }
+        return length;
+    };
+
+    const quint32 directorySectors = chain(u32(48));
+    if (u32(60) <= lastRegular)
+        chain(u32(60));
+    const quint32 miniCutoff = u32(56);
+    for (quint32 sector = u32(48), n = 0; n < directorySectors; ++n, sector = fat[sector]) {
+        for (qsizetype entry = 0; entry < sectorSize / 128; ++entry) {
+            const qsizetype at = sectorAt(sector) + 128 * entry;
+            if (at + 128 > bytes.size())
+                break;
+            const uchar type = uchar(bytes[at + 66]);
+            const quint32 start = u32(at + 116);
+            const quint32 size = u32(at + 120);
+            if (type == 5 || (type == 2 && size >= miniCutoff)) {
+                const quint32 length = size == 0 && start > lastRegular ? 0 : chain(start);
+                if (qsizetype(length) * sectorSize < qsizetype(size))
+                    throw damaged(QStringLiteral("stream of %1 bytes in %2 sectors").arg(size).arg(length));
+            }
+        }
+    }
 }
 
 QString CompoundFile::difference(const CompoundEntry &a, const CompoundEntry &b)

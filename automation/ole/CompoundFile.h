@@ -40,6 +40,12 @@ public:
     static QString difference(const CompoundEntry &a, const CompoundEntry &b);
 
     static bool isCompoundFile(const QByteArray &bytes);
+
+    // Checks the sector allocation that the container library takes on trust: every chain
+    // (allocation tables, directory, mini stream, streams) stays inside the file, no sector
+    // belongs to two chains, and each stream's chain is long enough for its size. Throws
+    // EngineError(Damaged).
+    static void verifySectors(const QByteArray &bytes);
 };
 
 } // namespace gm::ole

@@ -46,3 +46,42 @@ TEST(Preflight, LockFilesMeanInUseUnlessOurOwnDeadEngineLeftThem)
     }
     EXPECT_EQ(preflightWorkbook(book, /*forWriting=*/false), WorkbookKind::Xlsx);
 }
+
+TEST(Preflight, EncryptedAndDamagedXlsFailBeforeAnythingReadsThem)
+{
+    struct Case
+    {
+        const char *file;
+        ErrorCode code;
+    };
+    const Case cases[] = {
+        {"encrypted/poi-password.xls", ErrorCode::PasswordRequired}, // RC4
+        {"encrypted/poi-xor-encryption-abc.xls", ErrorCode::PasswordRequired}, // XOR obfuscation
+        {"xls/calamine-issue_385.xls", ErrorCode::PasswordRequired}, // RC4 with the built-in read-only password
+        {"bad/calamine-adhocallbabynames1996to2016.xls", ErrorCode::EmptyFile},
+        {"bad/calamine-too_small.xls", ErrorCode::NotAWorkbook},
+        {"bad/xlrd-biff4_no_format_no_window2.xls", ErrorCode::UnsupportedFormat},
+        {"bad/calamine-OOM_alloc3.xls", ErrorCode::Damaged}, // unreadable container
+        {"bad/xlrd-corrupted_error.xls", ErrorCode::Damaged}, // the workbook stream overlaps the mini stream
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.file);
+        const QString path = gm::test::corpusFile(QString::fromLatin1(c.file));
+        if (path.isEmpty())
+            GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
+        for (bool forWriting : {false, true}) {
+            try {
+                preflightWorkbook(path, forWriting);
+                ADD_FAILURE() << "accepted";
+            } catch (const EngineError &e) {
+                EXPECT_EQ(e.code(), c.code) << e.what();
+            }
+        }
+    }
+    // Healthy BIFF8 and BIFF5 workbooks pass, whatever their stream is called.
+    for (const char *file :
+        {"xls/calamine-capitalized_wbook_stream.xls", "xls/calamine-biff5_write.xls", "xls/poi-WithChart.xls"}) {
+        SCOPED_TRACE(file);
+        EXPECT_EQ(preflightWorkbook(gm::test::corpusFile(QString::fromLatin1(file)), false), WorkbookKind::Xls);
+    }
+}

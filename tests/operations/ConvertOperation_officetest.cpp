@@ -1,9 +1,9 @@
 // Format conversion over the batch frame, on real workbooks through the real engine.
 
-#include "automation/BiffInfo.h"
 #include "automation/EngineError.h"
 #include "automation/EngineLocator.h"
 #include "automation/PathHelpers.h"
+#include "automation/xls/BiffInfo.h"
 #include "automation/lo/LoApplication.h"
 #include "operations/workbook/ConvertOperation.h"
 #include "support/TestSupport.h"

@@ -3,8 +3,8 @@
 
 #include "GuiTestSupport.h"
 
-#include "automation/BiffInfo.h"
 #include "automation/EngineError.h"
+#include "automation/xls/BiffInfo.h"
 #include "automation/ole/XlsPropertyWorkbook.h"
 #include "operations/workbook/HeaderFooterOperation.h"
 #include "support/TestSupport.h"

@@ -1,4 +1,4 @@
-#include "automation/BiffInfo.h"
+#include "automation/xls/BiffInfo.h"
 
 #include <QFile>
 
@@ -113,9 +113,14 @@ BiffSummary readBiff(const QString &path)
         GPtr<GsfInput> vba{gsf_infile_child_by_name(ole.p, "_VBA_PROJECT_CUR")};
         summary.hasVbaProject = vba.p != nullptr;
     }
-    GPtr<GsfInput> stream{gsf_infile_child_by_name(ole.p, "Workbook")};
-    if (!stream.p)
-        stream.p = gsf_infile_child_by_name(ole.p, "Book");
+    // "Workbook" wins over "Book"; writers vary the letter case of both.
+    GPtr<GsfInput> stream;
+    for (const char *wanted : {"workbook", "book"}) {
+        for (int i = 0; !stream.p && i < gsf_infile_num_children(ole.p); ++i) {
+            if (QByteArray(gsf_infile_name_by_index(ole.p, i)).toLower() == wanted)
+                stream.p = gsf_infile_child_by_index(ole.p, i);
+        }
+    }
     if (!stream.p)
         return summary;
     const gsf_off_t size = gsf_input_size(stream.p);

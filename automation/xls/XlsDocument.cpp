@@ -1,0 +1,239 @@
+#include "automation/xls/XlsDocument.h"
+
+#include "automation/SafeReplace.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace gm::xls {
+
+namespace {
+
+constexpr quint16 kBiff8 = 0x0600;
+
+QByteArray readWholeFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw EngineError(QFileInfo::exists(info.absolutePath()) ? ErrorCode::FileNotFound : ErrorCode::PathNotFound, path);
+    if (!info.isFile())
+        throw EngineError(ErrorCode::NotAWorkbook, path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EngineError(ErrorCode::PermissionDenied, path);
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw EngineError(ErrorCode::PermissionDenied, path + QStringLiteral(": ") + file.errorString());
+    if (bytes.isEmpty())
+        throw EngineError(ErrorCode::EmptyFile, path);
+    return bytes;
+}
+
+void writeWholeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size() || !file.flush()) {
+        const QString reason = file.errorString();
+        file.close();
+        QFile::remove(path);
+        throw EngineError(ErrorCode::WriteFailed, path + QStringLiteral(": ") + reason);
+    }
+    file.close();
+}
+
+ole::CompoundEntry readContainer(const QByteArray &bytes, const QString &path)
+{
+    if (!ole::CompoundFile::isCompoundFile(bytes))
+        throw EngineError(ErrorCode::NotAWorkbook, QStringLiteral("%1 is no compound file").arg(path));
+    ole::CompoundFile::verifySectors(bytes);
+    return ole::CompoundFile::read(bytes);
+}
+
+const QByteArray &workbookStreamBytes(const ole::CompoundEntry &root, const QString &path)
+{
+    const ole::CompoundEntry *entry = workbookStreamEntry(root);
+    if (!entry)
+        throw EngineError(ErrorCode::NotAWorkbook, QStringLiteral("%1 has no workbook stream").arg(path));
+    return entry->data;
+}
+
+BiffRecordStream parseChecked(const QByteArray &bytes)
+{
+    BiffRecordStream stream = BiffRecordStream::parse(bytes);
+    if (stream.isEncrypted())
+        throw EngineError(ErrorCode::PasswordRequired, QStringLiteral("encrypted workbook stream"));
+    const BiffRecord &bof = stream.records().first();
+    if (bof.data.size() >= 4 && readU16(bof.data, 2) != kGlobals)
+        throw EngineError(ErrorCode::Damaged, QStringLiteral("the workbook stream does not start with its globals"));
+    return stream;
+}
+
+} // namespace
+
+const ole::CompoundEntry *workbookStreamEntry(const ole::CompoundEntry &root)
+{
+    for (const char *wanted : {"workbook", "book"}) {
+        for (const ole::CompoundEntry &child : root.children) {
+            if (!child.isStorage && child.name.toLower() == wanted)
+                return &child;
+        }
+    }
+    return nullptr;
+}
+
+void checkWorkbookStream(const QString &path)
+{
+    const QByteArray bytes = readWholeFile(path);
+    const ole::CompoundEntry root = readContainer(bytes, path);
+    parseChecked(workbookStreamBytes(root, path));
+}
+
+QString shortUnicodeString(const QByteArray &data, qsizetype offset)
+{
+    if (offset + 2 > data.size())
+        return {};
+    const int count = uchar(data[offset]);
+    const bool wide = uchar(data[offset + 1]) & 0x01;
+    const qsizetype start = offset + 2;
+    if (wide) {
+        if (start + 2 * count > data.size())
+            return {};
+        QString text(count, Qt::Uninitialized);
+        for (int i = 0; i < count; ++i)
+            text[i] = QChar(readU16(data, start + 2 * i));
+        return text;
+    }
+    if (start + count > data.size())
+        return {};
+    return QString::fromLatin1(data.constData() + start, count);
+}
+
+XlsDocument::XlsDocument(const QString &path, bool readOnly) : m_path(QFileInfo(path).absoluteFilePath()), m_readOnly(readOnly)
+{
+    m_bytes = readWholeFile(m_path);
+    m_root = readContainer(m_bytes, m_path);
+    const ole::CompoundEntry *entry = workbookStreamEntry(m_root);
+    if (!entry)
+        throw EngineError(ErrorCode::NotAWorkbook, QStringLiteral("%1 has no workbook stream").arg(m_path));
+    m_streamName = entry->name;
+    m_stream = parseChecked(entry->data);
+    if (m_stream.version() != kBiff8)
+        throw EngineError(
+            ErrorCode::UnsupportedFormat, QStringLiteral("BIFF version 0x%1").arg(m_stream.version(), 4, 16, QLatin1Char('0')));
+    readSheets();
+}
+
+void XlsDocument::readSheets()
+{
+    const QList<int> records = m_stream.sheetRecords();
+    for (int position = 0; position < records.size(); ++position) {
+        const QByteArray &data = m_stream.records()[records[position]].data;
+        if (data.size() < 8)
+            throw EngineError(ErrorCode::Damaged, QStringLiteral("BOUNDSHEET8 of sheet %1 too short").arg(position + 1));
+        XlsSheet sheet;
+        sheet.position = position;
+        sheet.name = shortUnicodeString(data, 6);
+        const int state = uchar(data[4]) & 0x03;
+        sheet.visibility = state == 0 ? SheetVisibility::Visible
+            : state == 1              ? SheetVisibility::Hidden
+                                      : SheetVisibility::VeryHidden;
+        const BiffSubstream substream = m_stream.sheetSubstream(position);
+        const int type = uchar(data[5]);
+        if (type == 0 && substream.kind == kWorksheet)
+            sheet.kind = SheetKind::Worksheet;
+        else if (type == 2 && substream.kind == kChart)
+            sheet.kind = SheetKind::Chart;
+        m_sheets.append(sheet);
+    }
+    if (m_sheets.isEmpty())
+        throw EngineError(ErrorCode::Damaged, QStringLiteral("no sheets"));
+}
+
+void XlsDocument::ensureOpen() const
+{
+    if (!m_open)
+        throw EngineError(ErrorCode::Unexpected, QStringLiteral("%1 is closed").arg(m_path));
+}
+
+void XlsDocument::close()
+{
+    m_open = false;
+    m_stream = {};
+    m_root = {};
+    m_bytes.clear();
+}
+
+BiffRecordStream &XlsDocument::stream()
+{
+    ensureOpen();
+    return m_stream;
+}
+
+int XlsDocument::activeSheet() const
+{
+    const int end = m_stream.globalsEnd();
+    for (int i = 0; i < end; ++i) {
+        const BiffRecord &record = m_stream.records()[i];
+        if (record.type == kWindow1 && record.data.size() >= 12) {
+            const int tab = readU16(record.data, 10);
+            return tab < m_sheets.size() ? tab : 0;
+        }
+    }
+    return 0;
+}
+
+void XlsDocument::refuseSave(const EngineError &error)
+{
+    if (!m_refusal)
+        m_refusal = error;
+}
+
+void XlsDocument::save()
+{
+    ensureOpen();
+    if (m_readOnly)
+        throw EngineError(ErrorCode::ReadOnlyFile, QStringLiteral("%1 was opened read-only").arg(m_path));
+    const QString target = QFileInfo(m_path).canonicalFilePath();
+    if (target.isEmpty())
+        throw EngineError(ErrorCode::FileNotFound, m_path);
+    if (!isOwnerWritable(target))
+        throw EngineError(ErrorCode::ReadOnlyFile, m_path);
+    if (m_refusal)
+        throw *m_refusal;
+    if (!m_modified)
+        return;
+    if (readWholeFile(target) != m_bytes)
+        throw EngineError(ErrorCode::InUse, QStringLiteral("%1 changed on disk since it was opened").arg(m_path));
+
+    const QByteArray streamBytes = m_stream.serialize();
+    ole::CompoundEntry root = m_root;
+    ole::CompoundEntry *entry = root.child(m_streamName);
+    if (!entry)
+        throw EngineError(ErrorCode::Unexpected, QStringLiteral("workbook stream lost"));
+    entry->data = streamBytes;
+    const QByteArray written = ole::CompoundFile::write(root);
+
+    const QString temporary = temporarySiblingPath(target, QLatin1Char('.') + QFileInfo(target).suffix());
+    writeWholeFile(temporary, written);
+    // The new file must read back as exactly the intended tree, with a workbook stream that
+    // reads as records, before it replaces the old one.
+    QString difference;
+    try {
+        const ole::CompoundEntry stored = ole::CompoundFile::readFile(temporary);
+        difference = ole::CompoundFile::difference(root, stored);
+        if (difference.isEmpty())
+            parseChecked(workbookStreamBytes(stored, temporary));
+    } catch (const EngineError &error) {
+        difference = error.detail();
+    }
+    if (!difference.isEmpty()) {
+        QFile::remove(temporary);
+        throw EngineError(ErrorCode::WriteFailed, QStringLiteral("the new file does not read back: %1").arg(difference));
+    }
+    replaceWithTemporary(temporary, target);
+    m_bytes = written;
+    m_root = std::move(root);
+    m_modified = false;
+}
+
+} // namespace gm::xls

@@ -1,0 +1,131 @@
+#include "automation/xls/XlsWorkbook.h"
+
+#include "automation/EngineError.h"
+#include "automation/xls/XlsDocument.h"
+#include "automation/xls/XlsWorksheet.h"
+
+#include <QFileInfo>
+
+namespace gm::xls {
+
+namespace {
+
+[[noreturn]] void throwSheetNotFound(const QString &what)
+{
+    throw EngineError(ErrorCode::SheetNotFound, what);
+}
+
+QList<XlsSheet> worksheetsOf(const XlsDocument &document)
+{
+    QList<XlsSheet> result;
+    for (const XlsSheet &sheet : document.sheets()) {
+        if (sheet.kind == SheetKind::Worksheet)
+            result.append(sheet);
+    }
+    return result;
+}
+
+} // namespace
+
+XlsWorkbook::XlsWorkbook(const QString &path, bool readOnly) : m_document(std::make_shared<XlsDocument>(path, readOnly)) { }
+
+XlsWorkbook::~XlsWorkbook()
+{
+    // Closed without saving; worksheets still held elsewhere now fail cleanly.
+    m_document->close();
+}
+
+QString XlsWorkbook::name() const
+{
+    return QFileInfo(m_document->path()).fileName();
+}
+
+QString XlsWorkbook::fullName() const
+{
+    return m_document->path();
+}
+
+int XlsWorkbook::worksheetCount()
+{
+    m_document->ensureOpen();
+    return int(worksheetsOf(*m_document).size());
+}
+
+std::unique_ptr<Worksheet> XlsWorkbook::worksheet(int position)
+{
+    m_document->ensureOpen();
+    const QList<XlsSheet> sheets = worksheetsOf(*m_document);
+    if (position < 1 || position > sheets.size())
+        throwSheetNotFound(QStringLiteral("worksheet %1").arg(position));
+    return std::make_unique<XlsWorksheet>(m_document, sheets[position - 1]);
+}
+
+std::unique_ptr<Worksheet> XlsWorkbook::worksheet(const QString &name)
+{
+    m_document->ensureOpen();
+    for (const XlsSheet &sheet : worksheetsOf(*m_document)) {
+        if (sheet.name.compare(name, Qt::CaseInsensitive) == 0)
+            return std::make_unique<XlsWorksheet>(m_document, sheet);
+    }
+    throwSheetNotFound(name);
+}
+
+int XlsWorkbook::sheetCount()
+{
+    m_document->ensureOpen();
+    return int(m_document->sheets().size());
+}
+
+std::unique_ptr<Worksheet> XlsWorkbook::sheet(int position)
+{
+    m_document->ensureOpen();
+    const QList<XlsSheet> &sheets = m_document->sheets();
+    if (position < 1 || position > sheets.size())
+        throwSheetNotFound(QStringLiteral("sheet %1").arg(position));
+    return std::make_unique<XlsWorksheet>(m_document, sheets[position - 1]);
+}
+
+std::unique_ptr<Worksheet> XlsWorkbook::sheet(const QString &name)
+{
+    m_document->ensureOpen();
+    for (const XlsSheet &sheet : m_document->sheets()) {
+        if (sheet.name.compare(name, Qt::CaseInsensitive) == 0)
+            return std::make_unique<XlsWorksheet>(m_document, sheet);
+    }
+    throwSheetNotFound(name);
+}
+
+std::unique_ptr<Worksheet> XlsWorkbook::activeSheet()
+{
+    m_document->ensureOpen();
+    return std::make_unique<XlsWorksheet>(m_document, m_document->sheets()[m_document->activeSheet()]);
+}
+
+void XlsWorkbook::save()
+{
+    m_document->save();
+}
+
+void XlsWorkbook::saveAs(const QString &path, int fileFormat)
+{
+    const QString current = QFileInfo(m_document->path()).canonicalFilePath();
+    if (fileFormat == FileFormat::Excel8 && !current.isEmpty() && QFileInfo(path).canonicalFilePath() == current) {
+        m_document->save();
+        return;
+    }
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("SaveAs %1 as format %2").arg(path).arg(fileFormat));
+}
+
+void XlsWorkbook::close(bool saveChanges)
+{
+    if (saveChanges)
+        m_document->save();
+    m_document->close();
+}
+
+std::unique_ptr<Workbook> openXlsRecords(const QString &path, bool readOnly)
+{
+    return std::make_unique<XlsWorkbook>(path, readOnly);
+}
+
+} // namespace gm::xls

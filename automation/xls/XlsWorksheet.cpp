@@ -1,0 +1,104 @@
+#include "automation/xls/XlsWorksheet.h"
+
+#include "automation/EngineError.h"
+#include "automation/xls/SheetPageRecords.h"
+#include "automation/xls/WorkbookNames.h"
+#include "automation/xlsx/HeaderFooterText.h"
+
+namespace gm::xls {
+
+namespace {
+
+bool isFooter(HeaderFooterSection section)
+{
+    return section == HeaderFooterSection::LeftFooter || section == HeaderFooterSection::CenterFooter
+        || section == HeaderFooterSection::RightFooter;
+}
+
+QString &sectionOf(xlsx::HeaderFooterText &text, HeaderFooterSection section)
+{
+    switch (section) {
+    case HeaderFooterSection::LeftHeader:
+    case HeaderFooterSection::LeftFooter:
+        return text.left;
+    case HeaderFooterSection::CenterHeader:
+    case HeaderFooterSection::CenterFooter:
+        return text.center;
+    case HeaderFooterSection::RightHeader:
+    case HeaderFooterSection::RightFooter:
+        break;
+    }
+    return text.right;
+}
+
+} // namespace
+
+XlsWorksheet::XlsWorksheet(std::shared_ptr<XlsDocument> document, XlsSheet sheet)
+    : m_document(std::move(document)), m_sheet(std::move(sheet))
+{ }
+
+void XlsWorksheet::requirePageSetup(const char *member, bool worksheetOnly) const
+{
+    m_document->ensureOpen();
+    if (m_sheet.kind == SheetKind::Other || (worksheetOnly && m_sheet.kind != SheetKind::Worksheet))
+        throw EngineError(ErrorCode::NotSupported, QString::fromLatin1(member));
+}
+
+template<typename Change> void XlsWorksheet::change(Change &&apply)
+{
+    try {
+        if (apply())
+            m_document->markModified();
+    } catch (const EngineError &error) {
+        m_document->refuseSave(error);
+        throw;
+    }
+}
+
+QString XlsWorksheet::headerFooter(HeaderFooterSection section)
+{
+    requirePageSetup("PageSetup header/footer");
+    xlsx::HeaderFooterText text
+        = xlsx::HeaderFooterText::parse(SheetPageRecords(m_document->stream(), m_sheet.position).headerFooter(isFooter(section)));
+    return sectionOf(text, section);
+}
+
+void XlsWorksheet::setHeaderFooter(HeaderFooterSection section, const QString &code)
+{
+    requirePageSetup("PageSetup header/footer");
+    change([&] {
+        SheetPageRecords records(m_document->stream(), m_sheet.position);
+        const bool footer = isFooter(section);
+        xlsx::HeaderFooterText text = xlsx::HeaderFooterText::parse(records.headerFooter(footer));
+        if (sectionOf(text, section) == code)
+            return false;
+        sectionOf(text, section) = code;
+        return records.setHeaderFooter(footer, text.compose());
+    });
+}
+
+QString XlsWorksheet::printArea()
+{
+    requirePageSetup("PageSetup.PrintArea", true);
+    return WorkbookNames(m_document->stream()).printArea(m_sheet.position);
+}
+
+void XlsWorksheet::setPrintArea(const QString &range)
+{
+    requirePageSetup("PageSetup.PrintArea", true);
+    change([&] { return WorkbookNames(m_document->stream()).setPrintArea(m_sheet.position, WorkbookNames::parseArea(range)); });
+}
+
+Orientation XlsWorksheet::orientation()
+{
+    requirePageSetup("PageSetup.Orientation");
+    return SheetPageRecords(m_document->stream(), m_sheet.position).orientation();
+}
+
+void XlsWorksheet::setOrientation(Orientation orientation)
+{
+    requirePageSetup("PageSetup.Orientation");
+    change([&] { return SheetPageRecords(m_document->stream(), m_sheet.position).setOrientation(orientation); });
+}
+
+} // namespace gm::xls
