@@ -41,7 +41,7 @@ AboutDialog::AboutDialog(UserDialogs &dialogs, const QString &helpFile, QWidget 
     auto *page = label(QStringLiteral("<a href=\"help\">使用说明</a>"), this);
     page->setObjectName(QStringLiteral("lblPage"));
     page->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    connect(page, &QLabel::linkActivated, this, [&dialogs, helpFile] { dialogs.openUrl(helpFile); });
+    connect(page, &QLabel::linkActivated, this, [this, &dialogs, helpFile] { dialogs.openUrl(this, helpFile); });
 
     auto *ok = button(QStringLiteral("CmdOK"), QStringLiteral("确定"), this);
     ok->setDefault(true);

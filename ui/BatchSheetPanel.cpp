@@ -40,6 +40,16 @@ QLabel *warning(const QString &text, QWidget *parent)
     return result;
 }
 
+// A label with its field right beside it, however wide the panel grows.
+QHBoxLayout *labelled(const QString &text, QWidget *field, QWidget *page)
+{
+    auto *result = row();
+    result->addWidget(label(text, page));
+    result->addWidget(field);
+    result->addStretch();
+    return result;
+}
+
 QString excelFilter(bool xlsxAvailable)
 {
     return xlsxAvailable ? QStringLiteral("Microsft Excel文件(*.xls;*.xlsx)|*.xls;*.xlsx")
@@ -107,8 +117,7 @@ QWidget *BatchSheetPanel::buildDelete()
     layout->addWidget(m_deleteKind, 0, 1);
     layout->addWidget(m_deleteText, 0, 2, 1, 2);
     layout->addWidget(byOrder, 1, 0);
-    layout->addWidget(label(QStringLiteral("要删除的工作表在工作薄中的位置："), page), 1, 1, 1, 2);
-    layout->addWidget(m_deletePosition, 1, 3);
+    layout->addLayout(labelled(QStringLiteral("要删除的工作表在工作薄中的位置："), m_deletePosition, page), 1, 1, 1, 3);
     layout->addWidget(warning(QStringLiteral("注意：每个EXCEL工作薄中任何时候将包括至少一张工作表！"), page), 2, 0, 1, 4);
     layout->addWidget(command, 3, 3, Qt::AlignRight | Qt::AlignBottom);
     layout->setColumnStretch(2, 1);
@@ -117,6 +126,7 @@ QWidget *BatchSheetPanel::buildDelete()
     connect(m_deleteByName, &QRadioButton::clicked, this, &BatchSheetPanel::applyDeleteChoice);
     connect(byOrder, &QRadioButton::clicked, this, &BatchSheetPanel::applyDeleteChoice);
     KeystrokeFilter::installAllowed(m_deletePosition, isDigit);
+    m_deletePosition->setMinimumContentsLength(4);
     registerCommand(command, false);
     return page;
 }
@@ -227,8 +237,7 @@ QWidget *BatchSheetPanel::buildHide()
     layout->addWidget(m_hideKind, 0, 1);
     layout->addWidget(m_hideText, 0, 2, 1, 2);
     layout->addWidget(byIndex, 1, 0);
-    layout->addWidget(label(QStringLiteral("要隐藏的工作表在工作薄中的位置："), page), 1, 1, 1, 2);
-    layout->addWidget(m_hidePosition, 1, 3);
+    layout->addLayout(labelled(QStringLiteral("要隐藏的工作表在工作薄中的位置："), m_hidePosition, page), 1, 1, 1, 3);
     layout->addWidget(warning(QStringLiteral("注意：每个EXCEL工作薄中任何时候将显示至少一张工作表！"), page), 2, 0, 1, 4);
     layout->addWidget(command, 3, 3, Qt::AlignRight | Qt::AlignBottom);
     layout->setColumnStretch(2, 1);
@@ -237,6 +246,7 @@ QWidget *BatchSheetPanel::buildHide()
     connect(m_hideByName, &QRadioButton::clicked, this, &BatchSheetPanel::applyHideChoice);
     connect(byIndex, &QRadioButton::clicked, this, &BatchSheetPanel::applyHideChoice);
     KeystrokeFilter::installAllowed(m_hidePosition, isDigit);
+    m_hidePosition->setMinimumContentsLength(4);
     registerCommand(command, false);
     return page;
 }

@@ -72,8 +72,10 @@ FolderDialog::Choice FolderDialog::choice() const
 
 void FolderDialog::browse()
 {
-    // A cancelled browser empties the folder box.
-    m_folder->setText(m_dialogs.browseForFolder(this, QStringLiteral("请选择一个文件夹")));
+    // A cancelled browser leaves the folder box as it was.
+    const QString chosen = m_dialogs.browseForFolder(this, QStringLiteral("请选择一个文件夹"));
+    if (!chosen.isEmpty())
+        m_folder->setText(chosen);
 }
 
 } // namespace gm

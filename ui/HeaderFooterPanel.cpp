@@ -56,7 +56,9 @@ void HeaderFooterPanel::chooseTemplate()
     request.title = QStringLiteral("选择设置好页眉页脚的模板");
     request.filter = m_context.state.XlsxAvailable ? QStringLiteral("Microsft Excel文件(*.xls;*.xlsx)|*.xls;*.xlsx")
                                                 : QStringLiteral("Microsft Excel文件(*.xls)|*.xls");
-    m_template->setText(m_context.dialogs.openFileName(window(), request));
+    const QString chosen = m_context.dialogs.openFileName(window(), request);
+    if (!chosen.isEmpty())
+        m_template->setText(chosen);
 }
 
 void HeaderFooterPanel::setHeaderFooter()

@@ -55,6 +55,8 @@ constexpr int pixelsFromTwips(int twips)
 constexpr int kPanelAreaHeight = pixelsFromTwips(3000);
 constexpr int kListToPanelGap = pixelsFromTwips(100);
 constexpr int kLabelHeightChange = pixelsFromTwips(100);
+// Toolbar index of the first button of the toolbar's second row (BatchSheet).
+constexpr int kSecondRowFirstIndex = 16;
 
 const QString kCLockGateHint = QStringLiteral("本功能只能在安装了Excel XP及以上版本的系统中使用");
 
@@ -124,11 +126,13 @@ MainWindow::MainWindow(AppState &state, SettingsStore &store, UserDialogs &dialo
 
     connect(m_list, &DocumentListView::deletePressed, this, &MainWindow::RemoveDocument);
     connect(m_list, &DocumentListView::mouseMoved, this, [this] { setHint(QString()); });
-    connect(m_list, &DocumentListView::filesDropped, this,
-            [this](const QStringList &paths) { m_documents->appendDropped(paths, m_state.XlsxAvailable); });
+    connect(m_list, &DocumentListView::filesDropped, this, [this](const QStringList &paths) {
+        m_documents->appendDropped(paths, m_state.XlsxAvailable);
+        ShowDocumentCount();
+    });
 
     buildPanels(memory);
-    m_runner->setGuardedWidgets({central, m_toolbar, menuBar()});
+    m_runner->setGuardedWidgets({central, m_toolbar, m_toolbarRow2, menuBar()});
     resize(980, 700);
 }
 
@@ -163,21 +167,29 @@ void MainWindow::buildToolbar()
             {u"", IconShape::AddFile, ToolStyle::Separator, u"", u""},
     };
 
-    m_toolbar = new QToolBar(QStringLiteral("Toolbar1"), this);
-    m_toolbar->setObjectName(QStringLiteral("Toolbar1"));
-    m_toolbar->setMovable(false);
-    m_toolbar->setFloatable(false);
-    m_toolbar->setIconSize(QSize(24, 24));
-    m_toolbar->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    m_toolbar->setMouseTracking(true);
-    m_toolbar->installEventFilter(this);
+    const auto makeRow = [this](const QString &name) {
+        auto *toolbar = new QToolBar(QStringLiteral("Toolbar1"), this);
+        toolbar->setObjectName(name);
+        toolbar->setMovable(false);
+        toolbar->setFloatable(false);
+        // No menu to hide a row by accident: the rows cannot be brought back.
+        toolbar->setContextMenuPolicy(Qt::PreventContextMenu);
+        toolbar->setIconSize(QSize(24, 24));
+        toolbar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        toolbar->setMouseTracking(true);
+        toolbar->installEventFilter(this);
+        addToolBar(Qt::TopToolBarArea, toolbar);
+        return toolbar;
+    };
+    m_toolbar = makeRow(QStringLiteral("Toolbar1"));
+    m_toolbarRow2 = makeRow(QStringLiteral("Toolbar1Row2"));
     m_features = new QActionGroup(this);
     m_features->setExclusive(true);
-    addToolBar(Qt::TopToolBarArea, m_toolbar);
 
     for (const ToolEntry &entry : entries) {
+        QToolBar *toolbar = m_toolActions.size() + 1 < kSecondRowFirstIndex ? m_toolbar : m_toolbarRow2;
         if (entry.style == ToolStyle::Separator) {
-            m_toolbar->addSeparator();
+            toolbar->addSeparator();
             m_toolActions.append(nullptr);
             continue;
         }
@@ -194,7 +206,7 @@ void MainWindow::buildToolbar()
             m_features->addAction(action);
         }
         connect(action, &QAction::triggered, this, [this, key] { runToolKey(key); });
-        m_toolbar->addAction(action);
+        toolbar->addAction(action);
 
         if (entry.style == ToolStyle::Hidden) {
             // Removing all entries is reached through the Remove button's menu.
@@ -214,10 +226,10 @@ void MainWindow::buildToolbar()
                         ->setObjectName(QStringLiteral("mnuClsRecent"));
             }
             action->setMenu(menu);
-            if (auto *button = qobject_cast<QToolButton *>(m_toolbar->widgetForAction(action)))
+            if (auto *button = qobject_cast<QToolButton *>(toolbar->widgetForAction(action)))
                 button->setPopupMode(QToolButton::MenuButtonPopup);
         }
-        if (QWidget *button = m_toolbar->widgetForAction(action))
+        if (QWidget *button = toolbar->widgetForAction(action))
             button->installEventFilter(this);
     }
 
@@ -475,8 +487,35 @@ void MainWindow::setButtonLabels(bool on)
         m_buttonLabels->setChecked(on); // comes back here through toggled
         return;
     }
-    m_toolbar->setToolButtonStyle(on ? Qt::ToolButtonTextUnderIcon : Qt::ToolButtonIconOnly);
+    for (QToolBar *toolbar : {m_toolbar, m_toolbarRow2})
+        toolbar->setToolButtonStyle(on ? Qt::ToolButtonTextUnderIcon : Qt::ToolButtonIconOnly);
+    arrangeToolbarRows();
     resize(width(), height() + (on ? kLabelHeightChange : -kLabelHeightChange));
+}
+
+void MainWindow::arrangeToolbarRows()
+{
+    const int needed = m_toolbar->sizeHint().width() + m_toolbarRow2->sizeHint().width();
+    const bool twoRows = needed > width();
+    if (twoRows == toolBarBreak(m_toolbarRow2))
+        return;
+    if (twoRows)
+        insertToolBarBreak(m_toolbarRow2);
+    else
+        removeToolBarBreak(m_toolbarRow2);
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    arrangeToolbarRows();
+}
+
+QWidget *MainWindow::toolButton(QAction *action) const
+{
+    if (QWidget *button = m_toolbar->widgetForAction(action))
+        return button;
+    return m_toolbarRow2->widgetForAction(action);
 }
 
 void MainWindow::showOptions()
@@ -493,7 +532,7 @@ void MainWindow::showAbout()
 
 void MainWindow::showHelp()
 {
-    m_dialogs.openUrl(m_state.helpFile);
+    m_dialogs.openUrl(this, m_state.helpFile);
 }
 
 PanelMemory MainWindow::collectMemory() const
@@ -527,7 +566,7 @@ void MainWindow::setHint(const QString &hint)
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove) {
-        if (watched == m_toolbar) {
+        if (watched == m_toolbar || watched == m_toolbarRow2) {
             auto *toolbar = static_cast<QToolBar *>(watched);
             if (event->type() == QEvent::MouseMove) {
                 const QPoint position = static_cast<QMouseEvent *>(event)->position().toPoint();
@@ -536,7 +575,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
             }
         } else {
             for (auto it = m_hints.cbegin(); it != m_hints.cend(); ++it) {
-                if (m_toolbar->widgetForAction(it.key()) == watched) {
+                if (toolButton(it.key()) == watched) {
                     setHint(it.value());
                     break;
                 }

@@ -10,12 +10,43 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyledItemDelegate>
 
 namespace gm {
 
 using namespace controls;
+
+namespace {
+
+// A click anywhere on a checkable item flips its check box, not only a click on the box.
+class CheckOnClickDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    bool editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,
+                     const QModelIndex &index) override
+    {
+        const bool release = event->type() == QEvent::MouseButtonRelease;
+        if (release || event->type() == QEvent::MouseButtonDblClick) {
+            const auto *mouse = static_cast<QMouseEvent *>(event);
+            const Qt::ItemFlags flags = index.flags();
+            if (mouse->button() == Qt::LeftButton && option.rect.contains(mouse->position().toPoint())
+                && flags.testFlag(Qt::ItemIsUserCheckable) && flags.testFlag(Qt::ItemIsEnabled)) {
+                if (!release)
+                    return true; // the second click of a double click flips it on its release
+                const bool checked = index.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+                return model->setData(index, checked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+            }
+        }
+        return QStyledItemDelegate::editorEvent(event, model, option, index);
+    }
+};
+
+} // namespace
 
 ProtectPanel::ProtectPanel(PanelContext &context, QWidget *parent)
     : FeaturePanel(QStringLiteral("fraProtect"), QStringLiteral("文档保护"), context, parent)
@@ -31,11 +62,18 @@ ProtectPanel::ProtectPanel(PanelContext &context, QWidget *parent)
 
     auto *allowed = new QListWidget(this);
     allowed->setObjectName(QStringLiteral("List1"));
-    allowed->setSelectionMode(QAbstractItemView::MultiSelection);
+    // Each permission is marked with its own check box.
+    allowed->setSelectionMode(QAbstractItemView::NoSelection);
+    allowed->setItemDelegate(new CheckOnClickDelegate(allowed));
     allowed->addItems({QStringLiteral("设置单元格格式"), QStringLiteral("设置列格式"), QStringLiteral("设置行格式"),
                        QStringLiteral("插入列"), QStringLiteral("插入行"), QStringLiteral("插入超链接"),
                        QStringLiteral("删除列"), QStringLiteral("删除行"), QStringLiteral("排序"),
                        QStringLiteral("使用自动筛选"), QStringLiteral("使用数据透视表")});
+    for (int i = 0; i < allowed->count(); ++i) {
+        QListWidgetItem *item = allowed->item(i);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+    }
     // Two columns of permissions, so that all eleven are seen at once.
     allowed->setFlow(QListView::TopToBottom);
     allowed->setWrapping(true);

@@ -57,7 +57,9 @@ void SumPanel::chooseOutput()
     FileDialogRequest request;
     request.title = QStringLiteral("保存");
     request.filter = QStringLiteral("文本文件(*.txt)|*.txt|文件(*.*)|*.*");
-    m_output->setText(m_context.dialogs.saveFileName(window(), request, false));
+    const QString chosen = m_context.dialogs.saveFileName(window(), request, false);
+    if (!chosen.isEmpty())
+        m_output->setText(chosen);
 }
 
 } // namespace gm

@@ -49,7 +49,9 @@ void UnitePanel::chooseTarget()
     request.filter = m_context.state.ExcelMajorVersion >= 12
             ? QStringLiteral("Microsft Excel文件(*.xlsx)|*.xlsx|Microsft Excel(97-2003)文件(*.xls)|*.xls")
             : QStringLiteral("Microsft Excel文件(*.xls)|*.xls");
-    m_target->setText(m_context.dialogs.saveFileName(window(), request, false));
+    const QString chosen = m_context.dialogs.saveFileName(window(), request, false);
+    if (!chosen.isEmpty())
+        m_target->setText(chosen);
 }
 
 } // namespace gm
