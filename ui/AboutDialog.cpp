@@ -2,7 +2,7 @@
 
 #include "app/AppState.h"
 #include "ui/Controls.h"
-#include "ui/DrawnIcons.h"
+#include "ui/Icons.h"
 #include "ui/UserDialogs.h"
 
 #include <QGridLayout>
@@ -23,7 +23,7 @@ AboutDialog::AboutDialog(UserDialogs &dialogs, const QString &helpFile, QWidget 
 
     auto *image = new QLabel(this);
     image->setObjectName(QStringLiteral("Image1"));
-    image->setPixmap(drawnIcon(IconShape::Application).pixmap(64, 64));
+    image->setPixmap(programIcon(Icon::Application).pixmap(64, 64));
 
     auto *version = label(kWindowTitle + kAboutVersion, this);
     version->setObjectName(QStringLiteral("lblVersion"));

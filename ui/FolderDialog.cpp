@@ -1,7 +1,7 @@
 #include "ui/FolderDialog.h"
 
 #include "ui/Controls.h"
-#include "ui/DrawnIcons.h"
+#include "ui/Icons.h"
 #include "ui/UserDialogs.h"
 
 #include <QCheckBox>
@@ -28,7 +28,7 @@ FolderDialog::FolderDialog(UserDialogs &dialogs, QWidget *parent)
     m_folder = edit(QStringLiteral("txtFolder"), this);
     m_folder->setMinimumWidth(320);
     auto *browseButton = button(QStringLiteral("CmdFolder"), QString(), this);
-    browseButton->setIcon(drawnIcon(IconShape::Folder));
+    browseButton->setIcon(programIcon(Icon::Folder));
     browseButton->setToolTip(QStringLiteral("请选择一个文件夹"));
     m_subfolders = check(QStringLiteral("ChkSubdir"), QStringLiteral("包括该目录子目录中的文档"), this);
     auto *ok = button(QStringLiteral("CmdOK"), QStringLiteral("确定"), this);

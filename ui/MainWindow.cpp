@@ -11,11 +11,11 @@
 #include "ui/ColsRowsPanel.h"
 #include "ui/ConvertPanel.h"
 #include "ui/DocumentListView.h"
-#include "ui/DrawnIcons.h"
 #include "ui/FolderDialog.h"
 #include "ui/GuiUserInterface.h"
 #include "ui/HeaderFooterPanel.h"
 #include "ui/HyperLinkPanel.h"
+#include "ui/Icons.h"
 #include "ui/LockDocPanel.h"
 #include "ui/OptionsDialog.h"
 #include "ui/PrintPanel.h"
@@ -65,7 +65,7 @@ const QString kCLockGateHint = QStringLiteral("本功能只能在安装了Excel 
 struct MainWindow::ToolEntry
 {
     const char16_t *key;
-    IconShape icon;
+    Icon icon;
     ToolStyle style;
     const char16_t *label;
     const char16_t *hint;
@@ -82,7 +82,7 @@ MainWindow::MainWindow(AppState &state, SettingsStore &store, UserDialogs &dialo
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(kWindowTitle);
-    setWindowIcon(drawnIcon(IconShape::Application));
+    setWindowIcon(programIcon(Icon::Application));
 
     // Status bar: hints and progress on the left, the document count on the right.
     auto *status = new QStatusBar(this);
@@ -141,30 +141,30 @@ MainWindow::~MainWindow() = default;
 void MainWindow::buildToolbar()
 {
     static const ToolEntry entries[] = {
-            {u"AddFile", IconShape::AddFile, ToolStyle::Plain, u"添加文档", u"添加文档"},
-            {u"AddFolder", IconShape::AddFolder, ToolStyle::Plain, u"添加目录", u"添加目录下所有Excel文档"},
-            {u"Remove", IconShape::Remove, ToolStyle::DropDown, u"移除文档", u"移除文档"},
-            {u"RemoveAll", IconShape::RemoveAll, ToolStyle::Hidden, u"移除全部", u"移除全部文档"},
-            {u"MoveUp", IconShape::MoveUp, ToolStyle::Plain, u"上移", u"上移文档"},
-            {u"MoveDown", IconShape::MoveDown, ToolStyle::Plain, u"下移", u"下移文档"},
-            {u"", IconShape::AddFile, ToolStyle::Separator, u"", u""},
-            {u"Convert", IconShape::Convert, ToolStyle::Group, u"类型转换", u"批量类型转换"},
-            {u"Header", IconShape::Header, ToolStyle::Group, u"页眉页脚", u"批量自定义页眉页脚"},
-            {u"BatchRename", IconShape::BatchRename, ToolStyle::Group, u"文件改名", u"批量文件改名"},
-            {u"Unite", IconShape::Unite, ToolStyle::Group, u"文档合并", u"文档合并"},
-            {u"StrReplace", IconShape::StrReplace, ToolStyle::Group, u"内容替换", u"批量内容替换"},
-            {u"CLock", IconShape::CLock, ToolStyle::Group, u"设置口令", u"批量设置口令"},
-            {u"Protect", IconShape::Protect, ToolStyle::Group, u"文档保护", u"批量设置文档保护"},
-            {u"HyperLink", IconShape::HyperLink, ToolStyle::Group, u"取消超链接", u"批量取消超链接"},
-            {u"BatchSheet", IconShape::BatchSheet, ToolStyle::Group, u"工作表操作", u"批量工作表操作"},
-            {u"Print", IconShape::Print, ToolStyle::Group, u"打印", u"批量打印及打印选项设置"},
-            {u"Share", IconShape::Share, ToolStyle::Group, u"共享", u"批量设置共享工作薄"},
-            {u"Cols", IconShape::Cols, ToolStyle::Group, u"行列操作", u"批量行列操作"},
-            {u"CELLS", IconShape::Cells, ToolStyle::Group, u"单元格", u"批量单元格操作"},
-            {u"Abstract", IconShape::Abstract, ToolStyle::Group, u"设置摘要", u"批量设置属性摘要"},
-            {u"SUM", IconShape::Sum, ToolStyle::Group, u"统计", u"统计"},
-            {u"Imp2Recent", IconShape::Recent, ToolStyle::DropDown, u"导入“开始”菜单“文档”", u""},
-            {u"", IconShape::AddFile, ToolStyle::Separator, u"", u""},
+            {u"AddFile", Icon::AddFile, ToolStyle::Plain, u"添加文档", u"添加文档"},
+            {u"AddFolder", Icon::AddFolder, ToolStyle::Plain, u"添加目录", u"添加目录下所有Excel文档"},
+            {u"Remove", Icon::Remove, ToolStyle::DropDown, u"移除文档", u"移除文档"},
+            {u"RemoveAll", Icon::RemoveAll, ToolStyle::Hidden, u"移除全部", u"移除全部文档"},
+            {u"MoveUp", Icon::MoveUp, ToolStyle::Plain, u"上移", u"上移文档"},
+            {u"MoveDown", Icon::MoveDown, ToolStyle::Plain, u"下移", u"下移文档"},
+            {u"", Icon::AddFile, ToolStyle::Separator, u"", u""},
+            {u"Convert", Icon::Convert, ToolStyle::Group, u"类型转换", u"批量类型转换"},
+            {u"Header", Icon::Header, ToolStyle::Group, u"页眉页脚", u"批量自定义页眉页脚"},
+            {u"BatchRename", Icon::BatchRename, ToolStyle::Group, u"文件改名", u"批量文件改名"},
+            {u"Unite", Icon::Unite, ToolStyle::Group, u"文档合并", u"文档合并"},
+            {u"StrReplace", Icon::StrReplace, ToolStyle::Group, u"内容替换", u"批量内容替换"},
+            {u"CLock", Icon::CLock, ToolStyle::Group, u"设置口令", u"批量设置口令"},
+            {u"Protect", Icon::Protect, ToolStyle::Group, u"文档保护", u"批量设置文档保护"},
+            {u"HyperLink", Icon::HyperLink, ToolStyle::Group, u"取消超链接", u"批量取消超链接"},
+            {u"BatchSheet", Icon::BatchSheet, ToolStyle::Group, u"工作表操作", u"批量工作表操作"},
+            {u"Print", Icon::Print, ToolStyle::Group, u"打印", u"批量打印及打印选项设置"},
+            {u"Share", Icon::Share, ToolStyle::Group, u"共享", u"批量设置共享工作薄"},
+            {u"Cols", Icon::Cols, ToolStyle::Group, u"行列操作", u"批量行列操作"},
+            {u"CELLS", Icon::Cells, ToolStyle::Group, u"单元格", u"批量单元格操作"},
+            {u"Abstract", Icon::Abstract, ToolStyle::Group, u"设置摘要", u"批量设置属性摘要"},
+            {u"SUM", Icon::Sum, ToolStyle::Group, u"统计", u"统计"},
+            {u"Imp2Recent", Icon::Recent, ToolStyle::DropDown, u"导入“开始”菜单“文档”", u""},
+            {u"", Icon::AddFile, ToolStyle::Separator, u"", u""},
     };
 
     const auto makeRow = [this](const QString &name) {
@@ -196,7 +196,7 @@ void MainWindow::buildToolbar()
         const QString key = QString::fromUtf16(entry.key);
         const QString label = QString::fromUtf16(entry.label);
         const QString hint = QString::fromUtf16(entry.hint);
-        auto *action = new QAction(drawnIcon(entry.icon), label, this);
+        auto *action = new QAction(programIcon(entry.icon), label, this);
         action->setObjectName(key);
         action->setToolTip(hint.isEmpty() ? label : hint);
         m_hints.insert(action, hint);
@@ -214,14 +214,14 @@ void MainWindow::buildToolbar()
         } else if (entry.style == ToolStyle::DropDown) {
             auto *menu = new QMenu(this);
             if (key == QStringLiteral("Remove")) {
-                menu->addAction(drawnIcon(IconShape::RemoveAll), QStringLiteral("移除全部文档"), this,
+                menu->addAction(programIcon(Icon::RemoveAll), QStringLiteral("移除全部文档"), this,
                                 &MainWindow::RemoveAllDocuments)
                         ->setObjectName(QStringLiteral("mnuRemoveAll"));
             } else {
-                menu->addAction(drawnIcon(IconShape::Recent), QStringLiteral("导入“开始”菜单“文档”"), this,
+                menu->addAction(programIcon(Icon::Recent), QStringLiteral("导入“开始”菜单“文档”"), this,
                                 &MainWindow::ImportDocuments2Recent)
                         ->setObjectName(QStringLiteral("mnuImp2Recent"));
-                menu->addAction(drawnIcon(IconShape::ClearRecent), QStringLiteral("清除“开始”菜单“文档”"), this,
+                menu->addAction(programIcon(Icon::ClearRecent), QStringLiteral("清除“开始”菜单“文档”"), this,
                                 &MainWindow::clearRecentDocuments)
                         ->setObjectName(QStringLiteral("mnuClsRecent"));
             }

@@ -4,8 +4,8 @@
 #include "doclist/DocumentListModel.h"
 #include "operations/workbook/PrintSetupOperation.h"
 #include "ui/Controls.h"
-#include "ui/DrawnIcons.h"
 #include "ui/GuiUserInterface.h"
+#include "ui/Icons.h"
 #include "ui/KeystrokeFilter.h"
 #include "ui/RunController.h"
 
@@ -34,10 +34,10 @@ QLabel *heading(const QString &text, QWidget *parent)
     return result;
 }
 
-QLabel *picture(IconShape shape, QWidget *parent)
+QLabel *picture(Icon shape, QWidget *parent)
 {
     auto *result = new QLabel(parent);
-    result->setPixmap(drawnIcon(shape).pixmap(20, 20));
+    result->setPixmap(programIcon(shape).pixmap(20, 20));
     return result;
 }
 
@@ -106,10 +106,10 @@ PrintPanel::PrintPanel(PanelContext &context, QWidget *parent)
     layout->addLayout(areaRow, 3, 2, 1, 3);
     layout->addWidget(m_orientation, 4, 1);
     auto *orientationRow = row();
-    orientationRow->addWidget(picture(IconShape::PagePortrait, this));
+    orientationRow->addWidget(picture(Icon::PagePortrait, this));
     orientationRow->addWidget(m_portrait);
     orientationRow->addSpacing(12);
-    orientationRow->addWidget(picture(IconShape::PageLandscape, this));
+    orientationRow->addWidget(picture(Icon::PageLandscape, this));
     orientationRow->addWidget(m_landscape);
     orientationRow->addStretch();
     layout->addLayout(orientationRow, 4, 2, 1, 2);
