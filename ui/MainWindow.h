@@ -6,7 +6,7 @@
 
 #include "app/AppState.h"
 #include "app/PanelMemory.h"
-#include "ui/PanelContext.h"
+#include "ui/panels/PanelContext.h"
 
 #include <QHash>
 #include <QMainWindow>

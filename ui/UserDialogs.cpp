@@ -1,7 +1,7 @@
 #include "ui/UserDialogs.h"
 
 #include "app/AppState.h"
-#include "ui/FileViewer.h"
+#include "ui/dialogs/FileViewer.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -2,7 +2,7 @@
 
 #include "doclist/DocumentListModel.h"
 #include "doclist/RecentDocuments.h"
-#include "ui/FolderDialog.h"
+#include "ui/dialogs/FolderDialog.h"
 
 #include <QCheckBox>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "GuiTestSupport.h"
 
-#include "ui/FileViewer.h"
+#include "ui/dialogs/FileViewer.h"
 
 #include <QFile>
 #include <QMainWindow>

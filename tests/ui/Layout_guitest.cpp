@@ -1,10 +1,10 @@
 #include "GuiTestSupport.h"
 
-#include "ui/AboutDialog.h"
-#include "ui/CellDialog.h"
-#include "ui/FeaturePanel.h"
-#include "ui/FolderDialog.h"
-#include "ui/OptionsDialog.h"
+#include "ui/dialogs/AboutDialog.h"
+#include "ui/dialogs/CellDialog.h"
+#include "ui/dialogs/FolderDialog.h"
+#include "ui/dialogs/OptionsDialog.h"
+#include "ui/panels/FeaturePanel.h"
 
 #include <QAbstractSpinBox>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #include "GuiTestSupport.h"
 
 #include "doclist/DocumentListModel.h"
-#include "ui/FeaturePanel.h"
+#include "ui/panels/FeaturePanel.h"
 
 #include <QCheckBox>
 #include <QAbstractScrollArea>

@@ -1,9 +1,9 @@
 #include "GuiTestSupport.h"
 
-#include "ui/BatchCellsPanel.h"
-#include "ui/CellDialog.h"
-#include "ui/FeaturePanel.h"
-#include "ui/OptionsDialog.h"
+#include "ui/dialogs/CellDialog.h"
+#include "ui/dialogs/OptionsDialog.h"
+#include "ui/panels/BatchCellsPanel.h"
+#include "ui/panels/FeaturePanel.h"
 
 #include <QCheckBox>
 #include <QComboBox>

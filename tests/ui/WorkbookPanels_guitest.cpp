@@ -6,8 +6,8 @@
 #include "automation/BiffInfo.h"
 #include "automation/ole/XlsPropertyWorkbook.h"
 #include "support/TestSupport.h"
-#include "ui/FeaturePanel.h"
 #include "ui/RunController.h"
+#include "ui/panels/FeaturePanel.h"
 
 #include <QCheckBox>
 #include <QFileInfo>
