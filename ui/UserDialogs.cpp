@@ -46,12 +46,16 @@ QString qtFileFilter(const QString &filter)
     return filters.join(QStringLiteral(";;"));
 }
 
+namespace {
+
 int messageBoxMinimumWidth(const QWidget &box)
 {
     // Room for the title in the title bar's font, and for an icon and three window buttons.
     const QFontMetrics title(QApplication::font("QMdiSubWindowTitleBar"));
     return qMax(kMessageBoxMinimumWidth, title.horizontalAdvance(box.windowTitle()) + 160);
 }
+
+} // namespace
 
 QMessageBox::StandardButton DesktopDialogs::message(QWidget *parent, const MessageRequest &request)
 {

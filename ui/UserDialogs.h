@@ -57,7 +57,6 @@ public:
 
 // The narrowest message box, wide enough for its title and the window's buttons.
 inline constexpr int kMessageBoxMinimumWidth = 300;
-int messageBoxMinimumWidth(const QWidget &box);
 
 // "desc|pattern|desc|pattern" to Qt's "desc (pattern);;desc (pattern)".
 QString qtFileFilter(const QString &filter);
