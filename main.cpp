@@ -4,6 +4,7 @@
 #include "app/StartUp.h"
 #include "automation/EngineLocator.h"
 #include "ui/MainWindow.h"
+#include "ui/QtTranslation.h"
 #include "ui/UserDialogs.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(gm::kAppTitle);
+    gm::installQtTranslation(app);
 
     gm::SettingsStore store;
     gm::DesktopDialogs dialogs;

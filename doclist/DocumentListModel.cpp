@@ -1,6 +1,8 @@
 #include "doclist/DocumentListModel.h"
 
+#include <QDir>
 #include <QItemSelectionModel>
+#include <QSet>
 
 namespace gm {
 
@@ -13,8 +15,18 @@ bool ListHasItem(const QStringList &list, const QString &text)
     return false;
 }
 
+bool isTemporaryOrLockFile(const QString &path)
+{
+    const qsizetype slash = qMax(path.lastIndexOf(u'/'), path.lastIndexOf(QDir::separator()));
+    const QStringView name = QStringView(path).mid(slash + 1);
+    return name.startsWith(u".~gridmule-") || name.startsWith(u"~$")
+            || (name.startsWith(u".~lock.") && name.endsWith(u'#'));
+}
+
 bool isWorkbookFileName(const QString &name, bool xlsxAvailable)
 {
+    if (isTemporaryOrLockFile(name))
+        return false;
     if (name.endsWith(QStringLiteral(".XLS"), Qt::CaseInsensitive))
         return true;
     return xlsxAvailable && name.endsWith(QStringLiteral(".XLSX"), Qt::CaseInsensitive);
@@ -46,7 +58,7 @@ QVariant DocumentListModel::data(const QModelIndex &index, int role) const
 
 bool DocumentListModel::append(const QString &path)
 {
-    if (m_entries.size() >= kMaxDocuments)
+    if (m_entries.size() >= kMaxDocuments || isTemporaryOrLockFile(path))
         return false;
     const int row = int(m_entries.size());
     beginInsertRows({}, row, row);
@@ -80,10 +92,16 @@ void DocumentListModel::clear()
 
 int DocumentListModel::appendDropped(const QStringList &paths, bool xlsxAvailable)
 {
+    // The same exact-text test as ListHasItem, by hash, as a drop may bring thousands.
+    QSet<QString> listed(m_entries.cbegin(), m_entries.cend());
     int added = 0;
     for (const QString &path : paths) {
-        if (isWorkbookFileName(path, xlsxAvailable) && append(path))
-            ++added;
+        if (!isWorkbookFileName(path, xlsxAvailable) || listed.contains(path))
+            continue;
+        if (!append(path))
+            break;
+        listed.insert(path);
+        ++added;
     }
     return added;
 }

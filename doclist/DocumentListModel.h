@@ -17,7 +17,13 @@ inline constexpr int kMaxDocuments = 32767;
 // True when some entry equals text exactly (letter case counts).
 bool ListHasItem(const QStringList &list, const QString &text);
 
-// A workbook file name: ends in .xls, or in .xlsx when .xlsx is available (any letter case).
+// A file that sits beside workbooks but is none of the user's: our own temporary files
+// (.~gridmule-*), the engine's lock files (.~lock.*#) and the owner files a spreadsheet
+// program keeps beside an open workbook (~$*). The list never holds one.
+bool isTemporaryOrLockFile(const QString &path);
+
+// A workbook file name: ends in .xls, or in .xlsx when .xlsx is available (any letter case),
+// and is not a temporary, lock or owner file.
 bool isWorkbookFileName(const QString &name, bool xlsxAvailable);
 
 // The document count text of the status bar, such as 共12个文档.
@@ -40,16 +46,17 @@ public:
     QString entry(int row) const { return m_entries.value(row); }
     bool ListHasItem(const QString &text) const { return gm::ListHasItem(m_entries, text); }
 
-    // Appends without a duplicate test (dropped files). False when the list is full.
+    // Appends without a duplicate test. False when the list is full or the path is a
+    // temporary, lock or owner file.
     bool append(const QString &path);
-    // Appends unless an identical entry exists (dialog and folder import).
+    // Appends unless an identical entry exists (dialog, drops and folder import).
     bool appendUnique(const QString &path);
     // Rewrites one entry in place (renamed documents).
     void setEntry(int row, const QString &path);
     void clear();
 
-    // Dropped files: each one whose name is a workbook file name is appended, duplicates
-    // included; folders are not opened. Returns the number appended.
+    // Dropped files: each one whose name is a workbook file name and that is not listed yet
+    // is appended; folders are not opened. Returns the number appended.
     int appendDropped(const QStringList &paths, bool xlsxAvailable);
 
     // RemoveDocument: every selected entry, from the last to the first.

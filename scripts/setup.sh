@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-svg-dev qt6-translations-l10n
   libreoffice-calc-nogui libreoffice-dev libreoffice-core-nogui
   libgtest-dev
   libzip-dev zlib1g-dev libpugixml-dev libgsf-1-dev

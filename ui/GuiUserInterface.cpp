@@ -71,7 +71,7 @@ void GuiUserInterface::setBusy(bool busy)
 
 void GuiUserInterface::openInViewer(const QString &path)
 {
-    onGuiThread([&] { m_dialogs.openUrl(path); });
+    onGuiThread([&] { m_dialogs.openUrl(m_window, path); });
 }
 
 void GuiUserInterface::setProgress(int done, int total)

@@ -3,28 +3,28 @@
 #include "doclist/DocumentListModel.h"
 #include "doclist/FolderImport.h"
 #include "doclist/RecentDocuments.h"
-#include "ui/AboutDialog.h"
-#include "ui/AbstractPanel.h"
-#include "ui/BatchCellsPanel.h"
-#include "ui/BatchRenamePanel.h"
-#include "ui/BatchSheetPanel.h"
-#include "ui/ColsRowsPanel.h"
-#include "ui/ConvertPanel.h"
 #include "ui/DocumentListView.h"
-#include "ui/DrawnIcons.h"
-#include "ui/FolderDialog.h"
 #include "ui/GuiUserInterface.h"
-#include "ui/HeaderFooterPanel.h"
-#include "ui/HyperLinkPanel.h"
-#include "ui/LockDocPanel.h"
-#include "ui/OptionsDialog.h"
-#include "ui/PrintPanel.h"
-#include "ui/ProtectPanel.h"
-#include "ui/ReplacePanel.h"
+#include "ui/Icons.h"
 #include "ui/RunController.h"
-#include "ui/SumPanel.h"
-#include "ui/UnitePanel.h"
 #include "ui/UserDialogs.h"
+#include "ui/dialogs/AboutDialog.h"
+#include "ui/dialogs/FolderDialog.h"
+#include "ui/dialogs/OptionsDialog.h"
+#include "ui/panels/AbstractPanel.h"
+#include "ui/panels/BatchCellsPanel.h"
+#include "ui/panels/BatchRenamePanel.h"
+#include "ui/panels/BatchSheetPanel.h"
+#include "ui/panels/ColsRowsPanel.h"
+#include "ui/panels/ConvertPanel.h"
+#include "ui/panels/HeaderFooterPanel.h"
+#include "ui/panels/HyperLinkPanel.h"
+#include "ui/panels/LockDocPanel.h"
+#include "ui/panels/PrintPanel.h"
+#include "ui/panels/ProtectPanel.h"
+#include "ui/panels/ReplacePanel.h"
+#include "ui/panels/SumPanel.h"
+#include "ui/panels/UnitePanel.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -55,6 +55,8 @@ constexpr int pixelsFromTwips(int twips)
 constexpr int kPanelAreaHeight = pixelsFromTwips(3000);
 constexpr int kListToPanelGap = pixelsFromTwips(100);
 constexpr int kLabelHeightChange = pixelsFromTwips(100);
+// Toolbar index of the first button of the toolbar's second row (BatchSheet).
+constexpr int kSecondRowFirstIndex = 16;
 
 const QString kCLockGateHint = QStringLiteral("本功能只能在安装了Excel XP及以上版本的系统中使用");
 
@@ -63,7 +65,7 @@ const QString kCLockGateHint = QStringLiteral("本功能只能在安装了Excel 
 struct MainWindow::ToolEntry
 {
     const char16_t *key;
-    IconShape icon;
+    Icon icon;
     ToolStyle style;
     const char16_t *label;
     const char16_t *hint;
@@ -80,7 +82,7 @@ MainWindow::MainWindow(AppState &state, SettingsStore &store, UserDialogs &dialo
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(kWindowTitle);
-    setWindowIcon(drawnIcon(IconShape::Application));
+    setWindowIcon(programIcon(Icon::Application));
 
     // Status bar: hints and progress on the left, the document count on the right.
     auto *status = new QStatusBar(this);
@@ -124,11 +126,13 @@ MainWindow::MainWindow(AppState &state, SettingsStore &store, UserDialogs &dialo
 
     connect(m_list, &DocumentListView::deletePressed, this, &MainWindow::RemoveDocument);
     connect(m_list, &DocumentListView::mouseMoved, this, [this] { setHint(QString()); });
-    connect(m_list, &DocumentListView::filesDropped, this,
-            [this](const QStringList &paths) { m_documents->appendDropped(paths, m_state.XlsxAvailable); });
+    connect(m_list, &DocumentListView::filesDropped, this, [this](const QStringList &paths) {
+        m_documents->appendDropped(paths, m_state.XlsxAvailable);
+        ShowDocumentCount();
+    });
 
     buildPanels(memory);
-    m_runner->setGuardedWidgets({central, m_toolbar, menuBar()});
+    m_runner->setGuardedWidgets({central, m_toolbar, m_toolbarRow2, menuBar()});
     resize(980, 700);
 }
 
@@ -137,54 +141,62 @@ MainWindow::~MainWindow() = default;
 void MainWindow::buildToolbar()
 {
     static const ToolEntry entries[] = {
-            {u"AddFile", IconShape::AddFile, ToolStyle::Plain, u"添加文档", u"添加文档"},
-            {u"AddFolder", IconShape::AddFolder, ToolStyle::Plain, u"添加目录", u"添加目录下所有Excel文档"},
-            {u"Remove", IconShape::Remove, ToolStyle::DropDown, u"移除文档", u"移除文档"},
-            {u"RemoveAll", IconShape::RemoveAll, ToolStyle::Hidden, u"移除全部", u"移除全部文档"},
-            {u"MoveUp", IconShape::MoveUp, ToolStyle::Plain, u"上移", u"上移文档"},
-            {u"MoveDown", IconShape::MoveDown, ToolStyle::Plain, u"下移", u"下移文档"},
-            {u"", IconShape::AddFile, ToolStyle::Separator, u"", u""},
-            {u"Convert", IconShape::Convert, ToolStyle::Group, u"类型转换", u"批量类型转换"},
-            {u"Header", IconShape::Header, ToolStyle::Group, u"页眉页脚", u"批量自定义页眉页脚"},
-            {u"BatchRename", IconShape::BatchRename, ToolStyle::Group, u"文件改名", u"批量文件改名"},
-            {u"Unite", IconShape::Unite, ToolStyle::Group, u"文档合并", u"文档合并"},
-            {u"StrReplace", IconShape::StrReplace, ToolStyle::Group, u"内容替换", u"批量内容替换"},
-            {u"CLock", IconShape::CLock, ToolStyle::Group, u"设置口令", u"批量设置口令"},
-            {u"Protect", IconShape::Protect, ToolStyle::Group, u"文档保护", u"批量设置文档保护"},
-            {u"HyperLink", IconShape::HyperLink, ToolStyle::Group, u"取消超链接", u"批量取消超链接"},
-            {u"BatchSheet", IconShape::BatchSheet, ToolStyle::Group, u"工作表操作", u"批量工作表操作"},
-            {u"Print", IconShape::Print, ToolStyle::Group, u"打印", u"批量打印及打印选项设置"},
-            {u"Share", IconShape::Share, ToolStyle::Group, u"共享", u"批量设置共享工作薄"},
-            {u"Cols", IconShape::Cols, ToolStyle::Group, u"行列操作", u"批量行列操作"},
-            {u"CELLS", IconShape::Cells, ToolStyle::Group, u"单元格", u"批量单元格操作"},
-            {u"Abstract", IconShape::Abstract, ToolStyle::Group, u"设置摘要", u"批量设置属性摘要"},
-            {u"SUM", IconShape::Sum, ToolStyle::Group, u"统计", u"统计"},
-            {u"Imp2Recent", IconShape::Recent, ToolStyle::DropDown, u"导入“开始”菜单“文档”", u""},
-            {u"", IconShape::AddFile, ToolStyle::Separator, u"", u""},
+            {u"AddFile", Icon::AddFile, ToolStyle::Plain, u"添加文档", u"添加文档"},
+            {u"AddFolder", Icon::AddFolder, ToolStyle::Plain, u"添加目录", u"添加目录下所有Excel文档"},
+            {u"Remove", Icon::Remove, ToolStyle::DropDown, u"移除文档", u"移除文档"},
+            {u"RemoveAll", Icon::RemoveAll, ToolStyle::Hidden, u"移除全部", u"移除全部文档"},
+            {u"MoveUp", Icon::MoveUp, ToolStyle::Plain, u"上移", u"上移文档"},
+            {u"MoveDown", Icon::MoveDown, ToolStyle::Plain, u"下移", u"下移文档"},
+            {u"", Icon::AddFile, ToolStyle::Separator, u"", u""},
+            {u"Convert", Icon::Convert, ToolStyle::Group, u"类型转换", u"批量类型转换"},
+            {u"Header", Icon::Header, ToolStyle::Group, u"页眉页脚", u"批量自定义页眉页脚"},
+            {u"BatchRename", Icon::BatchRename, ToolStyle::Group, u"文件改名", u"批量文件改名"},
+            {u"Unite", Icon::Unite, ToolStyle::Group, u"文档合并", u"文档合并"},
+            {u"StrReplace", Icon::StrReplace, ToolStyle::Group, u"内容替换", u"批量内容替换"},
+            {u"CLock", Icon::CLock, ToolStyle::Group, u"设置口令", u"批量设置口令"},
+            {u"Protect", Icon::Protect, ToolStyle::Group, u"文档保护", u"批量设置文档保护"},
+            {u"HyperLink", Icon::HyperLink, ToolStyle::Group, u"取消超链接", u"批量取消超链接"},
+            {u"BatchSheet", Icon::BatchSheet, ToolStyle::Group, u"工作表操作", u"批量工作表操作"},
+            {u"Print", Icon::Print, ToolStyle::Group, u"打印", u"批量打印及打印选项设置"},
+            {u"Share", Icon::Share, ToolStyle::Group, u"共享", u"批量设置共享工作薄"},
+            {u"Cols", Icon::Cols, ToolStyle::Group, u"行列操作", u"批量行列操作"},
+            {u"CELLS", Icon::Cells, ToolStyle::Group, u"单元格", u"批量单元格操作"},
+            {u"Abstract", Icon::Abstract, ToolStyle::Group, u"设置摘要", u"批量设置属性摘要"},
+            {u"SUM", Icon::Sum, ToolStyle::Group, u"统计", u"统计"},
+            {u"Imp2Recent", Icon::Recent, ToolStyle::DropDown, u"导入“开始”菜单“文档”", u""},
+            {u"", Icon::AddFile, ToolStyle::Separator, u"", u""},
     };
 
-    m_toolbar = new QToolBar(QStringLiteral("Toolbar1"), this);
-    m_toolbar->setObjectName(QStringLiteral("Toolbar1"));
-    m_toolbar->setMovable(false);
-    m_toolbar->setFloatable(false);
-    m_toolbar->setIconSize(QSize(24, 24));
-    m_toolbar->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    m_toolbar->setMouseTracking(true);
-    m_toolbar->installEventFilter(this);
+    const auto makeRow = [this](const QString &name) {
+        auto *toolbar = new QToolBar(QStringLiteral("Toolbar1"), this);
+        toolbar->setObjectName(name);
+        toolbar->setMovable(false);
+        toolbar->setFloatable(false);
+        // No menu to hide a row by accident: the rows cannot be brought back.
+        toolbar->setContextMenuPolicy(Qt::PreventContextMenu);
+        toolbar->setIconSize(QSize(24, 24));
+        toolbar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        toolbar->setMouseTracking(true);
+        toolbar->installEventFilter(this);
+        addToolBar(Qt::TopToolBarArea, toolbar);
+        return toolbar;
+    };
+    m_toolbar = makeRow(QStringLiteral("Toolbar1"));
+    m_toolbarRow2 = makeRow(QStringLiteral("Toolbar1Row2"));
     m_features = new QActionGroup(this);
     m_features->setExclusive(true);
-    addToolBar(Qt::TopToolBarArea, m_toolbar);
 
     for (const ToolEntry &entry : entries) {
+        QToolBar *toolbar = m_toolActions.size() + 1 < kSecondRowFirstIndex ? m_toolbar : m_toolbarRow2;
         if (entry.style == ToolStyle::Separator) {
-            m_toolbar->addSeparator();
+            toolbar->addSeparator();
             m_toolActions.append(nullptr);
             continue;
         }
         const QString key = QString::fromUtf16(entry.key);
         const QString label = QString::fromUtf16(entry.label);
         const QString hint = QString::fromUtf16(entry.hint);
-        auto *action = new QAction(drawnIcon(entry.icon), label, this);
+        auto *action = new QAction(programIcon(entry.icon), label, this);
         action->setObjectName(key);
         action->setToolTip(hint.isEmpty() ? label : hint);
         m_hints.insert(action, hint);
@@ -194,7 +206,7 @@ void MainWindow::buildToolbar()
             m_features->addAction(action);
         }
         connect(action, &QAction::triggered, this, [this, key] { runToolKey(key); });
-        m_toolbar->addAction(action);
+        toolbar->addAction(action);
 
         if (entry.style == ToolStyle::Hidden) {
             // Removing all entries is reached through the Remove button's menu.
@@ -202,22 +214,22 @@ void MainWindow::buildToolbar()
         } else if (entry.style == ToolStyle::DropDown) {
             auto *menu = new QMenu(this);
             if (key == QStringLiteral("Remove")) {
-                menu->addAction(drawnIcon(IconShape::RemoveAll), QStringLiteral("移除全部文档"), this,
+                menu->addAction(programIcon(Icon::RemoveAll), QStringLiteral("移除全部文档"), this,
                                 &MainWindow::RemoveAllDocuments)
                         ->setObjectName(QStringLiteral("mnuRemoveAll"));
             } else {
-                menu->addAction(drawnIcon(IconShape::Recent), QStringLiteral("导入“开始”菜单“文档”"), this,
+                menu->addAction(programIcon(Icon::Recent), QStringLiteral("导入“开始”菜单“文档”"), this,
                                 &MainWindow::ImportDocuments2Recent)
                         ->setObjectName(QStringLiteral("mnuImp2Recent"));
-                menu->addAction(drawnIcon(IconShape::ClearRecent), QStringLiteral("清除“开始”菜单“文档”"), this,
+                menu->addAction(programIcon(Icon::ClearRecent), QStringLiteral("清除“开始”菜单“文档”"), this,
                                 &MainWindow::clearRecentDocuments)
                         ->setObjectName(QStringLiteral("mnuClsRecent"));
             }
             action->setMenu(menu);
-            if (auto *button = qobject_cast<QToolButton *>(m_toolbar->widgetForAction(action)))
+            if (auto *button = qobject_cast<QToolButton *>(toolbar->widgetForAction(action)))
                 button->setPopupMode(QToolButton::MenuButtonPopup);
         }
-        if (QWidget *button = m_toolbar->widgetForAction(action))
+        if (QWidget *button = toolbar->widgetForAction(action))
             button->installEventFilter(this);
     }
 
@@ -475,8 +487,35 @@ void MainWindow::setButtonLabels(bool on)
         m_buttonLabels->setChecked(on); // comes back here through toggled
         return;
     }
-    m_toolbar->setToolButtonStyle(on ? Qt::ToolButtonTextUnderIcon : Qt::ToolButtonIconOnly);
+    for (QToolBar *toolbar : {m_toolbar, m_toolbarRow2})
+        toolbar->setToolButtonStyle(on ? Qt::ToolButtonTextUnderIcon : Qt::ToolButtonIconOnly);
+    arrangeToolbarRows();
     resize(width(), height() + (on ? kLabelHeightChange : -kLabelHeightChange));
+}
+
+void MainWindow::arrangeToolbarRows()
+{
+    const int needed = m_toolbar->sizeHint().width() + m_toolbarRow2->sizeHint().width();
+    const bool twoRows = needed > width();
+    if (twoRows == toolBarBreak(m_toolbarRow2))
+        return;
+    if (twoRows)
+        insertToolBarBreak(m_toolbarRow2);
+    else
+        removeToolBarBreak(m_toolbarRow2);
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    arrangeToolbarRows();
+}
+
+QWidget *MainWindow::toolButton(QAction *action) const
+{
+    if (QWidget *button = m_toolbar->widgetForAction(action))
+        return button;
+    return m_toolbarRow2->widgetForAction(action);
 }
 
 void MainWindow::showOptions()
@@ -493,7 +532,7 @@ void MainWindow::showAbout()
 
 void MainWindow::showHelp()
 {
-    m_dialogs.openUrl(m_state.helpFile);
+    m_dialogs.openUrl(this, m_state.helpFile);
 }
 
 PanelMemory MainWindow::collectMemory() const
@@ -527,7 +566,7 @@ void MainWindow::setHint(const QString &hint)
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove) {
-        if (watched == m_toolbar) {
+        if (watched == m_toolbar || watched == m_toolbarRow2) {
             auto *toolbar = static_cast<QToolBar *>(watched);
             if (event->type() == QEvent::MouseMove) {
                 const QPoint position = static_cast<QMouseEvent *>(event)->position().toPoint();
@@ -536,7 +575,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
             }
         } else {
             for (auto it = m_hints.cbegin(); it != m_hints.cend(); ++it) {
-                if (m_toolbar->widgetForAction(it.key()) == watched) {
+                if (toolButton(it.key()) == watched) {
                     setHint(it.value());
                     break;
                 }

@@ -6,7 +6,7 @@
 
 #include "app/AppState.h"
 #include "app/PanelMemory.h"
-#include "ui/PanelContext.h"
+#include "ui/panels/PanelContext.h"
 
 #include <QHash>
 #include <QMainWindow>
@@ -68,6 +68,8 @@ public:
     int pressedFeatureIndex() const;
 
     void setButtonLabels(bool on);
+    // The toolbar button of an action, whichever row it sits in.
+    QWidget *toolButton(QAction *action) const;
     void showOptions();
     void showAbout();
     void showHelp();
@@ -76,6 +78,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -89,6 +92,7 @@ private:
     void showPanelForKey(const QString &key);
     void setHint(const QString &hint);
     void unifyCommandSizes();
+    void arrangeToolbarRows();
 
     AppState &m_state;
     SettingsStore &m_store;
@@ -96,7 +100,10 @@ private:
     std::unique_ptr<DocumentListModel> m_documents;
     std::unique_ptr<RecentDocuments> m_recent;
 
+    // The toolbar is one row while its buttons fit the window's width, otherwise two: the
+    // second starts at the sheet operations.
     QToolBar *m_toolbar = nullptr;
+    QToolBar *m_toolbarRow2 = nullptr;
     QActionGroup *m_features = nullptr;
     QList<QAction *> m_toolActions; // by toolbar index - 1; null for separators
     QHash<QAction *, QString> m_hints;

@@ -1,12 +1,16 @@
 #include "ui/UserDialogs.h"
 
 #include "app/AppState.h"
+#include "ui/dialogs/FileViewer.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QSpacerItem>
 #include <QUrl>
 
 namespace gm {
@@ -42,6 +46,17 @@ QString qtFileFilter(const QString &filter)
     return filters.join(QStringLiteral(";;"));
 }
 
+namespace {
+
+int messageBoxMinimumWidth(const QWidget &box)
+{
+    // Room for the title in the title bar's font, and for an icon and three window buttons.
+    const QFontMetrics title(QApplication::font("QMdiSubWindowTitleBar"));
+    return qMax(kMessageBoxMinimumWidth, title.horizontalAdvance(box.windowTitle()) + 160);
+}
+
+} // namespace
+
 QMessageBox::StandardButton DesktopDialogs::message(QWidget *parent, const MessageRequest &request)
 {
     QMessageBox box(request.icon, request.caption, request.text, request.buttons, parent);
@@ -59,6 +74,12 @@ QMessageBox::StandardButton DesktopDialogs::message(QWidget *parent, const Messa
         box.setEscapeButton(QMessageBox::Cancel);
     else if (request.buttons.testFlag(QMessageBox::No))
         box.setEscapeButton(QMessageBox::No);
+    // A box sizes itself to its text; a short text would leave too little room for the
+    // title beside the window buttons. A box takes no minimum width, but its layout does.
+    if (auto *layout = qobject_cast<QGridLayout *>(box.layout())) {
+        layout->addItem(new QSpacerItem(messageBoxMinimumWidth(box), 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                        layout->rowCount(), 0, 1, layout->columnCount());
+    }
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
@@ -123,12 +144,58 @@ QString DesktopDialogs::browseForFolder(QWidget *parent, const QString &prompt)
     return QDir::toNativeSeparators(folder);
 }
 
-void DesktopDialogs::openUrl(const QString &fileOrUrl)
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+
+// Qt reports a desktop without a launcher on the console; the program tells the user itself.
+void dropLauncherWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    const QUrl url = fileOrUrl.contains(QStringLiteral("://")) || fileOrUrl.startsWith(QStringLiteral("mailto:"))
-            ? QUrl(fileOrUrl)
-            : QUrl::fromLocalFile(fileOrUrl);
-    QDesktopServices::openUrl(url);
+    if (type == QtWarningMsg
+        && (message.startsWith(QStringLiteral("Unable to detect a"))
+            || message.contains(QStringLiteral("does not support QPlatformServices")))) {
+        return;
+    }
+    previousHandler(type, context, message);
+}
+
+bool launchQuietly(const QUrl &url)
+{
+    previousHandler = qInstallMessageHandler(dropLauncherWarnings);
+    const bool launched = QDesktopServices::openUrl(url);
+    qInstallMessageHandler(previousHandler);
+    return launched;
+}
+
+} // namespace
+
+DesktopDialogs::DesktopDialogs()
+    : m_launch(launchQuietly)
+{
+}
+
+DesktopDialogs::DesktopDialogs(Launcher launcher)
+    : m_launch(std::move(launcher))
+{
+}
+
+void DesktopDialogs::openUrl(QWidget *parent, const QString &fileOrUrl)
+{
+    const bool isAddress =
+            fileOrUrl.contains(QStringLiteral("://")) || fileOrUrl.startsWith(QStringLiteral("mailto:"));
+    if (isAddress) {
+        if (!m_launch(QUrl(fileOrUrl)))
+            inform(parent, QStringLiteral("没有找到可以打开该地址的程序：\n") + fileOrUrl);
+        return;
+    }
+    if (!QFileInfo(fileOrUrl).isFile()) {
+        inform(parent, QStringLiteral("找不到文件：\n") + fileOrUrl);
+        return;
+    }
+    if (m_launch(QUrl::fromLocalFile(fileOrUrl)))
+        return;
+    if (!FileViewer::open(fileOrUrl, parent))
+        inform(parent, QStringLiteral("无法读取文件：\n") + fileOrUrl);
 }
 
 } // namespace gm

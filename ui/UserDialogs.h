@@ -7,6 +7,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
+class QUrl;
 class QWidget;
 
 namespace gm {
@@ -44,13 +47,16 @@ public:
     // Folder browser: the chosen folder without a trailing separator, or empty.
     virtual QString browseForFolder(QWidget *parent, const QString &prompt) = 0;
     // Opens a file or address with the desktop's default application, without waiting.
-    virtual void openUrl(const QString &fileOrUrl) = 0;
+    virtual void openUrl(QWidget *parent, const QString &fileOrUrl) = 0;
 
     // Conveniences over message().
     void inform(QWidget *parent, const QString &text);
     bool askYesNo(QWidget *parent, const QString &text, bool defaultNo = false);
     bool askOkCancel(QWidget *parent, const QString &text);
 };
+
+// The narrowest message box, wide enough for its title and the window's buttons.
+inline constexpr int kMessageBoxMinimumWidth = 300;
 
 // "desc|pattern|desc|pattern" to Qt's "desc (pattern);;desc (pattern)".
 QString qtFileFilter(const QString &filter);
@@ -59,12 +65,23 @@ QString qtFileFilter(const QString &filter);
 class DesktopDialogs : public UserDialogs
 {
 public:
+    // Hands an address to the desktop; false when it has no application for it.
+    using Launcher = std::function<bool(const QUrl &)>;
+
+    // The desktop's launcher, asked without leaving messages on the console.
+    DesktopDialogs();
+    explicit DesktopDialogs(Launcher launcher);
+
     QMessageBox::StandardButton message(QWidget *parent, const MessageRequest &request) override;
     QStringList openFileNames(QWidget *parent, const FileDialogRequest &request) override;
     QString openFileName(QWidget *parent, const FileDialogRequest &request) override;
     QString saveFileName(QWidget *parent, const FileDialogRequest &request, bool confirmOverwrite) override;
     QString browseForFolder(QWidget *parent, const QString &prompt) override;
-    void openUrl(const QString &fileOrUrl) override;
+    // Where the desktop cannot open a file, the program shows it in a window of its own.
+    void openUrl(QWidget *parent, const QString &fileOrUrl) override;
+
+private:
+    Launcher m_launch;
 };
 
 } // namespace gm

@@ -91,14 +91,19 @@ TEST(DocumentList, RemoveSelectedEntries)
     EXPECT_EQ(list.order(), QStringLiteral("AC"));
 }
 
-TEST(DocumentList, DuplicatesOnlyFromDrops)
+TEST(DocumentList, NoDuplicatesFromAnySource)
 {
     DocumentListModel model;
     EXPECT_TRUE(model.appendUnique(QStringLiteral("/data/a.xls")));
     EXPECT_FALSE(model.appendUnique(QStringLiteral("/data/a.xls")));
     EXPECT_TRUE(model.appendUnique(QStringLiteral("/data/A.xls"))); // letter case counts
-    EXPECT_EQ(model.appendDropped({QStringLiteral("/data/a.xls"), QStringLiteral("/data/a.xls")}, true), 2);
-    EXPECT_EQ(model.count(), 4);
+    // A drop skips what is listed and repeats within itself.
+    EXPECT_EQ(model.appendDropped({QStringLiteral("/data/a.xls"), QStringLiteral("/data/b.xls"),
+                                   QStringLiteral("/data/b.xls")},
+                                  true),
+              1);
+    EXPECT_EQ(model.entries(), (QStringList{QStringLiteral("/data/a.xls"), QStringLiteral("/data/A.xls"),
+                                            QStringLiteral("/data/b.xls")}));
     EXPECT_TRUE(ListHasItem(model.entries(), QStringLiteral("/data/A.xls")));
     EXPECT_FALSE(ListHasItem(model.entries(), QStringLiteral("/data/a.xls ")));
 }
@@ -109,11 +114,42 @@ TEST(DocumentList, DropRule)
             {"/d/a.xls", false, true},   {"/d/a.XLS", false, true},   {"/d/a.xlsx", false, false},
             {"/d/a.XLSX", false, false}, {"/d/a.XLSX", true, true},   {"/d/a.xlsm", true, false},
             {"/d/a.xls.txt", true, false}, {"/d/folder", true, false}, {"/d/.xls", true, true},
+            {"/d/.~gridmule-1a2b.xlsx", true, false}, {"/d/~$a.xlsx", true, false}, {"/d/~$a.xls", false, false},
+            {"/d/.~lock.a.xls#", true, false},
     };
     for (const auto &[path, xlsx, accepted] : cases) {
         SCOPED_TRACE(std::string(path) + (xlsx ? " xlsx" : ""));
         DocumentListModel model;
         EXPECT_EQ(model.appendDropped({QString::fromLatin1(path)}, xlsx), accepted ? 1 : 0);
+    }
+}
+
+// Our temporary files, lock files and owner files never enter the list, whatever adds them;
+// names that only resemble them are ordinary workbooks.
+TEST(DocumentList, TemporaryAndLockFilesAreNeverListed)
+{
+    const std::pair<const char *, bool> cases[] = {
+            {"/d/.~gridmule-4f2a9c.xlsx", true},
+            {"/d/.~gridmule-12-77.xls", true},
+            {"/d/~$Budget.xlsx", true},
+            {"/d/sub/~$b.xls", true},
+            {"/d/.~lock.a.xls#", true},
+            {"/d/.~lock..~gridmule-1.xlsx#", true},
+            {"/d/.~lock.a.xls", false}, // no closing '#': not the engine's lock
+            {"/d/gridmule-report.xlsx", false},
+            {"/d/a~$b.xls", false},
+            {"/~$d/a.xls", false}, // only the file's own name counts
+            {"/d/.gridmule.xls", false},
+    };
+    for (const auto &[path, helper] : cases) {
+        SCOPED_TRACE(path);
+        const QString text = QString::fromUtf8(path);
+        EXPECT_EQ(isTemporaryOrLockFile(text), helper);
+        DocumentListModel unique;
+        EXPECT_EQ(unique.appendUnique(text), !helper);
+        DocumentListModel plain;
+        EXPECT_EQ(plain.append(text), !helper);
+        EXPECT_EQ(isWorkbookFileName(text, true), !helper);
     }
 }
 

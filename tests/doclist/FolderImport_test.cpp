@@ -19,7 +19,10 @@ protected:
         ASSERT_TRUE(m_temp.isValid());
         m_root = m_temp.path() + u'/';
         for (const char *file : {"a.xls", "b.XLSX", "c.xlsm", ".hidden.xls", "readonly.xls", "notes.txt",
-                                 "sub/d.xls", "sub/deeper/e.xlsx", "x.xls/inside.xls"})
+                                 "sub/d.xls", "sub/deeper/e.xlsx", "x.xls/inside.xls",
+                                 // Left by a run or by an open spreadsheet: never listed.
+                                 ".~gridmule-4711-9f3c.xlsx", ".~gridmule-4711-0a1b.xls", "~$a.xls", "~$b.XLSX",
+                                 ".~lock.a.xls#", "sub/~$d.xls", "sub/.~gridmule-1-2.xls"})
             touch(QString::fromLatin1(file));
         QFile::setPermissions(m_root + QStringLiteral("readonly.xls"), QFile::ReadOwner | QFile::ReadUser);
     }

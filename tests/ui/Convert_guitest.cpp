@@ -86,6 +86,7 @@ TEST_F(ConvertTest, FullRunFromThePanel)
     EXPECT_TRUE(window.runner().isRunning());
     EXPECT_FALSE(window.centralWidget()->isEnabled());
     EXPECT_FALSE(find<QWidget>(QStringLiteral("Toolbar1"))->isEnabled());
+    EXPECT_FALSE(find<QWidget>(QStringLiteral("Toolbar1Row2"))->isEnabled());
     EXPECT_FALSE(window.close());
     ASSERT_TRUE(finished.wait(240000));
 
@@ -109,6 +110,7 @@ TEST_F(ConvertTest, FullRunFromThePanel)
     // Everything is back as it was before the run.
     EXPECT_TRUE(window.centralWidget()->isEnabled());
     EXPECT_TRUE(find<QWidget>(QStringLiteral("Toolbar1"))->isEnabled());
+    EXPECT_TRUE(find<QWidget>(QStringLiteral("Toolbar1Row2"))->isEnabled());
     EXPECT_TRUE(find<QPushButton>(QStringLiteral("BtnConvert"))->isEnabled());
     EXPECT_TRUE(find<QLabel>(QStringLiteral("StatusPanel1"))->text().isEmpty());
     EXPECT_FALSE(find<QWidget>(QStringLiteral("RunProgress"))->isVisible());

@@ -2,7 +2,7 @@
 
 #include "doclist/DocumentListModel.h"
 #include "doclist/RecentDocuments.h"
-#include "ui/FolderDialog.h"
+#include "ui/dialogs/FolderDialog.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -85,14 +85,31 @@ TEST_F(DocumentListTest, DialogFilterWithoutXlsx)
     EXPECT_EQ(m_dialogs.fileDialogs[0].filter, QStringLiteral("Microsft Excel文件(*.xls)|*.xls"));
 }
 
-TEST_F(DocumentListTest, DroppedFilesMayRepeat)
+TEST_F(DocumentListTest, DroppedFilesAreListedOnceAndCounted)
 {
     start();
-    drop({QStringLiteral("/d/a.xls"), QStringLiteral("/d/notes.txt"), QStringLiteral("/d/m.xlsm")});
-    drop({QStringLiteral("/d/a.xls"), QStringLiteral("/d/B.XLSX")});
-    EXPECT_EQ(entries(), (QStringList{QStringLiteral("/d/a.xls"), QStringLiteral("/d/a.xls"), QStringLiteral("/d/B.XLSX")}));
-    // Dropping does not rewrite the count text.
-    EXPECT_EQ(countText(), QStringLiteral("Gridmule - Excel文档批处理工具"));
+    m_dialogs.files = {{QStringLiteral("/d/b.xls")}};
+    action(QStringLiteral("AddFile"))->trigger();
+    drop({QStringLiteral("/d/a.xls"), QStringLiteral("/d/notes.txt"), QStringLiteral("/d/m.xlsm"),
+          QStringLiteral("/d/b.xls"), QStringLiteral("/d/~$a.xls")});
+    EXPECT_EQ(countText(), QStringLiteral("共2个文档"));
+    drop({QStringLiteral("/d/a.xls"), QStringLiteral("/d/B.XLSX"), QStringLiteral("/d/.~gridmule-77-1f.xlsx")});
+    EXPECT_EQ(entries(), (QStringList{QStringLiteral("/d/b.xls"), QStringLiteral("/d/a.xls"), QStringLiteral("/d/B.XLSX")}));
+    EXPECT_EQ(countText(), QStringLiteral("共3个文档"));
+    // A drop of nothing new still shows the count.
+    find<QLabel>(QStringLiteral("StatusPanel2"))->setText(QString());
+    drop({QStringLiteral("/d/a.xls")});
+    EXPECT_EQ(countText(), QStringLiteral("共3个文档"));
+}
+
+TEST_F(DocumentListTest, DialogNeverAddsTemporaryOrLockFiles)
+{
+    start();
+    m_dialogs.files = {{QStringLiteral("/d/~$a.xlsx"), QStringLiteral("/d/a.xlsx"), QStringLiteral("/d/.~gridmule-9-9.xls"),
+                        QStringLiteral("/d/.~lock.a.xlsx#")}};
+    action(QStringLiteral("AddFile"))->trigger();
+    EXPECT_EQ(entries(), QStringList{QStringLiteral("/d/a.xlsx")});
+    EXPECT_EQ(countText(), QStringLiteral("共1个文档"));
 }
 
 TEST_F(DocumentListTest, MovingRemovingAndTheDeleteKey)
@@ -147,7 +164,8 @@ TEST_F(DocumentListTest, ClickShowsTheFullPath)
 
 TEST_F(DocumentListTest, FolderImportWithAndWithoutSubfolders)
 {
-    for (const char *file : {"in/a.xls", "in/b.XLSX", "in/c.xlsm", "in/.h.xls", "in/sub/d.xls"})
+    for (const char *file : {"in/a.xls", "in/b.XLSX", "in/c.xlsm", "in/.h.xls", "in/sub/d.xls", "in/~$a.xls",
+                             "in/.~gridmule-5-5.xlsx", "in/sub/.~lock.d.xls#"})
         touch(QString::fromLatin1(file));
     const QString folder = tempPath(QStringLiteral("in"));
     start();

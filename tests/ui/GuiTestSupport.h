@@ -39,10 +39,12 @@ inline QApplication &guiApp()
             QFile::setPermissions(data.filePath(QStringLiteral("runtime")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
             qputenv("XDG_RUNTIME_DIR", data.filePath(QStringLiteral("runtime")).toLocal8Bit());
         }
-        // The offscreen platform warns about every window whose size hints change.
+        // The offscreen platform warns about every window whose size hints change or that
+        // is raised.
         static const QtMessageHandler previous = qInstallMessageHandler(
                 [](QtMsgType type, const QMessageLogContext &context, const QString &message) {
-                    if (!message.contains(QStringLiteral("propagateSizeHints")))
+                    if (!message.contains(QStringLiteral("propagateSizeHints"))
+                        && !message.contains(QStringLiteral("support raise()")))
                         previous(type, context, message);
                 });
         return new QApplication(argc, argv);
@@ -93,7 +95,7 @@ public:
         const QStringList files = takeFiles();
         return files.isEmpty() ? QString() : files.constFirst();
     }
-    void openUrl(const QString &fileOrUrl) override { opened.append(fileOrUrl); }
+    void openUrl(QWidget *, const QString &fileOrUrl) override { opened.append(fileOrUrl); }
 
     QStringList texts() const
     {

@@ -1,7 +1,7 @@
 #include "GuiTestSupport.h"
 
 #include "doclist/DocumentListModel.h"
-#include "ui/FeaturePanel.h"
+#include "ui/panels/FeaturePanel.h"
 
 #include <QCheckBox>
 #include <QAbstractScrollArea>
@@ -166,8 +166,7 @@ TEST_F(MainWindowTest, EveryFeatureButtonShowsItsPanel)
     int index = 8;
     for (const auto &[key, panelName] : cases) {
         SCOPED_TRACE(key);
-        auto *button = qobject_cast<QToolButton *>(
-                find<QToolBar>(QStringLiteral("Toolbar1"))->widgetForAction(action(QString::fromLatin1(key))));
+        auto *button = qobject_cast<QToolButton *>(window.toolButton(action(QString::fromLatin1(key))));
         ASSERT_NE(button, nullptr);
         QTest::mouseClick(button, Qt::LeftButton);
         EXPECT_EQ(currentPanelName(), QString::fromLatin1(panelName));
@@ -183,28 +182,33 @@ TEST_F(MainWindowTest, EveryFeatureButtonShowsItsPanel)
 TEST_F(MainWindowTest, ButtonLabelsReturnToFormerHeight)
 {
     MainWindow &window = start();
-    auto *toolbar = find<QToolBar>(QStringLiteral("Toolbar1"));
     const int height = window.height();
     QAction *labels = action(QStringLiteral("mnuBtnCaption"));
     EXPECT_FALSE(labels->isChecked());
     labels->trigger();
     EXPECT_TRUE(labels->isChecked());
-    EXPECT_EQ(toolbar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+    for (const char *name : {"Toolbar1", "Toolbar1Row2"})
+        EXPECT_EQ(find<QToolBar>(QString::fromLatin1(name))->toolButtonStyle(), Qt::ToolButtonTextUnderIcon) << name;
     EXPECT_EQ(window.height(), height + 100 / 15);
     labels->trigger();
-    EXPECT_EQ(toolbar->toolButtonStyle(), Qt::ToolButtonIconOnly);
+    for (const char *name : {"Toolbar1", "Toolbar1Row2"})
+        EXPECT_EQ(find<QToolBar>(QString::fromLatin1(name))->toolButtonStyle(), Qt::ToolButtonIconOnly) << name;
     EXPECT_EQ(window.height(), height);
 }
 
 TEST_F(MainWindowTest, HoverHintsInTheStatusBar)
 {
-    start();
-    auto *toolbar = find<QToolBar>(QStringLiteral("Toolbar1"));
+    MainWindow &window = start();
     auto *hint = find<QLabel>(QStringLiteral("StatusPanel1"));
-    QWidget *addFolder = toolbar->widgetForAction(action(QStringLiteral("AddFolder")));
-    QEvent enter(QEvent::Enter);
-    QApplication::sendEvent(addFolder, &enter);
-    EXPECT_EQ(hint->text(), QStringLiteral("添加目录下所有Excel文档"));
+    // Buttons of both toolbar rows give their hints.
+    const std::pair<const char *, const char *> cases[] = {{"AddFolder", "添加目录下所有Excel文档"},
+                                                           {"Share", "批量设置共享工作薄"}};
+    for (const auto &[key, text] : cases) {
+        SCOPED_TRACE(key);
+        QEvent enter(QEvent::Enter);
+        QApplication::sendEvent(window.toolButton(action(QString::fromLatin1(key))), &enter);
+        EXPECT_EQ(hint->text(), QString::fromUtf8(text));
+    }
     QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(find<QAbstractScrollArea>(QStringLiteral("LstFile"))->viewport(), &move);
     EXPECT_TRUE(hint->text().isEmpty());

@@ -1,9 +1,9 @@
 #include "GuiTestSupport.h"
 
-#include "ui/BatchCellsPanel.h"
-#include "ui/CellDialog.h"
-#include "ui/FeaturePanel.h"
-#include "ui/OptionsDialog.h"
+#include "ui/dialogs/CellDialog.h"
+#include "ui/dialogs/OptionsDialog.h"
+#include "ui/panels/BatchCellsPanel.h"
+#include "ui/panels/FeaturePanel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -284,26 +284,39 @@ TEST_F(PanelsTest, PasswordsAreMasked)
     }
 }
 
-TEST_F(PanelsTest, ChoosersFillTheirFields)
+TEST_F(PanelsTest, ChoosersFillTheirFieldsAndCancelChangesNothing)
 {
-    m_dialogs.files = {{QStringLiteral("/d/merged.xlsx")}, {}};
-    click(QStringLiteral("CmdUnitePath"));
-    EXPECT_EQ(find<QLineEdit>(QStringLiteral("txtUniteFile"))->text(), QStringLiteral("/d/merged.xlsx"));
-    EXPECT_EQ(m_dialogs.fileDialogs.back().filter,
+    struct Case
+    {
+        const char *button;
+        const char *field;
+        const char *chosen;
+        const char *shown;
+    };
+    const Case cases[] = {
+            {"CmdUnitePath", "txtUniteFile", "/d/merged.xlsx", "/d/merged.xlsx"},
+            {"Command2", "txtOut", "/out", "/out/"},
+            {"CmdCountOutFile", "txtCount", "/d/report.txt", "/d/report.txt"},
+            {"Command1", "txtHeaderFooterTemplate", "/d/template.xls", "/d/template.xls"},
+            {"CmdSheetSource", "TxtSheetSource", "/d/source.xls", "/d/source.xls"},
+            {"CmdSheetBackgroudSelect", "txtBackgroudPic", "/d/back.jpg", "/d/back.jpg"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.button);
+        auto *field = find<QLineEdit>(QString::fromLatin1(c.field));
+        m_dialogs.files = {{QString::fromLatin1(c.chosen)}, {}};
+        click(QString::fromLatin1(c.button));
+        EXPECT_EQ(field->text(), QString::fromLatin1(c.shown));
+        // The second dialog is cancelled: the field keeps what it had.
+        click(QString::fromLatin1(c.button));
+        EXPECT_TRUE(m_dialogs.files.empty()) << "the chooser did not open";
+        EXPECT_EQ(field->text(), QString::fromLatin1(c.shown));
+    }
+    const auto titleOf = [&](size_t fromEnd) { return m_dialogs.fileDialogs.at(m_dialogs.fileDialogs.size() - fromEnd); };
+    EXPECT_EQ(m_dialogs.fileDialogs.front().filter,
               QStringLiteral("Microsft Excel文件(*.xlsx)|*.xlsx|Microsft Excel(97-2003)文件(*.xls)|*.xls"));
-    click(QStringLiteral("CmdUnitePath"));
-    EXPECT_TRUE(find<QLineEdit>(QStringLiteral("txtUniteFile"))->text().isEmpty());
-
-    m_dialogs.files = {{QStringLiteral("/out")}, {}};
-    click(QStringLiteral("Command2"));
-    EXPECT_EQ(find<QLineEdit>(QStringLiteral("txtOut"))->text(), QStringLiteral("/out/"));
-    click(QStringLiteral("Command2"));
-    EXPECT_EQ(find<QLineEdit>(QStringLiteral("txtOut"))->text(), QStringLiteral("/out/"));
-
-    m_dialogs.files = {{QStringLiteral("/d/report.txt")}};
-    click(QStringLiteral("CmdCountOutFile"));
-    EXPECT_EQ(find<QLineEdit>(QStringLiteral("txtCount"))->text(), QStringLiteral("/d/report.txt"));
-    EXPECT_EQ(m_dialogs.fileDialogs.back().title, QStringLiteral("保存"));
+    EXPECT_EQ(titleOf(8).title, QStringLiteral("保存"));
+    EXPECT_EQ(titleOf(6).title, QStringLiteral("选择设置好页眉页脚的模板"));
 }
 
 TEST_F(PanelsTest, UnfinishedOperationsSaySo)

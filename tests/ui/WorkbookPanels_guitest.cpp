@@ -8,8 +8,8 @@
 #include "automation/ole/XlsPropertyWorkbook.h"
 #include "operations/workbook/HeaderFooterOperation.h"
 #include "support/TestSupport.h"
-#include "ui/FeaturePanel.h"
 #include "ui/RunController.h"
+#include "ui/panels/FeaturePanel.h"
 
 #include <QCheckBox>
 #include <QFileInfo>

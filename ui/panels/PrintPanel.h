@@ -1,0 +1,36 @@
+#pragma once
+
+#include "ui/panels/FeaturePanel.h"
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace gm {
+
+// fraPrint: batch printing above the line, print area and page orientation below it.
+class PrintPanel : public FeaturePanel
+{
+    Q_OBJECT
+
+public:
+    explicit PrintPanel(PanelContext &context, QWidget *parent = nullptr);
+
+private:
+    void updatePageSetup();
+    void setPageSetup();
+
+    QCheckBox *m_printSheets;
+    QLineEdit *m_sheetIndex;
+    QCheckBox *m_area;
+    QLineEdit *m_topLeft;
+    QLineEdit *m_bottomRight;
+    QCheckBox *m_orientation;
+    QRadioButton *m_portrait;
+    QRadioButton *m_landscape;
+    QPushButton *m_setPage;
+    bool m_running = false; // CmdPrintArea stays disabled while its run lasts
+};
+
+} // namespace gm
