@@ -588,6 +588,7 @@ void appendNumber(QString &out, long long value, int minDigits)
 QString generalText(double value)
 {
     QString out;
+    out.reserve(16);
     if (value == 0 || std::isnan(value))
         return QStringLiteral("0");
     if (value < 0)
@@ -798,8 +799,9 @@ QString renderDate(const Section &s, double value, DateSystem system, bool minus
     const long long totalSeconds = ticks / ticksPerSecond;
     const long long fraction = ticks % ticksPerSecond;
     const long long secondOfDay = dayTicks / ticksPerSecond;
-    long long hour = secondOfDay / 3600;
+    const long long hour = secondOfDay / 3600;
     QString out;
+    out.reserve(24);
     if (minus)
         out += u'-';
     for (const Token &t : s.tokens) {
@@ -962,6 +964,7 @@ void bestFraction(double x, long long maxDen, long long &num, long long &den)
 QString renderNumber(const Section &s, double magnitude, bool minus)
 {
     QString out;
+    out.reserve(24);
     if (minus)
         out += u'-';
     const auto &tk = s.tokens;
