@@ -8,8 +8,8 @@
 #include <QTextStream>
 
 #include <algorithm>
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 #include <random>
 #include <vector>
 
@@ -56,10 +56,10 @@ int main(int argc, char *argv[])
     const int n = argc > 1 ? std::max(1000, atoi(argv[1])) : 1000000;
     QTextStream out(stdout);
     const std::vector<CellValue> values = makeValues(n, 42);
-    const QString codes[] = {QStringLiteral("General"), QStringLiteral("0.00"), QStringLiteral("#,##0.00"),
-        QStringLiteral("0.00%"), QStringLiteral("m/d/yyyy"), QStringLiteral("m/d/yyyy h:mm"), QStringLiteral("[h]:mm:ss"),
-        QStringLiteral("0.00E+00"), QStringLiteral("# ?/?"),
-        QStringLiteral("_(\"$\"* #,##0.00_);_(\"$\"* \\(#,##0.00\\);_(\"$\"* \"-\"??_);_(@_)")};
+    const QString codes[]
+        = {QStringLiteral("General"), QStringLiteral("0.00"), QStringLiteral("#,##0.00"), QStringLiteral("0.00%"),
+            QStringLiteral("m/d/yyyy"), QStringLiteral("m/d/yyyy h:mm"), QStringLiteral("[h]:mm:ss"), QStringLiteral("0.00E+00"),
+            QStringLiteral("# ?/?"), QStringLiteral("_(\"$\"* #,##0.00_);_(\"$\"* \\(#,##0.00\\);_(\"$\"* \"-\"??_);_(@_)")};
     NumberFormatCache cache;
     out << "cells per format: " << n << Qt::endl;
     size_t checksum = 0;
@@ -77,14 +77,14 @@ int main(int argc, char *argv[])
     for (size_t i = 0; i < values.size(); ++i)
         checksum += static_cast<size_t>(cache.builtIn(ids[i % 10]).format(values[i], DateSystem::Date1900).size());
     const double seconds = cpuSince(start);
-    out << qSetFieldWidth(60) << Qt::left << "mixed built-in ids" << qSetFieldWidth(0) << QString::number(n / seconds / 1e6, 'f', 2)
-        << " M cells/s" << Qt::endl;
+    out << qSetFieldWidth(60) << Qt::left << "mixed built-in ids" << qSetFieldWidth(0)
+        << QString::number(n / seconds / 1e6, 'f', 2) << " M cells/s" << Qt::endl;
     // Parsing each code afresh, for comparison with the cached lookups above.
     start = std::clock();
     const int parses = std::max(1, n / 10);
     for (int i = 0; i < parses; ++i)
         checksum += NumberFormat(codes[static_cast<size_t>(i) % 10]).isDateTime() ? 1 : 0;
-    out << "parse without cache: " << QString::number(parses / cpuSince(start) / 1e6, 'f', 2)
-        << " M codes/s   (checksum " << checksum << ")" << Qt::endl;
+    out << "parse without cache: " << QString::number(parses / cpuSince(start) / 1e6, 'f', 2) << " M codes/s   (checksum "
+        << checksum << ")" << Qt::endl;
     return 0;
 }

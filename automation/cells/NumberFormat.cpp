@@ -61,8 +61,8 @@ struct Token
 
 enum class Cmp : quint8 { Less, LessEqual, Greater, GreaterEqual, Equal, NotEqual };
 
-const char16_t *const monthNames[] = {u"January", u"February", u"March", u"April", u"May", u"June", u"July",
-    u"August", u"September", u"October", u"November", u"December"};
+const char16_t *const monthNames[] = {u"January", u"February", u"March", u"April", u"May", u"June", u"July", u"August",
+    u"September", u"October", u"November", u"December"};
 const char16_t *const dayNames[] = {u"Sunday", u"Monday", u"Tuesday", u"Wednesday", u"Thursday", u"Friday", u"Saturday"};
 
 } // namespace
@@ -170,11 +170,7 @@ bool sameLetterRun(const QString &text, QChar letter)
 class SectionParser
 {
 public:
-    SectionParser(const QString &text, bool textMode)
-        : m_text(text)
-        , m_textMode(textMode)
-    {
-    }
+    SectionParser(const QString &text, bool textMode) : m_text(text), m_textMode(textMode) { }
 
     Section parse()
     {
@@ -280,7 +276,8 @@ public:
             }
         }
         if (longDate || longTime) {
-            Section replaced = SectionParser(longDate ? QStringLiteral("dddd, mmmm d, yyyy") : QStringLiteral("h:mm:ss AM/PM"), false).parse();
+            Section replaced
+                = SectionParser(longDate ? QStringLiteral("dddd, mmmm d, yyyy") : QStringLiteral("h:mm:ss AM/PM"), false).parse();
             replaced.hasCondition = s.hasCondition;
             replaced.op = s.op;
             replaced.operand = s.operand;
@@ -368,7 +365,11 @@ private:
             kind = Tok::Year4;
             break;
         case u'm':
-            kind = n == 1 ? Tok::Month1 : n == 2 ? Tok::Month2 : n == 3 ? Tok::MonthAbbr : n == 5 ? Tok::MonthLetter : Tok::MonthFull;
+            kind = n == 1 ? Tok::Month1
+                : n == 2  ? Tok::Month2
+                : n == 3  ? Tok::MonthAbbr
+                : n == 5  ? Tok::MonthLetter
+                          : Tok::MonthFull;
             break;
         case u'd':
             kind = n == 1 ? Tok::Day1 : n == 2 ? Tok::Day2 : n == 3 ? Tok::DayAbbr : Tok::DayFull;
@@ -684,7 +685,6 @@ void appendIntegerPart(QString &out, const std::vector<Token> &tk, size_t begin,
     }
 }
 
-
 } // namespace
 
 const QString NumberFormat::InvalidDateText = QStringLiteral("#####");
@@ -851,8 +851,8 @@ QString renderDate(const Section &s, double value, DateSystem system, bool minus
         }
         case Tok::Minute1:
         case Tok::Minute2:
-            appendNumber(out, elapsedHours || !elapsedMinutes ? secondOfDay / 60 % 60 : totalSeconds / 60,
-                t.kind == Tok::Minute2 ? 2 : 1);
+            appendNumber(
+                out, elapsedHours || !elapsedMinutes ? secondOfDay / 60 % 60 : totalSeconds / 60, t.kind == Tok::Minute2 ? 2 : 1);
             break;
         case Tok::Second1:
         case Tok::Second2:
@@ -1008,8 +1008,8 @@ QString renderNumber(const Section &s, double magnitude, bool minus)
         const bool blankFraction = s.fractionInteger && num == 0;
         // A zero whole part shows only where the fraction is blank too (0 shows as "0").
         const QByteArray wholeDigits = whole > 0 ? QByteArray::number(static_cast<long long>(whole))
-            : blankFraction                     ? QByteArray("0")
-                                                : QByteArray();
+            : blankFraction                      ? QByteArray("0")
+                                                 : QByteArray();
         int intCount = 0;
         for (int i = 0; i < s.numeratorStart; ++i)
             intCount += isPlaceholder(tk[static_cast<size_t>(i)].kind) ? 1 : 0;
@@ -1023,7 +1023,8 @@ QString renderNumber(const Section &s, double magnitude, bool minus)
                 out += QString(tk[i].kind == Tok::FixedDenominator ? int(tk[i].text.size()) : 1, QChar(u' '));
         } else {
             const QByteArray n = QByteArray::number(num);
-            appendIntegerPart(out, tk, numStart, slash, n.constData(), static_cast<int>(n.size()), s.numeratorPlaceholders, false);
+            appendIntegerPart(
+                out, tk, numStart, slash, n.constData(), static_cast<int>(n.size()), s.numeratorPlaceholders, false);
             out += u'/';
             if (denToken.kind == Tok::FixedDenominator) {
                 out += denToken.text;

@@ -198,8 +198,8 @@ std::optional<ParsedNumber> parseMixedFraction(const QString &s)
     long long whole = 0;
     long long num = 0;
     long long den = 0;
-    if (!number(whole) || i >= s.size() || s.at(i++) != u' ' || !number(num) || i >= s.size() || s.at(i++) != u'/'
-        || !number(den) || i != s.size() || den == 0)
+    if (!number(whole) || i >= s.size() || s.at(i++) != u' ' || !number(num) || i >= s.size() || s.at(i++) != u'/' || !number(den)
+        || i != s.size() || den == 0)
         return std::nullopt;
     const double value = static_cast<double>(whole) + static_cast<double>(num) / static_cast<double>(den);
     return ParsedNumber{negative ? -value : value, den >= 10 ? FormatFractionTwoDigits : FormatFraction};
@@ -274,8 +274,8 @@ std::optional<ParsedTime> parseTime(const QString &text)
 
 int monthFromName(const QString &word)
 {
-    static const char *const names[] = {"january", "february", "march", "april", "may", "june", "july", "august",
-        "september", "october", "november", "december"};
+    static const char *const names[] = {
+        "january", "february", "march", "april", "may", "june", "july", "august", "september", "october", "november", "december"};
     const QString lower = word.toLower();
     if (lower.size() < 3)
         return 0;
