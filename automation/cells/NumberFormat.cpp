@@ -209,6 +209,10 @@ public:
             } else if (t.mid(i, 7).compare(QLatin1String("General"), Qt::CaseInsensitive) == 0) {
                 s.tokens.push_back({Tok::General, 0, {}, {}});
                 i += 7;
+            } else if (t.mid(i, 6) == QStringView(u"G/通用格式")) {
+                // General as some Chinese-language producers store it.
+                s.tokens.push_back({Tok::General, 0, {}, {}});
+                i += 6;
             } else if (t.mid(i, 5).compare(QLatin1String("AM/PM"), Qt::CaseInsensitive) == 0) {
                 s.tokens.push_back({Tok::AmPm, 0, QStringLiteral("AM"), QStringLiteral("PM")});
                 s.twelveHour = true;
@@ -985,7 +989,7 @@ QString renderNumber(const Section &s, double magnitude, bool minus)
     }
     DecimalDigits d = DecimalDigits::fromDouble(magnitude);
     d.exponent += s.shift;
-    if (s.fraction) {
+    if (s.fraction && magnitude * std::pow(10.0, s.shift) < 1e15) {
         const double x = magnitude * std::pow(10.0, s.shift);
         double whole = s.fractionInteger ? std::floor(x) : 0;
         const double part = x - whole;
@@ -1158,7 +1162,7 @@ QString renderNumber(const Section &s, double magnitude, bool minus)
 
 QString NumberFormat::formatNumber(double value, DateSystem system) const
 {
-    if (std::isnan(value))
+    if (!std::isfinite(value))
         return QStringLiteral("#NUM!");
     if (value == 0)
         value = 0; // a stored negative zero is zero
@@ -1194,10 +1198,13 @@ QString NumberFormat::formatNumber(double value, DateSystem system) const
         return {};
     case Section::Kind::Text:
         return minus ? QStringLiteral("-") + generalText(magnitude) : generalText(magnitude);
-    case Section::Kind::DateTime:
-        if (value < 0 && system == DateSystem::Date1900)
+    case Section::Kind::DateTime: {
+        // Past 9999-12-31 nothing shows, not even a time of day.
+        const long long end = LastSerial1900 + 1 - (system == DateSystem::Date1904 ? Date1904Offset : 0);
+        if ((value < 0 && system == DateSystem::Date1900) || magnitude >= static_cast<double>(end))
             return InvalidDateText;
         return renderDate(*section, magnitude, system, value < 0);
+    }
     case Section::Kind::Number:
         break;
     }
