@@ -186,7 +186,7 @@ public:
                 const qsizetype end = t.indexOf(u'"', i + 1);
                 literal(s, t.mid(i + 1, (end < 0 ? t.size() : end) - i - 1));
                 i = end < 0 ? t.size() : end + 1;
-            } else if (u == u'\\' || u == u'!') {
+            } else if (u == u'\\') {
                 if (i + 1 < t.size())
                     literal(s, t.mid(i + 1, 1));
                 i += 2;
