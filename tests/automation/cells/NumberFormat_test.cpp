@@ -208,6 +208,11 @@ TEST(NumberFormat, DatesAndTimes)
         {num(43832), u"mmmm d, yyyy", u"January 2, 2020"},
         {num(43832), u"yyyy\"年\"m\"月\"d\"日\"", u"2020年1月2日"},
         {num(43832), u"[$-F800]dddd, mmmm dd, yyyy", u"Thursday, January 2, 2020"},
+        // Codes as Excel stores them in workbooks.
+        {num(43832), u"[$-409]mmmm\\ d\\,\\ yyyy;@", u"January 2, 2020"},
+        {CellValue::ofText(QStringLiteral("n/a")), u"[$-409]mmmm\\ d\\,\\ yyyy;@", u"n/a"},
+        {num(43832), u"mmm\\ d\\,\\ yyyy", u"Jan 2, 2020"},
+        {num(0.5520833333), u"h:mm:ss\\ AM/PM", u"1:15:00 PM"},
         {num(0.5520833333), u"h:mm AM/PM", u"1:15 PM"},
         {num(0), u"h:mm AM/PM", u"12:00 AM"},
         {num(10.0 / 24 + 29.0 / 1440 + 59.136 / 86400), u"h:mm", u"10:29"},
