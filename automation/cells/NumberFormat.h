@@ -39,7 +39,8 @@ struct CellValue
 // Column width is unknown here, so every value renders as in a column wide enough for it: General
 // keeps its 11-character form instead of shortening, "*" fills are dropped and "_" gaps give one
 // space. A date or time that a date format cannot show (a negative serial in the 1900 system, or
-// a day after 9999-12-31) renders as InvalidDateText, the run of "#" a default-width cell shows.
+// a day after 9999-12-31) renders as InvalidDateText, a fixed run of five "#" (a cell fills its
+// whole width with them, which cannot be known here).
 // In the 1904 system a negative time renders with a leading "-".
 class NumberFormat
 {
