@@ -160,6 +160,8 @@ PackageDocument::Written PackageDocument::write(const QString &target, const std
             throw EngineError(ErrorCode::Damaged, QStringLiteral("entries differ from the built archive"));
         stored.verifyEntries();
         for (const ZipArchive::Change &change : changes) {
+            if (change.remove)
+                continue;
             const QByteArray data = stored.read(change.name);
             if (data != change.data)
                 throw EngineError(ErrorCode::Damaged, QStringLiteral("%1 differs from the built part").arg(change.name));

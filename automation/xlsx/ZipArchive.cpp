@@ -215,6 +215,12 @@ QByteArray ZipArchive::rebuilt(const std::vector<Change> &changes) const
     };
 
     for (const Change &change : changes) {
+        if (change.remove) {
+            const qint64 i = indexOf(change.name);
+            if (i >= 0 && zip_delete(za, zip_uint64_t(i)) != 0)
+                abandon(change.name);
+            continue;
+        }
         zip_source_t *data = zip_source_buffer(za, change.data.constData(), zip_uint64_t(change.data.size()), 0);
         if (!data)
             abandon(change.name);
