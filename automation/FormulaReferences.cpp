@@ -98,6 +98,23 @@ void splitQuoted(const QString &content, SheetPrefix *prefix)
     prefix->last = colon < 0 ? QString() : content.mid(colon + 1);
 }
 
+// The length of the reference that starts at `at`, right after a qualifier: #REF!, or a
+// name-like run (A1, $A$1, A:A, 1:5 in two runs, a defined name) with an optional ":run" that
+// is not itself qualified.
+qsizetype operandLength(const QString &text, qsizetype at)
+{
+    static const QString ref = QStringLiteral("#REF!");
+    if (QStringView(text).mid(at).startsWith(ref, Qt::CaseInsensitive))
+        return ref.size();
+    const qsizetype first = readName(text, at);
+    if (first == at || first + 1 >= text.size() || text[first] != u':' || !isNameChar(text[first + 1]))
+        return first - at;
+    const qsizetype second = readName(text, first + 1);
+    if (second < text.size() && text[second] == u'!')
+        return first - at; // Sheet1!A1:Sheet1!B5: the second end has its own qualifier
+    return second - at;
+}
+
 } // namespace
 
 std::vector<SheetPrefix> sheetPrefixes(const QString &text)
@@ -109,6 +126,7 @@ std::vector<SheetPrefix> sheetPrefixes(const QString &text)
     auto addPrefix = [&](SheetPrefix prefix, qsizetype start, qsizetype end) {
         prefix.start = start;
         prefix.length = end - start;
+        prefix.operandLength = operandLength(text, end);
         result.push_back(std::move(prefix));
         afterPrefix = true;
     };
@@ -270,6 +288,8 @@ QString qualifier(const QString &first, const QString &last)
 
 namespace {
 
+// Replaces qualifiers of this workbook; replace() sets the new text and whether it stands for
+// the operand too.
 template<typename Replace>
 QString rewrite(const QString &formula, Replace replace)
 {
@@ -277,14 +297,15 @@ QString rewrite(const QString &formula, Replace replace)
     QString result;
     qsizetype copied = 0;
     for (const SheetPrefix &prefix : prefixes) {
-        if (prefix.external)
+        if (prefix.external || prefix.start < copied)
             continue;
         QString replacement;
-        if (!replace(prefix, &replacement))
+        bool withOperand = false;
+        if (!replace(prefix, &replacement, &withOperand))
             continue;
         result += QStringView(formula).mid(copied, prefix.start - copied);
         result += replacement;
-        copied = prefix.start + prefix.length;
+        copied = prefix.start + prefix.length + (withOperand ? prefix.operandLength : 0);
     }
     if (copied == 0)
         return formula;
@@ -301,7 +322,7 @@ bool same(const QString &a, const QString &b)
 
 QString renameSheet(const QString &formula, const QString &from, const QString &to)
 {
-    return rewrite(formula, [&](const SheetPrefix &prefix, QString *replacement) {
+    return rewrite(formula, [&](const SheetPrefix &prefix, QString *replacement, bool *) {
         const bool first = same(prefix.first, from);
         const bool last = prefix.isSpan() && same(prefix.last, from);
         if (!first && !last)
@@ -321,11 +342,12 @@ QString deleteSheet(const QString &formula, const QString &deleted, const QStrin
         }
         return qsizetype(-1);
     };
-    return rewrite(formula, [&](const SheetPrefix &prefix, QString *replacement) {
+    return rewrite(formula, [&](const SheetPrefix &prefix, QString *replacement, bool *withOperand) {
         if (!prefix.isSpan()) {
             if (!same(prefix.first, deleted))
                 return false;
             *replacement = ref;
+            *withOperand = true;
             return true;
         }
         const bool firstGone = same(prefix.first, deleted);
@@ -336,6 +358,7 @@ QString deleteSheet(const QString &formula, const QString &deleted, const QStrin
         qsizetype last = indexOf(prefix.last);
         if (first < 0 || last < 0 || first == last) {
             *replacement = ref;
+            *withOperand = true;
             return true;
         }
         // The deleted end moves one sheet towards the other end.

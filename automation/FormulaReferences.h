@@ -18,6 +18,9 @@ struct SheetPrefix
 {
     qsizetype start = 0;
     qsizetype length = 0;
+    // The reference the qualifier applies to, right after the "!": a cell, a range, whole
+    // rows or columns, a name or #REF!.
+    qsizetype operandLength = 0;
     bool external = false; // names a sheet of another workbook: [n]Sheet!, '[n]Sheet'!, [n]!Name
     QString first; // the sheet name, unquoted; for a 3-D span its first sheet
     QString last; // the last sheet of a 3-D span (Sheet1:Sheet3!A1); empty otherwise
@@ -41,9 +44,10 @@ QString qualifier(const QString &first, const QString &last = {});
 QString renameSheet(const QString &formula, const QString &from, const QString &to);
 
 // The formula after the sheet `deleted` has gone from a workbook whose sheets, in tab order
-// before the deletion, are `sheetOrder`: a reference to that sheet becomes #REF! (Sheet!A1
-// becomes #REF!A1); a 3-D span that ends on it shrinks by one sheet, and one that consists of
-// it alone becomes #REF!. Spans that merely pass through it are kept.
+// before the deletion, are `sheetOrder`: a reference to that sheet, qualifier and operand,
+// becomes the error literal #REF! (Sheet!A1:B2 becomes #REF!), which every reader takes as
+// that error; a 3-D span that ends on it shrinks by one sheet, and one that consists of it
+// alone becomes #REF!. Spans that merely pass through it are kept.
 QString deleteSheet(const QString &formula, const QString &deleted, const QStringList &sheetOrder);
 
 } // namespace gm::formula

@@ -135,16 +135,20 @@ TEST(FormulaReferences, DeleteTurnsReferencesIntoRefErrors)
         const char16_t *expected;
     };
     const DeleteCase cases[] = {
-        {u"Data", u"Data!A5", u"#REF!A5"},
-        {u"Data", u"SUM(data!A1:A10)+Jan!A1", u"SUM(#REF!A1:A10)+Jan!A1"},
-        {u"Data", u"Data!$A$1", u"#REF!$A$1"},
+        {u"Data", u"Data!A5", u"#REF!"},
+        {u"Data", u"SUM(data!A1:A10)+Jan!A1", u"SUM(#REF!)+Jan!A1"},
+        {u"Data", u"Data!$A$1*2", u"#REF!*2"},
+        {u"Data", u"SUM(Data!A:A,Data!$1:$3)", u"SUM(#REF!,#REF!)"},
+        {u"Data", u"Data!Local+Data!#REF!", u"#REF!+#REF!"},
+        {u"Data", u"Data!A1:Data!B5", u"#REF!:#REF!"},
+        {u"Data", u"(Data!$A$1:$A$3,Jan!$C$1:$C$3)", u"(#REF!,Jan!$C$1:$C$3)"},
         {u"Data", u"[1]Data!A1+\"Data!A1\"", u"[1]Data!A1+\"Data!A1\""},
         {u"Jan", u"SUM(Jan:Mar!A1)", u"SUM(Feb:Mar!A1)"},
         {u"Mar", u"SUM(Jan:Mar!A1)", u"SUM(Jan:Feb!A1)"},
         {u"Feb", u"SUM(Jan:Mar!A1)", u"SUM(Jan:Mar!A1)"},
         {u"Jan", u"SUM(Jan:Feb!A1)", u"SUM(Feb!A1)"},
         {u"Mar", u"SUM('Mar:Jan'!A1)", u"SUM(Feb:Jan!A1)"},
-        {u"Jan", u"SUM(Jan:Jan!A1)", u"SUM(#REF!A1)"},
+        {u"Jan", u"SUM(Jan:Jan!A1)", u"SUM(#REF!)"},
         {u"Data", u"Data10!A1", u"Data10!A1"},
     };
     for (const DeleteCase &c : cases) {

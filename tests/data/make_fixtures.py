@@ -6,7 +6,7 @@ sheets_second_active.xlsx  two worksheets, the second one ("第二") active; its
                            1234.5678, a date, text with a comma and Chinese), and it holds
                            a PNG picture, so that exports must carry a picture. Its fonts are
                            宋体 and 微软雅黑 (GB2312 charset), as Chinese Excel writes them.
-sheet_references.xlsx      six sheets (Data, It's, Other, Calc, a hidden one and a very hidden one;
+sheet_references.xlsx      six sheets (Data, Other, It's, Calc, a hidden one and a very hidden one;
                            Calc active) whose formulas, shared and array formulas, defined names
                            (workbook and sheet scope), validation list, conditional format and
                            calculation chain refer to other sheets in every spelling: plain,
@@ -107,7 +107,7 @@ def make_xlsx(path):
 
 def make_sheet_references(path):
     wt = "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"
-    sheets = [("Data", ""), ("It's", ""), ("Other", ""), ("Calc", ""), ("Hidden", ' state="hidden"'),
+    sheets = [("Data", ""), ("Other", ""), ("It's", ""), ("Calc", ""), ("Hidden", ' state="hidden"'),
               ("Secret", ' state="veryHidden"')]
 
     def values(*cells):
@@ -152,8 +152,8 @@ def make_sheet_references(path):
         '<HeadingPairs><vt:vector size="4" baseType="variant"><vt:variant><vt:lpstr>工作表</vt:lpstr></vt:variant>'
         '<vt:variant><vt:i4>5</vt:i4></vt:variant><vt:variant><vt:lpstr>命名范围</vt:lpstr></vt:variant>'
         '<vt:variant><vt:i4>4</vt:i4></vt:variant></vt:vector></HeadingPairs>'
-        '<TitlesOfParts><vt:vector size="9" baseType="lpstr"><vt:lpstr>Data</vt:lpstr><vt:lpstr>It&apos;s</vt:lpstr>'
-        '<vt:lpstr>Other</vt:lpstr><vt:lpstr>Calc</vt:lpstr><vt:lpstr>Hidden</vt:lpstr><vt:lpstr>Calc!Print_Area</vt:lpstr>'
+        '<TitlesOfParts><vt:vector size="9" baseType="lpstr"><vt:lpstr>Data</vt:lpstr><vt:lpstr>Other</vt:lpstr>'
+        '<vt:lpstr>It&apos;s</vt:lpstr><vt:lpstr>Calc</vt:lpstr><vt:lpstr>Hidden</vt:lpstr><vt:lpstr>Calc!Print_Area</vt:lpstr>'
         '<vt:lpstr>Data!Print_Area</vt:lpstr><vt:lpstr>Other!Local</vt:lpstr><vt:lpstr>Total</vt:lpstr></vt:vector></TitlesOfParts>'
         '</Properties>',
         "xl/workbook.xml": DECL + f'<workbook {NS}><bookViews><workbookView activeTab="3"/></bookViews><sheets>'
@@ -161,7 +161,7 @@ def make_sheet_references(path):
                   for i, (n, state) in enumerate(sheets))
         + '</sheets><definedNames><definedName name="_xlnm.Print_Area" localSheetId="3">Calc!$A$1:$C$6</definedName>'
         '<definedName name="_xlnm.Print_Area" localSheetId="0">Data!$A$1:$A$5</definedName>'
-        '<definedName name="Local" localSheetId="2">Other!$A$1</definedName>'
+        '<definedName name="Local" localSheetId="1">Other!$A$1</definedName>'
         '<definedName name="Total">Data!$A$1:$A$5</definedName></definedNames><calcPr calcId="191029"/></workbook>',
         "xl/_rels/workbook.xml.rels": DECL + '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
         + "".join(f'<Relationship Id="rId{i + 1}" Type="{REL}/worksheet" Target="worksheets/sheet{i + 1}.xml"/>'
@@ -171,8 +171,8 @@ def make_sheet_references(path):
         '<c r="A1" i="4"/><c r="B1"/><c r="C1"/><c r="D1"/><c r="A2"/><c r="B2"/><c r="A3"/><c r="B3"/><c r="A4"/>'
         '<c r="A5"/><c r="A6"/></calcChain>',
         "xl/worksheets/sheet1.xml": sheet(values((1, 1), (2, 2), (3, 3), (4, 4), (5, 5))),
-        "xl/worksheets/sheet2.xml": sheet(values((1, 10))),
-        "xl/worksheets/sheet3.xml": sheet(values((1, 100))),
+        "xl/worksheets/sheet2.xml": sheet(values((1, 100))),
+        "xl/worksheets/sheet3.xml": sheet(values((1, 10))),
         "xl/worksheets/sheet4.xml": sheet(calc_rows, calc_extra, selected=True),
         "xl/worksheets/sheet5.xml": sheet(values((1, 5))),
         "xl/worksheets/sheet6.xml": sheet(values((1, 6))),

@@ -1,5 +1,6 @@
 // The name rule and the position rule of the sheet operations.
 
+#include "operations/sheets/SheetOperations.h"
 #include "operations/sheets/SheetSelection.h"
 
 #include <gtest/gtest.h>
@@ -61,5 +62,41 @@ TEST(SheetSelection, PositionIsASigned16BitWholeNumber)
     for (const auto &[text, expected] : cases) {
         SCOPED_TRACE(text);
         EXPECT_EQ(sheetPositionOf(QString::fromUtf8(text)), expected);
+    }
+}
+
+TEST(SheetSelection, InputChecksGiveTheMessageAndTheControlToFocus)
+{
+    struct Case
+    {
+        const char *what;
+        Validation result;
+        const char16_t *message; // null: passes
+        const char *control;
+    };
+    const Case cases[] = {
+        {"delete by empty name", validateDeleteSheets({{}, true, 0, {}, QStringLiteral("1")}), u"请输入工作表的名称！", "txtDelSheet"},
+        {"delete by blank name", validateDeleteSheets({{}, true, 0, QStringLiteral(" "), {}}), nullptr, ""},
+        {"delete by empty position", validateDeleteSheets({{}, false, 0, QStringLiteral("x"), {}}), u"请输入工作表的序号！",
+            "CmbDelsheetPosition"},
+        {"hide by empty name", validateHideSheets({{}, true, 2, {}, {}}), u"请输入工作表的名称！", "txtHideSheet"},
+        {"hide by empty position", validateHideSheets({{}, false, 0, {}, {}}), u"请输入工作表的序号！", "CmbHideSheetPosition"},
+        {"unhide all", validateUnhideSheets({{}, true, 0, {}}), nullptr, ""},
+        {"unhide by empty name", validateUnhideSheets({{}, false, 0, {}}), u"请输入工作表的名称！", "txtDisplaySheet"},
+        {"replace blanks", validateRenameSheets({{}, 0, QStringLiteral("  "), QStringLiteral("x"), {}}),
+            u"请输入工作表名称中需替换的内容！", "txtSheetOldName"},
+        {"replace with nothing", validateRenameSheets({{}, 0, QStringLiteral(" a"), {}, {}}), nullptr, ""},
+        {"active name blank", validateRenameSheets({{}, 1, QStringLiteral("a"), {}, QStringLiteral(" ")}),
+            u"请输入要批量设置的活动工作表名称！", "txtSheetName"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!c.message) {
+            EXPECT_FALSE(c.result);
+            continue;
+        }
+        ASSERT_TRUE(c.result);
+        EXPECT_EQ(c.result->message, QString::fromUtf16(c.message));
+        EXPECT_EQ(c.result->control, QString::fromUtf8(c.control));
     }
 }
