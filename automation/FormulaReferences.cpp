@@ -313,6 +313,15 @@ QString rewrite(const QString &formula, Replace replace)
     return result;
 }
 
+// Whether any qualifier of the formula can name the sheet: a cheap test before tokenising. A
+// name holding "'" is written with it doubled, so only the test for "!" applies to it.
+bool mayName(const QString &formula, const QString &sheet)
+{
+    if (!formula.contains(u'!'))
+        return false;
+    return sheet.contains(u'\'') || formula.contains(sheet, Qt::CaseInsensitive);
+}
+
 bool same(const QString &a, const QString &b)
 {
     return a.compare(b, Qt::CaseInsensitive) == 0;
@@ -322,6 +331,8 @@ bool same(const QString &a, const QString &b)
 
 QString renameSheet(const QString &formula, const QString &from, const QString &to)
 {
+    if (!mayName(formula, from))
+        return formula;
     return rewrite(formula, [&](const SheetPrefix &prefix, QString *replacement, bool *) {
         const bool first = same(prefix.first, from);
         const bool last = prefix.isSpan() && same(prefix.last, from);
@@ -335,6 +346,8 @@ QString renameSheet(const QString &formula, const QString &from, const QString &
 QString deleteSheet(const QString &formula, const QString &deleted, const QStringList &sheetOrder)
 {
     static const QString ref = QStringLiteral("#REF!");
+    if (!mayName(formula, deleted))
+        return formula;
     auto indexOf = [&](const QString &name) {
         for (qsizetype k = 0; k < sheetOrder.size(); ++k) {
             if (same(sheetOrder[k], name))
