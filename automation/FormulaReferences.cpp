@@ -8,14 +8,14 @@ namespace gm::formula {
 
 namespace {
 
-constexpr std::array errorLiterals{u"#REF!", u"#N/A", u"#NAME?", u"#DIV/0!", u"#VALUE!", u"#NUM!", u"#NULL!",
-    u"#SPILL!", u"#CALC!", u"#GETTING_DATA"};
+constexpr std::array errorLiterals{
+    u"#REF!", u"#N/A", u"#NAME?", u"#DIV/0!", u"#VALUE!", u"#NUM!", u"#NULL!", u"#SPILL!", u"#CALC!", u"#GETTING_DATA"};
 
 bool isNameChar(QChar c)
 {
     const char16_t u = c.unicode();
-    return (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') || (u >= u'0' && u <= u'9') || u == u'_'
-        || u == u'.' || u == u'\\' || u == u'$' || u >= 0x80;
+    return (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') || (u >= u'0' && u <= u'9') || u == u'_' || u == u'.'
+        || u == u'\\' || u == u'$' || u >= 0x80;
 }
 
 bool isDigit(QChar c)
@@ -290,8 +290,7 @@ namespace {
 
 // Replaces qualifiers of this workbook; replace() sets the new text and whether it stands for
 // the operand too.
-template<typename Replace>
-QString rewrite(const QString &formula, Replace replace)
+template<typename Replace> QString rewrite(const QString &formula, Replace replace)
 {
     const std::vector<SheetPrefix> prefixes = sheetPrefixes(formula);
     QString result;

@@ -5,12 +5,12 @@
 // formulas per row).
 // Usage: sheets_bench [N]   (N files per kind, default 10)
 
+#include "BenchWorkbooks.h"
 #include "automation/Durability.h"
 #include "automation/Engine.h"
 #include "automation/EngineLocator.h"
 #include "automation/lo/LoApplication.h"
 #include "automation/xlsx/PackageWorkbook.h"
-#include "BenchWorkbooks.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -33,8 +33,8 @@ QByteArray formulaSheet(int rows)
     QByteArray xml = xmlHead() + "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>";
     for (int r = 1; r <= rows; ++r) {
         const QByteArray n = QByteArray::number(r);
-        xml += "<row r=\"" + n + "\"><c r=\"A" + n + "\"><f>Data!B" + n + "*2</f></c><c r=\"B" + n + "\"><f>SUM(Data!B" + n
-            + ":D" + n + ")</f></c></row>";
+        xml += "<row r=\"" + n + "\"><c r=\"A" + n + "\"><f>Data!B" + n + "*2</f></c><c r=\"B" + n + "\"><f>SUM(Data!B" + n + ":D"
+            + n + ")</f></c></row>";
     }
     return xml + "</sheetData></worksheet>";
 }
@@ -44,10 +44,11 @@ void writeWorkbook(const QString &path, int rows)
 {
     const QByteArray worksheetType = "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml";
     const QByteArray rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-    QByteArray types = xmlHead() + "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-        "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
-        "<Default Extension=\"xml\" ContentType=\"application/xml\"/><Override PartName=\"/xl/workbook.xml\" "
-        "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>";
+    QByteArray types = xmlHead()
+        + "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+          "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+          "<Default Extension=\"xml\" ContentType=\"application/xml\"/><Override PartName=\"/xl/workbook.xml\" "
+          "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>";
     QByteArray sheets;
     QByteArray rels = xmlHead() + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
     const char *names[] = {"Data", "Calc", "Other"};
@@ -59,10 +60,16 @@ void writeWorkbook(const QString &path, int rows)
     }
     const std::vector<std::pair<const char *, QByteArray>> parts = {
         {"[Content_Types].xml", types + "</Types>"},
-        {"_rels/.rels", xmlHead() + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                "<Relationship Id=\"rId1\" Type=\"" + rel + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
-        {"xl/workbook.xml", xmlHead() + "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
-                "xmlns:r=\"" + rel + "\"><sheets>" + sheets + "</sheets></workbook>"},
+        {"_rels/.rels",
+            xmlHead()
+                + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                  "<Relationship Id=\"rId1\" Type=\""
+                + rel + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+        {"xl/workbook.xml",
+            xmlHead()
+                + "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+                  "xmlns:r=\""
+                + rel + "\"><sheets>" + sheets + "</sheets></workbook>"},
         {"xl/_rels/workbook.xml.rels", rels + "</Relationships>"},
         {"xl/worksheets/sheet1.xml", bench::sheetXml(rows, 10)},
         {"xl/worksheets/sheet2.xml", formulaSheet(rows)},
@@ -130,7 +137,8 @@ int main(int argc, char *argv[])
             hide, package, [](Workbook &b) { b.worksheet(QStringLiteral("Other"))->setVisibility(SheetVisibility::Hidden); });
         const double renameMs = timePerFile(
             rename, package, [](Workbook &b) { b.worksheet(QStringLiteral("Data"))->setName(QStringLiteral("Data 2")); });
-        const double engineMs = timePerFile(engineFiles, [&](const QString &p) { return engine.open(p); }, [](Workbook &) {});
+        const double engineMs = timePerFile(
+            engineFiles, [&](const QString &p) { return engine.open(p); }, [](Workbook &) {});
         out << QStringLiteral("%1%2%3%4%5\n")
                    .arg(kind, -8)
                    .arg(hideMs, 10, 'f', 2)

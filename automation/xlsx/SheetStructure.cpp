@@ -23,10 +23,10 @@ const QString worksheetType = QStringLiteral("application/vnd.openxmlformats-off
 const QString chartType = QStringLiteral("application/vnd.openxmlformats-officedocument.drawingml.chart+xml");
 const QString chartExType = QStringLiteral("application/vnd.ms-office.chartex+xml");
 const QString tableType = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml");
-const QString pivotCacheType =
-    QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.pivotCacheDefinition+xml");
-const QString calcChainRelationship =
-    QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/calcChain");
+const QString pivotCacheType
+    = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.pivotCacheDefinition+xml");
+const QString calcChainRelationship
+    = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/calcChain");
 
 constexpr std::array sheetAttributeOrder{"name"sv, "sheetId"sv, "state"sv, "id"sv};
 constexpr std::array calcPrAttributeOrder{"calcId"sv, "calcMode"sv, "fullCalcOnLoad"sv};
@@ -532,9 +532,8 @@ void SheetStructure::rename(const QString &sheetPart, const QString &newName)
     };
     rewriteFormulas(package, model.partName(), oldName, {}, rewrite, pivotSource);
     model.reload();
-    syncAppTitles(package, before, model.sheets(), [&](const QString &title) {
-        return std::optional<QString>(title.contains(u'!') ? rewrite(title) : title);
-    });
+    syncAppTitles(package, before, model.sheets(),
+        [&](const QString &title) { return std::optional<QString>(title.contains(u'!') ? rewrite(title) : title); });
 }
 
 void SheetStructure::remove(const QString &sheetPart)

@@ -108,7 +108,8 @@ RunSummary deleteSheets(const SheetPickInputs &inputs, UserInterface &ui, const 
     // Deletion cannot be undone: the question comes before every other check.
     if (!ui.askOkCancel(kConfirmDelete))
         return stoppedRun();
-    if (!passChecks(ui, inputs.entries, kSheetsEmptyList, [&] { return validateDeleteSheets(inputs); }, failed))
+    if (!passChecks(
+            ui, inputs.entries, kSheetsEmptyList, [&] { return validateDeleteSheets(inputs); }, failed))
         return stoppedRun();
     return runDeleteSheets(inputs, ui, settings, std::move(engineFactory));
 }
@@ -116,7 +117,8 @@ RunSummary deleteSheets(const SheetPickInputs &inputs, UserInterface &ui, const 
 RunSummary hideSheets(const SheetPickInputs &inputs, UserInterface &ui, const RunSettings &settings,
     ApplicationFactory engineFactory, Validation *failed)
 {
-    if (!passChecks(ui, inputs.entries, kSheetsEmptyList, [&] { return validateHideSheets(inputs); }, failed))
+    if (!passChecks(
+            ui, inputs.entries, kSheetsEmptyList, [&] { return validateHideSheets(inputs); }, failed))
         return stoppedRun();
     return runHideSheets(inputs, ui, settings, std::move(engineFactory));
 }
@@ -124,7 +126,8 @@ RunSummary hideSheets(const SheetPickInputs &inputs, UserInterface &ui, const Ru
 RunSummary unhideSheets(const UnhideInputs &inputs, UserInterface &ui, const RunSettings &settings,
     ApplicationFactory engineFactory, Validation *failed)
 {
-    if (!passChecks(ui, inputs.entries, kSheetsEmptyList, [&] { return validateUnhideSheets(inputs); }, failed))
+    if (!passChecks(
+            ui, inputs.entries, kSheetsEmptyList, [&] { return validateUnhideSheets(inputs); }, failed))
         return stoppedRun();
     return runUnhideSheets(inputs, ui, settings, std::move(engineFactory));
 }
@@ -132,7 +135,8 @@ RunSummary unhideSheets(const UnhideInputs &inputs, UserInterface &ui, const Run
 RunSummary renameSheets(const RenameSheetInputs &inputs, UserInterface &ui, const RunSettings &settings,
     ApplicationFactory engineFactory, Validation *failed)
 {
-    if (!passChecks(ui, inputs.entries, kSheetsEmptyList, [&] { return validateRenameSheets(inputs); }, failed))
+    if (!passChecks(
+            ui, inputs.entries, kSheetsEmptyList, [&] { return validateRenameSheets(inputs); }, failed))
         return stoppedRun();
     return runRenameSheets(inputs, ui, settings, std::move(engineFactory));
 }
@@ -153,8 +157,7 @@ RunSummary runHideSheets(
 {
     Operation operation = sheetOperation(ReadOnlyPolicy::MakeWritable);
     operation.change = [&](Workbook &workbook, FileContext &context) {
-        forPickedWorksheets(
-            inputs, workbook, context, [](Worksheet &sheet) { sheet.setVisibility(SheetVisibility::Hidden); });
+        forPickedWorksheets(inputs, workbook, context, [](Worksheet &sheet) { sheet.setVisibility(SheetVisibility::Hidden); });
     };
     BatchFrame frame(ui, settings, std::move(engineFactory));
     return frame.run(inputs.entries, operation);

@@ -20,8 +20,7 @@ inline const QString kSheetsAction = QStringLiteral("批量工作表操作");
 inline const QString kSheetsDone = QStringLiteral("处理完成！");
 inline const QString kEnterSheetName = QStringLiteral("请输入工作表的名称！");
 inline const QString kEnterSheetPosition = QStringLiteral("请输入工作表的序号！");
-inline const QString kConfirmDelete =
-    QStringLiteral("删除操作将无法撤消，操作前请务必确认您已备份文档！\n确定要进行此操作吗？");
+inline const QString kConfirmDelete = QStringLiteral("删除操作将无法撤消，操作前请务必确认您已备份文档！\n确定要进行此操作吗？");
 inline const QString kEnterTextToReplace = QStringLiteral("请输入工作表名称中需替换的内容！");
 inline const QString kEnterActiveSheetName = QStringLiteral("请输入要批量设置的活动工作表名称！");
 

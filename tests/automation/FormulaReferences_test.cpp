@@ -120,8 +120,7 @@ TEST(FormulaReferences, RenameRewritesOnlyQualifiersOfTheSheet)
         EXPECT_EQ(s(renameSheet(q(c.formula), QStringLiteral("Sheet1"), QStringLiteral("My Data"))), s(q(c.expected)));
     }
     // A new name that needs no quotes is written bare, also where the old one was quoted.
-    EXPECT_EQ(s(renameSheet(QStringLiteral("'Sheet 3'!A1"), QStringLiteral("Sheet 3"), QStringLiteral("Data"))),
-        "Data!A1");
+    EXPECT_EQ(s(renameSheet(QStringLiteral("'Sheet 3'!A1"), QStringLiteral("Sheet 3"), QStringLiteral("Data"))), "Data!A1");
     EXPECT_EQ(s(renameSheet(QStringLiteral("'a''b'!A1"), QStringLiteral("a'b"), QStringLiteral("c'd"))), "'c''d'!A1");
 }
 

@@ -75,7 +75,8 @@ TEST(CliSheets, OperationsChangeTheWorkbookAndBadCombinationsAreRefused)
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(workbook().contains("'Sum 1'!$A$1:$C$6"));
 
-    run = runSheets(args({"delete", "--yes", "--position", "9", "--log"}) + QStringList{dir.filePath(QStringLiteral("run.log")), book});
+    run = runSheets(
+        args({"delete", "--yes", "--position", "9", "--log"}) + QStringList{dir.filePath(QStringLiteral("run.log")), book});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.out.startsWith(book + QStringLiteral("\tfailed\t")));
     run = runSheets(args({"delete", "--yes", "--name-equals", "DATA"}) + QStringList{book});

@@ -45,8 +45,8 @@ protected:
     }
 
     // What the engine sees of a workbook: its sheets and the shown text of some cells.
-    std::vector<SheetView> engineSheets(const QString &path, const QString &cellSheet = {}, const QStringList &cells = {},
-        QStringList *texts = nullptr)
+    std::vector<SheetView> engineSheets(
+        const QString &path, const QString &cellSheet = {}, const QStringList &cells = {}, QStringList *texts = nullptr)
     {
         std::vector<SheetView> result;
         std::unique_ptr<Workbook> book = session.open(path, WorkbookUse::Engine, true);
@@ -171,19 +171,30 @@ TEST_F(SheetOperationsTest, PerFileRefusalsAreLoggedAndLeaveTheFileAsItWas)
         ErrorCode expected;
     };
     const Case cases[] = {
-        {"position 0", [&](const QString &p) { return runDeleteSheets({{p}, false, 0, {}, QStringLiteral("0")}, ui, settings); },
+        {"position 0",
+            [&](const QString &p) {
+                return runDeleteSheets({{p}, false, 0, {}, QStringLiteral("0")}, ui, settings);
+            },
             ErrorCode::SheetNotFound},
         {"position above the worksheet count",
-            [&](const QString &p) { return runHideSheets({{p}, false, 0, {}, QStringLiteral("7")}, ui, settings); },
+            [&](const QString &p) {
+                return runHideSheets({{p}, false, 0, {}, QStringLiteral("7")}, ui, settings);
+            },
             ErrorCode::SheetNotFound},
         {"position out of 16 bits",
-            [&](const QString &p) { return runHideSheets({{p}, false, 0, {}, QStringLiteral("40000")}, ui, settings); },
+            [&](const QString &p) {
+                return runHideSheets({{p}, false, 0, {}, QStringLiteral("40000")}, ui, settings);
+            },
             ErrorCode::SheetNotFound},
         {"active sheet named as another sheet",
-            [&](const QString &p) { return runRenameSheets({{p}, 1, {}, {}, QStringLiteral("other")}, ui, settings); },
+            [&](const QString &p) {
+                return runRenameSheets({{p}, 1, {}, {}, QStringLiteral("other")}, ui, settings);
+            },
             ErrorCode::SheetNameTaken},
         {"active sheet given a forbidden name",
-            [&](const QString &p) { return runRenameSheets({{p}, 1, {}, {}, QStringLiteral("a:b")}, ui, settings); },
+            [&](const QString &p) {
+                return runRenameSheets({{p}, 1, {}, {}, QStringLiteral("a:b")}, ui, settings);
+            },
             ErrorCode::SheetNameInvalid},
     };
     int logged = 0;

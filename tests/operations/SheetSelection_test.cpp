@@ -75,7 +75,8 @@ TEST(SheetSelection, InputChecksGiveTheMessageAndTheControlToFocus)
         const char *control;
     };
     const Case cases[] = {
-        {"delete by empty name", validateDeleteSheets({{}, true, 0, {}, QStringLiteral("1")}), u"请输入工作表的名称！", "txtDelSheet"},
+        {"delete by empty name", validateDeleteSheets({{}, true, 0, {}, QStringLiteral("1")}), u"请输入工作表的名称！",
+            "txtDelSheet"},
         {"delete by blank name", validateDeleteSheets({{}, true, 0, QStringLiteral(" "), {}}), nullptr, ""},
         {"delete by empty position", validateDeleteSheets({{}, false, 0, QStringLiteral("x"), {}}), u"请输入工作表的序号！",
             "CmbDelsheetPosition"},

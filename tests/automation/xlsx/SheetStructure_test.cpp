@@ -74,7 +74,8 @@ void expectConsistent(const QString &path)
     }
     const auto types = parseXml(entry(path, QStringLiteral("[Content_Types].xml")));
     for (pugi::xml_node o : types->document_element().children("Override"))
-        EXPECT_TRUE(present.contains(QString::fromUtf8(o.attribute("PartName").value()).mid(1))) << o.attribute("PartName").value();
+        EXPECT_TRUE(present.contains(QString::fromUtf8(o.attribute("PartName").value()).mid(1)))
+            << o.attribute("PartName").value();
 
     const std::vector<SheetState> sheets = sheetsOf(path);
     const auto workbook = parseXml(entry(path, QStringLiteral("xl/workbook.xml")));
@@ -93,7 +94,8 @@ void expectConsistent(const QString &path)
     for (const SheetState &sheet : sheets) {
         const QString xml = text(path, sheet.part);
         if (!sheet.state.isEmpty()) {
-            EXPECT_FALSE(xml.contains(QLatin1String("tabSelected=\"1\""))) << "hidden sheet selected: " << sheet.name.toStdString();
+            EXPECT_FALSE(xml.contains(QLatin1String("tabSelected=\"1\"")))
+                << "hidden sheet selected: " << sheet.name.toStdString();
         }
     }
     const bool activeSelected = text(path, sheets[size_t(active)].part).contains(QLatin1String("tabSelected=\"1\""));
@@ -127,7 +129,10 @@ class SheetStructureTest : public ::testing::Test
 protected:
     QString copyOf(const QString &source) { return source.isEmpty() ? QString() : gm::test::copyInto(source, m_dir.path()); }
     QString fixtureCopy() { return copyOf(gm::test::fixture(QStringLiteral("sheet_references.xlsx"))); }
-    QString corpusCopy(const char *name) { return copyOf(gm::test::corpusFile(QStringLiteral("xlsx/") + QString::fromUtf8(name))); }
+    QString corpusCopy(const char *name)
+    {
+        return copyOf(gm::test::corpusFile(QStringLiteral("xlsx/") + QString::fromUtf8(name)));
+    }
 
     // Opens, applies, saves.
     void edit(const QString &path, const std::function<void(Workbook &)> &change)
@@ -140,9 +145,9 @@ protected:
     QTemporaryDir m_dir;
 };
 
-#define CORPUS_OR_SKIP(var, name)                                                                                      \
-    const QString var = corpusCopy(name);                                                                              \
-    if (var.isEmpty())                                                                                                 \
+#define CORPUS_OR_SKIP(var, name)                                                                                                \
+    const QString var = corpusCopy(name);                                                                                        \
+    if (var.isEmpty())                                                                                                           \
     GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)"
 
 TEST_F(SheetStructureTest, HidingTheActiveSheetMovesActiveFirstAndSelectedTabsToAVisibleSheet)
@@ -162,7 +167,8 @@ TEST_F(SheetStructureTest, HidingTheActiveSheetMovesActiveFirstAndSelectedTabsTo
     // Only the workbook and the two sheets whose selection moved changed; app.xml lists
     // hidden sheets, so it stays.
     test::expectUntouchedExcept(before, path,
-        {QStringLiteral("xl/workbook.xml"), QStringLiteral("xl/worksheets/sheet1.xml"), QStringLiteral("xl/worksheets/sheet3.xml")});
+        {QStringLiteral("xl/workbook.xml"), QStringLiteral("xl/worksheets/sheet1.xml"),
+            QStringLiteral("xl/worksheets/sheet3.xml")});
 }
 
 TEST_F(SheetStructureTest, VisibilityStatesAreKeptApartAndTitlesFollowVeryHiddenSheets)
@@ -173,8 +179,9 @@ TEST_F(SheetStructureTest, VisibilityStatesAreKeptApartAndTitlesFollowVeryHidden
     // Hiding a very hidden sheet makes it merely hidden, and listed again in its tab place.
     edit(path, [](Workbook &book) { book.worksheet(QStringLiteral("Secret"))->setVisibility(SheetVisibility::Hidden); });
     EXPECT_EQ(sheetsOf(path)[5].state, QStringLiteral("hidden"));
-    EXPECT_EQ(appTitles(path), QStringList({QStringLiteral("Data"), QStringLiteral("Other"), QStringLiteral("It's"),
-                                   QStringLiteral("Calc"), QStringLiteral("Hidden"), QStringLiteral("Secret")})
+    EXPECT_EQ(appTitles(path),
+        QStringList({QStringLiteral("Data"), QStringLiteral("Other"), QStringLiteral("It's"), QStringLiteral("Calc"),
+            QStringLiteral("Hidden"), QStringLiteral("Secret")})
             + namedTitles);
     EXPECT_EQ(appCounts(path), QList<int>({6, 4}));
 
@@ -210,8 +217,7 @@ TEST_F(SheetStructureTest, RefusalsLeaveTheFileByteIdentical)
         {"chartsheet01.xlsx", [](Workbook &book) { book.worksheet(QStringLiteral("Sheet1"))->deleteSheet(); },
             ErrorCode::LastWorksheet},
         {"poi-workbookProtection_workbook_structure_protected.xlsx",
-            [](Workbook &book) { book.worksheet(1)->setName(QStringLiteral("Renamed")); },
-            ErrorCode::WorkbookStructureProtected},
+            [](Workbook &book) { book.worksheet(1)->setName(QStringLiteral("Renamed")); }, ErrorCode::WorkbookStructureProtected},
         {"hide01.xlsx", rename("Sheet1", u"sheet2"), ErrorCode::SheetNameTaken}, // a hidden sheet's name
         {"chartsheet01.xlsx", rename("Sheet1", u"CHART1"), ErrorCode::SheetNameTaken}, // a chart sheet's name
         {"hide01.xlsx", rename("Sheet1", u""), ErrorCode::SheetNameInvalid},
@@ -249,8 +255,7 @@ TEST_F(SheetStructureTest, RenameRewritesEveryReferenceAndNothingElse)
     const QByteArray calc = entry(path, QStringLiteral("xl/worksheets/sheet4.xml"));
     for (const char *expected : {"<f>'My Data'!A1*2</f>", "<f>SUM('My Data'!A1:A5)</f>", "<f>SUM('My Data:Other'!A1)</f>",
              "<f>INDIRECT(\"Data!A2\")</f>", "si=\"0\">'My Data'!A1+1</f>", "ref=\"C1\">SUM('My Data'!A1:A3*2)</f>",
-             "<formula>'My Data'!$A$1&gt;0</formula>", "<formula1>'My Data'!$A$1:$A$5</formula1>",
-             "location=\"Data!A1\""})
+             "<formula>'My Data'!$A$1&gt;0</formula>", "<formula1>'My Data'!$A$1:$A$5</formula1>", "location=\"Data!A1\""})
         EXPECT_TRUE(calc.contains(expected)) << expected;
     const QByteArray workbook = entry(path, QStringLiteral("xl/workbook.xml"));
     EXPECT_TRUE(workbook.contains("<definedName name=\"Total\">'My Data'!$A$1:$A$5</definedName>"));
@@ -300,18 +305,19 @@ TEST_F(SheetStructureTest, DeleteTurnsReferencesIntoRefErrorsAndRenumbersScopedN
     ASSERT_EQ(sheets.size(), 5u);
     EXPECT_EQ(sheets[0].name, QStringLiteral("Other"));
     const QByteArray calc = entry(path, QStringLiteral("xl/worksheets/sheet4.xml"));
-    for (const char *expected : {"<f>#REF!*2</f>", "<f>SUM(#REF!)</f>", "<f>SUM(Other!A1)</f>",
-             "<f>INDIRECT(\"Data!A2\")</f>", "si=\"0\">#REF!+1</f>", "<f>'It''s'!A1+Other!A1</f>",
-             "<formula>#REF!&gt;0</formula>", "<formula1>#REF!</formula1>"})
+    for (const char *expected : {"<f>#REF!*2</f>", "<f>SUM(#REF!)</f>", "<f>SUM(Other!A1)</f>", "<f>INDIRECT(\"Data!A2\")</f>",
+             "si=\"0\">#REF!+1</f>", "<f>'It''s'!A1+Other!A1</f>", "<formula>#REF!&gt;0</formula>", "<formula1>#REF!</formula1>"})
         EXPECT_TRUE(calc.contains(expected)) << expected;
 
     const auto workbook = parseXml(entry(path, QStringLiteral("xl/workbook.xml")));
     QStringList names;
     for (pugi::xml_node n : workbook->document_element().child("definedNames").children())
-        names << QStringLiteral("%1@%2=%3").arg(QString::fromUtf8(n.attribute("name").value()),
-                     QString::fromUtf8(n.attribute("localSheetId").value()), QString::fromUtf8(n.text().get()));
-    EXPECT_EQ(names, QStringList({QStringLiteral("_xlnm.Print_Area@2=Calc!$A$1:$C$6"), QStringLiteral("Local@0=Other!$A$1"),
-                         QStringLiteral("Total@=#REF!")}));
+        names << QStringLiteral("%1@%2=%3")
+                     .arg(QString::fromUtf8(n.attribute("name").value()), QString::fromUtf8(n.attribute("localSheetId").value()),
+                         QString::fromUtf8(n.text().get()));
+    EXPECT_EQ(names,
+        QStringList({QStringLiteral("_xlnm.Print_Area@2=Calc!$A$1:$C$6"), QStringLiteral("Local@0=Other!$A$1"),
+            QStringLiteral("Total@=#REF!")}));
     EXPECT_EQ(workbook->document_element().child("bookViews").child("workbookView").attribute("activeTab").as_int(), 2);
     EXPECT_STREQ(workbook->document_element().child("calcPr").attribute("fullCalcOnLoad").value(), "1");
 
@@ -321,9 +327,9 @@ TEST_F(SheetStructureTest, DeleteTurnsReferencesIntoRefErrorsAndRenumbersScopedN
     EXPECT_FALSE(entries.contains(QStringLiteral("xl/calcChain.xml")));
     EXPECT_FALSE(entry(path, QStringLiteral("xl/_rels/workbook.xml.rels")).contains("calcChain"));
     EXPECT_FALSE(entry(path, QStringLiteral("[Content_Types].xml")).contains("calcChain"));
-    EXPECT_EQ(appTitles(path), QStringList({QStringLiteral("Other"), QStringLiteral("It's"), QStringLiteral("Calc"),
-                                   QStringLiteral("Hidden"), QStringLiteral("Calc!Print_Area"), QStringLiteral("Other!Local"),
-                                   QStringLiteral("Total")}));
+    EXPECT_EQ(appTitles(path),
+        QStringList({QStringLiteral("Other"), QStringLiteral("It's"), QStringLiteral("Calc"), QStringLiteral("Hidden"),
+            QStringLiteral("Calc!Print_Area"), QStringLiteral("Other!Local"), QStringLiteral("Total")}));
     EXPECT_EQ(appCounts(path), QList<int>({4, 3}));
     expectConsistent(path);
 
@@ -332,7 +338,8 @@ TEST_F(SheetStructureTest, DeleteTurnsReferencesIntoRefErrorsAndRenumbersScopedN
     for (const char *name : {"xl/worksheets/sheet2.xml", "xl/worksheets/sheet3.xml", "xl/worksheets/sheet5.xml",
              "xl/worksheets/sheet6.xml", "_rels/.rels"}) {
         SCOPED_TRACE(name);
-        EXPECT_TRUE(after.entries.at(QString::fromUtf8(name)).compressed == before.entries.at(QString::fromUtf8(name)).compressed);
+        EXPECT_TRUE(
+            after.entries.at(QString::fromUtf8(name)).compressed == before.entries.at(QString::fromUtf8(name)).compressed);
     }
 }
 
