@@ -394,6 +394,39 @@ void settleViews(PackageDocument &document, int previousActive, int active, cons
 void rewriteFormulas(OpcPackage &package, const QString &workbookPart, const QString &mentioned, const QSet<QString> &skip,
     const Rewrite &rewrite, const std::function<bool(pugi::xml_node)> &pivotSource)
 {
+    // Every part to edit is read first, so that a part that cannot be read stops the change
+    // before anything was rewritten.
+    struct Target
+    {
+        XmlPart *part;
+        std::span<const std::string_view> names;
+        bool pivot;
+        bool chart;
+    };
+    std::vector<Target> targets;
+    for (const QString &partName : reachableParts(package)) {
+        if (skip.contains(partName.toCaseFolded()))
+            continue;
+        const QString type = package.contentType(partName);
+        Target target{nullptr, {}, false, false};
+        if (type.compare(worksheetType, Qt::CaseInsensitive) == 0) {
+            target.names = worksheetFormulas;
+        } else if (type.compare(chartType, Qt::CaseInsensitive) == 0 || type.compare(chartExType, Qt::CaseInsensitive) == 0) {
+            target.names = chartFormulas;
+            target.chart = type.compare(chartType, Qt::CaseInsensitive) == 0;
+        } else if (type.compare(tableType, Qt::CaseInsensitive) == 0) {
+            target.names = tableFormulas;
+        } else if (type.compare(pivotCacheType, Qt::CaseInsensitive) == 0 && pivotSource) {
+            target.pivot = true;
+        } else {
+            continue;
+        }
+        if (!mayMention(package.partBytes(partName), mentioned, !target.pivot))
+            continue;
+        target.part = &package.xml(partName);
+        targets.push_back(target);
+    }
+
     XmlPart &workbook = package.xml(workbookPart);
     bool namesChanged = false;
     for (pugi::xml_node name : elementChildren(xml::child(workbook.root(), "definedNames"), "definedName")) {
@@ -405,32 +438,15 @@ void rewriteFormulas(OpcPackage &package, const QString &workbookPart, const QSt
     if (namesChanged)
         workbook.markDirty();
 
-    for (const QString &partName : reachableParts(package)) {
-        if (skip.contains(partName.toCaseFolded()))
-            continue;
-        const QString type = package.contentType(partName);
-        std::span<const std::string_view> names;
-        bool pivot = false;
-        if (type.compare(worksheetType, Qt::CaseInsensitive) == 0)
-            names = worksheetFormulas;
-        else if (type.compare(chartType, Qt::CaseInsensitive) == 0 || type.compare(chartExType, Qt::CaseInsensitive) == 0)
-            names = chartFormulas;
-        else if (type.compare(tableType, Qt::CaseInsensitive) == 0)
-            names = tableFormulas;
-        else if (type.compare(pivotCacheType, Qt::CaseInsensitive) == 0 && pivotSource)
-            pivot = true;
-        else
-            continue;
-        if (!mayMention(package.partBytes(partName), mentioned, !pivot))
-            continue;
-        XmlPart &part = package.xml(partName);
-        if (pivot) {
+    for (const Target &target : targets) {
+        XmlPart &part = *target.part;
+        if (target.pivot) {
             if (pivotSource(part.root()))
                 part.markDirty();
             continue;
         }
-        bool changed = rewriteElements(part.root(), names, rewrite);
-        if (pivotSource && type.compare(chartType, Qt::CaseInsensitive) == 0) {
+        bool changed = rewriteElements(part.root(), target.names, rewrite);
+        if (pivotSource && target.chart) {
             // A chart over a pivot table names it as [file]Sheet!PivotTable.
             const pugi::xml_node sourceName = xml::child(xml::child(part.root(), "pivotSource"), "name");
             if (sourceName) {
@@ -515,10 +531,6 @@ void SheetStructure::rename(const QString &sheetPart, const QString &newName)
     OpcPackage &package = m_document.package();
     WorkbookModel &model = m_document.editableModel();
     const std::vector<SheetEntry> before = model.sheets();
-    XmlPart &workbook = package.xml(model.partName());
-    sheetNode(workbook.root(), entry.position).attribute("name").set_value(newName.toUtf8().constData());
-    workbook.markDirty();
-
     const QString oldName = entry.name;
     const Rewrite rewrite = [&](const QString &formula) { return formula::renameSheet(formula, oldName, newName); };
     auto pivotSource = [&](pugi::xml_node cache) {
@@ -531,6 +543,9 @@ void SheetStructure::rename(const QString &sheetPart, const QString &newName)
         return true;
     };
     rewriteFormulas(package, model.partName(), oldName, {}, rewrite, pivotSource);
+    XmlPart &workbook = package.xml(model.partName());
+    sheetNode(workbook.root(), entry.position).attribute("name").set_value(newName.toUtf8().constData());
+    workbook.markDirty();
     model.reload();
     syncAppTitles(package, before, model.sheets(),
         [&](const QString &title) { return std::optional<QString>(title.contains(u'!') ? rewrite(title) : title); });

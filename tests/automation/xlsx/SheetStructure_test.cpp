@@ -246,6 +246,23 @@ TEST_F(SheetStructureTest, RefusalsLeaveTheFileByteIdentical)
     }
 }
 
+TEST_F(SheetStructureTest, AnUnreadablePartStopsARenameBeforeAnythingChanged)
+{
+    const QString path = fixtureCopy();
+    test::rewriteEntries(path, {{QStringLiteral("xl/worksheets/sheet2.xml"), QByteArray("<worksheet><f>Data!A1</f>")}});
+    const QByteArray before = gm::test::readAll(path);
+    auto workbook = openPackage(path);
+    try {
+        workbook->worksheet(QStringLiteral("Data"))->setName(QStringLiteral("Renamed"));
+        ADD_FAILURE() << "not refused";
+    } catch (const EngineError &e) {
+        EXPECT_EQ(e.code(), ErrorCode::Damaged);
+    }
+    EXPECT_EQ(workbook->worksheet(1)->name(), QStringLiteral("Data"));
+    workbook->close(true);
+    EXPECT_EQ(gm::test::readAll(path), before);
+}
+
 TEST_F(SheetStructureTest, RenameRewritesEveryReferenceAndNothingElse)
 {
     const QString path = fixtureCopy();
