@@ -36,6 +36,26 @@ void Worksheet::setOrientation(Orientation)
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("PageSetup.Orientation"));
 }
 
+void Worksheet::setVisibility(SheetVisibility)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.Visible"));
+}
+
+void Worksheet::setName(const QString &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.Name"));
+}
+
+void Worksheet::deleteSheet()
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.Delete"));
+}
+
+QString Worksheet::cellText(const QString &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Text"));
+}
+
 QString Workbook::builtinProperty(DocumentProperty)
 {
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("BuiltinDocumentProperties"));

@@ -52,6 +52,20 @@ public:
     virtual void setPrintArea(const QString &range);
     virtual Orientation orientation();
     virtual void setOrientation(Orientation orientation);
+
+    // Sheet structure. Refusals (the last visible sheet, a name the sheet rules forbid, a
+    // workbook whose structure is protected) throw EngineError and change nothing.
+    // Hidden also turns a very hidden sheet into a hidden one.
+    virtual void setVisibility(SheetVisibility visibility);
+    // Renames the sheet; every formula, name and chart of the workbook that refers to it
+    // refers to the new name.
+    virtual void setName(const QString &name);
+    // Deletes the sheet; references to it become #REF!.
+    virtual void deleteSheet();
+
+    // The text a cell shows (its value formatted, "#REF!" for an error result); address in A1
+    // notation ("B2").
+    virtual QString cellText(const QString &address);
 };
 
 class Workbook

@@ -45,6 +45,16 @@ QString EngineError::describe(ErrorCode code)
         return QStringLiteral("写入文件失败。");
     case ErrorCode::NoBaseName:
         return QStringLiteral("无法从路径中取得文件名。");
+    case ErrorCode::SheetNameInvalid:
+        return QStringLiteral("工作表名称无效：名称不能为空、不能超过31个字符、不能包含 \\ / ? * : [ ] 、不能以单引号开头或结尾，也不能是“History”。");
+    case ErrorCode::SheetNameTaken:
+        return QStringLiteral("工作表名称已被同一工作簿中的其他工作表使用。");
+    case ErrorCode::LastVisibleSheet:
+        return QStringLiteral("工作簿中至少要保留一张可见工作表。");
+    case ErrorCode::WorkbookStructureProtected:
+        return QStringLiteral("工作簿结构受保护，不能删除、隐藏或重命名工作表。");
+    case ErrorCode::LastWorksheet:
+        return QStringLiteral("工作簿中至少要保留一张工作表。");
     case ErrorCode::Unexpected:
         break;
     }

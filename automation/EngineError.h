@@ -29,6 +29,11 @@ enum class ErrorCode : int {
     WouldLoseContent = 1015,
     WriteFailed = 1016,
     NoBaseName = 1017,
+    SheetNameInvalid = 1040,
+    SheetNameTaken = 1041,
+    LastVisibleSheet = 1042,
+    WorkbookStructureProtected = 1043,
+    LastWorksheet = 1044,
     Unexpected = 1099,
 };
 

@@ -2,6 +2,8 @@
 
 #include "automation/BatchFrame.h"
 #include "automation/UserInterface.h"
+#include "operations/Checks.h"
+#include "operations/sheets/SheetOperations.h"
 #include "operations/workbook/ConvertOperation.h"
 #include "operations/workbook/HeaderFooterOperation.h"
 #include "operations/workbook/PrintSetupOperation.h"
@@ -11,6 +13,7 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+#include <array>
 #include <cstdio>
 
 namespace gm::cli {
@@ -159,6 +162,20 @@ const CommandHelp kCommands[] = {
         "  --landscape       landscape orientation\n"
         "  --portrait        portrait orientation\n"
         "                    give --area and/or one orientation\n"},
+    {"sheets", "Delete, hide, unhide or rename worksheets of workbooks in place.",
+        "gridmule-cli sheets delete|hide|unhide|rename [options] [--log FILE] FILE...\n"
+        "  Worksheets are picked by name (letter case aside) or by position among the\n"
+        "  worksheets; chart sheets are never picked or counted.\n"
+        "  --name-equals TEXT | --name-contains TEXT |\n"
+        "  --name-not-equals TEXT | --name-not-contains TEXT\n"
+        "                    delete, hide, unhide: the worksheets whose names match\n"
+        "  --position N      delete, hide: the N-th worksheet\n"
+        "  --all             unhide: every hidden worksheet\n"
+        "  --yes             delete: confirm the deletion, which cannot be undone\n"
+        "  --replace OLD --with NEW\n"
+        "                    rename: replace OLD (letter case counts) in every worksheet name\n"
+        "  --active-name NAME\n"
+        "                    rename: give the active sheet this name\n"},
 };
 
 const char *const kCommonHelp = "Every command also takes:\n"
@@ -327,6 +344,92 @@ int runPrintSetupCommand(const QStringList &args)
     ConsoleUserInterface ui(false);
     const RunSettings settings = common.settings(parser);
     return finishRun(setPrintSetup(inputs, ui, settings), settings, QStringLiteral("changed"));
+}
+
+int runSheetsCommand(const QStringList &args)
+{
+    static const QStringList actions{QStringLiteral("delete"), QStringLiteral("hide"), QStringLiteral("unhide"),
+        QStringLiteral("rename")};
+    if (args.isEmpty() || !actions.contains(args.first())) {
+        if (!args.isEmpty() && args.first() == QStringLiteral("--help")) {
+            printCommandUsage(QStringLiteral("sheets"));
+            return kExitOk;
+        }
+        return badArguments(QStringLiteral("sheets needs one of: delete, hide, unhide, rename."));
+    }
+    const QString action = args.first();
+    QCommandLineParser parser;
+    const std::array<QCommandLineOption, 4> kinds{
+        QCommandLineOption(QStringLiteral("name-equals"), QString(), QStringLiteral("text")),
+        QCommandLineOption(QStringLiteral("name-contains"), QString(), QStringLiteral("text")),
+        QCommandLineOption(QStringLiteral("name-not-equals"), QString(), QStringLiteral("text")),
+        QCommandLineOption(QStringLiteral("name-not-contains"), QString(), QStringLiteral("text"))};
+    const QCommandLineOption position(QStringLiteral("position"), QString(), QStringLiteral("n"));
+    const QCommandLineOption all(QStringLiteral("all"));
+    const QCommandLineOption yes(QStringLiteral("yes"));
+    const QCommandLineOption replace(QStringLiteral("replace"), QString(), QStringLiteral("old"));
+    const QCommandLineOption with(QStringLiteral("with"), QString(), QStringLiteral("new"));
+    const QCommandLineOption activeName(QStringLiteral("active-name"), QString(), QStringLiteral("name"));
+    for (const QCommandLineOption &kind : kinds)
+        parser.addOption(kind);
+    parser.addOptions({position, all, yes, replace, with, activeName});
+    CommonOptions common;
+    common.addTo(parser);
+    int exitCode = kExitOk;
+    if (!parse(parser, QStringLiteral("sheets"), args.mid(1), &exitCode))
+        return exitCode;
+
+    const QStringList entries = absoluteEntries(parser.positionalArguments());
+    const RunSettings settings = common.settings(parser);
+    ConsoleUserInterface ui(false);
+    int kind = -1;
+    for (int k = 0; k < int(kinds.size()); ++k) {
+        if (!parser.isSet(kinds[size_t(k)]))
+            continue;
+        if (kind >= 0)
+            return badArguments(QStringLiteral("Give one name rule only."));
+        kind = k;
+    }
+    const QString matchText = kind >= 0 ? parser.value(kinds[size_t(kind)]) : QString();
+
+    if (action == QStringLiteral("rename")) {
+        RenameSheetInputs inputs;
+        inputs.entries = entries;
+        if (parser.isSet(activeName) == parser.isSet(replace))
+            return badArguments(QStringLiteral("rename needs either --replace OLD --with NEW or --active-name NAME."));
+        inputs.mode = parser.isSet(replace) ? 0 : 1;
+        inputs.oldText = parser.value(replace);
+        inputs.newText = parser.value(with);
+        inputs.activeName = parser.value(activeName);
+        return finishRun(renameSheets(inputs, ui, settings), settings, QStringLiteral("changed"));
+    }
+    if (action == QStringLiteral("unhide")) {
+        UnhideInputs inputs;
+        inputs.entries = entries;
+        inputs.all = parser.isSet(all);
+        if (inputs.all == (kind >= 0))
+            return badArguments(QStringLiteral("unhide needs either --all or one name rule."));
+        inputs.kind = std::max(kind, 0);
+        inputs.matchText = matchText;
+        return finishRun(unhideSheets(inputs, ui, settings), settings, QStringLiteral("changed"));
+    }
+
+    SheetPickInputs inputs;
+    inputs.entries = entries;
+    if (parser.isSet(position) == (kind >= 0))
+        return badArguments(QStringLiteral("%1 needs either --position N or one name rule.").arg(action));
+    inputs.byName = kind >= 0;
+    inputs.kind = std::max(kind, 0);
+    inputs.matchText = matchText;
+    inputs.positionText = parser.value(position);
+    if (action == QStringLiteral("hide"))
+        return finishRun(hideSheets(inputs, ui, settings), settings, QStringLiteral("changed"));
+    if (!parser.isSet(yes))
+        return badArguments(QStringLiteral("Deleting sheets cannot be undone: add --yes to confirm."));
+    // --yes is the answer to the confirmation; the list and input checks follow it.
+    if (!passChecks(ui, inputs.entries, kSheetsEmptyList, [&] { return validateDeleteSheets(inputs); }))
+        return kExitBadArguments;
+    return finishRun(runDeleteSheets(inputs, ui, settings), settings, QStringLiteral("deleted"));
 }
 
 } // namespace gm::cli

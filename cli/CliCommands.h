@@ -14,6 +14,8 @@ int runConvertCommand(const QStringList &args);
 int runPropertiesCommand(const QStringList &args);
 int runHeaderFooterCommand(const QStringList &args);
 int runPrintSetupCommand(const QStringList &args);
+// sheets delete|hide|unhide|rename
+int runSheetsCommand(const QStringList &args);
 // The overall help (every command with its options), one command's help, the version.
 void printUsage();
 void printCommandUsage(const QString &command);

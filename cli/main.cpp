@@ -27,6 +27,8 @@ int main(int argc, char *argv[])
         return gm::cli::runHeaderFooterCommand(args);
     if (command == QStringLiteral("print-setup"))
         return gm::cli::runPrintSetupCommand(args);
+    if (command == QStringLiteral("sheets"))
+        return gm::cli::runSheetsCommand(args);
     QTextStream(stderr) << QStringLiteral("Unknown command: ") << command << QStringLiteral("\nTry 'gridmule-cli --help'.\n");
     return gm::cli::kExitBadArguments;
 }

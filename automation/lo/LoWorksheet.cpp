@@ -12,7 +12,9 @@
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
 #include <com/sun/star/sheet/XPrintAreas.hpp>
 #include <com/sun/star/table/CellRangeAddress.hpp>
+#include <com/sun/star/table/XCell.hpp>
 #include <com/sun/star/table/XCellRange.hpp>
+#include <com/sun/star/text/XText.hpp>
 
 using namespace css;
 using css::uno::Reference;
@@ -43,6 +45,15 @@ SheetVisibility LoWorksheet::visibility() const
         bool visible = true;
         Reference<beans::XPropertySet>(m_sheet, UNO_QUERY_THROW)->getPropertyValue("IsVisible") >>= visible;
         return visible ? SheetVisibility::Visible : SheetVisibility::Hidden;
+    });
+}
+
+QString LoWorksheet::cellText(const QString &address)
+{
+    return m_engine->call(m_engine->limits().call, ErrorCode::InvalidArgument, [&] {
+        const Reference<table::XCellRange> cells(m_sheet, UNO_QUERY_THROW);
+        const Reference<table::XCell> cell = cells->getCellRangeByName(toOU(address))->getCellByPosition(0, 0);
+        return toQ(Reference<text::XText>(cell, UNO_QUERY_THROW)->getString());
     });
 }
 

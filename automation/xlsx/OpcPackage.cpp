@@ -49,7 +49,9 @@ OpcPackage::OpcPackage(ZipArchive archive)
 bool OpcPackage::hasPart(const QString &partName) const
 {
     const QString key = folded(partName);
-    return m_archive.contains(partName) || m_xml.count(key) || m_binary.count(key);
+    if (m_xml.count(key) || m_binary.count(key))
+        return true;
+    return m_archive.contains(partName) && !m_removed.contains(partName, Qt::CaseInsensitive);
 }
 
 QString OpcPackage::canonicalName(const QString &partName) const
@@ -81,6 +83,8 @@ XmlPart &OpcPackage::xml(const QString &partName)
         return *it->second;
     if (m_sheets.count(key))
         throw EngineError(ErrorCode::Unexpected, QStringLiteral("part %1 is already edited as text").arg(partName));
+    if (m_removed.contains(partName, Qt::CaseInsensitive))
+        throw EngineError(ErrorCode::Damaged, QStringLiteral("missing part %1").arg(partName));
     const QString name = canonicalName(partName);
     auto part = std::make_unique<XmlPart>(name, m_archive.read(name));
     return *m_xml.emplace(key, std::move(part)).first->second;
@@ -103,7 +107,9 @@ XmlPart &OpcPackage::createXml(const QString &partName, const QByteArray &bytes)
         throw EngineError(ErrorCode::Unexpected, QStringLiteral("part %1 exists").arg(partName));
     auto part = std::make_unique<XmlPart>(partName, bytes);
     part->markDirty();
-    m_newParts.append(partName);
+    // A part written again under the name of a removed one replaces that entry.
+    if (!m_removed.removeIf([&](const QString &name) { return name.compare(partName, Qt::CaseInsensitive) == 0; }))
+        m_newParts.append(partName);
     return *m_xml.emplace(folded(partName), std::move(part)).first->second;
 }
 
@@ -113,6 +119,28 @@ void OpcPackage::setBinary(const QString &partName, QByteArray bytes)
     if (!hasPart(name))
         m_newParts.append(name);
     m_binary[folded(name)] = std::move(bytes);
+}
+
+void OpcPackage::removePart(const QString &partName)
+{
+    const QString key = folded(partName);
+    m_xml.erase(key);
+    m_binary.erase(key);
+    if (m_newParts.removeIf([&](const QString &name) { return folded(name) == key; }) > 0)
+        return;
+    const QString stored = m_archive.storedName(partName);
+    if (!stored.isEmpty() && !m_removed.contains(stored, Qt::CaseInsensitive))
+        m_removed.append(stored);
+}
+
+QStringList OpcPackage::partNames() const
+{
+    QStringList names;
+    for (const QString &name : m_archive.entryNames()) {
+        if (!name.endsWith(QLatin1Char('/')) && !m_removed.contains(name, Qt::CaseInsensitive))
+            names.append(name);
+    }
+    return names + m_newParts;
 }
 
 QString OpcPackage::relationshipsPartName(const QString &sourcePart)
@@ -184,6 +212,24 @@ QString OpcPackage::addRelationship(const QString &sourcePart, const QString &ty
     return id;
 }
 
+bool OpcPackage::removeRelationship(const QString &sourcePart, const QString &id)
+{
+    const QString relsPart = relationshipsPartName(sourcePart);
+    if (!hasPart(relsPart))
+        return false;
+    XmlPart &part = xml(relsPart);
+    pugi::xml_node root = part.root();
+    for (pugi::xml_node node = root.first_child(); node; node = node.next_sibling()) {
+        if (node.type() == pugi::node_element && xml::localName(node) == "Relationship"
+            && xml::attribute(node, "Id") == id) {
+            root.remove_child(node);
+            part.markDirty();
+            return true;
+        }
+    }
+    return false;
+}
+
 QString OpcPackage::contentType(const QString &partName)
 {
     const pugi::xml_node types = xml(contentTypesPart).root();
@@ -220,6 +266,21 @@ void OpcPackage::ensureOverride(const QString &partName, const QString &type)
     part.markDirty();
 }
 
+void OpcPackage::removeOverride(const QString &partName)
+{
+    XmlPart &part = xml(contentTypesPart);
+    pugi::xml_node types = part.root();
+    const QString absolute = QLatin1Char('/') + partName;
+    for (pugi::xml_node node = types.first_child(); node; node = node.next_sibling()) {
+        if (node.type() == pugi::node_element && xml::localName(node) == "Override"
+            && xml::attribute(node, "PartName").compare(absolute, Qt::CaseInsensitive) == 0) {
+            types.remove_child(node);
+            part.markDirty();
+            return;
+        }
+    }
+}
+
 QString OpcPackage::mainPart()
 {
     for (const Relationship &relationship : relationships(QString())) {
@@ -234,7 +295,7 @@ QString OpcPackage::mainPart()
 
 bool OpcPackage::isModified() const
 {
-    if (!m_binary.empty() || !m_newParts.isEmpty())
+    if (!m_binary.empty() || !m_newParts.isEmpty() || !m_removed.isEmpty())
         return true;
     for (const auto &entry : m_xml) {
         if (entry.second->isDirty())
@@ -262,8 +323,12 @@ std::vector<ZipArchive::Change> OpcPackage::changes() const
             result.push_back({name, bin->second, std::nullopt});
         }
     };
-    for (const QString &name : m_archive.entryNames())
-        add(name);
+    for (const QString &name : m_archive.entryNames()) {
+        if (m_removed.contains(name, Qt::CaseInsensitive))
+            result.push_back({name, {}, std::nullopt, true});
+        else
+            add(name);
+    }
     for (const QString &name : m_newParts)
         add(name);
     return result;
@@ -281,6 +346,7 @@ void OpcPackage::committed(QByteArray bytes)
     m_newParts.clear();
     // Sheet parts are read again from the new archive when next needed.
     m_sheets.clear();
+    m_removed.clear();
     for (auto &entry : m_xml)
         entry.second->markClean();
 }

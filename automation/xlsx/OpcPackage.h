@@ -53,6 +53,11 @@ public:
     XmlPart &createXml(const QString &partName, const QByteArray &bytes);
     // Replaces (or adds) a part that is not edited as XML.
     void setBinary(const QString &partName, QByteArray bytes);
+    // Leaves the part out of the package: its entry is not written again. Its relationships
+    // part and its content type entry are the caller's to remove.
+    void removePart(const QString &partName);
+    // The names of all parts now in the package, in entry order, new parts last.
+    QStringList partNames() const;
 
     static QString relationshipsPartName(const QString &sourcePart);
     // Relationships of a part ("" for the package itself); none when it has no rels part.
@@ -62,10 +67,14 @@ public:
     static QString resolveTarget(const QString &sourcePart, const QString &target);
     // Adds a relationship with a fresh id, creating the rels part when missing; returns the id.
     QString addRelationship(const QString &sourcePart, const QString &type, const QString &target);
+    // Removes the relationship with that id; returns false when there was none.
+    bool removeRelationship(const QString &sourcePart, const QString &id);
 
     QString contentType(const QString &partName);
     // Adds an Override for the part unless it has one.
     void ensureOverride(const QString &partName, const QString &contentType);
+    // Removes the part's Override; Default entries by extension stay.
+    void removeOverride(const QString &partName);
 
     // The workbook part, found through the package's officeDocument relationship.
     // Throws NotAWorkbook when there is none or its target is missing.
@@ -86,6 +95,7 @@ private:
     std::map<QString, std::unique_ptr<SplicedXmlPart>> m_sheets; // key: case-folded part name
     std::map<QString, QByteArray> m_binary;             // key: case-folded part name
     QStringList m_newParts;                             // added parts, in order of creation
+    QStringList m_removed;                              // stored entries left out, as stored
 };
 
 // Relationship and content types used by the package editor.

@@ -168,6 +168,8 @@ PackageDocument::Written PackageDocument::write(const QString &target, const std
             throw EngineError(ErrorCode::Damaged, QStringLiteral("entries differ from the built archive"));
         stored.verifyEntries(streamed);
         for (const ZipArchive::Change &change : changes) {
+            if (change.remove)
+                continue;
             if (change.deflated) {
                 const ZipArchive::EntryInfo info = stored.info(change.name);
                 if (info.crc != change.deflated->crc || info.size != change.deflated->size)

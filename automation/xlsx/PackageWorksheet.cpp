@@ -4,6 +4,7 @@
 #include "automation/xlsx/PackageDocument.h"
 #include "automation/xlsx/PrintAreaText.h"
 #include "automation/xlsx/SheetPageSetup.h"
+#include "automation/xlsx/SheetStructure.h"
 
 namespace gm::xlsx {
 
@@ -16,6 +17,34 @@ const QString printAreaName = QStringLiteral("_xlnm.Print_Area");
 PackageWorksheet::PackageWorksheet(std::shared_ptr<PackageDocument> document, SheetEntry entry)
     : m_document(std::move(document)), m_entry(std::move(entry))
 {
+}
+
+void PackageWorksheet::refresh()
+{
+    for (const SheetEntry &entry : m_document->model().sheets()) {
+        if (entry.partName == m_entry.partName)
+            m_entry = entry;
+    }
+}
+
+void PackageWorksheet::setVisibility(SheetVisibility visibility)
+{
+    refresh();
+    SheetStructure(*m_document).setVisibility(m_entry.partName, visibility);
+    refresh();
+}
+
+void PackageWorksheet::setName(const QString &name)
+{
+    refresh();
+    SheetStructure(*m_document).rename(m_entry.partName, name);
+    refresh();
+}
+
+void PackageWorksheet::deleteSheet()
+{
+    refresh();
+    SheetStructure(*m_document).remove(m_entry.partName);
 }
 
 void PackageWorksheet::requirePageSetup(const char *member) const

@@ -28,8 +28,14 @@ public:
     Orientation orientation() override;
     void setOrientation(Orientation orientation) override;
 
+    void setVisibility(SheetVisibility visibility) override;
+    void setName(const QString &name) override;
+    void deleteSheet() override;
+
 private:
     void requirePageSetup(const char *member) const;
+    // Takes the sheet's name, state and position as the workbook now has them.
+    void refresh();
 
     std::shared_ptr<PackageDocument> m_document;
     SheetEntry m_entry;

@@ -53,6 +53,13 @@ WorkbookModel::WorkbookModel(OpcPackage &package)
     if (xml::localName(root) != "workbook")
         throw EngineError(ErrorCode::NotAWorkbook, QStringLiteral("%1 is no workbook").arg(m_partName));
 
+    readSheets();
+}
+
+void WorkbookModel::readSheets()
+{
+    const pugi::xml_node root = part().root();
+    m_sheets.clear();
     std::map<QString, Relationship> byId;
     for (Relationship &relationship : m_package.relationships(m_partName))
         byId.emplace(relationship.id, std::move(relationship));

@@ -39,6 +39,8 @@ public:
     // The main part's content type; "" when the package does not declare it.
     const QString &contentType() const { return m_contentType; }
     const std::vector<SheetEntry> &sheets() const { return m_sheets; }
+    // Reads the sheets again after the workbook part was edited.
+    void reload() { readSheets(); }
     // 0-based position of the active sheet among all sheets.
     int activeTab() const;
 
@@ -52,6 +54,7 @@ public:
 
 private:
     XmlPart &part() const;
+    void readSheets();
 
     OpcPackage &m_package;
     QString m_partName;

@@ -361,6 +361,11 @@ QByteArray ZipArchive::rebuilt(const std::vector<Change> &changes) const
 
     for (const Change &change : changes) {
         const qint64 i = indexOf(change.name);
+        if (change.remove) {
+            if (i >= 0 && zip_delete(za, zip_uint64_t(i)) != 0)
+                abandon(change.name);
+            continue;
+        }
         zip_source_t *data = nullptr;
         if (change.deflated) {
             if (change.deflated->keptBytes > 0 && i < 0)

@@ -76,11 +76,12 @@ public:
         QString name;    // entry to replace, or to append when the archive has none of that name
         QByteArray data; // new uncompressed content, unless `deflated` gives it
         std::optional<Deflated> deflated;
+        bool remove = false; // the entry is left out of the new archive
     };
     // A new archive of the in-memory bytes with the changes applied. Entries that are not
     // changed keep their stored bytes (headers, compressed data, order) exactly; replaced
     // entries keep their position, extra fields and time stamp; new entries are appended with
-    // the time stamp 1980-01-01 00:00 that Excel gives its entries.
+    // the time stamp 1980-01-01 00:00 that Excel gives its entries; removed entries are left out.
     QByteArray rebuilt(const std::vector<Change> &changes) const;
 
 private:

@@ -6,6 +6,12 @@ sheets_second_active.xlsx  two worksheets, the second one ("第二") active; its
                            1234.5678, a date, text with a comma and Chinese), and it holds
                            a PNG picture, so that exports must carry a picture. Its fonts are
                            宋体 and 微软雅黑 (GB2312 charset), as Chinese Excel writes them.
+sheet_references.xlsx      six sheets (Data, Other, It's, Calc, a hidden one and a very hidden one;
+                           Calc active) whose formulas, shared and array formulas, defined names
+                           (workbook and sheet scope), validation list, conditional format and
+                           calculation chain refer to other sheets in every spelling: plain,
+                           quoted with a doubled apostrophe, 3-D spans, INDIRECT texts, names.
+                           Formula cells carry no cached values, so a reader must calculate.
 sheets_second_active.xls   the same workbook written by LibreOffice as Excel 97-2003
                            (soffice --convert-to xls), which keeps the active sheet.
 
@@ -99,6 +105,83 @@ def make_xlsx(path):
         z.writestr("xl/media/image1.png", png())
 
 
+def make_sheet_references(path):
+    wt = "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"
+    sheets = [("Data", ""), ("Other", ""), ("It's", ""), ("Calc", ""), ("Hidden", ' state="hidden"'),
+              ("Secret", ' state="veryHidden"')]
+
+    def values(*cells):
+        return "".join(f'<row r="{n}"><c r="A{n}"><v>{v}</v></c></row>' for n, v in cells)
+
+    def sheet(data, extra_before="", extra_after="", selected=False):
+        view = '<sheetViews><sheetView tabSelected="1" workbookViewId="0"/></sheetViews>' if selected else \
+            '<sheetViews><sheetView workbookViewId="0"/></sheetViews>'
+        return DECL + f'<worksheet {NS}>{view}<sheetData>{data}</sheetData>{extra_before}{extra_after}</worksheet>'
+
+    def f(cell, text, attributes=""):
+        return f'<c r="{cell}"><f{attributes}>{text}</f></c>'
+
+    calc_rows = (
+        '<row r="1">' + f("A1", "Data!A1*2") + f("B1", "Data!A1+1", ' t="shared" ref="B1:B3" si="0"')
+        + f("C1", "SUM(Data!A1:A3*2)", ' t="array" ref="C1"') + f("D1", "Other!Local") + '</row>'
+        '<row r="2">' + f("A2", "SUM(Data!A1:A5)") + '<c r="B2"><f t="shared" si="0"/></c></row>'
+        '<row r="3">' + f("A3", "SUM(Data:Other!A1)") + '<c r="B3"><f t="shared" si="0"/></c></row>'
+        '<row r="4">' + f("A4", 'INDIRECT("Data!A2")') + '</row>'
+        '<row r="5">' + f("A5", "'It''s'!A1+Other!A1") + '</row>'
+        '<row r="6">' + f("A6", "SUM(Total)") + '</row>')
+    calc_extra = (
+        '<conditionalFormatting sqref="A1:A2"><cfRule type="expression" priority="1"><formula>Data!$A$1&gt;0</formula>'
+        '</cfRule></conditionalFormatting>'
+        '<dataValidations count="1"><dataValidation type="list" allowBlank="1" sqref="E1">'
+        '<formula1>Data!$A$1:$A$5</formula1></dataValidation></dataValidations>'
+        '<hyperlinks><hyperlink ref="F1" location="Data!A1" display="Data!A1"/></hyperlinks>')
+    parts = {
+        "[Content_Types].xml": DECL + '<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+        '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
+        '<Default Extension="xml" ContentType="application/xml"/>'
+        '<Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>'
+        + "".join(f'<Override PartName="/xl/worksheets/sheet{i + 1}.xml" ContentType="{wt}"/>' for i in range(len(sheets)))
+        + '<Override PartName="/xl/calcChain.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.calcChain+xml"/>'
+        '<Override PartName="/docProps/app.xml" ContentType="application/vnd.openxmlformats-officedocument.extended-properties+xml"/>'
+        '</Types>',
+        "_rels/.rels": DECL + '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+        f'<Relationship Id="rId1" Type="{REL}/officeDocument" Target="xl/workbook.xml"/>'
+        f'<Relationship Id="rId2" Type="{REL}/extended-properties" Target="docProps/app.xml"/></Relationships>',
+        "docProps/app.xml": DECL + '<Properties xmlns="http://schemas.openxmlformats.org/officeDocument/2006/extended-properties" '
+        'xmlns:vt="http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes"><Application>Microsoft Excel</Application>'
+        '<HeadingPairs><vt:vector size="4" baseType="variant"><vt:variant><vt:lpstr>工作表</vt:lpstr></vt:variant>'
+        '<vt:variant><vt:i4>5</vt:i4></vt:variant><vt:variant><vt:lpstr>命名范围</vt:lpstr></vt:variant>'
+        '<vt:variant><vt:i4>4</vt:i4></vt:variant></vt:vector></HeadingPairs>'
+        '<TitlesOfParts><vt:vector size="9" baseType="lpstr"><vt:lpstr>Data</vt:lpstr><vt:lpstr>Other</vt:lpstr>'
+        '<vt:lpstr>It&apos;s</vt:lpstr><vt:lpstr>Calc</vt:lpstr><vt:lpstr>Hidden</vt:lpstr><vt:lpstr>Calc!Print_Area</vt:lpstr>'
+        '<vt:lpstr>Data!Print_Area</vt:lpstr><vt:lpstr>Other!Local</vt:lpstr><vt:lpstr>Total</vt:lpstr></vt:vector></TitlesOfParts>'
+        '</Properties>',
+        "xl/workbook.xml": DECL + f'<workbook {NS}><bookViews><workbookView activeTab="3"/></bookViews><sheets>'
+        + "".join(f'<sheet name="{n.replace(chr(39), "&apos;")}" sheetId="{i + 1}"{state} r:id="rId{i + 1}"/>'
+                  for i, (n, state) in enumerate(sheets))
+        + '</sheets><definedNames><definedName name="_xlnm.Print_Area" localSheetId="3">Calc!$A$1:$C$6</definedName>'
+        '<definedName name="_xlnm.Print_Area" localSheetId="0">Data!$A$1:$A$5</definedName>'
+        '<definedName name="Local" localSheetId="1">Other!$A$1</definedName>'
+        '<definedName name="Total">Data!$A$1:$A$5</definedName></definedNames><calcPr calcId="191029"/></workbook>',
+        "xl/_rels/workbook.xml.rels": DECL + '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+        + "".join(f'<Relationship Id="rId{i + 1}" Type="{REL}/worksheet" Target="worksheets/sheet{i + 1}.xml"/>'
+                  for i in range(len(sheets)))
+        + f'<Relationship Id="rId9" Type="{REL}/calcChain" Target="calcChain.xml"/></Relationships>',
+        "xl/calcChain.xml": DECL + '<calcChain xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+        '<c r="A1" i="4"/><c r="B1"/><c r="C1"/><c r="D1"/><c r="A2"/><c r="B2"/><c r="A3"/><c r="B3"/><c r="A4"/>'
+        '<c r="A5"/><c r="A6"/></calcChain>',
+        "xl/worksheets/sheet1.xml": sheet(values((1, 1), (2, 2), (3, 3), (4, 4), (5, 5))),
+        "xl/worksheets/sheet2.xml": sheet(values((1, 100))),
+        "xl/worksheets/sheet3.xml": sheet(values((1, 10))),
+        "xl/worksheets/sheet4.xml": sheet(calc_rows, calc_extra, selected=True),
+        "xl/worksheets/sheet5.xml": sheet(values((1, 5))),
+        "xl/worksheets/sheet6.xml": sheet(values((1, 6))),
+    }
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, text in parts.items():
+            z.writestr(name, text.encode("utf-8"))
+
+
 def convert_with_libreoffice(source, extension):
     out = tempfile.mkdtemp()
     profile = tempfile.mkdtemp()
@@ -116,3 +199,4 @@ if __name__ == "__main__":
     xlsx = os.path.join(HERE, "sheets_second_active.xlsx")
     make_xlsx(xlsx)
     convert_with_libreoffice(xlsx, "xls")
+    make_sheet_references(os.path.join(HERE, "sheet_references.xlsx"))

@@ -322,7 +322,7 @@ TEST_F(PanelsTest, ChoosersFillTheirFieldsAndCancelChangesNothing)
 TEST_F(PanelsTest, UnfinishedOperationsSaySo)
 {
     for (const char *name : {"CmdReplace", "CmdRename", "CmdLockDoc", "CmdUnite", "CmdProtect", "CmdHyperLink",
-                             "CmdDelSheet", "CmdBatchCells", "BtnPrint", "CmdSum"}) {
+                             "CmdSheetBackgroud", "CmdBatchCells", "BtnPrint", "CmdSum"}) {
         SCOPED_TRACE(name);
         auto *button = find<QPushButton>(QString::fromLatin1(name));
         EXPECT_FALSE(button->isEnabled());

@@ -1,9 +1,14 @@
 #include "ui/panels/BatchSheetPanel.h"
 
 #include "app/AppState.h"
+#include "automation/BatchFrame.h"
 #include "automation/PathHelpers.h"
+#include "doclist/DocumentListModel.h"
+#include "operations/sheets/SheetOperations.h"
 #include "ui/Controls.h"
+#include "ui/GuiUserInterface.h"
 #include "ui/KeystrokeFilter.h"
+#include "ui/RunController.h"
 #include "ui/UserDialogs.h"
 
 #include <QButtonGroup>
@@ -24,8 +29,7 @@ using namespace controls;
 
 namespace {
 
-const QStringList kNameKinds{QStringLiteral("工作表名称等于"), QStringLiteral("工作表名称包含"),
-                             QStringLiteral("工作表名称不等于"), QStringLiteral("工作表名称不包含")};
+const QStringList &kNameKinds = kNameMatchKindItems;
 const QStringList kPositions{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")};
 
 bool isDigit(QChar c)
@@ -127,7 +131,9 @@ QWidget *BatchSheetPanel::buildDelete()
     connect(byOrder, &QRadioButton::clicked, this, &BatchSheetPanel::applyDeleteChoice);
     KeystrokeFilter::installAllowed(m_deletePosition, isDigit);
     m_deletePosition->setMinimumContentsLength(4);
-    registerCommand(command, false);
+    connect(command, &QPushButton::clicked, this, &BatchSheetPanel::runDelete);
+    m_commands[0] = command;
+    registerCommand(command, true);
     return page;
 }
 
@@ -187,7 +193,9 @@ QWidget *BatchSheetPanel::buildRename()
     layout->setRowStretch(2, 1);
 
     connect(group, &QButtonGroup::idClicked, this, &BatchSheetPanel::applyRenameMode);
-    registerCommand(command, false);
+    connect(command, &QPushButton::clicked, this, &BatchSheetPanel::runRename);
+    m_commands[3] = command;
+    registerCommand(command, true);
     return page;
 }
 
@@ -247,7 +255,9 @@ QWidget *BatchSheetPanel::buildHide()
     connect(byIndex, &QRadioButton::clicked, this, &BatchSheetPanel::applyHideChoice);
     KeystrokeFilter::installAllowed(m_hidePosition, isDigit);
     m_hidePosition->setMinimumContentsLength(4);
-    registerCommand(command, false);
+    connect(command, &QPushButton::clicked, this, &BatchSheetPanel::runHide);
+    m_commands[1] = command;
+    registerCommand(command, true);
     return page;
 }
 
@@ -275,7 +285,9 @@ QWidget *BatchSheetPanel::buildUnhide()
 
     connect(all, &QRadioButton::clicked, this, &BatchSheetPanel::applyUnhideChoice);
     connect(m_unhideByName, &QRadioButton::clicked, this, &BatchSheetPanel::applyUnhideChoice);
-    registerCommand(command, false);
+    connect(command, &QPushButton::clicked, this, &BatchSheetPanel::runUnhide);
+    m_commands[2] = command;
+    registerCommand(command, true);
     return page;
 }
 
@@ -400,6 +412,100 @@ void BatchSheetPanel::choosePicture()
     const QString chosen = m_context.dialogs.openFileName(window(), request);
     if (!chosen.isEmpty())
         m_picture->setText(chosen);
+}
+
+void BatchSheetPanel::applyRunning()
+{
+    for (QPushButton *command : m_commands)
+        setCommandWanted(command, !m_running);
+}
+
+void BatchSheetPanel::startRun(std::function<void(UserInterface &)> work)
+{
+    m_running = true;
+    applyRunning();
+    auto finished = [this] {
+        m_running = false;
+        applyRunning();
+    };
+    if (!m_context.runner.start(std::move(work), finished))
+        finished();
+}
+
+void BatchSheetPanel::runDelete()
+{
+    SheetPickInputs inputs;
+    inputs.entries = m_context.documents.entries();
+    inputs.byName = m_deleteByName->isChecked();
+    inputs.kind = m_deleteKind->currentIndex();
+    inputs.matchText = m_deleteText->text();
+    inputs.positionText = m_deletePosition->currentText();
+    // Deletion cannot be undone: the question comes first, even before the list check.
+    MessageRequest question{QMessageBox::Information, QStringLiteral("注意！"), kConfirmDelete,
+        QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel};
+    if (m_context.dialogs.message(window(), question) != QMessageBox::Ok)
+        return;
+    if (!BatchFrame::checkList(m_context.ui, inputs.entries, kSheetsEmptyList))
+        return;
+    if (const Validation failure = validateDeleteSheets(inputs)) {
+        showFailure(*failure);
+        return;
+    }
+    const RunSettings settings = m_context.state.runSettings();
+    startRun([inputs, settings](UserInterface &ui) { runDeleteSheets(inputs, ui, settings); });
+}
+
+void BatchSheetPanel::runHide()
+{
+    SheetPickInputs inputs;
+    inputs.entries = m_context.documents.entries();
+    inputs.byName = m_hideByName->isChecked();
+    inputs.kind = m_hideKind->currentIndex();
+    inputs.matchText = m_hideText->text();
+    inputs.positionText = m_hidePosition->currentText();
+    if (!BatchFrame::checkList(m_context.ui, inputs.entries, kSheetsEmptyList))
+        return;
+    if (const Validation failure = validateHideSheets(inputs)) {
+        showFailure(*failure);
+        return;
+    }
+    const RunSettings settings = m_context.state.runSettings();
+    startRun([inputs, settings](UserInterface &ui) { runHideSheets(inputs, ui, settings); });
+}
+
+void BatchSheetPanel::runUnhide()
+{
+    UnhideInputs inputs;
+    inputs.entries = m_context.documents.entries();
+    inputs.all = !m_unhideByName->isChecked();
+    inputs.kind = m_unhideKind->currentIndex();
+    inputs.matchText = m_unhideText->text();
+    if (!BatchFrame::checkList(m_context.ui, inputs.entries, kSheetsEmptyList))
+        return;
+    if (const Validation failure = validateUnhideSheets(inputs)) {
+        showFailure(*failure);
+        return;
+    }
+    const RunSettings settings = m_context.state.runSettings();
+    startRun([inputs, settings](UserInterface &ui) { runUnhideSheets(inputs, ui, settings); });
+}
+
+void BatchSheetPanel::runRename()
+{
+    RenameSheetInputs inputs;
+    inputs.entries = m_context.documents.entries();
+    inputs.mode = renameMode();
+    inputs.oldText = m_oldName->text();
+    inputs.newText = m_newName->text();
+    inputs.activeName = m_activeName->text();
+    if (!BatchFrame::checkList(m_context.ui, inputs.entries, kSheetsEmptyList))
+        return;
+    if (const Validation failure = validateRenameSheets(inputs)) {
+        showFailure(*failure);
+        return;
+    }
+    const RunSettings settings = m_context.state.runSettings();
+    startRun([inputs, settings](UserInterface &ui) { runRenameSheets(inputs, ui, settings); });
 }
 
 } // namespace gm

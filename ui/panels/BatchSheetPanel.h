@@ -4,6 +4,7 @@
 #include "ui/panels/FeaturePanel.h"
 
 #include <array>
+#include <functional>
 
 class QComboBox;
 class QLineEdit;
@@ -13,6 +14,8 @@ class QRadioButton;
 class QStackedWidget;
 
 namespace gm {
+
+class UserInterface;
 
 // fraBatchSheet: six option buttons choose one of six sub-panels (delete, insert, rename,
 // background, hide, unhide sheets). The chosen one, the rename mode and its texts are kept
@@ -50,8 +53,17 @@ private:
     void chooseSource();
     void sourceChanged();
     void choosePicture();
+    void runDelete();
+    void runHide();
+    void runUnhide();
+    void runRename();
+    // Runs work on the worker; the four command buttons stay disabled until it ended.
+    void startRun(std::function<void(UserInterface &)> work);
+    void applyRunning();
 
     QStackedWidget *m_subPanels;
+    std::array<QPushButton *, 4> m_commands{}; // delete, hide, unhide, rename
+    bool m_running = false;
     std::array<QRadioButton *, 6> m_operations{};
     std::array<QWidget *, 6> m_pages{};
 

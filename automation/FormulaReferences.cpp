@@ -1,0 +1,387 @@
+#include "automation/FormulaReferences.h"
+
+#include <QRegularExpression>
+
+#include <array>
+
+namespace gm::formula {
+
+namespace {
+
+constexpr std::array errorLiterals{
+    u"#REF!", u"#N/A", u"#NAME?", u"#DIV/0!", u"#VALUE!", u"#NUM!", u"#NULL!", u"#SPILL!", u"#CALC!", u"#GETTING_DATA"};
+
+bool isNameChar(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') || (u >= u'0' && u <= u'9') || u == u'_' || u == u'.'
+        || u == u'\\' || u == u'$' || u >= 0x80;
+}
+
+bool isDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+// Reads a quoted name starting at the opening "'"; returns the index after the closing one,
+// or -1 when the quote is not closed.
+qsizetype readQuoted(const QString &text, qsizetype at, QString *content)
+{
+    content->clear();
+    for (qsizetype i = at + 1; i < text.size(); ++i) {
+        if (text[i] != u'\'') {
+            content->append(text[i]);
+            continue;
+        }
+        if (i + 1 < text.size() && text[i + 1] == u'\'') {
+            content->append(u'\'');
+            ++i;
+            continue;
+        }
+        return i + 1;
+    }
+    return -1;
+}
+
+qsizetype readName(const QString &text, qsizetype at)
+{
+    qsizetype i = at;
+    while (i < text.size() && isNameChar(text[i]))
+        ++i;
+    return i;
+}
+
+// Skips a bracket group ([#Headers], [[#This Row],[Col]], [Col1]:[Col3] is two groups);
+// inside, "'" escapes the next character. Returns the index after the closing bracket.
+qsizetype skipBrackets(const QString &text, qsizetype at)
+{
+    int depth = 0;
+    for (qsizetype i = at; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\'') {
+            ++i;
+        } else if (c == u'[') {
+            ++depth;
+        } else if (c == u']') {
+            if (--depth == 0)
+                return i + 1;
+        }
+    }
+    return text.size();
+}
+
+qsizetype skipString(const QString &text, qsizetype at)
+{
+    for (qsizetype i = at + 1; i < text.size(); ++i) {
+        if (text[i] != u'"')
+            continue;
+        if (i + 1 < text.size() && text[i + 1] == u'"') {
+            ++i;
+            continue;
+        }
+        return i + 1;
+    }
+    return text.size();
+}
+
+// Fills first/last from the content of a quoted qualifier ("Sheet", "A:B", "[1]Sheet").
+void splitQuoted(const QString &content, SheetPrefix *prefix)
+{
+    if (content.startsWith(u'[')) {
+        prefix->external = true;
+        prefix->first = content.mid(content.indexOf(u']') + 1);
+        return;
+    }
+    // Sheet names cannot hold ":", so a colon separates the ends of a 3-D span.
+    const qsizetype colon = content.indexOf(u':');
+    prefix->first = colon < 0 ? content : content.left(colon);
+    prefix->last = colon < 0 ? QString() : content.mid(colon + 1);
+}
+
+// The length of the reference that starts at `at`, right after a qualifier: #REF!, or a
+// name-like run (A1, $A$1, A:A, 1:5 in two runs, a defined name) with an optional ":run" that
+// is not itself qualified.
+qsizetype operandLength(const QString &text, qsizetype at)
+{
+    static const QString ref = QStringLiteral("#REF!");
+    if (QStringView(text).mid(at).startsWith(ref, Qt::CaseInsensitive))
+        return ref.size();
+    const qsizetype first = readName(text, at);
+    if (first == at || first + 1 >= text.size() || text[first] != u':' || !isNameChar(text[first + 1]))
+        return first - at;
+    const qsizetype second = readName(text, first + 1);
+    if (second < text.size() && text[second] == u'!')
+        return first - at; // Sheet1!A1:Sheet1!B5: the second end has its own qualifier
+    return second - at;
+}
+
+} // namespace
+
+std::vector<SheetPrefix> sheetPrefixes(const QString &text)
+{
+    std::vector<SheetPrefix> result;
+    const qsizetype n = text.size();
+    bool afterPrefix = false; // the next name is the reference a qualifier applies to
+    qsizetype i = 0;
+    auto addPrefix = [&](SheetPrefix prefix, qsizetype start, qsizetype end) {
+        prefix.start = start;
+        prefix.length = end - start;
+        prefix.operandLength = operandLength(text, end);
+        result.push_back(std::move(prefix));
+        afterPrefix = true;
+    };
+    while (i < n) {
+        const QChar c = text[i];
+        if (c == u'"') {
+            i = skipString(text, i);
+            afterPrefix = false;
+        } else if (c == u'{') {
+            // Array constants hold numbers, strings and errors, never references.
+            while (i < n && text[i] != u'}')
+                i = text[i] == u'"' ? skipString(text, i) : i + 1;
+            ++i;
+            afterPrefix = false;
+        } else if (c == u'#') {
+            qsizetype length = 1;
+            for (const char16_t *literal : errorLiterals) {
+                const QString error = QString::fromUtf16(literal);
+                if (QStringView(text).mid(i).startsWith(error, Qt::CaseInsensitive)) {
+                    length = error.size();
+                    break;
+                }
+            }
+            i += length;
+        } else if (c == u'\'') {
+            QString content;
+            const qsizetype end = readQuoted(text, i, &content);
+            if (end < 0)
+                return result; // unbalanced: nothing more can be read reliably
+            SheetPrefix prefix;
+            if (end < n && text[end] == u'!') {
+                splitQuoted(content, &prefix);
+                addPrefix(prefix, i, end + 1);
+                i = end + 1;
+                continue;
+            }
+            if (end + 1 < n && text[end] == u':' && text[end + 1] == u'\'') {
+                // The other 3-D spelling: 'Jan 1':'Mar 3'!A1.
+                QString second;
+                const qsizetype secondEnd = readQuoted(text, end + 1, &second);
+                if (secondEnd > 0 && secondEnd < n && text[secondEnd] == u'!' && !content.startsWith(u'[')) {
+                    prefix.first = content;
+                    prefix.last = second;
+                    addPrefix(prefix, i, secondEnd + 1);
+                    i = secondEnd + 1;
+                    continue;
+                }
+            }
+            i = end;
+            afterPrefix = false;
+        } else if (c == u'[') {
+            const qsizetype close = text.indexOf(u']', i);
+            bool book = close > i + 1;
+            for (qsizetype k = i + 1; book && k < close; ++k)
+                book = isDigit(text[k]);
+            if (!book) {
+                i = skipBrackets(text, i);
+                continue;
+            }
+            // A reference into another workbook: [n]!Name, [n]Sheet!A1, [n]Jan:Mar!A1.
+            const qsizetype nameEnd = readName(text, close + 1);
+            SheetPrefix prefix;
+            prefix.external = true;
+            prefix.first = text.mid(close + 1, nameEnd - close - 1);
+            qsizetype end = nameEnd;
+            if (end < n && text[end] == u':') {
+                const qsizetype lastEnd = readName(text, end + 1);
+                if (lastEnd < n && text[lastEnd] == u'!') {
+                    prefix.last = text.mid(end + 1, lastEnd - end - 1);
+                    end = lastEnd;
+                }
+            }
+            if (end < n && text[end] == u'!') {
+                addPrefix(prefix, i, end + 1);
+                i = end + 1;
+            } else {
+                i = close + 1;
+                afterPrefix = false;
+            }
+        } else if (isNameChar(c)) {
+            qsizetype end = readName(text, i);
+            if (isDigit(c) || (c == u'.' && end > i + 1 && isDigit(text[i + 1]))) {
+                // A number: take its exponent, so that 1E3 is not read as the cell E3.
+                if (end < n && (text[end] == u'+' || text[end] == u'-') && (text[end - 1] == u'E' || text[end - 1] == u'e'))
+                    end = readName(text, end + 1);
+                i = end;
+                afterPrefix = false;
+                continue;
+            }
+            const QString name = text.mid(i, end - i);
+            const bool plainName = !name.contains(u'$');
+            if (end < n && text[end] == u'!' && plainName) {
+                SheetPrefix prefix;
+                prefix.first = name;
+                addPrefix(prefix, i, end + 1);
+                i = end + 1;
+                continue;
+            }
+            if (!afterPrefix && plainName && end + 1 < n && text[end] == u':' && isNameChar(text[end + 1])) {
+                const qsizetype lastEnd = readName(text, end + 1);
+                if (lastEnd < n && text[lastEnd] == u'!' && !text.mid(end + 1, lastEnd - end - 1).contains(u'$')) {
+                    SheetPrefix prefix;
+                    prefix.first = name;
+                    prefix.last = text.mid(end + 1, lastEnd - end - 1);
+                    addPrefix(prefix, i, lastEnd + 1);
+                    i = lastEnd + 1;
+                    continue;
+                }
+            }
+            i = end;
+            afterPrefix = false;
+            if (i < n && text[i] == u'[')
+                i = skipBrackets(text, i); // a structured reference: Table1[Column]
+        } else {
+            if (c != u':')
+                afterPrefix = false;
+            ++i;
+        }
+    }
+    return result;
+}
+
+bool needsQuotes(const QString &name)
+{
+    if (name.isEmpty())
+        return true;
+    for (const QChar c : name) {
+        const char16_t u = c.unicode();
+        const bool plain = (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') || isDigit(c) || u == u'_' || u == u'.';
+        if (!plain)
+            return true;
+    }
+    if (isDigit(name[0]) || name[0] == u'.')
+        return true;
+    static const QRegularExpression cell(QStringLiteral("^([A-Z]{1,3})([0-9]+)$"));
+    const QString upper = name.toUpper();
+    if (const QRegularExpressionMatch m = cell.match(upper); m.hasMatch()) {
+        int column = 0;
+        for (const QChar letter : m.captured(1))
+            column = column * 26 + (letter.unicode() - u'A' + 1);
+        bool ok = false;
+        const qlonglong row = m.captured(2).toLongLong(&ok);
+        if (column <= 16384 && ok && row >= 1 && row <= 1048576)
+            return true;
+    }
+    static const QRegularExpression r1c1(QStringLiteral("^(R|C|RC)([0-9]|$)"));
+    return r1c1.match(upper).hasMatch();
+}
+
+QString qualifier(const QString &first, const QString &last)
+{
+    auto escaped = [](QString name) { return name.replace(u'\'', QStringLiteral("''")); };
+    if (last.isEmpty())
+        return needsQuotes(first) ? u'\'' + escaped(first) + QStringLiteral("'!") : first + u'!';
+    if (needsQuotes(first) || needsQuotes(last))
+        return u'\'' + escaped(first) + u':' + escaped(last) + QStringLiteral("'!");
+    return first + u':' + last + u'!';
+}
+
+namespace {
+
+// Replaces qualifiers of this workbook; replace() sets the new text and whether it stands for
+// the operand too.
+template<typename Replace> QString rewrite(const QString &formula, Replace replace)
+{
+    const std::vector<SheetPrefix> prefixes = sheetPrefixes(formula);
+    QString result;
+    qsizetype copied = 0;
+    for (const SheetPrefix &prefix : prefixes) {
+        if (prefix.external || prefix.start < copied)
+            continue;
+        QString replacement;
+        bool withOperand = false;
+        if (!replace(prefix, &replacement, &withOperand))
+            continue;
+        result += QStringView(formula).mid(copied, prefix.start - copied);
+        result += replacement;
+        copied = prefix.start + prefix.length + (withOperand ? prefix.operandLength : 0);
+    }
+    if (copied == 0)
+        return formula;
+    result += QStringView(formula).mid(copied);
+    return result;
+}
+
+// Whether any qualifier of the formula can name the sheet: a cheap test before tokenising. A
+// name holding "'" is written with it doubled, so only the test for "!" applies to it.
+bool mayName(const QString &formula, const QString &sheet)
+{
+    if (!formula.contains(u'!'))
+        return false;
+    return sheet.contains(u'\'') || formula.contains(sheet, Qt::CaseInsensitive);
+}
+
+bool same(const QString &a, const QString &b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+QString renameSheet(const QString &formula, const QString &from, const QString &to)
+{
+    if (!mayName(formula, from))
+        return formula;
+    return rewrite(formula, [&](const SheetPrefix &prefix, QString *replacement, bool *) {
+        const bool first = same(prefix.first, from);
+        const bool last = prefix.isSpan() && same(prefix.last, from);
+        if (!first && !last)
+            return false;
+        *replacement = qualifier(first ? to : prefix.first, prefix.isSpan() ? (last ? to : prefix.last) : QString());
+        return true;
+    });
+}
+
+QString deleteSheet(const QString &formula, const QString &deleted, const QStringList &sheetOrder)
+{
+    static const QString ref = QStringLiteral("#REF!");
+    if (!mayName(formula, deleted))
+        return formula;
+    auto indexOf = [&](const QString &name) {
+        for (qsizetype k = 0; k < sheetOrder.size(); ++k) {
+            if (same(sheetOrder[k], name))
+                return k;
+        }
+        return qsizetype(-1);
+    };
+    return rewrite(formula, [&](const SheetPrefix &prefix, QString *replacement, bool *withOperand) {
+        if (!prefix.isSpan()) {
+            if (!same(prefix.first, deleted))
+                return false;
+            *replacement = ref;
+            *withOperand = true;
+            return true;
+        }
+        const bool firstGone = same(prefix.first, deleted);
+        const bool lastGone = same(prefix.last, deleted);
+        if (!firstGone && !lastGone)
+            return false;
+        qsizetype first = indexOf(prefix.first);
+        qsizetype last = indexOf(prefix.last);
+        if (first < 0 || last < 0 || first == last) {
+            *replacement = ref;
+            *withOperand = true;
+            return true;
+        }
+        // The deleted end moves one sheet towards the other end.
+        const qsizetype step = first < last ? 1 : -1;
+        if (firstGone)
+            first += step;
+        else
+            last -= step;
+        *replacement = first == last ? qualifier(sheetOrder[first]) : qualifier(sheetOrder[first], sheetOrder[last]);
+        return true;
+    });
+}
+
+} // namespace gm::formula

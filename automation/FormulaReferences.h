@@ -1,0 +1,53 @@
+#pragma once
+
+// Sheet references in formula text as workbooks store it (A1 notation, English function
+// names, no leading "="). Formulas are tokenised, never searched as text: string literals,
+// array constants, error literals, structured references and references into other
+// workbooks ([n]Sheet!A1) are recognised and left as they are, so that only real sheet
+// qualifiers of this workbook are rewritten. This is the only place formula text is edited.
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace gm::formula {
+
+// A sheet qualifier in a formula: from its first character up to and including the "!".
+struct SheetPrefix
+{
+    qsizetype start = 0;
+    qsizetype length = 0;
+    // The reference the qualifier applies to, right after the "!": a cell, a range, whole
+    // rows or columns, a name or #REF!.
+    qsizetype operandLength = 0;
+    bool external = false; // names a sheet of another workbook: [n]Sheet!, '[n]Sheet'!, [n]!Name
+    QString first; // the sheet name, unquoted; for a 3-D span its first sheet
+    QString last; // the last sheet of a 3-D span (Sheet1:Sheet3!A1); empty otherwise
+    bool isSpan() const { return !last.isEmpty(); }
+};
+
+// Every sheet qualifier of a formula, left to right. Both 3-D spellings are read:
+// 'Jan 1:Mar 3'!A1 and 'Jan 1':'Mar 3'!A1.
+std::vector<SheetPrefix> sheetPrefixes(const QString &formula);
+
+// Whether a sheet name must be quoted in a formula: it holds a character other than ASCII
+// letters, digits, "_" and ".", starts with a digit or ".", reads as a cell of the grid
+// (A1, XFD1048576) or starts like an R1C1 reference (R, C, RC, R12, C3).
+bool needsQuotes(const QString &sheetName);
+// The qualifier for a sheet, or a 3-D span, ending in "!", quoted when needed with every
+// "'" doubled.
+QString qualifier(const QString &first, const QString &last = {});
+
+// The formula with every qualifier of this workbook that names `from` (letter case aside),
+// alone or as an end of a 3-D span, naming `to` instead. Other text is kept as it is.
+QString renameSheet(const QString &formula, const QString &from, const QString &to);
+
+// The formula after the sheet `deleted` has gone from a workbook whose sheets, in tab order
+// before the deletion, are `sheetOrder`: a reference to that sheet, qualifier and operand,
+// becomes the error literal #REF! (Sheet!A1:B2 becomes #REF!), which every reader takes as
+// that error; a 3-D span that ends on it shrinks by one sheet, and one that consists of it
+// alone becomes #REF!. Spans that merely pass through it are kept.
+QString deleteSheet(const QString &formula, const QString &deleted, const QStringList &sheetOrder);
+
+} // namespace gm::formula

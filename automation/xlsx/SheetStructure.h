@@ -1,0 +1,49 @@
+#pragma once
+
+#include "automation/Engine.h"
+#include "automation/xlsx/WorkbookModel.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace gm::xlsx {
+
+class PackageDocument;
+
+// Checks a new sheet name against the rules of the workbook format: not empty, at most 31
+// characters (UTF-16 units), none of \ / ? * : [ ], no "'" at either end, not "History", and
+// not the name of another sheet of any kind, letter case aside. Throws SheetNameInvalid or
+// SheetNameTaken.
+void checkSheetName(const QString &name, const QStringList &otherSheetNames);
+
+// Structural edits of the sheets of an open package, done as the spreadsheet program does
+// them so that the workbook stays consistent:
+// - visibility: visible, hidden and very hidden are kept apart; the active sheet, the first
+//   shown tab and the selected tabs never stay on a hidden sheet; the last visible sheet is
+//   never hidden;
+// - rename: every formula, defined name, chart series, validation, conditional format, table
+//   formula and pivot source that names the sheet names the new one (texts and references
+//   into other workbooks stay as they are; hyperlink locations are static addresses and stay);
+// - delete: references to the sheet become #REF!, its own names go and later sheet-scoped
+//   names are renumbered, parts no longer reachable go with their relationships and content
+//   types, the calculation chain is dropped and a full recalculation asked for on load.
+// The document titles of docProps/app.xml follow each change. Sheets are named by their part,
+// which does not change while sheets move. Refusals throw EngineError before anything changes.
+class SheetStructure
+{
+public:
+    explicit SheetStructure(PackageDocument &document);
+
+    void setVisibility(const QString &sheetPart, SheetVisibility visibility);
+    void rename(const QString &sheetPart, const QString &newName);
+    void remove(const QString &sheetPart);
+
+private:
+    const SheetEntry &entryOf(const QString &sheetPart) const;
+    void refuseWhenStructureLocked() const;
+    bool hasOtherVisibleSheet(int position) const;
+
+    PackageDocument &m_document;
+};
+
+} // namespace gm::xlsx

@@ -1,0 +1,157 @@
+// Sheet qualifiers in formula text: what is read as a qualifier, what is left alone, and the
+// rename and delete rewrites, on formula spellings found in Excel-made workbooks.
+
+#include "automation/FormulaReferences.h"
+
+#include <gtest/gtest.h>
+
+using namespace gm::formula;
+
+namespace {
+
+struct Case
+{
+    const char16_t *formula;
+    const char16_t *expected;
+};
+
+QString q(const char16_t *text)
+{
+    return QString::fromUtf16(text);
+}
+
+std::string s(const QString &text)
+{
+    return text.toStdString();
+}
+
+} // namespace
+
+TEST(FormulaReferences, QualifiersAreFoundWithTheirSheetsAndSpans)
+{
+    struct Found
+    {
+        const char16_t *formula;
+        const char16_t *prefixes; // "first|last|x" per qualifier (x: external), joined by ";"
+    };
+    const Found cases[] = {
+        {u"Sheet1!A1", u"Sheet1||"},
+        {u"SUM(Sheet1!A1:B2,'Sheet 3'!$A$1)", u"Sheet1||;Sheet 3||"},
+        {u"'It''s'!A1", u"It's||"},
+        {u"'Sheet''1'!A1+Sheet10!B2", u"Sheet'1||;Sheet10||"},
+        {u"Sheet・1!$A$1", u"Sheet・1||"},
+        {u"SUM(Jan:Mar!A1)", u"Jan|Mar|"},
+        {u"SUM('Jan 1:Mar 3'!A1)", u"Jan 1|Mar 3|"},
+        {u"SUM('A':'B'!A1)", u"A|B|"},
+        {u"[1]Sheet1!A1+'[2]My Sheet'!B1+[1]!Name+[0]!Macro", u"Sheet1||x;My Sheet||x;||x;||x"},
+        {u"INDIRECT(\"Sheet1!A1\")&\"'x'!y\"", u""},
+        {u"#REF!A1+Sheet1!#REF!+#REF!", u"Sheet1||"},
+        {u"{\"a!b\",1;2,3}+Table1[[#This Row],[Col'[x']]]", u""},
+        {u"1E+3+E3+LOG10(2)", u""},
+        {u"Sheet1!A1:Sheet1!B5", u"Sheet1||;Sheet1||"},
+        {u"Sheet1!Print_Area", u"Sheet1||"},
+        {u"(Data!$A$1:$A$3,Data!$C$1:$C$3)", u"Data||;Data||"},
+        {u"_xlfn.XLOOKUP(1,'第二'!A:A,Sheet2!1:1)", u"第二||;Sheet2||"},
+    };
+    for (const Found &c : cases) {
+        SCOPED_TRACE(s(q(c.formula)));
+        QStringList found;
+        const QString formula = q(c.formula);
+        for (const SheetPrefix &p : sheetPrefixes(formula)) {
+            found << p.first + u'|' + p.last + u'|' + (p.external ? QStringLiteral("x") : QString());
+            EXPECT_EQ(formula.at(p.start + p.length - 1), u'!');
+        }
+        EXPECT_EQ(s(found.join(u';')), s(q(c.prefixes)));
+    }
+}
+
+TEST(FormulaReferences, QuotingFollowsTheWriterRules)
+{
+    const std::pair<const char16_t *, const char16_t *> cases[] = {
+        {u"Sheet1", u"Sheet1!"},
+        {u"Sh.eet_1", u"Sh.eet_1!"},
+        {u"Sheet 1", u"'Sheet 1'!"},
+        {u"It's", u"'It''s'!"},
+        {u"1Sheet", u"'1Sheet'!"},
+        {u".x", u"'.x'!"},
+        {u"A1", u"'A1'!"},
+        {u"xfd1048576", u"'xfd1048576'!"},
+        {u"XFE1", u"XFE1!"},
+        {u"A1048577", u"A1048577!"},
+        {u"R", u"'R'!"},
+        {u"RC", u"'RC'!"},
+        {u"R12x", u"'R12x'!"},
+        {u"C3", u"'C3'!"},
+        {u"Rate", u"Rate!"},
+        {u"第二", u"'第二'!"},
+        {u"Sheet&8", u"'Sheet&8'!"},
+    };
+    for (const auto &[name, expected] : cases) {
+        SCOPED_TRACE(s(q(name)));
+        EXPECT_EQ(s(qualifier(q(name))), s(q(expected)));
+    }
+    EXPECT_EQ(s(qualifier(QStringLiteral("Jan"), QStringLiteral("Mar"))), "Jan:Mar!");
+    EXPECT_EQ(s(qualifier(QStringLiteral("Jan"), QStringLiteral("Mar 3"))), "'Jan:Mar 3'!");
+}
+
+TEST(FormulaReferences, RenameRewritesOnlyQualifiersOfTheSheet)
+{
+    // Renaming "Sheet1" to "My Data".
+    const Case cases[] = {
+        {u"Sheet1!A1", u"'My Data'!A1"},
+        {u"sheet1!A1*2", u"'My Data'!A1*2"},
+        {u"'Sheet1'!$A$1:$B$2", u"'My Data'!$A$1:$B$2"},
+        {u"Sheet10!A1+Sheet1!A1", u"Sheet10!A1+'My Data'!A1"},
+        {u"'Sheet1 (2)'!A1", u"'Sheet1 (2)'!A1"},
+        {u"INDIRECT(\"Sheet1!A1\")", u"INDIRECT(\"Sheet1!A1\")"},
+        {u"[1]Sheet1!A1+'[1]Sheet1'!A2", u"[1]Sheet1!A1+'[1]Sheet1'!A2"},
+        {u"#REF!A1+Sheet1!#REF!", u"#REF!A1+'My Data'!#REF!"},
+        {u"SUM(Sheet1:Sheet3!A1)", u"SUM('My Data:Sheet3'!A1)"},
+        {u"SUM(Sheet0:Sheet1!A1)", u"SUM('Sheet0:My Data'!A1)"},
+        {u"SUM('Sheet0':'Sheet1'!A1)", u"SUM('Sheet0:My Data'!A1)"},
+        {u"Sheet1!Print_Area", u"'My Data'!Print_Area"},
+        {u"Sheet1!A1:Sheet1!B5", u"'My Data'!A1:'My Data'!B5"},
+        {u"Table1[[#This Row],[Sheet1!]]", u"Table1[[#This Row],[Sheet1!]]"},
+        {u"{\"Sheet1!A1\"}", u"{\"Sheet1!A1\"}"},
+        {u"A1+B2", u"A1+B2"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(s(q(c.formula)));
+        EXPECT_EQ(s(renameSheet(q(c.formula), QStringLiteral("Sheet1"), QStringLiteral("My Data"))), s(q(c.expected)));
+    }
+    // A new name that needs no quotes is written bare, also where the old one was quoted.
+    EXPECT_EQ(s(renameSheet(QStringLiteral("'Sheet 3'!A1"), QStringLiteral("Sheet 3"), QStringLiteral("Data"))), "Data!A1");
+    EXPECT_EQ(s(renameSheet(QStringLiteral("'a''b'!A1"), QStringLiteral("a'b"), QStringLiteral("c'd"))), "'c''d'!A1");
+}
+
+TEST(FormulaReferences, DeleteTurnsReferencesIntoRefErrors)
+{
+    const QStringList order{QStringLiteral("Jan"), QStringLiteral("Feb"), QStringLiteral("Mar"), QStringLiteral("Data")};
+    struct DeleteCase
+    {
+        const char16_t *deleted;
+        const char16_t *formula;
+        const char16_t *expected;
+    };
+    const DeleteCase cases[] = {
+        {u"Data", u"Data!A5", u"#REF!"},
+        {u"Data", u"SUM(data!A1:A10)+Jan!A1", u"SUM(#REF!)+Jan!A1"},
+        {u"Data", u"Data!$A$1*2", u"#REF!*2"},
+        {u"Data", u"SUM(Data!A:A,Data!$1:$3)", u"SUM(#REF!,#REF!)"},
+        {u"Data", u"Data!Local+Data!#REF!", u"#REF!+#REF!"},
+        {u"Data", u"Data!A1:Data!B5", u"#REF!:#REF!"},
+        {u"Data", u"(Data!$A$1:$A$3,Jan!$C$1:$C$3)", u"(#REF!,Jan!$C$1:$C$3)"},
+        {u"Data", u"[1]Data!A1+\"Data!A1\"", u"[1]Data!A1+\"Data!A1\""},
+        {u"Jan", u"SUM(Jan:Mar!A1)", u"SUM(Feb:Mar!A1)"},
+        {u"Mar", u"SUM(Jan:Mar!A1)", u"SUM(Jan:Feb!A1)"},
+        {u"Feb", u"SUM(Jan:Mar!A1)", u"SUM(Jan:Mar!A1)"},
+        {u"Jan", u"SUM(Jan:Feb!A1)", u"SUM(Feb!A1)"},
+        {u"Mar", u"SUM('Mar:Jan'!A1)", u"SUM(Feb:Jan!A1)"},
+        {u"Jan", u"SUM(Jan:Jan!A1)", u"SUM(#REF!)"},
+        {u"Data", u"Data10!A1", u"Data10!A1"},
+    };
+    for (const DeleteCase &c : cases) {
+        SCOPED_TRACE(s(q(c.formula)));
+        EXPECT_EQ(s(deleteSheet(q(c.formula), q(c.deleted), order)), s(q(c.expected)));
+    }
+}
