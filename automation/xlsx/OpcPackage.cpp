@@ -101,6 +101,11 @@ SplicedXmlPart &OpcPackage::sheet(const QString &partName)
     return *m_sheets.emplace(key, std::move(part)).first->second;
 }
 
+bool OpcPackage::editedAsTree(const QString &partName) const
+{
+    return m_xml.count(folded(partName)) != 0;
+}
+
 XmlPart &OpcPackage::createXml(const QString &partName, const QByteArray &bytes)
 {
     if (hasPart(partName))

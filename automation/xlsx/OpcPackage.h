@@ -49,6 +49,8 @@ public:
     // its cell data (see SplicedXmlPart); read once and kept. A part is edited either this way
     // or through xml(), never both. Throws Damaged.
     SplicedXmlPart &sheet(const QString &partName);
+    // The part is already being edited as a tree through xml().
+    bool editedAsTree(const QString &partName) const;
     // Adds a new XML part with the given initial content.
     XmlPart &createXml(const QString &partName, const QByteArray &bytes);
     // Replaces (or adds) a part that is not edited as XML.

@@ -5,6 +5,8 @@
 #include "automation/xlsx/OpcPackage.h"
 #include "automation/xlsx/PackageDocument.h"
 #include "automation/xlsx/SchemaOrder.h"
+#include "automation/xlsx/SplicedXmlPart.h"
+#include "automation/xlsx/XmlPart.h"
 #include "automation/xlsx/XmlTree.h"
 
 #include <QSet>
@@ -333,24 +335,41 @@ void setTabSelected(PackageDocument &document, const SheetEntry &sheet, bool sel
     // A sheet part that never mentions the attribute is not parsed just to clear it.
     if (!selected && !document.package().partBytes(sheet.partName).contains("tabSelected"))
         return;
-    XmlPart &part = document.sheetPart(sheet);
-    bool changed = false;
-    for (pugi::xml_node view : elementChildren(xml::child(part.root(), "sheetViews"), "sheetView")) {
-        pugi::xml_attribute attribute = view.attribute("tabSelected");
-        if (selected && !isTrue(attribute)) {
-            if (!attribute)
-                attribute = view.prepend_attribute("tabSelected");
-            attribute.set_value(1);
-            changed = true;
-        } else if (!selected && attribute) {
-            view.remove_attribute(attribute);
-            changed = true;
+    auto select = [&](pugi::xml_node sheetViews) {
+        bool changed = false;
+        for (pugi::xml_node view : elementChildren(sheetViews, "sheetView")) {
+            pugi::xml_attribute attribute = view.attribute("tabSelected");
+            if (selected && !isTrue(attribute)) {
+                if (!attribute)
+                    attribute = view.prepend_attribute("tabSelected");
+                attribute.set_value(1);
+                changed = true;
+            } else if (!selected && attribute) {
+                view.remove_attribute(attribute);
+                changed = true;
+            }
+            if (selected)
+                break; // the first view is the one shown
         }
-        if (selected)
-            break; // the first view is the one shown
+        return changed;
+    };
+    // A part already parsed (its formulas were rewritten) is edited in its tree; otherwise only
+    // the sheetViews element is parsed, so that a large sheet's cell data is never held.
+    if (document.package().editedAsTree(sheet.partName)) {
+        XmlPart &part = document.package().xml(sheet.partName);
+        if (select(xml::child(part.root(), "sheetViews")))
+            part.markDirty();
+        return;
     }
-    if (changed)
-        part.markDirty();
+    SplicedXmlPart &part = document.sheetPart(sheet);
+    const QByteArray text = part.element("sheetViews");
+    if (text.isEmpty())
+        return;
+    XmlPart views(part.name(), text);
+    if (select(views.root()))
+        part.setElement("sheetViews", views.serialize(),
+            part.rootLocalName() == "chartsheet" ? std::span<const std::string_view>(order::chartsheet)
+                                                 : std::span<const std::string_view>(order::worksheet));
 }
 
 // Puts the workbook views on a visible active sheet with a visible first tab at or before it;
