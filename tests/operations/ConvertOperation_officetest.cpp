@@ -325,8 +325,9 @@ TEST_F(ConvertTest, AStopRequestAbandonsTheFileInProgressAndQuitsTheEngine)
     ASSERT_EQ(summary.files.size(), 2u);
     EXPECT_EQ(summary.files[0].outcome, FileOutcome::Processed);
     // The engine is stopped under the file in progress, which then fails as interrupted.
-    if (summary.files[1].outcome == FileOutcome::Failed)
+    if (summary.files[1].outcome == FileOutcome::Failed) {
         EXPECT_EQ(summary.files[1].errorNumber, static_cast<int>(ErrorCode::Interrupted));
+    }
     EXPECT_FALSE(ui.messages.contains(kConvertDone));
     const QStringList written = QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     EXPECT_TRUE(written == QStringList{QStringLiteral("sheets_second_active.csv")}
