@@ -80,16 +80,6 @@ bool isStaleOwnLock(const QString &lockPath)
     return owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH;
 }
 
-// A change is saved as a new file beside the workbook that replaces it, so the folder must
-// take new files: a read-only disk or a folder without write permission fails here, with
-// its own description, before anything is opened.
-void requireWritableFolder(const QString &path)
-{
-    const QString folder = QFileInfo(resolveLinkTarget(path)).absolutePath();
-    if (::access(QFile::encodeName(folder).constData(), W_OK) != 0)
-        throw EngineError::fromSystemError(errno, ErrorCode::WriteFailed, QStringLiteral("access"), folder);
-}
-
 } // namespace
 
 QString lockFilePath(const QString &workbook)
@@ -193,7 +183,9 @@ WorkbookKind preflightWorkbook(const QString &path, bool forWriting, bool verify
     if (forWriting) {
         if (workbookInUse(path))
             throw EngineError(ErrorCode::InUse, path);
-        requireWritableFolder(path);
+        // A change is saved as a new file beside the workbook that replaces it, so a read-only
+        // disk or a folder without write permission fails here, before anything is opened.
+        requireWritableFolder(QFileInfo(resolveLinkTarget(path)).absolutePath());
     } else {
         // A reader is refused by a lock that a dead engine of ours left, as a writer is.
         const QString lock = lockFilePath(path);

@@ -10,6 +10,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QSysInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -72,6 +73,15 @@ void removeTemporaryEntry(const QString &path)
     QFile::remove(lockFilePath(path));
 }
 
+// Tells this machine's temporary files from those of another machine writing to the same
+// shared folder, whose processes cannot be looked up from here.
+const QString &machineTag()
+{
+    static const QString tag = QStringLiteral("%1").arg(
+        qHash(QSysInfo::machineHostName().toUtf8() + QSysInfo::machineUniqueId(), 0x5eed) & 0xffffffffu, 8, 16, QLatin1Char('0'));
+    return tag;
+}
+
 bool processIsGone(qint64 pid)
 {
     return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
@@ -93,13 +103,15 @@ QString resolveLinkTarget(const QString &path)
     return info.absoluteFilePath();
 }
 
+QString temporaryPrefixFor(qint64 pid)
+{
+    return kTemporaryPrefix + QStringLiteral("%1-%2-").arg(pid).arg(machineTag());
+}
+
 QString temporaryPathIn(const QString &folder, const QString &extension)
 {
-    return folder + QLatin1Char('/') + kTemporaryPrefix
-        + QStringLiteral("%1-%2")
-              .arg(::getpid())
-              .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'))
-        + extension;
+    return folder + QLatin1Char('/') + temporaryPrefixFor(::getpid())
+        + QStringLiteral("%1").arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')) + extension;
 }
 
 QString temporarySiblingPath(const QString &target, const QString &extension)
@@ -196,10 +208,21 @@ void copyToNewFile(const QString &source, const QString &destination)
     throw EngineError::fromSystemError(writeError, ErrorCode::WriteFailed, QStringLiteral("write"), destination);
 }
 
+void requireWritableFolder(const QString &folder)
+{
+    if (::access(QFile::encodeName(folder).constData(), W_OK) != 0)
+        throw EngineError::fromSystemError(errno, ErrorCode::WriteFailed, QStringLiteral("access"), folder);
+}
+
 EngineError explainWriteFailure(const EngineError &error, const QString &folder, qint64 needed)
 {
     if (error.code() != ErrorCode::WriteFailed && error.code() != ErrorCode::SaveFailed)
         return error;
+    try {
+        requireWritableFolder(folder);
+    } catch (const EngineError &cause) {
+        return EngineError(cause.code(), error.detail());
+    }
     struct statvfs disk
     {
     };
@@ -224,8 +247,8 @@ void removeOutstandingTemporaries()
 
 int sweepLeftovers(const QString &folder)
 {
-    static const QRegularExpression temporary(QStringLiteral("^\\.~gridmule-(\\d+)-"));
-    static const QRegularExpression lock(QStringLiteral("^\\.~lock\\.\\.~gridmule-(\\d+)-.*#$"));
+    static const QRegularExpression temporary(QStringLiteral("^\\.~gridmule-(\\d+)-([0-9a-f]{8})-"));
+    static const QRegularExpression lock(QStringLiteral("^\\.~lock\\.\\.~gridmule-(\\d+)-([0-9a-f]{8})-.*#$"));
     const QDir dir(folder);
     if (folder.isEmpty() || !dir.exists())
         return 0;
@@ -236,7 +259,7 @@ int sweepLeftovers(const QString &folder)
         auto match = temporary.match(name);
         if (!match.hasMatch())
             match = lock.match(name);
-        if (!match.hasMatch() || !processIsGone(match.captured(1).toLongLong()))
+        if (!match.hasMatch() || match.captured(2) != machineTag() || !processIsGone(match.captured(1).toLongLong()))
             continue;
         const QString path = dir.filePath(name);
         if (name.startsWith(kTemporaryPrefix))

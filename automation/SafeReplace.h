@@ -12,11 +12,15 @@ class EngineError;
 QString resolveLinkTarget(const QString &path);
 
 // A name for a temporary file (or folder) beside `target` (same folder as the file a link
-// points to, so that the final rename is atomic): ".~gridmule-<process id>-<random><extension>".
-// The name starts with ".~gridmule" so that folder imports never list it, and carries the
-// owner's process id so that a later run can tell and remove what a dead run left. The name
-// is remembered until replaceWithTemporary uses it or removeOutstandingTemporaries removes it.
+// points to, so that the final rename is atomic):
+// ".~gridmule-<process id>-<machine tag>-<random><extension>". The name starts with
+// ".~gridmule" so that folder imports never list it, and names its owner (process and
+// machine, as folders may be shared) so that a later run can tell and remove what a dead run
+// left. The name is remembered until replaceWithTemporary uses it or
+// removeOutstandingTemporaries removes it.
 QString temporarySiblingPath(const QString &target, const QString &extension);
+// The start of the names of the temporary files of process `pid` on this machine.
+QString temporaryPrefixFor(qint64 pid);
 // The same name in a given folder, not remembered (for writers that remove their own file).
 QString temporaryPathIn(const QString &folder, const QString &extension);
 
@@ -33,9 +37,14 @@ void writeNewFile(const QString &path, const QByteArray &bytes);
 // source is told apart from a failure to write; a partial destination is removed.
 void copyToNewFile(const QString &source, const QString &destination);
 
-// A write or save that failed in a folder whose disk has less room left than `needed` bytes
-// (at least 1 MiB) is reported as a full disk, whatever the writer said; any other error is
-// returned as it is. Writers that do not pass the system's error on (the engine) need this.
+// Throws the cause when new files cannot be made in the folder: ReadOnlyFileSystem,
+// FolderNotWritable, PathNotFound.
+void requireWritableFolder(const QString &folder);
+
+// A write or save that failed in a folder that takes no new files is reported with that
+// cause, and in a folder whose disk has less room left than `needed` bytes (at least 1 MiB)
+// as a full disk, whatever the writer said; any other error is returned as it is. Writers
+// that do not pass the system's error on (the engine) need this.
 EngineError explainWriteFailure(const EngineError &error, const QString &folder, qint64 needed);
 
 // Removes the temporary files and folders named by temporarySiblingPath in this process that

@@ -126,6 +126,8 @@ RunSummary runConvert(
                 }
             }
             context.showProgress();
+            // An output folder that takes no new files fails the file before the engine starts.
+            requireWritableFolder(QFileInfo(resolveLinkTarget(target)).absolutePath());
             auto workbook = context.engines().open(path, WorkbookUse::Engine, /*readOnly=*/true);
             try {
                 writeConverted(*workbook, target, code);

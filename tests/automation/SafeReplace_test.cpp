@@ -109,11 +109,13 @@ Outcome setTitle(const QString &path, const QString &title = QStringLiteral("季
     return {summary.files[0].outcome, summary.files[0].errorNumber};
 }
 
-Outcome copyAsXls(const QString &source, const QString &outputFolder)
+// Converts to Excel 97-2003 (an .xls source is copied) or to CSV (index 1, which would need
+// the engine: none can start here).
+Outcome copyAsXls(const QString &source, const QString &outputFolder, int targetIndex = 5)
 {
     ConvertInputs inputs;
     inputs.entries = {source};
-    inputs.targetIndex = 5; // Excel 97-2003: the source is copied
+    inputs.targetIndex = targetIndex;
     inputs.outputFolder = outputFolder;
     gm::test::ScriptedUi ui;
     const RunSummary summary
@@ -180,16 +182,18 @@ TEST_F(SafeReplaceTest, ChangesThroughALinkLandInItsTargetAndTheLinkStays)
 TEST_F(SafeReplaceTest, TheNextRunRemovesOnlyWhatDeadRunsLeft)
 {
     const QString out = folder(QStringLiteral("out"));
-    const QString dead = QString::number(deadProcessId());
-    const QString alive = QString::number(::getpid());
+    const QString dead = temporaryPrefixFor(deadProcessId());
+    const QString alive = temporaryPrefixFor(::getpid());
+    const QString otherMachine = QStringLiteral(".~gridmule-%1-00000000-").arg(deadProcessId());
     const QStringList gone = {
-        QStringLiteral(".~gridmule-%1-00ab.csv").arg(dead),
-        QStringLiteral(".~lock..~gridmule-%1-00ab.csv#").arg(dead),
-        QStringLiteral(".~lock..~gridmule-%1-77cd.xlsx#").arg(dead), // its temporary already gone
-        QStringLiteral(".~gridmule-%1-11ef").arg(dead), // a scratch folder, with a page inside
+        dead + QStringLiteral("00ab.csv"),
+        QStringLiteral(".~lock.") + dead + QStringLiteral("00ab.csv#"),
+        QStringLiteral(".~lock.") + dead + QStringLiteral("77cd.xlsx#"), // its temporary already gone
+        dead + QStringLiteral("11ef"), // a scratch folder, with a page inside
     };
     const QStringList kept = {
-        QStringLiteral(".~gridmule-%1-22aa.xlsx").arg(alive), // a running program's
+        alive + QStringLiteral("22aa.xlsx"), // a running program's
+        otherMachine + QStringLiteral("33bb.xlsx"), // written by another machine into a shared folder
         QStringLiteral(".~lock.sheets_second_active.xls#"), // not ours
         QStringLiteral(".~gridmule-0123456789abcdef.xlsx"), // no owner named
         QStringLiteral("report.csv"),
@@ -211,9 +215,7 @@ TEST_F(SafeReplaceTest, TheNextRunRemovesOnlyWhatDeadRunsLeft)
     expected.sort();
     EXPECT_EQ(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name), expected);
     // A temporary name carries its owner.
-    EXPECT_TRUE(QFileInfo(temporarySiblingPath(source, QStringLiteral(".xls")))
-                    .fileName()
-                    .startsWith(QStringLiteral(".~gridmule-%1-").arg(alive)));
+    EXPECT_TRUE(QFileInfo(temporarySiblingPath(source, QStringLiteral(".xls"))).fileName().startsWith(alive));
     removeOutstandingTemporaries();
 }
 
@@ -270,6 +272,7 @@ TEST_F(SafeReplaceTest, AReadOnlyDiskIsNamedAsSuchAndNothingChanges)
         {"xlsx properties", [&] { return setTitle(mounted + QStringLiteral("/sheets_second_active.xlsx")); }},
         {"xls properties", [&] { return setTitle(mounted + QStringLiteral("/sheets_second_active.xls")); }},
         {"copy into the disk", [&] { return copyAsXls(sources + QStringLiteral("/other.xls"), mounted); }},
+        {"conversion into the disk", [&] { return copyAsXls(sources + QStringLiteral("/other.xls"), mounted, 1); }},
     };
     const QByteArray xlsxBefore = readAll(xlsx);
     const QByteArray xlsBefore = readAll(xls);

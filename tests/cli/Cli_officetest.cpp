@@ -1,5 +1,6 @@
 // gridmule-cli convert, run as a user would run it.
 
+#include "automation/SafeReplace.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -193,8 +194,9 @@ TEST(Cli, TheNextRunRemovesWhatAKilledRunLeft)
     run.process.waitForFinished(10000);
     // What a run killed in the middle of a save leaves: its temporary output and the lock
     // file the engine keeps for it.
-    gm::test::writeAll(run.out + QStringLiteral("/.~gridmule-%1-00c0ffee00c0ffee.csv").arg(pid), QByteArray(4096, 'x'));
-    gm::test::writeAll(run.out + QStringLiteral("/.~lock..~gridmule-%1-00c0ffee00c0ffee.csv#").arg(pid), "lock");
+    const QString temporary = gm::temporaryPrefixFor(pid) + QStringLiteral("00c0ffee00c0ffee.csv");
+    gm::test::writeAll(run.out + QLatin1Char('/') + temporary, QByteArray(4096, 'x'));
+    gm::test::writeAll(run.out + QStringLiteral("/.~lock.") + temporary + QLatin1Char('#'), "lock");
     for (int waited = 0; waited < 100 && enginesOf(pid) > 0; ++waited)
         QThread::msleep(100);
 
