@@ -4,6 +4,7 @@
 #include "automation/EngineError.h"
 #include "automation/Preflight.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -77,8 +78,10 @@ void removeTemporaryEntry(const QString &path)
 // shared folder, whose processes cannot be looked up from here.
 const QString &machineTag()
 {
-    static const QString tag = QStringLiteral("%1").arg(
-        qHash(QSysInfo::machineHostName().toUtf8() + QSysInfo::machineUniqueId(), 0x5eed) & 0xffffffffu, 8, 16, QLatin1Char('0'));
+    static const QString tag = QString::fromLatin1(
+        QCryptographicHash::hash(QSysInfo::machineHostName().toUtf8() + QSysInfo::machineUniqueId(), QCryptographicHash::Sha1)
+            .toHex()
+            .left(8));
     return tag;
 }
 
