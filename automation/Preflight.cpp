@@ -16,10 +16,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 namespace gm {
 
@@ -164,7 +164,8 @@ WorkbookKind preflightWorkbook(const QString &path, bool forWriting, bool verify
             if (root.child("EncryptedPackage"))
                 throw EngineError(ErrorCode::PasswordRequired, path);
             const bool hasWorkbook = std::any_of(root.children.begin(), root.children.end(), [](const ole::CompoundEntry &e) {
-                return !e.isStorage && (qstricmp(e.name.constData(), "Workbook") == 0 || qstricmp(e.name.constData(), "Book") == 0);
+                return !e.isStorage
+                    && (qstricmp(e.name.constData(), "Workbook") == 0 || qstricmp(e.name.constData(), "Book") == 0);
             });
             if (!hasWorkbook && suffix == QStringLiteral("xls"))
                 throw EngineError(ErrorCode::Damaged, QStringLiteral("no workbook stream"));

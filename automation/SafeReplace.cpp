@@ -256,8 +256,8 @@ int sweepLeftovers(const QString &folder)
     if (folder.isEmpty() || !dir.exists())
         return 0;
     int removed = 0;
-    const QStringList names = dir.entryList(
-        {kTemporaryPrefix + QLatin1Char('*'), QStringLiteral(".~lock..~gridmule-*")}, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QStringList names = dir.entryList({kTemporaryPrefix + QLatin1Char('*'), QStringLiteral(".~lock..~gridmule-*")},
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString &name : names) {
         auto match = temporary.match(name);
         if (!match.hasMatch())

@@ -95,8 +95,8 @@ int main(int argc, char *argv[])
         timer.start();
         const RunSummary summary = runConvert(inputs, ui, {}, counting);
         const double ms = timer.nsecsElapsed() / 1e6;
-        out << "to " << label << ": " << summary.files.size() << " files, " << summary.failedCount() << " failed, "
-            << engines << " engine(s) started, " << QString::number(ms, 'f', 1) << " ms in all, "
+        out << "to " << label << ": " << summary.files.size() << " files, " << summary.failedCount() << " failed, " << engines
+            << " engine(s) started, " << QString::number(ms, 'f', 1) << " ms in all, "
             << QString::number(ms / std::max<size_t>(1, summary.files.size()), 'f', 1) << " ms per file\n";
     }
     out.flush();

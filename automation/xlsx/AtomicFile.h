@@ -22,9 +22,9 @@ class AtomicFile
 public:
     // Throws EngineError: ReadOnlyFile when the owner may not write the existing target;
     // ReadOnlyFileSystem, FolderNotWritable, DiskFull or PathNotFound when the folder refuses
-    // or cannot hold the temporary file, WriteFailed when writing fails otherwise, InUse when the target no longer matches `expected`
-    // (another program changed it), and SaveFailed when `verify` throws. Returns the stamp
-    // of the new file.
+    // or cannot hold the temporary file; WriteFailed when writing fails otherwise; InUse
+    // when the target no longer matches `expected` (another program changed it); SaveFailed
+    // when `verify` throws. Returns the stamp of the new file.
     static FileStamp replace(const QString &target, const QByteArray &bytes,
         const std::function<void(const QString &temporaryPath)> &verify, const std::optional<FileStamp> &expected);
 };

@@ -102,8 +102,8 @@ Outcome setTitle(const QString &path, const QString &title = QStringLiteral("季
     inputs.checked[0] = true;
     inputs.values[0] = title;
     gm::test::ScriptedUi ui;
-    const RunSummary summary
-        = setProperties(inputs, ui, {}, [] () -> std::unique_ptr<Application> { throw EngineError(ErrorCode::EngineUnavailable); });
+    const RunSummary summary = setProperties(
+        inputs, ui, {}, []() -> std::unique_ptr<Application> { throw EngineError(ErrorCode::EngineUnavailable); });
     if (summary.files.size() != 1)
         return {FileOutcome::Skipped, -1};
     return {summary.files[0].outcome, summary.files[0].errorNumber};
@@ -118,8 +118,8 @@ Outcome copyAsXls(const QString &source, const QString &outputFolder, int target
     inputs.targetIndex = targetIndex;
     inputs.outputFolder = outputFolder;
     gm::test::ScriptedUi ui;
-    const RunSummary summary
-        = convertWorkbooks(inputs, ui, {}, [] () -> std::unique_ptr<Application> { throw EngineError(ErrorCode::EngineUnavailable); });
+    const RunSummary summary = convertWorkbooks(
+        inputs, ui, {}, []() -> std::unique_ptr<Application> { throw EngineError(ErrorCode::EngineUnavailable); });
     if (summary.files.size() != 1)
         return {FileOutcome::Skipped, -1};
     return {summary.files[0].outcome, summary.files[0].errorNumber};
@@ -186,8 +186,7 @@ TEST_F(SafeReplaceTest, TheNextRunRemovesOnlyWhatDeadRunsLeft)
     const QString alive = temporaryPrefixFor(::getpid());
     const QString otherMachine = QStringLiteral(".~gridmule-%1-00000000-").arg(deadProcessId());
     const QStringList gone = {
-        dead + QStringLiteral("00ab.csv"),
-        QStringLiteral(".~lock.") + dead + QStringLiteral("00ab.csv#"),
+        dead + QStringLiteral("00ab.csv"), QStringLiteral(".~lock.") + dead + QStringLiteral("00ab.csv#"),
         QStringLiteral(".~lock.") + dead + QStringLiteral("77cd.xlsx#"), // its temporary already gone
         dead + QStringLiteral("11ef"), // a scratch folder, with a page inside
     };

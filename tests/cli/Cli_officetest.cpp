@@ -142,8 +142,8 @@ struct RunningConversion
     bool start()
     {
         for (int i = 0; i < 6; ++i)
-            sources << gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xls")), dir.path(),
-                QStringLiteral("book%1.xls").arg(i));
+            sources << gm::test::copyInto(
+                gm::test::fixture(QStringLiteral("sheets_second_active.xls")), dir.path(), QStringLiteral("book%1.xls").arg(i));
         process.start(QStringLiteral(GRIDMULE_CLI),
             QStringList{QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("csv"), QStringLiteral("--out"), out}
                 + sources);
@@ -200,8 +200,8 @@ TEST(Cli, TheNextRunRemovesWhatAKilledRunLeft)
     for (int waited = 0; waited < 100 && enginesOf(pid) > 0; ++waited)
         QThread::msleep(100);
 
-    const CliRun again = runCli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("xls"), QStringLiteral("--out"),
-        run.out, run.sources.first()});
+    const CliRun again = runCli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("xls"),
+        QStringLiteral("--out"), run.out, run.sources.first()});
     EXPECT_EQ(again.exitCode, 0) << again.out.toStdString();
     EXPECT_EQ(ourLeftovers(run.out), QStringList());
 }
