@@ -3,11 +3,13 @@
 #include "app/SettingsStore.h"
 #include "app/StartUp.h"
 #include "automation/EngineLocator.h"
+#include "automation/Interruption.h"
 #include "ui/MainWindow.h"
 #include "ui/QtTranslation.h"
 #include "ui/UserDialogs.h"
 
 #include <QApplication>
+#include <QTimer>
 
 int main(int argc, char *argv[])
 {
@@ -28,5 +30,14 @@ int main(int argc, char *argv[])
     gm::AppState state = startUp.state;
     gm::MainWindow window(state, store, dialogs, startUp.memory);
     window.show();
+    // SIGINT and SIGTERM stop a run after cleaning up its file in progress (the run notices
+    // them itself), then the program ends; the window waits for the run as it closes.
+    gm::installInterruptHandlers();
+    QTimer stopWatch;
+    QObject::connect(&stopWatch, &QTimer::timeout, &app, [] {
+        if (gm::interruptRequested())
+            QCoreApplication::quit();
+    });
+    stopWatch.start(200);
     return app.exec();
 }

@@ -2,10 +2,12 @@
 
 #include "automation/Durability.h"
 #include "automation/EngineError.h"
+#include "automation/Interruption.h"
 #include "automation/RunLog.h"
 #include "automation/SafeReplace.h"
 
 #include <QFileInfo>
+#include <QSet>
 
 namespace gm {
 
@@ -70,14 +72,37 @@ bool BatchFrame::checkList(UserInterface &ui, const QStringList &entries, const 
     return false;
 }
 
+void BatchFrame::sweepFolders(const QStringList &entries) const
+{
+    // What runs of ours that died left beside the files of this run and in its output folder.
+    QSet<QString> folders;
+    if (!m_options->outputFolder.isEmpty())
+        folders.insert(QFileInfo(m_options->outputFolder + QLatin1Char('/')).absolutePath());
+    for (const QString &path : entries) {
+        if (path.trimmed().isEmpty())
+            continue;
+        folders.insert(QFileInfo(path).absolutePath());
+        folders.insert(QFileInfo(resolveLinkTarget(path)).absolutePath());
+    }
+    for (const QString &folder : std::as_const(folders))
+        sweepLeftovers(folder);
+}
+
 RunSummary BatchFrame::run(const QStringList &entries, const Operation &operation)
 {
     m_options = &operation.options;
     RunSummary summary;
     std::optional<DeferredDurability> durability(std::in_place);
     m_ui.setBusy(true);
+    sweepFolders(entries);
+    // A stop signal stops the engine at once, so that the file in progress fails now.
+    std::optional<InterruptWatch> watch(std::in_place, [this] { m_session.abort(); });
     const int count = static_cast<int>(entries.size());
     for (int index = 0; index < count; ++index) {
+        if (interruptRequested()) {
+            summary.interrupted = true;
+            break;
+        }
         const QString &path = entries.at(index);
         if (path.trimmed().isEmpty())
             continue;
@@ -93,10 +118,18 @@ RunSummary BatchFrame::run(const QStringList &entries, const Operation &operatio
         }
         m_ui.setProgress(index, count);
         FileResult result = runEntry(path, index, operation);
+        // Whatever way the file ended, none of its temporary files stays behind.
+        removeOutstandingTemporaries();
+        if (result.outcome == FileOutcome::Failed && interruptRequested()) {
+            result.errorNumber = static_cast<int>(ErrorCode::Interrupted);
+            result.errorDescription = EngineError::describe(ErrorCode::Interrupted);
+        }
         if (result.outcome == FileOutcome::Failed)
             recordFailure(path, result.errorDescription, summary);
         summary.files.push_back(std::move(result));
     }
+    watch.reset();
+    summary.interrupted = summary.interrupted || interruptRequested();
     m_ui.setProgress(count, count);
     durability.reset(); // every change is on disk before the run reports its end
     finish(operation, summary);
@@ -159,19 +192,29 @@ FileResult BatchFrame::runEntry(const QString &path, int index, const Operation 
         if (const EngineError *held = context.heldFailure())
             throw *held;
     });
+    // A save that failed for want of room says so, whatever the backend reported.
+    auto saving = [&](auto &&step) {
+        return [&, step] {
+            try {
+                step();
+            } catch (const EngineError &error) {
+                throw explainWriteFailure(error, QFileInfo(resolveLinkTarget(path)).absolutePath(), 2 * QFileInfo(path).size());
+            }
+        };
+    };
     switch (m_options->saveMode) {
     case SaveMode::SaveThenClose:
-        attempt([&] { workbook->save(); });
+        attempt(saving([&] { workbook->save(); }));
         attempt([&] { workbook->close(false); });
         break;
     case SaveMode::CloseSaving:
-        attempt([&] { workbook->close(true); });
+        attempt(saving([&] { workbook->close(true); }));
         break;
     case SaveMode::CloseWithoutSaving:
         attempt([&] { workbook->close(false); });
         break;
     case SaveMode::SaveLeaveOpen:
-        attempt([&] { workbook->save(); });
+        attempt(saving([&] { workbook->save(); }));
         m_leftOpen.push_back(std::move(workbook));
         break;
     }
@@ -197,6 +240,8 @@ void BatchFrame::finish(const Operation &operation, const RunSummary &summary)
     m_leftOpen.clear();
     m_session.quit();
     m_ui.setBusy(false);
+    if (summary.interrupted)
+        return; // the program is being stopped: no message waits for an answer
     if (!operation.options.completionMessage.isEmpty())
         m_ui.inform(operation.options.completionMessage);
     if (summary.logFailed)

@@ -49,6 +49,7 @@ struct RunSummary
     bool logged = false; // at least one failure was written to the run log
     bool logFailed = false; // at least one failure could not be written to the run log
     bool stopped = false; // the run ended at Check list (empty list)
+    bool interrupted = false; // a stop signal ended the run before its last entry
     int failedCount() const;
 };
 
@@ -62,6 +63,7 @@ struct RunOptions
     SaveMode saveMode = SaveMode::SaveThenClose;
     bool showProgress = true;
     WorkbookUse use = WorkbookUse::Engine; // which members the change uses (picks the backend)
+    QString outputFolder; // where the operation writes new files, if anywhere else
 };
 
 struct RunSettings
@@ -131,6 +133,7 @@ public:
     const RunOptions &options() const { return *m_options; }
 
 private:
+    void sweepFolders(const QStringList &entries) const;
     FileResult runEntry(const QString &path, int index, const Operation &operation);
     void applyChange(Workbook &workbook, FileContext &context, const Operation &operation);
     void recordFailure(const QString &path, const QString &description, RunSummary &summary);

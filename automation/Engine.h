@@ -130,6 +130,9 @@ public:
 
     // False once the engine died or was killed by its watchdog; the session then replaces it.
     virtual bool isAlive() const { return true; }
+    // Stops the engine at once, from any thread: the call in progress fails as if the engine
+    // had died, and the engine's own clean-up follows on the calling thread.
+    virtual void abort() { }
     virtual void quit() = 0;
 };
 

@@ -1,5 +1,8 @@
 #include "automation/EngineError.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace gm {
 
 QString EngineError::describe(ErrorCode code)
@@ -45,6 +48,16 @@ QString EngineError::describe(ErrorCode code)
         return QStringLiteral("写入文件失败。");
     case ErrorCode::NoBaseName:
         return QStringLiteral("无法从路径中取得文件名。");
+    case ErrorCode::ReadOnlyFileSystem:
+        return QStringLiteral("文件所在的磁盘为只读，无法写入。");
+    case ErrorCode::FolderNotWritable:
+        return QStringLiteral("没有写入该文件夹的权限");
+    case ErrorCode::DiskFull:
+        return QStringLiteral("磁盘空间不足");
+    case ErrorCode::ReadFailed:
+        return QStringLiteral("读取文件失败。");
+    case ErrorCode::Interrupted:
+        return QStringLiteral("处理被中断，文件未做修改。");
     case ErrorCode::SheetNameInvalid:
         return QStringLiteral("工作表名称无效：名称不能为空、不能超过31个字符、不能包含 \\ / ? * : [ ] 、不能以单引号开头或结尾，也不能是“History”。");
     case ErrorCode::SheetNameTaken:
@@ -59,6 +72,57 @@ QString EngineError::describe(ErrorCode code)
         break;
     }
     return QStringLiteral("发生意外错误。");
+}
+
+ErrorCode EngineError::codeForSystemError(int error, ErrorCode fallback)
+{
+    switch (error) {
+    case EROFS:
+        return ErrorCode::ReadOnlyFileSystem;
+    case EACCES:
+    case EPERM:
+        return ErrorCode::FolderNotWritable;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return ErrorCode::DiskFull;
+    case EBUSY:
+    case ETXTBSY:
+    case EWOULDBLOCK:
+        return ErrorCode::InUse;
+    case ENOENT:
+    case ENOTDIR:
+        return ErrorCode::PathNotFound;
+    default:
+        return fallback;
+    }
+}
+
+ErrorCode EngineError::codeForReadError(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return ErrorCode::PermissionDenied;
+    case ENOENT:
+        return ErrorCode::FileNotFound;
+    case ENOTDIR:
+        return ErrorCode::PathNotFound;
+    default:
+        return ErrorCode::ReadFailed;
+    }
+}
+
+EngineError EngineError::fromSystemError(int error, ErrorCode fallback, const QString &what, const QString &path)
+{
+    return EngineError(codeForSystemError(error, fallback),
+        QStringLiteral("%1: %2 (%3)").arg(what, QString::fromLocal8Bit(std::strerror(error)), path));
+}
+
+EngineError EngineError::fromReadError(int error, const QString &what, const QString &path)
+{
+    return EngineError(
+        codeForReadError(error), QStringLiteral("%1: %2 (%3)").arg(what, QString::fromLocal8Bit(std::strerror(error)), path));
 }
 
 EngineError::EngineError(ErrorCode code, QString detail) : EngineError(code, describe(code), std::move(detail)) { }

@@ -29,6 +29,11 @@ enum class ErrorCode : int {
     WouldLoseContent = 1015,
     WriteFailed = 1016,
     NoBaseName = 1017,
+    ReadOnlyFileSystem = 1018,
+    FolderNotWritable = 1019,
+    DiskFull = 1020,
+    ReadFailed = 1021,
+    Interrupted = 1022,
     SheetNameInvalid = 1040,
     SheetNameTaken = 1041,
     LastVisibleSheet = 1042,
@@ -53,6 +58,15 @@ public:
     const char *what() const noexcept override { return m_what.constData(); }
 
     static QString describe(ErrorCode code);
+
+    // The failure a writing system call's errno stands for: a read-only file system, no
+    // permission on the folder, a full disk, a busy or locked file. Other numbers give
+    // `fallback`. The detail of fromSystemError names the step, the system's text and the path.
+    static ErrorCode codeForSystemError(int error, ErrorCode fallback);
+    // The same for reading a source: no permission on the file, a missing file, else a read error.
+    static ErrorCode codeForReadError(int error);
+    static EngineError fromSystemError(int error, ErrorCode fallback, const QString &what, const QString &path);
+    static EngineError fromReadError(int error, const QString &what, const QString &path);
 
 private:
     ErrorCode m_code;

@@ -2,6 +2,7 @@
 
 #include "automation/EngineError.h"
 #include "automation/EngineLocator.h"
+#include "automation/Interruption.h"
 #include "automation/Preflight.h"
 #include "automation/lo/LoApplication.h"
 #include "automation/ole/XlsPropertyWorkbook.h"
@@ -24,17 +25,25 @@ ApplicationFactory EngineSession::defaultFactory()
 
 Application &EngineSession::libreOffice()
 {
-    if (m_libreOffice && !m_libreOffice->isAlive())
-        m_libreOffice.reset(); // died or killed by its watchdog: replace it
+    if (m_libreOffice && !m_libreOffice->isAlive()) {
+        std::unique_ptr<Application> dead;
+        std::lock_guard lock(m_mutex);
+        dead = std::move(m_libreOffice); // died or killed by its watchdog: replace it
+    }
     if (!m_libreOffice) {
+        // An interrupted run starts no engine.
+        if (interruptRequested())
+            throw EngineError(ErrorCode::Interrupted);
         // After two failed starts in a row the engine is taken as unavailable for the rest
         // of the run, so that a long list does not wait for every start to fail again.
         if (m_failedStarts >= 2)
             throw EngineError(ErrorCode::EngineUnavailable, m_startFailure);
         try {
-            m_libreOffice = m_factory();
-            m_libreOffice->setDisplayAlerts(false);
-            m_libreOffice->setAlertBeforeOverwriting(false);
+            std::unique_ptr<Application> started = m_factory();
+            started->setDisplayAlerts(false);
+            started->setAlertBeforeOverwriting(false);
+            std::lock_guard lock(m_mutex);
+            m_libreOffice = std::move(started);
             m_failedStarts = 0;
         } catch (const EngineError &e) {
             ++m_failedStarts;
@@ -80,8 +89,17 @@ void EngineSession::quit()
         try {
             m_libreOffice->quit();
         } catch (const EngineError &) { }
-        m_libreOffice.reset();
+        std::unique_ptr<Application> ended;
+        std::lock_guard lock(m_mutex);
+        ended = std::move(m_libreOffice);
     }
+}
+
+void EngineSession::abort()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_libreOffice)
+        m_libreOffice->abort();
 }
 
 } // namespace gm

@@ -3,6 +3,7 @@
 #include "automation/Engine.h"
 
 #include <memory>
+#include <mutex>
 
 namespace gm {
 
@@ -35,12 +36,15 @@ public:
     Application &libreOffice();
     bool libreOfficeStarted() const { return m_libreOffice != nullptr; }
     void quit();
+    // Stops a running engine at once, from any thread (a run being interrupted).
+    void abort();
 
     static ApplicationFactory defaultFactory();
 
 private:
     ApplicationFactory m_factory;
-    std::unique_ptr<Application> m_libreOffice;
+    std::unique_ptr<Application> m_libreOffice; // replaced under m_mutex, so that abort() may read it
+    std::mutex m_mutex;
     int m_failedStarts = 0;
     QString m_startFailure;
 };

@@ -1,6 +1,8 @@
 #include "automation/Preflight.h"
 
 #include "automation/EngineError.h"
+#include "automation/SafeReplace.h"
+#include "automation/ole/CompoundFile.h"
 #include "automation/xls/XlsDocument.h"
 
 #include <QFile>
@@ -13,9 +15,12 @@
 #include <gsf/gsf-utils.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 namespace gm {
 
@@ -134,11 +139,18 @@ WorkbookKind preflightWorkbook(const QString &path, bool forWriting, bool verify
     if (info.size() == 0)
         throw EngineError(ErrorCode::EmptyFile, path);
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw EngineError(ErrorCode::PermissionDenied, path);
-    const QByteArray head = file.read(8);
-    file.close();
+    QByteArray head(8, '\0');
+    {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            throw EngineError::fromReadError(errno, QStringLiteral("open"), path);
+        const ssize_t n = ::read(fd, head.data(), static_cast<size_t>(head.size()));
+        const int error = errno;
+        ::close(fd);
+        if (n < 0)
+            throw EngineError::fromReadError(error, QStringLiteral("read"), path);
+        head.truncate(n);
+    }
 
     const QString suffix = info.suffix().toLower();
     WorkbookKind kind;
@@ -147,8 +159,20 @@ WorkbookKind preflightWorkbook(const QString &path, bool forWriting, bool verify
             throw EngineError(ErrorCode::NotAWorkbook, QStringLiteral("zip package named .xls"));
         kind = WorkbookKind::Xlsx;
     } else if (head == kOleMagic) {
-        if (oleHasStream(path, "EncryptedPackage"))
+        if (verifyPackage) {
+            // The whole container must read: a truncated or cut-short file fails here.
+            const ole::CompoundEntry root = ole::CompoundFile::readFile(path);
+            if (root.child("EncryptedPackage"))
+                throw EngineError(ErrorCode::PasswordRequired, path);
+            const bool hasWorkbook = std::any_of(root.children.begin(), root.children.end(), [](const ole::CompoundEntry &e) {
+                return !e.isStorage
+                    && (qstricmp(e.name.constData(), "Workbook") == 0 || qstricmp(e.name.constData(), "Book") == 0);
+            });
+            if (!hasWorkbook && suffix == QStringLiteral("xls"))
+                throw EngineError(ErrorCode::Damaged, QStringLiteral("no workbook stream"));
+        } else if (oleHasStream(path, "EncryptedPackage")) {
             throw EngineError(ErrorCode::PasswordRequired, path);
+        }
         if (suffix == QStringLiteral("xlsx") || suffix == QStringLiteral("xlsm"))
             throw EngineError(ErrorCode::NotAWorkbook, QStringLiteral("compound file named .xlsx"));
         kind = WorkbookKind::Xls;
@@ -158,8 +182,18 @@ WorkbookKind preflightWorkbook(const QString &path, bool forWriting, bool verify
         throw EngineError(ErrorCode::NotAWorkbook, path);
     }
 
-    if (forWriting && workbookInUse(path))
-        throw EngineError(ErrorCode::InUse, path);
+    if (forWriting) {
+        if (workbookInUse(path))
+            throw EngineError(ErrorCode::InUse, path);
+        // A change is saved as a new file beside the workbook that replaces it, so a read-only
+        // disk or a folder without write permission fails here, before anything is opened.
+        requireWritableFolder(QFileInfo(resolveLinkTarget(path)).absolutePath());
+    } else {
+        // A reader is refused by a lock that a dead engine of ours left, as a writer is.
+        const QString lock = lockFilePath(path);
+        if (QFileInfo::exists(lock) && isStaleOwnLock(lock))
+            QFile::remove(lock);
+    }
     if (kind == WorkbookKind::Xlsx && verifyPackage)
         verifyZipPackage(path);
     // A walk over the records of the workbook stream (no cell is decoded): an encrypted or

@@ -16,7 +16,10 @@ enum class WorkbookKind {
 // an .xls workbook stream that is not whole records), InUse (another
 // program holds the workbook open: an Excel owner file "~$name" or a ".~lock.name#" beside it;
 // checked only when the workbook is to be written).
-// verifyPackage reads every zip entry to check its CRC; a reader that does so itself skips it.
+// verifyPackage reads every zip entry to check its CRC, or every stream of a compound file
+// (Damaged when it is cut short or holds no workbook stream); a reader that does so itself
+// skips it. A workbook to be written also needs a folder that takes new files
+// (ReadOnlyFileSystem, FolderNotWritable).
 WorkbookKind preflightWorkbook(const QString &path, bool forWriting = true, bool verifyPackage = true);
 
 // The lock file an office program writes beside a workbook it has open.

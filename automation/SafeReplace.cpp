@@ -2,20 +2,40 @@
 
 #include "automation/Durability.h"
 #include "automation/EngineError.h"
+#include "automation/Preflight.h"
 
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QSysInfo>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
+#include <csignal>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace gm {
 
 namespace {
+
+const QString kTemporaryPrefix = QStringLiteral(".~gridmule-");
+
+std::mutex g_outstandingMutex;
+QStringList g_outstanding; // temporaries named in this process and not yet renamed into place
+
+void forget(const QString &temporary)
+{
+    std::lock_guard lock(g_outstandingMutex);
+    g_outstanding.removeAll(temporary);
+}
 
 bool flushPath(const QByteArray &path)
 {
@@ -27,25 +47,95 @@ bool flushPath(const QByteArray &path)
     return ok;
 }
 
+int writeAll(int fd, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += n;
+        size -= n;
+    }
+    return 0;
+}
+
+// Removes a temporary entry (a file, or a folder with its content) and the lock file an
+// engine may have written for it.
+void removeTemporaryEntry(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isDir() && !info.isSymLink())
+        QDir(path).removeRecursively();
+    else
+        QFile::remove(path);
+    QFile::remove(lockFilePath(path));
+}
+
+// Tells this machine's temporary files from those of another machine writing to the same
+// shared folder, whose processes cannot be looked up from here.
+const QString &machineTag()
+{
+    static const QString tag = QString::fromLatin1(
+        QCryptographicHash::hash(QSysInfo::machineHostName().toUtf8() + QSysInfo::machineUniqueId(), QCryptographicHash::Sha1)
+            .toHex()
+            .left(8));
+    return tag;
+}
+
+bool processIsGone(qint64 pid)
+{
+    return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
 } // namespace
+
+QString resolveLinkTarget(const QString &path)
+{
+    QFileInfo info(path);
+    if (!info.isSymLink())
+        return info.absoluteFilePath();
+    const QString canonical = info.canonicalFilePath();
+    if (!canonical.isEmpty())
+        return canonical;
+    // A link to a file that does not exist yet: follow it one link at a time.
+    for (int depth = 0; depth < 40 && info.isSymLink(); ++depth)
+        info = QFileInfo(info.symLinkTarget());
+    return info.absoluteFilePath();
+}
+
+QString temporaryPrefixFor(qint64 pid)
+{
+    return kTemporaryPrefix + QStringLiteral("%1-%2-").arg(pid).arg(machineTag());
+}
+
+QString temporaryPathIn(const QString &folder, const QString &extension)
+{
+    return folder + QLatin1Char('/') + temporaryPrefixFor(::getpid())
+        + QStringLiteral("%1").arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')) + extension;
+}
 
 QString temporarySiblingPath(const QString &target, const QString &extension)
 {
-    const QFileInfo info(target);
-    return info.absolutePath()
-        + QStringLiteral("/.~gridmule-%1%2")
-              .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'))
-              .arg(extension);
+    const QString temporary = temporaryPathIn(QFileInfo(resolveLinkTarget(target)).absolutePath(), extension);
+    std::lock_guard lock(g_outstandingMutex);
+    g_outstanding.append(temporary);
+    return temporary;
 }
 
 void replaceWithTemporary(const QString &temporary, const QString &target)
 {
+    const QString realTarget = resolveLinkTarget(target);
     const QByteArray tmp = QFile::encodeName(temporary);
-    const QByteArray dst = QFile::encodeName(target);
+    const QByteArray dst = QFile::encodeName(realTarget);
+    forget(temporary);
     auto fail = [&](const QString &what) {
-        const int err = errno;
+        const int error = errno;
         ::unlink(tmp.constData());
-        throw EngineError(ErrorCode::WriteFailed, what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err)));
+        QFile::remove(lockFilePath(temporary));
+        throw EngineError::fromSystemError(error, ErrorCode::WriteFailed, what, realTarget);
     };
     if (!flushPath(tmp))
         fail(QStringLiteral("fsync"));
@@ -65,7 +155,123 @@ void replaceWithTemporary(const QString &temporary, const QString &target)
     }
     if (::rename(tmp.constData(), dst.constData()) != 0)
         fail(QStringLiteral("rename"));
-    flushFolder(QFileInfo(target).absolutePath());
+    QFile::remove(lockFilePath(temporary));
+    flushFolder(QFileInfo(realTarget).absolutePath());
+}
+
+void writeNewFile(const QString &path, const QByteArray &bytes)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        throw EngineError::fromSystemError(errno, ErrorCode::WriteFailed, QStringLiteral("create"), path);
+    int error = writeAll(fd, bytes.constData(), bytes.size());
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(name.constData());
+        throw EngineError::fromSystemError(error, ErrorCode::WriteFailed, QStringLiteral("write"), path);
+    }
+}
+
+void copyToNewFile(const QString &source, const QString &destination)
+{
+    const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        throw EngineError::fromReadError(errno, QStringLiteral("open"), source);
+    const QByteArray name = QFile::encodeName(destination);
+    const int out = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (out < 0) {
+        const int error = errno;
+        ::close(in);
+        throw EngineError::fromSystemError(error, ErrorCode::WriteFailed, QStringLiteral("create"), destination);
+    }
+    QByteArray buffer(256 * 1024, Qt::Uninitialized);
+    int readError = 0;
+    int writeError = 0;
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), static_cast<size_t>(buffer.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            readError = errno;
+        if (n <= 0)
+            break;
+        if ((writeError = writeAll(out, buffer.constData(), n)) != 0)
+            break;
+    }
+    ::close(in);
+    if (::close(out) != 0 && writeError == 0)
+        writeError = errno;
+    if (readError == 0 && writeError == 0)
+        return;
+    ::unlink(name.constData());
+    if (readError != 0)
+        throw EngineError::fromReadError(readError, QStringLiteral("read"), source);
+    throw EngineError::fromSystemError(writeError, ErrorCode::WriteFailed, QStringLiteral("write"), destination);
+}
+
+void requireWritableFolder(const QString &folder)
+{
+    if (::access(QFile::encodeName(folder).constData(), W_OK) != 0)
+        throw EngineError::fromSystemError(errno, ErrorCode::WriteFailed, QStringLiteral("access"), folder);
+}
+
+EngineError explainWriteFailure(const EngineError &error, const QString &folder, qint64 needed)
+{
+    if (error.code() != ErrorCode::WriteFailed && error.code() != ErrorCode::SaveFailed)
+        return error;
+    try {
+        requireWritableFolder(folder);
+    } catch (const EngineError &cause) {
+        return EngineError(cause.code(), error.detail());
+    }
+    struct statvfs disk
+    {
+    };
+    if (::statvfs(QFile::encodeName(folder).constData(), &disk) != 0)
+        return error;
+    const qint64 available = static_cast<qint64>(disk.f_bavail) * static_cast<qint64>(disk.f_frsize);
+    if (available < std::max<qint64>(needed, 1024 * 1024))
+        return EngineError(ErrorCode::DiskFull, error.detail());
+    return error;
+}
+
+void removeOutstandingTemporaries()
+{
+    QStringList outstanding;
+    {
+        std::lock_guard lock(g_outstandingMutex);
+        outstanding.swap(g_outstanding);
+    }
+    for (const QString &path : std::as_const(outstanding))
+        removeTemporaryEntry(path);
+}
+
+int sweepLeftovers(const QString &folder)
+{
+    static const QRegularExpression temporary(QStringLiteral("^\\.~gridmule-(\\d+)-([0-9a-f]{8})-"));
+    static const QRegularExpression lock(QStringLiteral("^\\.~lock\\.\\.~gridmule-(\\d+)-([0-9a-f]{8})-.*#$"));
+    const QDir dir(folder);
+    if (folder.isEmpty() || !dir.exists())
+        return 0;
+    int removed = 0;
+    const QStringList names = dir.entryList({kTemporaryPrefix + QLatin1Char('*'), QStringLiteral(".~lock..~gridmule-*")},
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        auto match = temporary.match(name);
+        if (!match.hasMatch())
+            match = lock.match(name);
+        if (!match.hasMatch() || match.captured(2) != machineTag() || !processIsGone(match.captured(1).toLongLong()))
+            continue;
+        const QString path = dir.filePath(name);
+        if (name.startsWith(kTemporaryPrefix))
+            removeTemporaryEntry(path);
+        else
+            QFile::remove(path);
+        ++removed;
+    }
+    return removed;
 }
 
 bool isOwnerWritable(const QString &path)

@@ -1,5 +1,6 @@
 // gridmule-cli: the command-line front end over the same core as the window.
 
+#include "automation/Interruption.h"
 #include "cli/CliCommands.h"
 
 #include <QCoreApplication>
@@ -19,16 +20,20 @@ int main(int argc, char *argv[])
         return args.isEmpty() ? gm::cli::kExitBadArguments : gm::cli::kExitOk;
     }
     const QString command = args.takeFirst();
+    // SIGINT and SIGTERM end a run after cleaning up its file in progress; the exit status
+    // then is the shell's for that signal.
+    gm::installInterruptHandlers();
+    auto ended = [](int exitCode) { return gm::interruptSignal() != 0 ? 128 + gm::interruptSignal() : exitCode; };
     if (command == QStringLiteral("convert"))
-        return gm::cli::runConvertCommand(args);
+        return ended(gm::cli::runConvertCommand(args));
     if (command == QStringLiteral("properties"))
-        return gm::cli::runPropertiesCommand(args);
+        return ended(gm::cli::runPropertiesCommand(args));
     if (command == QStringLiteral("header-footer"))
-        return gm::cli::runHeaderFooterCommand(args);
+        return ended(gm::cli::runHeaderFooterCommand(args));
     if (command == QStringLiteral("print-setup"))
-        return gm::cli::runPrintSetupCommand(args);
+        return ended(gm::cli::runPrintSetupCommand(args));
     if (command == QStringLiteral("sheets"))
-        return gm::cli::runSheetsCommand(args);
+        return ended(gm::cli::runSheetsCommand(args));
     QTextStream(stderr) << QStringLiteral("Unknown command: ") << command << QStringLiteral("\nTry 'gridmule-cli --help'.\n");
     return gm::cli::kExitBadArguments;
 }

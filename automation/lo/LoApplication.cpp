@@ -80,7 +80,7 @@ ErrorCode loadFailure(AbortingHandler &handler)
         return ErrorCode::Damaged;
     if (handler.asked("NoSuchFilterRequest") || handler.asked("FilterOptionsRequest"))
         return ErrorCode::NotAWorkbook;
-    if (handler.asked("Locked") || handler.asked("LockFile"))
+    if (handler.asked("Locked") || handler.asked("LockFile") || handler.asked("OwnLock"))
         return ErrorCode::InUse;
     return ErrorCode::Damaged;
 }
@@ -109,6 +109,11 @@ pid_t LoApplication::enginePid() const
 bool LoApplication::isAlive() const
 {
     return m_engine->isAlive();
+}
+
+void LoApplication::abort()
+{
+    m_engine->kill();
 }
 
 void LoApplication::quit()

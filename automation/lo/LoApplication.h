@@ -25,6 +25,7 @@ public:
     std::unique_ptr<Workbook> open(const QString &path, bool readOnly) override;
     std::unique_ptr<Workbook> add() override;
     bool isAlive() const override;
+    void abort() override;
     void quit() override;
 
     pid_t enginePid() const;

@@ -62,6 +62,8 @@ public:
     pid_t pid() const { return m_process.pid(); }
     EngineInfo info();
     void terminate();
+    // Kills the process at once (any thread), as the watchdog does.
+    void kill() { m_process.kill(); }
 
     // Lock files the engine writes beside open documents; removed when the engine dies.
     void documentOpened(const QString &path);

@@ -59,9 +59,7 @@ const QString kXlsFilter = QStringLiteral("MS Excel 97");
 class ScratchFolder
 {
 public:
-    explicit ScratchFolder(const QString &target)
-        : m_path(QFileInfo(target).absolutePath()
-            + QStringLiteral("/.~gridmule-%1").arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')))
+    explicit ScratchFolder(const QString &target) : m_path(temporarySiblingPath(target, QString()))
     {
         if (!QDir().mkdir(m_path))
             throw EngineError(ErrorCode::WriteFailed, QStringLiteral("cannot create ") + m_path);

@@ -68,18 +68,6 @@ QByteArray readWholeFile(const QString &path)
     return bytes;
 }
 
-void writeWholeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size() || !file.flush()) {
-        const QString reason = file.errorString();
-        file.close();
-        QFile::remove(path);
-        throw EngineError(ErrorCode::WriteFailed, path + QStringLiteral(": ") + reason);
-    }
-    file.close();
-}
-
 [[noreturn]] void notSupported(const char *member)
 {
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("%1 of a .xls opened for its document properties").arg(QLatin1String(member)));
@@ -275,7 +263,7 @@ void XlsPropertyWorkbook::save()
 
     const QByteArray written = CompoundFile::write(root);
     const QString temporary = temporarySiblingPath(target, QLatin1Char('.') + QFileInfo(target).suffix());
-    writeWholeFile(temporary, written);
+    writeNewFile(temporary, written);
     // The new file must read back as exactly the intended tree before it replaces the old.
     QString difference;
     try {

@@ -3,10 +3,10 @@
 #include "automation/Durability.h"
 
 #include "automation/EngineError.h"
+#include "automation/SafeReplace.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <cerrno>
 #include <cstring>
@@ -19,24 +19,9 @@ namespace gm::xlsx {
 
 namespace {
 
-QString systemError(int error)
+EngineError writeError(int error, const QString &what, const QString &path)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-ErrorCode codeForCreateError(int error)
-{
-    switch (error) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return ErrorCode::PermissionDenied;
-    case ENOENT:
-    case ENOTDIR:
-        return ErrorCode::PathNotFound;
-    default:
-        return ErrorCode::WriteFailed;
-    }
+    return EngineError::fromSystemError(error, ErrorCode::WriteFailed, what, path);
 }
 
 // Removes the temporary file unless it was renamed into place.
@@ -50,11 +35,10 @@ public:
         if (!m_path.isEmpty())
             ::unlink(m_path.constData());
     }
-    int create(const QByteArray &folder, const QByteArray &fileName, mode_t mode)
+    int create(const QString &folder, const QString &extension, mode_t mode)
     {
         for (int attempt = 0; attempt < 100; ++attempt) {
-            const QByteArray suffix = QByteArray::number(QRandomGenerator::global()->generate(), 36);
-            const QByteArray path = folder + "/." + fileName + ".gm" + suffix + ".tmp";
+            const QByteArray path = QFile::encodeName(temporaryPathIn(folder, extension));
             m_fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
             if (m_fd >= 0) {
                 m_path = path;
@@ -103,15 +87,9 @@ FileStamp AtomicFile::replace(const QString &target, const QByteArray &bytes, co
     const std::optional<FileStamp> &expected)
 {
     // Follow a symbolic link, so that the link survives and the file it names is replaced.
-    QFileInfo info(target);
-    QString realTarget = info.absoluteFilePath();
-    if (info.isSymLink()) {
-        const QString resolved = info.canonicalFilePath();
-        realTarget = resolved.isEmpty() ? QFileInfo(info.symLinkTarget()).absoluteFilePath() : resolved;
-    }
+    const QString realTarget = resolveLinkTarget(target);
     const QFileInfo realInfo(realTarget);
-    const QByteArray folder = QFile::encodeName(realInfo.absolutePath());
-    const QByteArray fileName = QFile::encodeName(realInfo.fileName());
+    const QString folder = realInfo.absolutePath();
     const QByteArray targetPath = QFile::encodeName(realTarget);
 
     struct stat original;
@@ -129,22 +107,23 @@ FileStamp AtomicFile::replace(const QString &target, const QByteArray &bytes, co
 
     // A new file gets the usual mode less the umask; an existing one keeps its own bits.
     TemporaryFile temporary;
-    if (const int error = temporary.create(folder, fileName, exists ? S_IRUSR | S_IWUSR : 0666); error != 0)
-        throw EngineError(codeForCreateError(error), systemError(error));
+    const QString extension = QLatin1Char('.') + realInfo.suffix();
+    if (const int error = temporary.create(folder, extension, exists ? S_IRUSR | S_IWUSR : 0666); error != 0)
+        throw writeError(error, QStringLiteral("create"), folder);
     if (const int error = writeAll(temporary.fd(), bytes); error != 0)
-        throw EngineError(ErrorCode::WriteFailed, systemError(error));
+        throw writeError(error, QStringLiteral("write"), realTarget);
     if (exists) {
         if (::fchmod(temporary.fd(), original.st_mode & 07777) != 0)
-            throw EngineError(ErrorCode::WriteFailed, QStringLiteral("chmod: ") + systemError(errno));
+            throw writeError(errno, QStringLiteral("chmod"), realTarget);
         // Keep the owner and group where the system allows it; failing that, the new file
         // belongs to the writer, as any program's save would leave it.
         if (::fchown(temporary.fd(), original.st_uid, original.st_gid) != 0)
             (void)::fchown(temporary.fd(), uid_t(-1), original.st_gid);
     }
     if (!flushFile(temporary.fd()))
-        throw EngineError(ErrorCode::WriteFailed, QStringLiteral("fsync: ") + systemError(errno));
+        throw writeError(errno, QStringLiteral("fsync"), realTarget);
     if (const int error = temporary.closeFile(); error != 0)
-        throw EngineError(ErrorCode::WriteFailed, systemError(error));
+        throw writeError(error, QStringLiteral("close"), realTarget);
 
     try {
         verify(QFile::decodeName(temporary.path()));
@@ -153,13 +132,10 @@ FileStamp AtomicFile::replace(const QString &target, const QByteArray &bytes, co
     }
 
     checkUnchanged();
-    if (::rename(temporary.path().constData(), targetPath.constData()) != 0) {
-        const int error = errno;
-        throw EngineError(
-            error == EACCES || error == EPERM ? ErrorCode::PermissionDenied : ErrorCode::WriteFailed, systemError(error));
-    }
+    if (::rename(temporary.path().constData(), targetPath.constData()) != 0)
+        throw writeError(errno, QStringLiteral("rename"), realTarget);
     temporary.release();
-    flushFolder(QFile::decodeName(folder));
+    flushFolder(folder);
 
     const std::optional<FileStamp> written = FileStamp::of(realTarget);
     if (!written)

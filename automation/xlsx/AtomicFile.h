@@ -20,11 +20,11 @@ using gm::FileStamp;
 class AtomicFile
 {
 public:
-    // Throws EngineError: ReadOnlyFile when the owner may not write the existing target,
-    // PermissionDenied or PathNotFound when the folder refuses the temporary file,
-    // WriteFailed when writing fails, InUse when the target no longer matches `expected`
-    // (another program changed it), and SaveFailed when `verify` throws. Returns the stamp
-    // of the new file.
+    // Throws EngineError: ReadOnlyFile when the owner may not write the existing target;
+    // ReadOnlyFileSystem, FolderNotWritable, DiskFull or PathNotFound when the folder refuses
+    // or cannot hold the temporary file; WriteFailed when writing fails otherwise; InUse
+    // when the target no longer matches `expected` (another program changed it); SaveFailed
+    // when `verify` throws. Returns the stamp of the new file.
     static FileStamp replace(const QString &target, const QByteArray &bytes,
         const std::function<void(const QString &temporaryPath)> &verify, const std::optional<FileStamp> &expected);
 };

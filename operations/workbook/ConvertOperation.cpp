@@ -4,11 +4,14 @@
 
 #include "automation/EngineError.h"
 #include "automation/PathHelpers.h"
+#include "automation/Preflight.h"
 #include "automation/SafeReplace.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
 
 namespace gm {
 
@@ -52,10 +55,42 @@ void copyInto(const QString &source, const QString &target)
     if (QFileInfo::exists(target) && !isOwnerWritable(target))
         throw EngineError(ErrorCode::ReadOnlyFile, target);
     const QString temporary = temporarySiblingPath(target, QStringLiteral(".tmp"));
-    if (!QFile::copy(source, temporary)) {
-        QFile::remove(temporary);
-        throw EngineError(QFileInfo::exists(source) ? ErrorCode::WriteFailed : ErrorCode::FileNotFound, source);
+    copyToNewFile(source, temporary);
+    replaceWithTemporary(temporary, target);
+}
+
+// A web page comes with picture files named after it, so it is written under its own name
+// into a private folder beside the target; only when it is complete do the pictures and
+// then the page replace the ones there.
+void writeWebPage(Workbook &workbook, const QString &target)
+{
+    const QString scratch = temporarySiblingPath(target, QString());
+    if (!QDir().mkdir(scratch))
+        throw EngineError::fromSystemError(errno, ErrorCode::WriteFailed, QStringLiteral("mkdir"), scratch);
+    const QString page = scratch + QLatin1Char('/') + QFileInfo(target).fileName();
+    workbook.saveAs(page, FileFormat::Html);
+    workbook.close(true);
+    const QString folder = QFileInfo(resolveLinkTarget(target)).absolutePath();
+    for (const QFileInfo &part : QDir(scratch).entryInfoList(QDir::Files | QDir::Hidden)) {
+        if (part.fileName() != QFileInfo(page).fileName())
+            replaceWithTemporary(part.filePath(), folder + QLatin1Char('/') + part.fileName());
     }
+    replaceWithTemporary(page, target);
+    QDir(scratch).removeRecursively();
+}
+
+// Writes the conversion of `workbook` to `target`. The new output goes to a temporary file
+// beside the target and replaces an existing output only when it is complete, so that a
+// failed conversion leaves the old output as it was.
+void writeConverted(Workbook &workbook, const QString &target, int code)
+{
+    if (code == FileFormat::Html) {
+        writeWebPage(workbook, target);
+        return;
+    }
+    const QString temporary = temporarySiblingPath(target, FormatExtension(code));
+    workbook.saveAs(temporary, code);
+    workbook.close(true);
     replaceWithTemporary(temporary, target);
 }
 
@@ -75,8 +110,13 @@ RunSummary runConvert(
     operation.options.emptyListMessage = kConvertEmptyList;
     operation.options.completionMessage = kConvertDone;
     operation.options.testExistence = false;
+    operation.options.outputFolder = outputFolder;
     operation.process = [&](FileContext &context) {
         const QString &path = context.path();
+        // Every source is checked before anything else is done with it, so that a file that
+        // is not a sound workbook fails at once: it starts no engine, is never copied, and
+        // no question is asked about its output.
+        preflightWorkbook(path, /*forWriting=*/false);
         if (extension.compare(GetExtension(path), Qt::CaseInsensitive) != 0) {
             const QString target = outputFolder + GetBaseName(path) + extension;
             if (QFileInfo::exists(target) || QFileInfo(target).isSymLink()) {
@@ -84,17 +124,27 @@ RunSummary runConvert(
                     context.setOutcome(FileOutcome::Skipped);
                     return;
                 }
-                QFile::remove(target);
             }
             context.showProgress();
+            // An output folder that takes no new files fails the file before the engine starts.
+            requireWritableFolder(QFileInfo(resolveLinkTarget(target)).absolutePath());
             auto workbook = context.engines().open(path, WorkbookUse::Engine, /*readOnly=*/true);
-            workbook->saveAs(target, code);
-            workbook->close(true);
+            try {
+                writeConverted(*workbook, target, code);
+            } catch (const EngineError &error) {
+                // An output is seldom more than a few times its source's size.
+                throw explainWriteFailure(error, outputFolder, 4 * QFileInfo(path).size());
+            }
             context.setOutcome(FileOutcome::Processed);
         } else {
             // Already in the target format: copied unchanged, without the engine.
-            if (!sameFolder(outputFolder, GetParentPath(path)))
-                copyInto(path, outputFolder + QFileInfo(path).fileName());
+            if (!sameFolder(outputFolder, GetParentPath(path))) {
+                try {
+                    copyInto(path, outputFolder + QFileInfo(path).fileName());
+                } catch (const EngineError &error) {
+                    throw explainWriteFailure(error, outputFolder, QFileInfo(path).size());
+                }
+            }
             context.setOutcome(FileOutcome::Copied);
         }
     };

@@ -37,6 +37,10 @@ TEST(Preflight, LockFilesMeanInUseUnlessOurOwnDeadEngineLeftThem)
         EXPECT_EQ(workbookInUse(book), c.inUse);
         EXPECT_EQ(QFileInfo::exists(lock), c.inUse); // only a dead engine's lock is cleared
     }
+    // A reader is not stopped by a dead engine's lock either: the engine would refuse the file.
+    gm::test::writeAll(lock, engineLock(999999999));
+    EXPECT_EQ(preflightWorkbook(book, /*forWriting=*/false), WorkbookKind::Xlsx);
+    EXPECT_FALSE(QFileInfo::exists(lock));
     gm::test::writeAll(dir.filePath(QStringLiteral("~$sheets_second_active.xlsx")), "owner");
     try {
         preflightWorkbook(book);

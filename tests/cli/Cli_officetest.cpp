@@ -1,13 +1,19 @@
 // gridmule-cli convert, run as a user would run it.
 
+#include "automation/SafeReplace.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace {
 
@@ -216,4 +222,96 @@ TEST(Cli, AnUnusableTemplateIsOneErrorAndTouchesNothing)
     EXPECT_EQ(run.err, QStringLiteral("页眉页脚模板无法使用：该文件不是Excel工作簿。请选择已设置好页眉页脚的EXCEL文档模板！\n"));
     EXPECT_EQ(gm::test::readAll(xlsx), before);
     EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("run.log"))));
+
+namespace {
+
+// Engine processes still running that were started by the program `owner`.
+int enginesOf(qint64 owner)
+{
+    const QByteArray tag = QStringLiteral("gridmule-engine-%1-").arg(owner).toUtf8();
+    int count = 0;
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        count += gm::test::readAll(QStringLiteral("/proc/%1/cmdline").arg(pid)).contains(tag) ? 1 : 0;
+    return count;
+}
+
+QStringList ourLeftovers(const QString &folder)
+{
+    return QDir(folder).entryList({QStringLiteral(".~gridmule*"), QStringLiteral(".~lock.*"), QStringLiteral("lu*.tmp")},
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+// Starts a conversion of several workbooks and waits until the first output is written.
+struct RunningConversion
+{
+    QTemporaryDir dir;
+    QString out = dir.filePath(QStringLiteral("out"));
+    QStringList sources;
+    QProcess process;
+
+    bool start()
+    {
+        for (int i = 0; i < 6; ++i)
+            sources << gm::test::copyInto(
+                gm::test::fixture(QStringLiteral("sheets_second_active.xls")), dir.path(), QStringLiteral("book%1.xls").arg(i));
+        process.start(QStringLiteral(GRIDMULE_CLI),
+            QStringList{QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("csv"), QStringLiteral("--out"), out}
+                + sources);
+        for (int waited = 0; waited < 1200; ++waited) {
+            if (QFileInfo::exists(out + QStringLiteral("/book0.csv")))
+                return true;
+            if (process.waitForFinished(100))
+                return false;
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+TEST(Cli, AStopSignalEndsTheRunCleanly)
+{
+    RunningConversion run;
+    ASSERT_TRUE(run.start()) << run.process.readAllStandardError().toStdString();
+    const qint64 pid = run.process.processId();
+    QMap<QString, QByteArray> before;
+    for (const QString &source : run.sources)
+        before[source] = gm::test::readAll(source);
+
+    ::kill(static_cast<pid_t>(pid), SIGTERM);
+    ASSERT_TRUE(run.process.waitForFinished(60000));
+    EXPECT_EQ(run.process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(run.process.exitCode(), 128 + SIGTERM);
+    // The run stopped early; what it wrote is whole, and nothing of it is left behind.
+    const QStringList written = QDir(run.out).entryList(QDir::Files);
+    EXPECT_LT(written.size(), run.sources.size());
+    for (const QString &name : written)
+        EXPECT_TRUE(gm::test::readAll(run.out + QLatin1Char('/') + name).startsWith("second-sheet")) << name.toStdString();
+    EXPECT_EQ(ourLeftovers(run.out), QStringList());
+    EXPECT_EQ(ourLeftovers(run.dir.path()), QStringList());
+    for (const QString &source : run.sources)
+        EXPECT_EQ(gm::test::readAll(source), before[source]);
+    EXPECT_EQ(enginesOf(pid), 0);
+    EXPECT_EQ(gm::test::engineLeftoversOf(pid), QStringList());
+}
+
+TEST(Cli, TheNextRunRemovesWhatAKilledRunLeft)
+{
+    RunningConversion run;
+    ASSERT_TRUE(run.start()) << run.process.readAllStandardError().toStdString();
+    const qint64 pid = run.process.processId();
+    run.process.kill();
+    run.process.waitForFinished(10000);
+    // What a run killed in the middle of a save leaves: its temporary output and the lock
+    // file the engine keeps for it.
+    const QString temporary = gm::temporaryPrefixFor(pid) + QStringLiteral("00c0ffee00c0ffee.csv");
+    gm::test::writeAll(run.out + QLatin1Char('/') + temporary, QByteArray(4096, 'x'));
+    gm::test::writeAll(run.out + QStringLiteral("/.~lock.") + temporary + QLatin1Char('#'), "lock");
+    for (int waited = 0; waited < 100 && enginesOf(pid) > 0; ++waited)
+        QThread::msleep(100);
+
+    const CliRun again = runCli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("xls"),
+        QStringLiteral("--out"), run.out, run.sources.first()});
+    EXPECT_EQ(again.exitCode, 0) << again.out.toStdString();
+    EXPECT_EQ(ourLeftovers(run.out), QStringList());
 }

@@ -2,6 +2,7 @@
 
 #include "automation/EngineError.h"
 #include "automation/EngineLocator.h"
+#include "automation/Interruption.h"
 #include "automation/PathHelpers.h"
 #include "automation/xls/BiffInfo.h"
 #include "automation/lo/LoApplication.h"
@@ -17,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/mount.h>
 #include <thread>
 
 using namespace gm;
@@ -24,6 +26,28 @@ using gm::test::fixture;
 using gm::test::readAll;
 
 namespace {
+
+// A small tmpfs over a folder for one test.
+class Mount
+{
+public:
+    bool tmpfs(const QString &dir, const char *options)
+    {
+        QDir().mkpath(dir);
+        m_dir = QFile::encodeName(dir);
+        m_mounted = ::mount("tmpfs", m_dir.constData(), "tmpfs", 0, options) == 0;
+        return m_mounted;
+    }
+    ~Mount()
+    {
+        if (m_mounted)
+            ::umount2(m_dir.constData(), MNT_DETACH);
+    }
+
+private:
+    QByteArray m_dir;
+    bool m_mounted = false;
+};
 
 int targetIndex(int code)
 {
@@ -284,6 +308,51 @@ TEST_F(ConvertTest, AnEngineKilledDuringTheRunIsReplacedForTheNextFile)
     EXPECT_EQ(summary.files[2].outcome, FileOutcome::Processed);
     EXPECT_TRUE(QFileInfo::exists(out + QStringLiteral("/third.csv")));
     EXPECT_FALSE(QFileInfo::exists(src + QStringLiteral("/b/.~lock.second.xls#")));
+}
+
+TEST_F(ConvertTest, AStopRequestAbandonsTheFileInProgressAndQuitsTheEngine)
+{
+    const QString second = gm::test::copyInto(xls, src + QStringLiteral("/b"), QStringLiteral("second.xls"));
+    const QString third = gm::test::copyInto(xls, src + QStringLiteral("/c"), QStringLiteral("third.xls"));
+    ui.onStatus = [&](const QString &status) {
+        if (status.endsWith(QStringLiteral("second.xls")))
+            requestInterrupt(SIGINT);
+    };
+    const RunSummary summary = convert({xls, second, third}, FileFormat::Csv);
+    clearInterruptRequest();
+    EXPECT_TRUE(summary.interrupted);
+    ASSERT_EQ(summary.files.size(), 2u);
+    EXPECT_EQ(summary.files[0].outcome, FileOutcome::Processed);
+    // The engine is stopped under the file in progress, which then fails as interrupted.
+    if (summary.files[1].outcome == FileOutcome::Failed) {
+        EXPECT_EQ(summary.files[1].errorNumber, static_cast<int>(ErrorCode::Interrupted));
+    }
+    EXPECT_FALSE(ui.messages.contains(kConvertDone));
+    const QStringList written = QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    EXPECT_TRUE(written == QStringList{QStringLiteral("sheets_second_active.csv")}
+        || written == (QStringList{QStringLiteral("second.csv"), QStringLiteral("sheets_second_active.csv")}))
+        << written.join(QLatin1Char(' ')).toStdString();
+    EXPECT_FALSE(QFileInfo::exists(src + QStringLiteral("/b/.~lock.second.xls#")));
+}
+
+TEST_F(ConvertTest, AnEngineSaveOnAFullDiskSaysSoAndLeavesNothing)
+{
+    Mount mount;
+    if (!mount.tmpfs(out, "size=64k"))
+        GTEST_SKIP() << "mounting a small tmpfs is not permitted here";
+    gm::test::writeAll(out + QStringLiteral("/sheets_second_active.xlsx"), "old output");
+    QFile filler(out + QStringLiteral("/filler"));
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    while (filler.write(QByteArray(4096, 'x')) == 4096 && filler.flush()) { }
+    filler.close();
+    ui.yesNoAnswers = {true};
+    const RunSummary summary = convert({xls}, FileFormat::OpenXmlWorkbook);
+    ASSERT_EQ(summary.files.size(), 1u);
+    EXPECT_EQ(summary.files[0].outcome, FileOutcome::Failed);
+    EXPECT_EQ(summary.files[0].errorDescription, QStringLiteral("磁盘空间不足"));
+    EXPECT_EQ(readAll(out + QStringLiteral("/sheets_second_active.xlsx")), "old output");
+    EXPECT_EQ(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        (QStringList{QStringLiteral("filler"), QStringLiteral("sheets_second_active.xlsx")}));
 }
 
 TEST(ConvertValidation, OutputFolderMustHaveTwoCharacters)

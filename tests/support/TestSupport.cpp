@@ -117,8 +117,13 @@ int engineProcessesOfThisProcess()
 
 QStringList engineLeftoversOfThisProcess()
 {
-    const QString tag = QStringLiteral("gridmule-%1-").arg(::getpid());
-    const QString folderTag = QStringLiteral("gridmule-engine-%1-").arg(::getpid());
+    return engineLeftoversOf(::getpid());
+}
+
+QStringList engineLeftoversOf(qint64 owner)
+{
+    const QString tag = QStringLiteral("gridmule-%1-").arg(owner);
+    const QString folderTag = QStringLiteral("gridmule-engine-%1-").arg(owner);
     QStringList found;
     for (const QString &folder : {QStringLiteral("/tmp"), QDir::tempPath()}) {
         const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);

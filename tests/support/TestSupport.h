@@ -50,8 +50,10 @@ QStringList zipEntryNames(const QString &path);
 
 // Engine processes (soffice.bin) that are children of this test process.
 int engineProcessesOfThisProcess();
-// Folders and pipe sockets of engines started by this test process that are still on disk.
+// Folders and pipe sockets of engines started by this test process (or by the process
+// `owner`) that are still on disk.
 QStringList engineLeftoversOfThisProcess();
+QStringList engineLeftoversOf(qint64 owner);
 
 } // namespace gm::test
 

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+namespace gm {
+
+// Ending a run on SIGINT or SIGTERM. The handlers only note the signal (an atomic flag and a
+// byte on a pipe); the batch frame stops before the next file, and while a run lasts an
+// InterruptWatch stops the engine at once, so that the file in progress is abandoned
+// through its ordinary failure path (temporary files removed, the original untouched). A
+// second signal ends the program at once; the next run removes what that leaves.
+
+// Installs the handlers for SIGINT and SIGTERM (once; later calls do nothing).
+void installInterruptHandlers();
+// Asks the current run to stop, as the signal handlers do (also usable without them).
+void requestInterrupt(int signalNumber);
+bool interruptRequested();
+// The signal that asked to stop, 0 when none did.
+int interruptSignal();
+// Forgets a request (for a program that goes on after an interrupted run, and for tests).
+void clearInterruptRequest();
+
+// While it exists, calls `onInterrupt` on its own thread as soon as a stop is requested
+// (at once when one is pending).
+class InterruptWatch
+{
+public:
+    explicit InterruptWatch(std::function<void()> onInterrupt);
+    ~InterruptWatch();
+    InterruptWatch(const InterruptWatch &) = delete;
+    InterruptWatch &operator=(const InterruptWatch &) = delete;
+
+private:
+    void loop();
+
+    std::function<void()> m_onInterrupt;
+    int m_stop[2] = {-1, -1};
+    std::atomic<bool> m_stopping{false};
+    std::thread m_thread;
+};
+
+} // namespace gm

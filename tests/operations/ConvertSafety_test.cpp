@@ -1,0 +1,140 @@
+// Conversion of files that are not sound workbooks, and conversions that fail, without an
+// engine: nothing may be reported as done, copied, started or lost.
+
+#include "automation/EngineError.h"
+#include "automation/Interruption.h"
+#include "automation/PathHelpers.h"
+#include "operations/workbook/ConvertOperation.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using namespace gm;
+using gm::test::readAll;
+using gm::test::writeAll;
+
+namespace {
+
+int targetIndex(int code)
+{
+    const auto targets = convertTargets(true);
+    for (int i = 0; i < targets.size(); ++i)
+        if (targets[i].code == code)
+            return i;
+    return -1;
+}
+
+class ConvertSafetyTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        src = dir.filePath(QStringLiteral("src"));
+        out = dir.filePath(QStringLiteral("out"));
+        QDir().mkpath(src);
+        QDir().mkpath(out);
+    }
+    void TearDown() override { clearInterruptRequest(); }
+
+    RunSummary convert(const QStringList &entries, int code)
+    {
+        ConvertInputs inputs;
+        inputs.entries = entries;
+        inputs.targetIndex = targetIndex(code);
+        inputs.outputFolder = out;
+        return convertWorkbooks(inputs, ui, {}, [this]() -> std::unique_ptr<Application> {
+            ++enginesStarted;
+            throw EngineError(ErrorCode::EngineUnavailable);
+        });
+    }
+    QStringList outputs() const { return QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); }
+
+    QTemporaryDir dir;
+    QString src, out;
+    gm::test::ScriptedUi ui;
+    int enginesStarted = 0;
+};
+
+} // namespace
+
+TEST_F(ConvertSafetyTest, FilesThatAreNotSoundWorkbooksFailBeforeAnyCopyOrEngine)
+{
+    const QByteArray xls = readAll(gm::test::fixture(QStringLiteral("sheets_second_active.xls")));
+    const QByteArray xlsx = readAll(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")));
+    struct Bad
+    {
+        QString name;
+        QByteArray bytes;
+        ErrorCode code;
+    };
+    const QList<Bad> bad = {
+        {QStringLiteral("zero.xls"), QByteArray(), ErrorCode::EmptyFile},
+        {QStringLiteral("stub.xls"), xls.left(68), ErrorCode::Damaged},
+        {QStringLiteral("biff4.xls"), QByteArray::fromHex("0904060000001000"), ErrorCode::UnsupportedFormat},
+        {QStringLiteral("truncated.xls"), xls.left(xls.size() * 6 / 10), ErrorCode::Damaged},
+        {QStringLiteral("page.xls"), "<html><body><table><tr><td>1</td></tr></table></body></html>", ErrorCode::NotAWorkbook},
+        {QStringLiteral("package.xls"), xlsx, ErrorCode::NotAWorkbook},
+    };
+    QStringList entries;
+    for (const Bad &b : bad) {
+        writeAll(src + QLatin1Char('/') + b.name, b.bytes);
+        entries << src + QLatin1Char('/') + b.name;
+    }
+    // A copy in the same format, and a real conversion, check the same way.
+    for (const int code : {FileFormat::Excel8, FileFormat::Csv}) {
+        SCOPED_TRACE(code);
+        const RunSummary summary = convert(entries, code);
+        ASSERT_EQ(summary.files.size(), static_cast<size_t>(bad.size()));
+        for (int i = 0; i < bad.size(); ++i) {
+            SCOPED_TRACE(bad[i].name.toStdString());
+            EXPECT_EQ(summary.files[size_t(i)].outcome, FileOutcome::Failed);
+            EXPECT_EQ(summary.files[size_t(i)].errorNumber, static_cast<int>(bad[i].code));
+        }
+        EXPECT_EQ(outputs(), QStringList());
+        EXPECT_EQ(enginesStarted, 0);
+        EXPECT_TRUE(ui.questions.isEmpty());
+    }
+}
+
+TEST_F(ConvertSafetyTest, AFailedOverwriteKeepsTheOldOutput)
+{
+    const QString xlsx = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")), src);
+    const QString xls = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xls")), src);
+    writeAll(out + QStringLiteral("/sheets_second_active.csv"), "old output");
+    writeAll(out + QStringLiteral("/sheets_second_active.xls"), "old copy");
+    ::chmod(QFile::encodeName(xls).constData(), 0); // unreadable, but only for a user other than root
+
+    ui.yesNoAnswers = {true};
+    const RunSummary converted = convert({xlsx}, FileFormat::Csv);
+    ASSERT_EQ(converted.files.size(), 1u);
+    EXPECT_EQ(converted.files[0].outcome, FileOutcome::Failed);
+    EXPECT_EQ(ui.questions.size(), 1);
+    EXPECT_EQ(readAll(out + QStringLiteral("/sheets_second_active.csv")), "old output");
+    EXPECT_EQ(enginesStarted, 1);
+
+    // A copy that cannot read its source says so, and keeps the old copy too.
+    if (::geteuid() != 0) {
+        const RunSummary copied = convert({xls}, FileFormat::Excel8);
+        EXPECT_EQ(copied.files[0].errorNumber, static_cast<int>(ErrorCode::PermissionDenied));
+        EXPECT_EQ(readAll(out + QStringLiteral("/sheets_second_active.xls")), "old copy");
+    }
+    EXPECT_EQ(outputs().size(), 2);
+}
+
+TEST_F(ConvertSafetyTest, AStopRequestEndsTheRunBeforeTheNextFile)
+{
+    const QString xls = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xls")), src);
+    requestInterrupt(SIGTERM);
+    const RunSummary summary = convert({xls, xls}, FileFormat::Excel8);
+    EXPECT_TRUE(summary.interrupted);
+    EXPECT_TRUE(summary.files.empty());
+    EXPECT_EQ(outputs(), QStringList());
+    // The program is ending: no message waits for an answer.
+    EXPECT_TRUE(ui.messages.isEmpty());
+}
