@@ -45,6 +45,8 @@ QString EngineError::describe(ErrorCode code)
         return QStringLiteral("写入文件失败。");
     case ErrorCode::NoBaseName:
         return QStringLiteral("无法从路径中取得文件名。");
+    case ErrorCode::ExceedsXlsLimits:
+        return QStringLiteral("工作表的数据超出 .xls 格式的行列上限（65536 行、256 列）。");
     case ErrorCode::Unexpected:
         break;
     }

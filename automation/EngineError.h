@@ -29,6 +29,7 @@ enum class ErrorCode : int {
     WouldLoseContent = 1015,
     WriteFailed = 1016,
     NoBaseName = 1017,
+    ExceedsXlsLimits = 1030,
     Unexpected = 1099,
 };
 
