@@ -66,7 +66,9 @@ constexpr std::chrono::milliseconds kSampleAfter{1000};
 } // namespace
 
 Watchdog::Watchdog(std::function<void()> onExpire, WaitSampler sampleWaits, int maxStretch)
-    : m_onExpire(std::move(onExpire)), m_sampleWaits(std::move(sampleWaits)), m_maxStretch(std::max(1, maxStretch)),
+    : m_onExpire(std::move(onExpire)),
+      m_sampleWaits(std::move(sampleWaits)),
+      m_maxStretch(std::max(1, maxStretch)),
       m_thread([this] { loop(); })
 { }
 
@@ -143,8 +145,8 @@ void Watchdog::loop()
             if (!armed)
                 continue;
             const std::chrono::nanoseconds waited(EngineProcess::longestWaitSince(current, m_baseline));
-            const auto stretched = std::min(m_armedAt + m_limit + std::chrono::duration_cast<clock::duration>(waited),
-                m_armedAt + m_limit * m_maxStretch);
+            const auto stretched = std::min(
+                m_armedAt + m_limit + std::chrono::duration_cast<clock::duration>(waited), m_armedAt + m_limit * m_maxStretch);
             if (stretched > clock::now()) {
                 m_deadline = stretched;
                 continue;
@@ -161,7 +163,8 @@ void Watchdog::loop()
 // ---------------------------------------------------------------- LoEngine
 
 LoEngine::LoEngine(const QString &programDir, EngineLimits limits)
-    : m_limits(limits), m_process(programDir),
+    : m_limits(limits),
+      m_process(programDir),
       m_watchdog([this] { m_process.kill(); }, [this] { return m_process.runQueueWaits(); }, limits.maxStretch)
 {
     Reference<uno::XComponentContext> local;
@@ -206,8 +209,7 @@ void LoEngine::start(const Reference<uno::XComponentContext> &local)
             try {
                 m_context.set(resolver->resolve(url), UNO_QUERY_THROW);
                 break;
-            } catch (const connection::NoConnectException &) {
-            }
+            } catch (const connection::NoConnectException &) { }
             if (!m_process.isRunning() && m_process.exitCode() == EngineProcess::kRestartRequested) {
                 waitedEarlier += waited;
                 waited = {};

@@ -295,7 +295,8 @@ void LoWorkbook::storeTo(const QString &path, const QString &filter, const QStri
             if (!options.isEmpty())
                 args.push_back(prop("FilterOptions", uno::Any(toOU(options))));
             Reference<frame::XStorable>(m_document, UNO_QUERY_THROW)
-                ->storeToURL(fileUrl(path), uno::Sequence<beans::PropertyValue>(args.data(), static_cast<sal_Int32>(args.size())));
+                ->storeToURL(
+                    fileUrl(path), uno::Sequence<beans::PropertyValue>(args.data(), static_cast<sal_Int32>(args.size())));
         });
     } catch (const EngineError &) {
         for (const QString &name : folder.entryList(patterns, entries)) {
