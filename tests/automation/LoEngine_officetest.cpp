@@ -363,49 +363,61 @@ TEST_F(LoEngineTest, AStartThatFailsIsTriedOnceMoreFromAFreshProfile)
     }
 }
 
-TEST_F(LoEngineTest, AnEngineKilledMidSaveLeavesNoLockTemporaryOrSocketFile)
+TEST_F(LoEngineTest, AnEngineKilledOrHungMidSaveLeavesNoLockTemporaryOrSocketFile)
 {
     const QString big = bigWorkbook(dir.path());
-    const QString out = dir.filePath(QStringLiteral("out"));
-    QDir().mkpath(out);
-    lo::LoApplication app(libreOfficeProgramDir());
-    const QStringList sockets = app.engineSockets();
-    QStringList present;
-    for (const QString &socket : sockets)
-        if (QFileInfo(socket).exists())
-            present << QFileInfo(socket).fileName();
-    // The pipe we connect to and the engine's single-instance pipe, both where we look.
-    ASSERT_EQ(present.size(), 2) << sockets.join(QLatin1Char(' ')).toStdString();
+    // The engine is killed, or stopped until its watchdog kills it, as soon as its temporary
+    // file appears beside the target.
+    struct Case
+    {
+        const char *name;
+        int signal;
+        ErrorCode expected;
+    };
+    for (const Case &c : {Case{"killed", SIGKILL, ErrorCode::EngineDied}, Case{"hung", SIGSTOP, ErrorCode::TimedOut}}) {
+        SCOPED_TRACE(c.name);
+        const QString out = dir.filePath(QString::fromLatin1(c.name));
+        QDir().mkpath(out);
+        lo::EngineLimits limits;
+        limits.fileBase = std::chrono::milliseconds(8000);
+        lo::LoApplication app(libreOfficeProgramDir(), limits);
+        const QStringList sockets = app.engineSockets();
+        QStringList present;
+        for (const QString &socket : sockets)
+            if (QFileInfo(socket).exists())
+                present << QFileInfo(socket).fileName();
+        // The pipe we connect to and the engine's single-instance pipe, both where we look.
+        ASSERT_EQ(present.size(), 2) << sockets.join(QLatin1Char(' ')).toStdString();
 
-    auto book = app.open(big, true);
-    // The engine is killed as soon as its temporary file appears beside the target.
-    std::atomic<bool> done = false;
-    QStringList seen;
-    std::thread killer([&] {
-        while (!done) {
-            const QStringList entries = folderEntries(out);
-            if (!entries.filter(QRegularExpression(QStringLiteral("^lu.*\\.tmp$"))).isEmpty()) {
-                seen = entries;
-                ::kill(app.enginePid(), SIGKILL);
-                return;
+        auto book = app.open(big, true);
+        std::atomic<bool> done = false;
+        QStringList seen;
+        std::thread saboteur([&] {
+            while (!done) {
+                const QStringList entries = folderEntries(out);
+                if (!entries.filter(QRegularExpression(QStringLiteral("^lu.*\\.tmp$"))).isEmpty()) {
+                    seen = entries;
+                    ::kill(app.enginePid(), c.signal);
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+        ErrorCode failure = ErrorCode::Unexpected;
+        try {
+            book->saveAs(out + QStringLiteral("/big.xlsx"), FileFormat::OpenXmlWorkbook);
+        } catch (const EngineError &e) {
+            failure = e.code();
         }
-    });
-    ErrorCode failure = ErrorCode::Unexpected;
-    try {
-        book->saveAs(out + QStringLiteral("/big.xlsx"), FileFormat::OpenXmlWorkbook);
-    } catch (const EngineError &e) {
-        failure = e.code();
+        done = true;
+        saboteur.join();
+        ASSERT_FALSE(seen.isEmpty()) << "the save ended before its temporary file was seen";
+        EXPECT_EQ(failure, c.expected);
+        EXPECT_EQ(folderEntries(out), QStringList()) << "seen mid-save: " << seen.join(QLatin1Char(' ')).toStdString();
+        book.reset();
+        for (const QString &socket : sockets)
+            EXPECT_FALSE(QFileInfo(socket).exists() || QFileInfo(socket).isSymLink()) << socket.toStdString();
     }
-    done = true;
-    killer.join();
-    ASSERT_FALSE(seen.isEmpty()) << "the save ended before its temporary file was seen";
-    EXPECT_EQ(failure, ErrorCode::EngineDied);
-    EXPECT_EQ(folderEntries(out), QStringList()) << "seen mid-save: " << seen.join(QLatin1Char(' ')).toStdString();
-    book.reset();
-    for (const QString &socket : sockets)
-        EXPECT_FALSE(QFileInfo(socket).exists() || QFileInfo(socket).isSymLink()) << socket.toStdString();
 }
 
 TEST_F(LoEngineTest, LeftoversOfAKilledProgramAreRemovedByTheNextStart)
