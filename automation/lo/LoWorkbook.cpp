@@ -413,7 +413,8 @@ void LoWorkbook::requireWithinXlsLimits()
     // word; a sheet with content out there fails instead of being written short.
     constexpr sal_Int32 kXlsRows = 65536;
     constexpr sal_Int32 kXlsColumns = 256;
-    const QString beyond = m_engine->call(m_engine->limits().call, ErrorCode::Unexpected, [&] {
+    const qint64 bytes = m_source.path.isEmpty() ? 0 : QFileInfo(m_source.path).size();
+    const QString beyond = m_engine->call(m_engine->limitForFile(bytes), ErrorCode::Unexpected, [&] {
         constexpr sal_Int16 kContent = sheet::CellFlags::VALUE | sheet::CellFlags::DATETIME | sheet::CellFlags::STRING
             | sheet::CellFlags::FORMULA | sheet::CellFlags::ANNOTATION;
         Reference<sheet::XSpreadsheetDocument> doc(m_document, UNO_QUERY_THROW);
