@@ -58,6 +58,8 @@ QString EngineError::describe(ErrorCode code)
         return QStringLiteral("读取文件失败。");
     case ErrorCode::Interrupted:
         return QStringLiteral("处理被中断，文件未做修改。");
+    case ErrorCode::ExceedsXlsLimits:
+        return QStringLiteral("工作表的数据超出 .xls 格式的行列上限（65536 行、256 列）。");
     case ErrorCode::SheetNameInvalid:
         return QStringLiteral("工作表名称无效：名称不能为空、不能超过31个字符、不能包含 \\ / ? * : [ ] 、不能以单引号开头或结尾，也不能是“History”。");
     case ErrorCode::SheetNameTaken:

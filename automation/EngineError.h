@@ -34,6 +34,7 @@ enum class ErrorCode : int {
     DiskFull = 1020,
     ReadFailed = 1021,
     Interrupted = 1022,
+    ExceedsXlsLimits = 1030,
     SheetNameInvalid = 1040,
     SheetNameTaken = 1041,
     LastVisibleSheet = 1042,

@@ -2,6 +2,7 @@
 
 #include "automation/EngineError.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
@@ -61,13 +62,23 @@ bool processAlive(pid_t pid)
     return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
+// soffice puts its pipe sockets into the first writable one of these folders.
+const char *const kSocketFolders[] = {"/tmp", "/var/tmp"};
+
+QString socketPrefix()
+{
+    return QStringLiteral("OSL_PIPE_%1_").arg(::getuid());
+}
+
 } // namespace
 
 EngineProcess::EngineProcess(const QString &programDir) : m_programDir(programDir)
 {
+    // The pipe and the folder share "<pid>-<nonce>", so that either tells its owner.
     const quint32 nonce = QRandomGenerator::global()->generate();
-    m_pipeName = QStringLiteral("gridmule-%1-%2").arg(::getpid()).arg(nonce, 8, 16, QLatin1Char('0'));
-    m_root = QDir::temp().filePath(kFolderPrefix + QStringLiteral("%1-%2").arg(::getpid()).arg(nonce, 8, 16, QLatin1Char('0')));
+    const QString id = QStringLiteral("%1-%2").arg(::getpid()).arg(nonce, 8, 16, QLatin1Char('0'));
+    m_pipeName = QStringLiteral("gridmule-") + id;
+    m_root = QDir::temp().filePath(kFolderPrefix + id);
 }
 
 EngineProcess::~EngineProcess()
@@ -78,22 +89,66 @@ EngineProcess::~EngineProcess()
     }
     if (!m_root.isEmpty())
         QDir(m_root).removeRecursively();
-    // A killed engine cannot remove the socket of its pipe.
-    const QString socket = QStringLiteral("OSL_PIPE_%1_%2").arg(::getuid()).arg(m_pipeName);
-    QFile::remove(QStringLiteral("/tmp/") + socket);
-    QFile::remove(QDir::temp().filePath(socket));
+    removeSockets();
+}
+
+QByteArray EngineProcess::profileUrl(const QString &root)
+{
+    return QUrl::fromLocalFile(root + QStringLiteral("/profile")).toEncoded();
+}
+
+QStringList EngineProcess::socketPathsFor(const QString &root, const QString &pipeName)
+{
+    // The single-instance pipe is named after the profile: "SingleOfficeIPC_" and the MD5 of
+    // the profile URL's UTF-16 text, each byte in hexadecimal without a leading zero.
+    const QString url = QString::fromUtf8(profileUrl(root));
+    const QByteArray digest = QCryptographicHash::hash(
+        QByteArrayView(reinterpret_cast<const char *>(url.utf16()), url.size() * 2), QCryptographicHash::Md5);
+    QString ipc = QStringLiteral("SingleOfficeIPC_");
+    for (const char byte : digest)
+        ipc += QString::number(static_cast<uchar>(byte), 16);
+    QStringList paths;
+    for (const char *folder : kSocketFolders)
+        for (const QString &name : {pipeName, ipc})
+            paths << QString::fromLatin1(folder) + QLatin1Char('/') + socketPrefix() + name;
+    return paths;
+}
+
+void EngineProcess::removeSockets() const
+{
+    // An engine that was killed cannot remove its pipe sockets itself.
+    for (const QString &path : socketPaths())
+        QFile::remove(path);
 }
 
 void EngineProcess::removeStaleFolders()
 {
+    auto ownerOf = [](const QString &id) {
+        bool ok = false;
+        const pid_t owner = static_cast<pid_t>(id.section(QLatin1Char('-'), 0, 0).toLong(&ok));
+        return ok && owner > 0 ? owner : pid_t(0);
+    };
+    auto deadOwner = [](pid_t owner) { return owner > 0 && owner != ::getpid() && !processAlive(owner); };
+
     const QDir temp = QDir::temp();
     const QStringList entries
         = temp.entryList({kFolderPrefix + QStringLiteral("*")}, QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
     for (const QString &name : entries) {
-        bool ok = false;
-        const pid_t owner = static_cast<pid_t>(name.mid(kFolderPrefix.size()).section(QLatin1Char('-'), 0, 0).toLong(&ok));
-        if (ok && owner > 0 && owner != ::getpid() && !processAlive(owner))
-            QDir(temp.filePath(name)).removeRecursively();
+        const QString id = name.mid(kFolderPrefix.size());
+        if (!deadOwner(ownerOf(id)))
+            continue;
+        for (const QString &socket : socketPathsFor(temp.filePath(name), QStringLiteral("gridmule-") + id))
+            QFile::remove(socket);
+        QDir(temp.filePath(name)).removeRecursively();
+    }
+    // Pipe sockets whose folder is already gone.
+    const QString pipePrefix = socketPrefix() + QStringLiteral("gridmule-");
+    for (const char *folder : kSocketFolders) {
+        const QDir dir(QString::fromLatin1(folder));
+        const QStringList sockets = dir.entryList({pipePrefix + QStringLiteral("*")}, QDir::System | QDir::Hidden);
+        for (const QString &socket : sockets)
+            if (deadOwner(ownerOf(socket.mid(pipePrefix.size()))))
+                QFile::remove(dir.filePath(socket));
     }
 }
 
@@ -125,6 +180,16 @@ void EngineProcess::start()
     spawn();
 }
 
+void EngineProcess::resetProfile()
+{
+    if (m_pid > 0)
+        return;
+    removeSockets();
+    QDir(m_root + QStringLiteral("/profile")).removeRecursively();
+    QDir(m_root + QStringLiteral("/tmp")).removeRecursively();
+    m_prepared = false;
+}
+
 void EngineProcess::prepareFolder()
 {
     if (!QDir().mkpath(m_root + QStringLiteral("/profile")) || !QDir().mkpath(m_root + QStringLiteral("/tmp")))
@@ -138,7 +203,6 @@ void EngineProcess::spawn()
     if (::access(QFile::encodeName(binary).constData(), X_OK) != 0)
         throw EngineError(ErrorCode::EngineUnavailable, QStringLiteral("not found: ") + binary);
 
-    const QByteArray profileUrl = QUrl::fromLocalFile(m_root + QStringLiteral("/profile")).toEncoded();
     std::vector<QByteArray> args = {
         QFile::encodeName(binary),
         "--headless",
@@ -148,20 +212,24 @@ void EngineProcess::spawn()
         "--nolockcheck",
         "--nodefault",
         "--nofirststartwizard",
-        "-env:UserInstallation=" + profileUrl,
+        "-env:UserInstallation=" + profileUrl(m_root),
         "--accept=pipe,name=" + m_pipeName.toUtf8() + ";urp;StarOffice.ComponentContext",
     };
-    // The child's environment: ours, with its own font configuration and temporary folder.
+    // The child's environment: ours, with its own font configuration and temporary folder,
+    // and a locale that the engine takes as English (United States), so that numbers and
+    // dates are formatted and parsed alike for every user; UTF-8 as our file names are.
     std::vector<QByteArray> env;
     for (char **e = environ; *e; ++e) {
         const QByteArray entry(*e);
-        if (entry.startsWith("FONTCONFIG_FILE=") || entry.startsWith("TMPDIR=") || entry.startsWith("SAL_USE_VCLPLUGIN="))
+        if (entry.startsWith("FONTCONFIG_FILE=") || entry.startsWith("TMPDIR=") || entry.startsWith("SAL_USE_VCLPLUGIN=")
+            || entry.startsWith("LANG=") || entry.startsWith("LANGUAGE=") || entry.startsWith("LC_"))
             continue;
         env.push_back(entry);
     }
     env.push_back("FONTCONFIG_FILE=" + QFile::encodeName(m_root + QStringLiteral("/fonts.conf")));
     env.push_back("TMPDIR=" + QFile::encodeName(m_root + QStringLiteral("/tmp")));
     env.push_back("SAL_USE_VCLPLUGIN=svp");
+    env.push_back("LC_ALL=C.UTF-8");
 
     std::vector<char *> argv, envp;
     for (auto &a : args)
@@ -203,9 +271,10 @@ bool EngineProcess::isRunning()
 
 void EngineProcess::kill()
 {
-    if (m_pid > 0) {
-        ::kill(-m_pid, SIGKILL);
-        ::kill(m_pid, SIGKILL);
+    const pid_t pid = m_pid;
+    if (pid > 0) {
+        ::kill(-pid, SIGKILL);
+        ::kill(pid, SIGKILL);
     }
 }
 
@@ -213,14 +282,44 @@ void EngineProcess::reap(bool block)
 {
     if (m_pid <= 0)
         return;
+    const pid_t pid = m_pid;
     int status = 0;
-    const pid_t r = ::waitpid(m_pid, &status, block ? 0 : WNOHANG);
-    if (r == m_pid || (r < 0 && errno == ECHILD)) {
-        m_exitCode = (r == m_pid && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
+    const pid_t r = ::waitpid(pid, &status, block ? 0 : WNOHANG);
+    if (r == pid || (r < 0 && errno == ECHILD)) {
+        m_exitCode = (r == pid && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
         // The group may still hold helpers the engine started; end them too.
-        ::kill(-m_pid, SIGKILL);
+        ::kill(-pid, SIGKILL);
         m_pid = -1;
+        removeSockets();
     }
+}
+
+QHash<int, qint64> EngineProcess::runQueueWaits() const
+{
+    // /proc/<pid>/task/<tid>/schedstat: "<ns on a CPU> <ns waiting for a CPU> <slices>".
+    QHash<int, qint64> waits;
+    const pid_t pid = m_pid;
+    if (pid <= 0)
+        return waits;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    const QStringList threads = QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &tid : threads) {
+        QFile stat(tasks + QLatin1Char('/') + tid + QStringLiteral("/schedstat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> fields = stat.readAll().simplified().split(' ');
+        if (fields.size() >= 2)
+            waits.insert(tid.toInt(), fields[1].toLongLong());
+    }
+    return waits;
+}
+
+qint64 EngineProcess::longestWaitSince(const QHash<int, qint64> &now, const QHash<int, qint64> &before)
+{
+    qint64 longest = 0;
+    for (auto it = now.cbegin(); it != now.cend(); ++it)
+        longest = std::max(longest, it.value() - before.value(it.key(), 0));
+    return longest;
 }
 
 void EngineProcess::waitOrKill(int timeoutMs)

@@ -1,15 +1,20 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <sys/types.h>
+
+#include <atomic>
 
 namespace gm::lo {
 
 // One headless soffice process with its own temporary folder (profile, font configuration,
 // temporary files) and its own pipe name. The process runs in its own process group and is
 // killed with the whole group when this object ends or when the program dies (parent-death
-// signal), and its folder is removed. Nothing here knows UNO.
+// signal), and its folder and pipe sockets are removed. It works in English (United States)
+// conventions whatever the user's locale. Nothing here knows UNO.
 class EngineProcess
 {
 public:
@@ -31,11 +36,28 @@ public:
     void kill();
     // Waits up to timeoutMs for the process to end by itself, then kills it.
     void waitOrKill(int timeoutMs);
+    // Replaces the profile and temporary files with empty folders, for a start from scratch.
+    // Only while the process is not running.
+    void resetProfile();
 
-    // Removes engine folders left by earlier program instances that died without cleaning up.
+    // Time each thread of the running engine has spent ready to run but waiting for a CPU,
+    // in nanoseconds, by thread id. On a busy machine this is time the engine could not use.
+    QHash<int, qint64> runQueueWaits() const;
+    // The longest wait of one thread between two samples of runQueueWaits().
+    static qint64 longestWaitSince(const QHash<int, qint64> &now, const QHash<int, qint64> &before);
+
+    // The pipe sockets the engine creates: the one we connect to and its single-instance one.
+    // They live in a fixed folder (/tmp, else /var/tmp) whatever TMPDIR says.
+    QStringList socketPaths() const { return socketPathsFor(m_root, m_pipeName); }
+
+    // Removes engine folders and pipe sockets left by earlier program instances that died
+    // without cleaning up.
     static void removeStaleFolders();
 
 private:
+    static QStringList socketPathsFor(const QString &root, const QString &pipeName);
+    static QByteArray profileUrl(const QString &root);
+    void removeSockets() const;
     void prepareFolder();
     void spawn();
     void writeFontConfig() const;
@@ -44,7 +66,7 @@ private:
     QString m_programDir;
     QString m_root; // private folder: profile/, tmp/, fonts.conf
     QString m_pipeName;
-    pid_t m_pid = -1;
+    std::atomic<pid_t> m_pid = -1; // read by the watchdog's thread too
     int m_exitCode = -1;
     bool m_prepared = false;
 };

@@ -106,6 +106,11 @@ pid_t LoApplication::enginePid() const
     return m_engine->pid();
 }
 
+QStringList LoApplication::engineSockets() const
+{
+    return m_engine->socketPaths();
+}
+
 bool LoApplication::isAlive() const
 {
     return m_engine->isAlive();

@@ -29,6 +29,8 @@ public:
     void quit() override;
 
     pid_t enginePid() const;
+    // Where the engine's pipe sockets are or would be (existing or not).
+    QStringList engineSockets() const;
 
 private:
     std::shared_ptr<LoEngine> m_engine;

@@ -58,59 +58,12 @@ Reference<uno::XComponentContext> localContext(const QString &programDir)
 
 } // namespace
 
-// ---------------------------------------------------------------- Watchdog
-
-Watchdog::Watchdog(std::function<void()> onExpire) : m_onExpire(std::move(onExpire)), m_thread([this] { loop(); }) { }
-
-Watchdog::~Watchdog()
-{
-    {
-        std::lock_guard lock(m_mutex);
-        m_stop = true;
-    }
-    m_wake.notify_all();
-    m_thread.join();
-}
-
-void Watchdog::arm(std::chrono::milliseconds limit)
-{
-    {
-        std::lock_guard lock(m_mutex);
-        m_deadline = std::chrono::steady_clock::now() + limit;
-        m_armed = true;
-    }
-    m_wake.notify_all();
-}
-
-void Watchdog::disarm()
-{
-    std::lock_guard lock(m_mutex);
-    m_armed = false;
-}
-
-void Watchdog::loop()
-{
-    std::unique_lock lock(m_mutex);
-    while (!m_stop) {
-        if (!m_armed) {
-            m_wake.wait(lock);
-            continue;
-        }
-        if (m_wake.wait_until(lock, m_deadline) == std::cv_status::timeout && m_armed && !m_stop
-            && std::chrono::steady_clock::now() >= m_deadline) {
-            m_armed = false;
-            m_fired = true;
-            lock.unlock();
-            m_onExpire();
-            lock.lock();
-        }
-    }
-}
-
 // ---------------------------------------------------------------- LoEngine
 
 LoEngine::LoEngine(const QString &programDir, EngineLimits limits)
-    : m_limits(limits), m_process(programDir), m_watchdog([this] { m_process.kill(); })
+    : m_limits(limits),
+      m_process(programDir),
+      m_watchdog([this] { m_process.kill(); }, [this] { return m_process.runQueueWaits(); }, limits.maxStretch)
 {
     Reference<uno::XComponentContext> local;
     try {
@@ -118,33 +71,62 @@ LoEngine::LoEngine(const QString &programDir, EngineLimits limits)
     } catch (const uno::Exception &e) {
         throw EngineError(ErrorCode::EngineUnavailable, toQ(e.Message));
     }
+    // A start that fails is tried once more from a fresh profile, so that an engine that died
+    // while starting, or a profile it left damaged, does not fail the file.
+    for (int attempt = 1;; ++attempt) {
+        try {
+            start(local);
+            return;
+        } catch (const EngineError &) {
+            m_process.kill();
+            m_process.waitOrKill(0);
+            if (attempt == 2)
+                throw;
+        }
+        m_desktop.clear();
+        m_context.clear();
+        m_dead = false;
+        m_watchdog.reset();
+        m_process.resetProfile();
+    }
+}
+
+void LoEngine::start(const Reference<uno::XComponentContext> &local)
+{
     m_process.start();
 
-    // Connect while the child is alive, until the start limit.
+    // Connect while the child is alive, until the start limit. Time the engine waited for a
+    // CPU counts as it does for the watchdog, so that a busy machine does not fail the start.
     const OUString url = toOU(QStringLiteral("uno:pipe,name=%1;urp;StarOffice.ComponentContext").arg(m_process.pipeName()));
-    const auto deadline = std::chrono::steady_clock::now() + m_limits.start;
-    Reference<bridge::XUnoUrlResolver> resolver = bridge::UnoUrlResolver::create(local);
-    for (;;) {
-        try {
-            m_context.set(resolver->resolve(url), UNO_QUERY_THROW);
-            break;
-        } catch (const connection::NoConnectException &) {
-        } catch (const uno::Exception &e) {
-            m_process.kill();
-            throw EngineError(ErrorCode::EngineUnavailable, toQ(e.Message));
+    const auto begin = std::chrono::steady_clock::now();
+    std::chrono::nanoseconds waitedEarlier{0}; // by processes that ended asking for a restart
+    std::chrono::nanoseconds waited{0};
+    try {
+        Reference<bridge::XUnoUrlResolver> resolver = bridge::UnoUrlResolver::create(local);
+        for (;;) {
+            try {
+                m_context.set(resolver->resolve(url), UNO_QUERY_THROW);
+                break;
+            } catch (const connection::NoConnectException &) { }
+            if (!m_process.isRunning() && m_process.exitCode() == EngineProcess::kRestartRequested) {
+                waitedEarlier += waited;
+                waited = {};
+                m_process.start();
+                continue;
+            }
+            if (!m_process.isRunning())
+                throw EngineError(ErrorCode::EngineUnavailable, QStringLiteral("soffice ended while starting"));
+            waited = std::chrono::nanoseconds(EngineProcess::longestWaitSince(m_process.runQueueWaits(), {}));
+            const auto elapsed = std::chrono::steady_clock::now() - begin;
+            if (elapsed > m_limits.start + waitedEarlier + waited || elapsed > m_limits.start * m_limits.maxStretch)
+                throw EngineError(ErrorCode::EngineUnavailable, QStringLiteral("no connection to soffice"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
         }
-        if (!m_process.isRunning() && m_process.exitCode() == EngineProcess::kRestartRequested) {
-            m_process.start();
-            continue;
-        }
-        if (!m_process.isRunning() || std::chrono::steady_clock::now() > deadline) {
-            m_process.kill();
-            throw EngineError(ErrorCode::EngineUnavailable, QStringLiteral("no connection to soffice"));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    } catch (const uno::Exception &e) {
+        throw EngineError(ErrorCode::EngineUnavailable, toQ(e.Message));
     }
 
-    call(m_limits.call, ErrorCode::EngineUnavailable, [&] {
+    call(m_limits.start, ErrorCode::EngineUnavailable, [&] {
         m_desktop = frame::Desktop::create(m_context);
         Reference<lang::XMultiServiceFactory> config = configuration::theDefaultProvider::get(m_context);
         auto access = [&](const char *node, bool update) {

@@ -4,6 +4,7 @@
 #include "automation/EngineError.h"
 #include "automation/lo/EngineLimits.h"
 #include "automation/lo/EngineProcess.h"
+#include "automation/lo/Watchdog.h"
 
 #include <com/sun/star/frame/XDesktop2.hpp>
 #include <com/sun/star/uno/XComponentContext.hpp>
@@ -11,36 +12,9 @@
 #include <QSet>
 
 #include <chrono>
-#include <condition_variable>
-#include <functional>
 #include <mutex>
-#include <thread>
 
 namespace gm::lo {
-
-// Bounds every engine call: when a call outlives its deadline the engine is killed, which
-// releases the blocked call at once.
-class Watchdog
-{
-public:
-    explicit Watchdog(std::function<void()> onExpire);
-    ~Watchdog();
-    void arm(std::chrono::milliseconds limit);
-    void disarm();
-    bool fired() const { return m_fired; }
-
-private:
-    void loop();
-
-    std::function<void()> m_onExpire;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::chrono::steady_clock::time_point m_deadline;
-    bool m_armed = false;
-    bool m_stop = false;
-    bool m_fired = false;
-    std::thread m_thread;
-};
 
 // One running engine: its process, the UNO connection to it, and the watchdog. Shared by
 // the application object and every workbook opened in it, so that it lives while they do.
@@ -60,6 +34,7 @@ public:
     css::uno::Reference<css::uno::XComponentContext> context() const { return m_context; }
     bool isAlive();
     pid_t pid() const { return m_process.pid(); }
+    QStringList socketPaths() const { return m_process.socketPaths(); }
     EngineInfo info();
     void terminate();
     // Kills the process at once (any thread), as the watchdog does.
@@ -70,6 +45,7 @@ public:
     void documentClosed(const QString &path);
 
 private:
+    void start(const css::uno::Reference<css::uno::XComponentContext> &local);
     [[noreturn]] void rethrowAsEngineError(ErrorCode fallback);
     void markDead();
     void removeLockFiles();

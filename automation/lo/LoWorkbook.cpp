@@ -2,6 +2,7 @@
 
 #include "automation/EngineError.h"
 #include "automation/PathHelpers.h"
+#include "automation/Preflight.h"
 #include "automation/SafeReplace.h"
 #include "automation/WebArchive.h"
 #include "automation/lo/LoWorksheet.h"
@@ -271,14 +272,46 @@ void LoWorkbook::checkUnchangedOnDisk() const
 
 void LoWorkbook::storeTo(const QString &path, const QString &filter, const QString &options)
 {
+    // While it stores, the engine holds a lock file for the target and writes a "lu*.tmp"
+    // file beside it, renamed over the target at the end. An engine that is killed, hangs or
+    // runs out of disk space leaves them behind: what appeared during a failed store is
+    // removed, and so is the target itself when it was not there before.
+    const QFileInfo target(path);
+    const QDir folder = target.absoluteDir();
+    const QStringList patterns = {QStringLiteral("lu*.tmp")};
+    const QDir::Filters entries = QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    const QStringList engineFilesBefore = folder.entryList(patterns, entries);
+    const QString lock = lockFilePath(path);
+    const bool lockBefore = QFileInfo(lock).exists();
+    const bool targetBefore = target.exists();
+
     const qint64 bytes = m_source.path.isEmpty() ? 0 : QFileInfo(m_source.path).size();
-    m_engine->call(m_engine->limitForFile(bytes), ErrorCode::SaveFailed, [&] {
-        std::vector<beans::PropertyValue> args = {prop("FilterName", uno::Any(toOU(filter))), prop("Overwrite", uno::Any(true))};
-        if (!options.isEmpty())
-            args.push_back(prop("FilterOptions", uno::Any(toOU(options))));
-        Reference<frame::XStorable>(m_document, UNO_QUERY_THROW)
-            ->storeToURL(fileUrl(path), uno::Sequence<beans::PropertyValue>(args.data(), static_cast<sal_Int32>(args.size())));
-    });
+    try {
+        m_engine->call(m_engine->limitForFile(bytes), ErrorCode::SaveFailed, [&] {
+            std::vector<beans::PropertyValue> args
+                = {prop("FilterName", uno::Any(toOU(filter))), prop("Overwrite", uno::Any(true))};
+            if (!options.isEmpty())
+                args.push_back(prop("FilterOptions", uno::Any(toOU(options))));
+            Reference<frame::XStorable>(m_document, UNO_QUERY_THROW)
+                ->storeToURL(
+                    fileUrl(path), uno::Sequence<beans::PropertyValue>(args.data(), static_cast<sal_Int32>(args.size())));
+        });
+    } catch (const EngineError &) {
+        for (const QString &name : folder.entryList(patterns, entries)) {
+            if (engineFilesBefore.contains(name))
+                continue;
+            const QString leftover = folder.filePath(name);
+            if (QFileInfo(leftover).isDir())
+                QDir(leftover).removeRecursively();
+            else
+                QFile::remove(leftover);
+        }
+        if (!lockBefore)
+            QFile::remove(lock);
+        if (!targetBefore)
+            QFile::remove(path);
+        throw;
+    }
 }
 
 void LoWorkbook::save()
@@ -373,8 +406,43 @@ void LoWorkbook::exportWebArchive(const QString &target)
     buildWebArchive(page, target);
 }
 
+void LoWorkbook::requireWithinXlsLimits()
+{
+    // The Excel 97-2003 export drops every cell beyond 65,536 rows or 256 columns without a
+    // word; a sheet with content out there fails instead of being written short.
+    constexpr sal_Int32 kXlsRows = 65536;
+    constexpr sal_Int32 kXlsColumns = 256;
+    const qint64 bytes = m_source.path.isEmpty() ? 0 : QFileInfo(m_source.path).size();
+    const QString beyond = m_engine->call(m_engine->limitForFile(bytes), ErrorCode::Unexpected, [&] {
+        constexpr sal_Int16 kContent = sheet::CellFlags::VALUE | sheet::CellFlags::DATETIME | sheet::CellFlags::STRING
+            | sheet::CellFlags::FORMULA | sheet::CellFlags::ANNOTATION;
+        Reference<sheet::XSpreadsheetDocument> doc(m_document, UNO_QUERY_THROW);
+        Reference<container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
+        for (sal_Int32 i = 0; i < sheets->getCount(); ++i) {
+            Reference<sheet::XSpreadsheet> sheet(sheets->getByIndex(i), UNO_QUERY_THROW);
+            const auto ranges
+                = Reference<sheet::XCellRangesQuery>(sheet, UNO_QUERY_THROW)->queryContentCells(kContent)->getRangeAddresses();
+            for (const table::CellRangeAddress &a : ranges) {
+                if (a.EndRow < kXlsRows && a.EndColumn < kXlsColumns)
+                    continue;
+                const sal_Int32 row = a.EndRow >= kXlsRows ? std::max(a.StartRow, kXlsRows) : a.StartRow;
+                const sal_Int32 column = a.EndRow >= kXlsRows ? a.StartColumn : std::max(a.StartColumn, kXlsColumns);
+                return QStringLiteral("%1: row %2, column %3")
+                    .arg(toQ(Reference<container::XNamed>(sheet, UNO_QUERY_THROW)->getName()))
+                    .arg(row + 1)
+                    .arg(column + 1);
+            }
+        }
+        return QString();
+    });
+    if (!beyond.isEmpty())
+        throw EngineError(ErrorCode::ExceedsXlsLimits, beyond);
+}
+
 void LoWorkbook::exportWorkbook(const QString &target, const QString &filter, WorkbookKind kind)
 {
+    if (kind == WorkbookKind::Xls)
+        requireWithinXlsLimits();
     const QString temporary
         = temporarySiblingPath(target, kind == WorkbookKind::Xlsx ? QStringLiteral(".xlsx") : QStringLiteral(".xls"));
     storeTo(temporary, filter, QString());

@@ -74,6 +74,7 @@ private:
     void exportHtml(const QString &target);
     void exportWebArchive(const QString &target);
     void exportWorkbook(const QString &target, const QString &filter, WorkbookKind kind);
+    void requireWithinXlsLimits();
     void snapshotFile();
     void checkUnchangedOnDisk() const;
     void releaseDocument();

@@ -7,14 +7,24 @@
 #include "automation/lo/LoApplication.h"
 #include "support/TestSupport.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace gm;
 using gm::test::fixture;
@@ -189,4 +199,262 @@ TEST_F(LoEngineTest, NewWorkbookIsSavedAsTheChosenFormat)
     EXPECT_EQ(book->name(), QStringLiteral("new.xlsx"));
     book->close(true);
     EXPECT_TRUE(gm::test::zipEntryNames(target).contains(QStringLiteral("xl/workbook.xml")));
+}
+
+namespace {
+
+// Sets environment variables for the lifetime of the object.
+class EnvironmentGuard
+{
+public:
+    EnvironmentGuard(const QList<const char *> &names, const QByteArray &value)
+    {
+        for (const char *name : names) {
+            m_saved.append({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
+            qputenv(name, value);
+        }
+    }
+    ~EnvironmentGuard()
+    {
+        for (const Saved &s : std::as_const(m_saved)) {
+            if (s.wasSet)
+                qputenv(s.name, s.value);
+            else
+                qunsetenv(s.name);
+        }
+    }
+
+private:
+    struct Saved
+    {
+        const char *name;
+        QByteArray value;
+        bool wasSet;
+    };
+    QList<Saved> m_saved;
+};
+
+QStringList folderEntries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+// A workbook big enough that the engine takes a while to save it.
+QString bigWorkbook(const QString &folder)
+{
+    QByteArray sheet = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+                       "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>";
+    for (int row = 1; row <= 40000; ++row) {
+        sheet += "<row r=\"" + QByteArray::number(row) + "\">";
+        for (int column = 0; column < 8; ++column)
+            sheet += "<c><v>" + QByteArray::number(row * 10 + column) + ".25</v></c>";
+        sheet += "</row>";
+    }
+    sheet += "</sheetData></worksheet>";
+    const QString source = fixture(QStringLiteral("xls_edge.xlsx"));
+    QList<std::pair<QString, QByteArray>> entries;
+    for (const QString &name : gm::test::zipEntryNames(source))
+        entries.append({name, name == QStringLiteral("xl/worksheets/sheet2.xml") ? sheet : gm::test::zipEntry(source, name)});
+    const QString path = folder + QStringLiteral("/big.xlsx");
+    gm::test::writeZip(path, entries);
+    return path;
+}
+
+} // namespace
+
+TEST_F(LoEngineTest, ExcelFormatRefusesDataBeyondItsLimitsAndWritesNothing)
+{
+    struct Case
+    {
+        const char *fixture;
+        const char *beyond; // the sheet with data out of reach, or nullptr
+    };
+    const Case cases[] = {
+        {"xls_edge.xlsx", nullptr},
+        {"xls_too_many_rows.xlsx", "Rows"},
+        {"xls_too_many_columns.xlsx", "Columns"},
+    };
+    lo::LoApplication app(libreOfficeProgramDir());
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.fixture);
+        QTemporaryDir out;
+        auto book = app.open(fixture(QString::fromLatin1(c.fixture)), true);
+        const QString target = out.filePath(QStringLiteral("out.xls"));
+        if (!c.beyond) {
+            book->saveAs(target, FileFormat::Excel8);
+            EXPECT_TRUE(gm::test::readAll(target).startsWith(QByteArray::fromHex("D0CF11E0A1B11AE1")));
+            continue;
+        }
+        try {
+            book->saveAs(target, FileFormat::Excel8);
+            ADD_FAILURE() << "written short as .xls";
+        } catch (const EngineError &e) {
+            EXPECT_EQ(e.code(), ErrorCode::ExceedsXlsLimits);
+            EXPECT_TRUE(e.detail().startsWith(QString::fromLatin1(c.beyond))) << e.detail().toStdString();
+        }
+        EXPECT_EQ(folderEntries(out.path()), QStringList());
+        // The limits are the .xls format's: the same workbook saves as .xlsx.
+        book->saveAs(out.filePath(QStringLiteral("out.xlsx")), FileFormat::OpenXmlWorkbook);
+        EXPECT_EQ(folderEntries(out.path()), QStringList{QStringLiteral("out.xlsx")});
+    }
+}
+
+TEST_F(LoEngineTest, DisplayedValuesFollowUsConventionsWhateverTheUsersLocale)
+{
+    // A German user: decimal comma, dot for thousands, day.month.year dates.
+    const EnvironmentGuard german({"LC_ALL", "LANG", "LANGUAGE", "LC_NUMERIC", "LC_TIME"}, "de_DE.UTF-8");
+    lo::LoApplication app(libreOfficeProgramDir());
+    auto book = app.open(fixture(QStringLiteral("displayed_values.xlsx")), true);
+
+    const QString csv = dir.filePath(QStringLiteral("values.csv"));
+    book->saveAs(csv, FileFormat::Csv);
+    EXPECT_EQ(QString::fromUtf8(gm::test::readAll(csv)), QStringLiteral("\"1,234.57\",2.5,3/5/2024,3/5/2024\r\n"));
+
+    const QString text = dir.filePath(QStringLiteral("values.txt"));
+    book->saveAs(text, FileFormat::Text);
+    EXPECT_EQ(QString::fromUtf8(gm::test::readAll(text)), QStringLiteral("1,234.57\t2.5\t3/5/2024\t3/5/2024\r\n"));
+
+    const QString html = dir.filePath(QStringLiteral("values.htm"));
+    book->saveAs(html, FileFormat::Html);
+    const QString page = QString::fromUtf8(gm::test::readAll(html));
+    for (const char *shown : {">1,234.57<", ">2.5<", ">3/5/2024<"})
+        EXPECT_TRUE(page.contains(QLatin1String(shown))) << shown;
+    for (const char *german : {"1.234,57", "2,5", "05.03.", "3.5.2024"})
+        EXPECT_FALSE(page.contains(QLatin1String(german))) << german;
+}
+
+TEST_F(LoEngineTest, AStartThatFailsIsTriedOnceMoreFromAFreshProfile)
+{
+    // Engine processes that die as they start, as they may on an overloaded machine: one such
+    // death is survived, two fail the start with its own error.
+    for (const int deaths : {1, 2}) {
+        SCOPED_TRACE(deaths);
+        std::atomic<bool> done = false;
+        QList<int> killed;
+        std::thread killer([&] {
+            while (!done && killed.size() < deaths) {
+                for (const int pid : gm::test::engineProcessIdsOfThisProcess()) {
+                    if (!killed.contains(pid)) {
+                        ::kill(pid, SIGKILL);
+                        killed << pid;
+                    }
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+        std::unique_ptr<lo::LoApplication> app;
+        ErrorCode failure = ErrorCode::Unexpected;
+        try {
+            app = std::make_unique<lo::LoApplication>(libreOfficeProgramDir());
+        } catch (const EngineError &e) {
+            failure = e.code();
+        }
+        done = true;
+        killer.join();
+        ASSERT_EQ(killed.size(), deaths);
+        if (deaths == 1) {
+            ASSERT_TRUE(app);
+            EXPECT_FALSE(killed.contains(app->enginePid()));
+            EXPECT_EQ(app->open(fixture(QStringLiteral("sheets_second_active.xlsx")), true)->worksheetCount(), 2);
+        } else {
+            EXPECT_FALSE(app);
+            EXPECT_EQ(failure, ErrorCode::EngineUnavailable);
+        }
+    }
+}
+
+TEST_F(LoEngineTest, AnEngineKilledOrHungMidSaveLeavesNoLockTemporaryOrSocketFile)
+{
+    const QString big = bigWorkbook(dir.path());
+    // The engine is killed, or stopped until its watchdog kills it, as soon as its temporary
+    // file appears beside the target.
+    struct Case
+    {
+        const char *name;
+        int signal;
+        ErrorCode expected;
+    };
+    for (const Case &c : {Case{"killed", SIGKILL, ErrorCode::EngineDied}, Case{"hung", SIGSTOP, ErrorCode::TimedOut}}) {
+        SCOPED_TRACE(c.name);
+        const QString out = dir.filePath(QString::fromLatin1(c.name));
+        QDir().mkpath(out);
+        lo::EngineLimits limits;
+        limits.fileBase = std::chrono::milliseconds(8000);
+        lo::LoApplication app(libreOfficeProgramDir(), limits);
+        const QStringList sockets = app.engineSockets();
+        QStringList present;
+        for (const QString &socket : sockets)
+            if (QFileInfo(socket).exists())
+                present << QFileInfo(socket).fileName();
+        // The pipe we connect to and the engine's single-instance pipe, both where we look.
+        ASSERT_EQ(present.size(), 2) << sockets.join(QLatin1Char(' ')).toStdString();
+
+        auto book = app.open(big, true);
+        std::atomic<bool> done = false;
+        QStringList seen;
+        std::thread saboteur([&] {
+            while (!done) {
+                const QStringList entries = folderEntries(out);
+                if (!entries.filter(QRegularExpression(QStringLiteral("^lu.*\\.tmp$"))).isEmpty()) {
+                    seen = entries;
+                    ::kill(app.enginePid(), c.signal);
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        ErrorCode failure = ErrorCode::Unexpected;
+        try {
+            book->saveAs(out + QStringLiteral("/big.xlsx"), FileFormat::OpenXmlWorkbook);
+        } catch (const EngineError &e) {
+            failure = e.code();
+        }
+        done = true;
+        saboteur.join();
+        ASSERT_FALSE(seen.isEmpty()) << "the save ended before its temporary file was seen";
+        EXPECT_EQ(failure, c.expected);
+        EXPECT_EQ(folderEntries(out), QStringList()) << "seen mid-save: " << seen.join(QLatin1Char(' ')).toStdString();
+        book.reset();
+        for (const QString &socket : sockets)
+            EXPECT_FALSE(QFileInfo(socket).exists() || QFileInfo(socket).isSymLink()) << socket.toStdString();
+    }
+}
+
+TEST_F(LoEngineTest, LeftoversOfAKilledProgramAreRemovedByTheNextStart)
+{
+    // A program of ours that was killed: its process is gone, its engine's folder and pipe
+    // sockets are not. A live program's socket stays.
+    const pid_t dead = ::fork();
+    if (dead == 0)
+        ::_exit(0);
+    ASSERT_GT(dead, 0);
+    ::waitpid(dead, nullptr, 0);
+    const QString prefix = QStringLiteral("/tmp/OSL_PIPE_%1_").arg(::getuid());
+    const QString id = QStringLiteral("%1-0badc0de").arg(dead);
+    const QString folder = QDir::temp().filePath(QStringLiteral("gridmule-engine-") + id);
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/profile/user")));
+    const QString url = QUrl::fromLocalFile(folder + QStringLiteral("/profile")).toString(QUrl::FullyEncoded);
+    QString ipc;
+    for (const char byte : QCryptographicHash::hash(
+             QByteArrayView(reinterpret_cast<const char *>(url.utf16()), url.size() * 2), QCryptographicHash::Md5))
+        ipc += QString::number(static_cast<uchar>(byte), 16);
+
+    const QStringList stale = {prefix + QStringLiteral("gridmule-") + id, prefix + QStringLiteral("SingleOfficeIPC_") + ipc,
+        prefix + QStringLiteral("gridmule-%1-0badf00d").arg(dead)};
+    const QString live = prefix + QStringLiteral("gridmule-1-0badc0de"); // pid 1 never ends
+    for (const QString &path : stale + QStringList{live}) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof(address.sun_path) - 1);
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0) << path.toStdString();
+        ::close(fd);
+    }
+
+    lo::LoApplication app(libreOfficeProgramDir());
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    for (const QString &path : stale)
+        EXPECT_FALSE(QFileInfo(path).exists()) << path.toStdString();
+    EXPECT_TRUE(QFileInfo(live).exists());
+    QFile::remove(live);
 }

@@ -14,6 +14,12 @@ sheet_references.xlsx      six sheets (Data, Other, It's, Calc, a hidden one and
                            Formula cells carry no cached values, so a reader must calculate.
 sheets_second_active.xls   the same workbook written by LibreOffice as Excel 97-2003
                            (soffice --convert-to xls), which keeps the active sheet.
+displayed_values.xlsx      one sheet of numbers and dates whose displayed text depends on the
+                           locale: 1234.5678 as #,##0.00, 2.5 in the General format, 2024-03-05
+                           as the short-date format 14 and as m/d/yyyy.
+xls_edge.xlsx              data up to the last .xls cell IV65536 and no further.
+xls_too_many_rows.xlsx     a second sheet with data in row 65537.
+xls_too_many_columns.xlsx  a second sheet with data in column 257 (IW).
 
 Run from anywhere: python3 tests/data/make_fixtures.py
 """
@@ -182,6 +188,53 @@ def make_sheet_references(path):
             z.writestr(name, text.encode("utf-8"))
 
 
+def make_plain_xlsx(path, sheets, formats=()):
+    """A workbook of plain sheets: sheets = [(name, [(ref, value, style), ...]), ...]; numbers
+    only; style indexes the cell formats built from `formats` (numFmtId, formatCode or None)."""
+    custom = [(i, code) for i, code in formats if code]
+    overrides = "".join(
+        f'<Override PartName="/xl/worksheets/sheet{n}.xml" '
+        'ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/>'
+        for n in range(1, len(sheets) + 1))
+    parts = {
+        "[Content_Types].xml": DECL + '<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+        '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
+        '<Default Extension="xml" ContentType="application/xml"/>'
+        '<Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>'
+        '<Override PartName="/xl/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml"/>'
+        + overrides + '</Types>',
+        "_rels/.rels": DECL + '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+        f'<Relationship Id="rId1" Type="{REL}/officeDocument" Target="xl/workbook.xml"/></Relationships>',
+        "xl/workbook.xml": DECL + f'<workbook {NS}><sheets>'
+        + "".join(f'<sheet name="{name}" sheetId="{n}" r:id="rId{n}"/>' for n, (name, _) in enumerate(sheets, 1))
+        + '</sheets></workbook>',
+        "xl/_rels/workbook.xml.rels": DECL + '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+        + "".join(f'<Relationship Id="rId{n}" Type="{REL}/worksheet" Target="worksheets/sheet{n}.xml"/>'
+                  for n in range(1, len(sheets) + 1))
+        + f'<Relationship Id="rId{len(sheets) + 1}" Type="{REL}/styles" Target="styles.xml"/></Relationships>',
+        "xl/styles.xml": DECL + '<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+        + (f'<numFmts count="{len(custom)}">' + "".join(f'<numFmt numFmtId="{i}" formatCode="{c}"/>' for i, c in custom)
+           + '</numFmts>' if custom else '')
+        + '<fonts count="1"><font><sz val="11"/><name val="Calibri"/></font></fonts>'
+        '<fills count="2"><fill><patternFill patternType="none"/></fill><fill><patternFill patternType="gray125"/></fill></fills>'
+        '<borders count="1"><border><left/><right/><top/><bottom/><diagonal/></border></borders>'
+        '<cellStyleXfs count="1"><xf numFmtId="0" fontId="0" fillId="0" borderId="0"/></cellStyleXfs>'
+        f'<cellXfs count="{len(formats) + 1}"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/>'
+        + "".join(f'<xf numFmtId="{i}" fontId="0" fillId="0" borderId="0" xfId="0" applyNumberFormat="1"/>' for i, _ in formats)
+        + '</cellXfs></styleSheet>',
+    }
+    for n, (_, cells) in enumerate(sheets, 1):
+        rows = {}
+        for ref, value, style in cells:
+            row = int("".join(ch for ch in ref if ch.isdigit()))
+            rows.setdefault(row, []).append(f'<c r="{ref}" s="{style}"><v>{value}</v></c>')
+        parts[f"xl/worksheets/sheet{n}.xml"] = DECL + f'<worksheet {NS}><sheetData>' + "".join(
+            f'<row r="{r}">' + "".join(c) + '</row>' for r, c in sorted(rows.items())) + '</sheetData></worksheet>'
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, text in parts.items():
+            z.writestr(name, text.encode("utf-8"))
+
+
 def convert_with_libreoffice(source, extension):
     out = tempfile.mkdtemp()
     profile = tempfile.mkdtemp()
@@ -200,3 +253,12 @@ if __name__ == "__main__":
     make_xlsx(xlsx)
     convert_with_libreoffice(xlsx, "xls")
     make_sheet_references(os.path.join(HERE, "sheet_references.xlsx"))
+    make_plain_xlsx(os.path.join(HERE, "displayed_values.xlsx"),
+                    [("Values", [("A1", 1234.5678, 1), ("B1", 2.5, 0), ("C1", 45356, 2), ("D1", 45356, 3)])],
+                    [(4, None), (14, None), (164, "m/d/yyyy")])
+    make_plain_xlsx(os.path.join(HERE, "xls_edge.xlsx"),
+                    [("First", [("A1", 1, 0)]), ("Edge", [("A1", 1, 0), ("IV65536", 2, 0)])])
+    make_plain_xlsx(os.path.join(HERE, "xls_too_many_rows.xlsx"),
+                    [("First", [("A1", 1, 0)]), ("Rows", [("A1", 1, 0), ("A65537", 2, 0)])])
+    make_plain_xlsx(os.path.join(HERE, "xls_too_many_columns.xlsx"),
+                    [("First", [("A1", 1, 0)]), ("Columns", [("A1", 1, 0), ("IW1", 2, 0)])])

@@ -84,6 +84,21 @@ QByteArray zipEntry(const QString &path, const QString &name)
     return data;
 }
 
+void writeZip(const QString &path, const QList<std::pair<QString, QByteArray>> &entries)
+{
+    int error = 0;
+    zip_t *archive = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (!archive)
+        return;
+    for (const auto &[name, data] : entries) {
+        // The archive reads the buffers when it is closed; they live until then.
+        zip_source_t *source = zip_source_buffer(archive, data.constData(), static_cast<zip_uint64_t>(data.size()), 0);
+        if (source && zip_file_add(archive, name.toUtf8().constData(), source, ZIP_FL_ENC_UTF_8) < 0)
+            zip_source_free(source);
+    }
+    zip_close(archive);
+}
+
 QStringList zipEntryNames(const QString &path)
 {
     int error = 0;
@@ -99,7 +114,12 @@ QStringList zipEntryNames(const QString &path)
 
 int engineProcessesOfThisProcess()
 {
-    int count = 0;
+    return static_cast<int>(engineProcessIdsOfThisProcess().size());
+}
+
+QList<int> engineProcessIdsOfThisProcess()
+{
+    QList<int> found;
     const QString self = QString::number(::getpid());
     const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &pid : pids) {
@@ -110,9 +130,9 @@ int engineProcessesOfThisProcess()
             continue;
         const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
         if (fields.size() > 1 && QString::fromLatin1(fields[1]) == self)
-            ++count;
+            found << pid.toInt();
     }
-    return count;
+    return found;
 }
 
 QStringList engineLeftoversOfThisProcess()

@@ -47,9 +47,12 @@ QString copyInto(const QString &source, const QString &folder, const QString &na
 // The raw entries of a zip package: name -> uncompressed content.
 QByteArray zipEntry(const QString &path, const QString &name);
 QStringList zipEntryNames(const QString &path);
+// Writes a zip package of the given entries, in that order.
+void writeZip(const QString &path, const QList<std::pair<QString, QByteArray>> &entries);
 
 // Engine processes (soffice.bin) that are children of this test process.
 int engineProcessesOfThisProcess();
+QList<int> engineProcessIdsOfThisProcess();
 // Folders and pipe sockets of engines started by this test process (or by the process
 // `owner`) that are still on disk.
 QStringList engineLeftoversOfThisProcess();
