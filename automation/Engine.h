@@ -1,8 +1,9 @@
 #pragma once
 
 // The engine interface: the members of the spreadsheet object model that operations call.
-// Two backends implement it: LibreOffice over UNO (new files, .xls, conversions) and the
-// .xlsx package editor (in-place changes of .xlsx). Operations see only these classes.
+// Three backends implement it: LibreOffice over UNO (new files, conversions, what the editors do
+// not offer), the .xlsx package editor and the .xls record editor (in-place changes). Operations
+// see only these classes.
 // Every member may throw EngineError; nothing else leaves a backend.
 
 #include <QString>

@@ -188,6 +188,11 @@ bool SheetPageRecords::setOrientation(Orientation orientation)
     if (orientation != Orientation::Portrait && orientation != Orientation::Landscape)
         throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("orientation %1").arg(int(orientation)));
     int index = find(kSetup);
+    // Without printer settings a sheet prints portrait already; it is left as it is.
+    const bool undefined = index < 0 || m_stream.records()[index].data.size() < 12
+        || (readU16(m_stream.records()[index].data, 10) & (fNoPls | fNoOrient));
+    if (orientation == Orientation::Portrait && undefined)
+        return false;
     bool changed = false;
     if (index < 0) {
         index = insertBefore(

@@ -24,7 +24,8 @@ public:
 
     // Portrait unless the setup holds a valid landscape orientation.
     Orientation orientation() const;
-    // Returns whether a record changed. A setup that says it has no printer settings
+    // Returns whether a record changed. Portrait on a sheet without printer settings changes
+    // nothing, as such a sheet prints portrait. A setup that says it has no printer settings
     // (fNoPls) holds undefined values in its other fields: they are given defaults (the paper
     // size of another sheet of the workbook that has valid settings, else A4; 100 %; 600 dpi;
     // one copy) so that the orientation takes effect. A sheet-level PLS that carries an

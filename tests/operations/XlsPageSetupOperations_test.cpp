@@ -5,6 +5,7 @@
 #include "automation/xls/BiffInfo.h"
 #include "operations/workbook/HeaderFooterOperation.h"
 #include "operations/workbook/PrintSetupOperation.h"
+#include "operations/workbook/PropertiesOperation.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -109,8 +110,10 @@ TEST_F(XlsPageSetupRunTest, EncryptedAndDamagedXlsFailWithTheirOwnErrors)
         ErrorCode code;
     } cases[] = {
         {"encrypted/poi-password.xls", ErrorCode::PasswordRequired},
+        {"encrypted/poi-xor-encryption-abc.xls", ErrorCode::PasswordRequired},
         {"xls/calamine-issue_385.xls", ErrorCode::PasswordRequired},
         {"bad/xlrd-corrupted_error.xls", ErrorCode::Damaged},
+        {"bad/calamine-OOM_alloc3.xls", ErrorCode::Damaged},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.file);
@@ -121,8 +124,13 @@ TEST_F(XlsPageSetupRunTest, EncryptedAndDamagedXlsFailWithTheirOwnErrors)
         PrintSetupInputs print;
         print.entries = {book};
         print.setOrientation = true;
-        const RunSummary summary = setPrintSetup(print, ui, settings, noEngine());
-        EXPECT_EQ(summary.files[0].errorNumber, int(c.code));
+        EXPECT_EQ(setPrintSetup(print, ui, settings, noEngine()).files[0].errorNumber, int(c.code));
+        // Document properties live outside the workbook stream, yet such a file is not touched.
+        PropertiesInputs properties;
+        properties.entries = {book};
+        properties.checked = propertyChecks(1);
+        properties.values[0] = QStringLiteral("标题");
+        EXPECT_EQ(setProperties(properties, ui, settings, noEngine()).files[0].errorNumber, int(c.code));
         EXPECT_EQ(gm::test::readAll(book), before);
     }
     EXPECT_EQ(engineStarts, 0);

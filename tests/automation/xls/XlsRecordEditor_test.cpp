@@ -208,6 +208,18 @@ TEST_F(XlsRecordEditorTest, HeadersAndFootersFromAnXlsxAndAnXlsTemplateChangeOnl
             });
         EXPECT_GE(edited, 50);
     }
+    // Among them the workbooks whose default font is drawn in palette colour 8, where copying
+    // through the engine added a white colour code to every section.
+    int paletteColour8 = 0;
+    for (const QString &file : corpusXlsFiles()) {
+        for (const RawRecord &record : rawRecords(workbookStreamOf(file))) {
+            if (record.type == 0x0031) { // the first FONT is the default font
+                paletteColour8 += record.data.size() >= 6 && u16(record.data, 4) == 8;
+                break;
+            }
+        }
+    }
+    EXPECT_GE(paletteColour8, 18);
 }
 
 TEST_F(XlsRecordEditorTest, PrintAreaAndLandscapeChangeOnlyThoseRecords)
@@ -312,6 +324,34 @@ TEST_F(XlsRecordEditorTest, ChangesThatCannotBeMadeLeaveTheFileByteIdentical)
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
         QFile::remove(book);
     }
+}
+
+TEST_F(XlsRecordEditorTest, OrientationTakesEffectWhereThePrinterSettingsWereUndefined)
+{
+    // Excel leaves undefined values in a setup without printer settings (here a scale of
+    // 300 %); landscape needs valid ones, portrait is what such a sheet prints already.
+    GM_REQUIRE_CORPUS(source, "xls/calamine-any_sheets.xls");
+    const QString book = gm::test::copyInto(source, dir.path());
+    auto portrait = openXlsRecords(book);
+    portrait->worksheet(1)->setOrientation(Orientation::Portrait);
+    portrait->close(true);
+    EXPECT_EQ(gm::test::readAll(book), gm::test::readAll(source));
+
+    auto landscape = openXlsRecords(book);
+    landscape->worksheet(1)->setOrientation(Orientation::Landscape);
+    landscape->close(true);
+    QList<QByteArray> setups;
+    for (const RawRecord &record : rawRecords(workbookStreamOf(book)))
+        if (record.type == 0x00A1)
+            setups << record.data;
+    ASSERT_FALSE(setups.isEmpty());
+    const QByteArray &setup = setups.first();
+    EXPECT_EQ(u16(setup, 10) & 0x0046, 0); // landscape, printer settings valid, orientation valid
+    EXPECT_EQ(u16(setup, 2), 100); // scale
+    EXPECT_NE(u16(setup, 0), 0); // a paper size
+    EXPECT_EQ(u16(setup, 12), 600);
+    EXPECT_EQ(u16(setup, 32), 1); // copies
+    EXPECT_EQ(readBiff(book).sheets[0].orientation, 2);
 }
 
 TEST_F(XlsRecordEditorTest, SheetsKindsVisibilityAndActiveSheetAreRead)
