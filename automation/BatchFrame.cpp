@@ -108,7 +108,7 @@ RunSummary BatchFrame::run(const QStringList &entries, const Operation &operatio
             continue;
         if (m_settings.missingFilesFail && !QFileInfo::exists(path)) {
             FileResult missing = missingFile(path);
-            recordFailure(path, missing.errorDescription, summary);
+            recordFailure(missing, summary);
             summary.files.push_back(std::move(missing));
             continue;
         }
@@ -125,7 +125,7 @@ RunSummary BatchFrame::run(const QStringList &entries, const Operation &operatio
             result.errorDescription = EngineError::describe(ErrorCode::Interrupted);
         }
         if (result.outcome == FileOutcome::Failed)
-            recordFailure(path, result.errorDescription, summary);
+            recordFailure(result, summary);
         summary.files.push_back(std::move(result));
     }
     watch.reset();
@@ -150,6 +150,7 @@ FileResult BatchFrame::runEntry(const QString &path, int index, const Operation 
             result.outcome = FileOutcome::Failed;
             result.errorNumber = e.number();
             result.errorDescription = e.description();
+            result.errorDetail = e.detail();
         } catch (const std::exception &e) {
             result.outcome = FileOutcome::Failed;
             result.errorNumber = static_cast<int>(ErrorCode::Unexpected);
@@ -223,10 +224,17 @@ FileResult BatchFrame::runEntry(const QString &path, int index, const Operation 
     return result;
 }
 
-void BatchFrame::recordFailure(const QString &path, const QString &description, RunSummary &summary)
+void BatchFrame::recordFailure(const FileResult &result, RunSummary &summary)
 {
     if (!m_settings.isRecordError)
         return;
+    // The line carries the system's detail after the description, unless it only repeats the
+    // file's path, which the line names already.
+    QString description = result.errorDescription;
+    const QString &detail = result.errorDetail;
+    if (!detail.isEmpty() && detail != result.path && QFileInfo(detail).absoluteFilePath() != QFileInfo(result.path).absoluteFilePath())
+        description += QStringLiteral("（详细信息：") + detail + QStringLiteral("）");
+    const QString &path = result.path;
     // A line that cannot be written is lost; the run goes on and says so once at its end.
     if (WriteError(m_settings.logFile, m_options->actionName, path, description, m_settings.createLogFolder))
         summary.logged = true;

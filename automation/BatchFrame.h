@@ -41,6 +41,7 @@ struct FileResult
     FileOutcome outcome = FileOutcome::Processed;
     int errorNumber = 0;
     QString errorDescription;
+    QString errorDetail; // the system's own account (cause, path), for the run log
 };
 
 struct RunSummary
@@ -136,7 +137,7 @@ private:
     void sweepFolders(const QStringList &entries) const;
     FileResult runEntry(const QString &path, int index, const Operation &operation);
     void applyChange(Workbook &workbook, FileContext &context, const Operation &operation);
-    void recordFailure(const QString &path, const QString &description, RunSummary &summary);
+    void recordFailure(const FileResult &result, RunSummary &summary);
     void finish(const Operation &operation, const RunSummary &summary);
 
     UserInterface &m_ui;

@@ -199,7 +199,7 @@ WorkbookKind preflightWorkbook(const QString &path, bool forWriting, bool verify
     // A walk over the records of the workbook stream (no cell is decoded): an encrypted or
     // damaged .xls fails here, whatever is to be done with it.
     if (kind == WorkbookKind::Xls)
-        xls::checkWorkbookStream(path);
+        xls::checkWorkbookStream(path, forWriting);
     return kind;
 }
 

@@ -97,7 +97,8 @@ BiffRecordStream BiffRecordStream::parse(const QByteArray &bytes)
                 stream.m_version = readU16(data, 0);
         } else if (type == kEof) {
             --depth;
-        } else if (type == kFilePass && stream.m_records.size() == 2) {
+        } else if (type == kFilePass && depth == 1) {
+            // FILEPASS sits in the globals, not always right after BOF (WRITEPROT may come first).
             stream.m_encrypted = true;
         }
         pos += 4 + length;

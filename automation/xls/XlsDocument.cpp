@@ -1,5 +1,7 @@
 #include "automation/xls/XlsDocument.h"
 
+#include "automation/xls/XlsEncryption.h"
+
 #include "automation/SafeReplace.h"
 
 #include <QFile>
@@ -57,11 +59,35 @@ const QByteArray &workbookStreamBytes(const ole::CompoundEntry &root, const QStr
     return entry->data;
 }
 
-BiffRecordStream parseChecked(const QByteArray &bytes)
+QByteArray filePassOf(const BiffRecordStream &stream)
+{
+    for (const BiffRecord &record : stream.records()) {
+        if (record.type == kFilePass)
+            return record.data;
+        if (record.type == kEof)
+            break;
+    }
+    return {};
+}
+
+// An encrypted stream: readers open one under the built-in read-only password without asking
+// (when `readersMayOpen`); nothing else gets past.
+void refuseEncrypted(const BiffRecordStream &stream, bool readersMayOpen)
+{
+    if (!usesBuiltInPassword(filePassOf(stream)))
+        throw EngineError(ErrorCode::PasswordRequired, QStringLiteral("encrypted workbook stream"));
+    if (!readersMayOpen)
+        throw EngineError(ErrorCode::PasswordRequired, QStringLiteral("该工作簿以只读方式加密，不能在原文件中修改。"),
+            QStringLiteral("encrypted with the built-in read-only password"));
+}
+
+BiffRecordStream parseChecked(const QByteArray &bytes, bool readersMayOpen = false)
 {
     BiffRecordStream stream = BiffRecordStream::parse(bytes);
-    if (stream.isEncrypted())
-        throw EngineError(ErrorCode::PasswordRequired, QStringLiteral("encrypted workbook stream"));
+    if (stream.isEncrypted()) {
+        refuseEncrypted(stream, readersMayOpen);
+        return stream;
+    }
     const BiffRecord &bof = stream.records().first();
     if (bof.data.size() >= 4 && readU16(bof.data, 2) != kGlobals)
         throw EngineError(ErrorCode::Damaged, QStringLiteral("the workbook stream does not start with its globals"));
@@ -81,11 +107,11 @@ const ole::CompoundEntry *workbookStreamEntry(const ole::CompoundEntry &root)
     return nullptr;
 }
 
-void checkWorkbookStream(const QString &path)
+void checkWorkbookStream(const QString &path, bool forWriting)
 {
     const QByteArray bytes = readWholeFile(path);
     const ole::CompoundEntry root = readContainer(bytes, path);
-    parseChecked(workbookStreamBytes(root, path));
+    parseChecked(workbookStreamBytes(root, path), !forWriting);
 }
 
 QString shortUnicodeString(const QByteArray &data, qsizetype offset)

@@ -80,8 +80,9 @@ const ole::CompoundEntry *workbookStreamEntry(const ole::CompoundEntry &root);
 
 // The checks a workbook stream passes before anything opens it, without reading the whole
 // file: the stream is found and is a sequence of whole records in BOF ... EOF substreams, and
-// it is not encrypted. Throws EngineError: NotAWorkbook, Damaged, PasswordRequired.
-void checkWorkbookStream(const QString &path);
+// it is not encrypted (a reader may open one encrypted under the built-in read-only password).
+// Throws EngineError: NotAWorkbook, Damaged, PasswordRequired.
+void checkWorkbookStream(const QString &path, bool forWriting = true);
 
 // A sheet name as BOUNDSHEET8 stores it (ShortXLUnicodeString at `offset`).
 QString shortUnicodeString(const QByteArray &data, qsizetype offset);

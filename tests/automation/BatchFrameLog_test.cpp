@@ -139,3 +139,25 @@ TEST_F(BatchFrameLogTest, MissingEntriesFailOnTheCommandLineWhateverTheOperation
         EXPECT_TRUE(lines[0].endsWith(missing + QStringLiteral("处错：\t") + EngineError::describe(ErrorCode::FileNotFound)));
     }
 }
+
+TEST_F(BatchFrameLogTest, TheLineCarriesTheSystemsDetailUnlessItIsOnlyThePath)
+{
+    Operation operation;
+    operation.options.actionName = QStringLiteral("测试");
+    operation.process = [](FileContext &context) {
+        if (context.path().endsWith(QStringLiteral("a.xlsx")))
+            throw EngineError(ErrorCode::DiskFull, QStringLiteral("write: No space left on device"));
+        if (context.path().contains(QStringLiteral("bad1")))
+            throw EngineError(ErrorCode::Damaged, context.path());
+    };
+    const QString log = m_dir.filePath(QStringLiteral("detail.log"));
+    gm::test::ScriptedUi ui;
+    BatchFrame frame(ui, {true, log});
+    frame.run(m_entries.mid(0, 2), operation);
+    const QStringList lines = logLines(log);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].endsWith(EngineError::describe(ErrorCode::DiskFull)
+        + QStringLiteral("（详细信息：write: No space left on device）")))
+        << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].endsWith(u'\t' + EngineError::describe(ErrorCode::Damaged))) << lines[1].toStdString();
+}

@@ -61,7 +61,6 @@ TEST(Preflight, EncryptedAndDamagedXlsFailBeforeAnythingReadsThem)
     const Case cases[] = {
         {"encrypted/poi-password.xls", ErrorCode::PasswordRequired}, // RC4
         {"encrypted/poi-xor-encryption-abc.xls", ErrorCode::PasswordRequired}, // XOR obfuscation
-        {"xls/calamine-issue_385.xls", ErrorCode::PasswordRequired}, // RC4 with the built-in read-only password
         {"bad/calamine-adhocallbabynames1996to2016.xls", ErrorCode::EmptyFile},
         {"bad/calamine-too_small.xls", ErrorCode::NotAWorkbook},
         {"bad/xlrd-biff4_no_format_no_window2.xls", ErrorCode::UnsupportedFormat},
@@ -81,6 +80,17 @@ TEST(Preflight, EncryptedAndDamagedXlsFailBeforeAnythingReadsThem)
                 EXPECT_EQ(e.code(), c.code) << e.what();
             }
         }
+    }
+    // Encrypted under the built-in read-only password: readers open it without asking, an
+    // in-place change is refused with its own description.
+    const QString readOnlyEncrypted = gm::test::corpusFile(QStringLiteral("xls/calamine-issue_385.xls"));
+    EXPECT_EQ(preflightWorkbook(readOnlyEncrypted, /*forWriting=*/false), WorkbookKind::Xls);
+    try {
+        preflightWorkbook(readOnlyEncrypted, /*forWriting=*/true);
+        ADD_FAILURE() << "accepted for writing";
+    } catch (const EngineError &e) {
+        EXPECT_EQ(e.code(), ErrorCode::PasswordRequired);
+        EXPECT_NE(e.description(), EngineError::describe(ErrorCode::PasswordRequired));
     }
     // Healthy BIFF8 and BIFF5 workbooks pass, whatever their stream is called.
     for (const char *file :
