@@ -29,6 +29,10 @@ int main(int argc, char *argv[])
         return gm::cli::runPrintSetupCommand(args);
     if (command == QStringLiteral("sheets"))
         return gm::cli::runSheetsCommand(args);
+    if (command == QStringLiteral("rename"))
+        return gm::cli::runRenameCommand(args);
+    if (command == QStringLiteral("stats"))
+        return gm::cli::runStatsCommand(args);
     QTextStream(stderr) << QStringLiteral("Unknown command: ") << command << QStringLiteral("\nTry 'gridmule-cli --help'.\n");
     return gm::cli::kExitBadArguments;
 }

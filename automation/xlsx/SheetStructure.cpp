@@ -5,6 +5,8 @@
 #include "automation/xlsx/OpcPackage.h"
 #include "automation/xlsx/PackageDocument.h"
 #include "automation/xlsx/SchemaOrder.h"
+#include "automation/xlsx/SplicedXmlPart.h"
+#include "automation/xlsx/XmlPart.h"
 #include "automation/xlsx/XmlTree.h"
 
 #include <QSet>
@@ -12,6 +14,7 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <span>
 
 namespace gm::xlsx {
 
@@ -333,9 +336,14 @@ void setTabSelected(PackageDocument &document, const SheetEntry &sheet, bool sel
     // A sheet part that never mentions the attribute is not parsed just to clear it.
     if (!selected && !document.package().partBytes(sheet.partName).contains("tabSelected"))
         return;
-    XmlPart &part = document.sheetPart(sheet);
+    // Only the sheetViews element is parsed; the cell data of a large sheet is never read whole.
+    SplicedXmlPart &sheetPart = document.sheetPart(sheet);
+    const QByteArray viewsText = sheetPart.element("sheetViews");
+    if (viewsText.isEmpty())
+        return;
+    XmlPart views(sheetPart.name(), viewsText);
     bool changed = false;
-    for (pugi::xml_node view : elementChildren(xml::child(part.root(), "sheetViews"), "sheetView")) {
+    for (pugi::xml_node view : elementChildren(views.root(), "sheetView")) {
         pugi::xml_attribute attribute = view.attribute("tabSelected");
         if (selected && !isTrue(attribute)) {
             if (!attribute)
@@ -350,7 +358,9 @@ void setTabSelected(PackageDocument &document, const SheetEntry &sheet, bool sel
             break; // the first view is the one shown
     }
     if (changed)
-        part.markDirty();
+        sheetPart.setElement("sheetViews", views.serialize(),
+                sheetPart.rootLocalName() == "chartsheet" ? std::span<const std::string_view>(order::chartsheet)
+                                                          : std::span<const std::string_view>(order::worksheet));
 }
 
 // Puts the workbook views on a visible active sheet with a visible first tab at or before it;
