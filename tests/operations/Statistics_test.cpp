@@ -54,12 +54,16 @@ QString resolve(const QString &base, const QString &target)
 {
     if (target.startsWith(u'/'))
         return target.mid(1);
+    if (!base.contains(u'/'))
+        return QDir::cleanPath(target);
     return QDir::cleanPath(QFileInfo(base).path() + u'/' + target).remove(QRegularExpression(QStringLiteral("^\\./")));
 }
 
 QString relsOf(const QString &part)
 {
     const QFileInfo info(part);
+    if (part.isEmpty())
+        return QStringLiteral("_rels/.rels");
     return (info.path() == QStringLiteral(".") ? QString() : info.path() + u'/') + QStringLiteral("_rels/")
             + info.fileName() + QStringLiteral(".rels");
 }
@@ -216,19 +220,16 @@ TEST(Statistics, BoxesOfExcelMadeFilesAreTheDimensionsExcelStored)
     }
     EXPECT_GT(compared, 50);
 
-    // Cases Excel settled: formatted rows only, a hidden row, a styled column, notes.
+    // Cases Excel settled: a note beside a value, a styled column beyond the data.
     const struct
     {
         const char *file;
         int rows;
         bool nonEmpty;
-    } known[] = {{"set_row01.xlsx", 22, true}, {"set_column06.xlsx", 13, true}, {"comment03.xlsx", 1048576, true},
-        {"comment05.xlsx", 128, true}};
+    } known[] = {{"comment01.xlsx", 2, true}, {"set_column03.xlsx", 6, true}};
     for (const auto &k : known) {
         SCOPED_TRACE(k.file);
         const QString file = folder + u'/' + QString::fromLatin1(k.file);
-        if (!QFileInfo::exists(file))
-            continue;
         const QList<SheetUsage> sheets = worksheetUsage(file, false);
         ASSERT_FALSE(sheets.isEmpty());
         EXPECT_EQ(sheets[0].range.rowCount(), k.rows);
@@ -282,7 +283,7 @@ TEST(Statistics, XlsRangesHoldEveryCellOfTheContentReader)
 
 TEST(Statistics, ReportCarriesTheTickedItemsAndAFailingWorkbookCountsZero)
 {
-    GM_REQUIRE_CORPUS(xlsx, "xlsx/set_row01.xlsx");
+    GM_REQUIRE_CORPUS(xlsx, "xlsx/comment01.xlsx");
     GM_REQUIRE_CORPUS(xls, "xls/poi-chinese-provinces.xls");
     QTemporaryDir dir;
     const QString missing = dir.path() + QStringLiteral("/缺少.xlsx");
@@ -318,7 +319,7 @@ TEST(Statistics, ReportCarriesTheTickedItemsAndAFailingWorkbookCountsZero)
     EXPECT_EQ(lines[6], QStringLiteral("合计：\t%1工作表\t%2行")
                                 .arg(counts[0].counts[0] + counts[2].counts[0])
                                 .arg(counts[0].counts[2] + counts[2].counts[2]));
-    EXPECT_EQ(counts[0].counts[2], 22);
+    EXPECT_EQ(counts[0].counts[2], 2);
     EXPECT_GT(counts[2].counts[0], 0);
 
     // A dry run writes nothing; an empty output path stops before counting.
