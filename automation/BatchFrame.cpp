@@ -12,7 +12,6 @@
 namespace gm {
 
 namespace {
-const QString kOfferLog = QStringLiteral("日志文件记录了处理过程中发生的异常，\n是否查看日志文件？");
 const QString kProgress = QStringLiteral("正在处理：");
 
 // A missing entry, in the words the workbook backends use for it.
@@ -254,7 +253,7 @@ void BatchFrame::finish(const Operation &operation, const RunSummary &summary)
         m_ui.inform(operation.options.completionMessage);
     if (summary.logFailed)
         m_ui.inform(logUnwritableNotice(m_settings.logFile));
-    if (summary.logged && m_ui.askOkCancel(kOfferLog))
+    if (summary.logged && m_ui.askOkCancel(kOfferLogQuestion))
         m_ui.openInViewer(m_settings.logFile);
 }
 

@@ -67,6 +67,9 @@ struct RunOptions
     QString outputFolder; // where the operation writes new files, if anywhere else
 };
 
+// The question at the end of a run that logged failures.
+inline const QString kOfferLogQuestion = QStringLiteral("日志文件记录了处理过程中发生的异常，\n是否查看日志文件？");
+
 struct RunSettings
 {
     bool isRecordError = false;

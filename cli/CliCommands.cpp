@@ -3,11 +3,13 @@
 #include "automation/BatchFrame.h"
 #include "automation/UserInterface.h"
 #include "operations/Checks.h"
+#include "operations/files/BatchRename.h"
 #include "operations/sheets/SheetOperations.h"
 #include "operations/workbook/ConvertOperation.h"
 #include "operations/workbook/HeaderFooterOperation.h"
 #include "operations/workbook/PrintSetupOperation.h"
 #include "operations/workbook/PropertiesOperation.h"
+#include "operations/workbook/StatisticsOperation.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -176,6 +178,30 @@ const CommandHelp kCommands[] = {
         "                    rename: replace OLD (letter case counts) in every worksheet name\n"
         "  --active-name NAME\n"
         "                    rename: give the active sheet this name\n"},
+    {"rename", "Rename workbook files: replace, insert or delete characters, or change case.",
+        "gridmule-cli rename --replace|--insert|--delete|--case ... [--dry-run] FILE...\n"
+        "  The main name is the file name without folder and extension. An existing file\n"
+        "  is never replaced: a clashing or unusable new name keeps that file's name.\n"
+        "  --replace OLD --with NEW [--all]\n"
+        "                    replace the first OLD (letter case aside), or every OLD\n"
+        "  --insert TEXT --at N\n"
+        "                    insert TEXT after the N-th character (0: before the first)\n"
+        "  --delete COUNT --at N\n"
+        "                    delete COUNT characters after the N-th character\n"
+        "  --case upper|lower|keep [--extension-case upper|lower|keep]\n"
+        "                    change the letter case of the main name and/or extension\n"
+        "  --dry-run         print what would happen and change nothing\n"
+        "  Output lines: file, result (renamed, unchanged, skipped or failed) and the new\n"
+        "  name or the reason.\n"},
+    {"stats", "Count worksheets, non-empty worksheets and used rows into a report.",
+        "gridmule-cli stats --out FILE [--sheets] [--non-empty] [--rows] [--dry-run] [--log FILE] FILE...\n"
+        "  --out FILE        the report (UTF-8 text), replaced when it exists\n"
+        "  --sheets          count worksheets (hidden ones included, chart sheets not)\n"
+        "  --non-empty       count worksheets whose used range holds something\n"
+        "  --rows            count the rows of the worksheets' used ranges\n"
+        "                    (none of the three: all three)\n"
+        "  --dry-run         count and print, but write no report\n"
+        "  Output lines: file, result, then the counts of the chosen items.\n"},
 };
 
 const char *const kCommonHelp = "Every command also takes:\n"
@@ -187,6 +213,20 @@ const char *const kResultHelp = "Each file gets one line on standard output: fil
                                 "that does not exist fails. Messages go to standard error. Exit status: 0 when\n"
                                 "every file succeeded, 1 when some failed, 2 for bad arguments (an unusable\n"
                                 "template included); then nothing is processed.\n";
+
+// The letter-case words of rename.
+bool caseChange(const QString &word, CaseChange *change)
+{
+    if (word == QStringLiteral("upper"))
+        *change = CaseChange::Upper;
+    else if (word == QStringLiteral("lower"))
+        *change = CaseChange::Lower;
+    else if (word == QStringLiteral("keep"))
+        *change = CaseChange::Unchanged;
+    else
+        return false;
+    return true;
+}
 
 } // namespace
 
@@ -430,6 +470,144 @@ int runSheetsCommand(const QStringList &args)
     if (!passChecks(ui, inputs.entries, kSheetsEmptyList, [&] { return validateDeleteSheets(inputs); }))
         return kExitBadArguments;
     return finishRun(runDeleteSheets(inputs, ui, settings), settings, QStringLiteral("deleted"));
+}
+
+} // namespace gm::cli
+
+namespace gm::cli {
+
+int runRenameCommand(const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption replace(QStringLiteral("replace"), QString(), QStringLiteral("old"));
+    const QCommandLineOption with(QStringLiteral("with"), QString(), QStringLiteral("new"));
+    const QCommandLineOption all(QStringLiteral("all"));
+    const QCommandLineOption insert(QStringLiteral("insert"), QString(), QStringLiteral("text"));
+    const QCommandLineOption erase(QStringLiteral("delete"), QString(), QStringLiteral("count"));
+    const QCommandLineOption at(QStringLiteral("at"), QString(), QStringLiteral("n"));
+    const QCommandLineOption mainCase(QStringLiteral("case"), QString(), QStringLiteral("case"));
+    const QCommandLineOption extensionCase(QStringLiteral("extension-case"), QString(), QStringLiteral("case"));
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"));
+    parser.addOptions({replace, with, all, insert, erase, at, mainCase, extensionCase, dryRun});
+    CommonOptions common;
+    common.addTo(parser);
+    int exitCode = kExitOk;
+    if (!parse(parser, QStringLiteral("rename"), args, &exitCode))
+        return exitCode;
+
+    RenameInputs inputs;
+    inputs.entries = absoluteEntries(parser.positionalArguments());
+    const int kinds = int(parser.isSet(replace)) + int(parser.isSet(insert)) + int(parser.isSet(erase))
+            + int(parser.isSet(mainCase) || parser.isSet(extensionCase));
+    if (kinds != 1)
+        return badArguments(QStringLiteral("Give exactly one of --replace, --insert, --delete and --case."));
+    if (parser.isSet(replace)) {
+        if (!parser.isSet(with))
+            return badArguments(QStringLiteral("--replace needs --with (an empty NEW removes OLD)."));
+        inputs.kind = RenameKind::Replace;
+        inputs.search = parser.value(replace);
+        inputs.replacement = parser.value(with);
+        inputs.replaceAll = parser.isSet(all);
+    } else if (parser.isSet(insert) || parser.isSet(erase)) {
+        if (!parser.isSet(at))
+            return badArguments(QStringLiteral("--insert and --delete need --at N."));
+        if (parser.isSet(insert)) {
+            inputs.kind = RenameKind::Insert;
+            inputs.insertText = parser.value(insert);
+            inputs.insertPosition = parser.value(at);
+        } else {
+            inputs.kind = RenameKind::Delete;
+            inputs.deleteCount = parser.value(erase);
+            inputs.deletePosition = parser.value(at);
+        }
+    } else {
+        inputs.kind = RenameKind::Case;
+        if ((parser.isSet(mainCase) && !caseChange(parser.value(mainCase), &inputs.mainNameCase))
+                || (parser.isSet(extensionCase) && !caseChange(parser.value(extensionCase), &inputs.extensionCase)))
+            return badArguments(QStringLiteral("--case and --extension-case take upper, lower or keep."));
+    }
+    if ((parser.isSet(with) || parser.isSet(all)) && !parser.isSet(replace))
+        return badArguments(QStringLiteral("--with and --all belong to --replace."));
+
+    ConsoleUserInterface ui(false);
+    const bool dry = parser.isSet(dryRun);
+    const RenameRun run = renameDocuments(inputs, ui, dry);
+    if (!run.completed)
+        return kExitBadArguments;
+    bool failed = false;
+    for (const RenameResult &file : run.files) {
+        QString result;
+        QString detail = file.newPath;
+        switch (file.outcome) {
+        case RenameOutcome::Renamed:
+            result = dry ? QStringLiteral("would rename") : QStringLiteral("renamed");
+            break;
+        case RenameOutcome::Unchanged:
+            result = QStringLiteral("unchanged");
+            break;
+        case RenameOutcome::Skipped:
+            result = QStringLiteral("skipped");
+            break;
+        case RenameOutcome::Refused:
+            result = dry ? QStringLiteral("would fail") : QStringLiteral("failed");
+            detail = file.reason.section(QStringLiteral("\n\n"), 1);
+            failed = true;
+            break;
+        }
+        out() << file.oldPath << '\t' << result << '\t' << detail << Qt::endl;
+    }
+    return failed ? kExitSomeFailed : kExitOk;
+}
+
+} // namespace gm::cli
+
+namespace gm::cli {
+
+int runStatsCommand(const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption output(QStringLiteral("out"), QString(), QStringLiteral("file"));
+    const QCommandLineOption sheets(QStringLiteral("sheets"));
+    const QCommandLineOption nonEmpty(QStringLiteral("non-empty"));
+    const QCommandLineOption rows(QStringLiteral("rows"));
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"));
+    parser.addOptions({output, sheets, nonEmpty, rows, dryRun});
+    CommonOptions common;
+    common.addTo(parser);
+    int exitCode = kExitOk;
+    if (!parse(parser, QStringLiteral("stats"), args, &exitCode))
+        return exitCode;
+    if (!parser.isSet(output) || parser.value(output).trimmed().isEmpty())
+        return badArguments(QStringLiteral("Give the report file with --out FILE."));
+
+    StatisticsInputs inputs;
+    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.outputPath = parser.value(output);
+    const bool none = !parser.isSet(sheets) && !parser.isSet(nonEmpty) && !parser.isSet(rows);
+    inputs.items = {none || parser.isSet(sheets), none || parser.isSet(nonEmpty), none || parser.isSet(rows)};
+    ConsoleUserInterface ui(false);
+    const RunSettings settings = common.settings(parser);
+    std::vector<WorkbookStatistics> counts;
+    const RunSummary summary = countContents(inputs, ui, settings, parser.isSet(dryRun), &counts);
+    if (summary.stopped)
+        return kExitBadArguments;
+    static const char *const units[kStatisticItems] = {"worksheets", "non-empty worksheets", "rows"};
+    for (size_t i = 0; i < summary.files.size(); ++i) {
+        const FileResult &file = summary.files[i];
+        QString line = file.path + u'\t' + outcomeText(file.outcome, QStringLiteral("counted"));
+        if (file.outcome == FileOutcome::Failed) {
+            line += u'\t' + file.errorDescription;
+        } else {
+            for (int item = 0; item < kStatisticItems; ++item) {
+                if (inputs.items[size_t(item)])
+                    line += QStringLiteral("\t%1 %2").arg(counts[i].counts[size_t(item)]).arg(QString::fromLatin1(units[item]));
+            }
+        }
+        out() << line << Qt::endl;
+    }
+    if (summary.logged)
+        err() << QStringLiteral("日志文件：") << settings.logFile << Qt::endl;
+    return summary.failedCount() > 0 ? kExitSomeFailed : kExitOk;
 }
 
 } // namespace gm::cli

@@ -16,6 +16,10 @@ int runHeaderFooterCommand(const QStringList &args);
 int runPrintSetupCommand(const QStringList &args);
 // sheets delete|hide|unhide|rename
 int runSheetsCommand(const QStringList &args);
+// rename --replace|--insert|--delete|--case [--dry-run]
+int runRenameCommand(const QStringList &args);
+// stats --out FILE [--dry-run]
+int runStatsCommand(const QStringList &args);
 // The overall help (every command with its options), one command's help, the version.
 void printUsage();
 void printCommandUsage(const QString &command);

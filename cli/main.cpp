@@ -34,6 +34,10 @@ int main(int argc, char *argv[])
         return ended(gm::cli::runPrintSetupCommand(args));
     if (command == QStringLiteral("sheets"))
         return ended(gm::cli::runSheetsCommand(args));
+    if (command == QStringLiteral("rename"))
+        return ended(gm::cli::runRenameCommand(args));
+    if (command == QStringLiteral("stats"))
+        return ended(gm::cli::runStatsCommand(args));
     QTextStream(stderr) << QStringLiteral("Unknown command: ") << command << QStringLiteral("\nTry 'gridmule-cli --help'.\n");
     return gm::cli::kExitBadArguments;
 }

@@ -43,6 +43,11 @@ public:
     QString canonicalName(const QString &partName) const;
     // The part's content with its changes; a sheet part edited as text reads as stored.
     QByteArray partBytes(const QString &partName) const;
+    // A stored part's bytes in chunks, so that a large sheet is never held whole; throws Damaged.
+    void readPartChunks(const QString &partName, const ZipArchive::ChunkSink &sink) const
+    {
+        m_archive.readChunks(partName, sink);
+    }
     // The part parsed as XML, read once and kept. Throws Damaged.
     XmlPart &xml(const QString &partName);
     // A worksheet or chart sheet part, edited in its text without a tree and without holding

@@ -1,6 +1,9 @@
 #include "ui/panels/BatchRenamePanel.h"
 
+#include "doclist/DocumentListModel.h"
+#include "operations/files/BatchRename.h"
 #include "ui/Controls.h"
+#include "ui/GuiUserInterface.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -49,11 +52,13 @@ BatchRenamePanel::BatchRenamePanel(PanelContext &context, QWidget *parent)
     replaceBox->setObjectName(indexed(QStringLiteral("Picture1"), 0));
     auto *replaceLayout = grid(replaceBox);
     replaceLayout->addWidget(label(QStringLiteral("把主文件名中的"), replaceBox), 0, 0);
-    replaceLayout->addWidget(edit(QStringLiteral("txtSChar"), replaceBox), 0, 1);
+    m_search = edit(QStringLiteral("txtSChar"), replaceBox);
+    m_replacement = edit(QStringLiteral("txtRChar"), replaceBox);
+    m_replaceAll = check(QStringLiteral("ChkReplaceAll"), QStringLiteral("替代所有子串"), replaceBox);
+    replaceLayout->addWidget(m_search, 0, 1);
     replaceLayout->addWidget(label(QStringLiteral("替代为"), replaceBox), 0, 2);
-    replaceLayout->addWidget(edit(QStringLiteral("txtRChar"), replaceBox), 0, 3);
-    replaceLayout->addWidget(check(QStringLiteral("ChkReplaceAll"), QStringLiteral("替代所有子串"), replaceBox), 1, 0,
-                             1, 2);
+    replaceLayout->addWidget(m_replacement, 0, 3);
+    replaceLayout->addWidget(m_replaceAll, 1, 0, 1, 2);
     replaceLayout->setRowStretch(2, 1);
 
     auto *insertBox = new QWidget;
@@ -114,8 +119,9 @@ BatchRenamePanel::BatchRenamePanel(PanelContext &context, QWidget *parent)
     connect(m_delete, &QRadioButton::clicked, this, &BatchRenamePanel::applyInsertOrDelete);
     connect(m_prefix, &QComboBox::activated, this, &BatchRenamePanel::updateCaseCommand);
     connect(m_suffix, &QComboBox::activated, this, &BatchRenamePanel::updateCaseCommand);
+    connect(m_rename, &QPushButton::clicked, this, &BatchRenamePanel::renameDocuments);
 
-    registerCommand(m_rename, false);
+    registerCommand(m_rename, true);
     showFirstBox();
 }
 
@@ -157,6 +163,54 @@ void BatchRenamePanel::updateCaseCommand()
     const bool nothingToChange = m_case->isChecked() && m_prefix->currentText() == kCaseUnchanged
             && m_suffix->currentText() == kCaseUnchanged;
     setCommandWanted(m_rename, !nothingToChange);
+}
+
+namespace {
+
+CaseChange caseChoice(const QComboBox *list)
+{
+    switch (list->currentIndex()) {
+    case 1:
+        return CaseChange::Upper;
+    case 2:
+        return CaseChange::Lower;
+    default:
+        return CaseChange::Unchanged;
+    }
+}
+
+} // namespace
+
+void BatchRenamePanel::renameDocuments()
+{
+    RenameInputs inputs;
+    inputs.entries = m_context.documents.entries();
+    if (m_replace->isChecked()) {
+        inputs.kind = RenameKind::Replace;
+    } else if (m_insertDelete->isChecked()) {
+        inputs.kind = m_insert->isChecked() ? RenameKind::Insert : RenameKind::Delete;
+    } else {
+        inputs.kind = RenameKind::Case;
+    }
+    inputs.search = m_search->text();
+    inputs.replacement = m_replacement->text();
+    inputs.replaceAll = m_replaceAll->isChecked();
+    inputs.insertPosition = m_insertPos->text();
+    inputs.insertText = m_insertText->text();
+    inputs.deletePosition = m_deletePos->text();
+    inputs.deleteCount = m_deleteCount->text();
+    inputs.mainNameCase = caseChoice(m_prefix);
+    inputs.extensionCase = caseChoice(m_suffix);
+
+    // File-system renames only: quick enough for the GUI thread, and each clash message
+    // is shown while the run waits.
+    const RenameRun run = gm::renameDocuments(inputs, m_context.ui);
+    for (const RenameResult &file : run.files) {
+        if (file.outcome == RenameOutcome::Renamed)
+            m_context.documents.setEntry(file.row, file.newPath);
+    }
+    if (run.searchTextMissing)
+        m_search->setFocus();
 }
 
 } // namespace gm

@@ -2,6 +2,7 @@
 
 #include "ui/panels/FeaturePanel.h"
 
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -28,11 +29,15 @@ private:
     void chooseCase();
     void applyInsertOrDelete();
     void updateCaseCommand();
+    void renameDocuments();
 
     QStackedWidget *m_boxes;
     QRadioButton *m_replace;
     QRadioButton *m_insertDelete;
     QRadioButton *m_case;
+    QLineEdit *m_search;
+    QLineEdit *m_replacement;
+    QCheckBox *m_replaceAll;
     QRadioButton *m_insert;
     QRadioButton *m_delete;
     QLineEdit *m_insertPos;

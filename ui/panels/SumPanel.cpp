@@ -1,6 +1,11 @@
 #include "ui/panels/SumPanel.h"
 
+#include "app/AppState.h"
+#include "doclist/DocumentListModel.h"
+#include "operations/workbook/StatisticsOperation.h"
 #include "ui/Controls.h"
+#include "ui/GuiUserInterface.h"
+#include "ui/RunController.h"
 #include "ui/UserDialogs.h"
 
 #include <QCheckBox>
@@ -41,7 +46,8 @@ SumPanel::SumPanel(PanelContext &context, QWidget *parent)
     layout->setRowStretch(3, 1);
 
     connect(outputButton, &QPushButton::clicked, this, &SumPanel::chooseOutput);
-    registerCommand(m_command, false, false);
+    connect(m_command, &QPushButton::clicked, this, &SumPanel::count);
+    registerCommand(m_command, true, false);
 }
 
 void SumPanel::updateCommand()
@@ -60,6 +66,25 @@ void SumPanel::chooseOutput()
     const QString chosen = m_context.dialogs.saveFileName(window(), request, false);
     if (!chosen.isEmpty())
         m_output->setText(chosen);
+}
+
+void SumPanel::count()
+{
+    StatisticsInputs inputs;
+    inputs.entries = m_context.documents.entries();
+    for (int i = 0; i < kStatisticItems; ++i)
+        inputs.items[size_t(i)] = m_items[size_t(i)]->isChecked();
+    inputs.outputPath = m_output->text();
+
+    if (!BatchFrame::checkList(m_context.ui, inputs.entries, kStatisticsEmptyList))
+        return;
+    if (inputs.outputPath.trimmed().isEmpty()) {
+        m_context.ui.inform(kStatisticsNoOutput);
+        chooseOutput();
+        return;
+    }
+    const RunSettings settings = m_context.state.runSettings();
+    m_context.runner.start([inputs, settings](UserInterface &ui) { countContents(inputs, ui, settings); });
 }
 
 } // namespace gm

@@ -24,6 +24,7 @@ public:
 
 private:
     void updateCommand();
+    void count();
 
     std::array<QCheckBox *, 3> m_items{};
     QLineEdit *m_output;
