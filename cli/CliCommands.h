@@ -16,6 +16,8 @@ int runHeaderFooterCommand(const QStringList &args);
 int runPrintSetupCommand(const QStringList &args);
 // sheets delete|hide|unhide|rename
 int runSheetsCommand(const QStringList &args);
+int runSetCellsCommand(const QStringList &args);
+int runReplaceCommand(const QStringList &args);
 // The overall help (every command with its options), one command's help, the version.
 void printUsage();
 void printCommandUsage(const QString &command);

@@ -29,6 +29,10 @@ int main(int argc, char *argv[])
         return gm::cli::runPrintSetupCommand(args);
     if (command == QStringLiteral("sheets"))
         return gm::cli::runSheetsCommand(args);
+    if (command == QStringLiteral("replace"))
+        return gm::cli::runReplaceCommand(args);
+    if (command == QStringLiteral("set-cells"))
+        return gm::cli::runSetCellsCommand(args);
     QTextStream(stderr) << QStringLiteral("Unknown command: ") << command << QStringLiteral("\nTry 'gridmule-cli --help'.\n");
     return gm::cli::kExitBadArguments;
 }

@@ -333,7 +333,7 @@ void setTabSelected(PackageDocument &document, const SheetEntry &sheet, bool sel
     // A sheet part that never mentions the attribute is not parsed just to clear it.
     if (!selected && !document.package().partBytes(sheet.partName).contains("tabSelected"))
         return;
-    XmlPart &part = document.sheetPart(sheet);
+    XmlPart &part = document.package().xml(sheet.partName);
     bool changed = false;
     for (pugi::xml_node view : elementChildren(xml::child(part.root(), "sheetViews"), "sheetView")) {
         pugi::xml_attribute attribute = view.attribute("tabSelected");
