@@ -88,8 +88,9 @@ TEST(CellListFile, ReadsByPositionAndRefusesBadFiles)
         const QString path = writeFile(folder, c.bytes);
         const CellListRead read = readCellListFile(path);
         EXPECT_EQ(read.entries, c.expected);
-        if (!c.expected)
+        if (!c.expected) {
             EXPECT_EQ(read.message, c.refusal + path);
+        }
     }
     const CellListRead missing = readCellListFile(folder.filePath(QStringLiteral("missing.xml")));
     EXPECT_FALSE(missing.entries);

@@ -145,9 +145,10 @@ TEST(ReplaceMatching, HundredAndFirstEmptyCellEndsTheRow)
         in.find = s("a");
         in.replacement = s("b");
         const auto writes = replacementsFor(in, bounds, texts);
-        if (gap == 100)
+        if (gap == 100) {
             expectWrites(writes, {{1, 1, "b"}, {1, qint64(gap + 2), "b"}, {2, 1, "b"}});
-        else
+        } else {
             expectWrites(writes, {{1, 1, "b"}, {2, 1, "b"}});
+        }
     }
 }

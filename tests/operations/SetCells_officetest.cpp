@@ -62,8 +62,9 @@ public:
 private:
     static void load(pugi::xml_document &document, const QByteArray &bytes)
     {
-        if (!bytes.isEmpty())
+        if (!bytes.isEmpty()) {
             ASSERT_TRUE(document.load_buffer(bytes.constData(), size_t(bytes.size())));
+        }
     }
     pugi::xml_document m_sheet;
     pugi::xml_document m_strings;
