@@ -80,7 +80,7 @@ bool isTrue(pugi::xml_attribute attribute)
 std::string numberText(double value)
 {
     char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general);
     std::string text(buffer, result.ptr);
     if (text == "-0")
         text = "0";
