@@ -56,6 +56,21 @@ QString Worksheet::cellText(const QString &)
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Text"));
 }
 
+std::optional<CellBounds> Worksheet::usedRange()
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.UsedRange"));
+}
+
+std::vector<QString> Worksheet::displayedTexts(const CellBounds &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Text"));
+}
+
+void Worksheet::setCellValues(const std::vector<CellWrite> &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Value"));
+}
+
 QString Workbook::builtinProperty(DocumentProperty)
 {
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("BuiltinDocumentProperties"));

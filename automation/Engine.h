@@ -11,6 +11,8 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace gm {
 
@@ -34,6 +36,17 @@ enum class DocumentProperty { Title, Subject, Author, Manager, Company, Category
 enum class HeaderFooterSection { LeftHeader, CenterHeader, RightHeader, LeftFooter, CenterFooter, RightFooter };
 
 enum class Orientation { Portrait = 1, Landscape = 2 };
+
+// A block of cells, 1-based and inclusive.
+struct CellBounds
+{
+    qint64 firstRow = 1;
+    qint64 lastRow = 0;
+    qint64 firstColumn = 1;
+    qint64 lastColumn = 0;
+    qint64 rowCount() const { return lastRow >= firstRow ? lastRow - firstRow + 1 : 0; }
+    qint64 columnCount() const { return lastColumn >= firstColumn ? lastColumn - firstColumn + 1 : 0; }
+};
 
 class Worksheet
 {
@@ -67,6 +80,24 @@ public:
     // The text a cell shows (its value formatted, "#REF!" for an error result); address in A1
     // notation ("B2").
     virtual QString cellText(const QString &address);
+    // The used range; nothing for a sheet without cells.
+    virtual std::optional<CellBounds> usedRange();
+    // The text each cell in bounds shows, row by row, left to right.
+    virtual std::vector<QString> displayedTexts(const CellBounds &bounds);
+
+    // Writes texts into cells as if each were typed into its cell (numbers, dates, percents,
+    // booleans and formulas are stored as such; the number format typing sets is given to
+    // the cell, its style otherwise kept). The writes are done in order, so a later one for
+    // the same cell wins. A write that cannot be done (a position outside the sheet, part of
+    // an array formula) is passed over, the others are done, and the last such failure is
+    // thrown at the end.
+    struct CellWrite
+    {
+        qint64 row = 0; // 1-based
+        qint64 column = 0; // 1-based
+        QString text;
+    };
+    virtual void setCellValues(const std::vector<CellWrite> &writes);
 };
 
 class Workbook

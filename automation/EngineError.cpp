@@ -70,6 +70,12 @@ QString EngineError::describe(ErrorCode code)
         return QStringLiteral("工作簿结构受保护，不能删除、隐藏或重命名工作表。");
     case ErrorCode::LastWorksheet:
         return QStringLiteral("工作簿中至少要保留一张工作表。");
+    case ErrorCode::CellOutOfRange:
+        return QStringLiteral("单元格的行号或列号超出了工作表的范围。");
+    case ErrorCode::SharedFormulaAnchor:
+        return QStringLiteral("该单元格的公式被其他单元格共用，不能单独更改。");
+    case ErrorCode::ArrayFormulaPart:
+        return QStringLiteral("不能更改数组公式的某一部分。");
     case ErrorCode::Unexpected:
         break;
     }

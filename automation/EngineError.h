@@ -40,6 +40,9 @@ enum class ErrorCode : int {
     LastVisibleSheet = 1042,
     WorkbookStructureProtected = 1043,
     LastWorksheet = 1044,
+    CellOutOfRange = 1060,
+    SharedFormulaAnchor = 1061,
+    ArrayFormulaPart = 1062,
     Unexpected = 1099,
 };
 

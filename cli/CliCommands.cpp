@@ -4,6 +4,8 @@
 #include "automation/UserInterface.h"
 #include "operations/Checks.h"
 #include "operations/files/BatchRename.h"
+#include "operations/cells/ReplaceOperation.h"
+#include "operations/cells/SetCellsOperation.h"
 #include "operations/sheets/SheetOperations.h"
 #include "operations/workbook/ConvertOperation.h"
 #include "operations/workbook/HeaderFooterOperation.h"
@@ -202,6 +204,26 @@ const CommandHelp kCommands[] = {
         "                    (none of the three: all three)\n"
         "  --dry-run         count and print, but write no report\n"
         "  Output lines: file, result, then the counts of the chosen items.\n"},
+    {"replace", "Replace the content of cells that show a text, in every worksheet in place.",
+        "gridmule-cli replace --find TEXT --with TEXT [options] [--log FILE] FILE...\n"
+        "  Cells are compared by the text they show; the replacement is written as if\n"
+        "  typed. .xlsx files only for now.\n"
+        "  --find TEXT       the text to look for\n"
+        "  --with TEXT       the replacement (may be empty)\n"
+        "  --contains        replace every occurrence inside a cell (default: the whole\n"
+        "                    cell must equal TEXT)\n"
+        "  --match-case      letter case counts\n"
+        "  --keep-line-breaks\n"
+        "                    line breaks in cells count (default: they are ignored)\n"
+        "  --rows FROM-TO    only these rows, e.g. 2-100\n"
+        "  --columns FROM-TO only these columns, letters or numbers, e.g. C-E\n"},
+    {"set-cells", "Write a list of cell contents into worksheets of workbooks in place.",
+        "gridmule-cli set-cells --list FILE.xml [--all-sheets | --sheet NAME] [--log FILE] FILE...\n"
+        "  Each content is written as if typed into its cell: numbers, dates, percents,\n"
+        "  TRUE/FALSE and formulas (=...) are stored as such. .xlsx files only for now.\n"
+        "  --list FILE.xml   the cell list (root Cells; Cell elements with Row, Col, Text)\n"
+        "  --all-sheets      every worksheet (default: the active sheet)\n"
+        "  --sheet NAME      the worksheets with this name (letter case aside)\n"},
 };
 
 const char *const kCommonHelp = "Every command also takes:\n"
@@ -470,6 +492,85 @@ int runSheetsCommand(const QStringList &args)
     if (!passChecks(ui, inputs.entries, kSheetsEmptyList, [&] { return validateDeleteSheets(inputs); }))
         return kExitBadArguments;
     return finishRun(runDeleteSheets(inputs, ui, settings), settings, QStringLiteral("deleted"));
+}
+
+int runSetCellsCommand(const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption list(QStringLiteral("list"), QString(), QStringLiteral("file"));
+    const QCommandLineOption allSheets(QStringLiteral("all-sheets"));
+    const QCommandLineOption sheet(QStringLiteral("sheet"), QString(), QStringLiteral("name"));
+    parser.addOptions({list, allSheets, sheet});
+    CommonOptions common;
+    common.addTo(parser);
+    int exitCode = kExitOk;
+    if (!parse(parser, QStringLiteral("set-cells"), args, &exitCode))
+        return exitCode;
+    if (!parser.isSet(list))
+        return badArguments(QStringLiteral("set-cells needs --list FILE.xml."));
+    if (parser.isSet(allSheets) && parser.isSet(sheet))
+        return badArguments(QStringLiteral("Give --all-sheets or --sheet NAME, not both."));
+    const CellListRead read = readCellListFile(parser.value(list));
+    if (!read.entries)
+        return badArguments(read.message);
+
+    SetCellsInputs inputs;
+    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.cells = *read.entries;
+    inputs.sheets = parser.isSet(allSheets) ? CellSheets::All : parser.isSet(sheet) ? CellSheets::Named : CellSheets::Active;
+    inputs.sheetName = parser.value(sheet);
+    const RunSettings settings = common.settings(parser);
+    ConsoleUserInterface ui(false);
+    return finishRun(setCells(inputs, ui, settings), settings, QStringLiteral("changed"));
+}
+
+int runReplaceCommand(const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption find(QStringLiteral("find"), QString(), QStringLiteral("text"));
+    const QCommandLineOption with(QStringLiteral("with"), QString(), QStringLiteral("text"));
+    const QCommandLineOption contains(QStringLiteral("contains"));
+    const QCommandLineOption matchCase(QStringLiteral("match-case"));
+    const QCommandLineOption keepLineBreaks(QStringLiteral("keep-line-breaks"));
+    const QCommandLineOption rows(QStringLiteral("rows"), QString(), QStringLiteral("from-to"));
+    const QCommandLineOption columns(QStringLiteral("columns"), QString(), QStringLiteral("from-to"));
+    parser.addOptions({find, with, contains, matchCase, keepLineBreaks, rows, columns});
+    CommonOptions common;
+    common.addTo(parser);
+    int exitCode = kExitOk;
+    if (!parse(parser, QStringLiteral("replace"), args, &exitCode))
+        return exitCode;
+    if (!parser.isSet(with))
+        return badArguments(QStringLiteral("replace needs --with TEXT (it may be empty)."));
+
+    ReplaceInputs inputs;
+    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.find = parser.value(find);
+    inputs.replacement = parser.value(with);
+    inputs.contains = parser.isSet(contains);
+    inputs.matchCase = parser.isSet(matchCase);
+    inputs.ignoreLineBreaks = !parser.isSet(keepLineBreaks);
+    auto range = [&](const QCommandLineOption &option, bool &limit, QString &from, QString &to) {
+        if (!parser.isSet(option))
+            return true;
+        const QStringList parts = parser.value(option).split(u'-');
+        if (parts.size() != 2)
+            return false;
+        limit = true;
+        from = parts.at(0);
+        to = parts.at(1).toUpper();
+        from = from.toUpper();
+        return true;
+    };
+    if (!range(rows, inputs.limitRows, inputs.rowFrom, inputs.rowTo))
+        return badArguments(QStringLiteral("--rows takes FROM-TO, e.g. 2-100."));
+    if (!range(columns, inputs.limitColumns, inputs.columnFrom, inputs.columnTo))
+        return badArguments(QStringLiteral("--columns takes FROM-TO, e.g. C-E."));
+    const RunSettings settings = common.settings(parser);
+    ConsoleUserInterface ui(false);
+    Validation failed;
+    const RunSummary summary = replaceContent(inputs, ui, settings, {}, &failed);
+    return finishRun(summary, settings, QStringLiteral("changed"));
 }
 
 } // namespace gm::cli

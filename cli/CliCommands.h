@@ -20,6 +20,8 @@ int runSheetsCommand(const QStringList &args);
 int runRenameCommand(const QStringList &args);
 // stats --out FILE [--dry-run]
 int runStatsCommand(const QStringList &args);
+int runSetCellsCommand(const QStringList &args);
+int runReplaceCommand(const QStringList &args);
 // The overall help (every command with its options), one command's help, the version.
 void printUsage();
 void printCommandUsage(const QString &command);

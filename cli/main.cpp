@@ -38,6 +38,10 @@ int main(int argc, char *argv[])
         return ended(gm::cli::runRenameCommand(args));
     if (command == QStringLiteral("stats"))
         return ended(gm::cli::runStatsCommand(args));
+    if (command == QStringLiteral("replace"))
+        return ended(gm::cli::runReplaceCommand(args));
+    if (command == QStringLiteral("set-cells"))
+        return ended(gm::cli::runSetCellsCommand(args));
     QTextStream(stderr) << QStringLiteral("Unknown command: ") << command << QStringLiteral("\nTry 'gridmule-cli --help'.\n");
     return gm::cli::kExitBadArguments;
 }

@@ -1,6 +1,8 @@
 #include "automation/xlsx/PackageWorksheet.h"
 
 #include "automation/EngineError.h"
+#include "automation/xlsx/CellTexts.h"
+#include "automation/xlsx/CellValues.h"
 #include "automation/xlsx/PackageDocument.h"
 #include "automation/xlsx/PrintAreaText.h"
 #include "automation/xlsx/SheetPageSetup.h"
@@ -25,6 +27,31 @@ void PackageWorksheet::refresh()
         if (entry.partName == m_entry.partName)
             m_entry = entry;
     }
+}
+
+std::optional<CellBounds> PackageWorksheet::usedRange()
+{
+    m_document->ensureOpen();
+    refresh();
+    if (m_entry.kind != SheetKind::Worksheet)
+        throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.UsedRange"));
+    return xlsx::usedRange(*m_document, m_entry);
+}
+
+std::vector<QString> PackageWorksheet::displayedTexts(const CellBounds &bounds)
+{
+    m_document->ensureOpen();
+    refresh();
+    if (m_entry.kind != SheetKind::Worksheet)
+        throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Text"));
+    return xlsx::displayedTexts(*m_document, m_entry, bounds);
+}
+
+void PackageWorksheet::setCellValues(const std::vector<CellWrite> &writes)
+{
+    m_document->ensureOpen();
+    refresh();
+    xlsx::setCellValues(*m_document, m_entry, writes);
 }
 
 void PackageWorksheet::setVisibility(SheetVisibility visibility)

@@ -32,6 +32,10 @@ public:
     void setName(const QString &name) override;
     void deleteSheet() override;
 
+    std::optional<CellBounds> usedRange() override;
+    std::vector<QString> displayedTexts(const CellBounds &bounds) override;
+    void setCellValues(const std::vector<CellWrite> &writes) override;
+
 private:
     void requirePageSetup(const char *member) const;
     // Takes the sheet's name, state and position as the workbook now has them.

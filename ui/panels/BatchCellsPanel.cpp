@@ -1,6 +1,13 @@
 #include "ui/panels/BatchCellsPanel.h"
 
 #include "ui/Controls.h"
+#include "app/AppState.h"
+#include "automation/BatchFrame.h"
+#include "doclist/DocumentListModel.h"
+#include "operations/cells/SetCellsOperation.h"
+#include "ui/GuiUserInterface.h"
+#include "ui/RunController.h"
+#include "ui/UserDialogs.h"
 #include "ui/dialogs/CellDialog.h"
 
 #include <QButtonGroup>
@@ -51,7 +58,9 @@ BatchCellsPanel::BatchCellsPanel(PanelContext &context, QWidget *parent)
     sheets->addButton(activeSheet, 0);
     sheets->addButton(allSheets, 1);
     sheets->addButton(namedSheets, 2);
+    m_sheets = sheets;
     auto *sheetName = edit(QStringLiteral("txtBatchCellsSheet"), this);
+    m_sheetName = sheetName;
     auto *command = button(QStringLiteral("CmdBatchCells"), QStringLiteral("设置"), this);
 
     auto *sheetChoice = column();
@@ -76,10 +85,10 @@ BatchCellsPanel::BatchCellsPanel(PanelContext &context, QWidget *parent)
     connect(listButtons.at(0), &QPushButton::clicked, this, &BatchCellsPanel::addEntry);
     connect(listButtons.at(1), &QPushButton::clicked, this, &BatchCellsPanel::deleteEntry);
     connect(listButtons.at(2), &QPushButton::clicked, this, &BatchCellsPanel::editEntry);
-    // Export and import belong to the cell list file, which comes with the set-cells operation.
-    registerCommand(listButtons.at(3), false);
-    registerCommand(listButtons.at(4), false);
-    registerCommand(command, false);
+    connect(listButtons.at(3), &QPushButton::clicked, this, &BatchCellsPanel::exportList);
+    connect(listButtons.at(4), &QPushButton::clicked, this, &BatchCellsPanel::importList);
+    connect(command, &QPushButton::clicked, this, &BatchCellsPanel::setCells);
+    registerCommand(command, true);
 }
 
 QList<BatchCellsPanel::Entry> BatchCellsPanel::entries() const
@@ -90,6 +99,65 @@ QList<BatchCellsPanel::Entry> BatchCellsPanel::entries() const
         result.append({item->text(0), item->text(1), item->text(2)});
     }
     return result;
+}
+
+void BatchCellsPanel::setEntries(const QList<Entry> &entries)
+{
+    m_list->clear();
+    for (const Entry &entry : entries) {
+        auto *item = new QTreeWidgetItem(m_list);
+        item->setText(0, entry.row);
+        item->setText(1, entry.column);
+        item->setText(2, entry.content);
+    }
+}
+
+void BatchCellsPanel::exportList()
+{
+    FileDialogRequest request;
+    request.filter = kCellListFilter;
+    request.defaultSuffix = QStringLiteral("xml");
+    const QString chosen = m_context.dialogs.saveFileName(window(), request, true);
+    if (chosen.trimmed().isEmpty())
+        return;
+    const QString failure = writeCellListFile(chosen, entries());
+    if (!failure.isEmpty())
+        inform(failure);
+}
+
+void BatchCellsPanel::importList()
+{
+    FileDialogRequest request;
+    request.filter = kCellListFilter;
+    request.defaultSuffix = QStringLiteral("xml");
+    const QString chosen = m_context.dialogs.openFileName(window(), request);
+    if (chosen.trimmed().isEmpty())
+        return;
+    const CellListRead read = readCellListFile(chosen);
+    if (!read.entries) {
+        inform(read.message);
+        return;
+    }
+    setEntries(*read.entries);
+}
+
+void BatchCellsPanel::setCells()
+{
+    SetCellsInputs inputs;
+    inputs.entries = m_context.documents.entries();
+    inputs.cells = entries();
+    inputs.sheets = CellSheets(std::max(m_sheets->checkedId(), 0));
+    inputs.sheetName = m_sheetName->text();
+
+    if (!BatchFrame::checkList(m_context.ui, inputs.entries, kSetCellsEmptyList))
+        return;
+    if (const Validation failure = validateSetCells(inputs)) {
+        showFailure(*failure);
+        return;
+    }
+    // The runner keeps the window from taking commands until the run has ended.
+    const RunSettings settings = m_context.state.runSettings();
+    m_context.runner.start([inputs, settings](UserInterface &ui) { runSetCells(inputs, ui, settings); });
 }
 
 bool BatchCellsPanel::showCellDialog()

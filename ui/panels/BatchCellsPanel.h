@@ -1,9 +1,12 @@
 #pragma once
 
+#include "operations/cells/CellListFile.h"
 #include "ui/panels/FeaturePanel.h"
 
 #include <QPointer>
 
+class QButtonGroup;
+class QLineEdit;
 class QTreeWidget;
 
 namespace gm {
@@ -19,17 +22,21 @@ class BatchCellsPanel : public FeaturePanel
 public:
     explicit BatchCellsPanel(PanelContext &context, QWidget *parent = nullptr);
 
-    struct Entry
-    {
-        QString row;
-        QString column;
-        QString content;
-    };
+    using Entry = CellListEntry;
     QList<Entry> entries() const;
+    // Replaces the whole list.
+    void setEntries(const QList<Entry> &entries);
 
     void addEntry();
     void deleteEntry();
     void editEntry();
+    // Saves the list to a cell list file chosen in the save dialog.
+    void exportList();
+    // Replaces the list with the entries of a cell list file chosen in the open dialog; a file
+    // that cannot be read as one is refused with a message and the list stays as it was.
+    void importList();
+    // Checks the inputs and starts writing the list into the listed workbooks.
+    void setCells();
 
 private:
     // Shows the cell dialog; false when it was cancelled (the dialog is then discarded and
@@ -37,6 +44,8 @@ private:
     bool showCellDialog();
 
     QTreeWidget *m_list;
+    QButtonGroup *m_sheets;
+    QLineEdit *m_sheetName;
     QPointer<CellDialog> m_dialog;
 };
 

@@ -1,5 +1,11 @@
 #include "ui/panels/ReplacePanel.h"
 
+#include "app/AppState.h"
+#include "automation/BatchFrame.h"
+#include "doclist/DocumentListModel.h"
+#include "operations/cells/ReplaceOperation.h"
+#include "ui/GuiUserInterface.h"
+#include "ui/RunController.h"
 #include "ui/Controls.h"
 #include "ui/KeystrokeFilter.h"
 #include "ui/panels/PanelContext.h"
@@ -33,6 +39,11 @@ ReplacePanel::ReplacePanel(PanelContext &context, QWidget *parent)
     auto *matchCase = check(QStringLiteral("ChkCase"), QStringLiteral("区分大小写"), this);
     auto *ignoreReturn = check(QStringLiteral("ChkIgnoreReturn"), QStringLiteral("忽略单元格中回车折行"), this, true);
     auto *newText = edit(QStringLiteral("txtNewCell"), this);
+    m_find = findText;
+    m_newText = newText;
+    m_include = include;
+    m_matchCase = matchCase;
+    m_ignoreReturn = ignoreReturn;
 
     layout->addWidget(label(QStringLiteral("查找内容："), this), 0, 0);
     layout->addWidget(findText, 0, 1);
@@ -99,7 +110,8 @@ ReplacePanel::ReplacePanel(PanelContext &context, QWidget *parent)
     KeystrokeFilter::install(m_column1, KeyFilter::ColumnLetterOrNumber, context.dialogs);
     KeystrokeFilter::install(m_column2, KeyFilter::ColumnLetterOrNumber, context.dialogs);
 
-    registerCommand(replace, false);
+    connect(replace, &QPushButton::clicked, this, &ReplacePanel::replace);
+    registerCommand(replace, true);
     fillColumnLists();
 }
 
@@ -117,6 +129,33 @@ void ReplacePanel::fillColumnLists()
         combo->setCurrentIndex(-1);
         combo->clearEditText();
     }
+}
+
+void ReplacePanel::replace()
+{
+    ReplaceInputs inputs;
+    inputs.entries = m_context.documents.entries();
+    inputs.find = m_find->text();
+    inputs.replacement = m_newText->text();
+    inputs.contains = m_include->isChecked();
+    inputs.matchCase = m_matchCase->isChecked();
+    inputs.ignoreLineBreaks = m_ignoreReturn->isChecked();
+    inputs.limitRows = m_rowScope->isChecked();
+    inputs.rowFrom = m_row1->text();
+    inputs.rowTo = m_row2->text();
+    inputs.limitColumns = m_columnScope->isChecked();
+    inputs.columnFrom = m_column1->currentText();
+    inputs.columnTo = m_column2->currentText();
+
+    if (!BatchFrame::checkList(m_context.ui, inputs.entries, kReplaceEmptyList))
+        return;
+    if (const Validation failure = validateReplace(inputs)) {
+        showFailure(*failure);
+        return;
+    }
+    // The runner keeps the window from taking commands until the run has ended.
+    const RunSettings settings = m_context.state.runSettings();
+    m_context.runner.start([inputs, settings](UserInterface &ui) { runReplaceContent(inputs, ui, settings); });
 }
 
 } // namespace gm

@@ -5,6 +5,7 @@
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QRadioButton;
 
 namespace gm {
 
@@ -18,8 +19,15 @@ public:
 
     // The column limits offer A to Z, and the "to" field also AA to AZ.
     void fillColumnLists();
+    // Checks the inputs and starts the replacement over the listed workbooks.
+    void replace();
 
 private:
+    QLineEdit *m_find;
+    QLineEdit *m_newText;
+    QRadioButton *m_include;
+    QCheckBox *m_matchCase;
+    QCheckBox *m_ignoreReturn;
     QCheckBox *m_rowScope;
     QCheckBox *m_columnScope;
     QLineEdit *m_row1;

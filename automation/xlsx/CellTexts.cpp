@@ -1,0 +1,258 @@
+#include "automation/xlsx/CellTexts.h"
+
+#include "automation/cells/NumberFormat.h"
+#include "automation/xlsx/PackageDocument.h"
+#include "automation/xlsx/XmlTree.h"
+
+#include <QHash>
+
+#include <cstring>
+
+namespace gm::xlsx {
+
+namespace {
+
+const QString sharedStringsType
+    = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings");
+const QString stylesType = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles");
+
+bool isTrue(pugi::xml_attribute attribute)
+{
+    const std::string_view value = attribute.value();
+    return value == "1" || value == "true";
+}
+
+// Column and row of a reference such as "B12"; false when it is not one.
+bool parseRef(const char *text, qint64 &row, qint64 &column)
+{
+    row = column = 0;
+    const char *p = text;
+    while (*p >= 'A' && *p <= 'Z' && p - text < 3)
+        column = column * 26 + (*p++ - 'A' + 1);
+    if (column == 0 || !*p)
+        return false;
+    for (; *p; ++p) {
+        if (*p < '0' || *p > '9' || row > 1048576)
+            return false;
+        row = row * 10 + (*p - '0');
+    }
+    return true;
+}
+
+int hexValue(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    return -1;
+}
+
+// Undoes the _xHHHH_ escapes of string items.
+QString unescaped(const QString &text)
+{
+    if (!text.contains(QLatin1String("_x")))
+        return text;
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) == u'_' && i + 6 < text.size() && text.at(i + 1) == u'x' && text.at(i + 6) == u'_') {
+            int code = 0;
+            bool hex = true;
+            for (qsizetype k = i + 2; k < i + 6; ++k) {
+                const int digit = hexValue(text.at(k));
+                hex = hex && digit >= 0;
+                code = code * 16 + digit;
+            }
+            if (hex) {
+                out += QChar(char16_t(code));
+                i += 6;
+                continue;
+            }
+        }
+        out += text.at(i);
+    }
+    return out;
+}
+
+// The text of a string item: its own <t>, or its runs' <t> in order; phonetic runs left out.
+QString itemText(pugi::xml_node item)
+{
+    QString text;
+    for (pugi::xml_node child : item.children()) {
+        const std::string_view name = xml::localName(child);
+        if (name == "t")
+            text += QString::fromUtf8(child.child_value());
+        else if (name == "r")
+            text += QString::fromUtf8(xml::child(child, "t").child_value());
+    }
+    return unescaped(text);
+}
+
+class SheetReader
+{
+public:
+    SheetReader(PackageDocument &document, const SheetEntry &sheet)
+        : m_package(document.package()), m_sheetData(xml::child(m_package.xml(sheet.partName).root(), "sheetData"))
+    {
+        const QString workbook = document.model().partName();
+        const pugi::xml_node workbookPr = xml::child(m_package.xml(workbook).root(), "workbookPr");
+        m_system = isTrue(workbookPr.attribute("date1904")) ? DateSystem::Date1904 : DateSystem::Date1900;
+        for (const Relationship &relationship : m_package.relationships(workbook)) {
+            if (relationship.partName.isEmpty() || !m_package.hasPart(relationship.partName))
+                continue;
+            if (rel::isType(relationship.type, sharedStringsType))
+                readStrings(m_package.xml(relationship.partName).root());
+            else if (rel::isType(relationship.type, stylesType))
+                readStyles(m_package.xml(relationship.partName).root());
+        }
+    }
+
+    pugi::xml_node sheetData() const { return m_sheetData; }
+
+    QString text(pugi::xml_node cell)
+    {
+        const std::string_view type = cell.attribute("t").value();
+        const pugi::xml_node v = xml::child(cell, "v");
+        CellValue value;
+        if (type == "inlineStr") {
+            value = CellValue::ofText(itemText(xml::child(cell, "is")));
+        } else if (!v) {
+            return {};
+        } else if (type == "s") {
+            const long long index = v.text().as_llong(-1);
+            value = CellValue::ofText(index >= 0 && index < qsizetype(m_strings.size()) ? m_strings[size_t(index)] : QString());
+        } else if (type == "str") {
+            value = CellValue::ofText(unescaped(QString::fromUtf8(v.child_value())));
+        } else if (type == "b") {
+            value = CellValue::ofBoolean(v.text().as_int() != 0);
+        } else if (type == "e") {
+            value = CellValue::ofError(QString::fromUtf8(v.child_value()));
+        } else if (type == "d") {
+            return QString::fromUtf8(v.child_value());
+        } else {
+            value = CellValue::ofNumber(v.text().as_double());
+        }
+        return format(cell.attribute("s").as_int(0)).format(value, m_system);
+    }
+
+private:
+    void readStrings(pugi::xml_node root)
+    {
+        for (pugi::xml_node item : root.children()) {
+            if (item.type() == pugi::node_element && xml::localName(item) == "si")
+                m_strings.push_back(itemText(item));
+        }
+    }
+
+    void readStyles(pugi::xml_node root)
+    {
+        QHash<int, QString> codes;
+        for (pugi::xml_node numFmt : xml::child(root, "numFmts").children()) {
+            if (numFmt.type() == pugi::node_element)
+                codes.insert(numFmt.attribute("numFmtId").as_int(), QString::fromUtf8(numFmt.attribute("formatCode").value()));
+        }
+        for (pugi::xml_node xf : xml::child(root, "cellXfs").children()) {
+            if (xf.type() != pugi::node_element)
+                continue;
+            const int id = xf.attribute("numFmtId").as_int(0);
+            m_styleCodes.push_back(codes.contains(id) ? codes.value(id) : builtInFormatCode(id));
+        }
+    }
+
+    const NumberFormat &format(int style)
+    {
+        if (style < 0 || style >= int(m_styleCodes.size()))
+            return m_formats.builtIn(0);
+        return m_formats.format(m_styleCodes[size_t(style)]);
+    }
+
+    OpcPackage &m_package;
+    pugi::xml_node m_sheetData;
+    DateSystem m_system = DateSystem::Date1900;
+    std::vector<QString> m_strings;
+    std::vector<QString> m_styleCodes;
+    NumberFormatCache m_formats;
+};
+
+// Calls visit(row, column, cell) for every cell element, and rowOnly(row) for rows that count
+// without cells; rows and cells written without their number follow the one before.
+template<typename Visit, typename RowOnly> void walk(pugi::xml_node sheetData, Visit visit, RowOnly rowOnly)
+{
+    qint64 rowNumber = 0;
+    for (pugi::xml_node row : sheetData.children()) {
+        if (row.type() != pugi::node_element || xml::localName(row) != "row")
+            continue;
+        rowNumber = row.attribute("r") ? row.attribute("r").as_llong(0) : rowNumber + 1;
+        qint64 column = 0;
+        bool any = false;
+        for (pugi::xml_node cell : row.children()) {
+            if (cell.type() != pugi::node_element || xml::localName(cell) != "c")
+                continue;
+            qint64 r = rowNumber;
+            qint64 c = column + 1;
+            if (const char *ref = cell.attribute("r").value(); *ref)
+                parseRef(ref, r, c);
+            column = c;
+            any = true;
+            if (!visit(rowNumber, column, cell))
+                break;
+        }
+        if (!any
+            && (isTrue(row.attribute("customHeight")) || isTrue(row.attribute("customFormat"))
+                || isTrue(row.attribute("hidden"))))
+            rowOnly(rowNumber);
+    }
+}
+
+} // namespace
+
+std::optional<CellBounds> usedRange(PackageDocument &document, const SheetEntry &sheet)
+{
+    const pugi::xml_node sheetData = xml::child(document.package().xml(sheet.partName).root(), "sheetData");
+    std::optional<CellBounds> bounds;
+    auto include = [&](qint64 row, qint64 column) {
+        if (!bounds) {
+            bounds = CellBounds{row, row, column, column};
+            return;
+        }
+        bounds->firstRow = std::min(bounds->firstRow, row);
+        bounds->lastRow = std::max(bounds->lastRow, row);
+        bounds->firstColumn = std::min(bounds->firstColumn, column);
+        bounds->lastColumn = std::max(bounds->lastColumn, column);
+    };
+    walk(
+        sheetData,
+        [&](qint64 row, qint64 column, pugi::xml_node) {
+            include(row, column);
+            return true;
+        },
+        [&](qint64 row) { include(row, bounds ? bounds->firstColumn : 1); });
+    return bounds;
+}
+
+std::vector<QString> displayedTexts(PackageDocument &document, const SheetEntry &sheet, const CellBounds &bounds)
+{
+    std::vector<QString> texts(size_t(bounds.rowCount() * bounds.columnCount()));
+    if (texts.empty())
+        return texts;
+    SheetReader reader(document, sheet);
+    walk(
+        reader.sheetData(),
+        [&](qint64 row, qint64 column, pugi::xml_node cell) {
+            if (row < bounds.firstRow || row > bounds.lastRow)
+                return false;
+            if (column > bounds.lastColumn)
+                return false;
+            if (column >= bounds.firstColumn)
+                texts[size_t((row - bounds.firstRow) * bounds.columnCount() + column - bounds.firstColumn)] = reader.text(cell);
+            return true;
+        },
+        [](qint64) {});
+    return texts;
+}
+
+} // namespace gm::xlsx

@@ -1,0 +1,148 @@
+#include "operations/cells/ReplaceOperation.h"
+
+#include "automation/EngineError.h"
+#include "automation/Notation.h"
+#include "operations/Checks.h"
+
+#include <algorithm>
+
+namespace gm {
+
+namespace {
+
+constexpr qint64 kLastVisitedColumn = 1000;
+constexpr int kEmptyCellsEndingARow = 100;
+
+QString withoutLineBreaks(QString text)
+{
+    text.remove(u'\n');
+    text.remove(u'\r');
+    return text;
+}
+
+// A column limit as a whole number: letters become their column number, digits stay.
+std::optional<int> columnLimit(const QString &text)
+{
+    return toInteger16(NormalizeColumnRef(text.trimmed().toUpper()));
+}
+
+} // namespace
+
+Validation validateReplace(const ReplaceInputs &inputs)
+{
+    if (inputs.find.isEmpty())
+        return ValidationFailure{kReplaceNoText, QStringLiteral("txtStr1")};
+    if (inputs.limitColumns) {
+        if (inputs.columnFrom.trimmed().isEmpty())
+            return ValidationFailure{kReplaceBadColumns, QStringLiteral("cmbReplaceScopeC1")};
+        if (inputs.columnTo.trimmed().isEmpty())
+            return ValidationFailure{kReplaceBadColumns, QStringLiteral("cmbReplaceScopeC2")};
+        if (!columnLimit(inputs.columnFrom))
+            return ValidationFailure{kReplaceBadColumns, QStringLiteral("cmbReplaceScopeC1")};
+        if (!columnLimit(inputs.columnTo))
+            return ValidationFailure{kReplaceBadColumns, QStringLiteral("cmbReplaceScopeC2")};
+    }
+    if (inputs.limitRows) {
+        if (!IsInteger(inputs.rowFrom))
+            return ValidationFailure{kReplaceBadRows, QStringLiteral("txtReplaceScopeR1")};
+        if (!IsInteger(inputs.rowTo))
+            return ValidationFailure{kReplaceBadRows, QStringLiteral("txtReplaceScopeR2")};
+    }
+    return std::nullopt;
+}
+
+std::optional<CellBounds> replaceScope(const ReplaceInputs &inputs, const CellBounds &used)
+{
+    CellBounds scope = used;
+    scope.lastColumn = std::min(scope.lastColumn, kLastVisitedColumn);
+    if (inputs.limitColumns) {
+        const int a = columnLimit(inputs.columnFrom).value_or(0);
+        const int b = columnLimit(inputs.columnTo).value_or(0);
+        scope.firstColumn = std::max<qint64>(scope.firstColumn, std::min(a, b));
+        scope.lastColumn = std::min<qint64>(scope.lastColumn, std::max(a, b));
+    }
+    if (inputs.limitRows) {
+        const int a = toInteger16(inputs.rowFrom).value_or(0);
+        const int b = toInteger16(inputs.rowTo).value_or(0);
+        scope.firstRow = std::max<qint64>(scope.firstRow, std::min(a, b));
+        scope.lastRow = std::min<qint64>(scope.lastRow, std::max(a, b));
+    }
+    if (scope.firstRow > scope.lastRow || scope.firstColumn > scope.lastColumn)
+        return std::nullopt;
+    return scope;
+}
+
+std::vector<Worksheet::CellWrite> replacementsFor(
+    const ReplaceInputs &inputs, const CellBounds &bounds, const std::vector<QString> &texts)
+{
+    const Qt::CaseSensitivity sensitivity = inputs.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    const QString find = inputs.ignoreLineBreaks ? withoutLineBreaks(inputs.find) : inputs.find;
+    std::vector<Worksheet::CellWrite> writes;
+    const qint64 columns = bounds.columnCount();
+    for (qint64 row = 0; row < bounds.rowCount(); ++row) {
+        int empty = 0;
+        for (qint64 column = 0; column < columns; ++column) {
+            QString text = texts[size_t(row * columns + column)];
+            if (inputs.ignoreLineBreaks)
+                text = withoutLineBreaks(text);
+            empty = text.isEmpty() ? empty + 1 : 0;
+            if (empty > kEmptyCellsEndingARow)
+                break;
+            const qint64 r = bounds.firstRow + row;
+            const qint64 c = bounds.firstColumn + column;
+            if (!inputs.contains) {
+                if (text.compare(find, sensitivity) == 0)
+                    writes.push_back({r, c, inputs.replacement});
+            } else if (!find.isEmpty() && text.contains(find, sensitivity)) {
+                writes.push_back({r, c, text.replace(find, inputs.replacement, sensitivity)});
+            }
+        }
+    }
+    return writes;
+}
+
+RunSummary replaceContent(const ReplaceInputs &inputs, UserInterface &ui, const RunSettings &settings,
+    ApplicationFactory engineFactory, Validation *failed)
+{
+    if (!passChecks(
+            ui, inputs.entries, kReplaceEmptyList, [&] { return validateReplace(inputs); }, failed))
+        return stoppedRun();
+    return runReplaceContent(inputs, ui, settings, std::move(engineFactory));
+}
+
+RunSummary runReplaceContent(
+    const ReplaceInputs &inputs, UserInterface &ui, const RunSettings &settings, ApplicationFactory engineFactory)
+{
+    Operation operation;
+    operation.options.actionName = kReplaceAction;
+    operation.options.emptyListMessage = kReplaceEmptyList;
+    operation.options.completionMessage = kReplaceDone;
+    operation.options.testExistence = true;
+    operation.options.readOnly = ReadOnlyPolicy::MakeWritable;
+    operation.options.use = WorkbookUse::PackageMembers;
+    operation.options.saveMode = SaveMode::CloseSaving;
+    operation.change = [&](Workbook &workbook, FileContext &context) {
+        const int count = workbook.worksheetCount();
+        for (int position = 1; position <= count; ++position) {
+            std::unique_ptr<Worksheet> sheet = workbook.worksheet(position);
+            try {
+                const std::optional<CellBounds> used = sheet->usedRange();
+                const std::optional<CellBounds> scope = used ? replaceScope(inputs, *used) : std::nullopt;
+                if (!scope)
+                    continue;
+                const std::vector<Worksheet::CellWrite> writes = replacementsFor(inputs, *scope, sheet->displayedTexts(*scope));
+                if (!writes.empty())
+                    sheet->setCellValues(writes);
+            } catch (const EngineError &e) {
+                // A backend that cannot read or write cells leaves the file as it was.
+                if (e.code() == ErrorCode::NotSupported)
+                    throw;
+                context.recordFailure(e);
+            }
+        }
+    };
+    BatchFrame frame(ui, settings, std::move(engineFactory));
+    return frame.run(inputs.entries, operation);
+}
+
+} // namespace gm

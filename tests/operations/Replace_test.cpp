@@ -1,0 +1,154 @@
+#include "operations/cells/ReplaceOperation.h"
+
+#include <gtest/gtest.h>
+
+using namespace gm;
+
+namespace {
+
+QString s(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+
+struct Write
+{
+    qint64 row;
+    qint64 column;
+    const char *text;
+};
+
+void expectWrites(const std::vector<Worksheet::CellWrite> &actual, std::initializer_list<Write> expected)
+{
+    ASSERT_EQ(actual.size(), expected.size());
+    size_t i = 0;
+    for (const Write &want : expected) {
+        EXPECT_EQ(actual[i].row, want.row) << i;
+        EXPECT_EQ(actual[i].column, want.column) << i;
+        EXPECT_EQ(actual[i].text, s(want.text)) << i;
+        ++i;
+    }
+}
+
+} // namespace
+
+TEST(ReplaceValidation, FirstFailureInOrder)
+{
+    struct Case
+    {
+        const char *name;
+        ReplaceInputs inputs;
+        QString message;
+        const char *control;
+    };
+    auto inputs = [](const char *find, bool rows, const char *r1, const char *r2, bool columns, const char *c1, const char *c2) {
+        ReplaceInputs in;
+        in.find = s(find);
+        in.limitRows = rows;
+        in.rowFrom = s(r1);
+        in.rowTo = s(r2);
+        in.limitColumns = columns;
+        in.columnFrom = s(c1);
+        in.columnTo = s(c2);
+        return in;
+    };
+    const Case cases[] = {
+        {"no find text", inputs("", true, "x", "", true, "", ""), kReplaceNoText, "txtStr1"},
+        {"both columns checked for blanks first", inputs("a", false, "", "", true, "?", " "), kReplaceBadColumns,
+            "cmbReplaceScopeC2"},
+        {"bad first column", inputs("a", false, "", "", true, "A1", "C"), kReplaceBadColumns, "cmbReplaceScopeC1"},
+        {"columns before rows", inputs("a", true, "x", "", true, "C", "-"), kReplaceBadColumns, "cmbReplaceScopeC2"},
+        {"bad second row", inputs("a", true, "1", "1.5x", true, "AB", "3"), kReplaceBadRows, "txtReplaceScopeR2"},
+        {"row beyond 16 bits", inputs("a", true, "40000", "1", false, "", ""), kReplaceBadRows, "txtReplaceScopeR1"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const Validation failure = validateReplace(c.inputs);
+        ASSERT_TRUE(failure);
+        EXPECT_EQ(failure->message, c.message);
+        EXPECT_EQ(failure->control, s(c.control));
+    }
+    EXPECT_FALSE(validateReplace(inputs("a", true, "5", "3", true, "e", "C")));
+}
+
+TEST(ReplaceScope, UsedRangeNarrowedByLimits)
+{
+    const CellBounds used{5, 40, 3, 2000}; // C5 to column 2000
+    ReplaceInputs in;
+    std::optional<CellBounds> scope = replaceScope(in, used);
+    ASSERT_TRUE(scope);
+    EXPECT_EQ(scope->firstRow, 5);
+    EXPECT_EQ(scope->firstColumn, 3);
+    EXPECT_EQ(scope->lastColumn, 1000); // columns past 1000 are never visited
+
+    in.limitColumns = true;
+    in.columnFrom = s("E");
+    in.columnTo = s("1"); // in order: 1 to 5, within the used range 3 to 5
+    in.limitRows = true;
+    in.rowFrom = s("30");
+    in.rowTo = s("100");
+    scope = replaceScope(in, used);
+    ASSERT_TRUE(scope);
+    EXPECT_EQ(scope->firstColumn, 3);
+    EXPECT_EQ(scope->lastColumn, 5);
+    EXPECT_EQ(scope->firstRow, 30);
+    EXPECT_EQ(scope->lastRow, 40);
+
+    in.rowFrom = s("100");
+    in.rowTo = s("200");
+    EXPECT_FALSE(replaceScope(in, {1, 10, 1, 3}));
+    in.limitRows = false;
+    in.columnFrom = s("AB");
+    in.columnTo = s("AC");
+    EXPECT_FALSE(replaceScope(in, {1, 10, 1, 27}));
+    EXPECT_EQ(replaceScope(in, {1, 10, 1, 28})->firstColumn, 28);
+}
+
+TEST(ReplaceMatching, ModesCaseAndLineBreaks)
+{
+    const CellBounds row{1, 1, 1, 5};
+    const std::vector<QString> texts{s("ABC"), s("abc"), s("abcd"), s("Banana"), s("a\nb\r")};
+    ReplaceInputs in;
+    in.find = s("abc");
+    in.replacement = s("x");
+    expectWrites(replacementsFor(in, row, texts), {{1, 1, "x"}, {1, 2, "x"}});
+    in.matchCase = true;
+    expectWrites(replacementsFor(in, row, texts), {{1, 2, "x"}});
+
+    in.matchCase = false;
+    in.contains = true;
+    in.find = s("a");
+    expectWrites(replacementsFor(in, row, texts), {{1, 1, "xBC"}, {1, 2, "xbc"}, {1, 3, "xbcd"}, {1, 4, "Bxnxnx"}, {1, 5, "xb"}});
+    in.matchCase = true;
+    in.find = s("A");
+    expectWrites(replacementsFor(in, row, texts), {{1, 1, "xBC"}});
+
+    // A cell showing a, a line break and b matches "ab" only while line breaks are ignored.
+    in = ReplaceInputs{};
+    in.find = s("ab");
+    in.replacement = s("y");
+    expectWrites(replacementsFor(in, row, texts), {{1, 5, "y"}});
+    in.ignoreLineBreaks = false;
+    expectWrites(replacementsFor(in, row, texts), {});
+}
+
+TEST(ReplaceMatching, HundredAndFirstEmptyCellEndsTheRow)
+{
+    for (int gap : {100, 101}) {
+        SCOPED_TRACE(gap);
+        const CellBounds bounds{1, 2, 1, gap + 2};
+        std::vector<QString> texts(size_t(2 * (gap + 2)));
+        texts[0] = s("a");
+        texts[size_t(gap + 1)] = s("a"); // after `gap` empty cells
+        texts[size_t(gap + 2)] = s("a"); // the next row starts afresh
+        ReplaceInputs in;
+        in.find = s("a");
+        in.replacement = s("b");
+        const auto writes = replacementsFor(in, bounds, texts);
+        if (gap == 100) {
+            expectWrites(writes, {{1, 1, "b"}, {1, qint64(gap + 2), "b"}, {2, 1, "b"}});
+        } else {
+            expectWrites(writes, {{1, 1, "b"}, {2, 1, "b"}});
+        }
+    }
+}
