@@ -55,6 +55,8 @@ QString EngineError::describe(ErrorCode code)
         return QStringLiteral("工作簿结构受保护，不能删除、隐藏或重命名工作表。");
     case ErrorCode::LastWorksheet:
         return QStringLiteral("工作簿中至少要保留一张工作表。");
+    case ErrorCode::SheetCopyUnsupported:
+        return QStringLiteral("源工作表含有无法复制的内容（图形、表格、批注、引用其他工作表的公式等），未插入。");
     case ErrorCode::Unexpected:
         break;
     }

@@ -34,6 +34,7 @@ enum class ErrorCode : int {
     LastVisibleSheet = 1042,
     WorkbookStructureProtected = 1043,
     LastWorksheet = 1044,
+    SheetCopyUnsupported = 1050,
     Unexpected = 1099,
 };
 
