@@ -807,8 +807,12 @@ public:
         }
     }
 
+    // The default format (index 0) is the target's own, as for cells that name none: the
+    // target's Normal style wins over the source's.
     int cellFormat(int sourceIndex)
     {
+        if (sourceIndex == 0)
+            return 0;
         if (const auto it = m_xfMap.constFind(sourceIndex); it != m_xfMap.constEnd())
             return it.value();
         const std::vector<pugi::xml_node> xfs = elementChildren(xml::child(m_source, "cellXfs"), "xf");
