@@ -46,6 +46,11 @@ void Worksheet::setName(const QString &)
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.Name"));
 }
 
+QString Workbook::insertWorksheetCopy(Workbook &, const QString &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.Copy"));
+}
+
 void Worksheet::deleteSheet()
 {
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.Delete"));

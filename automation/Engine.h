@@ -123,6 +123,12 @@ public:
     virtual QString builtinProperty(DocumentProperty property);
     virtual void setBuiltinProperty(DocumentProperty property, const QString &value);
 
+    // Copies the worksheet `sheetName` of `source` into this workbook before its first
+    // worksheet and returns the copy's name ("Name (2)" when the name is taken). Throws
+    // SheetNotFound, SheetCopyUnsupported, NotSupported (a pair of backends that cannot copy
+    // between each other) and changes nothing then.
+    virtual QString insertWorksheetCopy(Workbook &source, const QString &sheetName);
+
     // Saves in place, in the workbook's own format. The original is replaced only by a
     // complete, checked file.
     virtual void save() = 0;

@@ -76,6 +76,8 @@ QString EngineError::describe(ErrorCode code)
         return QStringLiteral("该单元格的公式被其他单元格共用，不能单独更改。");
     case ErrorCode::ArrayFormulaPart:
         return QStringLiteral("不能更改数组公式的某一部分。");
+    case ErrorCode::SheetCopyUnsupported:
+        return QStringLiteral("源工作表含有无法复制的内容（图形、表格、批注、引用其他工作表的公式等），未插入。");
     case ErrorCode::Unexpected:
         break;
     }

@@ -40,6 +40,7 @@ enum class ErrorCode : int {
     LastVisibleSheet = 1042,
     WorkbookStructureProtected = 1043,
     LastWorksheet = 1044,
+    SheetCopyUnsupported = 1050,
     CellOutOfRange = 1060,
     SharedFormulaAnchor = 1061,
     ArrayFormulaPart = 1062,

@@ -116,18 +116,23 @@ int main(int argc, char *argv[])
     lo::LoApplication engine(libreOfficeProgramDir());
 
     out << "ms per file, saved; mean over a run of " << n << " files, final flush to disk included\n";
-    out << QStringLiteral("%1%2%3%4%5\n")
+    out << QStringLiteral("%1%2%3%4%5%6\n")
                .arg(QStringLiteral("file"), -8)
                .arg(QStringLiteral("hide"), 10)
                .arg(QStringLiteral("rename"), 10)
+               .arg(QStringLiteral("insert"), 10)
                .arg(QStringLiteral("engine load+save"), 18)
                .arg(QStringLiteral("ratio (rename)"), 16);
     for (const auto &[kind, rows] : {std::pair{QStringLiteral("small"), 20}, std::pair{QStringLiteral("large"), 2000}}) {
-        QStringList hide, rename, engineFiles;
+        QStringList hide, rename, insert, engineFiles;
+        const QString sourcePath = dir.filePath(QStringLiteral("%1-source.xlsx").arg(kind));
+        writeWorkbook(sourcePath, rows);
+        auto source = xlsx::openPackage(sourcePath);
         for (int i = 0; i < n; ++i) {
             const QString base = dir.filePath(QStringLiteral("%1-%2").arg(kind).arg(i));
-            for (QStringList *list : {&hide, &rename, &engineFiles}) {
-                const QString path = base + QStringLiteral("-%1.xlsx").arg(list == &hide ? 1 : list == &rename ? 2 : 3);
+            for (QStringList *list : {&hide, &rename, &insert, &engineFiles}) {
+                const QString path = base
+                    + QStringLiteral("-%1.xlsx").arg(list == &hide ? 1 : list == &rename ? 2 : list == &insert ? 3 : 4);
                 writeWorkbook(path, rows);
                 list->append(path);
             }
@@ -137,12 +142,15 @@ int main(int argc, char *argv[])
             hide, package, [](Workbook &b) { b.worksheet(QStringLiteral("Other"))->setVisibility(SheetVisibility::Hidden); });
         const double renameMs = timePerFile(
             rename, package, [](Workbook &b) { b.worksheet(QStringLiteral("Data"))->setName(QStringLiteral("Data 2")); });
+        const double insertMs = timePerFile(
+            insert, package, [&](Workbook &b) { b.insertWorksheetCopy(*source, QStringLiteral("Data")); });
         const double engineMs = timePerFile(
             engineFiles, [&](const QString &p) { return engine.open(p); }, [](Workbook &) {});
-        out << QStringLiteral("%1%2%3%4%5\n")
+        out << QStringLiteral("%1%2%3%4%5%6\n")
                    .arg(kind, -8)
                    .arg(hideMs, 10, 'f', 2)
                    .arg(renameMs, 10, 'f', 2)
+                   .arg(insertMs, 10, 'f', 2)
                    .arg(engineMs, 18, 'f', 2)
                    .arg(engineMs / renameMs, 16, 'f', 0);
         out.flush();

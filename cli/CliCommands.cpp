@@ -167,7 +167,7 @@ const CommandHelp kCommands[] = {
         "  --portrait        portrait orientation\n"
         "                    give --area and/or one orientation\n"},
     {"sheets", "Delete, hide, unhide or rename worksheets of workbooks in place.",
-        "gridmule-cli sheets delete|hide|unhide|rename [options] [--log FILE] FILE...\n"
+        "gridmule-cli sheets delete|hide|unhide|rename|insert [options] [--log FILE] FILE...\n"
         "  Worksheets are picked by name (letter case aside) or by position among the\n"
         "  worksheets; chart sheets are never picked or counted.\n"
         "  --name-equals TEXT | --name-contains TEXT |\n"
@@ -179,7 +179,10 @@ const CommandHelp kCommands[] = {
         "  --replace OLD --with NEW\n"
         "                    rename: replace OLD (letter case counts) in every worksheet name\n"
         "  --active-name NAME\n"
-        "                    rename: give the active sheet this name\n"},
+        "                    rename: give the active sheet this name\n"
+        "  --source FILE --source-sheet NAME\n"
+        "                    insert: copy worksheet NAME of the .xlsx workbook FILE before\n"
+        "                    the first worksheet of every .xlsx FILE (\"NAME (2)\" when taken)\n"},
     {"rename", "Rename workbook files: replace, insert or delete characters, or change case.",
         "gridmule-cli rename --replace|--insert|--delete|--case ... [--dry-run] FILE...\n"
         "  The main name is the file name without folder and extension. An existing file\n"
@@ -411,13 +414,13 @@ int runPrintSetupCommand(const QStringList &args)
 int runSheetsCommand(const QStringList &args)
 {
     static const QStringList actions{QStringLiteral("delete"), QStringLiteral("hide"), QStringLiteral("unhide"),
-        QStringLiteral("rename")};
+        QStringLiteral("rename"), QStringLiteral("insert")};
     if (args.isEmpty() || !actions.contains(args.first())) {
         if (!args.isEmpty() && args.first() == QStringLiteral("--help")) {
             printCommandUsage(QStringLiteral("sheets"));
             return kExitOk;
         }
-        return badArguments(QStringLiteral("sheets needs one of: delete, hide, unhide, rename."));
+        return badArguments(QStringLiteral("sheets needs one of: delete, hide, unhide, rename, insert."));
     }
     const QString action = args.first();
     QCommandLineParser parser;
@@ -432,9 +435,11 @@ int runSheetsCommand(const QStringList &args)
     const QCommandLineOption replace(QStringLiteral("replace"), QString(), QStringLiteral("old"));
     const QCommandLineOption with(QStringLiteral("with"), QString(), QStringLiteral("new"));
     const QCommandLineOption activeName(QStringLiteral("active-name"), QString(), QStringLiteral("name"));
+    const QCommandLineOption sourceFile(QStringLiteral("source"), QString(), QStringLiteral("file"));
+    const QCommandLineOption sourceSheet(QStringLiteral("source-sheet"), QString(), QStringLiteral("name"));
     for (const QCommandLineOption &kind : kinds)
         parser.addOption(kind);
-    parser.addOptions({position, all, yes, replace, with, activeName});
+    parser.addOptions({position, all, yes, replace, with, activeName, sourceFile, sourceSheet});
     CommonOptions common;
     common.addTo(parser);
     int exitCode = kExitOk;
@@ -454,6 +459,20 @@ int runSheetsCommand(const QStringList &args)
     }
     const QString matchText = kind >= 0 ? parser.value(kinds[size_t(kind)]) : QString();
 
+    if (action == QStringLiteral("insert")) {
+        InsertSheetInputs inputs;
+        inputs.entries = entries;
+        if (!parser.isSet(sourceFile) || !parser.isSet(sourceSheet))
+            return badArguments(QStringLiteral("insert needs --source FILE and --source-sheet NAME."));
+        inputs.sourcePath = QFileInfo(parser.value(sourceFile)).absoluteFilePath();
+        inputs.sheetName = parser.value(sourceSheet);
+        if (!passChecks(ui, inputs.entries, kInsertEmptyList, [&] { return validateInsertSheet(inputs); }))
+            return kExitBadArguments;
+        const RunSummary summary = runInsertSheet(inputs, ui, settings);
+        if (summary.stopped)
+            return kExitBadArguments;
+        return finishRun(summary, settings, QStringLiteral("changed"));
+    }
     if (action == QStringLiteral("rename")) {
         RenameSheetInputs inputs;
         inputs.entries = entries;

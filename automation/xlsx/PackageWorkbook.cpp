@@ -4,6 +4,7 @@
 #include "automation/xlsx/DocumentPropertyStore.h"
 #include "automation/xlsx/PackageDocument.h"
 #include "automation/xlsx/PackageWorksheet.h"
+#include "automation/xlsx/SheetStructure.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -125,6 +126,23 @@ QString PackageWorkbook::builtinProperty(DocumentProperty property)
 void PackageWorkbook::setBuiltinProperty(DocumentProperty property, const QString &value)
 {
     DocumentPropertyStore(m_document->package()).setValue(property, value);
+}
+
+QString PackageWorkbook::insertWorksheetCopy(Workbook &source, const QString &sheetName)
+{
+    auto *package = dynamic_cast<PackageWorkbook *>(&source);
+    if (!package)
+        throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.Copy from another kind of workbook"));
+    m_document->ensureOpen();
+    package->m_document->ensureOpen();
+    const SheetEntry *found = nullptr;
+    for (const SheetEntry &entry : package->m_document->model().sheets()) {
+        if (entry.kind == SheetKind::Worksheet && entry.name.compare(sheetName, Qt::CaseInsensitive) == 0)
+            found = &entry;
+    }
+    if (!found)
+        throw EngineError(ErrorCode::SheetNotFound, sheetName);
+    return SheetStructure(*m_document).insertCopy(*package->m_document, found->partName);
 }
 
 void PackageWorkbook::save()

@@ -42,6 +42,8 @@ public:
     QString builtinProperty(DocumentProperty property) override;
     void setBuiltinProperty(DocumentProperty property, const QString &value) override;
 
+    QString insertWorksheetCopy(Workbook &source, const QString &sheetName) override;
+
     void save() override;
     // Only FileFormat::OpenXmlWorkbook; writes the package with its changes to path (a
     // macro-enabled package cannot be written in that format). Other formats throw

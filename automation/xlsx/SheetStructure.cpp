@@ -671,3 +671,575 @@ void SheetStructure::remove(const QString &sheetPart)
 }
 
 } // namespace gm::xlsx
+
+namespace gm::xlsx {
+
+namespace {
+
+const QString stylesRelationship = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles");
+const QString sharedStringsRelationship
+    = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings");
+const QString sharedStringsType
+    = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml");
+const QString printerSettingsType
+    = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.printerSettings");
+constexpr std::string_view relationshipsNamespace = "http://schemas.openxmlformats.org/officeDocument/2006/relationships"sv;
+constexpr std::string_view strictRelationshipsNamespace = "http://purl.oclc.org/ooxml/officeDocument/relationships"sv;
+
+// The name a copy takes in a workbook that already has `taken`: the name itself when free,
+// else "Base (n)" with the first free n, where a name already ending in " (k)" counts on
+// from k + 1. The base is shortened so that the result keeps to 31 characters.
+QString copyName(const QString &name, const QStringList &taken)
+{
+    auto isTaken = [&](const QString &candidate) {
+        return std::any_of(taken.begin(), taken.end(),
+            [&](const QString &other) { return other.compare(candidate, Qt::CaseInsensitive) == 0; });
+    };
+    if (!isTaken(name))
+        return name;
+    QString base = name;
+    qint64 n = 2;
+    if (name.endsWith(u')')) {
+        const qsizetype open = name.lastIndexOf(QLatin1String(" ("));
+        bool ok = false;
+        const QString digits = open > 0 ? name.mid(open + 2, name.size() - open - 3) : QString();
+        const qint64 k = digits.isEmpty() ? 0 : digits.toLongLong(&ok);
+        if (ok && std::all_of(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); })) {
+            base = name.left(open);
+            n = k + 1;
+        }
+    }
+    for (;; ++n) {
+        const QString suffix = QStringLiteral(" (%1)").arg(n);
+        const QString candidate = base.left(31 - suffix.size()) + suffix;
+        if (!isTaken(candidate))
+            return candidate;
+    }
+}
+
+QByteArray nodeBytes(pugi::xml_node node)
+{
+    struct Writer : pugi::xml_writer
+    {
+        QByteArray out;
+        void write(const void *data, size_t size) override { out.append(static_cast<const char *>(data), qsizetype(size)); }
+    } writer;
+    node.print(writer, "", pugi::format_raw, pugi::encoding_utf8);
+    return writer.out;
+}
+
+QString partFor(OpcPackage &package, const QString &workbookPart, const QString &type)
+{
+    for (const Relationship &relationship : package.relationships(workbookPart)) {
+        if (rel::isType(relationship.type, type) && !relationship.partName.isEmpty() && package.hasPart(relationship.partName))
+            return relationship.partName;
+    }
+    return {};
+}
+
+bool isRelationshipId(pugi::xml_node node, pugi::xml_attribute attribute)
+{
+    const std::string_view name = attribute.name();
+    const size_t colon = name.find(':');
+    if (colon == std::string_view::npos || name.substr(colon + 1) != "id")
+        return false;
+    const std::string_view uri = xml::namespaceForPrefix(node, name.substr(0, colon));
+    return uri == relationshipsNamespace || uri == strictRelationshipsNamespace;
+}
+
+// A collection of a styles part (fonts, cellXfs, dxfs...) with its entries by content, so
+// that an entry copied twice, or one the target already has, is stored once.
+class StyleCollection
+{
+public:
+    StyleCollection(pugi::xml_node styleSheet, const char *name, const char *entry, std::span<const std::string_view> before)
+        : m_styleSheet(styleSheet), m_name(name), m_entry(entry), m_before(before)
+    {
+        m_node = xml::child(styleSheet, name);
+        int index = 0;
+        for (pugi::xml_node child : elementChildren(m_node, entry))
+            m_index.insert(nodeBytes(child), index++);
+        m_count = index;
+    }
+
+    // The target index of a copy of `node`, added when the target has no equal entry.
+    int add(pugi::xml_node node)
+    {
+        const QByteArray key = nodeBytes(node);
+        if (const auto it = m_index.constFind(key); it != m_index.constEnd())
+            return it.value();
+        if (!m_node) {
+            // Placed before the first later collection, as the schema orders them.
+            pugi::xml_node next;
+            for (std::string_view later : m_before) {
+                if ((next = xml::child(m_styleSheet, later)))
+                    break;
+            }
+            const std::string qualified = xml::siblingName(m_styleSheet.first_child(), m_name);
+            m_node = next ? m_styleSheet.insert_child_before(qualified.c_str(), next)
+                          : m_styleSheet.append_child(qualified.c_str());
+        }
+        m_node.append_copy(node);
+        m_index.insert(key, m_count);
+        m_changed = true;
+        return m_count++;
+    }
+
+    void finish()
+    {
+        if (m_changed)
+            m_node.attribute("count") ? m_node.attribute("count").set_value(m_count)
+                                      : m_node.prepend_attribute("count").set_value(m_count);
+    }
+    bool changed() const { return m_changed; }
+
+private:
+    pugi::xml_node m_styleSheet;
+    const char *m_name;
+    const char *m_entry;
+    std::span<const std::string_view> m_before;
+    pugi::xml_node m_node;
+    QHash<QByteArray, int> m_index;
+    int m_count = 0;
+    bool m_changed = false;
+};
+
+constexpr std::array afterNumFmts{"fonts"sv, "fills"sv, "borders"sv, "cellStyleXfs"sv, "cellXfs"sv, "cellStyles"sv,
+    "dxfs"sv, "tableStyles"sv, "colors"sv, "extLst"sv};
+constexpr std::array afterDxfs{"tableStyles"sv, "colors"sv, "extLst"sv};
+
+// Maps the cell formats and differential formats a copied sheet uses from the source's
+// styles part into the target's, adding what the target lacks.
+class StyleMapper
+{
+public:
+    StyleMapper(pugi::xml_node source, pugi::xml_node target)
+        : m_source(source), m_target(target), m_fonts(target, "fonts", "font", std::span(afterNumFmts).subspan(1)),
+          m_fills(target, "fills", "fill", std::span(afterNumFmts).subspan(2)),
+          m_borders(target, "borders", "border", std::span(afterNumFmts).subspan(3)),
+          m_xfs(target, "cellXfs", "xf", std::span(afterNumFmts).subspan(5)), m_dxfs(target, "dxfs", "dxf", afterDxfs)
+    {
+        for (pugi::xml_node format : elementChildren(xml::child(target, "numFmts"), "numFmt")) {
+            const int id = format.attribute("numFmtId").as_int();
+            m_highestFormat = std::max(m_highestFormat, id);
+            m_formatIds.insert(QString::fromUtf8(format.attribute("formatCode").value()), id);
+        }
+    }
+
+    // The default format (index 0) is the target's own, as for cells that name none: the
+    // target's Normal style wins over the source's.
+    int cellFormat(int sourceIndex)
+    {
+        if (sourceIndex == 0)
+            return 0;
+        if (const auto it = m_xfMap.constFind(sourceIndex); it != m_xfMap.constEnd())
+            return it.value();
+        const std::vector<pugi::xml_node> xfs = elementChildren(xml::child(m_source, "cellXfs"), "xf");
+        if (sourceIndex < 0 || sourceIndex >= int(xfs.size()))
+            throw EngineError(ErrorCode::Damaged, QStringLiteral("cell format %1 missing").arg(sourceIndex));
+        pugi::xml_document scratch;
+        pugi::xml_node xf = scratch.append_copy(xfs[size_t(sourceIndex)]);
+        mapAttribute(xf, "fontId", "fonts", "font", m_fonts, 0);
+        mapAttribute(xf, "fillId", "fills", "fill", m_fills, 2);
+        mapAttribute(xf, "borderId", "borders", "border", m_borders, 0);
+        if (pugi::xml_attribute format = xf.attribute("numFmtId"))
+            format.set_value(numberFormat(format.as_int()));
+        // The copy takes the target's Normal style as its named style.
+        if (pugi::xml_attribute named = xf.attribute("xfId"))
+            named.set_value(0);
+        const int index = m_xfs.add(xf);
+        m_xfMap.insert(sourceIndex, index);
+        return index;
+    }
+
+    int differentialFormat(int sourceIndex)
+    {
+        if (const auto it = m_dxfMap.constFind(sourceIndex); it != m_dxfMap.constEnd())
+            return it.value();
+        const std::vector<pugi::xml_node> dxfs = elementChildren(xml::child(m_source, "dxfs"), "dxf");
+        if (sourceIndex < 0 || sourceIndex >= int(dxfs.size()))
+            throw EngineError(ErrorCode::Damaged, QStringLiteral("differential format %1 missing").arg(sourceIndex));
+        pugi::xml_document scratch;
+        pugi::xml_node dxf = scratch.append_copy(dxfs[size_t(sourceIndex)]);
+        if (pugi::xml_node format = xml::child(dxf, "numFmt"))
+            format.attribute("numFmtId").set_value(numberFormat(format.attribute("numFmtId").as_int()));
+        const int index = m_dxfs.add(dxf);
+        m_dxfMap.insert(sourceIndex, index);
+        return index;
+    }
+
+    bool changed() const
+    {
+        return m_formatsChanged || m_fonts.changed() || m_fills.changed() || m_borders.changed() || m_xfs.changed()
+            || m_dxfs.changed();
+    }
+
+    void finish()
+    {
+        m_fonts.finish();
+        m_fills.finish();
+        m_borders.finish();
+        m_xfs.finish();
+        m_dxfs.finish();
+        if (m_formatsChanged) {
+            pugi::xml_node formats = xml::child(m_target, "numFmts");
+            const int count = int(elementChildren(formats, "numFmt").size());
+            formats.attribute("count") ? formats.attribute("count").set_value(count)
+                                       : formats.prepend_attribute("count").set_value(count);
+        }
+    }
+
+private:
+    void mapAttribute(pugi::xml_node xf, const char *attribute, const char *collection, const char *entry,
+        StyleCollection &target, int reserved)
+    {
+        pugi::xml_attribute id = xf.attribute(attribute);
+        if (!id)
+            return;
+        const int sourceId = id.as_int();
+        if (sourceId < reserved)
+            return; // fills 0 and 1 (none, gray125) are the same in every workbook
+        const std::vector<pugi::xml_node> entries = elementChildren(xml::child(m_source, collection), entry);
+        if (sourceId < 0 || sourceId >= int(entries.size()))
+            throw EngineError(ErrorCode::Damaged, QStringLiteral("%1 %2 missing").arg(QLatin1String(entry)).arg(sourceId));
+        id.set_value(target.add(entries[size_t(sourceId)]));
+    }
+
+    // Built-in formats (ids below 164) are the same everywhere; custom ones are matched by
+    // their format code.
+    int numberFormat(int sourceId)
+    {
+        if (sourceId < 164)
+            return sourceId;
+        QString code;
+        for (pugi::xml_node format : elementChildren(xml::child(m_source, "numFmts"), "numFmt")) {
+            if (format.attribute("numFmtId").as_int() == sourceId)
+                code = QString::fromUtf8(format.attribute("formatCode").value());
+        }
+        if (const auto it = m_formatIds.constFind(code); it != m_formatIds.constEnd())
+            return it.value();
+        const int id = std::max(m_highestFormat, 163) + 1;
+        m_highestFormat = id;
+        m_formatIds.insert(code, id);
+        pugi::xml_node formats = xml::child(m_target, "numFmts");
+        if (!formats) {
+            const std::string qualified = xml::siblingName(m_target.first_child(), "numFmts");
+            formats = m_target.prepend_child(qualified.c_str());
+        }
+        const std::string qualified = xml::siblingName(formats.parent().first_child(), "numFmt");
+        pugi::xml_node format = formats.append_child(qualified.c_str());
+        format.append_attribute("numFmtId").set_value(id);
+        format.append_attribute("formatCode").set_value(code.toUtf8().constData());
+        m_formatsChanged = true;
+        return id;
+    }
+
+    pugi::xml_node m_source;
+    pugi::xml_node m_target;
+    StyleCollection m_fonts, m_fills, m_borders, m_xfs, m_dxfs;
+    QHash<int, int> m_xfMap, m_dxfMap;
+    QHash<QString, int> m_formatIds;
+    int m_highestFormat = 0;
+    bool m_formatsChanged = false;
+};
+
+// Every element below root, depth first.
+template<typename Visit>
+void forEachElement(pugi::xml_node root, Visit visit)
+{
+    std::vector<pugi::xml_node> pending{root};
+    while (!pending.empty()) {
+        pugi::xml_node node = pending.back();
+        pending.pop_back();
+        visit(node);
+        for (pugi::xml_node child = node.last_child(); child; child = child.previous_sibling()) {
+            if (child.type() == pugi::node_element)
+                pending.push_back(child);
+        }
+    }
+}
+
+// A formula of the copied sheet may name that sheet only: a reference to another sheet of
+// the source would become a link to the source file, which this copy does not make.
+QString ownFormula(const QString &formula, const QString &sourceName, const QString &copyName)
+{
+    for (const formula::SheetPrefix &prefix : formula::sheetPrefixes(formula)) {
+        if (prefix.external || prefix.isSpan() || prefix.first.compare(sourceName, Qt::CaseInsensitive) != 0)
+            throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to another sheet: ") + formula);
+    }
+    return sourceName == copyName ? formula : formula::renameSheet(formula, sourceName, copyName);
+}
+
+} // namespace
+
+QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourceSheetPart)
+{
+    // The source: its sheet, read and checked before the target changes.
+    const WorkbookModel &sourceModel = source.model();
+    const SheetEntry *found = nullptr;
+    for (const SheetEntry &entry : sourceModel.sheets()) {
+        if (entry.partName.compare(sourceSheetPart, Qt::CaseInsensitive) == 0)
+            found = &entry;
+    }
+    if (!found || found->kind != SheetKind::Worksheet)
+        throw EngineError(ErrorCode::SheetNotFound, sourceSheetPart);
+    const SheetEntry sourceEntry = *found;
+    if (sourceEntry.visibility == SheetVisibility::VeryHidden)
+        throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("very hidden sheet ") + sourceEntry.name);
+    OpcPackage &from = source.package();
+    QStringList printerSettings; // source part names, by relationship id below
+    QStringList printerIds;
+    for (const Relationship &relationship : from.relationships(sourceEntry.partName)) {
+        if (!rel::isType(relationship.type, rel::printerSettings) || relationship.partName.isEmpty()
+            || !from.hasPart(relationship.partName))
+            throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("linked part ") + relationship.type);
+        printerIds.append(relationship.id);
+        printerSettings.append(relationship.partName);
+    }
+
+    refuseWhenStructureLocked();
+    OpcPackage &package = m_document.package();
+    WorkbookModel &model = m_document.editableModel();
+    const std::vector<SheetEntry> before = model.sheets();
+    QStringList taken;
+    int position = int(before.size());
+    int highestSheetId = 0;
+    for (const SheetEntry &sheet : before) {
+        taken.append(sheet.name);
+        if (sheet.kind == SheetKind::Worksheet && position == int(before.size()))
+            position = sheet.position;
+    }
+    const QString name = copyName(sourceEntry.name, taken);
+
+    XmlPart copy(sourceEntry.partName, from.partBytes(sourceEntry.partName));
+    pugi::xml_node sheetRoot = copy.root();
+    std::vector<pugi::xml_node> stringCells;
+    std::vector<std::pair<pugi::xml_attribute, bool>> formatUses; // attribute, differential
+    forEachElement(sheetRoot, [&](pugi::xml_node node) {
+        const std::string_view local = xml::localName(node);
+        for (pugi::xml_attribute attribute = node.first_attribute(); attribute; attribute = attribute.next_attribute()) {
+            if (isRelationshipId(node, attribute) && local != "pageSetup")
+                throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("linked part of ") + QString::fromUtf8(node.name()));
+        }
+        if (local == "c") {
+            if (node.attribute("cm") || node.attribute("vm"))
+                throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("cell metadata"));
+            if (pugi::xml_attribute style = node.attribute("s"))
+                formatUses.emplace_back(style, false);
+            if (std::string_view(node.attribute("t").value()) == "s")
+                stringCells.push_back(node);
+        } else if (local == "row") {
+            if (pugi::xml_attribute style = node.attribute("s"))
+                formatUses.emplace_back(style, false);
+        } else if (local == "col") {
+            if (pugi::xml_attribute style = node.attribute("style"))
+                formatUses.emplace_back(style, false);
+        } else if (local == "cfRule") {
+            if (pugi::xml_attribute style = node.attribute("dxfId"))
+                formatUses.emplace_back(style, true);
+        } else if (isOneOf(local, worksheetFormulas)) {
+            const QString text = xml::text(node);
+            if (!text.isEmpty()) {
+                const QString own = ownFormula(text, sourceEntry.name, name);
+                if (own != text)
+                    xml::setText(node, own);
+            }
+        } else if (local == "sheetPr") {
+            // The code name belongs to the source's macro project.
+            node.remove_attribute("codeName");
+        } else if (local == "sheetView") {
+            node.remove_attribute("tabSelected");
+        }
+    });
+
+    // The source's own names, checked like its formulas.
+    XmlPart &sourceWorkbook = from.xml(sourceModel.partName());
+    std::vector<std::pair<pugi::xml_node, QString>> ownNames;
+    for (pugi::xml_node definedName : elementChildren(xml::child(sourceWorkbook.root(), "definedNames"), "definedName")) {
+        if (definedName.attribute("localSheetId").as_int(-1) == sourceEntry.position)
+            ownNames.emplace_back(definedName, ownFormula(xml::text(definedName), sourceEntry.name, name));
+    }
+
+    // Every target part the copy edits is read before anything changes.
+    XmlPart &workbook = package.xml(model.partName());
+    const QString sourceStylesPart = partFor(from, sourceModel.partName(), stylesRelationship);
+    const QString stylesPart = partFor(package, model.partName(), stylesRelationship);
+    if (!formatUses.empty() && (sourceStylesPart.isEmpty() || stylesPart.isEmpty()))
+        throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("no styles part"));
+    XmlPart *styles = stylesPart.isEmpty() ? nullptr : &package.xml(stylesPart);
+    const QString sourceStringsPart = partFor(from, sourceModel.partName(), sharedStringsRelationship);
+    if (!stringCells.empty() && sourceStringsPart.isEmpty())
+        throw EngineError(ErrorCode::Damaged, QStringLiteral("shared strings missing"));
+    QString stringsPart = partFor(package, model.partName(), sharedStringsRelationship);
+    XmlPart *strings = stringsPart.isEmpty() ? nullptr : &package.xml(stringsPart);
+
+    // Shared strings: each string the copy uses is appended to the target's table (or found
+    // there) and the cell points at it.
+    if (!stringCells.empty()) {
+        const std::vector<pugi::xml_node> sourceItems
+            = elementChildren(from.xml(sourceStringsPart).root(), "si");
+        if (!strings) {
+            const QString folder = model.partName().left(model.partName().lastIndexOf(u'/') + 1);
+            stringsPart = folder + QStringLiteral("sharedStrings.xml");
+            for (int n = 2; package.hasPart(stringsPart); ++n)
+                stringsPart = folder + QStringLiteral("sharedStrings%1.xml").arg(n);
+            strings = &package.createXml(stringsPart,
+                QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<sst "
+                                  "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" count=\"0\" "
+                                  "uniqueCount=\"0\"/>"));
+            package.addRelationship(model.partName(), sharedStringsRelationship, stringsPart.mid(folder.size()));
+            package.ensureOverride(stringsPart, sharedStringsType);
+        }
+        pugi::xml_node table = strings->root();
+        QHash<QByteArray, int> index;
+        int count = 0;
+        for (pugi::xml_node item : elementChildren(table, "si"))
+            index.insert(nodeBytes(item), count++);
+        QHash<int, int> mapped;
+        for (pugi::xml_node cell : stringCells) {
+            pugi::xml_node value = xml::child(cell, "v");
+            const int sourceIndex = value.text().as_int(-1);
+            if (sourceIndex < 0 || sourceIndex >= int(sourceItems.size()))
+                throw EngineError(ErrorCode::Damaged, QStringLiteral("shared string %1 missing").arg(sourceIndex));
+            int target = mapped.value(sourceIndex, -1);
+            if (target < 0) {
+                const QByteArray key = nodeBytes(sourceItems[size_t(sourceIndex)]);
+                target = index.value(key, -1);
+                if (target < 0) {
+                    table.append_copy(sourceItems[size_t(sourceIndex)]);
+                    index.insert(key, count);
+                    target = count++;
+                }
+                mapped.insert(sourceIndex, target);
+            }
+            value.text().set(target);
+        }
+        const auto setCount = [&](const char *attribute, int value) {
+            table.attribute(attribute) ? table.attribute(attribute).set_value(value)
+                                       : table.append_attribute(attribute).set_value(value);
+        };
+        setCount("count", table.attribute("count").as_int(0) + int(stringCells.size()));
+        setCount("uniqueCount", count);
+        strings->markDirty();
+    }
+
+    // Styles: every format index of the copy points into the target's styles.
+    if (!formatUses.empty()) {
+        StyleMapper mapper(from.xml(sourceStylesPart).root(), styles->root());
+        for (auto &[attribute, differential] : formatUses) {
+            const int sourceIndex = attribute.as_int();
+            attribute.set_value(differential ? mapper.differentialFormat(sourceIndex) : mapper.cellFormat(sourceIndex));
+        }
+        mapper.finish();
+        if (mapper.changed())
+            styles->markDirty();
+    }
+
+    // The new part, with its printer settings.
+    int n = 1;
+    QString partName;
+    do {
+        partName = QStringLiteral("xl/worksheets/sheet%1.xml").arg(n++);
+    } while (package.hasPart(partName));
+    if (sourceEntry.visibility == SheetVisibility::Visible) {
+        if (pugi::xml_node view = xml::child(xml::child(sheetRoot, "sheetViews"), "sheetView"))
+            view.prepend_attribute("tabSelected").set_value(1);
+    }
+    for (qsizetype i = 0; i < printerSettings.size(); ++i) {
+        const QString extension = printerSettings[i].mid(printerSettings[i].lastIndexOf(u'.'));
+        QString settingsPart;
+        int k = 1;
+        do {
+            settingsPart = QStringLiteral("xl/printerSettings/printerSettings%1%2").arg(k++).arg(extension);
+        } while (package.hasPart(settingsPart));
+        package.setBinary(settingsPart, from.partBytes(printerSettings[i]));
+        package.ensureOverride(settingsPart, printerSettingsType);
+        const QString id = package.addRelationship(partName, rel::printerSettings, QStringLiteral("../") + settingsPart.mid(3));
+        forEachElement(sheetRoot, [&](pugi::xml_node node) {
+            for (pugi::xml_attribute attribute = node.first_attribute(); attribute; attribute = attribute.next_attribute()) {
+                if (isRelationshipId(node, attribute) && QString::fromUtf8(attribute.value()) == printerIds[i])
+                    attribute.set_value(id.toUtf8().constData());
+            }
+        });
+    }
+    package.createXml(partName, copy.serialize());
+    package.ensureOverride(partName, worksheetType);
+
+    // The workbook part: the sheet entry, names, views.
+    pugi::xml_node root = workbook.root();
+    pugi::xml_node sheetsNode = xml::child(root, "sheets");
+    const std::vector<pugi::xml_node> sheetNodes = elementChildren(sheetsNode, "sheet");
+    for (pugi::xml_node node : sheetNodes)
+        highestSheetId = std::max(highestSheetId, node.attribute("sheetId").as_int());
+    const QString workbookFolder = model.partName().left(model.partName().lastIndexOf(u'/') + 1);
+    const QString relationshipTarget = partName.startsWith(workbookFolder) && !workbookFolder.isEmpty()
+        ? partName.mid(workbookFolder.size())
+        : u'/' + partName;
+    const QString relationshipId = package.addRelationship(model.partName(), rel::worksheet, relationshipTarget);
+    const std::string sheetName = xml::siblingName(sheetNodes.front(), "sheet");
+    pugi::xml_node node = position < int(sheetNodes.size())
+        ? sheetsNode.insert_child_before(sheetName.c_str(), sheetNodes[size_t(position)])
+        : sheetsNode.append_child(sheetName.c_str());
+    node.append_attribute("name").set_value(name.toUtf8().constData());
+    node.append_attribute("sheetId").set_value(highestSheetId + 1);
+    if (sourceEntry.visibility == SheetVisibility::Hidden)
+        node.append_attribute("state").set_value("hidden");
+    std::string idName = "r:id";
+    for (pugi::xml_attribute attribute = sheetNodes.front().first_attribute(); attribute; attribute = attribute.next_attribute()) {
+        if (isRelationshipId(sheetNodes.front(), attribute))
+            idName = attribute.name();
+    }
+    node.append_attribute(idName.c_str()).set_value(relationshipId.toUtf8().constData());
+
+    pugi::xml_node names = xml::child(root, "definedNames");
+    for (pugi::xml_node definedName : elementChildren(names, "definedName")) {
+        pugi::xml_attribute scope = definedName.attribute("localSheetId");
+        if (scope && scope.as_int(-1) >= position)
+            scope.set_value(scope.as_int() + 1);
+    }
+    if (!ownNames.empty() && !names)
+        names = xml::insertChild(root, xml::siblingName(root, "definedNames"), order::workbook);
+    for (const auto &[sourceName, formulaText] : ownNames) {
+        pugi::xml_node added = names.append_copy(sourceName);
+        added.attribute("localSheetId").set_value(position);
+        xml::setText(added, formulaText);
+    }
+
+    const int previousActive = model.activeTab();
+    const bool activate = sourceEntry.visibility == SheetVisibility::Visible;
+    for (pugi::xml_node view : elementChildren(xml::child(root, "bookViews"), "workbookView")) {
+        int active = view.attribute("activeTab").as_int(0);
+        int first = view.attribute("firstSheet").as_int(0);
+        if (active >= position)
+            ++active;
+        if (first >= position)
+            ++first;
+        if (activate) {
+            active = position;
+            first = std::min(first, position);
+        }
+        setOrRemove(view, "activeTab", active, 0);
+        setOrRemove(view, "firstSheet", first, 0);
+    }
+
+    // The calculation chain lists cells by sheet; the spreadsheet program rebuilds it.
+    for (const Relationship &relationship : package.relationships(model.partName())) {
+        if (rel::isType(relationship.type, calcChainRelationship)) {
+            package.removeRelationship(model.partName(), relationship.id);
+            if (!relationship.partName.isEmpty() && package.hasPart(relationship.partName)) {
+                package.removePart(relationship.partName);
+                package.removeOverride(relationship.partName);
+            }
+        }
+    }
+    requireFullCalculation(workbook);
+    workbook.markDirty();
+    model.reload();
+
+    if (activate && previousActive >= 0 && previousActive < int(before.size()))
+        setTabSelected(m_document, before[size_t(previousActive)], false);
+    syncAppTitles(package, before, model.sheets(), [](const QString &title) { return std::optional<QString>(title); });
+    return name;
+}
+
+} // namespace gm::xlsx

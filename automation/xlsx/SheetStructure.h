@@ -37,6 +37,17 @@ public:
     void setVisibility(const QString &sheetPart, SheetVisibility visibility);
     void rename(const QString &sheetPart, const QString &newName);
     void remove(const QString &sheetPart);
+    // Copies the worksheet `sourceSheetPart` of `source` into this workbook before its first
+    // worksheet (after leading chart sheets) and returns the copy's name: the source's name,
+    // or "Name (2)", "Name (3)"... when taken. Cells, merged ranges, columns, rows,
+    // validations and conditional formats come along; the cell formats, fonts, fills,
+    // borders, number formats and differential formats they use are added to this
+    // workbook's styles, their shared strings to its string table, its own defined names
+    // to its names, printer settings as a part. The copy becomes the active sheet unless it
+    // is hidden. A sheet that holds drawings, tables, comments or other linked parts,
+    // formulas that refer to other sheets, cell metadata, or a very hidden sheet throws
+    // SheetCopyUnsupported before anything changes.
+    QString insertCopy(PackageDocument &source, const QString &sourceSheetPart);
 
 private:
     const SheetEntry &entryOf(const QString &sheetPart) const;

@@ -206,4 +206,55 @@ RunSummary runRenameSheets(
     return frame.run(inputs.entries, operation);
 }
 
+Validation validateInsertSheet(const InsertSheetInputs &inputs)
+{
+    if (inputs.sheetName.isEmpty())
+        return ValidationFailure{kNoSourceSheet, QStringLiteral("LstInsSheet")};
+    return std::nullopt;
+}
+
+RunSummary insertSheet(const InsertSheetInputs &inputs, UserInterface &ui, const RunSettings &settings,
+    ApplicationFactory engineFactory, Validation *failed)
+{
+    if (!passChecks(
+            ui, inputs.entries, kInsertEmptyList, [&] { return validateInsertSheet(inputs); }, failed))
+        return stoppedRun();
+    return runInsertSheet(inputs, ui, settings, std::move(engineFactory));
+}
+
+RunSummary runInsertSheet(
+    const InsertSheetInputs &inputs, UserInterface &ui, const RunSettings &settings, ApplicationFactory engineFactory)
+{
+    BatchFrame frame(ui, settings, std::move(engineFactory));
+
+    // The source is opened once, before any target; one that cannot be read stops the run
+    // with its reason before anything is touched.
+    std::unique_ptr<Workbook> source;
+    QString failure;
+    ui.setBusy(true);
+    try {
+        source = frame.engines().open(inputs.sourcePath, WorkbookUse::PackageMembers, /*readOnly=*/true);
+        source->worksheet(inputs.sheetName);
+    } catch (const EngineError &e) {
+        failure = e.description();
+    } catch (const std::exception &) {
+        failure = EngineError::describe(ErrorCode::Unexpected);
+    }
+    ui.setBusy(false);
+    if (!failure.isEmpty()) {
+        frame.engines().quit();
+        ui.inform(failure + u'\n' + inputs.sourcePath);
+        return stoppedRun();
+    }
+
+    Operation operation = sheetOperation(ReadOnlyPolicy::MakeWritable);
+    operation.options.emptyListMessage = kInsertEmptyList;
+    // A missing file fails at opening and is logged.
+    operation.options.testExistence = false;
+    operation.change = [&](Workbook &workbook, FileContext &) { workbook.insertWorksheetCopy(*source, inputs.sheetName); };
+    RunSummary summary = frame.run(inputs.entries, operation);
+    source->close(false);
+    return summary;
+}
+
 } // namespace gm

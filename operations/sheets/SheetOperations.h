@@ -51,6 +51,24 @@ struct RenameSheetInputs
     QString activeName; // txtSheetName
 };
 
+// Insert a copy of one worksheet of a source workbook before the first worksheet of every
+// listed .xlsx workbook. The source is read once for the whole run and never changed.
+inline const QString kInsertEmptyList = QStringLiteral("没有需要处理的文档！");
+inline const QString kNoSourceSheet = QStringLiteral("没有指定源工作表！");
+
+struct InsertSheetInputs
+{
+    QStringList entries;
+    QString sourcePath; // TxtSheetSource
+    QString sheetName; // the selected item of LstInsSheet
+};
+
+Validation validateInsertSheet(const InsertSheetInputs &inputs);
+RunSummary insertSheet(const InsertSheetInputs &inputs, UserInterface &ui, const RunSettings &settings,
+    ApplicationFactory engineFactory = {}, Validation *failed = nullptr);
+RunSummary runInsertSheet(
+    const InsertSheetInputs &inputs, UserInterface &ui, const RunSettings &settings, ApplicationFactory engineFactory = {});
+
 Validation validateDeleteSheets(const SheetPickInputs &inputs);
 Validation validateHideSheets(const SheetPickInputs &inputs);
 Validation validateUnhideSheets(const UnhideInputs &inputs);

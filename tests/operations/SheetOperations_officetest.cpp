@@ -226,3 +226,46 @@ TEST_F(SheetOperationsTest, CancellingTheDeletionAsksNothingMoreAndChangesNothin
     ASSERT_TRUE(failed);
     EXPECT_EQ(failed->control, QStringLiteral("CmbDelsheetPosition"));
 }
+
+namespace {
+
+TEST_F(SheetOperationsTest, InsertedSheetReadsTheSameInTheEngineAndBadTargetsAreLogged)
+{
+    const QString source = gm::test::corpusFile(QStringLiteral("xlsx/merge_range02.xlsx"));
+    if (source.isEmpty())
+        GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
+    const QString target = copy(fixture(QStringLiteral("sheets_second_active.xlsx")), "targets");
+    const QString refused = copy(gm::test::corpusFile(QStringLiteral("xlsx/image01.xlsx")), "targets");
+    const QString refusedSource = gm::test::corpusFile(QStringLiteral("xlsx/image01.xlsx"));
+    const QStringList cells = strings({"B2", "C2", "A1"});
+    QStringList sourceTexts;
+    engineSheets(source, QStringLiteral("Sheet1"), cells, &sourceTexts);
+
+    InsertSheetInputs inputs{{target, refused}, source, QStringLiteral("Sheet1")};
+    RunSummary summary = insertSheet(inputs, ui, settings);
+    EXPECT_EQ(summary.failedCount(), 0);
+    EXPECT_EQ(ui.messages.last(), kSheetsDone);
+
+    QStringList copiedTexts;
+    const std::vector<SheetView> sheets = engineSheets(target, QStringLiteral("Sheet1"), cells, &copiedTexts);
+    EXPECT_EQ(names(sheets), strings({"Sheet1", "First", "第二"}));
+    EXPECT_EQ(copiedTexts, sourceTexts);
+
+    // A source sheet with a drawing is refused for every target and logged; the file stays.
+    const QByteArray before = gm::test::readAll(target);
+    inputs = InsertSheetInputs{{target}, refusedSource, QStringLiteral("Sheet1")};
+    summary = insertSheet(inputs, ui, settings);
+    EXPECT_EQ(summary.failedCount(), 1);
+    EXPECT_EQ(gm::test::readAll(target), before);
+    EXPECT_EQ(logLines().size(), 1);
+
+    // The checks before the run.
+    inputs = InsertSheetInputs{{}, source, QStringLiteral("Sheet1")};
+    EXPECT_TRUE(insertSheet(inputs, ui, settings).stopped);
+    EXPECT_EQ(ui.messages.last(), kInsertEmptyList);
+    inputs = InsertSheetInputs{{target}, source, QString()};
+    EXPECT_TRUE(insertSheet(inputs, ui, settings).stopped);
+    EXPECT_EQ(ui.messages.last(), kNoSourceSheet);
+}
+
+} // namespace

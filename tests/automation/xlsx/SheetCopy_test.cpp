@@ -1,0 +1,226 @@
+// Copying a worksheet of one package into another through the package editor: the copy's
+// cells must read the same strings and formats as the source's, the target's other parts stay
+// byte for byte, and what the copy cannot carry is refused before anything changes.
+
+#include "PackageInspection.h"
+
+#include "automation/EngineError.h"
+#include "automation/xlsx/PackageWorkbook.h"
+#include "support/TestSupport.h"
+
+#include <QMap>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace gm::xlsx {
+namespace {
+
+using test::parseXml;
+
+QByteArray entry(const QString &path, const QString &name)
+{
+    return gm::test::zipEntry(path, name);
+}
+
+QByteArray raw(pugi::xml_node node)
+{
+    std::ostringstream out;
+    node.print(out, "", pugi::format_raw);
+    return QByteArray::fromStdString(out.str());
+}
+
+// The sheets of a package in tab order: name and part.
+QList<QPair<QString, QString>> sheetsOf(const QString &path)
+{
+    const auto rels = parseXml(entry(path, QStringLiteral("xl/_rels/workbook.xml.rels")));
+    QMap<QString, QString> targets;
+    for (pugi::xml_node r : rels->document_element().children())
+        targets[QString::fromUtf8(r.attribute("Id").value())] = QString::fromUtf8(r.attribute("Target").value());
+    QList<QPair<QString, QString>> result;
+    const auto workbook = parseXml(entry(path, QStringLiteral("xl/workbook.xml")));
+    for (pugi::xml_node s : workbook->document_element().child("sheets").children("sheet"))
+        result.append({QString::fromUtf8(s.attribute("name").value()),
+            QStringLiteral("xl/") + targets.value(QString::fromUtf8(s.attribute("r:id").value()))});
+    return result;
+}
+
+QString partOf(const QString &path, const QString &sheet)
+{
+    for (const auto &[name, part] : sheetsOf(path)) {
+        if (name == sheet)
+            return part;
+    }
+    return {};
+}
+
+// Every cell of a sheet as its workbook resolves it: the value (a shared string's text
+// included), the formula and the full format (font, fill, border, number format code), so
+// that two packages with different style and string tables can be compared.
+QMap<QString, QString> resolvedCells(const QString &path, const QString &sheet)
+{
+    const auto xml = parseXml(entry(path, partOf(path, sheet)));
+    const QByteArray stringsBytes = entry(path, QStringLiteral("xl/sharedStrings.xml"));
+    const auto strings = parseXml(stringsBytes.isEmpty() ? QByteArray("<sst/>") : stringsBytes);
+    std::vector<pugi::xml_node> items;
+    for (pugi::xml_node si : strings->document_element().children("si"))
+        items.push_back(si);
+    const auto styles = parseXml(entry(path, QStringLiteral("xl/styles.xml")));
+    const pugi::xml_node sheetStyles = styles->document_element();
+    auto nth = [](pugi::xml_node parent, const char *name, int index) {
+        for (pugi::xml_node child : parent.children(name)) {
+            if (index-- == 0)
+                return child;
+        }
+        return pugi::xml_node();
+    };
+    // The default format is each workbook's own Normal style.
+    auto format = [&](int index) -> QByteArray {
+        if (index == 0)
+            return "default";
+        const pugi::xml_node xf = nth(sheetStyles.child("cellXfs"), "xf", index);
+        const int numFmt = xf.attribute("numFmtId").as_int();
+        QByteArray code = QByteArray::number(numFmt);
+        for (pugi::xml_node f : sheetStyles.child("numFmts").children("numFmt")) {
+            if (f.attribute("numFmtId").as_int() == numFmt && numFmt >= 164)
+                code = f.attribute("formatCode").value();
+        }
+        return raw(nth(sheetStyles.child("fonts"), "font", xf.attribute("fontId").as_int()))
+            + raw(nth(sheetStyles.child("fills"), "fill", xf.attribute("fillId").as_int()))
+            + raw(nth(sheetStyles.child("borders"), "border", xf.attribute("borderId").as_int())) + code;
+    };
+    QMap<QString, QString> cells;
+    for (pugi::xml_node row : xml->document_element().child("sheetData").children("row")) {
+        for (pugi::xml_node c : row.children("c")) {
+            QByteArray value = c.child("v").text().get();
+            if (std::string_view(c.attribute("t").value()) == "s")
+                value = raw(items.at(size_t(c.child("v").text().as_int())));
+            cells[QString::fromUtf8(c.attribute("r").value())] = QString::fromUtf8(
+                value + '|' + c.child("f").text().get() + '|' + format(c.attribute("s").as_int()));
+        }
+    }
+    return cells;
+}
+
+QByteArray childOf(const QString &path, const QString &sheet, const char *name)
+{
+    const auto xml = parseXml(entry(path, partOf(path, sheet)));
+    // Column formats are compared through the cells; here only widths and flags.
+    for (pugi::xml_node col : xml->document_element().child(name).children("col"))
+        col.remove_attribute("style");
+    return raw(xml->document_element().child(name));
+}
+
+class SheetCopyTest : public ::testing::Test
+{
+protected:
+    QString copyOf(const QString &source) { return source.isEmpty() ? QString() : gm::test::copyInto(source, m_dir.path()); }
+
+    QString insert(const QString &target, const QString &source, const QString &sheet)
+    {
+        auto from = openPackage(source);
+        auto workbook = openPackage(target);
+        const QString name = workbook->insertWorksheetCopy(*from, sheet);
+        workbook->close(true);
+        return name;
+    }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(SheetCopyTest, CopiesCellsFormatsStringsMergesAndWidthsBeforeTheFirstWorksheet)
+{
+    const QString target = copyOf(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")));
+    struct Case
+    {
+        const char *file;
+        const char *sheet;
+    };
+    const Case cases[] = {{"merge_range02.xlsx", "Sheet1"}, {"poi-WithChartSheet.xlsx", "Sheet1"},
+        {"outline01.xlsx", "Outlined Rows"}, {"set_column03.xlsx", "Sheet1"}};
+    QStringList expectedOrder{QStringLiteral("First"), QStringLiteral("第二")};
+    QStringList expectedNames;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.file);
+        const QString source = gm::test::corpusFile(QStringLiteral("xlsx/") + QString::fromUtf8(c.file));
+        if (source.isEmpty())
+            GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
+        const auto before = test::readRaw(target);
+        const auto workbookBefore = parseXml(entry(target, QStringLiteral("xl/workbook.xml")));
+        const int activeBefore
+            = workbookBefore->document_element().child("bookViews").child("workbookView").attribute("activeTab").as_int(0);
+        const QString previousActive = sheetsOf(target)[activeBefore].second;
+        const QString sheet = QString::fromUtf8(c.sheet);
+        const QString name = insert(target, source, sheet);
+        expectedOrder.prepend(name);
+
+        const QMap<QString, QString> copied = resolvedCells(target, name);
+        const QMap<QString, QString> original = resolvedCells(source, sheet);
+        EXPECT_EQ(copied.keys(), original.keys());
+        for (auto it = original.begin(); it != original.end(); ++it)
+            EXPECT_EQ(copied.value(it.key()).toStdString(), it.value().toStdString()) << it.key().toStdString();
+        for (const char *child : {"mergeCells", "cols", "conditionalFormatting", "dataValidations"})
+            EXPECT_EQ(childOf(target, name, child), childOf(source, sheet, child)) << child;
+        QStringList order;
+        for (const auto &entry : sheetsOf(target))
+            order.append(entry.first);
+        EXPECT_EQ(order, expectedOrder);
+
+        // The copy is active and the only selected tab; the original worksheets' parts stay.
+        const auto workbook = parseXml(entry(target, QStringLiteral("xl/workbook.xml")));
+        EXPECT_EQ(workbook->document_element().child("bookViews").child("workbookView").attribute("activeTab").as_int(0), 0);
+        EXPECT_TRUE(entry(target, partOf(target, name)).contains("tabSelected=\"1\""));
+        const QStringList mayChange{QStringLiteral("xl/workbook.xml"), QStringLiteral("xl/_rels/workbook.xml.rels"),
+            QStringLiteral("[Content_Types].xml"), QStringLiteral("xl/styles.xml"), QStringLiteral("xl/sharedStrings.xml"),
+            QStringLiteral("docProps/app.xml"), previousActive};
+        const auto after = test::readRaw(target);
+        EXPECT_EQ(after.order, before.order + QStringList{partOf(target, name)});
+        for (const QString &part : before.order) {
+            if (!mayChange.contains(part)) {
+                EXPECT_EQ(after.entries.at(part).crc, before.entries.at(part).crc) << part.toStdString();
+                EXPECT_TRUE(after.entries.at(part).compressed == before.entries.at(part).compressed) << part.toStdString();
+            }
+        }
+    }
+    // The second copy of a Sheet1 is named as the spreadsheet program names it.
+    EXPECT_EQ(expectedOrder.mid(0, 4),
+        QStringList({QStringLiteral("Sheet1 (3)"), QStringLiteral("Outlined Rows"), QStringLiteral("Sheet1 (2)"),
+            QStringLiteral("Sheet1")}));
+}
+
+TEST_F(SheetCopyTest, RefusesWhatTheCopyCannotCarryAndLeavesTheTargetUntouched)
+{
+    struct Case
+    {
+        const char *file;
+        const char *sheet;
+        ErrorCode expected;
+    };
+    const Case cases[] = {
+        {"image01.xlsx", "Sheet1", ErrorCode::SheetCopyUnsupported}, // a drawing
+        {"table02.xlsx", "Sheet1", ErrorCode::SheetCopyUnsupported}, // tables
+        {"comment01.xlsx", "Sheet1", ErrorCode::SheetCopyUnsupported}, // comments
+        {"merge_range02.xlsx", "NoSuchSheet", ErrorCode::SheetNotFound},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.file);
+        const QString source = gm::test::corpusFile(QStringLiteral("xlsx/") + QString::fromUtf8(c.file));
+        if (source.isEmpty())
+            GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
+        const QString target = copyOf(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")));
+        const QByteArray before = gm::test::readAll(target);
+        auto from = openPackage(source);
+        auto workbook = openPackage(target);
+        try {
+            workbook->insertWorksheetCopy(*from, QString::fromUtf8(c.sheet));
+            ADD_FAILURE() << "no refusal";
+        } catch (const EngineError &e) {
+            EXPECT_EQ(e.code(), c.expected);
+        }
+        workbook->close(true);
+        EXPECT_EQ(gm::test::readAll(target), before);
+    }
+}
+
+} // namespace
+} // namespace gm::xlsx
