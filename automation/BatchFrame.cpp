@@ -18,7 +18,7 @@ const QString kProgress = QStringLiteral("正在处理：");
 FileResult missingFile(const QString &path)
 {
     const ErrorCode code = QFileInfo::exists(QFileInfo(path).absolutePath()) ? ErrorCode::FileNotFound : ErrorCode::PathNotFound;
-    return {path, FileOutcome::Failed, static_cast<int>(code), EngineError::describe(code)};
+    return {path, FileOutcome::Failed, static_cast<int>(code), EngineError::describe(code), {}};
 }
 } // namespace
 
@@ -112,7 +112,7 @@ RunSummary BatchFrame::run(const QStringList &entries, const Operation &operatio
             continue;
         }
         if (m_options->testExistence && !QFileInfo::exists(path)) {
-            summary.files.push_back({path, FileOutcome::Skipped, 0, {}});
+            summary.files.push_back({path, FileOutcome::Skipped, 0, {}, {}});
             continue;
         }
         m_ui.setProgress(index, count);
@@ -139,7 +139,7 @@ RunSummary BatchFrame::run(const QStringList &entries, const Operation &operatio
 FileResult BatchFrame::runEntry(const QString &path, int index, const Operation &operation)
 {
     FileContext context(*this, path, index);
-    FileResult result{path, FileOutcome::Processed, 0, {}};
+    FileResult result{path, FileOutcome::Processed, 0, {}, {}};
     // Every step of a file is attempted even when an earlier one failed, except that nothing
     // acts on a workbook that could not be opened; the last failure is the one recorded.
     auto attempt = [&](auto &&step) {
