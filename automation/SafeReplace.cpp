@@ -274,6 +274,22 @@ int sweepLeftovers(const QString &folder)
     return removed;
 }
 
+QByteArray readWholeFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw EngineError(QFileInfo::exists(info.absolutePath()) ? ErrorCode::FileNotFound : ErrorCode::PathNotFound, path);
+    if (!info.isFile())
+        throw EngineError(ErrorCode::NotAWorkbook, path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EngineError(ErrorCode::PermissionDenied, path);
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw EngineError(ErrorCode::PermissionDenied, path + QStringLiteral(": ") + file.errorString());
+    return bytes;
+}
+
 bool isOwnerWritable(const QString &path)
 {
     struct stat st

@@ -57,6 +57,10 @@ void removeOutstandingTemporaries();
 // number of entries removed.
 int sweepLeftovers(const QString &folder);
 
+// The whole content of a file. Throws EngineError: FileNotFound or PathNotFound, NotAWorkbook
+// (not a regular file), PermissionDenied (cannot be opened or read).
+QByteArray readWholeFile(const QString &path);
+
 // The owner may write the file (the read-only attribute is not set).
 bool isOwnerWritable(const QString &path);
 // Adds the owner's write permission and changes nothing else.

@@ -1,6 +1,7 @@
 #include "automation/WebArchive.h"
 
 #include "automation/EngineError.h"
+#include "automation/SafeReplace.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,14 +22,6 @@ struct Resource
     QString filePath; // absolute, canonical
     QByteArray location; // Content-Location of its part
 };
-
-QByteArray readWholeFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw EngineError(ErrorCode::WriteFailed, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-    return file.readAll();
-}
 
 // Resolves the character references an attribute value may hold (&amp; &#47; &#x2F; ...).
 // Unknown named references stay as written.

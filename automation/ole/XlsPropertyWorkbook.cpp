@@ -52,22 +52,6 @@ Location locationOf(DocumentProperty property)
     return {false, 0};
 }
 
-QByteArray readWholeFile(const QString &path)
-{
-    const QFileInfo info(path);
-    if (!info.exists())
-        throw EngineError(QFileInfo::exists(info.absolutePath()) ? ErrorCode::FileNotFound : ErrorCode::PathNotFound, path);
-    if (!info.isFile())
-        throw EngineError(ErrorCode::NotAWorkbook, path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw EngineError(ErrorCode::PermissionDenied, path);
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw EngineError(ErrorCode::PermissionDenied, path + QStringLiteral(": ") + file.errorString());
-    return bytes;
-}
-
 [[noreturn]] void notSupported(const char *member)
 {
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("%1 of a .xls opened for its document properties").arg(QLatin1String(member)));

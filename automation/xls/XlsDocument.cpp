@@ -13,19 +13,9 @@ namespace {
 
 constexpr quint16 kBiff8 = 0x0600;
 
-QByteArray readWholeFile(const QString &path)
+QByteArray readWorkbookFile(const QString &path)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        throw EngineError(QFileInfo::exists(info.absolutePath()) ? ErrorCode::FileNotFound : ErrorCode::PathNotFound, path);
-    if (!info.isFile())
-        throw EngineError(ErrorCode::NotAWorkbook, path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw EngineError(ErrorCode::PermissionDenied, path);
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw EngineError(ErrorCode::PermissionDenied, path + QStringLiteral(": ") + file.errorString());
+    QByteArray bytes = readWholeFile(path);
     if (bytes.isEmpty())
         throw EngineError(ErrorCode::EmptyFile, path);
     return bytes;
@@ -109,7 +99,7 @@ const ole::CompoundEntry *workbookStreamEntry(const ole::CompoundEntry &root)
 
 void checkWorkbookStream(const QString &path, bool forWriting)
 {
-    const QByteArray bytes = readWholeFile(path);
+    const QByteArray bytes = readWorkbookFile(path);
     const ole::CompoundEntry root = readContainer(bytes, path);
     parseChecked(workbookStreamBytes(root, path), !forWriting);
 }
@@ -136,7 +126,7 @@ QString shortUnicodeString(const QByteArray &data, qsizetype offset)
 
 XlsDocument::XlsDocument(const QString &path, bool readOnly) : m_path(QFileInfo(path).absoluteFilePath()), m_readOnly(readOnly)
 {
-    m_bytes = readWholeFile(m_path);
+    m_bytes = readWorkbookFile(m_path);
     m_root = readContainer(m_bytes, m_path);
     const ole::CompoundEntry *entry = workbookStreamEntry(m_root);
     if (!entry)

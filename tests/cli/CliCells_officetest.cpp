@@ -7,25 +7,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-struct CliRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-CliRun runCli(const QStringList &args)
-{
-    QProcess process;
-    process.start(QStringLiteral(GRIDMULE_CLI), args);
-    process.waitForFinished(120000);
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-        QString::fromUtf8(process.readAllStandardError())};
-}
-
-} // namespace
+using gm::test::CliRun;
+using gm::test::runCli;
 
 TEST(CliCells, SetCellsFromAListThenReplace)
 {

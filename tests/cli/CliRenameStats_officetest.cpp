@@ -10,23 +10,10 @@
 
 #include <gtest/gtest.h>
 
+using gm::test::CliRun;
+using gm::test::runCli;
+
 namespace {
-
-struct CliRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-CliRun runCli(const QStringList &args)
-{
-    QProcess process;
-    process.start(QStringLiteral(GRIDMULE_CLI), args);
-    process.waitForFinished(120000);
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-        QString::fromUtf8(process.readAllStandardError())};
-}
 
 QStringList namesIn(const QString &folder)
 {

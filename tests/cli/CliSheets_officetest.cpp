@@ -10,20 +10,11 @@
 
 namespace {
 
-struct CliRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using gm::test::CliRun;
 
 CliRun runSheets(const QStringList &args)
 {
-    QProcess process;
-    process.start(QStringLiteral(GRIDMULE_CLI), QStringList{QStringLiteral("sheets")} + args);
-    process.waitForFinished(120000);
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-        QString::fromUtf8(process.readAllStandardError())};
+    return gm::test::runCli(QStringList{QStringLiteral("sheets")} + args);
 }
 
 QStringList args(std::initializer_list<const char *> texts)

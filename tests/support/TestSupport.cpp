@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QFileInfo>
 
 #include <zip.h>
@@ -153,6 +154,15 @@ QStringList engineLeftoversOf(qint64 owner)
     }
     found.removeDuplicates();
     return found;
+}
+
+CliRun runCli(const QStringList &args)
+{
+    QProcess process;
+    process.start(QStringLiteral(GRIDMULE_CLI), args);
+    process.waitForFinished(120000);
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+        QString::fromUtf8(process.readAllStandardError())};
 }
 
 } // namespace gm::test

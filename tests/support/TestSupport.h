@@ -58,6 +58,15 @@ QList<int> engineProcessIdsOfThisProcess();
 QStringList engineLeftoversOfThisProcess();
 QStringList engineLeftoversOf(qint64 owner);
 
+// One run of gridmule-cli: exit status, standard output and standard error.
+struct CliRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+CliRun runCli(const QStringList &args);
+
 } // namespace gm::test
 
 #define GM_REQUIRE_CORPUS(var, rel)                                                                                              \
