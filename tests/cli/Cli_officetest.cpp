@@ -205,6 +205,7 @@ TEST(Cli, AnUnusableTemplateIsOneErrorAndTouchesNothing)
     EXPECT_EQ(run.err, QStringLiteral("页眉页脚模板无法使用：该文件不是Excel工作簿。请选择已设置好页眉页脚的EXCEL文档模板！\n"));
     EXPECT_EQ(gm::test::readAll(xlsx), before);
     EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("run.log"))));
+}
 
 namespace {
 
