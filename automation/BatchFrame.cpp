@@ -85,6 +85,9 @@ void BatchFrame::sweepFolders(const QStringList &entries) const
     }
     for (const QString &folder : std::as_const(folders))
         sweepLeftovers(folder);
+    // And the private folders and pipe sockets of engines whose program died, even when this
+    // run starts no engine.
+    EngineSession::removeDeadEngineLeftovers();
 }
 
 RunSummary BatchFrame::run(const QStringList &entries, const Operation &operation)

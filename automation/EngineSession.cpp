@@ -4,6 +4,7 @@
 #include "automation/EngineLocator.h"
 #include "automation/Interruption.h"
 #include "automation/Preflight.h"
+#include "automation/lo/EngineProcess.h"
 #include "automation/lo/LoApplication.h"
 #include "automation/ole/XlsPropertyWorkbook.h"
 #include "automation/xls/XlsWorkbook.h"
@@ -16,6 +17,11 @@ EngineSession::EngineSession(ApplicationFactory factory) : m_factory(factory ? s
 EngineSession::~EngineSession()
 {
     quit();
+}
+
+void EngineSession::removeDeadEngineLeftovers()
+{
+    lo::EngineProcess::removeStaleFolders();
 }
 
 ApplicationFactory EngineSession::defaultFactory()

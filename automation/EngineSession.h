@@ -40,6 +40,8 @@ public:
     void abort();
 
     static ApplicationFactory defaultFactory();
+    // Removes what engines of programs that died left: private folders, pipe sockets.
+    static void removeDeadEngineLeftovers();
 
 private:
     ApplicationFactory m_factory;
