@@ -4,6 +4,8 @@
 // cell Chinese text, the others numbers, written as a plain .xlsx package. `afterData` is
 // XML placed after sheetData (page margins, a header and footer).
 
+#include "automation/UserInterface.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QList>
@@ -13,10 +15,33 @@
 
 #include <zip.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
 namespace bench {
+
+// A run's user interface that shows nothing and gives one answer to every yes/no question.
+class SilentUi : public gm::UserInterface
+{
+public:
+    explicit SilentUi(bool answerYes = false) : m_yes(answerYes) { }
+    void inform(const QString &) override { }
+    bool askYesNo(const QString &) override { return m_yes; }
+    bool askOkCancel(const QString &) override { return false; }
+    void setStatus(const QString &) override { }
+    void setBusy(bool) override { }
+    void openInViewer(const QString &) override { }
+
+private:
+    bool m_yes;
+};
+
+inline double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
 
 inline QByteArray sheetXml(int rows, int cols, const QByteArray &afterData = {})
 {

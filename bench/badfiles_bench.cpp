@@ -20,17 +20,6 @@ using namespace gm;
 
 namespace {
 
-class QuietUserInterface : public UserInterface
-{
-public:
-    void inform(const QString &) override { }
-    bool askYesNo(const QString &) override { return true; }
-    bool askOkCancel(const QString &) override { return false; }
-    void setStatus(const QString &) override { }
-    void setBusy(bool) override { }
-    void openInViewer(const QString &) override { }
-};
-
 void write(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -90,7 +79,7 @@ int main(int argc, char *argv[])
         inputs.entries = entries;
         inputs.targetIndex = index;
         inputs.outputFolder = dir.filePath(QStringLiteral("out-") + QLatin1String(label));
-        QuietUserInterface ui;
+        bench::SilentUi ui(/*answerYes=*/true);
         QElapsedTimer timer;
         timer.start();
         const RunSummary summary = runConvert(inputs, ui, {}, counting);

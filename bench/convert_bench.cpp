@@ -22,16 +22,6 @@
 
 using namespace gm;
 
-namespace {
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
-} // namespace
-
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
@@ -95,7 +85,7 @@ int main(int argc, char *argv[])
                 book->close(false);
                 times.push_back(timer.nsecsElapsed() / 1e6);
             }
-            out << QStringLiteral("%1").arg(median(times), 8, 'f', 1);
+            out << QStringLiteral("%1").arg(bench::median(times), 8, 'f', 1);
         }
         std::vector<double> times;
         for (const QString &source : sources[kind.name]) {
@@ -105,7 +95,7 @@ int main(int argc, char *argv[])
             book->close(false);
             times.push_back(timer.nsecsElapsed() / 1e6);
         }
-        out << QStringLiteral("%1").arg(median(times), 9, 'f', 1) << "\n";
+        out << QStringLiteral("%1").arg(bench::median(times), 9, 'f', 1) << "\n";
     }
     out.flush();
     return 0;

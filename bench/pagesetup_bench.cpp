@@ -28,17 +28,6 @@ using namespace gm;
 
 namespace {
 
-class SilentUi : public UserInterface
-{
-public:
-    void inform(const QString &) override { }
-    bool askYesNo(const QString &) override { return false; }
-    bool askOkCancel(const QString &) override { return false; }
-    void setStatus(const QString &) override { }
-    void setBusy(bool) override { }
-    void openInViewer(const QString &) override { }
-};
-
 const QByteArray excelMargins
     = "<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" footer=\"0.3\"/>";
 
@@ -46,7 +35,7 @@ const QByteArray excelMargins
 // outcome"; CPU time (user and system) is less disturbed by other load on the machine.
 int measure(const QString &what, const QString &file, const QString &templatePath)
 {
-    SilentUi ui;
+    bench::SilentUi ui;
     RunSettings settings;
     QElapsedTimer timer;
     timer.start();

@@ -20,17 +20,6 @@ using namespace gm;
 
 namespace {
 
-class SilentUi : public UserInterface
-{
-public:
-    void inform(const QString &) override { }
-    bool askYesNo(const QString &) override { return false; }
-    bool askOkCancel(const QString &) override { return false; }
-    void setStatus(const QString &) override { }
-    void setBusy(bool) override { }
-    void openInViewer(const QString &) override { }
-};
-
 QStringList makeFiles(const QTemporaryDir &dir, const QString &kind, int n)
 {
     QStringList files;
@@ -43,7 +32,7 @@ QStringList makeFiles(const QTemporaryDir &dir, const QString &kind, int n)
 
 double replaceMs(const QStringList &files, const QString &find, bool contains)
 {
-    SilentUi ui;
+    bench::SilentUi ui;
     ReplaceInputs inputs;
     inputs.entries = files;
     inputs.find = find;

@@ -29,12 +29,6 @@ using namespace gm;
 
 namespace {
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
 void setHeaders(Workbook &book)
 {
     const HeaderFooterSection sections[]
@@ -125,7 +119,7 @@ int main(int argc, char *argv[])
                     }
                     QFile::remove(copy);
                 }
-                medians << median(times);
+                medians << bench::median(times);
             }
             out << QStringLiteral("%1%2%3%4   (%5x)\n")
                        .arg(kind.name, -14)
