@@ -49,15 +49,6 @@ private:
     bool m_mounted = false;
 };
 
-int targetIndex(int code)
-{
-    const auto targets = convertTargets(true);
-    for (int i = 0; i < targets.size(); ++i)
-        if (targets[i].code == code)
-            return i;
-    return -1;
-}
-
 class ConvertTest : public ::testing::Test
 {
 protected:
@@ -81,7 +72,7 @@ protected:
     {
         ConvertInputs inputs;
         inputs.entries = entries;
-        inputs.targetIndex = targetIndex(code);
+        inputs.targetIndex = gm::test::convertTargetIndex(code);
         inputs.outputFolder = out;
         return convertWorkbooks(inputs, ui, settings, std::move(factory));
     }
@@ -181,7 +172,7 @@ TEST_F(ConvertTest, SameFormatIsCopiedWithoutTheEngineOrLeftAlone)
     // Output folder = the source's own folder: nothing to do, success.
     ConvertInputs inputs;
     inputs.entries = {xls};
-    inputs.targetIndex = targetIndex(FileFormat::Excel8);
+    inputs.targetIndex = gm::test::convertTargetIndex(FileFormat::Excel8);
     inputs.outputFolder = src;
     const RunSummary same = convertWorkbooks(inputs, ui, settings, counting);
     ASSERT_EQ(same.files.size(), 1u);

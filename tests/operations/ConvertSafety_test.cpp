@@ -21,15 +21,6 @@ using gm::test::writeAll;
 
 namespace {
 
-int targetIndex(int code)
-{
-    const auto targets = convertTargets(true);
-    for (int i = 0; i < targets.size(); ++i)
-        if (targets[i].code == code)
-            return i;
-    return -1;
-}
-
 class ConvertSafetyTest : public ::testing::Test
 {
 protected:
@@ -46,7 +37,7 @@ protected:
     {
         ConvertInputs inputs;
         inputs.entries = entries;
-        inputs.targetIndex = targetIndex(code);
+        inputs.targetIndex = gm::test::convertTargetIndex(code);
         inputs.outputFolder = out;
         return convertWorkbooks(inputs, ui, {}, [this]() -> std::unique_ptr<Application> {
             ++enginesStarted;

@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include "operations/workbook/ConvertOperation.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -154,6 +156,15 @@ QStringList engineLeftoversOf(qint64 owner)
     }
     found.removeDuplicates();
     return found;
+}
+
+int convertTargetIndex(int code)
+{
+    const auto targets = convertTargets(true);
+    for (int i = 0; i < targets.size(); ++i)
+        if (targets[i].code == code)
+            return i;
+    return -1;
 }
 
 CliRun runCli(const QStringList &args)

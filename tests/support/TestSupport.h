@@ -58,6 +58,9 @@ QList<int> engineProcessIdsOfThisProcess();
 QStringList engineLeftoversOfThisProcess();
 QStringList engineLeftoversOf(qint64 owner);
 
+// The position of a file format among the conversion targets (the .xlsx ones included).
+int convertTargetIndex(int code);
+
 // One run of gridmule-cli: exit status, standard output and standard error.
 struct CliRun
 {
