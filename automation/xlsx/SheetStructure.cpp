@@ -332,9 +332,6 @@ void setTabSelected(PackageDocument &document, const SheetEntry &sheet, bool sel
 {
     if (sheet.kind == SheetKind::Other)
         return;
-    // A sheet part that never mentions the attribute is not parsed just to clear it.
-    if (!selected && !document.package().partBytes(sheet.partName).contains("tabSelected"))
-        return;
     auto select = [&](pugi::xml_node sheetViews) {
         bool changed = false;
         for (pugi::xml_node view : elementChildren(sheetViews, "sheetView")) {
