@@ -9,18 +9,34 @@
 #include "ui/UserDialogs.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QTextStream>
 #include <QTimer>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(gm::kAppTitle);
-    gm::installQtTranslation(app);
+    QApplication::setApplicationVersion(QStringLiteral(GRIDMULE_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("org.gridmule.Gridmule"));
+
+    // Workbooks named on the command line (as the file manager's "Open with" passes them) start
+    // as the document list.
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Gridmule: apply one change to many Excel workbooks."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Workbooks (.xls, .xlsx) to list."),
+                                 QStringLiteral("[FILE...]"));
+    parser.process(app);
+
+    const QString programFolder = gm::programFolder();
+    gm::installQtTranslation(app, gm::dataFolder(programFolder));
 
     gm::SettingsStore store;
     gm::DesktopDialogs dialogs;
     // Only a quick probe here: the engine itself starts when a run needs it.
-    const gm::StartUpResult startUp = gm::startUp(store, gm::probeEngine, gm::programFolder());
+    const gm::StartUpResult startUp = gm::startUp(store, gm::probeEngine, programFolder);
     if (!startUp.engineFound) {
         dialogs.message(nullptr, {QMessageBox::Information, gm::kAppTitle, gm::kNoEngineMessage, QMessageBox::Ok,
                                   QMessageBox::Ok});
@@ -29,6 +45,7 @@ int main(int argc, char *argv[])
 
     gm::AppState state = startUp.state;
     gm::MainWindow window(state, store, dialogs, startUp.memory);
+    window.openDocuments(parser.positionalArguments());
     window.show();
     // SIGINT and SIGTERM stop a run after cleaning up its file in progress (the run notices
     // them itself), then the program ends; the window waits for the run as it closes.

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 namespace gm {
 
@@ -15,6 +16,17 @@ QString programFolder()
     if (!folder.endsWith(u'/'))
         folder += u'/';
     return folder;
+}
+
+QString dataFolder(const QString &programFolder)
+{
+    const QDir program(programFolder);
+    if (program.exists(kHelpFileName))
+        return QDir::cleanPath(program.absolutePath()) + u'/';
+    const QString installed = QDir::cleanPath(program.absoluteFilePath(QStringLiteral("../share/gridmule")));
+    if (QFileInfo::exists(installed + u'/' + kHelpFileName))
+        return installed + u'/';
+    return QDir::cleanPath(program.absolutePath()) + u'/';
 }
 
 StartUpResult startUp(const SettingsStore &store, const EngineProbe &probe, const QString &programFolder)
@@ -34,7 +46,7 @@ StartUpResult startUp(const SettingsStore &store, const EngineProbe &probe, cons
 
     result.state.ExcelMajorVersion = excelMajorVersionFor(*engine);
     result.state.XlsxAvailable = xlsxAvailableFor(*engine);
-    result.state.helpFile = folder + kHelpFileName;
+    result.state.helpFile = dataFolder(folder) + kHelpFileName;
 
     result.memory.readInputs(store);
     return result;

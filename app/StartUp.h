@@ -36,4 +36,9 @@ StartUpResult startUp(const SettingsStore &store, const EngineProbe &probe, cons
 // The program's folder with a trailing separator, for the help file.
 QString programFolder();
 
+// The folder of the help page and our translations for a program in programFolder: the
+// program's own folder in a build tree (the help page sits beside it), else the installed
+// share/gridmule beside its bin folder.
+QString dataFolder(const QString &programFolder);
+
 } // namespace gm

@@ -93,4 +93,7 @@ add_dependencies(gridmule_uno gridmule_uno_headers)
 target_include_directories(gridmule_uno SYSTEM INTERFACE ${UNO_GEN_DIR} /usr/include/libreoffice)
 target_compile_definitions(gridmule_uno INTERFACE LINUX UNX CPPU_ENV=gcc3)
 target_link_libraries(gridmule_uno INTERFACE ${UNO_CPPU} ${UNO_CPPUHELPER} ${UNO_SAL})
-target_link_options(gridmule_uno INTERFACE "-Wl,-rpath,${LO_PROGRAM_DIR}")
+# Programs find the UNO libraries, and the private libraries those load, in the engine's folder,
+# installed or not; the build tree's other search paths are dropped on installation.
+list(APPEND CMAKE_BUILD_RPATH ${LO_PROGRAM_DIR})
+set(CMAKE_INSTALL_RPATH ${LO_PROGRAM_DIR})

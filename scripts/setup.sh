@@ -13,6 +13,7 @@ packages=(
   fonts-noto-cjk fonts-wqy-microhei fonts-crosextra-carlito fonts-crosextra-caladea fonts-liberation
   fontconfig unzip python3
   xvfb xauth
+  dpkg-dev lintian desktop-file-utils appstream man-db
 )
 
 missing=()

@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh
 cd build
-ctest --output-on-failure -j"$(nproc)" "$@"
+LC_ALL=C.UTF-8 ctest --output-on-failure -j"$(nproc)" "$@"

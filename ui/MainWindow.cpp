@@ -31,6 +31,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -137,6 +138,20 @@ MainWindow::MainWindow(AppState &state, SettingsStore &store, UserDialogs &dialo
 }
 
 MainWindow::~MainWindow() = default;
+
+void MainWindow::openDocuments(const QStringList &paths)
+{
+    QStringList files;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        if (info.isFile())
+            files.append(info.absoluteFilePath());
+    }
+    if (files.isEmpty())
+        return;
+    m_documents->appendDropped(files, m_state.XlsxAvailable);
+    ShowDocumentCount();
+}
 
 void MainWindow::buildToolbar()
 {

@@ -48,6 +48,10 @@ public:
     DocumentListModel &documents() { return *m_documents; }
     RunController &runner() { return *m_runner; }
 
+    // Lists the workbooks among `paths` (relative ones taken from the current folder) as a drop
+    // would: other files, missing files, folders and paths already listed are passed over.
+    void openDocuments(const QStringList &paths);
+
     // Document list commands of the toolbar.
     void AddDocuments();
     void AddFolderDocuments();

@@ -6,10 +6,12 @@
 
 namespace gm {
 
-QTranslator *installQtTranslation(QCoreApplication &app)
+QTranslator *installQtTranslation(QCoreApplication &app, const QString &dataFolder)
 {
     auto *translator = new QTranslator(&app);
-    if (!translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    const QString name = QStringLiteral("qtbase_zh_CN");
+    if (!translator->load(name, dataFolder + QStringLiteral("translations"))
+        && !translator->load(name, QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         delete translator;
         return nullptr;
     }

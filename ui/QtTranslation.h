@@ -1,16 +1,16 @@
 #pragma once
 
-// Qt's own texts (file dialogs, the context menus of text fields, standard buttons) in
-// Simplified Chinese, the language of the rest of the window.
+#include <QString>
 
 class QCoreApplication;
 class QTranslator;
 
 namespace gm {
 
-// Loads Qt's Simplified Chinese translation from Qt's translations folder and installs it
-// into app, which owns it. Returns null when the translation is not installed: Qt's texts
-// then stay English.
-QTranslator *installQtTranslation(QCoreApplication &app);
+// Loads Qt's Simplified Chinese translation (standard buttons, file dialogs) and installs it.
+// The copy in our own data folder comes first, so an installed program does not depend on the
+// system's Qt translations; Qt's own folder is the fallback. Returns the translator, or nullptr
+// when neither holds one.
+QTranslator *installQtTranslation(QCoreApplication &app, const QString &dataFolder);
 
 } // namespace gm

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -323,6 +324,28 @@ TEST_F(SettingsFileTest, TheOldProgramFolderDefaultMovesToTheStateFolder)
         // Only the default log has its folder made when the first line is written.
         EXPECT_EQ(result.state.runSettings().createLogFolder, expected == newDefault);
     }
+}
+
+
+// The help page and translations are found beside the program in a build tree and in
+// share/gridmule when installed; a program with neither keeps its own folder.
+TEST(DataFolder, BuildTreeAndInstalledLayouts)
+{
+    const QTemporaryDir root;
+    const QDir dir(root.path());
+    auto touch = [&](const QString &relative) {
+        dir.mkpath(QFileInfo(dir.filePath(relative)).path());
+        QFile file(dir.filePath(relative));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    };
+    touch(QStringLiteral("build/Gridmule.html"));
+    touch(QStringLiteral("usr/share/gridmule/Gridmule.html"));
+    dir.mkpath(QStringLiteral("usr/bin"));
+    dir.mkpath(QStringLiteral("bare/bin"));
+
+    EXPECT_EQ(dataFolder(dir.filePath(QStringLiteral("build"))), dir.filePath(QStringLiteral("build/")));
+    EXPECT_EQ(dataFolder(dir.filePath(QStringLiteral("usr/bin/"))), dir.filePath(QStringLiteral("usr/share/gridmule/")));
+    EXPECT_EQ(dataFolder(dir.filePath(QStringLiteral("bare/bin"))), dir.filePath(QStringLiteral("bare/bin/")));
 }
 
 } // namespace

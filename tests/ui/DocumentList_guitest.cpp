@@ -102,6 +102,24 @@ TEST_F(DocumentListTest, DroppedFilesAreListedOnceAndCounted)
     EXPECT_EQ(countText(), QStringLiteral("共3个文档"));
 }
 
+// Workbooks named on the program's command line (the file manager's "Open with") start as the
+// list, relative paths taken from the current folder; anything else is passed over.
+TEST_F(DocumentListTest, FilesNamedOnTheCommandLineAreListed)
+{
+    touch(QStringLiteral("in/a.xlsx"));
+    touch(QStringLiteral("in/b.xls"));
+    touch(QStringLiteral("in/notes.txt"));
+    QDir().mkpath(tempPath(QStringLiteral("in/folder.xls")));
+    start();
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(tempPath(QStringLiteral("in"))));
+    m_window->openDocuments({QStringLiteral("a.xlsx"), tempPath(QStringLiteral("in/b.xls")), QStringLiteral("missing.xls"),
+                             QStringLiteral("notes.txt"), QStringLiteral("folder.xls"), QStringLiteral("./a.xlsx")});
+    QDir::setCurrent(previous);
+    EXPECT_EQ(entries(), (QStringList{tempPath(QStringLiteral("in/a.xlsx")), tempPath(QStringLiteral("in/b.xls"))}));
+    EXPECT_EQ(countText(), QStringLiteral("共2个文档"));
+}
+
 TEST_F(DocumentListTest, DialogNeverAddsTemporaryOrLockFiles)
 {
     start();
