@@ -70,6 +70,8 @@ QString EngineError::describe(ErrorCode code)
         return QStringLiteral("工作簿结构受保护，不能删除、隐藏或重命名工作表。");
     case ErrorCode::LastWorksheet:
         return QStringLiteral("工作簿中至少要保留一张工作表。");
+    case ErrorCode::XlsSheetNotDeletable:
+        return QStringLiteral("该 .xls 工作簿含有宏项目或无法准确改写的公式，不能在原文件中删除此工作表，未做修改。");
     case ErrorCode::CellOutOfRange:
         return QStringLiteral("单元格的行号或列号超出了工作表的范围。");
     case ErrorCode::SharedFormulaAnchor:

@@ -40,6 +40,7 @@ enum class ErrorCode : int {
     LastVisibleSheet = 1042,
     WorkbookStructureProtected = 1043,
     LastWorksheet = 1044,
+    XlsSheetNotDeletable = 1045,
     SheetCopyUnsupported = 1050,
     CellOutOfRange = 1060,
     SharedFormulaAnchor = 1061,

@@ -1,7 +1,8 @@
-// .xls page-setup benchmark: per-file milliseconds of a header/footer change and of a print
-// setup change (print area and landscape), made in place by the record editor and by the
-// spreadsheet engine, on small (3 x 10 cells) and about 10,000-cell workbooks. As in a run, files
-// are flushed to disk once at the end of each series, not per file.
+// .xls benchmark: per-file milliseconds of a header/footer change, of a print setup change
+// (print area and landscape) and of a sheet rename, made in place by the record editor and by
+// the spreadsheet engine (for the rename, which it does not make in place: its load and
+// save), on small (3 x 10 cells) and about 10,000-cell workbooks. As in a run, files are
+// flushed to disk once at the end of each series, not per file.
 // Usage: xls_bench [N]   (N files per kind, default 5)
 
 #include "automation/Durability.h"
@@ -52,6 +53,11 @@ void setPrintSetup(Workbook &book)
     }
 }
 
+void renameSheet(Workbook &book)
+{
+    book.worksheet(1)->setName(QStringLiteral("数据 2024"));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -89,7 +95,8 @@ int main(int argc, char *argv[])
         {QStringLiteral("engine"), [&](const QString &path) { return engine.open(path, false); }},
     };
     const QList<QPair<QString, std::function<void(Workbook &)>>> changes
-        = {{QStringLiteral("header/footer"), setHeaders}, {QStringLiteral("print setup"), setPrintSetup}};
+        = {{QStringLiteral("header/footer"), setHeaders}, {QStringLiteral("print setup"), setPrintSetup},
+            {QStringLiteral("sheet rename"), renameSheet}};
 
     out << "\nmedian ms per file (open + change + save), " << n << " files each\n";
     out << QStringLiteral("%1%2%3%4\n")
@@ -111,7 +118,11 @@ int main(int argc, char *argv[])
                     try {
                         timer.restart();
                         auto book = backend.second(copy);
-                        change.second(*book);
+                        // The engine renames no sheet in place: its column is a load and save.
+                        if (backend.first == QStringLiteral("engine") && change.first == QStringLiteral("sheet rename"))
+                            book->save();
+                        else
+                            change.second(*book);
                         book->close(true);
                         times.push_back(timer.nsecsElapsed() / 1e6);
                     } catch (const EngineError &error) {

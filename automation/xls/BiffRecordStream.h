@@ -40,6 +40,7 @@ enum BiffType : quint16 {
     kDimensions = 0x0200,
     kWsBool = 0x0081,
     kFormula = 0x0006,
+    kProtect = 0x0012,
 };
 
 // Substream kinds (the dt field of BOF).

@@ -35,6 +35,10 @@ struct ExpectedChanges
     QMap<int, QString> sheetNames; // sheets the change renames: 1-based position -> new name
     QMap<int, int> sheetStates; // sheets the change shows or hides: position -> 0 visible, 1 hidden, 2 very hidden
     QStringList streams; // streams the change rewrites, by path ("\005SummaryInformation")
+    // Sheets the change deletes, by their 1-based position before it. Their cells and names
+    // go, later sheets move down, and references to them read #REF!. Every other position of
+    // this struct counts before the change too.
+    QList<int> deletedSheets;
 
     void addName(const QString &name, int scope);
     bool allowsName(const QString &name, int scope) const;

@@ -148,6 +148,7 @@ void XlsDocument::readSheets()
             throw EngineError(ErrorCode::Damaged, QStringLiteral("BOUNDSHEET8 of sheet %1 too short").arg(position + 1));
         XlsSheet sheet;
         sheet.position = position;
+        sheet.recordId = m_stream.records()[records[position]].id;
         sheet.name = shortUnicodeString(data, 6);
         const int state = uchar(data[4]) & 0x03;
         sheet.visibility = state == 0 ? SheetVisibility::Visible
@@ -163,6 +164,21 @@ void XlsDocument::readSheets()
     }
     if (m_sheets.isEmpty())
         throw EngineError(ErrorCode::Damaged, QStringLiteral("no sheets"));
+}
+
+void XlsDocument::reloadSheets()
+{
+    m_sheets.clear();
+    readSheets();
+}
+
+bool XlsDocument::hasVbaProject() const
+{
+    for (const ole::CompoundEntry &child : m_root.children) {
+        if (child.isStorage && QString::fromLatin1(child.name).compare(QLatin1String("_VBA_PROJECT_CUR"), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
 }
 
 void XlsDocument::ensureOpen() const

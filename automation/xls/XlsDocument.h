@@ -21,6 +21,7 @@ struct XlsSheet
     int position = 0; // 0-based, in BOUNDSHEET8 order (the tab order)
     SheetKind kind = SheetKind::Other;
     SheetVisibility visibility = SheetVisibility::Visible;
+    quint32 recordId = 0; // the BOUNDSHEET8 record, which keeps its identity while sheets move
 };
 
 // One open .xls workbook for in-place changes: the compound file as read, its BIFF8 workbook
@@ -49,6 +50,10 @@ public:
 
     // Called by editors after they changed a record.
     void markModified() { m_modified = true; }
+    // Reads the sheets again after an edit of BOUNDSHEET8 records.
+    void reloadSheets();
+    // The file holds a VBA project (a _VBA_PROJECT_CUR storage), whose modules belong to sheets.
+    bool hasVbaProject() const;
     bool isModified() const { return m_modified; }
     // A requested change could not be made: the file is then never saved half-changed, and
     // save() fails with this error instead.

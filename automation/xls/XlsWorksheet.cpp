@@ -2,6 +2,7 @@
 
 #include "automation/EngineError.h"
 #include "automation/xls/SheetPageRecords.h"
+#include "automation/xls/SheetRecords.h"
 #include "automation/xls/WorkbookNames.h"
 #include "automation/xlsx/HeaderFooterText.h"
 
@@ -99,6 +100,48 @@ void XlsWorksheet::setOrientation(Orientation orientation)
 {
     requirePageSetup("PageSetup.Orientation");
     change([&] { return SheetPageRecords(m_document->stream(), m_sheet.position).setOrientation(orientation); });
+}
+
+void XlsWorksheet::refresh()
+{
+    m_document->ensureOpen();
+    for (const XlsSheet &sheet : m_document->sheets()) {
+        if (sheet.recordId == m_sheet.recordId) {
+            m_sheet = sheet;
+            return;
+        }
+    }
+    throw EngineError(ErrorCode::SheetNotFound, m_sheet.name);
+}
+
+void XlsWorksheet::setVisibility(SheetVisibility visibility)
+{
+    refresh();
+    if (SheetRecords(m_document->stream()).setVisibility(m_sheet.position, visibility)) {
+        m_document->markModified();
+        m_document->reloadSheets();
+        refresh();
+    }
+}
+
+void XlsWorksheet::setName(const QString &name)
+{
+    refresh();
+    if (SheetRecords(m_document->stream()).rename(m_sheet.position, name)) {
+        m_document->markModified();
+        m_document->reloadSheets();
+        refresh();
+    }
+}
+
+void XlsWorksheet::deleteSheet()
+{
+    refresh();
+    if (m_document->hasVbaProject())
+        throw EngineError(ErrorCode::XlsSheetNotDeletable, QStringLiteral("the workbook holds a VBA project"));
+    SheetRecords(m_document->stream()).remove(m_sheet.position);
+    m_document->markModified();
+    m_document->reloadSheets();
 }
 
 } // namespace gm::xls

@@ -9,7 +9,10 @@ namespace gm::xls {
 
 // A sheet of an open .xls workbook. Page setup is offered on worksheets and chart sheets (the
 // print area on worksheets only); other sheet kinds throw NotSupported. A change that fails
-// keeps the whole workbook from being saved, so that a file is never left half-changed.
+// keeps the whole workbook from being saved, so that a file is never left half-changed; a
+// refusal of a sheet change (the last visible sheet, a forbidden or taken name) changes
+// nothing and leaves the other changes to be saved. The sheet is followed by its BOUNDSHEET8
+// record, so it stays the same sheet while others are renamed or change state.
 class XlsWorksheet : public Worksheet
 {
 public:
@@ -27,7 +30,15 @@ public:
     Orientation orientation() override;
     void setOrientation(Orientation orientation) override;
 
+    void setVisibility(SheetVisibility visibility) override;
+    void setName(const QString &name) override;
+    // A workbook with a VBA project is refused (XlsSheetNotDeletable): the sheet's code module
+    // would stay behind in the project.
+    void deleteSheet() override;
+
 private:
+    // Reads the sheet's name, position and state again from the document.
+    void refresh();
     void requirePageSetup(const char *member, bool worksheetOnly = false) const;
     // Runs a change; marks the document modified when it changed records, and refuses the
     // document's save when it failed.

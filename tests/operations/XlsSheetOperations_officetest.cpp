@@ -1,0 +1,253 @@
+// Hide, unhide and rename on .xls workbooks, changed by the record editor and then loaded by
+// the engine: the sheets, their states and the formula results are what the operation
+// intended, and the value-level comparison finds nothing else changed.
+
+#include "automation/EngineError.h"
+#include "automation/EngineSession.h"
+#include "automation/xls/BiffInfo.h"
+#include "automation/xls/SaveGuard.h"
+#include "operations/sheets/SheetOperations.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace gm;
+
+namespace {
+
+struct SheetView
+{
+    QString name;
+    SheetVisibility visibility;
+};
+
+class XlsSheetOperationsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { settings = {true, dir.filePath(QStringLiteral("run.log"))}; }
+    void TearDown() override
+    {
+        session.quit();
+        EXPECT_EQ(gm::test::engineProcessesOfThisProcess(), 0);
+    }
+
+    // The workbook of formulas that refer to other sheets in every spelling, written as
+    // Excel 97-2003 by the engine (its very hidden sheet becomes a hidden one there).
+    QString references(const char *name)
+    {
+        const QString target = dir.filePath(QString::fromUtf8(name) + QStringLiteral(".xls"));
+        std::unique_ptr<Workbook> book
+            = session.open(gm::test::fixture(QStringLiteral("sheet_references.xlsx")), WorkbookUse::Engine, true);
+        book->saveAs(target, FileFormat::Excel8);
+        book->close(false);
+        return target;
+    }
+
+    QStringList logLines() const
+    {
+        QFile log(settings.logFile);
+        if (!log.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    // What the engine sees: the sheets, the active one, and the text of every cell of every
+    // worksheet's used range.
+    struct EngineView
+    {
+        std::vector<SheetView> sheets;
+        QString active;
+        QStringList texts;
+    };
+    EngineView engineView(const QString &path)
+    {
+        EngineView view;
+        std::unique_ptr<Workbook> book = session.open(path, WorkbookUse::Engine, true);
+        for (int i = 1; i <= book->sheetCount(); ++i) {
+            auto sheet = book->sheet(i);
+            view.sheets.push_back({sheet->name(), sheet->visibility()});
+        }
+        view.active = book->activeSheet()->name();
+        for (int i = 1; i <= book->worksheetCount(); ++i) {
+            auto sheet = book->worksheet(i);
+            if (const std::optional<CellBounds> used = sheet->usedRange()) {
+                for (const QString &text : sheet->displayedTexts(*used))
+                    view.texts << text;
+            }
+        }
+        book->close(false);
+        return view;
+    }
+
+    QTemporaryDir dir;
+    RunSettings settings;
+    gm::test::ScriptedUi ui;
+    EngineSession session;
+};
+
+QStringList names(const std::vector<SheetView> &sheets)
+{
+    QStringList result;
+    for (const SheetView &sheet : sheets)
+        result << sheet.name;
+    return result;
+}
+
+QStringList differences(const QString &original, const QString &edited, const xls::ExpectedChanges &expected)
+{
+    return xls::contentDifferences(xls::readXlsContent(original), xls::readXlsContent(edited), expected);
+}
+
+} // namespace
+
+TEST_F(XlsSheetOperationsTest, FormulasGiveTheSameResultsAfterARename)
+{
+    const QString original = references("original");
+    const QString path = gm::test::copyInto(original, dir.filePath(QStringLiteral("a")));
+    const EngineView before = engineView(path);
+    ASSERT_EQ(names(before.sheets), QStringList({QStringLiteral("Data"), QStringLiteral("Other"), QStringLiteral("It's"),
+                                        QStringLiteral("Calc"), QStringLiteral("Hidden"), QStringLiteral("Secret")}));
+
+    // "a" replaced in every worksheet name, letter case counting: Data → Dxtx, Calc → Cxlc.
+    RenameSheetInputs inputs{{path}, 0, QStringLiteral("a"), QStringLiteral("x"), {}};
+    const RunSummary summary = renameSheets(inputs, ui, settings);
+    ASSERT_EQ(summary.failedCount(), 0) << summary.files[0].errorDescription.toStdString();
+    EXPECT_EQ(ui.messages, QStringList{kSheetsDone});
+
+    const EngineView after = engineView(path);
+    EXPECT_EQ(names(after.sheets), QStringList({QStringLiteral("Dxtx"), QStringLiteral("Other"), QStringLiteral("It's"),
+                                       QStringLiteral("Cxlc"), QStringLiteral("Hidden"), QStringLiteral("Secret")}));
+    EXPECT_EQ(after.active, QStringLiteral("Cxlc"));
+    // Every result is the same but INDIRECT("Data!A2"), a text naming a sheet that is gone.
+    ASSERT_EQ(after.texts.size(), before.texts.size());
+    int changed = 0;
+    for (qsizetype i = 0; i < before.texts.size(); ++i) {
+        if (after.texts[i] != before.texts[i]) {
+            ++changed;
+            EXPECT_EQ(before.texts[i], QStringLiteral("2"));
+            EXPECT_EQ(after.texts[i], QStringLiteral("#REF!"));
+        }
+    }
+    EXPECT_EQ(changed, 1);
+
+    xls::ExpectedChanges expected;
+    expected.sheetNames = {{1, QStringLiteral("Dxtx")}, {4, QStringLiteral("Cxlc")}};
+    EXPECT_EQ(differences(original, path, expected), QStringList());
+}
+
+TEST_F(XlsSheetOperationsTest, HidingTheActiveSheetMovesTheTabAndUnhidingShowsEveryHiddenSheet)
+{
+    const QString original = references("original");
+    const QString path = gm::test::copyInto(original, dir.filePath(QStringLiteral("a")));
+
+    SheetPickInputs hide{{path}, true, int(NameMatchKind::Equals), QStringLiteral("calc"), {}};
+    ASSERT_EQ(hideSheets(hide, ui, settings).failedCount(), 0);
+    EngineView view = engineView(path);
+    EXPECT_EQ(view.sheets[3].visibility, SheetVisibility::Hidden);
+    // The nearest visible sheet on the right of Calc is none; on its left, It's.
+    EXPECT_EQ(view.active, QStringLiteral("It's"));
+    xls::ExpectedChanges expected;
+    expected.sheetStates = {{4, 1}};
+    EXPECT_EQ(differences(original, path, expected), QStringList());
+
+    UnhideInputs all{{path}, true, 0, {}};
+    ASSERT_EQ(unhideSheets(all, ui, settings).failedCount(), 0);
+    view = engineView(path);
+    for (const SheetView &sheet : view.sheets)
+        EXPECT_EQ(sheet.visibility, SheetVisibility::Visible) << sheet.name.toStdString();
+    EXPECT_EQ(view.active, QStringLiteral("It's"));
+
+    // Hiding every worksheet stops at the last visible one; the others are saved hidden.
+    SheetPickInputs every{{path}, true, int(NameMatchKind::NotContains), QStringLiteral("zzz"), {}};
+    const RunSummary summary = hideSheets(every, ui, settings);
+    ASSERT_EQ(summary.files.size(), 1u);
+    EXPECT_EQ(summary.files[0].errorNumber, int(ErrorCode::LastVisibleSheet));
+    EXPECT_EQ(logLines().size(), 1);
+    view = engineView(path);
+    int visible = 0;
+    for (const SheetView &sheet : view.sheets)
+        visible += sheet.visibility == SheetVisibility::Visible;
+    EXPECT_EQ(visible, 1);
+    EXPECT_EQ(view.sheets.back().visibility, SheetVisibility::Visible);
+    EXPECT_EQ(view.active, view.sheets.back().name);
+}
+
+TEST_F(XlsSheetOperationsTest, CorpusWorkbooksWithHiddenVeryHiddenAndChartSheetsReadAsIntended)
+{
+    GM_REQUIRE_CORPUS(anySheets, "xls/calamine-any_sheets.xls"); // Visible, Hidden, VeryHidden, Chart
+    GM_REQUIRE_CORPUS(twoCharts, "xls/poi-44010-TwoCharts.xls");
+    for (const QString &source : {anySheets, twoCharts}) {
+        SCOPED_TRACE(source.toStdString());
+        const QString path = gm::test::copyInto(source, dir.filePath(QStringLiteral("c")));
+        const EngineView before = engineView(path);
+        const BiffSummary original = readBiff(path);
+
+        // The very hidden sheet shown, the worksheets renamed (chart sheets are not), then the
+        // active sheet renamed again.
+        ASSERT_EQ(runUnhideSheets({{path}, false, int(NameMatchKind::Equals), QStringLiteral("veryhidden")}, ui, settings)
+                      .failedCount(),
+            0);
+        RenameSheetInputs rename{{path}, 0, original.sheets[0].name.left(1), QStringLiteral("数据 "), {}};
+        ASSERT_EQ(renameSheets(rename, ui, settings).failedCount(), 0);
+        ASSERT_EQ(runRenameSheets({{path}, 1, {}, {}, QStringLiteral("Bob's €")}, ui, settings).failedCount(), 0);
+
+        const BiffSummary edited = readBiff(path);
+        const EngineView after = engineView(path);
+        ASSERT_EQ(after.sheets.size(), before.sheets.size());
+        xls::ExpectedChanges expected;
+        for (int i = 0; i < edited.sheets.size(); ++i) {
+            SCOPED_TRACE(edited.sheets[i].name.toStdString());
+            EXPECT_EQ(after.sheets[size_t(i)].name, edited.sheets[i].name);
+            if (edited.sheets[i].name != original.sheets[i].name)
+                expected.sheetNames.insert(i + 1, edited.sheets[i].name);
+            if (edited.sheets[i].state != original.sheets[i].state)
+                expected.sheetStates.insert(i + 1, edited.sheets[i].state);
+            const bool chart = edited.sheets[i].type == 2;
+            if (chart) {
+                EXPECT_EQ(edited.sheets[i].name, original.sheets[i].name);
+            }
+            EXPECT_EQ(after.sheets[size_t(i)].visibility == SheetVisibility::Visible, edited.sheets[i].state == 0);
+        }
+        EXPECT_EQ(edited.sheets[edited.activeSheet].name, QStringLiteral("Bob's €"));
+        EXPECT_EQ(after.active, QStringLiteral("Bob's €"));
+        EXPECT_FALSE(expected.sheetNames.isEmpty());
+        EXPECT_EQ(after.texts, before.texts);
+        EXPECT_EQ(differences(source, path, expected), QStringList());
+    }
+}
+
+TEST_F(XlsSheetOperationsTest, DeletedSheetsLeaveRefErrorsAndNothingElseMoves)
+{
+    const QString original = references("original");
+    const QString path = gm::test::copyInto(original, dir.filePath(QStringLiteral("a")));
+    ui.okCancelAnswers = {true};
+    SheetPickInputs inputs{{path}, true, int(NameMatchKind::Equals), QStringLiteral("DATA"), {}};
+    const RunSummary summary = deleteSheets(inputs, ui, settings);
+    ASSERT_EQ(summary.failedCount(), 0) << summary.files[0].errorDescription.toStdString();
+
+    std::unique_ptr<Workbook> book = session.open(path, WorkbookUse::Engine, true);
+    QStringList sheets, texts;
+    for (int i = 1; i <= book->sheetCount(); ++i)
+        sheets << book->sheet(i)->name();
+    EXPECT_EQ(sheets, QStringList({QStringLiteral("Other"), QStringLiteral("It's"), QStringLiteral("Calc"),
+                          QStringLiteral("Hidden"), QStringLiteral("Secret")}));
+    EXPECT_EQ(book->activeSheet()->name(), QStringLiteral("Calc"));
+    auto calc = book->worksheet(QStringLiteral("Calc"));
+    for (const char *cell : {"A1", "A2", "A3", "A4", "A5", "A6", "B1", "B3", "C1", "D1"})
+        texts << calc->cellText(QString::fromLatin1(cell));
+    book->close(false);
+    // The 3-D span Data:Other lost its first sheet and is now Other alone; Other's own name
+    // Local still reads 100 through its moved scope; the workbook name Total referred to Data.
+    EXPECT_EQ(texts,
+        QStringList({QStringLiteral("#REF!"), QStringLiteral("#REF!"), QStringLiteral("100"), QStringLiteral("#REF!"),
+            QStringLiteral("110"), QStringLiteral("#REF!"), QStringLiteral("#REF!"), QStringLiteral("#REF!"),
+            QStringLiteral("#REF!"), QStringLiteral("100")}));
+
+    xls::ExpectedChanges expected;
+    expected.deletedSheets = {1};
+    EXPECT_EQ(differences(original, path, expected), QStringList());
+}
