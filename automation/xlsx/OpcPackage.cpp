@@ -86,6 +86,14 @@ XmlPart &OpcPackage::xml(const QString &partName)
     if (m_removed.contains(partName, Qt::CaseInsensitive))
         throw EngineError(ErrorCode::Damaged, QStringLiteral("missing part %1").arg(partName));
     const QString name = canonicalName(partName);
+    // A part set as bytes in this session (a copied part) is parsed from those bytes, and
+    // from now on written from the tree.
+    if (const auto bin = m_binary.find(key); bin != m_binary.end()) {
+        auto part = std::make_unique<XmlPart>(name, bin->second);
+        part->markDirty();
+        m_binary.erase(bin);
+        return *m_xml.emplace(key, std::move(part)).first->second;
+    }
     auto part = std::make_unique<XmlPart>(name, m_archive.read(name));
     return *m_xml.emplace(key, std::move(part)).first->second;
 }

@@ -10,6 +10,8 @@ namespace gm {
 
 PackageSource::PackageSource(EngineSession &engines, const QString &path) : m_name(QFileInfo(path).fileName())
 {
+    if (!QFileInfo(path).isFile())
+        throw EngineError(QFileInfo(path).absoluteDir().exists() ? ErrorCode::FileNotFound : ErrorCode::PathNotFound, path);
     if (xlsx::isXlsxPackage(path)) {
         m_workbook = engines.open(path, WorkbookUse::PackageMembers, /*readOnly=*/true);
         return;
