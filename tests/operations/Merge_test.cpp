@@ -129,7 +129,8 @@ TEST_F(MergeTest, BookNamesPrefixTheCopiesAndTooLongNamesAreLoggedWhileEmptyShee
     const QString simple = corpus("simple02.xlsx"); // Sheet1, an empty "Data Sheet", Sheet3
     if (simple.isEmpty())
         GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
-    // "二〇二六年第一季度各部门销售汇总与分析报告（最终版）-First" is over 31 characters.
+    // With this base name "-第二" makes 29 characters and keeps the prefix; "-First" makes
+    // 32, so that copy keeps its own name and the document gets a log line.
     const QString longName = test::copyInto(test::fixture(QStringLiteral("sheets_second_active.xlsx")), m_dir.path(),
         QStringLiteral("二〇二六年第一季度各部门销售汇总与分析报告（最终版）.xlsx"));
     const QString emptyFirst = corpus("defined_name01.xlsx"); // Sheet1, then two empty sheets
@@ -147,7 +148,8 @@ TEST_F(MergeTest, BookNamesPrefixTheCopiesAndTooLongNamesAreLoggedWhileEmptyShee
     // document's empty sheets are merged, as empty sheets are kept.
     EXPECT_EQ(result.sheetNames,
         QStringList({QStringLiteral("defined_name01-Sheet1"), QStringLiteral("defined_name01-Sheet2"),
-            QStringLiteral("defined_name01-Sheet 3"), QStringLiteral("First"), QStringLiteral("第二"),
+            QStringLiteral("defined_name01-Sheet 3"), QStringLiteral("First"),
+            QStringLiteral("二〇二六年第一季度各部门销售汇总与分析报告（最终版）-第二"),
             QStringLiteral("simple02-Sheet1 (2)"), QStringLiteral("simple02-Sheet3")}));
     ASSERT_EQ(summary.files.size(), 3u);
     EXPECT_EQ(summary.files[0].outcome, FileOutcome::Processed);
