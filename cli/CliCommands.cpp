@@ -182,8 +182,10 @@ const CommandHelp kCommands[] = {
         "  --active-name NAME\n"
         "                    rename: give the active sheet this name\n"
         "  --source FILE --source-sheet NAME\n"
-        "                    insert: copy worksheet NAME of the .xlsx workbook FILE before\n"
-        "                    the first worksheet of every .xlsx FILE (\"NAME (2)\" when taken)\n"},
+        "                    insert: copy worksheet NAME of the workbook FILE (.xlsx, or .xls\n"
+        "                    converted first) with its pictures, charts, tables and comments\n"
+        "                    before the first worksheet of every .xlsx FILE (\"NAME (2)\" when\n"
+        "                    taken)\n"},
     {"rename", "Rename workbook files: replace, insert or delete characters, or change case.",
         "gridmule-cli rename --replace|--insert|--delete|--case ... [--dry-run] FILE...\n"
         "  The main name is the file name without folder and extension. An existing file\n"
