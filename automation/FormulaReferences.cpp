@@ -117,7 +117,11 @@ qsizetype operandLength(const QString &text, qsizetype at)
 
 } // namespace
 
-std::vector<SheetPrefix> sheetPrefixes(const QString &text)
+namespace {
+
+// The tokeniser: every sheet qualifier, and where `tables` is given, every table name that
+// opens a structured reference (Table1[Column], Table1[[#Headers],[A]]), as start and length.
+std::vector<SheetPrefix> scan(const QString &text, std::vector<std::pair<qsizetype, qsizetype>> *tables)
 {
     std::vector<SheetPrefix> result;
     const qsizetype n = text.size();
@@ -236,15 +240,41 @@ std::vector<SheetPrefix> sheetPrefixes(const QString &text)
                     continue;
                 }
             }
+            const bool qualified = afterPrefix;
             i = end;
             afterPrefix = false;
-            if (i < n && text[i] == u'[')
+            if (i < n && text[i] == u'[') {
+                if (tables && !qualified)
+                    tables->emplace_back(i - name.size(), name.size());
                 i = skipBrackets(text, i); // a structured reference: Table1[Column]
+            }
         } else {
             if (c != u':')
                 afterPrefix = false;
             ++i;
         }
+    }
+    return result;
+}
+
+} // namespace
+
+std::vector<SheetPrefix> sheetPrefixes(const QString &text)
+{
+    return scan(text, nullptr);
+}
+
+QString renameTable(const QString &formula, const QString &from, const QString &to)
+{
+    if (!formula.contains(from, Qt::CaseInsensitive))
+        return formula;
+    std::vector<std::pair<qsizetype, qsizetype>> tables;
+    scan(formula, &tables);
+    QString result = formula;
+    // From the right, so that earlier positions stay valid.
+    for (auto it = tables.rbegin(); it != tables.rend(); ++it) {
+        if (QStringView(formula).mid(it->first, it->second).compare(from, Qt::CaseInsensitive) == 0)
+            result.replace(it->first, it->second, to);
     }
     return result;
 }

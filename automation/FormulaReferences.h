@@ -50,4 +50,9 @@ QString renameSheet(const QString &formula, const QString &from, const QString &
 // alone becomes #REF!. Spans that merely pass through it are kept.
 QString deleteSheet(const QString &formula, const QString &deleted, const QStringList &sheetOrder);
 
+// The formula with every structured reference to the table `from` (letter case aside)
+// naming the table `to` instead: Sales[Amount] becomes Sales2[Amount]. Strings, qualified
+// names and references inside a table's own brackets stay as they are.
+QString renameTable(const QString &formula, const QString &from, const QString &to);
+
 } // namespace gm::formula

@@ -11,6 +11,7 @@
 #include "operations/workbook/HeaderFooterOperation.h"
 #include "operations/workbook/PrintSetupOperation.h"
 #include "operations/workbook/PropertiesOperation.h"
+#include "operations/workbook/MergeOperation.h"
 #include "operations/workbook/StatisticsOperation.h"
 
 #include <QCommandLineParser>
@@ -181,8 +182,10 @@ const CommandHelp kCommands[] = {
         "  --active-name NAME\n"
         "                    rename: give the active sheet this name\n"
         "  --source FILE --source-sheet NAME\n"
-        "                    insert: copy worksheet NAME of the .xlsx workbook FILE before\n"
-        "                    the first worksheet of every .xlsx FILE (\"NAME (2)\" when taken)\n"},
+        "                    insert: copy worksheet NAME of the workbook FILE (.xlsx, or .xls\n"
+        "                    converted first) with its pictures, charts, tables and comments\n"
+        "                    before the first worksheet of every .xlsx FILE (\"NAME (2)\" when\n"
+        "                    taken)\n"},
     {"rename", "Rename workbook files: replace, insert or delete characters, or change case.",
         "gridmule-cli rename --replace|--insert|--delete|--case ... [--dry-run] FILE...\n"
         "  The main name is the file name without folder and extension. An existing file\n"
@@ -198,6 +201,15 @@ const CommandHelp kCommands[] = {
         "  --dry-run         print what would happen and change nothing\n"
         "  Output lines: file, result (renamed, unchanged, skipped or failed) and the new\n"
         "  name or the reason.\n"},
+    {"merge", "Copy every worksheet of the workbooks into one new workbook.",
+        "gridmule-cli merge --out FILE [--book-names] [--keep-empty] [--yes] [--dry-run] [--log FILE] FILE...\n"
+        "  --out FILE        the new workbook: .xlsx, else written as .xls\n"
+        "  --book-names      name each sheet \"<file name>-<sheet name>\"\n"
+        "  --keep-empty      merge empty worksheets too (the last file's are left out anyway)\n"
+        "  --yes             replace FILE when it exists\n"
+        "  --dry-run         print the sheets the merged workbook would have; write nothing\n"
+        "  Files are taken in the order given, each one's worksheets in their own order.\n"
+        "  Output lines: file, result (merged or failed) and the reason; then the sheets.\n"},
     {"stats", "Count worksheets, non-empty worksheets and used rows into a report.",
         "gridmule-cli stats --out FILE [--sheets] [--non-empty] [--rows] [--dry-run] [--log FILE] FILE...\n"
         "  --out FILE        the report (UTF-8 text), replaced when it exists\n"
@@ -682,6 +694,46 @@ int runRenameCommand(const QStringList &args)
 } // namespace gm::cli
 
 namespace gm::cli {
+
+int runMergeCommand(const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption output(QStringLiteral("out"), QString(), QStringLiteral("file"));
+    const QCommandLineOption bookNames(QStringLiteral("book-names"));
+    const QCommandLineOption keepEmpty(QStringLiteral("keep-empty"));
+    const QCommandLineOption yes(QStringLiteral("yes"));
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"));
+    parser.addOptions({output, bookNames, keepEmpty, yes, dryRun});
+    CommonOptions common;
+    common.addTo(parser);
+    int exitCode = kExitOk;
+    if (!parse(parser, QStringLiteral("merge"), args, &exitCode))
+        return exitCode;
+    if (!parser.isSet(output) || parser.value(output).trimmed().isEmpty())
+        return badArguments(QStringLiteral("Give the new workbook with --out FILE."));
+
+    MergeInputs inputs;
+    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.targetPath = parser.value(output);
+    inputs.nameByBook = parser.isSet(bookNames);
+    inputs.skipEmpty = !parser.isSet(keepEmpty);
+    ConsoleUserInterface ui(parser.isSet(yes));
+    const RunSettings settings = common.settings(parser);
+    MergeResult result;
+    const RunSummary summary = mergeWorkbooks(inputs, ui, settings, parser.isSet(dryRun), &result);
+    if (summary.stopped)
+        return kExitBadArguments;
+    for (const FileResult &file : summary.files)
+        out() << file.path << '\t' << outcomeText(file.outcome, QStringLiteral("merged")) << '\t' << file.errorDescription
+              << Qt::endl;
+    for (const QString &sheet : std::as_const(result.sheetNames))
+        out() << QStringLiteral("sheet\t") << sheet << Qt::endl;
+    if (summary.logged)
+        err() << QStringLiteral("日志文件：") << settings.logFile << Qt::endl;
+    if (!parser.isSet(dryRun) && !result.written)
+        return kExitSomeFailed;
+    return summary.failedCount() > 0 ? kExitSomeFailed : kExitOk;
+}
 
 int runStatsCommand(const QStringList &args)
 {

@@ -19,6 +19,7 @@ int runSheetsCommand(const QStringList &args);
 // rename --replace|--insert|--delete|--case [--dry-run]
 int runRenameCommand(const QStringList &args);
 // stats --out FILE [--dry-run]
+int runMergeCommand(const QStringList &args);
 int runStatsCommand(const QStringList &args);
 int runSetCellsCommand(const QStringList &args);
 int runReplaceCommand(const QStringList &args);

@@ -36,6 +36,8 @@ int main(int argc, char *argv[])
         return ended(gm::cli::runSheetsCommand(args));
     if (command == QStringLiteral("rename"))
         return ended(gm::cli::runRenameCommand(args));
+    if (command == QStringLiteral("merge"))
+        return ended(gm::cli::runMergeCommand(args));
     if (command == QStringLiteral("stats"))
         return ended(gm::cli::runStatsCommand(args));
     if (command == QStringLiteral("replace"))

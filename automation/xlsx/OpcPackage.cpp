@@ -86,6 +86,14 @@ XmlPart &OpcPackage::xml(const QString &partName)
     if (m_removed.contains(partName, Qt::CaseInsensitive))
         throw EngineError(ErrorCode::Damaged, QStringLiteral("missing part %1").arg(partName));
     const QString name = canonicalName(partName);
+    // A part set as bytes in this session (a copied part) is parsed from those bytes, and
+    // from now on written from the tree.
+    if (const auto bin = m_binary.find(key); bin != m_binary.end()) {
+        auto part = std::make_unique<XmlPart>(name, bin->second);
+        part->markDirty();
+        m_binary.erase(bin);
+        return *m_xml.emplace(key, std::move(part)).first->second;
+    }
     auto part = std::make_unique<XmlPart>(name, m_archive.read(name));
     return *m_xml.emplace(key, std::move(part)).first->second;
 }
@@ -269,6 +277,28 @@ void OpcPackage::ensureOverride(const QString &partName, const QString &type)
     node.append_attribute("PartName").set_value(absolute.toUtf8().constData());
     node.append_attribute("ContentType").set_value(type.toUtf8().constData());
     part.markDirty();
+}
+
+bool OpcPackage::ensureDefault(const QString &extension, const QString &type)
+{
+    XmlPart &part = xml(contentTypesPart);
+    pugi::xml_node types = part.root();
+    pugi::xml_node firstOverride;
+    for (pugi::xml_node node = types.first_child(); node; node = node.next_sibling()) {
+        if (node.type() != pugi::node_element)
+            continue;
+        if (xml::localName(node) == "Default" && xml::attribute(node, "Extension").compare(extension, Qt::CaseInsensitive) == 0)
+            return xml::attribute(node, "ContentType").compare(type, Qt::CaseInsensitive) == 0;
+        if (!firstOverride && xml::localName(node) == "Override")
+            firstOverride = node;
+    }
+    // Defaults are written before the Overrides, as packages usually list them.
+    const std::string name = xml::siblingName(types, "Default");
+    pugi::xml_node node = firstOverride ? types.insert_child_before(name.c_str(), firstOverride) : types.append_child(name.c_str());
+    node.append_attribute("Extension").set_value(extension.toUtf8().constData());
+    node.append_attribute("ContentType").set_value(type.toUtf8().constData());
+    part.markDirty();
+    return true;
 }
 
 void OpcPackage::removeOverride(const QString &partName)

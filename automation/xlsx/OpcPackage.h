@@ -80,6 +80,9 @@ public:
     QString contentType(const QString &partName);
     // Adds an Override for the part unless it has one.
     void ensureOverride(const QString &partName, const QString &contentType);
+    // Adds a Default entry for the extension unless there is one; returns false when a
+    // Default for that extension already names another content type.
+    bool ensureDefault(const QString &extension, const QString &contentType);
     // Removes the part's Override; Default entries by extension stay.
     void removeOverride(const QString &partName);
 

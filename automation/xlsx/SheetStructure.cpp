@@ -9,6 +9,7 @@
 #include "automation/xlsx/XmlPart.h"
 #include "automation/xlsx/XmlTree.h"
 
+#include <QRegularExpression>
 #include <QSet>
 
 #include <array>
@@ -678,8 +679,6 @@ const QString sharedStringsRelationship
     = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings");
 const QString sharedStringsType
     = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml");
-const QString printerSettingsType
-    = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.printerSettings");
 constexpr std::string_view relationshipsNamespace = "http://schemas.openxmlformats.org/officeDocument/2006/relationships"sv;
 constexpr std::string_view strictRelationshipsNamespace = "http://purl.oclc.org/ooxml/officeDocument/relationships"sv;
 
@@ -967,6 +966,127 @@ QString ownFormula(const QString &formula, const QString &sourceName, const QStr
     return sourceName == copyName ? formula : formula::renameSheet(formula, sourceName, copyName);
 }
 
+// Relationship kinds a copied sheet may carry, by the last segment of their type: the parts
+// hang off the sheet alone and are copied with it. Anything else (pivot tables, slicers,
+// form controls, embedded objects, threaded comments) depends on workbook-level parts and is
+// refused.
+constexpr std::array copiedRelationships{"printerSettings"sv, "drawing"sv, "vmlDrawing"sv, "comments"sv, "table"sv,
+    "chart"sv, "chartUserShapes"sv, "image"sv, "hyperlink"sv, "package"sv, "themeOverride"sv, "chartStyle"sv,
+    "chartColorStyle"sv, "chartEx"sv, "diagramData"sv, "diagramLayout"sv, "diagramQuickStyle"sv, "diagramColors"sv,
+    "diagramDrawing"sv};
+// Elements of a chart part whose text is a reference: series and label ranges, and the full
+// ranges of filtered series.
+constexpr std::array copiedChartFormulas{"f"sv, "sqref"sv};
+
+bool isCopiedRelationship(const QString &type)
+{
+    const QString tail = type.mid(type.lastIndexOf(u'/') + 1);
+    return std::any_of(copiedRelationships.begin(), copiedRelationships.end(),
+        [&](std::string_view kind) { return tail == QLatin1String(kind.data(), qsizetype(kind.size())); });
+}
+
+// A part name for a copy of `sourcePart` that the target does not use: the same folder and
+// stem with the first free number (xl/media/image1.png -> xl/media/image4.png).
+QString freshPartName(OpcPackage &target, const QString &sourcePart, QSet<QString> &reserved)
+{
+    const qsizetype slash = sourcePart.lastIndexOf(u'/');
+    const QString folder = sourcePart.left(slash + 1);
+    QString file = sourcePart.mid(slash + 1);
+    const qsizetype dot = file.lastIndexOf(u'.');
+    const QString extension = dot < 0 ? QString() : file.mid(dot);
+    QString stem = dot < 0 ? file : file.left(dot);
+    while (!stem.isEmpty() && stem.back().isDigit())
+        stem.chop(1);
+    for (int n = 1;; ++n) {
+        const QString candidate = folder + stem + QString::number(n) + extension;
+        if (!target.hasPart(candidate) && !reserved.contains(candidate.toCaseFolded())) {
+            reserved.insert(candidate.toCaseFolded());
+            return candidate;
+        }
+    }
+}
+
+// The target of a relationship from `fromPart` to `toPart`, relative to the first's folder.
+QString relativeTarget(const QString &fromPart, const QString &toPart)
+{
+    QStringList from = fromPart.split(u'/');
+    from.removeLast();
+    const QStringList to = toPart.split(u'/');
+    qsizetype common = 0;
+    while (common < from.size() && common < to.size() - 1 && from[common] == to[common])
+        ++common;
+    QString result;
+    for (qsizetype i = common; i < from.size(); ++i)
+        result += QStringLiteral("../");
+    return result + to.mid(common).join(u'/');
+}
+
+// The VML drawing blocks a package uses: each VML part claims blocks of 1024 shape ids
+// through <o:idmap data="1,2"/>, and blocks must not be shared between sheets.
+QList<int> vmlBlocks(const QByteArray &vml)
+{
+    static const QRegularExpression idmap(QStringLiteral("<o:idmap\\b[^>]*\\bdata=\"([0-9,\\s]*)\""));
+    QList<int> blocks;
+    const QString text = QString::fromUtf8(vml);
+    for (auto it = idmap.globalMatch(text); it.hasNext();) {
+        for (const QString &number : it.next().captured(1).split(u',', Qt::SkipEmptyParts))
+            blocks.append(number.trimmed().toInt());
+    }
+    return blocks;
+}
+
+// A VML drawing moved to other id blocks: the idmap and every shape id (_x0000_s1025 is
+// shape 1 of block 1) follow the map. VML is rewritten as text: the files the spreadsheet
+// program writes are not always well-formed XML.
+QByteArray moveVmlBlocks(const QByteArray &vml, const QHash<int, int> &blockMap)
+{
+    static const QRegularExpression idmap(QStringLiteral("(<o:idmap\\b[^>]*\\bdata=\")([0-9,\\s]*)(\")"));
+    static const QRegularExpression shapeId(QStringLiteral("_x0000_s([0-9]+)"));
+    QString text = QString::fromUtf8(vml);
+    QString result;
+    qsizetype copied = 0;
+    for (auto it = idmap.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        QStringList blocks;
+        for (const QString &number : m.captured(2).split(u',', Qt::SkipEmptyParts))
+            blocks.append(QString::number(blockMap.value(number.trimmed().toInt(), number.trimmed().toInt())));
+        result += QStringView(text).mid(copied, m.capturedStart(2) - copied);
+        result += blocks.join(u',');
+        copied = m.capturedEnd(2);
+    }
+    result += QStringView(text).mid(copied);
+    text = result;
+    result.clear();
+    copied = 0;
+    for (auto it = shapeId.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        const qint64 id = m.captured(1).toLongLong();
+        const qint64 block = id / 1024;
+        const qint64 moved = blockMap.contains(int(block)) ? blockMap.value(int(block)) * 1024 + id % 1024 : id;
+        result += QStringView(text).mid(copied, m.capturedStart(1) - copied);
+        result += QString::number(moved);
+        copied = m.capturedEnd(1);
+    }
+    result += QStringView(text).mid(copied);
+    return result.toUtf8();
+}
+
+bool isVml(OpcPackage &package, const QString &part)
+{
+    return part.endsWith(QLatin1String(".vml"), Qt::CaseInsensitive)
+        || package.contentType(part) == QLatin1String("application/vnd.openxmlformats-officedocument.vmlDrawing");
+}
+
+// A part copied with the sheet: where it goes, its content type and relationships.
+struct CopiedPart
+{
+    QString source;
+    QString target;
+    QString contentType;
+    QByteArray bytes; // the content to write; a rewritten copy where needed
+    std::vector<Relationship> relationships;
+};
+
 } // namespace
 
 QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourceSheetPart)
@@ -984,15 +1104,6 @@ QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourc
     if (sourceEntry.visibility == SheetVisibility::VeryHidden)
         throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("very hidden sheet ") + sourceEntry.name);
     OpcPackage &from = source.package();
-    QStringList printerSettings; // source part names, by relationship id below
-    QStringList printerIds;
-    for (const Relationship &relationship : from.relationships(sourceEntry.partName)) {
-        if (!rel::isType(relationship.type, rel::printerSettings) || relationship.partName.isEmpty()
-            || !from.hasPart(relationship.partName))
-            throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("linked part ") + relationship.type);
-        printerIds.append(relationship.id);
-        printerSettings.append(relationship.partName);
-    }
 
     refuseWhenStructureLocked();
     OpcPackage &package = m_document.package();
@@ -1012,12 +1123,9 @@ QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourc
     pugi::xml_node sheetRoot = copy.root();
     std::vector<pugi::xml_node> stringCells;
     std::vector<std::pair<pugi::xml_attribute, bool>> formatUses; // attribute, differential
+    std::vector<pugi::xml_node> formulaNodes;
     forEachElement(sheetRoot, [&](pugi::xml_node node) {
         const std::string_view local = xml::localName(node);
-        for (pugi::xml_attribute attribute = node.first_attribute(); attribute; attribute = attribute.next_attribute()) {
-            if (isRelationshipId(node, attribute) && local != "pageSetup")
-                throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("linked part of ") + QString::fromUtf8(node.name()));
-        }
         if (local == "c") {
             if (node.attribute("cm") || node.attribute("vm"))
                 throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("cell metadata"));
@@ -1040,6 +1148,7 @@ QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourc
                 const QString own = ownFormula(text, sourceEntry.name, name);
                 if (own != text)
                     xml::setText(node, own);
+                formulaNodes.push_back(node);
             }
         } else if (local == "sheetPr") {
             // The code name belongs to the source's macro project.
@@ -1058,7 +1167,138 @@ QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourc
     }
 
     // Every target part the copy edits is read before anything changes.
+
+    // The parts that hang off the sheet, followed through their own relationships (drawing,
+    // its charts and pictures; comments and their VML; tables; printer settings), each read
+    // and checked now and given a free name in the target.
+    int n = 1;
+    QString partName;
+    do {
+        partName = QStringLiteral("xl/worksheets/sheet%1.xml").arg(n++);
+    } while (package.hasPart(partName));
+    QSet<QString> reserved{partName.toCaseFolded()};
+    QHash<QString, QString> targets{{sourceEntry.partName.toCaseFolded(), partName}};
+    std::vector<CopiedPart> parts;
+    std::vector<Relationship> sheetRelationships;
+    QStringList pending{sourceEntry.partName};
+    while (!pending.isEmpty()) {
+        const QString owner = pending.takeFirst();
+        std::vector<Relationship> relationships = from.relationships(owner);
+        for (const Relationship &relationship : relationships) {
+            if (!isCopiedRelationship(relationship.type))
+                throw EngineError(ErrorCode::SheetCopyUnsupported,
+                    QStringLiteral("linked part ") + relationship.type.mid(relationship.type.lastIndexOf(u'/') + 1));
+            if (relationship.partName.isEmpty() || targets.contains(relationship.partName.toCaseFolded()))
+                continue;
+            if (!from.hasPart(relationship.partName))
+                throw EngineError(ErrorCode::Damaged, QStringLiteral("missing part ") + relationship.partName);
+            targets.insert(relationship.partName.toCaseFolded(), freshPartName(package, relationship.partName, reserved));
+            pending.append(relationship.partName);
+            parts.push_back({relationship.partName, targets.value(relationship.partName.toCaseFolded()),
+                from.contentType(relationship.partName), from.partBytes(relationship.partName), {}});
+        }
+        if (owner == sourceEntry.partName)
+            sheetRelationships = std::move(relationships);
+        else
+            std::find_if(parts.begin(), parts.end(), [&](const CopiedPart &p) { return p.source == owner; })->relationships
+                = std::move(relationships);
+    }
+
+    // Tables: ids unique in the workbook, names unique among its tables and defined names.
+    QSet<QString> tableNames;
+    int highestTableId = 0;
+    for (const QString &part : package.partNames()) {
+        if (package.contentType(part) != tableType)
+            continue;
+        const pugi::xml_node table = package.xml(part).root();
+        highestTableId = std::max(highestTableId, table.attribute("id").as_int());
+        tableNames.insert(QString::fromUtf8(table.attribute("name").value()).toCaseFolded());
+        tableNames.insert(QString::fromUtf8(table.attribute("displayName").value()).toCaseFolded());
+    }
     XmlPart &workbook = package.xml(model.partName());
+    for (pugi::xml_node definedName : elementChildren(xml::child(workbook.root(), "definedNames"), "definedName"))
+        tableNames.insert(QString::fromUtf8(definedName.attribute("name").value()).toCaseFolded());
+    QList<QPair<QString, QString>> tableRenames; // old name, new name
+    std::vector<std::unique_ptr<XmlPart>> tableParts;
+    for (CopiedPart &part : parts) {
+        if (part.contentType != tableType)
+            continue;
+        auto table = std::make_unique<XmlPart>(part.target, part.bytes);
+        pugi::xml_node root = table->root();
+        const QString oldName = QString::fromUtf8(root.attribute("displayName").value());
+        QString newName = oldName;
+        for (int k = 2; tableNames.contains(newName.toCaseFolded()); ++k)
+            newName = oldName + QString::number(k);
+        tableNames.insert(newName.toCaseFolded());
+        root.attribute("id").set_value(++highestTableId);
+        if (newName != oldName) {
+            tableRenames.append({oldName, newName});
+            root.attribute("displayName").set_value(newName.toUtf8().constData());
+            if (pugi::xml_attribute tableName = root.attribute("name"))
+                tableName.set_value(newName.toUtf8().constData());
+        }
+        tableParts.push_back(std::move(table));
+    }
+    const auto renameTables = [&](QString text) {
+        for (const auto &[oldName, newName] : tableRenames)
+            text = formula::renameTable(text, oldName, newName);
+        return text;
+    };
+    for (pugi::xml_node node : formulaNodes) {
+        const QString text = xml::text(node);
+        if (const QString renamed = renameTables(text); renamed != text)
+            xml::setText(node, renamed);
+    }
+    for (std::unique_ptr<XmlPart> &table : tableParts) {
+        forEachElement(table->root(), [&](pugi::xml_node node) {
+            if (isOneOf(xml::localName(node), tableFormulas)) {
+                const QString text = xml::text(node);
+                if (const QString renamed = renameTables(text); renamed != text)
+                    xml::setText(node, renamed);
+            }
+        });
+        std::find_if(parts.begin(), parts.end(), [&](const CopiedPart &p) { return p.target == table->name(); })->bytes
+            = table->serialize();
+    }
+
+    // Charts name the copied sheet in their ranges; a range on another sheet of the source
+    // would have to become a link to the source file and is refused like such a formula.
+    QList<int> usedBlocks;
+    for (CopiedPart &part : parts) {
+        if (part.contentType == chartType || part.contentType == chartExType) {
+            XmlPart chart(part.target, part.bytes);
+            bool changed = false;
+            forEachElement(chart.root(), [&](pugi::xml_node node) {
+                if (!isOneOf(xml::localName(node), copiedChartFormulas))
+                    return;
+                const QString text = xml::text(node);
+                if (text.isEmpty())
+                    return;
+                const QString own = renameTables(ownFormula(text, sourceEntry.name, name));
+                if (own != text)
+                    changed = xml::setText(node, own) || changed;
+            });
+            if (changed)
+                part.bytes = chart.serialize();
+        }
+    }
+    // VML drawings (comments, header and footer pictures) move to id blocks the target
+    // does not use.
+    for (const QString &part : package.partNames()) {
+        if (isVml(package, part))
+            usedBlocks += vmlBlocks(package.partBytes(part));
+    }
+    int nextBlock = usedBlocks.isEmpty() ? 1 : *std::max_element(usedBlocks.begin(), usedBlocks.end()) + 1;
+    for (CopiedPart &part : parts) {
+        if (!isVml(from, part.source))
+            continue;
+        QHash<int, int> blockMap;
+        for (int block : vmlBlocks(part.bytes)) {
+            if (!blockMap.contains(block))
+                blockMap.insert(block, nextBlock++);
+        }
+        part.bytes = moveVmlBlocks(part.bytes, blockMap);
+    }
     const QString sourceStylesPart = partFor(from, sourceModel.partName(), stylesRelationship);
     const QString stylesPart = partFor(package, model.partName(), stylesRelationship);
     if (!formatUses.empty() && (sourceStylesPart.isEmpty() || stylesPart.isEmpty()))
@@ -1132,33 +1372,48 @@ QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourc
             styles->markDirty();
     }
 
-    // The new part, with its printer settings.
-    int n = 1;
-    QString partName;
-    do {
-        partName = QStringLiteral("xl/worksheets/sheet%1.xml").arg(n++);
-    } while (package.hasPart(partName));
+    // The new part with everything that hangs off it, their relationships and content types.
     if (sourceEntry.visibility == SheetVisibility::Visible) {
         if (pugi::xml_node view = xml::child(xml::child(sheetRoot, "sheetViews"), "sheetView"))
             view.prepend_attribute("tabSelected").set_value(1);
     }
-    for (qsizetype i = 0; i < printerSettings.size(); ++i) {
-        const QString extension = printerSettings[i].mid(printerSettings[i].lastIndexOf(u'.'));
-        QString settingsPart;
-        int k = 1;
-        do {
-            settingsPart = QStringLiteral("xl/printerSettings/printerSettings%1%2").arg(k++).arg(extension);
-        } while (package.hasPart(settingsPart));
-        package.setBinary(settingsPart, from.partBytes(printerSettings[i]));
-        package.ensureOverride(settingsPart, printerSettingsType);
-        const QString id = package.addRelationship(partName, rel::printerSettings, QStringLiteral("../") + settingsPart.mid(3));
-        forEachElement(sheetRoot, [&](pugi::xml_node node) {
-            for (pugi::xml_attribute attribute = node.first_attribute(); attribute; attribute = attribute.next_attribute()) {
-                if (isRelationshipId(node, attribute) && QString::fromUtf8(attribute.value()) == printerIds[i])
-                    attribute.set_value(id.toUtf8().constData());
-            }
-        });
+    const auto writeRelationships = [&](const QString &owner, const std::vector<Relationship> &relationships) {
+        if (relationships.empty())
+            return;
+        pugi::xml_document document;
+        pugi::xml_node root = document.append_child("Relationships");
+        root.append_attribute("xmlns").set_value("http://schemas.openxmlformats.org/package/2006/relationships");
+        for (const Relationship &relationship : relationships) {
+            pugi::xml_node node = root.append_child("Relationship");
+            node.append_attribute("Id").set_value(relationship.id.toUtf8().constData());
+            node.append_attribute("Type").set_value(relationship.type.toUtf8().constData());
+            const QString target = relationship.partName.isEmpty()
+                ? relationship.target
+                : relativeTarget(owner, targets.value(relationship.partName.toCaseFolded()));
+            node.append_attribute("Target").set_value(target.toUtf8().constData());
+            if (relationship.partName.isEmpty())
+                node.append_attribute("TargetMode").set_value("External");
+        }
+        const QString relsPart = OpcPackage::relationshipsPartName(owner);
+        package.createXml(relsPart,
+            QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n") + nodeBytes(root));
+        if (package.contentType(relsPart).isEmpty())
+            package.ensureOverride(relsPart, QStringLiteral("application/vnd.openxmlformats-package.relationships+xml"));
+    };
+    for (const CopiedPart &part : parts) {
+        package.setBinary(part.target, part.bytes);
+        const qsizetype dot = part.target.lastIndexOf(u'.');
+        const QString extension = part.target.mid(dot + 1);
+        if (!part.contentType.isEmpty() && package.contentType(part.target) != part.contentType) {
+            // A kind of file the target has none of (a picture format, VML) gets a Default
+            // entry for its extension, as the spreadsheet program writes them; a part whose
+            // extension stands for another type gets an Override.
+            if (dot < 0 || !package.ensureDefault(extension, part.contentType))
+                package.ensureOverride(part.target, part.contentType);
+        }
+        writeRelationships(part.target, part.relationships);
     }
+    writeRelationships(partName, sheetRelationships);
     package.createXml(partName, copy.serialize());
     package.ensureOverride(partName, worksheetType);
 

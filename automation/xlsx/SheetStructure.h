@@ -43,10 +43,14 @@ public:
     // validations and conditional formats come along; the cell formats, fonts, fills,
     // borders, number formats and differential formats they use are added to this
     // workbook's styles, their shared strings to its string table, its own defined names
-    // to its names, printer settings as a part. The copy becomes the active sheet unless it
-    // is hidden. A sheet that holds drawings, tables, comments or other linked parts,
-    // formulas that refer to other sheets, cell metadata, or a very hidden sheet throws
-    // SheetCopyUnsupported before anything changes.
+    // to its names. Drawings with their pictures and charts (ranges renamed to the copy),
+    // tables (given workbook-unique ids, and names unique among tables and defined names,
+    // with the copy's structured references following), comments with their VML (moved to
+    // free shape-id blocks), external hyperlinks and printer settings are copied as new
+    // parts with their relationships and content types. The copy becomes the active sheet
+    // unless it is hidden. Pivot tables, form controls, embedded objects, threaded comments,
+    // formulas or charts that refer to other sheets, cell metadata, or a very hidden sheet
+    // throw SheetCopyUnsupported before anything changes.
     QString insertCopy(PackageDocument &source, const QString &sourceSheetPart);
 
 private:

@@ -2,6 +2,7 @@
 
 #include "automation/EngineError.h"
 #include "operations/Checks.h"
+#include "operations/sheets/PackageSource.h"
 
 #include <functional>
 
@@ -229,12 +230,12 @@ RunSummary runInsertSheet(
 
     // The source is opened once, before any target; one that cannot be read stops the run
     // with its reason before anything is touched.
-    std::unique_ptr<Workbook> source;
+    std::unique_ptr<PackageSource> source;
     QString failure;
     ui.setBusy(true);
     try {
-        source = frame.engines().open(inputs.sourcePath, WorkbookUse::PackageMembers, /*readOnly=*/true);
-        source->worksheet(inputs.sheetName);
+        source = std::make_unique<PackageSource>(frame.engines(), inputs.sourcePath);
+        source->workbook().worksheet(inputs.sheetName);
     } catch (const EngineError &e) {
         failure = e.description();
     } catch (const std::exception &) {
@@ -251,9 +252,10 @@ RunSummary runInsertSheet(
     operation.options.emptyListMessage = kInsertEmptyList;
     // A missing file fails at opening and is logged.
     operation.options.testExistence = false;
-    operation.change = [&](Workbook &workbook, FileContext &) { workbook.insertWorksheetCopy(*source, inputs.sheetName); };
+    operation.change
+        = [&](Workbook &workbook, FileContext &) { workbook.insertWorksheetCopy(source->workbook(), inputs.sheetName); };
     RunSummary summary = frame.run(inputs.entries, operation);
-    source->close(false);
+    source.reset();
     return summary;
 }
 

@@ -124,6 +124,24 @@ TEST(FormulaReferences, RenameRewritesOnlyQualifiersOfTheSheet)
     EXPECT_EQ(s(renameSheet(QStringLiteral("'a''b'!A1"), QStringLiteral("a'b"), QStringLiteral("c'd"))), "'c''d'!A1");
 }
 
+TEST(FormulaReferences, TableRenameRewritesOnlyStructuredReferencesToTheTable)
+{
+    // Renaming the table "Sales" to "Sales2".
+    const Case cases[] = {
+        {u"SUM(Sales[Amount])", u"SUM(Sales2[Amount])"},
+        {u"sales[[#This Row],[Net]]*2", u"Sales2[[#This Row],[Net]]*2"},
+        {u"Sales[#Totals]+SalesTax[Rate]", u"Sales2[#Totals]+SalesTax[Rate]"},
+        {u"\"Sales[Amount]\"&Sales", u"\"Sales[Amount]\"&Sales"},
+        {u"[1]!Sales[Amount]", u"[1]!Sales[Amount]"},
+        {u"Other[[Sales]:[Cost]]", u"Other[[Sales]:[Cost]]"},
+        {u"Sheet1!A1+Sales!A1", u"Sheet1!A1+Sales!A1"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(s(q(c.formula)));
+        EXPECT_EQ(s(renameTable(q(c.formula), QStringLiteral("Sales"), QStringLiteral("Sales2"))), s(q(c.expected)));
+    }
+}
+
 TEST(FormulaReferences, DeleteTurnsReferencesIntoRefErrors)
 {
     const QStringList order{QStringLiteral("Jan"), QStringLiteral("Feb"), QStringLiteral("Mar"), QStringLiteral("Data")};

@@ -2,8 +2,10 @@
 
 #include "app/AppState.h"
 #include "automation/BatchFrame.h"
+#include "automation/EngineError.h"
 #include "automation/PathHelpers.h"
 #include "doclist/DocumentListModel.h"
+#include "operations/sheets/PackageSource.h"
 #include "operations/sheets/SheetOperations.h"
 #include "ui/Controls.h"
 #include "ui/GuiUserInterface.h"
@@ -160,7 +162,9 @@ QWidget *BatchSheetPanel::buildInsert()
 
     connect(sourceButton, &QPushButton::clicked, this, &BatchSheetPanel::chooseSource);
     connect(m_source, &QLineEdit::textChanged, this, &BatchSheetPanel::sourceChanged);
-    registerCommand(m_insert, false);
+    connect(m_sourceSheets, &QListWidget::itemSelectionChanged, this, &BatchSheetPanel::applyRunning);
+    connect(m_insert, &QPushButton::clicked, this, &BatchSheetPanel::runInsert);
+    registerCommand(m_insert, true);
     return page;
 }
 
@@ -392,15 +396,21 @@ void BatchSheetPanel::chooseSource()
 
 void BatchSheetPanel::sourceChanged()
 {
-    // The worksheets of the source are listed by the insert operation; without a source file
-    // there is nothing to list and nothing to insert.
+    // The worksheets of the source, chart sheets left out; without a source file there is
+    // nothing to list and nothing to insert. A file that cannot be read as a workbook is
+    // told with its reason and lists nothing.
     m_sourceSheets->clear();
     const QString source = m_source->text();
-    if (source.isEmpty() || !FileExists(source)) {
-        setCommandWanted(m_insert, false);
-        return;
+    if (!source.isEmpty() && FileExists(source)) {
+        try {
+            m_sourceSheets->addItems(worksheetNamesOf(source));
+        } catch (const EngineError &e) {
+            inform(e.description() + u'\n' + source);
+        }
+        if (m_sourceSheets->count() > 0)
+            m_sourceSheets->setCurrentRow(0);
     }
-    setCommandWanted(m_insert, !m_sourceSheets->selectedItems().isEmpty());
+    applyRunning();
 }
 
 void BatchSheetPanel::choosePicture()
@@ -418,6 +428,7 @@ void BatchSheetPanel::applyRunning()
 {
     for (QPushButton *command : m_commands)
         setCommandWanted(command, !m_running);
+    setCommandWanted(m_insert, !m_running && !m_sourceSheets->selectedItems().isEmpty());
 }
 
 void BatchSheetPanel::startRun(std::function<void(UserInterface &)> work)
@@ -488,6 +499,23 @@ void BatchSheetPanel::runUnhide()
     }
     const RunSettings settings = m_context.state.runSettings();
     startRun([inputs, settings](UserInterface &ui) { runUnhideSheets(inputs, ui, settings); });
+}
+
+void BatchSheetPanel::runInsert()
+{
+    InsertSheetInputs inputs;
+    inputs.entries = m_context.documents.entries();
+    inputs.sourcePath = m_source->text();
+    const QList<QListWidgetItem *> selected = m_sourceSheets->selectedItems();
+    inputs.sheetName = selected.isEmpty() ? QString() : selected.front()->text();
+    if (!BatchFrame::checkList(m_context.ui, inputs.entries, kInsertEmptyList))
+        return;
+    if (const Validation failure = validateInsertSheet(inputs)) {
+        showFailure(*failure);
+        return;
+    }
+    const RunSettings settings = m_context.state.runSettings();
+    startRun([inputs, settings](UserInterface &ui) { runInsertSheet(inputs, ui, settings); });
 }
 
 void BatchSheetPanel::runRename()

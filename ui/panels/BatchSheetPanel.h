@@ -56,6 +56,7 @@ private:
     void runDelete();
     void runHide();
     void runUnhide();
+    void runInsert();
     void runRename();
     // Runs work on the worker; the four command buttons stay disabled until it ended.
     void startRun(std::function<void(UserInterface &)> work);

@@ -2,7 +2,9 @@
 
 #include "ui/panels/FeaturePanel.h"
 
+class QCheckBox;
 class QLineEdit;
+class QPushButton;
 
 namespace gm {
 
@@ -18,7 +20,12 @@ public:
     void chooseTarget();
 
 private:
+    void runMerge();
+
     QLineEdit *m_target;
+    QCheckBox *m_bookName;
+    QCheckBox *m_skipBlank;
+    QPushButton *m_command;
 };
 
 } // namespace gm

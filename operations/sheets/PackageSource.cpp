@@ -1,0 +1,58 @@
+#include "operations/sheets/PackageSource.h"
+
+#include "automation/EngineError.h"
+#include "automation/xlsx/PackageWorkbook.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace gm {
+
+PackageSource::PackageSource(EngineSession &engines, const QString &path) : m_name(QFileInfo(path).fileName())
+{
+    if (!QFileInfo(path).isFile())
+        throw EngineError(QFileInfo(path).absoluteDir().exists() ? ErrorCode::FileNotFound : ErrorCode::PathNotFound, path);
+    if (xlsx::isXlsxPackage(path)) {
+        m_workbook = engines.open(path, WorkbookUse::PackageMembers, /*readOnly=*/true);
+        return;
+    }
+    m_folder = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/.~gridmule-source-XXXXXX"));
+    if (!m_folder->isValid())
+        throw EngineError(ErrorCode::WriteFailed, m_folder->errorString());
+    const QString converted = m_folder->filePath(QStringLiteral("source.xlsx"));
+    {
+        std::unique_ptr<Workbook> original = engines.open(path, WorkbookUse::Engine, /*readOnly=*/true);
+        try {
+            original->saveAs(converted, FileFormat::OpenXmlWorkbook);
+        } catch (...) {
+            original->close(false);
+            throw;
+        }
+        original->close(false);
+    }
+    m_workbook = engines.open(converted, WorkbookUse::PackageMembers, /*readOnly=*/true);
+    m_converted = true;
+}
+
+PackageSource::~PackageSource()
+{
+    if (m_workbook) {
+        try {
+            m_workbook->close(false);
+        } catch (const EngineError &) { }
+    }
+}
+
+QStringList worksheetNamesOf(const QString &path)
+{
+    EngineSession engines;
+    std::unique_ptr<Workbook> workbook = engines.open(path, WorkbookUse::PackageMembers, /*readOnly=*/true);
+    QStringList names;
+    const int count = workbook->worksheetCount();
+    for (int position = 1; position <= count; ++position)
+        names.append(workbook->worksheet(position)->name());
+    workbook->close(false);
+    return names;
+}
+
+} // namespace gm

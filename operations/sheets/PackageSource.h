@@ -1,0 +1,42 @@
+#pragma once
+
+#include "automation/Engine.h"
+#include "automation/EngineSession.h"
+
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace gm {
+
+// A workbook whose worksheets are copied into .xlsx packages: an .xlsx as it is, read by the
+// package editor; a workbook of another format (.xls) first written by the spreadsheet engine
+// to a temporary .xlsx, so that the targets are still edited by the package editor. The
+// source file itself is only read. The temporary copy lives as long as this object.
+class PackageSource
+{
+public:
+    // Throws EngineError: what opening the source or converting it gave.
+    PackageSource(EngineSession &engines, const QString &path);
+    ~PackageSource();
+    PackageSource(const PackageSource &) = delete;
+    PackageSource &operator=(const PackageSource &) = delete;
+
+    Workbook &workbook() { return *m_workbook; }
+    // The source's file name (not the temporary copy's).
+    QString name() const { return m_name; }
+    bool converted() const { return m_converted; }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_folder;
+    std::unique_ptr<Workbook> m_workbook;
+    QString m_name;
+    bool m_converted = false;
+};
+
+// The worksheet names of a workbook in tab order (chart sheets left out), read without the
+// spreadsheet engine where an editor can read the file. Throws EngineError.
+QStringList worksheetNamesOf(const QString &path);
+
+} // namespace gm
