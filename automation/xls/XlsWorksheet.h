@@ -27,6 +27,10 @@ public:
     Orientation orientation() override;
     void setOrientation(Orientation orientation) override;
 
+    // Worksheets only; other sheets throw NotSupported. A sheet protected with another
+    // password is refused without keeping the workbook's other changes from being saved.
+    void protect(const ProtectionPassword &password, SheetPermissions allowed) override;
+
 private:
     void requirePageSetup(const char *member, bool worksheetOnly = false) const;
     // Runs a change; marks the document modified when it changed records, and refuses the
