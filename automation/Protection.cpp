@@ -66,7 +66,7 @@ QByteArray isoPasswordHash(const QString &algorithmName, const QString &password
     return value;
 }
 
-quint16 legacyPasswordVerifier(const QByteArray &bytes)
+quint16 legacyPasswordVerifier(const QByteArray &bytes, bool signExtended)
 {
     if (bytes.isEmpty())
         return 0;
@@ -74,7 +74,7 @@ quint16 legacyPasswordVerifier(const QByteArray &bytes)
     quint16 v = 0;
     for (qsizetype i = bytes.size() - 1; i >= 0; --i) {
         v = rotate(v);
-        v ^= quint16(uchar(bytes[i]));
+        v ^= signExtended ? quint16(qint16(qint8(bytes[i]))) : quint16(uchar(bytes[i]));
     }
     v = rotate(v);
     v ^= quint16(bytes.size());
@@ -129,7 +129,11 @@ bool ProtectionPassword::matchesIso(
 
 bool ProtectionPassword::matchesLegacy(quint16 verifier) const
 {
-    return verifier == m_legacy || verifier == legacyPasswordVerifier(m_text.toUtf8());
+    if (verifier == m_legacy)
+        return true;
+    const QByteArray gbk = legacyPasswordBytes(m_text), utf8 = m_text.toUtf8();
+    return verifier == legacyPasswordVerifier(gbk, true) || verifier == legacyPasswordVerifier(utf8)
+        || verifier == legacyPasswordVerifier(utf8, true);
 }
 
 } // namespace gm

@@ -48,8 +48,9 @@ inline constexpr std::array<const char *, kSheetPermissionCount> kSheetPermissio
 // times H = hash(H ‖ LE32(i)). An empty result for an algorithm name that is not known.
 QByteArray isoPasswordHash(const QString &algorithmName, const QString &password, const QByteArray &salt, quint32 spinCount);
 
-// The 16-bit verifier of the older formats over a byte string; 0 for an empty one.
-quint16 legacyPasswordVerifier(const QByteArray &bytes);
+// The 16-bit verifier of the older formats over a byte string; 0 for an empty one. Some
+// writers take bytes of 0x80 and above as negative numbers (signExtended).
+quint16 legacyPasswordVerifier(const QByteArray &bytes, bool signExtended = false);
 // The bytes the 16-bit verifier is taken over: the password in the ANSI code page of a
 // Simplified-Chinese system (GBK); characters that code page lacks become "?".
 QByteArray legacyPasswordBytes(const QString &password);
@@ -74,8 +75,9 @@ public:
     // Whether this password opens protection stored in the ISO form (base64 salt and hash)...
     bool matchesIso(const QString &algorithmName, const QString &saltBase64, const QString &hashBase64,
         const QString &spinCount) const;
-    // ...or in the 16-bit form. Besides the GBK bytes, the UTF-8 bytes some writers hash are
-    // accepted, so that protection another program set with this password is recognised.
+    // ...or in the 16-bit form. Besides the verifier written here (GBK bytes, unsigned), those
+    // other writers take (UTF-8 bytes, bytes as signed numbers) are accepted, so that
+    // protection another program set with this password is recognised.
     bool matchesLegacy(quint16 verifier) const;
 
 private:

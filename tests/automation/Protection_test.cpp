@@ -12,8 +12,8 @@ namespace {
 TEST(ProtectionHash, LegacyVerifierMatchesExcel)
 {
     // Verifiers Excel stored for these passwords (workbookPassword, sheet password, XOR FILEPASS).
-    const std::pair<const char *, quint16> cases[] = {
-        {"test", 0xCBEB}, {"password", 0x83AF}, {"foobar", 0xDAC5}, {"abc", 0xCC1A}, {"secret", 0xDAA7}};
+    const std::pair<const char *, quint16> cases[]
+        = {{"test", 0xCBEB}, {"password", 0x83AF}, {"foobar", 0xDAC5}, {"abc", 0xCC1A}, {"secret", 0xDAA7}};
     for (const auto &[password, verifier] : cases) {
         SCOPED_TRACE(password);
         const QString text = QString::fromLatin1(password);
@@ -35,7 +35,12 @@ TEST(ProtectionHash, NonAsciiLegacyPasswordsAreHashedInGbk)
     // Protection another program stored over UTF-8 bytes is still recognised.
     const ProtectionPassword password(QStringLiteral("密码"));
     EXPECT_EQ(password.legacyVerifier(), 0xC419);
-    EXPECT_TRUE(password.matchesLegacy(0xD911)); // the UTF-8 verifier, as some writers store it
+    // The other forms of the same password's verifier: GBK and UTF-8 bytes, unsigned and
+    // sign-extended (UTF-8 sign-extended is what some writers store).
+    for (const quint16 other : {0xCE13, 0xF33B, 0xD911})
+        EXPECT_TRUE(password.matchesLegacy(other)) << other;
+    EXPECT_EQ(legacyPasswordVerifier(QByteArray::fromHex("e5af86e7a081"), true), 0xD911);
+    EXPECT_EQ(legacyPasswordVerifier(QString::fromUtf8("pässword").toUtf8(), true), 0xD59B);
     EXPECT_FALSE(password.matchesLegacy(0xCBEB));
 }
 
@@ -60,14 +65,16 @@ TEST(ProtectionHash, IsoHashMatchesExcel)
         const QByteArray salt = QByteArray::fromBase64(c.salt);
         EXPECT_EQ(isoPasswordHash(QStringLiteral("SHA-512"), password, salt, 100000).toBase64(), QByteArray(c.hash));
         const ProtectionPassword prepared(password);
-        EXPECT_TRUE(prepared.matchesIso(QStringLiteral("SHA-512"), QString::fromLatin1(c.salt), QString::fromLatin1(c.hash),
-            QStringLiteral("100000")));
-        EXPECT_FALSE(ProtectionPassword(password + u'x').matchesIso(QStringLiteral("SHA-512"), QString::fromLatin1(c.salt),
-            QString::fromLatin1(c.hash), QStringLiteral("100000")));
+        EXPECT_TRUE(prepared.matchesIso(
+            QStringLiteral("SHA-512"), QString::fromLatin1(c.salt), QString::fromLatin1(c.hash), QStringLiteral("100000")));
+        EXPECT_FALSE(ProtectionPassword(password + u'x')
+                         .matchesIso(QStringLiteral("SHA-512"), QString::fromLatin1(c.salt), QString::fromLatin1(c.hash),
+                             QStringLiteral("100000")));
     }
     // Non-ASCII text is hashed as UTF-16LE (value from an independent implementation).
-    EXPECT_EQ(isoPasswordHash(QStringLiteral("SHA-512"), QStringLiteral("密码"), QByteArray::fromBase64("Wq5e2oy8ZLa/369T8z/Jaw=="),
-                  100000).toBase64(),
+    EXPECT_EQ(isoPasswordHash(
+                  QStringLiteral("SHA-512"), QStringLiteral("密码"), QByteArray::fromBase64("Wq5e2oy8ZLa/369T8z/Jaw=="), 100000)
+                  .toBase64(),
         QByteArray("7uRW61DNbMVCP2pAPAksQRZGvOtW/Ji+trs/FOz75SRx2ACcpbEStQWBo4Xp1luDaF1w8ps0brjZ0R69QPJU0w=="));
     // No rounds: one hash of the salt and the UTF-16LE text, the counter never involved.
     const QByteArray salt("0123456789abcdef");
@@ -75,8 +82,9 @@ TEST(ProtectionHash, IsoHashMatchesExcel)
         QCryptographicHash::hash(salt + QByteArray("a\0b\0", 4), QCryptographicHash::Sha512));
     // An unknown algorithm or an absurd spin count verifies nothing.
     EXPECT_TRUE(isoPasswordHash(QStringLiteral("WHIRLPOOL"), QStringLiteral("ab"), salt, 1).isEmpty());
-    EXPECT_FALSE(ProtectionPassword(QStringLiteral("ab")).matchesIso(
-        QStringLiteral("SHA-512"), QString::fromLatin1(salt.toBase64()), QStringLiteral("AAAA"), QStringLiteral("99999999")));
+    EXPECT_FALSE(ProtectionPassword(QStringLiteral("ab"))
+                     .matchesIso(QStringLiteral("SHA-512"), QString::fromLatin1(salt.toBase64()), QStringLiteral("AAAA"),
+                         QStringLiteral("99999999")));
 }
 
 TEST(ProtectionHash, PreparedPasswordCarriesItsOwnSaltedHash)

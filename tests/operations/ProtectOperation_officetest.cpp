@@ -53,8 +53,8 @@ QString protectionElement(const QString &xml, const QString &name)
 
 bool flagIs(const QString &element, const char *flag, bool value)
 {
-    const QString pattern = QStringLiteral(" %1=\"(%2)\"").arg(QString::fromLatin1(flag),
-        value ? QStringLiteral("1|true") : QStringLiteral("0|false"));
+    const QString pattern = QStringLiteral(" %1=\"(%2)\"")
+                                .arg(QString::fromLatin1(flag), value ? QStringLiteral("1|true") : QStringLiteral("0|false"));
     return element.contains(QRegularExpression(pattern));
 }
 
@@ -62,8 +62,8 @@ TEST_F(ProtectOperationTest, WorksheetsProtectedAsTheEngineSeesThemAndRefusalsLe
 {
     const QString xlsx = gm::test::copyInto(fixture(QStringLiteral("sheets_second_active.xlsx")), dir.path());
     const QString xls = gm::test::copyInto(fixture(QStringLiteral("sheets_second_active.xls")), dir.path());
-    const QString readOnly = gm::test::copyInto(fixture(QStringLiteral("sheets_second_active.xlsx")), dir.path(),
-        QStringLiteral("locked.xlsx"));
+    const QString readOnly
+        = gm::test::copyInto(fixture(QStringLiteral("sheets_second_active.xlsx")), dir.path(), QStringLiteral("locked.xlsx"));
     QFile::setPermissions(readOnly, QFile::ReadOwner);
     QStringList refused{readOnly};
     const QString biff5 = gm::test::corpusFile(QStringLiteral("xls/calamine-biff5_write.xls"));

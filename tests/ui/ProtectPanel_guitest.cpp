@@ -69,7 +69,11 @@ TEST_F(ProtectPanelTest, ChecksThenProtectsEveryWorksheetWithTheMarkedActions)
         EXPECT_TRUE(xml.contains("sheet=\"1\" objects=\"1\" scenarios=\"1\" sort=\"0\" autoFilter=\"0\"/>")) << xml.toStdString();
     }
     // The record editor's file: one FEATHEADR per worksheet allowing sorting and filtering.
-    EXPECT_EQ(xls::test::workbookStreamOf(xls).count(QByteArray::fromHex("0200" "01" "FFFFFFFF" "005C0000")), 2);
+    EXPECT_EQ(xls::test::workbookStreamOf(xls).count(QByteArray::fromHex("0200"
+                                                                         "01"
+                                                                         "FFFFFFFF"
+                                                                         "005C0000")),
+        2);
 }
 
 } // namespace

@@ -23,13 +23,15 @@ namespace {
 
 using namespace gm::xls::test;
 
-constexpr quint16 kProtect = 0x0012, kPassword = 0x0013, kWindowProtect = 0x0019, kScenProtect = 0x00DD,
-                  kObjProtect = 0x0063, kFeatHeader = 0x0867;
+constexpr quint16 kProtect = 0x0012, kPassword = 0x0013, kWindowProtect = 0x0019, kScenProtect = 0x00DD, kObjProtect = 0x0063,
+                  kFeatHeader = 0x0867;
 
+// The records protection writes; WSBOOL too, which the editor puts first in a sheet whose
+// protection block would otherwise directly follow its BOF.
 bool isProtectionRecord(quint16 type)
 {
-    return type == kProtect || type == kPassword || type == kWindowProtect || type == kScenProtect
-        || type == kObjProtect || type == kFeatHeader;
+    return type == kProtect || type == kPassword || type == kWindowProtect || type == kScenProtect || type == kObjProtect
+        || type == kFeatHeader || type == 0x0081;
 }
 
 struct RawSheet
@@ -97,14 +99,15 @@ QStringList xlrdCells(const QStringList &paths)
     QProcess python;
     python.start(QStringLiteral("/usr/bin/python3"),
         QStringList{QStringLiteral("-c"),
-            QStringLiteral("import hashlib, sys, xlrd\n"
-                           "for p in sys.argv[1:]:\n"
-                           "    try:\n"
-                           "        b = xlrd.open_workbook(p)\n"
-                           "        t = repr([(s.name, [[repr(c.value) for c in s.row(r)] for r in range(s.nrows)]) for s in b.sheets()])\n"
-                           "        print(hashlib.sha1(t.encode()).hexdigest())\n"
-                           "    except Exception:\n"
-                           "        print('-')\n")}
+            QStringLiteral(
+                "import hashlib, sys, xlrd\n"
+                "for p in sys.argv[1:]:\n"
+                "    try:\n"
+                "        b = xlrd.open_workbook(p)\n"
+                "        t = repr([(s.name, [[repr(c.value) for c in s.row(r)] for r in range(s.nrows)]) for s in b.sheets()])\n"
+                "        print(hashlib.sha1(t.encode()).hexdigest())\n"
+                "    except Exception:\n"
+                "        print('-')\n")}
             + paths);
     python.waitForFinished(300000);
     return QString::fromUtf8(python.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
@@ -123,7 +126,8 @@ protected:
         QStringList pairs; // original, result
         for (const QString &source : corpusXlsFiles()) {
             SCOPED_TRACE(source.toStdString());
-            const QString copy = gm::test::copyInto(source, dir.path(), QStringLiteral("%1-").arg(m_round) + QFileInfo(source).fileName());
+            const QString copy
+                = gm::test::copyInto(source, dir.path(), QStringLiteral("%1-").arg(m_round) + QFileInfo(source).fileName());
             std::unique_ptr<Workbook> book;
             try {
                 book = openXlsRecords(copy);
@@ -186,8 +190,9 @@ TEST_F(ProtectionRecordsTest, WorkbookProtectionInTheGlobals)
             const qsizetype windowProtect = indexOfType(globals, kWindowProtect);
             EXPECT_LT(windowProtect, indexOfType(globals, kProtect));
             EXPECT_LT(indexOfType(globals, kProtect), indexOfType(globals, kPassword));
-            if (indexOfType(globals, 0x003D) >= 0)
+            if (indexOfType(globals, 0x003D) >= 0) {
                 EXPECT_LT(indexOfType(globals, kPassword), indexOfType(globals, 0x003D));
+            }
         });
 }
 
@@ -229,8 +234,9 @@ TEST_F(ProtectionRecordsTest, EveryWorksheetWithTheAllowedActions)
                     EXPECT_EQ(valueOf(own, kPassword), c.password.isEmpty() ? -1 : 0xDAA7);
                     EXPECT_LT(indexOfType(own, kProtect), indexOfType(own, kScenProtect));
                     EXPECT_LT(indexOfType(own, kScenProtect), indexOfType(own, kObjProtect));
-                    if (indexOfType(own, 0x0055) >= 0)
+                    if (indexOfType(own, 0x0055) >= 0) {
                         EXPECT_LT(indexOfType(own, kObjProtect), indexOfType(own, 0x0055));
+                    }
                     const qsizetype header = indexOfType(own, kFeatHeader);
                     ASSERT_GE(header, 0);
                     EXPECT_EQ(own[header].data.size(), 23);
@@ -278,7 +284,9 @@ TEST_F(ProtectionRecordsTest, ExistingPasswordsRefusalsAndFilesTheEditorCannotTa
     EngineSession session([]() -> std::unique_ptr<Application> { throw EngineError(ErrorCode::EngineUnavailable); });
     for (const auto &[file, code] : refused) {
         SCOPED_TRACE(file);
-        GM_REQUIRE_CORPUS(other, file);
+        const QString other = gm::test::corpusFile(QString::fromLatin1(file));
+        if (other.isEmpty())
+            GTEST_SKIP() << "shared corpus not found";
         const QString copy = gm::test::copyInto(other, dir.path());
         try {
             session.open(copy, WorkbookUse::Protection);
