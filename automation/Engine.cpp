@@ -1,6 +1,7 @@
 #include "automation/Engine.h"
 
 #include "automation/EngineError.h"
+#include "automation/Protection.h"
 
 namespace gm {
 
@@ -74,6 +75,16 @@ std::vector<QString> Worksheet::displayedTexts(const CellBounds &)
 void Worksheet::setCellValues(const std::vector<CellWrite> &)
 {
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Value"));
+}
+
+void Worksheet::protect(const ProtectionPassword &, SheetPermissions)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.Protect"));
+}
+
+void Workbook::protect(const ProtectionPassword &, bool, bool)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Workbook.Protect"));
 }
 
 QString Workbook::builtinProperty(DocumentProperty)

@@ -16,6 +16,9 @@
 
 namespace gm {
 
+class ProtectionPassword;
+struct SheetPermissions;
+
 // File-format codes of the spreadsheet object model, as SaveAs takes them.
 namespace FileFormat {
 constexpr int Html = 44;
@@ -98,6 +101,13 @@ public:
         QString text;
     };
     virtual void setCellValues(const std::vector<CellWrite> &writes);
+
+    // Protects the worksheet, allowing only the given actions; drawing objects and scenarios
+    // are protected too, selecting cells stays allowed. An empty password protects without
+    // one. A sheet already protected with another password throws ProtectedWithOtherPassword
+    // and is left as it was; one protected without a password, or with this one, takes the
+    // new settings.
+    virtual void protect(const ProtectionPassword &password, SheetPermissions allowed);
 };
 
 class Workbook
@@ -128,6 +138,11 @@ public:
     // SheetNotFound, SheetCopyUnsupported, NotSupported (a pair of backends that cannot copy
     // between each other) and changes nothing then.
     virtual QString insertWorksheetCopy(Workbook &source, const QString &sheetName);
+
+    // Protects the workbook's structure and/or windows. An empty password protects without
+    // one. A workbook already protected with another password throws
+    // ProtectedWithOtherPassword, a shared workbook SharedWorkbook; either is left as it was.
+    virtual void protect(const ProtectionPassword &password, bool structure, bool windows);
 
     // Saves in place, in the workbook's own format. The original is replaced only by a
     // complete, checked file.

@@ -80,6 +80,12 @@ QString EngineError::describe(ErrorCode code)
         return QStringLiteral("不能更改数组公式的某一部分。");
     case ErrorCode::SheetCopyUnsupported:
         return QStringLiteral("源工作表含有无法复制的内容（图形、表格、批注、引用其他工作表的公式等），未插入。");
+    case ErrorCode::ProtectedWithOtherPassword:
+        return QStringLiteral("工作簿或工作表已用其他密码保护，未做更改。");
+    case ErrorCode::ProtectionNeedsBiff8:
+        return QStringLiteral("该工作簿为 Excel 5.0/95 格式，无法直接设置保护；为免转换丢失内容，未做修改。");
+    case ErrorCode::SharedWorkbook:
+        return QStringLiteral("共享工作簿不能设置保护，未做修改。");
     case ErrorCode::Unexpected:
         break;
     }

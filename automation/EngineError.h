@@ -45,6 +45,9 @@ enum class ErrorCode : int {
     CellOutOfRange = 1060,
     SharedFormulaAnchor = 1061,
     ArrayFormulaPart = 1062,
+    ProtectedWithOtherPassword = 1070,
+    ProtectionNeedsBiff8 = 1071,
+    SharedWorkbook = 1072,
     Unexpected = 1099,
 };
 

@@ -67,6 +67,17 @@ std::unique_ptr<Workbook> EngineSession::open(const QString &path, WorkbookUse u
         const WorkbookKind kind = preflightWorkbook(path, !readOnly, false);
         if (kind == WorkbookKind::Xlsx && xlsx::isXlsxPackage(path))
             return xlsx::openPackage(path);
+        if (use == WorkbookUse::Protection) {
+            if (kind != WorkbookKind::Xls)
+                throw EngineError(ErrorCode::UnsupportedFormat, QStringLiteral("no SpreadsheetML package: %1").arg(path));
+            try {
+                return xls::openXlsRecords(path, readOnly);
+            } catch (const EngineError &e) {
+                if (e.code() == ErrorCode::UnsupportedFormat)
+                    throw EngineError(ErrorCode::ProtectionNeedsBiff8, e.detail());
+                throw;
+            }
+        }
         // Document properties of an .xls live in its own property streams.
         if (kind == WorkbookKind::Xls && use == WorkbookUse::DocumentProperties)
             return ole::openXlsProperties(path);

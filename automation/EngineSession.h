@@ -14,6 +14,8 @@ enum class WorkbookUse {
     PackageMembers, // sheets, page setup, document properties: .xlsx by the package editor;
                     // sheets and page setup: .xls by the record editor
     DocumentProperties, // document properties only: .xlsx and .xls without the engine
+    Protection, // workbook and sheet protection: .xlsx by the package editor, BIFF8 .xls by
+                // the record editor; never the engine, whose save would lose content
 };
 
 // The engines of one run. The LibreOffice instance is started on first use, replaced when

@@ -1,5 +1,7 @@
 #include "cli/CliCommands.h"
 
+#include "cli/PasswordInput.h"
+
 #include "automation/BatchFrame.h"
 #include "automation/UserInterface.h"
 #include "operations/Checks.h"
@@ -10,6 +12,7 @@
 #include "operations/workbook/ConvertOperation.h"
 #include "operations/workbook/HeaderFooterOperation.h"
 #include "operations/workbook/PrintSetupOperation.h"
+#include "operations/workbook/ProtectOperation.h"
 #include "operations/workbook/PropertiesOperation.h"
 #include "operations/workbook/MergeOperation.h"
 #include "operations/workbook/StatisticsOperation.h"
@@ -239,6 +242,21 @@ const CommandHelp kCommands[] = {
         "  --list FILE.xml   the cell list (root Cells; Cell elements with Row, Col, Text)\n"
         "  --all-sheets      every worksheet (default: the active sheet)\n"
         "  --sheet NAME      the worksheets with this name (letter case aside)\n"},
+    {"protect", "Protect workbooks' structure or windows, or all their worksheets.",
+        "gridmule-cli protect --workbook [--structure] [--windows] [password] [--log FILE] FILE...\n"
+        "gridmule-cli protect --sheets [--allow ACTION,...] [password] [--log FILE] FILE...\n"
+        "  --workbook        protect each workbook; give --structure and/or --windows\n"
+        "  --sheets          protect every worksheet (hidden ones too; not chart sheets)\n"
+        "  --allow ACTIONS   what a protected worksheet still allows, comma-separated:\n"
+        "                    format-cells, format-columns, format-rows, insert-columns,\n"
+        "                    insert-rows, insert-hyperlinks, delete-columns, delete-rows,\n"
+        "                    sort, autofilter, pivot-tables (default: none of them)\n"
+        "  The password is never an argument. It is the first line of --password-file\n"
+        "  FILE, else the GRIDMULE_PASSWORD environment variable, else typed at a prompt\n"
+        "  without echo (or the first line of standard input when it is no terminal);\n"
+        "  an empty password protects without one. --no-password asks for none.\n"
+        "  A workbook or worksheet already protected with another password is left as it\n"
+        "  is and fails; Excel 5.0/95 workbooks and shared workbooks fail unchanged.\n"},
 };
 
 const char *const kCommonHelp = "Every command also takes:\n"
@@ -421,6 +439,67 @@ int runPrintSetupCommand(const QStringList &args)
     ConsoleUserInterface ui(false);
     const RunSettings settings = common.settings(parser);
     return finishRun(setPrintSetup(inputs, ui, settings), settings, QStringLiteral("changed"));
+}
+
+int runProtectCommand(const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption workbook(QStringLiteral("workbook"));
+    const QCommandLineOption structure(QStringLiteral("structure"));
+    const QCommandLineOption windows(QStringLiteral("windows"));
+    const QCommandLineOption sheets(QStringLiteral("sheets"));
+    const QCommandLineOption allow(QStringLiteral("allow"), QString(), QStringLiteral("actions"));
+    const QCommandLineOption noPassword(QStringLiteral("no-password"));
+    parser.addOptions({workbook, structure, windows, sheets, allow, noPassword});
+    PasswordSource passwordSource;
+    passwordSource.addTo(parser);
+    CommonOptions common;
+    common.addTo(parser);
+    int exitCode = kExitOk;
+    if (!parse(parser, QStringLiteral("protect"), args, &exitCode))
+        return exitCode;
+    if (parser.isSet(workbook) == parser.isSet(sheets))
+        return badArguments(QStringLiteral("Give either --workbook or --sheets."));
+    if (parser.isSet(workbook) && parser.isSet(allow))
+        return badArguments(QStringLiteral("--allow goes with --sheets."));
+    if (parser.isSet(sheets) && (parser.isSet(structure) || parser.isSet(windows)))
+        return badArguments(QStringLiteral("--structure and --windows go with --workbook."));
+    if (parser.isSet(noPassword) && parser.isSet(passwordSource.file))
+        return badArguments(QStringLiteral("--no-password and --password-file exclude each other."));
+
+    ProtectInputs inputs;
+    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.protectWorkbook = parser.isSet(workbook);
+    inputs.structure = parser.isSet(structure);
+    inputs.windows = parser.isSet(windows);
+    for (const QString &values : parser.values(allow)) {
+        for (const QString &word : values.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const QString name = word.trimmed().toLower();
+            int found = -1;
+            for (int i = 0; i < kSheetPermissionCount; ++i) {
+                if (name == QLatin1String(kSheetPermissionNames[size_t(i)]))
+                    found = i;
+            }
+            if (found < 0)
+                return badArguments(QStringLiteral("Unknown action for --allow: %1").arg(word.trimmed()));
+            inputs.allowed.allow(SheetPermission(found));
+        }
+    }
+
+    ConsoleUserInterface ui(false);
+    // The list and the options are checked before a password is asked for.
+    Validation failed;
+    if (!passChecks(ui, inputs.entries, kProtectEmptyList, [&] { return validateProtect(inputs); }, &failed))
+        return kExitBadArguments;
+    if (!parser.isSet(noPassword)) {
+        QString error;
+        const std::optional<QString> password = passwordSource.read(parser, QStringLiteral("密码（可选）："), &error);
+        if (!password)
+            return badArguments(error);
+        inputs.password = *password;
+    }
+    const RunSettings settings = common.settings(parser);
+    return finishRun(runProtect(inputs, ui, settings), settings, QStringLiteral("changed"));
 }
 
 int runSheetsCommand(const QStringList &args)

@@ -44,6 +44,8 @@ int main(int argc, char *argv[])
         return ended(gm::cli::runReplaceCommand(args));
     if (command == QStringLiteral("set-cells"))
         return ended(gm::cli::runSetCellsCommand(args));
+    if (command == QStringLiteral("protect"))
+        return ended(gm::cli::runProtectCommand(args));
     QTextStream(stderr) << QStringLiteral("Unknown command: ") << command << QStringLiteral("\nTry 'gridmule-cli --help'.\n");
     return gm::cli::kExitBadArguments;
 }

@@ -34,15 +34,17 @@ public:
 
     static constexpr int maxHeaderFooterLength = 255;
 
-private:
+    // Placing records in the sheet's own substream, for the editors of its other records.
     // Indexes of the records directly in the sheet's substream, BOF and EOF excluded.
     QList<int> ownRecords() const;
+    // The first own record of that type, -1 when none.
     int find(quint16 type) const;
     // Inserts before the first own record of one of `types` (or before the sheet's EOF) and
     // returns the index of the inserted record. Never as the first record after BOF, where
     // some readers skip a record: a WSBOOL goes there first.
     int insertBefore(const QList<quint16> &types, BiffRecord record);
 
+private:
     BiffRecordStream &m_stream;
     int m_sheet;
 };

@@ -214,6 +214,15 @@ int XlsDocument::activeSheet() const
     return 0;
 }
 
+bool XlsDocument::isShared() const
+{
+    for (const ole::CompoundEntry &child : m_root.children) {
+        if (!child.isStorage && child.name.compare("User Names", Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
 void XlsDocument::refuseSave(const EngineError &error)
 {
     if (!m_refusal)

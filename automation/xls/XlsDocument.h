@@ -47,6 +47,8 @@ public:
     const QList<XlsSheet> &sheets() const { return m_sheets; }
     // 0-based position of the active sheet (WINDOW1 itabCur), 0 when none is recorded.
     int activeSheet() const;
+    // A shared workbook: the file holds a user names stream.
+    bool isShared() const;
 
     // Called by editors after they changed a record.
     void markModified() { m_modified = true; }

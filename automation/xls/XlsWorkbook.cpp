@@ -1,6 +1,7 @@
 #include "automation/xls/XlsWorkbook.h"
 
 #include "automation/EngineError.h"
+#include "automation/xls/ProtectionRecords.h"
 #include "automation/xls/XlsDocument.h"
 #include "automation/xls/XlsWorksheet.h"
 
@@ -99,6 +100,22 @@ std::unique_ptr<Worksheet> XlsWorkbook::activeSheet()
 {
     m_document->ensureOpen();
     return std::make_unique<XlsWorksheet>(m_document, m_document->sheets()[m_document->activeSheet()]);
+}
+
+void XlsWorkbook::protect(const ProtectionPassword &password, bool structure, bool windows)
+{
+    m_document->ensureOpen();
+    if (m_document->isShared())
+        throw EngineError(ErrorCode::SharedWorkbook, m_document->path());
+    // A refusal changes nothing; a failure half-way keeps the workbook from being saved.
+    try {
+        if (ProtectionRecords(m_document->stream()).protectWorkbook(password, structure, windows))
+            m_document->markModified();
+    } catch (const EngineError &error) {
+        if (error.code() != ErrorCode::ProtectedWithOtherPassword)
+            m_document->refuseSave(error);
+        throw;
+    }
 }
 
 void XlsWorkbook::save()

@@ -33,6 +33,8 @@ public:
     std::unique_ptr<Worksheet> sheet(const QString &name) override;
     std::unique_ptr<Worksheet> activeSheet() override;
 
+    void protect(const ProtectionPassword &password, bool structure, bool windows) override;
+
     void save() override;
     // Only over the workbook itself; other targets throw NotSupported.
     void saveAs(const QString &path, int fileFormat) override;

@@ -1,6 +1,7 @@
 #include "automation/xls/XlsWorksheet.h"
 
 #include "automation/EngineError.h"
+#include "automation/xls/ProtectionRecords.h"
 #include "automation/xls/SheetPageRecords.h"
 #include "automation/xls/SheetRecords.h"
 #include "automation/xls/WorkbookNames.h"
@@ -142,6 +143,21 @@ void XlsWorksheet::deleteSheet()
     SheetRecords(m_document->stream()).remove(m_sheet.position);
     m_document->markModified();
     m_document->reloadSheets();
+}
+
+void XlsWorksheet::protect(const ProtectionPassword &password, SheetPermissions allowed)
+{
+    requirePageSetup("Worksheet.Protect", true);
+    if (m_document->isShared())
+        throw EngineError(ErrorCode::SharedWorkbook, m_document->path());
+    try {
+        if (ProtectionRecords(m_document->stream()).protectSheet(m_sheet.position, password, allowed))
+            m_document->markModified();
+    } catch (const EngineError &error) {
+        if (error.code() != ErrorCode::ProtectedWithOtherPassword)
+            m_document->refuseSave(error);
+        throw;
+    }
 }
 
 } // namespace gm::xls

@@ -35,6 +35,9 @@ public:
     // A workbook with a VBA project is refused (XlsSheetNotDeletable): the sheet's code module
     // would stay behind in the project.
     void deleteSheet() override;
+    // Worksheets only; other sheets throw NotSupported. A sheet protected with another
+    // password is refused without keeping the workbook's other changes from being saved.
+    void protect(const ProtectionPassword &password, SheetPermissions allowed) override;
 
 private:
     // Reads the sheet's name, position and state again from the document.

@@ -3,6 +3,7 @@
 #include "automation/EngineError.h"
 #include "automation/xlsx/DocumentPropertyStore.h"
 #include "automation/xlsx/PackageDocument.h"
+#include "automation/xlsx/PackageProtection.h"
 #include "automation/xlsx/PackageWorksheet.h"
 #include "automation/xlsx/SheetStructure.h"
 
@@ -126,6 +127,14 @@ QString PackageWorkbook::builtinProperty(DocumentProperty property)
 void PackageWorkbook::setBuiltinProperty(DocumentProperty property, const QString &value)
 {
     DocumentPropertyStore(m_document->package()).setValue(property, value);
+}
+
+void PackageWorkbook::protect(const ProtectionPassword &password, bool structure, bool windows)
+{
+    m_document->ensureOpen();
+    if (isSharedWorkbook(*m_document))
+        throw EngineError(ErrorCode::SharedWorkbook, m_document->path());
+    protectWorkbook(*m_document, password, structure, windows);
 }
 
 QString PackageWorkbook::insertWorksheetCopy(Workbook &source, const QString &sheetName)

@@ -44,6 +44,8 @@ public:
 
     QString insertWorksheetCopy(Workbook &source, const QString &sheetName) override;
 
+    void protect(const ProtectionPassword &password, bool structure, bool windows) override;
+
     void save() override;
     // Only FileFormat::OpenXmlWorkbook; writes the package with its changes to path (a
     // macro-enabled package cannot be written in that format). Other formats throw

@@ -4,6 +4,7 @@
 #include "automation/xlsx/CellTexts.h"
 #include "automation/xlsx/CellValues.h"
 #include "automation/xlsx/PackageDocument.h"
+#include "automation/xlsx/PackageProtection.h"
 #include "automation/xlsx/PrintAreaText.h"
 #include "automation/xlsx/SheetPageSetup.h"
 #include "automation/xlsx/SheetStructure.h"
@@ -52,6 +53,17 @@ void PackageWorksheet::setCellValues(const std::vector<CellWrite> &writes)
     m_document->ensureOpen();
     refresh();
     xlsx::setCellValues(*m_document, m_entry, writes);
+}
+
+void PackageWorksheet::protect(const ProtectionPassword &password, SheetPermissions allowed)
+{
+    m_document->ensureOpen();
+    refresh();
+    if (m_entry.kind != SheetKind::Worksheet)
+        throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.Protect"));
+    if (isSharedWorkbook(*m_document))
+        throw EngineError(ErrorCode::SharedWorkbook, m_document->path());
+    protectSheet(m_document->sheetPart(m_entry), password, allowed);
 }
 
 void PackageWorksheet::setVisibility(SheetVisibility visibility)

@@ -36,6 +36,9 @@ public:
     std::vector<QString> displayedTexts(const CellBounds &bounds) override;
     void setCellValues(const std::vector<CellWrite> &writes) override;
 
+    // Worksheets only; a chart sheet throws NotSupported.
+    void protect(const ProtectionPassword &password, SheetPermissions allowed) override;
+
 private:
     void requirePageSetup(const char *member) const;
     // Takes the sheet's name, state and position as the workbook now has them.

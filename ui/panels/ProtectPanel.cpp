@@ -1,7 +1,11 @@
 #include "ui/panels/ProtectPanel.h"
 
+#include "app/AppState.h"
+#include "doclist/DocumentListModel.h"
+#include "operations/workbook/ProtectOperation.h"
 #include "ui/AsteriskPasswordStyle.h"
 #include "ui/Controls.h"
+#include "ui/RunController.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -52,15 +56,15 @@ ProtectPanel::ProtectPanel(PanelContext &context, QWidget *parent)
     : FeaturePanel(QStringLiteral("fraProtect"), QStringLiteral("文档保护"), context, parent)
 {
     auto *layout = grid(this);
-    auto *book = option(QStringLiteral("OptProtectBook"), QStringLiteral("保护工作薄"), this, true);
-    auto *structure = check(QStringLiteral("ChkProtectS"), QStringLiteral("结构"), this);
-    auto *windows = check(QStringLiteral("ChkProtectW"), QStringLiteral("窗口"), this);
+    auto *book = m_book = option(QStringLiteral("OptProtectBook"), QStringLiteral("保护工作薄"), this, true);
+    auto *structure = m_structure = check(QStringLiteral("ChkProtectS"), QStringLiteral("结构"), this);
+    auto *windows = m_windows = check(QStringLiteral("ChkProtectW"), QStringLiteral("窗口"), this);
     auto *sheets = option(QStringLiteral("OptProtectSheet"), QStringLiteral("保护工作表"), this);
     auto *kind = new QButtonGroup(this);
     kind->addButton(book);
     kind->addButton(sheets);
 
-    auto *allowed = new QListWidget(this);
+    auto *allowed = m_allowed = new QListWidget(this);
     allowed->setObjectName(QStringLiteral("List1"));
     // Each permission is marked with its own check box.
     allowed->setSelectionMode(QAbstractItemView::NoSelection);
@@ -82,7 +86,7 @@ ProtectPanel::ProtectPanel(PanelContext &context, QWidget *parent)
     allowed->setGridSize(QSize(allowed->fontMetrics().horizontalAdvance(QStringLiteral("使用数据透视表")) + 40,
                                allowed->fontMetrics().height() + 6));
 
-    auto *password = edit(QStringLiteral("txtProtect"), this);
+    auto *password = m_password = edit(QStringLiteral("txtProtect"), this);
     AsteriskPasswordStyle::apply(password);
 
     layout->addWidget(book, 0, 0);
@@ -100,11 +104,38 @@ ProtectPanel::ProtectPanel(PanelContext &context, QWidget *parent)
 
     layout->addWidget(label(QStringLiteral("允许："), this), 0, 1, Qt::AlignTop);
     layout->addWidget(allowed, 0, 2, 5, 1);
-    auto *command = button(QStringLiteral("CmdProtect"), QStringLiteral("处理"), this);
+    auto *command = m_command = button(QStringLiteral("CmdProtect"), QStringLiteral("处理"), this);
     layout->addWidget(command, 4, 3, Qt::AlignRight | Qt::AlignBottom);
     layout->setColumnStretch(2, 1);
     layout->setRowStretch(4, 1);
-    registerCommand(command, false);
+    registerCommand(command, true);
+    connect(command, &QPushButton::clicked, this, &ProtectPanel::protect);
+}
+
+void ProtectPanel::protect()
+{
+    ProtectInputs inputs;
+    inputs.entries = m_context.documents.entries();
+    inputs.protectWorkbook = m_book->isChecked();
+    inputs.structure = m_structure->isChecked();
+    inputs.windows = m_windows->isChecked();
+    for (int i = 0; i < m_allowed->count() && i < kSheetPermissionCount; ++i)
+        inputs.allowed.allow(SheetPermission(i), m_allowed->item(i)->checkState() == Qt::Checked);
+    inputs.password = m_password->text();
+
+    if (!BatchFrame::checkList(m_context.ui, inputs.entries, kProtectEmptyList))
+        return;
+    if (const Validation failure = validateProtect(inputs)) {
+        showFailure(*failure);
+        return;
+    }
+
+    // CmdProtect stays disabled while its run lasts.
+    setCommandWanted(m_command, false);
+    const RunSettings settings = m_context.state.runSettings();
+    auto finished = [this] { setCommandWanted(m_command, true); };
+    if (!m_context.runner.start([inputs, settings](UserInterface &ui) { runProtect(inputs, ui, settings); }, finished))
+        finished();
 }
 
 void ProtectPanel::applyVersionGate(bool passwordsAvailable)
