@@ -44,6 +44,9 @@ enum class ErrorCode : int {
     CellOutOfRange = 1060,
     SharedFormulaAnchor = 1061,
     ArrayFormulaPart = 1062,
+    PasswordTooLong = 1075,
+    SharedWorkbook = 1076,
+    PasswordNotEncodable = 1077,
     Unexpected = 1099,
 };
 

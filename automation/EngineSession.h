@@ -14,6 +14,9 @@ enum class WorkbookUse {
     PackageMembers, // sheets, page setup, document properties: .xlsx by the package editor;
                     // sheets and page setup: .xls by the record editor
     DocumentProperties, // document properties only: .xlsx and .xls without the engine
+    DocumentPasswords, // open and modify passwords: .xlsx by the package editor, BIFF8 .xls by
+                       // the record editor; anything else fails (the engine cannot write them
+                       // without damaging the file)
 };
 
 // The engines of one run. The LibreOffice instance is started on first use, replaced when

@@ -1,5 +1,7 @@
 #include "automation/xls/XlsWorkbook.h"
 
+#include "automation/crypto/PasswordHashes.h"
+
 #include "automation/EngineError.h"
 #include "automation/xls/XlsDocument.h"
 #include "automation/xls/XlsWorksheet.h"
@@ -99,6 +101,16 @@ std::unique_ptr<Worksheet> XlsWorkbook::activeSheet()
 {
     m_document->ensureOpen();
     return std::make_unique<XlsWorksheet>(m_document, m_document->sheets()[m_document->activeSheet()]);
+}
+
+void XlsWorkbook::setPassword(const QString &password)
+{
+    m_document->setOpenPassword(password);
+}
+
+void XlsWorkbook::setWritePassword(const QString &password)
+{
+    m_document->setWritePassword(password, crypto::reservationUserName());
 }
 
 void XlsWorkbook::save()

@@ -33,6 +33,10 @@ public:
     std::unique_ptr<Worksheet> sheet(const QString &name) override;
     std::unique_ptr<Worksheet> activeSheet() override;
 
+    // RC4 encryption of the workbook stream; the FILESHARING reservation.
+    void setPassword(const QString &password) override;
+    void setWritePassword(const QString &password) override;
+
     void save() override;
     // Only over the workbook itself; other targets throw NotSupported.
     void saveAs(const QString &path, int fileFormat) override;

@@ -44,6 +44,10 @@ public:
 
     QString insertWorksheetCopy(Workbook &source, const QString &sheetName) override;
 
+    // The package encrypted as a whole; <fileSharing> with the iterated password hash.
+    void setPassword(const QString &password) override;
+    void setWritePassword(const QString &password) override;
+
     void save() override;
     // Only FileFormat::OpenXmlWorkbook; writes the package with its changes to path (a
     // macro-enabled package cannot be written in that format). Other formats throw
