@@ -38,20 +38,22 @@ bool independentReaderPresent()
     } else                                                                                                             \
         GTEST_SKIP() << "python3-msoffcrypto-tool is not installed (scripts/setup.sh installs it)"
 
-// Decrypts with msoffcrypto-tool: the package of an .xlsx, the Workbook stream of an .xls.
-// Exit status 3 means the reader refused the password.
-int decrypt(const QString &path, const QString &password, const QString &output)
+// Decrypts with msoffcrypto-tool, in one process: the package of an .xlsx, the Workbook stream
+// of an .xls, each to its output path. Exit status 3 means the reader refused the password.
+int decrypt(const QList<std::pair<QString, QString>> &files, const QString &password)
 {
-    const QString passwordFile = output + QStringLiteral(".pw");
+    QTemporaryDir dir;
+    const QString passwordFile = dir.filePath(QStringLiteral("password"));
     test::writeAll(passwordFile, password.toUtf8() + '\n');
+    QStringList arguments{decryptScript, passwordFile};
+    for (const auto &[encrypted, output] : files)
+        arguments << encrypted << output;
     QProcess process;
-    process.start(QStringLiteral("/usr/bin/python3"), {decryptScript, path, passwordFile, output});
-    const bool finished = process.waitForFinished(120000);
-    QFile::remove(passwordFile);
-    if (!finished || process.exitStatus() != QProcess::NormalExit)
+    process.start(QStringLiteral("/usr/bin/python3"), arguments);
+    if (!process.waitForFinished(600000) || process.exitStatus() != QProcess::NormalExit)
         return -1;
     if (process.exitCode() != 0 && process.exitCode() != 3)
-        ADD_FAILURE() << path.toStdString() << ": " << process.readAllStandardError().toStdString();
+        ADD_FAILURE() << process.readAllStandardError().toStdString();
     return process.exitCode();
 }
 
@@ -87,6 +89,16 @@ QByteArray withoutFilePassSlot(const QByteArray &decrypted)
     return stream.serialize();
 }
 
+// Where msoffcrypto's zeroed FILEPASS sits among the records.
+int filePassSlot(const QList<RawRecord> &records)
+{
+    for (int i = 1; i < records.size(); ++i) {
+        if (records[i].type == 0 && records[i].data == QByteArray(0x36, '\0'))
+            return i;
+    }
+    return 1;
+}
+
 // The original stream up to its last record (padding after it is not part of the workbook).
 QByteArray recordsOf(const QByteArray &stream)
 {
@@ -103,8 +115,8 @@ TEST(Passwords, OpenPasswordEncryptsXlsxPackagesByteForByte)
     GM_REQUIRE_CORPUS(folder, "xlsx");
     QTemporaryDir dir;
     QStringList files, originals;
-    // A few structurally different packages: charts, images, macros-free comments, a large one.
-    for (const char *name : {"chart_bar01.xlsx", "embed_image01.xlsx", "comment01.xlsx", "defined_name01.xlsx"})
+    // Packages with charts and pictures, and the small fixture.
+    for (const char *name : {"chart_bar01.xlsx", "embed_image01.xlsx"})
         files << test::copyInto(folder + QLatin1Char('/') + QLatin1String(name), dir.path());
     files << test::copyInto(test::fixture(QStringLiteral("sheets_second_active.xlsx")), dir.path());
     for (const QString &file : files)
@@ -113,15 +125,17 @@ TEST(Passwords, OpenPasswordEncryptsXlsxPackagesByteForByte)
     const QString password = QStringLiteral("Geheim-42 密码");
     const RunSummary summary = run(files, PasswordKind::Open, password);
     ASSERT_EQ(summary.files.size(), size_t(files.size()));
+    QList<std::pair<QString, QString>> outputs;
     for (int i = 0; i < files.size(); ++i) {
         SCOPED_TRACE(files[i].toStdString());
         EXPECT_EQ(summary.files[size_t(i)].outcome, FileOutcome::Processed) << summary.files[size_t(i)].errorDescription.toStdString();
         EXPECT_TRUE(test::readAll(files[i]).startsWith(QByteArray::fromHex("D0CF11E0A1B11AE1")));
-        const QString plain = dir.filePath(QStringLiteral("plain.xlsx"));
-        ASSERT_EQ(decrypt(files[i], password, plain), 0);
-        EXPECT_EQ(QString::fromLatin1(test::readAll(plain).toBase64()), originals[i]);
+        outputs.append({files[i], files[i] + QStringLiteral(".plain")});
     }
-    EXPECT_EQ(decrypt(files[0], QStringLiteral("Geheim-42"), dir.filePath(QStringLiteral("wrong"))), 3);
+    ASSERT_EQ(decrypt(outputs, password), 0);
+    for (int i = 0; i < files.size(); ++i)
+        EXPECT_EQ(QString::fromLatin1(test::readAll(outputs[i].second).toBase64()), originals[i]) << files[i].toStdString();
+    EXPECT_EQ(decrypt({{files[0], dir.filePath(QStringLiteral("wrong"))}}, QStringLiteral("Geheim-42")), 3);
 }
 
 TEST(Passwords, OpenPasswordEncryptsXlsWorkbookStreams)
@@ -132,7 +146,14 @@ TEST(Passwords, OpenPasswordEncryptsXlsWorkbookStreams)
         GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
     QTemporaryDir dir;
     const QString password = QStringLiteral("пароль🔑x"); // a surrogate pair counts as two units
-    int encrypted = 0;
+    struct Encrypted
+    {
+        QString copy;
+        ole::CompoundEntry before;
+        QByteArray name;
+    };
+    QList<Encrypted> encrypted;
+    QList<std::pair<QString, QString>> outputs;
     for (const QString &source : sources) {
         SCOPED_TRACE(source.toStdString());
         const QString copy = test::copyInto(source, dir.path());
@@ -144,7 +165,6 @@ TEST(Passwords, OpenPasswordEncryptsXlsWorkbookStreams)
             EXPECT_EQ(test::readAll(copy), test::readAll(source));
             continue;
         }
-        ++encrypted;
         const ole::CompoundEntry after = ole::CompoundFile::readFile(copy);
         const QByteArray name = workbookStreamName(before);
         // Only the workbook stream differs; it starts BOF, FILEPASS (or BOF, WRITEPROT, FILEPASS).
@@ -154,15 +174,35 @@ TEST(Passwords, OpenPasswordEncryptsXlsWorkbookStreams)
         const QList<RawRecord> records = rawRecords(after.child(name)->data);
         ASSERT_GE(records.size(), 3);
         EXPECT_TRUE(records[1].type == 0x002F || (records[1].type == 0x0086 && records[2].type == 0x002F));
-
-        const QString plain = dir.filePath(QStringLiteral("plain.bin"));
-        ASSERT_EQ(decrypt(copy, password, plain), 0);
-        const QByteArray decrypted = test::readAll(plain);
-        EXPECT_EQ(withoutFilePassSlot(decrypted), recordsOf(before.child(name)->data));
-        EXPECT_EQ(positionHits(decrypted), positionHits(before.child(name)->data));
-        QFile::remove(copy);
+        encrypted.append({copy, before, name});
+        outputs.append({copy, copy + QStringLiteral(".stream")});
     }
-    EXPECT_GE(encrypted, 40);
+    EXPECT_GE(encrypted.size(), 40);
+    ASSERT_EQ(decrypt(outputs, password), 0);
+
+    for (int i = 0; i < encrypted.size(); ++i) {
+        SCOPED_TRACE(encrypted[i].copy.toStdString());
+        const QByteArray original = encrypted[i].before.child(encrypted[i].name)->data;
+        const QByteArray decrypted = test::readAll(outputs[i].second);
+        const QList<bool> hits = positionHits(original);
+        if (!hits.contains(false)) {
+            EXPECT_EQ(withoutFilePassSlot(decrypted), recordsOf(original));
+            EXPECT_EQ(positionHits(decrypted), hits);
+            continue;
+        }
+        // Stray positions that point nowhere (written by other programs) are kept as they were
+        // and cannot be compared through a layout: compare the records themselves.
+        QList<RawRecord> plain = rawRecords(decrypted);
+        const QList<RawRecord> want = rawRecords(original);
+        ASSERT_EQ(plain.size(), want.size() + 1);
+        plain.removeAt(filePassSlot(plain));
+        for (int r = 0; r < want.size(); ++r) {
+            EXPECT_EQ(plain[r].type, want[r].type);
+            if (want[r].type != 0x0085 && want[r].type != 0x020B && want[r].type != 0x00FF) {
+                EXPECT_EQ(plain[r].data, want[r].data) << "record " << r;
+            }
+        }
+    }
 }
 
 TEST(Passwords, ModifyPasswordXlsxWritesFileSharingOnly)
@@ -178,8 +218,9 @@ TEST(Passwords, ModifyPasswordXlsxWritesFileSharingOnly)
     EXPECT_EQ(test::zipEntryNames(file), entriesBefore);
     const QString original = test::fixture(QStringLiteral("sheets_second_active.xlsx"));
     for (const QString &entry : entriesBefore) {
-        if (entry != QStringLiteral("xl/workbook.xml"))
+        if (entry != QStringLiteral("xl/workbook.xml")) {
             EXPECT_EQ(test::zipEntry(file, entry), test::zipEntry(original, entry)) << entry.toStdString();
+        }
     }
     const QByteArray workbook = test::zipEntry(file, QStringLiteral("xl/workbook.xml"));
     pugi::xml_document document;
@@ -231,8 +272,9 @@ TEST(Passwords, ModifyPasswordXlsWritesReservationRecords)
     ASSERT_EQ(rest.size(), original.size());
     for (int i = 0; i < rest.size(); ++i) {
         EXPECT_EQ(rest[i].type, original[i].type);
-        if (rest[i].type != 0x0085 && rest[i].type != 0x020B && rest[i].type != 0x00FF)
+        if (rest[i].type != 0x0085 && rest[i].type != 0x020B && rest[i].type != 0x00FF) {
             EXPECT_EQ(rest[i].data, original[i].data) << "record " << i;
+        }
     }
     for (const bool hit : positionHits(after))
         EXPECT_TRUE(hit);

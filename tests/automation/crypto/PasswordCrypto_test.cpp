@@ -85,8 +85,9 @@ TEST(AgileEncryption, RoundTripsPackagesOfEverySize)
         const crypto::EncryptedPackage encrypted = crypto::encryptPackage(package, QStringLiteral("密码 🔑"));
         EXPECT_TRUE(ole::CompoundFile::isCompoundFile(encrypted.container));
         EXPECT_EQ(crypto::decryptPackageWithKey(encrypted.container, encrypted.key), package);
-        if (size < 5000)
+        if (size < 5000) {
             EXPECT_EQ(crypto::decryptPackage(encrypted.container, QStringLiteral("密码 🔑")), package);
+        }
 
         // Every stream the readers require, with the data spaces as the format fixes them.
         const ole::CompoundEntry root = ole::CompoundFile::read(encrypted.container);
