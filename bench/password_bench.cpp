@@ -27,8 +27,8 @@ namespace {
 using Change = std::function<void(Workbook &)>;
 
 // Mean milliseconds per file over a run of files, the final flush to disk included.
-double timePerFile(const QStringList &files, const std::function<std::unique_ptr<Workbook>(const QString &)> &open,
-    const Change &change)
+double timePerFile(
+    const QStringList &files, const std::function<std::unique_ptr<Workbook>(const QString &)> &open, const Change &change)
 {
     QElapsedTimer timer;
     timer.start();
@@ -68,7 +68,8 @@ int main(int argc, char *argv[])
     const QString password = QStringLiteral("Geheim-42");
 
     out << "ms per file: set the password, save, close; mean over a run of " << n
-        << " files, final flush to disk included.\nLibreOffice: load and save without a password (the least an engine save costs)\n";
+        << " files, final flush to disk included.\nLibreOffice: load and save without a password (the least an engine save "
+           "costs)\n";
     out << QStringLiteral("%1%2%3%4%5%6\n")
                .arg(QStringLiteral("file"), -14)
                .arg(QStringLiteral("open pw"), 10)

@@ -142,13 +142,12 @@ QString base64(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toBase64());
 }
 
-QByteArray encryptionInfo(const QByteArray &keyDataSalt, const QByteArray &encryptedHmacKey,
-    const QByteArray &encryptedHmacValue, const QByteArray &passwordSalt, const QByteArray &verifierInput,
-    const QByteArray &verifierHash, const QByteArray &keyValue)
+QByteArray encryptionInfo(const QByteArray &keyDataSalt, const QByteArray &encryptedHmacKey, const QByteArray &encryptedHmacValue,
+    const QByteArray &passwordSalt, const QByteArray &verifierInput, const QByteArray &verifierHash, const QByteArray &keyValue)
 {
-    const QString common = QStringLiteral(
-        "saltSize=\"16\" blockSize=\"16\" keyBits=\"256\" hashSize=\"64\" cipherAlgorithm=\"AES\" "
-        "cipherChaining=\"ChainingModeCBC\" hashAlgorithm=\"SHA512\" saltValue=\"%1\"");
+    const QString common
+        = QStringLiteral("saltSize=\"16\" blockSize=\"16\" keyBits=\"256\" hashSize=\"64\" cipherAlgorithm=\"AES\" "
+                         "cipherChaining=\"ChainingModeCBC\" hashAlgorithm=\"SHA512\" saltValue=\"%1\"");
     const QString xml = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
                                        "<encryption xmlns=\"http://schemas.microsoft.com/office/2006/encryption\" "
                                        "xmlns:p=\"http://schemas.microsoft.com/office/2006/keyEncryptor/password\" "
@@ -159,10 +158,9 @@ QByteArray encryptionInfo(const QByteArray &keyDataSalt, const QByteArray &encry
                                        "<p:encryptedKey spinCount=\"%5\" %6 encryptedVerifierHashInput=\"%7\" "
                                        "encryptedVerifierHashValue=\"%8\" encryptedKeyValue=\"%9\"/>"
                                        "</keyEncryptor></keyEncryptors></encryption>")
-                              .arg(common.arg(base64(keyDataSalt)), base64(encryptedHmacKey), base64(encryptedHmacValue),
-                                  QLatin1String(kPasswordEncryptor), QString::number(kSpinCount),
-                                  common.arg(base64(passwordSalt)), base64(verifierInput), base64(verifierHash),
-                                  base64(keyValue));
+                            .arg(common.arg(base64(keyDataSalt)), base64(encryptedHmacKey), base64(encryptedHmacValue),
+                                QLatin1String(kPasswordEncryptor), QString::number(kSpinCount), common.arg(base64(passwordSalt)),
+                                base64(verifierInput), base64(verifierHash), base64(keyValue));
     return kInfoHeader + xml.toUtf8();
 }
 
@@ -293,11 +291,11 @@ EncryptedPackage encryptPackage(const QByteArray &package, const QString &passwo
     QByteArray encrypted = le32(quint32(package.size())) + le32(quint32(quint64(package.size()) >> 32));
     encrypted += cryptSegments(true, key, keyDataSalt, package);
     const QByteArray encryptedHmacKey = aes(true, key, blockIv(keyDataSalt, kHmacKeyBlock), hmacKey);
-    const QByteArray encryptedHmacValue
-        = aes(true, key, blockIv(keyDataSalt, kHmacValueBlock), hmacSha512(hmacKey, encrypted));
+    const QByteArray encryptedHmacValue = aes(true, key, blockIv(keyDataSalt, kHmacValueBlock), hmacSha512(hmacKey, encrypted));
 
     ole::CompoundEntry root = storage("Root Entry");
-    ole::CompoundEntry dataSpaces = storage("\x06" "DataSpaces");
+    ole::CompoundEntry dataSpaces = storage("\x06"
+                                            "DataSpaces");
     dataSpaces.children.push_back(stream("Version", kDataSpacesVersion));
     dataSpaces.children.push_back(stream("DataSpaceMap", kDataSpaceMap));
     ole::CompoundEntry info = storage("DataSpaceInfo");
@@ -305,7 +303,9 @@ EncryptedPackage encryptPackage(const QByteArray &package, const QString &passwo
     dataSpaces.children.push_back(std::move(info));
     ole::CompoundEntry transforms = storage("TransformInfo");
     ole::CompoundEntry transform = storage("StrongEncryptionTransform");
-    transform.children.push_back(stream("\x06" "Primary", kPrimaryTransform));
+    transform.children.push_back(stream("\x06"
+                                        "Primary",
+        kPrimaryTransform));
     transforms.children.push_back(std::move(transform));
     dataSpaces.children.push_back(std::move(transforms));
     root.children.push_back(std::move(dataSpaces));

@@ -25,8 +25,8 @@ QByteArray sha512(const QByteArray &data)
 {
     QByteArray digest(64, Qt::Uninitialized);
     unsigned int size = 0;
-    if (!EVP_Digest(data.constData(), size_t(data.size()), reinterpret_cast<unsigned char *>(digest.data()), &size,
-            EVP_sha512(), nullptr))
+    if (!EVP_Digest(data.constData(), size_t(data.size()), reinterpret_cast<unsigned char *>(digest.data()), &size, EVP_sha512(),
+            nullptr))
         throw EngineError(ErrorCode::Unexpected, QStringLiteral("SHA-512 failed"));
     return digest;
 }

@@ -29,8 +29,7 @@ enum class Counter { After, Before };
 // The iterated SHA-512 password hash of the XML protection and file-sharing elements:
 // H = SHA-512(salt, UTF-16LE password), then `spinCount` times H = SHA-512(H, LE32(i)). The key
 // derivation of encrypted packages puts the counter first: H = SHA-512(LE32(i), H).
-QByteArray iteratedPasswordHash(
-    const QString &password, const QByteArray &salt, int spinCount, Counter counter = Counter::After);
+QByteArray iteratedPasswordHash(const QString &password, const QByteArray &salt, int spinCount, Counter counter = Counter::After);
 
 // The four attributes of that hash as written in a package (base64 values).
 struct IteratedHash

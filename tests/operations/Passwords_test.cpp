@@ -33,9 +33,9 @@ bool independentReaderPresent()
     return probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
 }
 
-#define GM_REQUIRE_DECRYPTOR()                                                                                         \
-    if (independentReaderPresent()) {                                                                                  \
-    } else                                                                                                             \
+#define GM_REQUIRE_DECRYPTOR()                                                                                                   \
+    if (independentReaderPresent()) {                                                                                            \
+    } else                                                                                                                       \
         GTEST_SKIP() << "python3-msoffcrypto-tool is not installed (scripts/setup.sh installs it)"
 
 // Decrypts with msoffcrypto-tool, in one process: the package of an .xlsx, the Workbook stream
@@ -128,7 +128,8 @@ TEST(Passwords, OpenPasswordEncryptsXlsxPackagesByteForByte)
     QList<std::pair<QString, QString>> outputs;
     for (int i = 0; i < files.size(); ++i) {
         SCOPED_TRACE(files[i].toStdString());
-        EXPECT_EQ(summary.files[size_t(i)].outcome, FileOutcome::Processed) << summary.files[size_t(i)].errorDescription.toStdString();
+        EXPECT_EQ(summary.files[size_t(i)].outcome, FileOutcome::Processed)
+            << summary.files[size_t(i)].errorDescription.toStdString();
         EXPECT_TRUE(test::readAll(files[i]).startsWith(QByteArray::fromHex("D0CF11E0A1B11AE1")));
         outputs.append({files[i], files[i] + QStringLiteral(".plain")});
     }
@@ -236,7 +237,8 @@ TEST(Passwords, ModifyPasswordXlsxWritesFileSharingOnly)
     EXPECT_FALSE(QString::fromUtf8(sharing.attribute("userName").value()).isEmpty());
     const QByteArray salt = QByteArray::fromBase64(sharing.attribute("saltValue").value());
     EXPECT_EQ(salt.size(), 16);
-    EXPECT_EQ(crypto::iteratedPasswordHash(password, salt, 100000).toBase64(), QByteArray(sharing.attribute("hashValue").value()));
+    EXPECT_EQ(
+        crypto::iteratedPasswordHash(password, salt, 100000).toBase64(), QByteArray(sharing.attribute("hashValue").value()));
 }
 
 TEST(Passwords, ModifyPasswordXlsWritesReservationRecords)
@@ -298,7 +300,8 @@ TEST(Passwords, RefusedWorkbooksAreLeftUntouched)
         {test::fixture(QStringLiteral("sheets_second_active.xls")), PasswordKind::Modify, QStringLiteral("🔑"),
             ErrorCode::PasswordNotEncodable},
     };
-    for (const char *name : {"encrypted/poi-protected_sha512.xlsx", "encrypted/poi-password.xls", "encrypted/poi-xor-encryption-abc.xls"}) {
+    for (const char *name :
+        {"encrypted/poi-protected_sha512.xlsx", "encrypted/poi-password.xls", "encrypted/poi-xor-encryption-abc.xls"}) {
         const QString path = test::corpusFile(QString::fromLatin1(name));
         if (!path.isEmpty()) {
             cases.append({path, PasswordKind::Open, QStringLiteral("x"), ErrorCode::PasswordRequired});
@@ -306,7 +309,8 @@ TEST(Passwords, RefusedWorkbooksAreLeftUntouched)
         }
     }
     const QString biff5 = test::corpusFile(QStringLiteral("xls/calamine-biff5-rich-text-string.xls"));
-    for (const QString &path : QDir(test::corpusFile(QStringLiteral("xls"))).entryList({QStringLiteral("*biff5*")}, QDir::Files)) {
+    for (const QString &path :
+        QDir(test::corpusFile(QStringLiteral("xls"))).entryList({QStringLiteral("*biff5*")}, QDir::Files)) {
         const QString full = test::corpusFile(QStringLiteral("xls/") + path);
         if (full != biff5) // that one also holds a BIFF8 stream
             cases.append({full, PasswordKind::Open, QStringLiteral("x"), ErrorCode::UnsupportedFormat});

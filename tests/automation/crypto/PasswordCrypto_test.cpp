@@ -91,12 +91,18 @@ TEST(AgileEncryption, RoundTripsPackagesOfEverySize)
 
         // Every stream the readers require, with the data spaces as the format fixes them.
         const ole::CompoundEntry root = ole::CompoundFile::read(encrypted.container);
-        const ole::CompoundEntry *spaces = root.child("\x06" "DataSpaces");
+        const ole::CompoundEntry *spaces = root.child("\x06"
+                                                      "DataSpaces");
         ASSERT_TRUE(spaces);
         EXPECT_EQ(spaces->child("Version")->data.size(), 76);
         EXPECT_EQ(spaces->child("DataSpaceMap")->data.size(), 112);
         EXPECT_EQ(spaces->child("DataSpaceInfo")->child("StrongEncryptionDataSpace")->data.size(), 64);
-        EXPECT_EQ(spaces->child("TransformInfo")->child("StrongEncryptionTransform")->child("\x06" "Primary")->data.size(), 200);
+        EXPECT_EQ(spaces->child("TransformInfo")
+                      ->child("StrongEncryptionTransform")
+                      ->child("\x06"
+                              "Primary")
+                      ->data.size(),
+            200);
         EXPECT_TRUE(root.child("EncryptionInfo")->data.startsWith(QByteArray::fromHex("0400040040000000")));
         EXPECT_EQ(root.child("EncryptedPackage")->data.size(), 8 + (size + 15) / 16 * 16);
     }
