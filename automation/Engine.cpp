@@ -97,4 +97,14 @@ void Workbook::setBuiltinProperty(DocumentProperty, const QString &)
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("BuiltinDocumentProperties"));
 }
 
+void Workbook::setPassword(const QString &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Workbook.Password"));
+}
+
+void Workbook::setWritePassword(const QString &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Workbook.WritePassword"));
+}
+
 } // namespace gm

@@ -133,6 +133,14 @@ public:
     virtual QString builtinProperty(DocumentProperty property);
     virtual void setBuiltinProperty(DocumentProperty property, const QString &value);
 
+    // Document passwords, written when the workbook is saved. The open password encrypts the
+    // whole file; the modify password lets the file open freely but asks for it before changes
+    // may be saved over it. Throws InvalidArgument for an empty password, NotSupported where
+    // the backend cannot write the password into the file exactly, and the backend's own
+    // refusals (PasswordTooLong, SharedWorkbook, PasswordNotEncodable); nothing is changed then.
+    virtual void setPassword(const QString &password);
+    virtual void setWritePassword(const QString &password);
+
     // Copies the worksheet `sheetName` of `source` into this workbook before its first
     // worksheet and returns the copy's name ("Name (2)" when the name is taken). Throws
     // SheetNotFound, SheetCopyUnsupported, NotSupported (a pair of backends that cannot copy

@@ -78,6 +78,10 @@ QString EngineError::describe(ErrorCode code)
         return QStringLiteral("该单元格的公式被其他单元格共用，不能单独更改。");
     case ErrorCode::ArrayFormulaPart:
         return QStringLiteral("不能更改数组公式的某一部分。");
+    case ErrorCode::PasswordTooLong:
+        return QStringLiteral(".xls 工作簿的打开口令最多15个字符，未设置口令。");
+    case ErrorCode::PasswordNotEncodable:
+        return QStringLiteral("口令中含有 .xls 修改口令无法表示的字符，未设置口令。");
     case ErrorCode::SheetCopyUnsupported:
         return QStringLiteral("源工作表含有无法复制的内容（图形、表格、批注、引用其他工作表的公式等），未插入。");
     case ErrorCode::ProtectedWithOtherPassword:
@@ -85,7 +89,7 @@ QString EngineError::describe(ErrorCode code)
     case ErrorCode::ProtectionNeedsBiff8:
         return QStringLiteral("该工作簿为 Excel 5.0/95 格式，无法直接设置保护；为免转换丢失内容，未做修改。");
     case ErrorCode::SharedWorkbook:
-        return QStringLiteral("共享工作簿不能设置保护，未做修改。");
+        return QStringLiteral("共享工作簿不能设置口令或保护，请先取消共享；未做修改。");
     case ErrorCode::Unexpected:
         break;
     }

@@ -48,6 +48,8 @@ enum class ErrorCode : int {
     ProtectedWithOtherPassword = 1070,
     ProtectionNeedsBiff8 = 1071,
     SharedWorkbook = 1072,
+    PasswordTooLong = 1075,
+    PasswordNotEncodable = 1077,
     Unexpected = 1099,
 };
 

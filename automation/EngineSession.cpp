@@ -91,6 +91,10 @@ std::unique_ptr<Workbook> EngineSession::open(const QString &path, WorkbookUse u
                     throw;
             }
         }
+        if (kind == WorkbookKind::Xls && use == WorkbookUse::DocumentPasswords)
+            return xls::openXlsRecords(path, readOnly);
+        if (use == WorkbookUse::DocumentPasswords)
+            throw EngineError(ErrorCode::UnsupportedFormat, QStringLiteral("no editor writes passwords into %1").arg(path));
     }
     return libreOffice().open(path, readOnly);
 }

@@ -1,5 +1,4 @@
 #include "cli/CliCommands.h"
-
 #include "cli/PasswordInput.h"
 
 #include "automation/BatchFrame.h"
@@ -11,6 +10,7 @@
 #include "operations/sheets/SheetOperations.h"
 #include "operations/workbook/ConvertOperation.h"
 #include "operations/workbook/HeaderFooterOperation.h"
+#include "operations/workbook/PasswordOperation.h"
 #include "operations/workbook/PrintSetupOperation.h"
 #include "operations/workbook/ProtectOperation.h"
 #include "operations/workbook/PropertiesOperation.h"
@@ -235,6 +235,19 @@ const CommandHelp kCommands[] = {
         "                    line breaks in cells count (default: they are ignored)\n"
         "  --rows FROM-TO    only these rows, e.g. 2-100\n"
         "  --columns FROM-TO only these columns, letters or numbers, e.g. C-E\n"},
+    {"password", "Set an open or a modify password on workbooks in place.",
+        "gridmule-cli password --open|--modify [--password-file FILE] [--make-writable] [--log FILE] FILE...\n"
+        "  The password is never an argument: it is the first line of --password-file,\n"
+        "  else the environment variable GRIDMULE_PASSWORD, else typed at a prompt\n"
+        "  without echo (or the first line of standard input when that is no terminal).\n"
+        "  An empty password sets nothing. .xlsx and Excel 97-2003 .xls files.\n"
+        "  --open            the password needed to open the workbook (the file is\n"
+        "                    encrypted; at most 15 characters for .xls)\n"
+        "  --modify          the password needed to save changes over the workbook\n"
+        "  --password-file FILE\n"
+        "                    read the password from the first line of FILE\n"
+        "  --make-writable   make read-only workbooks writable and change them\n"
+        "                    (default: read-only workbooks are skipped)\n"},
     {"set-cells", "Write a list of cell contents into worksheets of workbooks in place.",
         "gridmule-cli set-cells --list FILE.xml [--all-sheets | --sheet NAME] [--log FILE] FILE...\n"
         "  Each content is written as if typed into its cell: numbers, dates, percents,\n"
@@ -500,6 +513,38 @@ int runProtectCommand(const QStringList &args)
     }
     const RunSettings settings = common.settings(parser);
     return finishRun(runProtect(inputs, ui, settings), settings, QStringLiteral("changed"));
+int runPasswordCommand(const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption open(QStringLiteral("open"));
+    const QCommandLineOption modify(QStringLiteral("modify"));
+    const QCommandLineOption makeWritable(QStringLiteral("make-writable"));
+    parser.addOptions({open, modify, makeWritable});
+    const PasswordSource source;
+    source.addTo(parser);
+    CommonOptions common;
+    common.addTo(parser);
+    int exitCode = kExitOk;
+    if (!parse(parser, QStringLiteral("password"), args, &exitCode))
+        return exitCode;
+    if (parser.isSet(open) == parser.isSet(modify))
+        return badArguments(QStringLiteral("Give one of --open and --modify."));
+
+    PasswordInputs inputs;
+    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.kind = parser.isSet(open) ? PasswordKind::Open : PasswordKind::Modify;
+    inputs.makeWritable = parser.isSet(makeWritable);
+    QString error;
+    const std::optional<QString> password = source.read(parser, QStringLiteral("口令："), &error);
+    if (!password)
+        return badArguments(error);
+    if (password->isEmpty())
+        return badArguments(QStringLiteral("An empty password sets nothing."));
+    inputs.password = *password;
+    inputs.confirmation = *password;
+    ConsoleUserInterface ui(false);
+    const RunSettings settings = common.settings(parser);
+    return finishRun(setPasswords(inputs, ui, settings), settings, QStringLiteral("changed"));
 }
 
 int runSheetsCommand(const QStringList &args)

@@ -32,6 +32,8 @@ int main(int argc, char *argv[])
         return ended(gm::cli::runHeaderFooterCommand(args));
     if (command == QStringLiteral("print-setup"))
         return ended(gm::cli::runPrintSetupCommand(args));
+    if (command == QStringLiteral("password"))
+        return ended(gm::cli::runPasswordCommand(args));
     if (command == QStringLiteral("sheets"))
         return ended(gm::cli::runSheetsCommand(args));
     if (command == QStringLiteral("rename"))

@@ -9,9 +9,9 @@ packages=(
   qt6-svg-dev qt6-translations-l10n
   libreoffice-calc-nogui libreoffice-dev libreoffice-core-nogui
   libgtest-dev
-  libzip-dev zlib1g-dev libpugixml-dev libgsf-1-dev
+  libzip-dev zlib1g-dev libpugixml-dev libgsf-1-dev libssl-dev
   fonts-noto-cjk fonts-wqy-microhei fonts-crosextra-carlito fonts-crosextra-caladea fonts-liberation
-  fontconfig unzip python3 python3-openpyxl
+  fontconfig unzip python3 python3-openpyxl python3-msoffcrypto-tool
   xvfb xauth
   dpkg-dev lintian desktop-file-utils appstream man-db
 )

@@ -129,16 +129,39 @@ void LoApplication::quit()
 std::unique_ptr<Workbook> LoApplication::open(const QString &path, bool readOnly)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    const WorkbookKind kind = preflightWorkbook(absolute, !readOnly);
+    return load(absolute, preflightWorkbook(absolute, !readOnly), readOnly, {});
+}
 
+std::unique_ptr<Workbook> LoApplication::openWithPassword(const QString &path, const QString &password)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    // An encrypted package is a compound file like an .xls; its stream names tell them apart.
+    WorkbookKind kind = WorkbookKind::Xls;
+    try {
+        kind = preflightWorkbook(absolute, false);
+    } catch (const EngineError &e) {
+        if (e.code() != ErrorCode::PasswordRequired)
+            throw;
+        kind = QFileInfo(absolute).suffix().startsWith(QLatin1String("xlsx"), Qt::CaseInsensitive) ? WorkbookKind::Xlsx
+                                                                                                     : WorkbookKind::Xls;
+    }
+    return load(absolute, kind, true, password);
+}
+
+std::unique_ptr<Workbook> LoApplication::load(
+    const QString &absolute, WorkbookKind kind, bool readOnly, const QString &password)
+{
     rtl::Reference<AbortingHandler> handler(new AbortingHandler);
-    const auto args = descriptor({
+    std::vector<css::beans::PropertyValue> properties{
         prop("Hidden", uno::Any(true)),
         prop("ReadOnly", uno::Any(readOnly)),
         prop("MacroExecutionMode", uno::Any(document::MacroExecMode::NEVER_EXECUTE)),
         prop("UpdateDocMode", uno::Any(document::UpdateDocMode::NO_UPDATE)),
         prop("InteractionHandler", uno::Any(Reference<task::XInteractionHandler>(handler.get()))),
-    });
+    };
+    if (!password.isEmpty())
+        properties.push_back(prop("Password", uno::Any(toOU(password))));
+    const css::uno::Sequence<css::beans::PropertyValue> args(properties.data(), sal_Int32(properties.size()));
 
     Reference<lang::XComponent> document;
     LoWorkbook::Source source;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "automation/Engine.h"
+#include "automation/Preflight.h"
 #include "automation/lo/EngineLimits.h"
 
 #include <sys/types.h>
@@ -23,6 +24,10 @@ public:
     // unlocked and refuse save(); they are used for sources that are only read.
     using Application::open;
     std::unique_ptr<Workbook> open(const QString &path, bool readOnly) override;
+    // Opens a workbook that has an open password, read-only, with that password: a check that
+    // the engine reads what the password editors wrote. A wrong password throws
+    // PasswordRequired.
+    std::unique_ptr<Workbook> openWithPassword(const QString &path, const QString &password);
     std::unique_ptr<Workbook> add() override;
     bool isAlive() const override;
     void abort() override;
@@ -33,6 +38,8 @@ public:
     QStringList engineSockets() const;
 
 private:
+    std::unique_ptr<Workbook> load(const QString &absolute, WorkbookKind kind, bool readOnly, const QString &password);
+
     std::shared_ptr<LoEngine> m_engine;
     int m_newBooks = 0;
 };

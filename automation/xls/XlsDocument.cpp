@@ -3,6 +3,7 @@
 #include "automation/xls/XlsEncryption.h"
 
 #include "automation/SafeReplace.h"
+#include "automation/crypto/PasswordHashes.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +13,10 @@ namespace gm::xls {
 namespace {
 
 constexpr quint16 kBiff8 = 0x0600;
+constexpr quint16 kWriteProt = 0x0086;
+constexpr quint16 kFileSharing = 0x005B;
+constexpr quint16 kWriteAccess = 0x005C;
+constexpr int kMaxUserNameLength = 54;
 
 QByteArray readWorkbookFile(const QString &path)
 {
@@ -221,6 +226,95 @@ bool XlsDocument::isShared() const
             return true;
     }
     return false;
+namespace {
+
+// Passwords cannot be set on a shared workbook (one with a user-names stream).
+void refuseShared(const ole::CompoundEntry &root)
+{
+    for (const ole::CompoundEntry &child : root.children) {
+        if (!child.isStorage && child.name.toLower() == "user names")
+            throw EngineError(ErrorCode::SharedWorkbook, QStringLiteral("User Names stream"));
+    }
+}
+
+} // namespace
+
+void XlsDocument::setOpenPassword(const QString &password)
+{
+    ensureOpen();
+    if (password.isEmpty())
+        throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("empty open password"));
+    if (password.size() > kMaxOpenPasswordLength)
+        throw EngineError(ErrorCode::PasswordTooLong, QStringLiteral("%1 UTF-16 units").arg(password.size()));
+    refuseShared(m_root);
+    // Only the workbook stream is encrypted: an Excel 5.0 copy beside it would stay readable,
+    // and a stream under another name would not be recognised as encrypted by readers.
+    int workbookStreams = 0;
+    for (const ole::CompoundEntry &child : m_root.children) {
+        const QByteArray name = child.name.toLower();
+        workbookStreams += !child.isStorage && (name == "workbook" || name == "book");
+    }
+    if (m_streamName.toLower() != "workbook" || workbookStreams > 1)
+        throw EngineError(ErrorCode::UnsupportedFormat, QStringLiteral("该文件的工作簿数据不能加密（含有旧版本的副本或名称不标准）。"),
+            QStringLiteral("workbook stream %1 beside %2 others").arg(QString::fromLatin1(m_streamName)).arg(workbookStreams - 1));
+    m_openPassword = password;
+    m_modified = true;
+}
+
+void XlsDocument::setWritePassword(const QString &password, const QString &userName)
+{
+    ensureOpen();
+    if (password.isEmpty())
+        throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("empty modify password"));
+    const std::optional<quint16> verifier = crypto::legacyPasswordVerifier(password);
+    if (!verifier)
+        throw EngineError(ErrorCode::PasswordNotEncodable, QStringLiteral("not representable in GBK"));
+    refuseShared(m_root);
+
+    QList<BiffRecord> &records = m_stream.records();
+    const int end = m_stream.globalsEnd();
+    int existing = -1;
+    int writeAccess = -1;
+    int codePage = -1;
+    bool writeProtected = false;
+    for (int i = 1; i < end; ++i) {
+        const quint16 type = records[i].type;
+        if (type == kFileSharing && existing < 0)
+            existing = i;
+        else if (type == kWriteAccess && writeAccess < 0)
+            writeAccess = i;
+        else if (type == kCodePage && codePage < 0)
+            codePage = i;
+        writeProtected = writeProtected || type == kWriteProt;
+    }
+
+    // fReadOnlyRec, wResPass, then the user name as an XLUnicodeString.
+    const QString name = userName.left(kMaxUserNameLength);
+    const bool wide = std::any_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() > 0xFF; });
+    QByteArray body(7, '\0');
+    if (existing >= 0 && records[existing].data.size() >= 2)
+        writeU16(body, 0, readU16(records[existing].data, 0));
+    writeU16(body, 2, *verifier);
+    writeU16(body, 4, quint16(name.size()));
+    body[6] = wide ? '\1' : '\0';
+    body += wide ? crypto::utf16le(name) : name.toLatin1();
+
+    if (existing >= 0) {
+        records[existing].data = body;
+        records[existing].continuations.clear();
+    } else {
+        BiffRecord sharing;
+        sharing.type = kFileSharing;
+        sharing.data = body;
+        const int at = writeAccess >= 0 ? writeAccess + 1 : codePage >= 0 ? codePage : 1;
+        records.insert(at, sharing);
+    }
+    if (!writeProtected) {
+        BiffRecord writeProt;
+        writeProt.type = kWriteProt;
+        records.insert(1, writeProt);
+    }
+    m_modified = true;
 }
 
 void XlsDocument::refuseSave(const EngineError &error)
@@ -246,7 +340,27 @@ void XlsDocument::save()
     if (readWholeFile(target) != m_bytes)
         throw EngineError(ErrorCode::InUse, QStringLiteral("%1 changed on disk since it was opened").arg(m_path));
 
-    const QByteArray streamBytes = m_stream.serialize();
+    QByteArray streamBytes;
+    QByteArray plainStream; // with an open password: what the stored stream must decrypt to
+    if (m_openPassword) {
+        // FILEPASS follows the globals BOF, and WRITEPROT where there is one.
+        BiffRecordStream encrypted = m_stream;
+        QList<BiffRecord> &records = encrypted.records();
+        const int at = records.size() > 1 && records[1].type == kWriteProt ? 2 : 1;
+        BiffRecord filePass;
+        filePass.type = kFilePass;
+        filePass.data = rc4FilePass(*m_openPassword, crypto::randomBytes(16), crypto::randomBytes(16));
+        records.insert(at, filePass);
+        // Padding after the last record is dropped: readers of encrypted streams expect records
+        // to the end.
+        qsizetype total = 0;
+        for (const BiffRecord &record : records)
+            total += record.streamSize();
+        plainStream = encrypted.serialize().left(total);
+        streamBytes = rc4WorkbookStream(plainStream, *m_openPassword);
+    } else {
+        streamBytes = m_stream.serialize();
+    }
     ole::CompoundEntry root = m_root;
     ole::CompoundEntry *entry = root.child(m_streamName);
     if (!entry)
@@ -262,8 +376,12 @@ void XlsDocument::save()
     try {
         const ole::CompoundEntry stored = ole::CompoundFile::readFile(temporary);
         difference = ole::CompoundFile::difference(root, stored);
-        if (difference.isEmpty())
+        if (difference.isEmpty() && m_openPassword) {
+            if (rc4WorkbookStream(workbookStreamBytes(stored, temporary), *m_openPassword) != plainStream)
+                difference = QStringLiteral("the encrypted workbook stream does not decrypt to the workbook");
+        } else if (difference.isEmpty()) {
             parseChecked(workbookStreamBytes(stored, temporary));
+        }
     } catch (const EngineError &error) {
         difference = error.detail();
     }
@@ -275,6 +393,11 @@ void XlsDocument::save()
     m_bytes = written;
     m_root = std::move(root);
     m_modified = false;
+    if (m_openPassword) {
+        // The records in memory are the plain ones: a later save would write them unencrypted.
+        m_openPassword.reset();
+        refuseSave(EngineError(ErrorCode::PasswordRequired, QStringLiteral("the workbook is now encrypted")));
+    }
 }
 
 } // namespace gm::xls

@@ -57,6 +57,17 @@ public:
     // The file holds a VBA project (a _VBA_PROJECT_CUR storage), whose modules belong to sheets.
     bool hasVbaProject() const;
     bool isModified() const { return m_modified; }
+    // Encrypts the workbook stream under `password` when the workbook is saved (RC4, the
+    // encryption every reader of the format opens). Throws EngineError: InvalidArgument (empty),
+    // PasswordTooLong, SharedWorkbook, UnsupportedFormat (a file that also keeps an older copy
+    // of its workbook in the clear, or one whose stream is not named as readers expect).
+    void setOpenPassword(const QString &password);
+    // Reserves the workbook for writing under `password`: a WRITEPROT record and a FILESHARING
+    // record with the password's verifier (its GBK bytes) and the name shown in the prompt.
+    // An existing FILESHARING record is replaced, keeping its read-only recommendation. Throws
+    // EngineError: InvalidArgument (empty), PasswordNotEncodable, SharedWorkbook.
+    void setWritePassword(const QString &password, const QString &userName);
+
     // A requested change could not be made: the file is then never saved half-changed, and
     // save() fails with this error instead.
     void refuseSave(const EngineError &error);
@@ -79,6 +90,7 @@ private:
     BiffRecordStream m_stream;
     QList<XlsSheet> m_sheets;
     std::optional<EngineError> m_refusal;
+    std::optional<QString> m_openPassword;
 };
 
 // The workbook stream of a compound file: "Workbook" in any letter case, else "Book"; nullptr

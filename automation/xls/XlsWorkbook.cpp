@@ -1,5 +1,7 @@
 #include "automation/xls/XlsWorkbook.h"
 
+#include "automation/crypto/PasswordHashes.h"
+
 #include "automation/EngineError.h"
 #include "automation/xls/ProtectionRecords.h"
 #include "automation/xls/XlsDocument.h"
@@ -116,6 +118,14 @@ void XlsWorkbook::protect(const ProtectionPassword &password, bool structure, bo
             m_document->refuseSave(error);
         throw;
     }
+void XlsWorkbook::setPassword(const QString &password)
+{
+    m_document->setOpenPassword(password);
+}
+
+void XlsWorkbook::setWritePassword(const QString &password)
+{
+    m_document->setWritePassword(password, crypto::reservationUserName());
 }
 
 void XlsWorkbook::save()

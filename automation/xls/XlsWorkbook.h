@@ -34,6 +34,9 @@ public:
     std::unique_ptr<Worksheet> activeSheet() override;
 
     void protect(const ProtectionPassword &password, bool structure, bool windows) override;
+    // RC4 encryption of the workbook stream; the FILESHARING reservation.
+    void setPassword(const QString &password) override;
+    void setWritePassword(const QString &password) override;
 
     void save() override;
     // Only over the workbook itself; other targets throw NotSupported.

@@ -1,6 +1,11 @@
 #include "automation/xlsx/PackageDocument.h"
 
 #include "automation/EngineError.h"
+#include "automation/SafeReplace.h"
+#include "automation/crypto/AgileEncryption.h"
+#include "automation/crypto/PasswordHashes.h"
+#include "automation/xlsx/SchemaOrder.h"
+#include "automation/xlsx/XmlTree.h"
 #include "automation/xlsx/SheetPageSetup.h"
 #include "automation/xlsx/XmlScanner.h"
 
@@ -191,9 +196,80 @@ PackageDocument::Written PackageDocument::write(const QString &target, const std
     return written;
 }
 
+void PackageDocument::refuseShared()
+{
+    static const QString userNames = QStringLiteral("/relationships/usernames");
+    for (const Relationship &relationship : m_package->relationships(m_package->mainPart())) {
+        if (relationship.type.endsWith(userNames, Qt::CaseInsensitive))
+            throw EngineError(ErrorCode::SharedWorkbook, QStringLiteral("user names part"));
+    }
+}
+
+void PackageDocument::setOpenPassword(const QString &password)
+{
+    ensureOpen();
+    if (password.isEmpty())
+        throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("empty open password"));
+    refuseShared();
+    m_openPassword = password;
+}
+
+void PackageDocument::setWritePassword(const QString &password, const QString &userName)
+{
+    ensureOpen();
+    if (password.isEmpty())
+        throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("empty modify password"));
+    refuseShared();
+    const crypto::IteratedHash hash = crypto::makeIteratedHash(password);
+
+    XmlPart &part = m_package->xml(m_package->mainPart());
+    pugi::xml_node root = part.root();
+    pugi::xml_node sharing = xml::child(root, "fileSharing");
+    if (!sharing)
+        sharing = xml::insertChild(root, xml::siblingName(root, "fileSharing"), order::workbook);
+    // Only a read-only recommendation survives; any earlier password goes, in either form.
+    for (const char *name : {"userName", "reservationPassword", "algorithmName", "hashValue", "saltValue", "spinCount"})
+        sharing.remove_attribute(name);
+    sharing.append_attribute("userName").set_value(userName.toUtf8().constData());
+    sharing.append_attribute("algorithmName").set_value(hash.algorithmName.toUtf8().constData());
+    sharing.append_attribute("hashValue").set_value(hash.hashValue.toUtf8().constData());
+    sharing.append_attribute("saltValue").set_value(hash.saltValue.toUtf8().constData());
+    sharing.append_attribute("spinCount").set_value(hash.spinCount);
+    part.markDirty();
+}
+
+void PackageDocument::saveEncrypted()
+{
+    // The plaintext is the package exactly as it is stored, or as built with its changes.
+    QByteArray package;
+    if (m_package->isModified()) {
+        package = m_package->build(m_package->changes());
+        ZipArchive::fromBytes(package).verifyEntries();
+    } else {
+        package = readWholeFile(m_path);
+        if (!package.startsWith(zipMagic))
+            throw EngineError(ErrorCode::InUse, QStringLiteral("%1 changed on disk since it was opened").arg(m_path));
+    }
+    const crypto::EncryptedPackage encrypted = crypto::encryptPackage(package, *m_openPassword);
+    // The stored file must decrypt to exactly that package.
+    auto verify = [&](const QString &temporaryPath) {
+        if (crypto::decryptPackageWithKey(readWholeFile(temporaryPath), encrypted.key) != package)
+            throw EngineError(ErrorCode::Damaged, QStringLiteral("the encrypted file does not decrypt to the workbook"));
+    };
+    m_stamp = AtomicFile::replace(m_path, encrypted.container, verify, m_stamp);
+    m_openPassword.reset();
+    m_encrypted = true;
+}
+
 void PackageDocument::save()
 {
     ensureOpen();
+    if (m_encrypted)
+        throw EngineError(ErrorCode::PasswordRequired, QStringLiteral("%1 is now encrypted").arg(m_path));
+    if (m_openPassword) {
+        saveEncrypted();
+        return;
+    }
     if (!m_package->isModified()) {
         // Nothing to write; a file that could not be saved still fails, as any save would.
         const std::optional<FileStamp> now = FileStamp::of(m_path);

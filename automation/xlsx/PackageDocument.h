@@ -38,6 +38,14 @@ public:
     // own, in their DEVMODE too, so that the two cannot disagree.
     void setOrientation(const SheetEntry &sheet, Orientation orientation);
 
+    // Encrypts the whole package under `password` when it is saved; afterwards the document
+    // can no longer be saved. Throws EngineError: InvalidArgument (empty), SharedWorkbook.
+    void setOpenPassword(const QString &password);
+    // Reserves the workbook for writing: <fileSharing> with the password's iterated SHA-512
+    // hash and the name shown in the prompt, keeping a read-only recommendation. Throws
+    // EngineError: InvalidArgument (empty), SharedWorkbook.
+    void setWritePassword(const QString &password, const QString &userName);
+
     // Writes the changes over the file: atomically, checked, with the original's permission
     // bits. Nothing is written when nothing changed.
     void save();
@@ -51,12 +59,16 @@ private:
         QByteArray bytes;
     };
     Written write(const QString &target, const std::optional<FileStamp> &expected);
+    void saveEncrypted();
+    void refuseShared();
     void syncPrinterSettings(const SheetEntry &sheet, Orientation orientation);
 
     QString m_path;
     std::optional<FileStamp> m_stamp;
     std::unique_ptr<OpcPackage> m_package;
     std::unique_ptr<WorkbookModel> m_model;
+    std::optional<QString> m_openPassword;
+    bool m_encrypted = false; // saved encrypted: the parts in memory are no longer the file
 };
 
 } // namespace gm::xlsx

@@ -1,5 +1,7 @@
 #include "automation/xlsx/PackageWorkbook.h"
 
+#include "automation/crypto/PasswordHashes.h"
+
 #include "automation/EngineError.h"
 #include "automation/xlsx/DocumentPropertyStore.h"
 #include "automation/xlsx/PackageDocument.h"
@@ -152,6 +154,16 @@ QString PackageWorkbook::insertWorksheetCopy(Workbook &source, const QString &sh
     if (!found)
         throw EngineError(ErrorCode::SheetNotFound, sheetName);
     return SheetStructure(*m_document).insertCopy(*package->m_document, found->partName);
+}
+
+void PackageWorkbook::setPassword(const QString &password)
+{
+    m_document->setOpenPassword(password);
+}
+
+void PackageWorkbook::setWritePassword(const QString &password)
+{
+    m_document->setWritePassword(password, crypto::reservationUserName());
 }
 
 void PackageWorkbook::save()

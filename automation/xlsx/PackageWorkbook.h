@@ -45,6 +45,9 @@ public:
     QString insertWorksheetCopy(Workbook &source, const QString &sheetName) override;
 
     void protect(const ProtectionPassword &password, bool structure, bool windows) override;
+    // The package encrypted as a whole; <fileSharing> with the iterated password hash.
+    void setPassword(const QString &password) override;
+    void setWritePassword(const QString &password) override;
 
     void save() override;
     // Only FileFormat::OpenXmlWorkbook; writes the package with its changes to path (a

@@ -1,7 +1,11 @@
 #include "ui/panels/LockDocPanel.h"
 
+#include "app/AppState.h"
+#include "doclist/DocumentListModel.h"
+#include "operations/workbook/PasswordOperation.h"
 #include "ui/AsteriskPasswordStyle.h"
 #include "ui/Controls.h"
+#include "ui/RunController.h"
 
 #include <QButtonGroup>
 #include <QGridLayout>
@@ -25,13 +29,17 @@ LockDocPanel::LockDocPanel(PanelContext &context, QWidget *parent)
     kind->addButton(openPassword);
     kind->addButton(writePassword);
 
+    m_modify = writePassword;
     auto *password1 = edit(QStringLiteral("txtPassword1"), this);
     auto *password2 = edit(QStringLiteral("txtPassword2"), this);
+    m_password1 = password1;
+    m_password2 = password2;
     AsteriskPasswordStyle::apply(password1);
     AsteriskPasswordStyle::apply(password2);
 
     auto *skip = option(QStringLiteral("OptCLockSkip"), QStringLiteral("跳过"), this, true);
     auto *makeWritable = option(QStringLiteral("OptCLockWrite"), QStringLiteral("改为可写处理"), this);
+    m_makeWritable = makeWritable;
     auto *readOnly = new QButtonGroup(this);
     readOnly->addButton(skip);
     readOnly->addButton(makeWritable);
@@ -58,7 +66,33 @@ LockDocPanel::LockDocPanel(PanelContext &context, QWidget *parent)
     layout->setColumnStretch(1, 1);
     layout->setColumnStretch(2, 1);
     layout->setRowStretch(4, 1);
-    registerCommand(command, false);
+    connect(command, &QPushButton::clicked, this, &LockDocPanel::lockDocuments);
+    // The button stays enabled during a run; the window takes no other command meanwhile.
+    registerCommand(command, true);
+}
+
+void LockDocPanel::lockDocuments()
+{
+    PasswordInputs inputs;
+    inputs.entries = m_context.documents.entries();
+    inputs.kind = m_modify->isChecked() ? PasswordKind::Modify : PasswordKind::Open;
+    inputs.password = m_password1->text();
+    inputs.confirmation = m_password2->text();
+    inputs.makeWritable = m_makeWritable->isChecked();
+
+    if (!BatchFrame::checkList(m_context.ui, inputs.entries, kPasswordEmptyList))
+        return;
+    if (const Validation failure = validatePasswords(inputs)) {
+        showFailure(*failure);
+        m_password1->clear();
+        m_password2->clear();
+        m_password1->setFocus();
+        return;
+    }
+    if (!passwordWanted(inputs))
+        return;
+    const RunSettings settings = m_context.state.runSettings();
+    m_context.runner.start([inputs, settings](UserInterface &ui) { runPasswords(inputs, ui, settings); }, [] {});
 }
 
 } // namespace gm
