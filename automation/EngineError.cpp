@@ -78,6 +78,16 @@ QString EngineError::describe(ErrorCode code)
         return QStringLiteral("不能更改数组公式的某一部分。");
     case ErrorCode::SheetCopyUnsupported:
         return QStringLiteral("源工作表含有无法复制的内容（图形、表格、批注、引用其他工作表的公式等），未插入。");
+    case ErrorCode::CannotShare:
+        return QStringLiteral("工作簿含有表格或XML映射，Excel 不允许共享这样的工作簿，未做修改。");
+    case ErrorCode::SharingProtected:
+        return QStringLiteral("工作簿设有共享保护，须先撤消共享工作簿保护才能取消共享，未做修改。");
+    case ErrorCode::PictureUnreadable:
+        return QStringLiteral("无法读取背景图片：只支持 BMP、JPG 和 PNG 格式的图片文件。");
+    case ErrorCode::XlsSharingUnsupported:
+        return QStringLiteral("不能直接将 .xls 工作簿设为共享，请先将其转换为 .xlsx 格式，未做修改。");
+    case ErrorCode::PictureTooLarge:
+        return QStringLiteral("背景图片过大，无法存入 .xls 工作簿（宽和高均不能超过 65535 像素，图片数据不能超过 100 MB）。");
     case ErrorCode::Unexpected:
         break;
     }

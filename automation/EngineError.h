@@ -44,6 +44,11 @@ enum class ErrorCode : int {
     CellOutOfRange = 1060,
     SharedFormulaAnchor = 1061,
     ArrayFormulaPart = 1062,
+    CannotShare = 1080,
+    SharingProtected = 1081,
+    PictureUnreadable = 1082,
+    XlsSharingUnsupported = 1083,
+    PictureTooLarge = 1084,
     Unexpected = 1099,
 };
 

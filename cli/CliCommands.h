@@ -14,6 +14,10 @@ int runConvertCommand(const QStringList &args);
 int runPropertiesCommand(const QStringList &args);
 int runHeaderFooterCommand(const QStringList &args);
 int runPrintSetupCommand(const QStringList &args);
+// links --remove-hyperlinks|--share|--unshare
+int runLinksCommand(const QStringList &args);
+// background --set PICTURE|--remove
+int runBackgroundCommand(const QStringList &args);
 // sheets delete|hide|unhide|rename
 int runSheetsCommand(const QStringList &args);
 // rename --replace|--insert|--delete|--case [--dry-run]

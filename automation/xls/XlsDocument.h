@@ -47,6 +47,11 @@ public:
     // 0-based position of the active sheet (WINDOW1 itabCur), 0 when none is recorded.
     int activeSheet() const;
 
+    // Top-level streams of the compound file other than the workbook stream, by name (letter
+    // case aside). Removing one marks the document modified.
+    bool hasStream(const QByteArray &name) const;
+    bool removeStream(const QByteArray &name);
+
     // Called by editors after they changed a record.
     void markModified() { m_modified = true; }
     bool isModified() const { return m_modified; }

@@ -33,6 +33,12 @@ public:
     std::unique_ptr<Worksheet> sheet(const QString &name) override;
     std::unique_ptr<Worksheet> activeSheet() override;
 
+    // Shared exactly when the file has a "User Names" stream. Sharing an .xls is refused
+    // (XlsSharingUnsupported); unsharing drops the user names and the revision log.
+    bool multiUserEditing() override;
+    void share() override;
+    void exclusiveAccess() override;
+
     void save() override;
     // Only over the workbook itself; other targets throw NotSupported.
     void saveAs(const QString &path, int fileFormat) override;

@@ -27,6 +27,9 @@ public:
     Orientation orientation() override;
     void setOrientation(Orientation orientation) override;
 
+    int deleteHyperlinks() override;
+    void setBackgroundPicture(const QString &picturePath) override;
+
 private:
     void requirePageSetup(const char *member, bool worksheetOnly = false) const;
     // Runs a change; marks the document modified when it changed records, and refuses the

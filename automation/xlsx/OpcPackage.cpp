@@ -271,6 +271,27 @@ void OpcPackage::ensureOverride(const QString &partName, const QString &type)
     part.markDirty();
 }
 
+void OpcPackage::ensureDefault(const QString &extension, const QString &type)
+{
+    XmlPart &part = xml(contentTypesPart);
+    pugi::xml_node types = part.root();
+    pugi::xml_node firstOverride;
+    for (pugi::xml_node node = types.first_child(); node; node = node.next_sibling()) {
+        if (node.type() != pugi::node_element)
+            continue;
+        if (xml::localName(node) == "Default" && xml::attribute(node, "Extension").compare(extension, Qt::CaseInsensitive) == 0)
+            return;
+        if (!firstOverride && xml::localName(node) == "Override")
+            firstOverride = node;
+    }
+    // Defaults come before the overrides, as every writer puts them.
+    const std::string name = xml::siblingName(types, "Default");
+    pugi::xml_node node = firstOverride ? types.insert_child_before(name.c_str(), firstOverride) : types.append_child(name.c_str());
+    node.append_attribute("Extension").set_value(extension.toUtf8().constData());
+    node.append_attribute("ContentType").set_value(type.toUtf8().constData());
+    part.markDirty();
+}
+
 void OpcPackage::removeOverride(const QString &partName)
 {
     XmlPart &part = xml(contentTypesPart);

@@ -80,6 +80,8 @@ public:
     QString contentType(const QString &partName);
     // Adds an Override for the part unless it has one.
     void ensureOverride(const QString &partName, const QString &contentType);
+    // Adds a Default for the extension unless there is one (its content type is then kept).
+    void ensureDefault(const QString &extension, const QString &contentType);
     // Removes the part's Override; Default entries by extension stay.
     void removeOverride(const QString &partName);
 

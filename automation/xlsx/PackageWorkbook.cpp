@@ -5,6 +5,7 @@
 #include "automation/xlsx/PackageDocument.h"
 #include "automation/xlsx/PackageWorksheet.h"
 #include "automation/xlsx/SheetStructure.h"
+#include "automation/xlsx/WorkbookSharing.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -126,6 +127,29 @@ QString PackageWorkbook::builtinProperty(DocumentProperty property)
 void PackageWorkbook::setBuiltinProperty(DocumentProperty property, const QString &value)
 {
     DocumentPropertyStore(m_document->package()).setValue(property, value);
+}
+
+bool PackageWorkbook::multiUserEditing()
+{
+    m_document->ensureOpen();
+    return isShared(*m_document);
+}
+
+void PackageWorkbook::share()
+{
+    m_document->ensureOpen();
+    QString user = qEnvironmentVariable("USER");
+    if (user.isEmpty())
+        user = qEnvironmentVariable("USERNAME");
+    if (user.isEmpty())
+        user = QStringLiteral("Gridmule");
+    xlsx::share(*m_document, user, QDateTime::currentDateTimeUtc());
+}
+
+void PackageWorkbook::exclusiveAccess()
+{
+    m_document->ensureOpen();
+    unshare(*m_document);
 }
 
 QString PackageWorkbook::insertWorksheetCopy(Workbook &source, const QString &sheetName)

@@ -44,6 +44,11 @@ public:
 
     QString insertWorksheetCopy(Workbook &source, const QString &sheetName) override;
 
+    bool multiUserEditing() override;
+    // The user named in the change history is the account's name.
+    void share() override;
+    void exclusiveAccess() override;
+
     void save() override;
     // Only FileFormat::OpenXmlWorkbook; writes the package with its changes to path (a
     // macro-enabled package cannot be written in that format). Other formats throw

@@ -1,10 +1,12 @@
 #include "automation/xlsx/PackageWorksheet.h"
 
+#include "automation/BackgroundPicture.h"
 #include "automation/EngineError.h"
 #include "automation/xlsx/CellTexts.h"
 #include "automation/xlsx/CellValues.h"
 #include "automation/xlsx/PackageDocument.h"
 #include "automation/xlsx/PrintAreaText.h"
+#include "automation/xlsx/SheetDecorations.h"
 #include "automation/xlsx/SheetPageSetup.h"
 #include "automation/xlsx/SheetStructure.h"
 
@@ -52,6 +54,28 @@ void PackageWorksheet::setCellValues(const std::vector<CellWrite> &writes)
     m_document->ensureOpen();
     refresh();
     xlsx::setCellValues(*m_document, m_entry, writes);
+}
+
+int PackageWorksheet::deleteHyperlinks()
+{
+    m_document->ensureOpen();
+    refresh();
+    if (m_entry.kind != SheetKind::Worksheet)
+        throw EngineError(ErrorCode::NotSupported, QStringLiteral("Hyperlinks.Delete"));
+    return removeHyperlinks(*m_document, m_entry);
+}
+
+void PackageWorksheet::setBackgroundPicture(const QString &picturePath)
+{
+    m_document->ensureOpen();
+    refresh();
+    if (m_entry.kind != SheetKind::Worksheet)
+        throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.SetBackgroundPicture"));
+    if (picturePath.isEmpty()) {
+        removeBackground(*m_document, m_entry);
+        return;
+    }
+    setBackground(*m_document, m_entry, *BackgroundPicture::load(picturePath));
 }
 
 void PackageWorksheet::setVisibility(SheetVisibility visibility)

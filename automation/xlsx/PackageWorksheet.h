@@ -36,6 +36,9 @@ public:
     std::vector<QString> displayedTexts(const CellBounds &bounds) override;
     void setCellValues(const std::vector<CellWrite> &writes) override;
 
+    int deleteHyperlinks() override;
+    void setBackgroundPicture(const QString &picturePath) override;
+
 private:
     void requirePageSetup(const char *member) const;
     // Takes the sheet's name, state and position as the workbook now has them.

@@ -57,6 +57,7 @@ private:
     void runHide();
     void runUnhide();
     void runRename();
+    void runBackground();
     // Runs work on the worker; the four command buttons stay disabled until it ended.
     void startRun(std::function<void(UserInterface &)> work);
     void applyRunning();
@@ -82,6 +83,8 @@ private:
     QLineEdit *m_activeName;
 
     QLineEdit *m_picture;
+    QRadioButton *m_setBackground;
+    QPushButton *m_background;
 
     QRadioButton *m_hideByName;
     QComboBox *m_hideKind;
