@@ -39,8 +39,14 @@ QByteArray bmp(int width, int height)
 {
     const int row = (width * 3 + 3) & ~3;
     QByteArray file("BM");
-    auto u32 = [&](quint32 v) { file += QByteArray({char(v), char(v >> 8), char(v >> 16), char(v >> 24)}); };
-    auto u16 = [&](quint16 v) { file += QByteArray({char(v), char(v >> 8)}); };
+    auto u16 = [&](quint16 v) {
+        file += char(v & 0xFF);
+        file += char(v >> 8);
+    };
+    auto u32 = [&](quint32 v) {
+        u16(quint16(v & 0xFFFF));
+        u16(quint16(v >> 16));
+    };
     u32(quint32(54 + row * height));
     u32(0);
     u32(54);
@@ -56,8 +62,11 @@ QByteArray bmp(int width, int height)
     u32(0);
     u32(0);
     for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x)
-            file += QByteArray({char(x), char(y), char(x + y)});
+        for (int x = 0; x < width; ++x) {
+            file += char(x);
+            file += char(y);
+            file += char(x + y);
+        }
         file += QByteArray(row - width * 3, '\0');
     }
     return file;

@@ -49,8 +49,9 @@ bool readersAvailable()
 }
 
 #define GM_REQUIRE_READERS()                                                                                           \
-    if (!readersAvailable())                                                                                           \
-    GTEST_SKIP() << "python3 with openpyxl, xlrd and olefile is needed (Debian python3-openpyxl python3-xlrd python3-olefile)"
+    if (!readersAvailable()) {                                                                                         \
+        GTEST_SKIP() << "python3 with openpyxl, xlrd and olefile is needed (python3-openpyxl python3-xlrd python3-olefile)"; \
+    }
 
 // Every zip entry's content, by name.
 QMap<QString, QByteArray> entries(const QString &path)
@@ -100,13 +101,22 @@ QByteArray bmpPicture()
     const int width = 3, height = 2, row = 12;
     QByteArray pixels;
     for (int y = height - 1; y >= 0; --y) { // bottom row first
-        for (int x = 0; x < width; ++x)
-            pixels += QByteArray({char(10 * x), char(100 + y), char(200)}); // B, G, R
+        for (int x = 0; x < width; ++x) { // B, G, R
+            pixels += char(10 * x);
+            pixels += char(100 + y);
+            pixels += char(200);
+        }
         pixels += QByteArray(row - 3 * width, '\0');
     }
     QByteArray file("BM");
-    auto u32 = [&](quint32 v) { file += QByteArray({char(v), char(v >> 8), char(v >> 16), char(v >> 24)}); };
-    auto u16 = [&](quint16 v) { file += QByteArray({char(v), char(v >> 8)}); };
+    auto u16 = [&](quint16 v) {
+        file += char(v & 0xFF);
+        file += char(v >> 8);
+    };
+    auto u32 = [&](quint32 v) {
+        u16(quint16(v & 0xFFFF));
+        u16(quint16(v >> 16));
+    };
     u32(54 + pixels.size());
     u32(0);
     u32(54);
@@ -163,7 +173,7 @@ protected:
 
 TEST_F(LinksBackgroundTest, HyperlinksGoFromPackagesAndNothingElseChanges)
 {
-    GM_REQUIRE_READERS();
+    GM_REQUIRE_READERS()
     const QString mixed = copyFixture("links_and_pictures.xlsx");
     const QString excel = copyCorpus("xlsx/hyperlink02.xlsx");
     QStringList files{mixed};
@@ -191,11 +201,13 @@ TEST_F(LinksBackgroundTest, HyperlinksGoFromPackagesAndNothingElseChanges)
             EXPECT_EQ(counts.value(sheet).toInt(), 0) << sheet.toStdString();
         const auto after = entries(files[i]);
         for (const QString &name : after.keys()) {
-            if (name.endsWith(QLatin1String(".rels")))
+            if (name.endsWith(QLatin1String(".rels"))) {
                 EXPECT_FALSE(after[name].contains("relationships/hyperlink\"") && name.contains(QLatin1String("worksheets")))
                     << name.toStdString();
-            if (name.startsWith(QLatin1String("xl/worksheets/sheet")))
+            }
+            if (name.startsWith(QLatin1String("xl/worksheets/sheet"))) {
                 EXPECT_FALSE(after[name].contains("<hyperlink")) << name.toStdString();
+            }
         }
     }
 
@@ -222,7 +234,7 @@ TEST_F(LinksBackgroundTest, HyperlinksGoFromPackagesAndNothingElseChanges)
 
 TEST_F(LinksBackgroundTest, HyperlinkRecordsGoFromXlsAndOtherStreamsStay)
 {
-    GM_REQUIRE_READERS();
+    GM_REQUIRE_READERS()
     const QString book = copyCorpus("xls/poi-HyperlinksOnManySheets.xls");
     if (book.isEmpty())
         GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
@@ -245,7 +257,7 @@ TEST_F(LinksBackgroundTest, HyperlinkRecordsGoFromXlsAndOtherStreamsStay)
 
 TEST_F(LinksBackgroundTest, SharingAddsTheUserListAndUnsharingRestoresThePackage)
 {
-    GM_REQUIRE_READERS();
+    GM_REQUIRE_READERS()
     const QString book = copyFixture("links_and_pictures.xlsx");
     const auto original = entries(book);
     ASSERT_EQ(links({book}, LinkAction::Share).failedCount(), 0);
@@ -277,8 +289,9 @@ TEST_F(LinksBackgroundTest, SharingAddsTheUserListAndUnsharingRestoresThePackage
     const auto unshared = entries(book);
     EXPECT_EQ(unshared.keys(), original.keys());
     for (const QString &name : original.keys()) {
-        if (!name.endsWith(QLatin1String(".rels")) && !name.startsWith(QLatin1Char('[')))
+        if (!name.endsWith(QLatin1String(".rels")) && !name.startsWith(QLatin1Char('['))) {
             EXPECT_EQ(unshared[name], original[name]) << name.toStdString();
+        }
     }
     EXPECT_FALSE(unshared[QStringLiteral("[Content_Types].xml")].contains("revision"));
     EXPECT_FALSE(unshared[QStringLiteral("xl/_rels/workbook.xml.rels")].contains("revision"));
@@ -346,8 +359,9 @@ TEST_F(LinksBackgroundTest, AnExcelSharedWorkbookLosesItsHistoryOnceUnprotected)
     EXPECT_FALSE(after[QStringLiteral("[Content_Types].xml")].contains("userNames"));
     EXPECT_FALSE(after[QStringLiteral("xl/_rels/workbook.xml.rels")].contains("revisions/"));
     for (const QString &name : before.keys()) {
-        if (!name.startsWith(QLatin1String("xl/revisions/")) && !name.endsWith(QLatin1String(".rels")) && !name.startsWith(QLatin1Char('[')))
+        if (!name.startsWith(QLatin1String("xl/revisions/")) && !name.endsWith(QLatin1String(".rels")) && !name.startsWith(QLatin1Char('['))) {
             EXPECT_EQ(after.value(name), before[name]) << name.toStdString();
+        }
     }
 }
 
@@ -377,7 +391,7 @@ TEST_F(LinksBackgroundTest, XlsUnsharingDropsTheUserNamesAndTheLog)
 
 TEST_F(LinksBackgroundTest, BackgroundsAreSetInTheirFormatAndRemovedWithTheirMedia)
 {
-    GM_REQUIRE_READERS();
+    GM_REQUIRE_READERS()
     const QString book = copyFixture("links_and_pictures.xlsx");
     const QString excel = copyCorpus("xlsx/background02.xlsx"); // already has a JPEG background
     QStringList files{book};
@@ -445,7 +459,7 @@ TEST_F(LinksBackgroundTest, BackgroundsAreSetInTheirFormatAndRemovedWithTheirMed
 
 TEST_F(LinksBackgroundTest, XlsBackgroundIsA24BitBitmapRecordInEveryWorksheet)
 {
-    GM_REQUIRE_READERS();
+    GM_REQUIRE_READERS()
     const QString book = copyCorpus("xls/poi-TwoSheetsOneHidden.xls");
     if (book.isEmpty())
         GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
@@ -495,8 +509,9 @@ TEST_F(LinksBackgroundTest, BadInputsFailOnTheirOwnAndLoseNothing)
     for (const FileResult &file : unreadable.files) {
         SCOPED_TRACE(file.path.toStdString());
         EXPECT_EQ(file.outcome, FileOutcome::Failed);
-        if (file.path == good)
+        if (file.path == good) {
             EXPECT_EQ(file.errorNumber, int(ErrorCode::PictureUnreadable));
+        }
     }
     for (const QString &file : files)
         EXPECT_EQ(QFile::exists(file) ? readAll(file) : QByteArray(), bytes[file]) << file.toStdString();
@@ -513,8 +528,9 @@ TEST_F(LinksBackgroundTest, BadInputsFailOnTheirOwnAndLoseNothing)
             EXPECT_EQ(file.outcome, FileOutcome::Failed);
             EXPECT_EQ(readAll(file.path), bytes[file.path]);
         }
-        if (file.path == encrypted || file.path == encryptedXls)
+        if (file.path == encrypted || file.path == encryptedXls) {
             EXPECT_EQ(file.errorNumber, int(ErrorCode::PasswordRequired));
+        }
     }
 
     // Set mode with no picture: the message, and no run.
