@@ -133,10 +133,12 @@ int main(int argc, char *argv[])
             for (int i = 0; i < n; ++i) {
                 for (QStringList *list : {&linkFiles, &backgroundFiles, &engineFiles}) {
                     const QString path = dir.filePath(QStringLiteral("%1-%2-%3.%4")
-                            .arg(kind)
-                            .arg(i)
-                            .arg(list == &linkFiles ? 1 : list == &backgroundFiles ? 2 : 3)
-                            .arg(suffix));
+                                                          .arg(kind)
+                                                          .arg(i)
+                                                          .arg(list == &linkFiles            ? 1
+                                                                  : list == &backgroundFiles ? 2
+                                                                                             : 3)
+                                                          .arg(suffix));
                     QFile::copy(source, path);
                     list->append(path);
                 }
@@ -146,8 +148,8 @@ int main(int argc, char *argv[])
             };
             const double linksMs = timePerFile(
                 linkFiles, editor, [](Workbook &b) { eachWorksheet(b, [](Worksheet &s) { s.deleteHyperlinks(); }); });
-            const double backgroundMs = timePerFile(
-                backgroundFiles, editor, [&](Workbook &b) { eachWorksheet(b, [&](Worksheet &s) { s.setBackgroundPicture(picture); }); });
+            const double backgroundMs = timePerFile(backgroundFiles, editor,
+                [&](Workbook &b) { eachWorksheet(b, [&](Worksheet &s) { s.setBackgroundPicture(picture); }); });
             const double engineMs = timePerFile(
                 engineFiles, [&](const QString &p) { return engine.open(p); }, [](Workbook &) {});
             out << QStringLiteral("%1%2%3%4%5\n")

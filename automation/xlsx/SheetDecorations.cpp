@@ -195,7 +195,8 @@ void setBackground(PackageDocument &document, const SheetEntry &sheet, const Bac
     if (package.contentType(media) != picture.contentType())
         package.ensureDefault(picture.extension(), picture.contentType());
     const QString id = package.addRelationship(sheet.partName, imageType, targetFrom(sheet.partName, media));
-    const QByteArray element = part.childName("picture") + " xmlns:r=\"" + relationshipsNamespace + "\" r:id=\"" + id.toUtf8() + "\"/>";
+    const QByteArray element
+        = part.childName("picture") + " xmlns:r=\"" + relationshipsNamespace + "\" r:id=\"" + id.toUtf8() + "\"/>";
     part.setElement("picture", '<' + element, sheetOrder(part));
 }
 

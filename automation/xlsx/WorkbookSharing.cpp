@@ -133,10 +133,12 @@ bool share(PackageDocument &document, const QString &userName, const QDateTime &
         + "</header></headers>";
     package.createXml(headersPart, headers);
     package.ensureOverride(headersPart, contentTypeBase + QStringLiteral("revisionHeaders+xml"));
-    package.createXml(logPart, declaration + "<revisions xmlns=\"" + mainNamespace + "\" xmlns:r=\"" + relationshipsNamespace + "\"/>");
+    package.createXml(
+        logPart, declaration + "<revisions xmlns=\"" + mainNamespace + "\" xmlns:r=\"" + relationshipsNamespace + "\"/>");
     package.ensureOverride(logPart, contentTypeBase + QStringLiteral("revisionLog+xml"));
     package.addRelationship(headersPart, revisionLogType, fileName(logPart));
-    package.createXml(userNamesPart, declaration + "<users xmlns=\"" + mainNamespace + "\" xmlns:r=\"" + relationshipsNamespace + "\" count=\"0\"/>");
+    package.createXml(userNamesPart,
+        declaration + "<users xmlns=\"" + mainNamespace + "\" xmlns:r=\"" + relationshipsNamespace + "\" count=\"0\"/>");
     package.ensureOverride(userNamesPart, contentTypeBase + QStringLiteral("userNames+xml"));
 
     package.addRelationship(workbookPart, revisionHeadersType, QStringLiteral("revisions/") + fileName(headersPart));

@@ -31,7 +31,7 @@ Validation validateSheetBackground(const SheetBackgroundInputs &inputs);
 // Check list, Validate (showing the message through ui), then the run.
 RunSummary applySheetBackground(const SheetBackgroundInputs &inputs, UserInterface &ui, const RunSettings &settings,
     ApplicationFactory engineFactory = {}, Validation *failed = nullptr);
-RunSummary runSheetBackground(const SheetBackgroundInputs &inputs, UserInterface &ui, const RunSettings &settings,
-    ApplicationFactory engineFactory = {});
+RunSummary runSheetBackground(
+    const SheetBackgroundInputs &inputs, UserInterface &ui, const RunSettings &settings, ApplicationFactory engineFactory = {});
 
 } // namespace gm

@@ -25,7 +25,8 @@ TEST(CliLinks, LinksAndBackgroundChangeTheWorkbookAndBadCombinationsAreRefused)
 {
     QTemporaryDir dir;
     const QString book = gm::test::copyInto(gm::test::fixture(QStringLiteral("links_and_pictures.xlsx")), dir.path());
-    const QString picture = gm::test::copyInto(gm::test::fixture(QStringLiteral("links_and_pictures.xlsx")), dir.path(), QStringLiteral("p.png"));
+    const QString picture
+        = gm::test::copyInto(gm::test::fixture(QStringLiteral("links_and_pictures.xlsx")), dir.path(), QStringLiteral("p.png"));
     gm::test::writeAll(picture, gm::test::zipEntry(book, QStringLiteral("xl/media/image1.png")));
     const QByteArray original = gm::test::readAll(book);
 

@@ -29,7 +29,8 @@ using gm::test::zipEntryNames;
 
 namespace {
 
-const QString python = QFile::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3") : QStringLiteral("python3");
+const QString python
+    = QFile::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3") : QStringLiteral("python3");
 
 // The test-side reader; nullopt when it (or the reader it needs) cannot run here.
 std::optional<QJsonDocument> inspect(const QString &mode, const QString &path)
@@ -48,9 +49,9 @@ bool readersAvailable()
     return process.waitForFinished(30000) && process.exitCode() == 0;
 }
 
-#define GM_REQUIRE_READERS()                                                                                           \
-    if (!readersAvailable()) {                                                                                         \
-        GTEST_SKIP() << "python3 with openpyxl, xlrd and olefile is needed (python3-openpyxl python3-xlrd python3-olefile)"; \
+#define GM_REQUIRE_READERS()                                                                                                     \
+    if (!readersAvailable()) {                                                                                                   \
+        GTEST_SKIP() << "python3 with openpyxl, xlrd and olefile is needed (python3-openpyxl python3-xlrd python3-olefile)";     \
     }
 
 // Every zip entry's content, by name.
@@ -215,14 +216,16 @@ TEST_F(LinksBackgroundTest, HyperlinksGoFromPackagesAndNothingElseChanges)
     // relationships held nothing but its hyperlink and are gone.
     const auto after = entries(mixed);
     EXPECT_EQ(changedEntries(before[0], after),
-        QStringList({QStringLiteral("-xl/worksheets/_rels/sheet2.xml.rels"), QStringLiteral("xl/worksheets/_rels/sheet1.xml.rels"),
-            QStringLiteral("xl/worksheets/sheet1.xml"), QStringLiteral("xl/worksheets/sheet2.xml")}));
+        QStringList(
+            {QStringLiteral("-xl/worksheets/_rels/sheet2.xml.rels"), QStringLiteral("xl/worksheets/_rels/sheet1.xml.rels"),
+                QStringLiteral("xl/worksheets/sheet1.xml"), QStringLiteral("xl/worksheets/sheet2.xml")}));
     const QByteArray rels = after[QStringLiteral("xl/worksheets/_rels/sheet1.xml.rels")];
     EXPECT_TRUE(rels.contains("Id=\"rId2\"") && rels.contains("printerSettings1.bin"));
     EXPECT_TRUE(rels.contains("Id=\"rId4\"") && rels.contains("drawing1.xml"));
     const QByteArray sheet = after[QStringLiteral("xl/worksheets/sheet1.xml")];
     EXPECT_TRUE(sheet.contains("<c r=\"A1\" s=\"1\" t=\"s\">")); // the cell keeps its style
-    EXPECT_TRUE(sheet.contains("HYPERLINK(&quot;http://example.com/formula&quot;") || sheet.contains("HYPERLINK(\"http://example.com/formula\""));
+    EXPECT_TRUE(sheet.contains("HYPERLINK(&quot;http://example.com/formula&quot;")
+        || sheet.contains("HYPERLINK(\"http://example.com/formula\""));
     EXPECT_TRUE(sheet.contains("<pageSetup paperSize=\"9\" orientation=\"portrait\" r:id=\"rId2\"/><drawing r:id=\"rId4\"/>"));
     EXPECT_EQ(inspect(QStringLiteral("values"), mixed), valuesBefore);
 
@@ -359,7 +362,8 @@ TEST_F(LinksBackgroundTest, AnExcelSharedWorkbookLosesItsHistoryOnceUnprotected)
     EXPECT_FALSE(after[QStringLiteral("[Content_Types].xml")].contains("userNames"));
     EXPECT_FALSE(after[QStringLiteral("xl/_rels/workbook.xml.rels")].contains("revisions/"));
     for (const QString &name : before.keys()) {
-        if (!name.startsWith(QLatin1String("xl/revisions/")) && !name.endsWith(QLatin1String(".rels")) && !name.startsWith(QLatin1Char('['))) {
+        if (!name.startsWith(QLatin1String("xl/revisions/")) && !name.endsWith(QLatin1String(".rels"))
+            && !name.startsWith(QLatin1Char('['))) {
             EXPECT_EQ(after.value(name), before[name]) << name.toStdString();
         }
     }
@@ -426,9 +430,11 @@ TEST_F(LinksBackgroundTest, BackgroundsAreSetInTheirFormatAndRemovedWithTheirMed
             const auto match = element.match(QString::fromUtf8(sheet));
             ASSERT_TRUE(match.hasMatch()) << name.toStdString();
             const QString rels = QStringLiteral("xl/worksheets/_rels/") + name.mid(14) + QStringLiteral(".rels");
-            EXPECT_TRUE(after[rels].contains(QStringLiteral("Id=\"%1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/image\" Target=\"../media/%2\"")
-                                                 .arg(match.captured(1), bmps[0].mid(9))
-                                                 .toUtf8()))
+            EXPECT_TRUE(after[rels].contains(
+                QStringLiteral("Id=\"%1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/image\" "
+                               "Target=\"../media/%2\"")
+                    .arg(match.captured(1), bmps[0].mid(9))
+                    .toUtf8()))
                 << after[rels].constData();
         }
         EXPECT_TRUE(inspect(QStringLiteral("values"), file).has_value());
@@ -452,7 +458,8 @@ TEST_F(LinksBackgroundTest, BackgroundsAreSetInTheirFormatAndRemovedWithTheirMed
     if (!excel.isEmpty()) {
         const auto excelAfter = entries(excel);
         for (const QString &name : excelAfter.keys())
-            EXPECT_FALSE(name.startsWith(QLatin1String("xl/media/")) || name.contains(QLatin1String("_rels/sheet"))) << name.toStdString();
+            EXPECT_FALSE(name.startsWith(QLatin1String("xl/media/")) || name.contains(QLatin1String("_rels/sheet")))
+                << name.toStdString();
         EXPECT_FALSE(excelAfter[QStringLiteral("xl/worksheets/sheet1.xml")].contains("<picture"));
     }
 }
@@ -537,7 +544,8 @@ TEST_F(LinksBackgroundTest, BadInputsFailOnTheirOwnAndLoseNothing)
     ui.messages.clear();
     EXPECT_TRUE(background({good}, QString()).files.size() == 1); // remove mode needs none
     Validation failed;
-    const RunSummary stopped = applySheetBackground({{good}, true, dir.filePath(QStringLiteral("nothing.jpg"))}, ui, settings, noEngine(), &failed);
+    const RunSummary stopped
+        = applySheetBackground({{good}, true, dir.filePath(QStringLiteral("nothing.jpg"))}, ui, settings, noEngine(), &failed);
     EXPECT_TRUE(stopped.stopped);
     ASSERT_TRUE(failed.has_value());
     EXPECT_EQ(failed->message, kChoosePicture);
