@@ -47,6 +47,31 @@ void Worksheet::setName(const QString &)
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.Name"));
 }
 
+int Worksheet::deleteHyperlinks()
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Hyperlinks.Delete"));
+}
+
+void Worksheet::setBackgroundPicture(const QString &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.SetBackgroundPicture"));
+}
+
+bool Workbook::multiUserEditing()
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Workbook.MultiUserEditing"));
+}
+
+void Workbook::share()
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Workbook.SaveAs xlShared"));
+}
+
+void Workbook::exclusiveAccess()
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Workbook.ExclusiveAccess"));
+}
+
 QString Workbook::insertWorksheetCopy(Workbook &, const QString &)
 {
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.Copy"));

@@ -108,6 +108,12 @@ public:
     // and is left as it was; one protected without a password, or with this one, takes the
     // new settings.
     virtual void protect(const ProtectionPassword &password, SheetPermissions allowed);
+    // Removes every hyperlink of the sheet's cells; their text and formatting stay. Returns
+    // how many were removed.
+    virtual int deleteHyperlinks();
+    // Sets the picture file as the sheet's background; an empty path removes the background.
+    // A file that is not a BMP, JPEG or PNG picture throws PictureUnreadable.
+    virtual void setBackgroundPicture(const QString &picturePath);
 };
 
 class Workbook
@@ -146,6 +152,13 @@ public:
     // SheetNotFound, SheetCopyUnsupported, NotSupported (a pair of backends that cannot copy
     // between each other) and changes nothing then.
     virtual QString insertWorksheetCopy(Workbook &source, const QString &sheetName);
+    // Sharing for several users at a time. A workbook is shared exactly when it carries the
+    // list of its users. share() turns sharing on (saved with the next save), refusing
+    // workbooks that cannot be shared; exclusiveAccess() turns it off and drops the change
+    // history. Both change nothing when the workbook already is as asked.
+    virtual bool multiUserEditing();
+    virtual void share();
+    virtual void exclusiveAccess();
 
     // Protects the workbook's structure and/or windows. An empty password protects without
     // one. A workbook already protected with another password throws

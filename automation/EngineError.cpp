@@ -90,6 +90,16 @@ QString EngineError::describe(ErrorCode code)
         return QStringLiteral("该工作簿为 Excel 5.0/95 格式，无法直接设置保护；为免转换丢失内容，未做修改。");
     case ErrorCode::SharedWorkbook:
         return QStringLiteral("共享工作簿不能设置口令或保护，请先取消共享；未做修改。");
+    case ErrorCode::CannotShare:
+        return QStringLiteral("工作簿含有表格或XML映射，Excel 不允许共享这样的工作簿，未做修改。");
+    case ErrorCode::SharingProtected:
+        return QStringLiteral("工作簿设有共享保护，须先撤消共享工作簿保护才能取消共享，未做修改。");
+    case ErrorCode::PictureUnreadable:
+        return QStringLiteral("无法读取背景图片：只支持 BMP、JPG 和 PNG 格式的图片文件。");
+    case ErrorCode::XlsSharingUnsupported:
+        return QStringLiteral("不能直接将 .xls 工作簿设为共享，请先将其转换为 .xlsx 格式，未做修改。");
+    case ErrorCode::PictureTooLarge:
+        return QStringLiteral("背景图片过大，无法存入 .xls 工作簿（宽和高均不能超过 65535 像素，图片数据不能超过 100 MB）。");
     case ErrorCode::Unexpected:
         break;
     }

@@ -50,6 +50,11 @@ enum class ErrorCode : int {
     SharedWorkbook = 1072,
     PasswordTooLong = 1075,
     PasswordNotEncodable = 1077,
+    CannotShare = 1080,
+    SharingProtected = 1081,
+    PictureUnreadable = 1082,
+    XlsSharingUnsupported = 1083,
+    PictureTooLarge = 1084,
     Unexpected = 1099,
 };
 

@@ -7,10 +7,12 @@
 #include "operations/files/BatchRename.h"
 #include "operations/cells/ReplaceOperation.h"
 #include "operations/cells/SetCellsOperation.h"
+#include "operations/sheets/SheetBackgroundOperation.h"
 #include "operations/sheets/SheetOperations.h"
 #include "operations/workbook/ConvertOperation.h"
 #include "operations/workbook/HeaderFooterOperation.h"
 #include "operations/workbook/PasswordOperation.h"
+#include "operations/workbook/HyperLinkOperation.h"
 #include "operations/workbook/PrintSetupOperation.h"
 #include "operations/workbook/ProtectOperation.h"
 #include "operations/workbook/PropertiesOperation.h"
@@ -189,6 +191,21 @@ const CommandHelp kCommands[] = {
         "                    converted first) with its pictures, charts, tables and comments\n"
         "                    before the first worksheet of every .xlsx FILE (\"NAME (2)\" when\n"
         "                    taken)\n"},
+    {"links", "Remove every hyperlink, or turn workbook sharing on or off, in place.",
+        "gridmule-cli links --remove-hyperlinks|--share|--unshare [--make-writable] [--log FILE] FILE...\n"
+        "  --remove-hyperlinks\n"
+        "                    remove the hyperlinks of every worksheet; cell texts and\n"
+        "                    formats stay\n"
+        "  --share           let several users edit the workbook at the same time (.xlsx;\n"
+        "                    workbooks with tables or XML maps cannot be shared)\n"
+        "  --unshare         end sharing and drop the change history\n"
+        "  --make-writable   make read-only workbooks writable and change them\n"
+        "                    (default: read-only workbooks are skipped)\n"},
+    {"background", "Set or remove the background picture of every worksheet in place.",
+        "gridmule-cli background --set PICTURE | --remove [--log FILE] FILE...\n"
+        "  --set PICTURE     a .bmp, .jpg or .png picture, shown behind the cells of\n"
+        "                    every worksheet (chart sheets are left alone)\n"
+        "  --remove          remove the background of every worksheet\n"},
     {"rename", "Rename workbook files: replace, insert or delete characters, or change case.",
         "gridmule-cli rename --replace|--insert|--delete|--case ... [--dry-run] FILE...\n"
         "  The main name is the file name without folder and extension. An existing file\n"
@@ -545,6 +562,55 @@ int runPasswordCommand(const QStringList &args)
     ConsoleUserInterface ui(false);
     const RunSettings settings = common.settings(parser);
     return finishRun(setPasswords(inputs, ui, settings), settings, QStringLiteral("changed"));
+int runLinksCommand(const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption remove(QStringLiteral("remove-hyperlinks"));
+    const QCommandLineOption share(QStringLiteral("share"));
+    const QCommandLineOption unshare(QStringLiteral("unshare"));
+    const QCommandLineOption writable(QStringLiteral("make-writable"));
+    parser.addOptions({remove, share, unshare, writable});
+    CommonOptions common;
+    common.addTo(parser);
+    int exitCode = kExitOk;
+    if (!parse(parser, QStringLiteral("links"), args, &exitCode))
+        return exitCode;
+    const int chosen = int(parser.isSet(remove)) + int(parser.isSet(share)) + int(parser.isSet(unshare));
+    if (chosen != 1)
+        return badArguments(QStringLiteral("Give exactly one of --remove-hyperlinks, --share and --unshare."));
+
+    HyperLinkInputs inputs;
+    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.action = parser.isSet(remove) ? LinkAction::RemoveHyperlinks
+        : parser.isSet(share)            ? LinkAction::Share
+                                         : LinkAction::Unshare;
+    inputs.skipReadOnly = !parser.isSet(writable);
+    ConsoleUserInterface ui(false);
+    const RunSettings settings = common.settings(parser);
+    return finishRun(applyHyperLinks(inputs, ui, settings), settings, QStringLiteral("changed"));
+}
+
+int runBackgroundCommand(const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption set(QStringLiteral("set"), QString(), QStringLiteral("picture"));
+    const QCommandLineOption remove(QStringLiteral("remove"));
+    parser.addOptions({set, remove});
+    CommonOptions common;
+    common.addTo(parser);
+    int exitCode = kExitOk;
+    if (!parse(parser, QStringLiteral("background"), args, &exitCode))
+        return exitCode;
+    if (parser.isSet(set) == parser.isSet(remove))
+        return badArguments(QStringLiteral("Give exactly one of --set PICTURE and --remove."));
+
+    SheetBackgroundInputs inputs;
+    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.set = parser.isSet(set);
+    inputs.picturePath = parser.value(set);
+    ConsoleUserInterface ui(false);
+    const RunSettings settings = common.settings(parser);
+    return finishRun(applySheetBackground(inputs, ui, settings), settings, QStringLiteral("changed"));
 }
 
 int runSheetsCommand(const QStringList &args)

@@ -16,6 +16,10 @@ int runHeaderFooterCommand(const QStringList &args);
 int runPrintSetupCommand(const QStringList &args);
 // password --open|--modify, the password from a file, the environment or a prompt
 int runPasswordCommand(const QStringList &args);
+// links --remove-hyperlinks|--share|--unshare
+int runLinksCommand(const QStringList &args);
+// background --set PICTURE|--remove
+int runBackgroundCommand(const QStringList &args);
 // sheets delete|hide|unhide|rename
 int runSheetsCommand(const QStringList &args);
 // rename --replace|--insert|--delete|--case [--dry-run]

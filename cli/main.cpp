@@ -36,6 +36,10 @@ int main(int argc, char *argv[])
         return ended(gm::cli::runPasswordCommand(args));
     if (command == QStringLiteral("sheets"))
         return ended(gm::cli::runSheetsCommand(args));
+    if (command == QStringLiteral("links"))
+        return ended(gm::cli::runLinksCommand(args));
+    if (command == QStringLiteral("background"))
+        return ended(gm::cli::runBackgroundCommand(args));
     if (command == QStringLiteral("rename"))
         return ended(gm::cli::runRenameCommand(args));
     if (command == QStringLiteral("merge"))

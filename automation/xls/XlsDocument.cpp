@@ -315,6 +315,27 @@ void XlsDocument::setWritePassword(const QString &password, const QString &userN
         records.insert(1, writeProt);
     }
     m_modified = true;
+bool XlsDocument::hasStream(const QByteArray &name) const
+{
+    ensureOpen();
+    for (const ole::CompoundEntry &child : m_root.children) {
+        if (!child.isStorage && child.name.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool XlsDocument::removeStream(const QByteArray &name)
+{
+    ensureOpen();
+    if (name.compare(m_streamName, Qt::CaseInsensitive) == 0)
+        return false;
+    const auto removed = std::erase_if(m_root.children, [&](const ole::CompoundEntry &child) {
+        return !child.isStorage && child.name.compare(name, Qt::CaseInsensitive) == 0;
+    });
+    if (removed > 0)
+        m_modified = true;
+    return removed > 0;
 }
 
 void XlsDocument::refuseSave(const EngineError &error)

@@ -50,6 +50,11 @@ public:
     // A shared workbook: the file holds a user names stream.
     bool isShared() const;
 
+    // Top-level streams of the compound file other than the workbook stream, by name (letter
+    // case aside). Removing one marks the document modified.
+    bool hasStream(const QByteArray &name) const;
+    bool removeStream(const QByteArray &name);
+
     // Called by editors after they changed a record.
     void markModified() { m_modified = true; }
     // Reads the sheets again after an edit of BOUNDSHEET8 records.

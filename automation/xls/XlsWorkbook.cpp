@@ -126,6 +126,39 @@ void XlsWorkbook::setPassword(const QString &password)
 void XlsWorkbook::setWritePassword(const QString &password)
 {
     m_document->setWritePassword(password, crypto::reservationUserName());
+namespace {
+const QByteArray userNamesStream("User Names");
+const QByteArray revisionLogStream("Revision Log");
+constexpr quint16 kProt4Rev = 0x01AF;
+} // namespace
+
+bool XlsWorkbook::multiUserEditing()
+{
+    m_document->ensureOpen();
+    return m_document->hasStream(userNamesStream);
+}
+
+void XlsWorkbook::share()
+{
+    if (multiUserEditing())
+        return;
+    throw EngineError(ErrorCode::XlsSharingUnsupported, m_document->path());
+}
+
+void XlsWorkbook::exclusiveAccess()
+{
+    if (!multiUserEditing())
+        return;
+    // Sharing protected against losing the change history stays until that protection is off.
+    BiffRecordStream &stream = m_document->stream();
+    const int end = stream.globalsEnd();
+    for (int i = 0; i < end; ++i) {
+        const BiffRecord &record = stream.records()[i];
+        if (record.type == kProt4Rev && record.data.size() >= 2 && readU16(record.data, 0) != 0)
+            throw EngineError(ErrorCode::SharingProtected, m_document->path());
+    }
+    m_document->removeStream(userNamesStream);
+    m_document->removeStream(revisionLogStream);
 }
 
 void XlsWorkbook::save()

@@ -37,6 +37,11 @@ public:
     // RC4 encryption of the workbook stream; the FILESHARING reservation.
     void setPassword(const QString &password) override;
     void setWritePassword(const QString &password) override;
+    // Shared exactly when the file has a "User Names" stream. Sharing an .xls is refused
+    // (XlsSharingUnsupported); unsharing drops the user names and the revision log.
+    bool multiUserEditing() override;
+    void share() override;
+    void exclusiveAccess() override;
 
     void save() override;
     // Only over the workbook itself; other targets throw NotSupported.

@@ -1,7 +1,9 @@
 #include "automation/xls/XlsWorksheet.h"
 
+#include "automation/BackgroundPicture.h"
 #include "automation/EngineError.h"
 #include "automation/xls/ProtectionRecords.h"
+#include "automation/xls/SheetRecordEdits.h"
 #include "automation/xls/SheetPageRecords.h"
 #include "automation/xls/SheetRecords.h"
 #include "automation/xls/WorkbookNames.h"
@@ -158,6 +160,27 @@ void XlsWorksheet::protect(const ProtectionPassword &password, SheetPermissions 
             m_document->refuseSave(error);
         throw;
     }
+int XlsWorksheet::deleteHyperlinks()
+{
+    requirePageSetup("Hyperlinks.Delete", true);
+    int removed = 0;
+    change([&] {
+        removed = SheetRecordEdits(m_document->stream(), m_sheet.position).removeHyperlinks();
+        return removed > 0;
+    });
+    return removed;
+}
+
+void XlsWorksheet::setBackgroundPicture(const QString &picturePath)
+{
+    requirePageSetup("Worksheet.SetBackgroundPicture", true);
+    if (picturePath.isEmpty()) {
+        change([&] { return SheetRecordEdits(m_document->stream(), m_sheet.position).removeBackground(); });
+        return;
+    }
+    // A picture that cannot be read fails this sheet only; the workbook is not refused.
+    const QByteArray data = BackgroundPicture::load(picturePath)->bitmapRecordData();
+    change([&] { return SheetRecordEdits(m_document->stream(), m_sheet.position).setBackground(data); });
 }
 
 } // namespace gm::xls

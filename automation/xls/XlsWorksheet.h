@@ -38,6 +38,8 @@ public:
     // Worksheets only; other sheets throw NotSupported. A sheet protected with another
     // password is refused without keeping the workbook's other changes from being saved.
     void protect(const ProtectionPassword &password, SheetPermissions allowed) override;
+    int deleteHyperlinks() override;
+    void setBackgroundPicture(const QString &picturePath) override;
 
 private:
     // Reads the sheet's name, position and state again from the document.

@@ -8,6 +8,7 @@
 #include "automation/xlsx/PackageProtection.h"
 #include "automation/xlsx/PackageWorksheet.h"
 #include "automation/xlsx/SheetStructure.h"
+#include "automation/xlsx/WorkbookSharing.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -137,6 +138,27 @@ void PackageWorkbook::protect(const ProtectionPassword &password, bool structure
     if (isSharedWorkbook(*m_document))
         throw EngineError(ErrorCode::SharedWorkbook, m_document->path());
     protectWorkbook(*m_document, password, structure, windows);
+bool PackageWorkbook::multiUserEditing()
+{
+    m_document->ensureOpen();
+    return isShared(*m_document);
+}
+
+void PackageWorkbook::share()
+{
+    m_document->ensureOpen();
+    QString user = qEnvironmentVariable("USER");
+    if (user.isEmpty())
+        user = qEnvironmentVariable("USERNAME");
+    if (user.isEmpty())
+        user = QStringLiteral("Gridmule");
+    xlsx::share(*m_document, user, QDateTime::currentDateTimeUtc());
+}
+
+void PackageWorkbook::exclusiveAccess()
+{
+    m_document->ensureOpen();
+    unshare(*m_document);
 }
 
 QString PackageWorkbook::insertWorksheetCopy(Workbook &source, const QString &sheetName)

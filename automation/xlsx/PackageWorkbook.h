@@ -48,6 +48,10 @@ public:
     // The package encrypted as a whole; <fileSharing> with the iterated password hash.
     void setPassword(const QString &password) override;
     void setWritePassword(const QString &password) override;
+    bool multiUserEditing() override;
+    // The user named in the change history is the account's name.
+    void share() override;
+    void exclusiveAccess() override;
 
     void save() override;
     // Only FileFormat::OpenXmlWorkbook; writes the package with its changes to path (a

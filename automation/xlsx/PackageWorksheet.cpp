@@ -1,11 +1,13 @@
 #include "automation/xlsx/PackageWorksheet.h"
 
+#include "automation/BackgroundPicture.h"
 #include "automation/EngineError.h"
 #include "automation/xlsx/CellTexts.h"
 #include "automation/xlsx/CellValues.h"
 #include "automation/xlsx/PackageDocument.h"
 #include "automation/xlsx/PackageProtection.h"
 #include "automation/xlsx/PrintAreaText.h"
+#include "automation/xlsx/SheetDecorations.h"
 #include "automation/xlsx/SheetPageSetup.h"
 #include "automation/xlsx/SheetStructure.h"
 
@@ -56,6 +58,7 @@ void PackageWorksheet::setCellValues(const std::vector<CellWrite> &writes)
 }
 
 void PackageWorksheet::protect(const ProtectionPassword &password, SheetPermissions allowed)
+int PackageWorksheet::deleteHyperlinks()
 {
     m_document->ensureOpen();
     refresh();
@@ -64,6 +67,21 @@ void PackageWorksheet::protect(const ProtectionPassword &password, SheetPermissi
     if (isSharedWorkbook(*m_document))
         throw EngineError(ErrorCode::SharedWorkbook, m_document->path());
     protectSheet(m_document->sheetPart(m_entry), password, allowed);
+        throw EngineError(ErrorCode::NotSupported, QStringLiteral("Hyperlinks.Delete"));
+    return removeHyperlinks(*m_document, m_entry);
+}
+
+void PackageWorksheet::setBackgroundPicture(const QString &picturePath)
+{
+    m_document->ensureOpen();
+    refresh();
+    if (m_entry.kind != SheetKind::Worksheet)
+        throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.SetBackgroundPicture"));
+    if (picturePath.isEmpty()) {
+        removeBackground(*m_document, m_entry);
+        return;
+    }
+    setBackground(*m_document, m_entry, *BackgroundPicture::load(picturePath));
 }
 
 void PackageWorksheet::setVisibility(SheetVisibility visibility)

@@ -38,6 +38,8 @@ public:
 
     // Worksheets only; a chart sheet throws NotSupported.
     void protect(const ProtectionPassword &password, SheetPermissions allowed) override;
+    int deleteHyperlinks() override;
+    void setBackgroundPicture(const QString &picturePath) override;
 
 private:
     void requirePageSetup(const char *member) const;

@@ -20,6 +20,10 @@ displayed_values.xlsx      one sheet of numbers and dates whose displayed text d
 xls_edge.xlsx              data up to the last .xls cell IV65536 and no further.
 xls_too_many_rows.xlsx     a second sheet with data in row 65537.
 xls_too_many_columns.xlsx  a second sheet with data in column 257 (IW).
+links_and_pictures.xlsx    "Links": an external, a mail and an in-workbook hyperlink (A1:A3, A1 in the
+                           Hyperlink cell style), a HYPERLINK() formula (A4), printer settings and
+                           a drawing whose picture itself links somewhere; "Other": one external
+                           hyperlink and nothing else in its relationships.
 
 Run from anywhere: python3 tests/data/make_fixtures.py
 """
@@ -235,6 +239,83 @@ def make_plain_xlsx(path, sheets, formats=()):
             z.writestr(name, text.encode("utf-8"))
 
 
+def make_links_and_pictures(path):
+    ctype = "application/vnd.openxmlformats-officedocument."
+    rels_ns = "http://schemas.openxmlformats.org/package/2006/relationships"
+    parts = {
+        "[Content_Types].xml": DECL + '<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+        '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
+        '<Default Extension="xml" ContentType="application/xml"/>'
+        '<Default Extension="png" ContentType="image/png"/>'
+        f'<Default Extension="bin" ContentType="{ctype}spreadsheetml.printerSettings"/>'
+        f'<Override PartName="/xl/workbook.xml" ContentType="{ctype}spreadsheetml.sheet.main+xml"/>'
+        f'<Override PartName="/xl/worksheets/sheet1.xml" ContentType="{ctype}spreadsheetml.worksheet+xml"/>'
+        f'<Override PartName="/xl/worksheets/sheet2.xml" ContentType="{ctype}spreadsheetml.worksheet+xml"/>'
+        f'<Override PartName="/xl/styles.xml" ContentType="{ctype}spreadsheetml.styles+xml"/>'
+        f'<Override PartName="/xl/sharedStrings.xml" ContentType="{ctype}spreadsheetml.sharedStrings+xml"/>'
+        f'<Override PartName="/xl/drawings/drawing1.xml" ContentType="{ctype}drawing+xml"/>'
+        '</Types>',
+        "_rels/.rels": DECL + f'<Relationships xmlns="{rels_ns}">'
+        f'<Relationship Id="rId1" Type="{REL}/officeDocument" Target="xl/workbook.xml"/></Relationships>',
+        "xl/workbook.xml": DECL + f'<workbook {NS}><bookViews><workbookView/></bookViews>'
+        '<sheets><sheet name="Links" sheetId="1" r:id="rId1"/><sheet name="Other" sheetId="3" r:id="rId2"/></sheets></workbook>',
+        "xl/_rels/workbook.xml.rels": DECL + f'<Relationships xmlns="{rels_ns}">'
+        f'<Relationship Id="rId1" Type="{REL}/worksheet" Target="worksheets/sheet1.xml"/>'
+        f'<Relationship Id="rId2" Type="{REL}/worksheet" Target="worksheets/sheet2.xml"/>'
+        f'<Relationship Id="rId3" Type="{REL}/styles" Target="styles.xml"/>'
+        f'<Relationship Id="rId4" Type="{REL}/sharedStrings" Target="sharedStrings.xml"/></Relationships>',
+        "xl/styles.xml": DECL + '<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+        '<fonts count="2"><font><sz val="11"/><name val="Calibri"/></font>'
+        '<font><u/><sz val="11"/><color theme="10"/><name val="Calibri"/></font></fonts>'
+        '<fills count="2"><fill><patternFill patternType="none"/></fill><fill><patternFill patternType="gray125"/></fill></fills>'
+        '<borders count="1"><border><left/><right/><top/><bottom/><diagonal/></border></borders>'
+        '<cellStyleXfs count="2"><xf numFmtId="0" fontId="0" fillId="0" borderId="0"/>'
+        '<xf numFmtId="0" fontId="1" fillId="0" borderId="0"/></cellStyleXfs>'
+        '<cellXfs count="2"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/>'
+        '<xf numFmtId="0" fontId="1" fillId="0" borderId="0" xfId="1"/></cellXfs>'
+        '<cellStyles count="2"><cellStyle name="Hyperlink" xfId="1" builtinId="8"/>'
+        '<cellStyle name="Normal" xfId="0" builtinId="0"/></cellStyles></styleSheet>',
+        "xl/sharedStrings.xml": DECL + '<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" count="4" uniqueCount="4">'
+        '<si><t>site</t></si><si><t>mail</t></si><si><t>jump</t></si><si><t>other site</t></si></sst>',
+        "xl/worksheets/sheet1.xml": DECL + f'<worksheet {NS}><sheetData>'
+        '<row r="1"><c r="A1" s="1" t="s"><v>0</v></c></row><row r="2"><c r="A2" t="s"><v>1</v></c></row>'
+        '<row r="3"><c r="A3" t="s"><v>2</v></c></row>'
+        '<row r="4"><c r="A4" t="str"><f>HYPERLINK("http://example.com/formula","formula")</f><v>formula</v></c></row>'
+        '</sheetData><hyperlinks><hyperlink ref="A1" r:id="rId1"/><hyperlink ref="A2" r:id="rId3" tooltip="write"/>'
+        '<hyperlink ref="A3" location="Other!B2" display="jump"/></hyperlinks>'
+        '<pageMargins left="0.7" right="0.7" top="0.75" bottom="0.75" header="0.3" footer="0.3"/>'
+        '<pageSetup paperSize="9" orientation="portrait" r:id="rId2"/><drawing r:id="rId4"/></worksheet>',
+        "xl/worksheets/_rels/sheet1.xml.rels": DECL + f'<Relationships xmlns="{rels_ns}">'
+        f'<Relationship Id="rId1" Type="{REL}/hyperlink" Target="http://example.com/site" TargetMode="External"/>'
+        f'<Relationship Id="rId2" Type="{REL}/printerSettings" Target="../printerSettings/printerSettings1.bin"/>'
+        f'<Relationship Id="rId3" Type="{REL}/hyperlink" Target="mailto:someone@example.com" TargetMode="External"/>'
+        f'<Relationship Id="rId4" Type="{REL}/drawing" Target="../drawings/drawing1.xml"/></Relationships>',
+        "xl/worksheets/sheet2.xml": DECL + f'<worksheet {NS}><sheetData>'
+        '<row r="2"><c r="B2" t="s"><v>3</v></c></row></sheetData>'
+        '<hyperlinks><hyperlink ref="B2" r:id="rId1"/></hyperlinks></worksheet>',
+        "xl/worksheets/_rels/sheet2.xml.rels": DECL + f'<Relationships xmlns="{rels_ns}">'
+        f'<Relationship Id="rId1" Type="{REL}/hyperlink" Target="http://example.com/other" TargetMode="External"/>'
+        '</Relationships>',
+        "xl/drawings/drawing1.xml": DECL + '<xdr:wsDr xmlns:xdr="http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing" '
+        f'xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main" xmlns:r="{REL}">'
+        '<xdr:oneCellAnchor><xdr:from><xdr:col>3</xdr:col><xdr:colOff>0</xdr:colOff><xdr:row>1</xdr:row><xdr:rowOff>0</xdr:rowOff></xdr:from>'
+        '<xdr:ext cx="609600" cy="609600"/><xdr:pic><xdr:nvPicPr><xdr:cNvPr id="2" name="Picture 1">'
+        '<a:hlinkClick r:id="rId2"/></xdr:cNvPr><xdr:cNvPicPr/></xdr:nvPicPr>'
+        '<xdr:blipFill><a:blip r:embed="rId1"/><a:stretch><a:fillRect/></a:stretch></xdr:blipFill>'
+        '<xdr:spPr><a:xfrm><a:off x="0" y="0"/><a:ext cx="609600" cy="609600"/></a:xfrm><a:prstGeom prst="rect"><a:avLst/></a:prstGeom></xdr:spPr>'
+        '</xdr:pic><xdr:clientData/></xdr:oneCellAnchor></xdr:wsDr>',
+        "xl/drawings/_rels/drawing1.xml.rels": DECL + f'<Relationships xmlns="{rels_ns}">'
+        f'<Relationship Id="rId1" Type="{REL}/image" Target="../media/image1.png"/>'
+        f'<Relationship Id="rId2" Type="{REL}/hyperlink" Target="http://example.com/picture" TargetMode="External"/>'
+        '</Relationships>',
+    }
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, text in parts.items():
+            z.writestr(name, text.encode("utf-8"))
+        z.writestr("xl/media/image1.png", png())
+        z.writestr("xl/printerSettings/printerSettings1.bin", bytes(range(256)) * 4)
+
+
 def convert_with_libreoffice(source, extension):
     out = tempfile.mkdtemp()
     profile = tempfile.mkdtemp()
@@ -262,3 +343,4 @@ if __name__ == "__main__":
                     [("First", [("A1", 1, 0)]), ("Rows", [("A1", 1, 0), ("A65537", 2, 0)])])
     make_plain_xlsx(os.path.join(HERE, "xls_too_many_columns.xlsx"),
                     [("First", [("A1", 1, 0)]), ("Columns", [("A1", 1, 0), ("IW1", 2, 0)])])
+    make_links_and_pictures(os.path.join(HERE, "links_and_pictures.xlsx"))

@@ -6,6 +6,7 @@
 #include "automation/PathHelpers.h"
 #include "doclist/DocumentListModel.h"
 #include "operations/sheets/PackageSource.h"
+#include "operations/sheets/SheetBackgroundOperation.h"
 #include "operations/sheets/SheetOperations.h"
 #include "ui/Controls.h"
 #include "ui/GuiUserInterface.h"
@@ -208,14 +209,14 @@ QWidget *BatchSheetPanel::buildBackground()
     auto *page = new QWidget;
     page->setObjectName(QStringLiteral("fraSheetBackground"));
     auto *layout = grid(page);
-    auto *set = option(indexed(QStringLiteral("OptSheetBack"), 1), QStringLiteral("批量设置工作表背景："), page, true);
+    auto *set = m_setBackground = option(indexed(QStringLiteral("OptSheetBack"), 1), QStringLiteral("批量设置工作表背景："), page, true);
     auto *remove = option(indexed(QStringLiteral("OptSheetBack"), 0), QStringLiteral("批量删除工作表背景"), page);
     auto *group = new QButtonGroup(page);
     group->addButton(set, 1);
     group->addButton(remove, 0);
     m_picture = edit(QStringLiteral("txtBackgroudPic"), page);
     auto *pictureButton = button(QStringLiteral("CmdSheetBackgroudSelect"), QStringLiteral("选择背景图片"), page);
-    auto *command = button(QStringLiteral("CmdSheetBackgroud"), QStringLiteral("设置"), page);
+    auto *command = m_background = button(QStringLiteral("CmdSheetBackgroud"), QStringLiteral("设置"), page);
 
     layout->addWidget(set, 0, 0);
     layout->addWidget(m_picture, 0, 1);
@@ -226,7 +227,8 @@ QWidget *BatchSheetPanel::buildBackground()
     layout->setRowStretch(2, 1);
 
     connect(pictureButton, &QPushButton::clicked, this, &BatchSheetPanel::choosePicture);
-    registerCommand(command, false);
+    connect(command, &QPushButton::clicked, this, &BatchSheetPanel::runBackground);
+    registerCommand(command, true);
     return page;
 }
 
@@ -429,6 +431,7 @@ void BatchSheetPanel::applyRunning()
     for (QPushButton *command : m_commands)
         setCommandWanted(command, !m_running);
     setCommandWanted(m_insert, !m_running && !m_sourceSheets->selectedItems().isEmpty());
+    setCommandWanted(m_background, !m_running);
 }
 
 void BatchSheetPanel::startRun(std::function<void(UserInterface &)> work)
@@ -534,6 +537,22 @@ void BatchSheetPanel::runRename()
     }
     const RunSettings settings = m_context.state.runSettings();
     startRun([inputs, settings](UserInterface &ui) { runRenameSheets(inputs, ui, settings); });
+}
+
+void BatchSheetPanel::runBackground()
+{
+    SheetBackgroundInputs inputs;
+    inputs.entries = m_context.documents.entries();
+    inputs.set = m_setBackground->isChecked();
+    inputs.picturePath = m_picture->text();
+    if (!BatchFrame::checkList(m_context.ui, inputs.entries, kBackgroundEmptyList))
+        return;
+    if (const Validation failure = validateSheetBackground(inputs)) {
+        showFailure(*failure);
+        return;
+    }
+    const RunSettings settings = m_context.state.runSettings();
+    startRun([inputs, settings](UserInterface &ui) { runSheetBackground(inputs, ui, settings); });
 }
 
 } // namespace gm

@@ -58,6 +58,7 @@ private:
     void runUnhide();
     void runInsert();
     void runRename();
+    void runBackground();
     // Runs work on the worker; the four command buttons stay disabled until it ended.
     void startRun(std::function<void(UserInterface &)> work);
     void applyRunning();
@@ -83,6 +84,8 @@ private:
     QLineEdit *m_activeName;
 
     QLineEdit *m_picture;
+    QRadioButton *m_setBackground;
+    QPushButton *m_background;
 
     QRadioButton *m_hideByName;
     QComboBox *m_hideKind;

@@ -1,6 +1,11 @@
 #include "ui/panels/HyperLinkPanel.h"
 
+#include "app/AppState.h"
+#include "doclist/DocumentListModel.h"
+#include "operations/workbook/HyperLinkOperation.h"
 #include "ui/Controls.h"
+#include "ui/GuiUserInterface.h"
+#include "ui/RunController.h"
 
 #include <QButtonGroup>
 #include <QFrame>
@@ -19,8 +24,8 @@ HyperLinkPanel::HyperLinkPanel(PanelContext &context, QWidget *parent)
                    parent)
 {
     auto *layout = grid(this);
-    auto *kill = option(QStringLiteral("OptKillHyperlink"), QStringLiteral("批量取消文档中所有超链接"), this, true);
-    auto *share = option(QStringLiteral("OptShared"),
+    auto *kill = m_kill = option(QStringLiteral("OptKillHyperlink"), QStringLiteral("批量取消文档中所有超链接"), this, true);
+    auto *share = m_share = option(QStringLiteral("OptShared"),
                          QStringLiteral("批量允许多用户同时编辑工作簿（同时允许工作簿合并）"), this);
     auto *exclusive = option(QStringLiteral("OptExclusiveAccess"), QStringLiteral("批量取消工作簿多用户共享"), this);
     auto *actions = new QButtonGroup(this);
@@ -46,11 +51,29 @@ HyperLinkPanel::HyperLinkPanel(PanelContext &context, QWidget *parent)
     layout->addWidget(share, 1, 0);
     layout->addWidget(exclusive, 2, 0);
     layout->addWidget(readOnly, 3, 0);
-    auto *command = button(QStringLiteral("CmdHyperLink"), QStringLiteral("处理"), this);
-    layout->addWidget(command, 4, 1, Qt::AlignRight | Qt::AlignBottom);
+    m_command = button(QStringLiteral("CmdHyperLink"), QStringLiteral("处理"), this);
+    layout->addWidget(m_command, 4, 1, Qt::AlignRight | Qt::AlignBottom);
     layout->setColumnStretch(1, 1);
     layout->setRowStretch(4, 1);
-    registerCommand(command, false);
+    connect(m_command, &QPushButton::clicked, this, &HyperLinkPanel::process);
+    registerCommand(m_command, true);
+}
+
+void HyperLinkPanel::process()
+{
+    HyperLinkInputs inputs;
+    inputs.entries = m_context.documents.entries();
+    inputs.action = m_kill->isChecked() ? LinkAction::RemoveHyperlinks
+        : m_share->isChecked()          ? LinkAction::Share
+                                        : LinkAction::Unshare;
+    inputs.skipReadOnly = skipReadOnly();
+    if (!BatchFrame::checkList(m_context.ui, inputs.entries, kHyperLinkEmptyList))
+        return;
+    setCommandWanted(m_command, false);
+    const RunSettings settings = m_context.state.runSettings();
+    auto finished = [this] { setCommandWanted(m_command, true); };
+    if (!m_context.runner.start([inputs, settings](UserInterface &ui) { runHyperLinks(inputs, ui, settings); }, finished))
+        finished();
 }
 
 bool HyperLinkPanel::skipReadOnly() const

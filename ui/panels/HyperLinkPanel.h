@@ -2,6 +2,7 @@
 
 #include "ui/panels/FeaturePanel.h"
 
+class QPushButton;
 class QRadioButton;
 
 namespace gm {
@@ -18,7 +19,14 @@ public:
     bool skipReadOnly() const;
 
 private:
+    // CmdHyperLink: the chosen action over the document list; the command stays disabled
+    // until the run ended.
+    void process();
+
+    QRadioButton *m_kill;
+    QRadioButton *m_share;
     QRadioButton *m_skip;
+    QPushButton *m_command;
 };
 
 } // namespace gm

@@ -1,0 +1,165 @@
+// Hyperlink and background benchmark: per-file milliseconds of removing every hyperlink and
+// of setting a sheet background (a 200 x 100 picture), each saved, through the .xlsx package
+// editor and the .xls record editor; beside them the engine's load-and-save of the same files,
+// the cost of the alternative. Small files have 20 rows, large ones 2,000 (10 cells a row),
+// with a hyperlink on every cell of the first column.
+// Usage: links_bench [N]   (N files per kind, default 10)
+
+#include "BenchWorkbooks.h"
+#include "automation/Durability.h"
+#include "automation/Engine.h"
+#include "automation/EngineLocator.h"
+#include "automation/lo/LoApplication.h"
+#include "automation/xls/XlsWorkbook.h"
+#include "automation/xlsx/PackageWorkbook.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <functional>
+
+using namespace gm;
+
+namespace {
+
+QByteArray hyperlinks(int rows)
+{
+    QByteArray xml = "<hyperlinks>";
+    for (int r = 1; r <= rows; ++r) {
+        const QByteArray n = QByteArray::number(r);
+        xml += "<hyperlink ref=\"A" + n + "\" location=\"'Sheet1'!B" + n + "\" display=\"B" + n + "\"/>";
+    }
+    return xml + "</hyperlinks>";
+}
+
+// A 24-bit BMP of width x height in a colour gradient.
+QByteArray bmp(int width, int height)
+{
+    const int row = (width * 3 + 3) & ~3;
+    QByteArray file("BM");
+    auto u16 = [&](quint16 v) {
+        file += char(v & 0xFF);
+        file += char(v >> 8);
+    };
+    auto u32 = [&](quint32 v) {
+        u16(quint16(v & 0xFFFF));
+        u16(quint16(v >> 16));
+    };
+    u32(quint32(54 + row * height));
+    u32(0);
+    u32(54);
+    u32(40);
+    u32(quint32(width));
+    u32(quint32(height));
+    u16(1);
+    u16(24);
+    u32(0);
+    u32(quint32(row * height));
+    u32(2835);
+    u32(2835);
+    u32(0);
+    u32(0);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            file += char(x);
+            file += char(y);
+            file += char(x + y);
+        }
+        file += QByteArray(row - width * 3, '\0');
+    }
+    return file;
+}
+
+double timePerFile(const QStringList &files, const std::function<std::unique_ptr<Workbook>(const QString &)> &open,
+    const std::function<void(Workbook &)> &change)
+{
+    QElapsedTimer timer;
+    timer.start();
+    {
+        DeferredDurability run;
+        for (const QString &file : files) {
+            auto book = open(file);
+            change(*book);
+            book->save();
+            book->close(false);
+        }
+    }
+    return double(timer.nsecsElapsed()) / 1e6 / double(files.size());
+}
+
+void eachWorksheet(Workbook &book, const std::function<void(Worksheet &)> &change)
+{
+    for (int i = 1; i <= book.worksheetCount(); ++i)
+        change(*book.worksheet(i));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int n = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
+    QTextStream out(stdout);
+    QTemporaryDir dir;
+    lo::LoApplication engine(libreOfficeProgramDir());
+    const QString picture = dir.filePath(QStringLiteral("back.bmp"));
+    {
+        QFile file(picture);
+        file.open(QIODevice::WriteOnly);
+        file.write(bmp(200, 100));
+    }
+
+    out << "ms per file, saved; mean over a run of " << n << " files, final flush to disk included\n";
+    out << QStringLiteral("%1%2%3%4%5\n")
+               .arg(QStringLiteral("file"), -12)
+               .arg(QStringLiteral("links"), 10)
+               .arg(QStringLiteral("background"), 12)
+               .arg(QStringLiteral("engine load+save"), 18)
+               .arg(QStringLiteral("ratio (slower)"), 16);
+    for (const auto &[kind, rows] : {std::pair{QStringLiteral("small"), 20}, std::pair{QStringLiteral("large"), 2000}}) {
+        const QString xlsxSource = dir.filePath(QStringLiteral("%1.xlsx").arg(kind));
+        bench::writeXlsx(xlsxSource, rows, 10, hyperlinks(rows));
+        const QString xlsSource = dir.filePath(QStringLiteral("%1.xls").arg(kind));
+        {
+            auto book = engine.open(xlsxSource);
+            book->saveAs(xlsSource, FileFormat::Excel8);
+            book->close(false);
+        }
+        for (const QString &suffix : {QStringLiteral("xlsx"), QStringLiteral("xls")}) {
+            const QString source = suffix == QLatin1String("xls") ? xlsSource : xlsxSource;
+            QStringList linkFiles, backgroundFiles, engineFiles;
+            for (int i = 0; i < n; ++i) {
+                for (QStringList *list : {&linkFiles, &backgroundFiles, &engineFiles}) {
+                    const QString path = dir.filePath(QStringLiteral("%1-%2-%3.%4")
+                                                          .arg(kind)
+                                                          .arg(i)
+                                                          .arg(list == &linkFiles            ? 1
+                                                                  : list == &backgroundFiles ? 2
+                                                                                             : 3)
+                                                          .arg(suffix));
+                    QFile::copy(source, path);
+                    list->append(path);
+                }
+            }
+            auto editor = [&](const QString &p) {
+                return suffix == QLatin1String("xls") ? xls::openXlsRecords(p) : xlsx::openPackage(p);
+            };
+            const double linksMs = timePerFile(
+                linkFiles, editor, [](Workbook &b) { eachWorksheet(b, [](Worksheet &s) { s.deleteHyperlinks(); }); });
+            const double backgroundMs = timePerFile(backgroundFiles, editor,
+                [&](Workbook &b) { eachWorksheet(b, [&](Worksheet &s) { s.setBackgroundPicture(picture); }); });
+            const double engineMs = timePerFile(
+                engineFiles, [&](const QString &p) { return engine.open(p); }, [](Workbook &) {});
+            out << QStringLiteral("%1%2%3%4%5\n")
+                       .arg(kind + QLatin1Char(' ') + suffix, -12)
+                       .arg(linksMs, 10, 'f', 2)
+                       .arg(backgroundMs, 12, 'f', 2)
+                       .arg(engineMs, 18, 'f', 2)
+                       .arg(engineMs / std::max(linksMs, backgroundMs), 16, 'f', 0);
+            out.flush();
+        }
+    }
+    return 0;
+}
