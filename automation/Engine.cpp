@@ -76,6 +76,36 @@ void Worksheet::setCellValues(const std::vector<CellWrite> &)
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Value"));
 }
 
+void Worksheet::setColumnsHidden(const QString &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Hidden"));
+}
+
+void Worksheet::setRowsHidden(const QString &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Hidden"));
+}
+
+void Worksheet::setRowHeight(const QString &, double)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.RowHeight"));
+}
+
+void Worksheet::setColumnWidth(const QString &, double)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.ColumnWidth"));
+}
+
+void Worksheet::deleteColumns(const QString &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Delete"));
+}
+
+void Worksheet::deleteRows(const QString &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Delete"));
+}
+
 QString Workbook::builtinProperty(DocumentProperty)
 {
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("BuiltinDocumentProperties"));

@@ -44,6 +44,8 @@ enum class ErrorCode : int {
     CellOutOfRange = 1060,
     SharedFormulaAnchor = 1061,
     ArrayFormulaPart = 1062,
+    LineRunInvalid = 1063,
+    LineSizeOutOfRange = 1064,
     Unexpected = 1099,
 };
 

@@ -22,6 +22,7 @@ int runRenameCommand(const QStringList &args);
 int runStatsCommand(const QStringList &args);
 int runSetCellsCommand(const QStringList &args);
 int runReplaceCommand(const QStringList &args);
+int runRowsColumnsCommand(const QStringList &args);
 // The overall help (every command with its options), one command's help, the version.
 void printUsage();
 void printCommandUsage(const QString &command);

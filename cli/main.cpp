@@ -42,6 +42,8 @@ int main(int argc, char *argv[])
         return ended(gm::cli::runReplaceCommand(args));
     if (command == QStringLiteral("set-cells"))
         return ended(gm::cli::runSetCellsCommand(args));
+    if (command == QStringLiteral("rows-cols"))
+        return ended(gm::cli::runRowsColumnsCommand(args));
     QTextStream(stderr) << QStringLiteral("Unknown command: ") << command << QStringLiteral("\nTry 'gridmule-cli --help'.\n");
     return gm::cli::kExitBadArguments;
 }

@@ -1,9 +1,11 @@
 #include "automation/xls/XlsWorksheet.h"
 
 #include "automation/EngineError.h"
+#include "automation/xls/SheetColumnRecords.h"
 #include "automation/xls/SheetPageRecords.h"
 #include "automation/xls/WorkbookNames.h"
 #include "automation/xlsx/HeaderFooterText.h"
+#include "automation/xlsx/SheetRowsColumns.h"
 
 namespace gm::xls {
 
@@ -99,6 +101,35 @@ void XlsWorksheet::setOrientation(Orientation orientation)
 {
     requirePageSetup("PageSetup.Orientation");
     change([&] { return SheetPageRecords(m_document->stream(), m_sheet.position).setOrientation(orientation); });
+}
+
+namespace {
+
+LineRun xlsColumns(const QString &text)
+{
+    const auto run = columnRun(text, kXlsColumns);
+    if (!run)
+        throw EngineError(ErrorCode::LineRunInvalid, text);
+    return *run;
+}
+
+} // namespace
+
+void XlsWorksheet::setColumnsHidden(const QString &columns)
+{
+    requirePageSetup("Range.Hidden", true);
+    const LineRun run = xlsColumns(columns);
+    change([&] { return SheetColumnRecords(m_document->stream(), m_sheet.position).hide(run); });
+}
+
+void XlsWorksheet::setColumnWidth(const QString &columns, double characters)
+{
+    requirePageSetup("Range.ColumnWidth", true);
+    const LineRun run = xlsColumns(columns);
+    // Refused before anything changes, so that the workbook's other changes are still saved.
+    if (!(characters >= 0) || characters > xlsx::kMaxColumnWidth)
+        throw EngineError(ErrorCode::LineSizeOutOfRange, QString::number(characters));
+    change([&] { return SheetColumnRecords(m_document->stream(), m_sheet.position).setWidth(run, characters); });
 }
 
 } // namespace gm::xls

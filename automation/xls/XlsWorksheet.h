@@ -27,6 +27,9 @@ public:
     Orientation orientation() override;
     void setOrientation(Orientation orientation) override;
 
+    void setColumnsHidden(const QString &columns) override;
+    void setColumnWidth(const QString &columns, double characters) override;
+
 private:
     void requirePageSetup(const char *member, bool worksheetOnly = false) const;
     // Runs a change; marks the document modified when it changed records, and refuses the

@@ -6,6 +6,7 @@
 #include "automation/xlsx/PackageDocument.h"
 #include "automation/xlsx/PrintAreaText.h"
 #include "automation/xlsx/SheetPageSetup.h"
+#include "automation/xlsx/SheetRowsColumns.h"
 #include "automation/xlsx/SheetStructure.h"
 
 namespace gm::xlsx {
@@ -52,6 +53,58 @@ void PackageWorksheet::setCellValues(const std::vector<CellWrite> &writes)
     m_document->ensureOpen();
     refresh();
     xlsx::setCellValues(*m_document, m_entry, writes);
+}
+
+void PackageWorksheet::requireWorksheet(const char *member)
+{
+    m_document->ensureOpen();
+    refresh();
+    if (m_entry.kind != SheetKind::Worksheet)
+        throw EngineError(ErrorCode::NotSupported, QString::fromLatin1(member));
+}
+
+namespace {
+
+LineRun rowsOf(const QString &text)
+{
+    const auto run = rowRun(text, kSheetRows);
+    if (!run)
+        throw EngineError(ErrorCode::LineRunInvalid, text);
+    return *run;
+}
+
+LineRun columnsOf(const QString &text)
+{
+    const auto run = columnRun(text, kSheetColumns);
+    if (!run)
+        throw EngineError(ErrorCode::LineRunInvalid, text);
+    return *run;
+}
+
+} // namespace
+
+void PackageWorksheet::setColumnsHidden(const QString &columns)
+{
+    requireWorksheet("Range.Hidden");
+    SheetRowsColumns(*m_document, m_entry).hideColumns(columnsOf(columns));
+}
+
+void PackageWorksheet::setRowsHidden(const QString &rows)
+{
+    requireWorksheet("Range.Hidden");
+    SheetRowsColumns(*m_document, m_entry).hideRows(rowsOf(rows));
+}
+
+void PackageWorksheet::setRowHeight(const QString &rows, double points)
+{
+    requireWorksheet("Range.RowHeight");
+    SheetRowsColumns(*m_document, m_entry).setRowHeight(rowsOf(rows), points);
+}
+
+void PackageWorksheet::setColumnWidth(const QString &columns, double characters)
+{
+    requireWorksheet("Range.ColumnWidth");
+    SheetRowsColumns(*m_document, m_entry).setColumnWidth(columnsOf(columns), characters);
 }
 
 void PackageWorksheet::setVisibility(SheetVisibility visibility)
