@@ -11,7 +11,7 @@ packages=(
   libgtest-dev
   libzip-dev zlib1g-dev libpugixml-dev libgsf-1-dev
   fonts-noto-cjk fonts-wqy-microhei fonts-crosextra-carlito fonts-crosextra-caladea fonts-liberation
-  fontconfig unzip python3
+  fontconfig unzip python3 python3-openpyxl python3-xlrd
   xvfb xauth
 )
 

@@ -6,6 +6,7 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>

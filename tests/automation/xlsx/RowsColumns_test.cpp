@@ -13,6 +13,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+
+#include <functional>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
