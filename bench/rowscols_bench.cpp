@@ -53,8 +53,7 @@ int measure(const QString &what, const QString &file)
             workbook->save();
             workbook->close(false);
             ok = true;
-        } catch (const EngineError &) {
-        }
+        } catch (const EngineError &) { }
         ms = double(timer.nsecsElapsed()) / 1e6;
         session.quit();
     } else {

@@ -37,10 +37,7 @@ QByteArray colInfo(qint64 first, qint64 last, quint16 width, quint16 format, qui
 
 } // namespace
 
-SheetColumnRecords::SheetColumnRecords(BiffRecordStream &stream, int sheetPosition)
-    : m_stream(stream), m_sheet(sheetPosition)
-{
-}
+SheetColumnRecords::SheetColumnRecords(BiffRecordStream &stream, int sheetPosition) : m_stream(stream), m_sheet(sheetPosition) { }
 
 bool SheetColumnRecords::hide(LineRun columns)
 {

@@ -22,10 +22,10 @@ const QString stylesType = QStringLiteral("http://schemas.openxmlformats.org/off
 
 // Attribute orders the spreadsheet program writes; attributes it does not list (such as
 // x14ac:dyDescent) stay where they are, after these.
-constexpr std::array rowAttributeOrder{"r"sv, "spans"sv, "s"sv, "customFormat"sv, "ht"sv, "hidden"sv,
-    "customHeight"sv, "outlineLevel"sv, "collapsed"sv, "thickTop"sv, "thickBot"sv, "ph"sv};
-constexpr std::array columnAttributeOrder{"min"sv, "max"sv, "width"sv, "style"sv, "hidden"sv, "bestFit"sv,
-    "customWidth"sv, "phonetic"sv, "outlineLevel"sv, "collapsed"sv};
+constexpr std::array rowAttributeOrder{"r"sv, "spans"sv, "s"sv, "customFormat"sv, "ht"sv, "hidden"sv, "customHeight"sv,
+    "outlineLevel"sv, "collapsed"sv, "thickTop"sv, "thickBot"sv, "ph"sv};
+constexpr std::array columnAttributeOrder{"min"sv, "max"sv, "width"sv, "style"sv, "hidden"sv, "bestFit"sv, "customWidth"sv,
+    "phonetic"sv, "outlineLevel"sv, "collapsed"sv};
 
 bool isSpace(char c)
 {
@@ -466,10 +466,7 @@ int digitWidthOfFont(const QString &family, double points)
     return std::max(1, int(std::lround(points * 96 / 72 * 0.5)));
 }
 
-SheetRowsColumns::SheetRowsColumns(PackageDocument &document, const SheetEntry &sheet)
-    : m_document(document), m_sheet(sheet)
-{
-}
+SheetRowsColumns::SheetRowsColumns(PackageDocument &document, const SheetEntry &sheet) : m_document(document), m_sheet(sheet) { }
 
 void SheetRowsColumns::hideRows(LineRun rows)
 {

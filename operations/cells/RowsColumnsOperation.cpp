@@ -170,8 +170,7 @@ RunSummary runRowsColumns(
         const int count = workbook.worksheetCount();
         for (int position = 1; position <= count; ++position) {
             std::unique_ptr<Worksheet> sheet = workbook.worksheet(position);
-            if (inputs.sheets == RowsColumnsSheets::All
-                || sheet->name().compare(inputs.sheetName, Qt::CaseInsensitive) == 0)
+            if (inputs.sheets == RowsColumnsSheets::All || sheet->name().compare(inputs.sheetName, Qt::CaseInsensitive) == 0)
                 apply(*sheet);
         }
     };

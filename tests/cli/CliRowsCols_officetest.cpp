@@ -15,9 +15,8 @@ TEST(CliRowsCols, HideAndSizeInPlaceAndRefuseBadArguments)
     const QString xlsx = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")), dir.path());
     const QString first = QStringLiteral("xl/worksheets/sheet1.xml");
 
-    CliRun run = runCli({QStringLiteral("rows-cols"), QStringLiteral("hide"), QStringLiteral("--rows"),
-        QStringLiteral("2:1"), QStringLiteral("--columns"), QStringLiteral("C"), QStringLiteral("--sheet"),
-        QStringLiteral("first"), xlsx});
+    CliRun run = runCli({QStringLiteral("rows-cols"), QStringLiteral("hide"), QStringLiteral("--rows"), QStringLiteral("2:1"),
+        QStringLiteral("--columns"), QStringLiteral("C"), QStringLiteral("--sheet"), QStringLiteral("first"), xlsx});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(run.out, xlsx + QStringLiteral("\tchanged\t\n"));
     QByteArray sheet = gm::test::zipEntry(xlsx, first);

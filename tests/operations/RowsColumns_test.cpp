@@ -72,15 +72,32 @@ TEST(RowsColumnsChecks, FailInOrderWithTheDeletionQuestionBetween)
             QStringLiteral("CmbSheetName")},
         {"hide: blank column end", [](RowsColumnsInputs &i) { i.columnTo = QStringLiteral("  "); }, kRowsColumnsNoColumn,
             QStringLiteral("txtCol2(0)")},
-        {"hide: rows after columns", [](RowsColumnsInputs &i) { i.rowFrom.clear(); i.columnFrom.clear(); },
+        {"hide: rows after columns",
+            [](RowsColumnsInputs &i) {
+                i.rowFrom.clear();
+                i.columnFrom.clear();
+            },
             kRowsColumnsNoColumn, QStringLiteral("txtCol1(0)")},
         {"hide: row start", [](RowsColumnsInputs &i) { i.rowFrom.clear(); }, kRowsColumnsNoRow, QStringLiteral("txtRow1(1)")},
-        {"hide: unticked runs are not checked", [](RowsColumnsInputs &i) { i.rows = false; i.rowFrom.clear(); }, {}, {}},
-        {"delete: rows are member 0", [](RowsColumnsInputs &i) { i.mode = RowsColumnsMode::Delete; i.rowTo.clear(); },
+        {"hide: unticked runs are not checked",
+            [](RowsColumnsInputs &i) {
+                i.rows = false;
+                i.rowFrom.clear();
+            },
+            {}, {}},
+        {"delete: rows are member 0",
+            [](RowsColumnsInputs &i) {
+                i.mode = RowsColumnsMode::Delete;
+                i.rowTo.clear();
+            },
             kRowsColumnsNoRow, QStringLiteral("txtRow2(0)")},
         {"size: height before width", [](RowsColumnsInputs &i) { i.mode = RowsColumnsMode::Size; }, kRowsColumnsNoHeight,
             QStringLiteral("txtRowHeight")},
-        {"size: width", [](RowsColumnsInputs &i) { i.mode = RowsColumnsMode::Size; i.height = QStringLiteral("12"); },
+        {"size: width",
+            [](RowsColumnsInputs &i) {
+                i.mode = RowsColumnsMode::Size;
+                i.height = QStringLiteral("12");
+            },
             kRowsColumnsNoWidth, QStringLiteral("txtColWidth")},
         {"size: columns before rows",
             [](RowsColumnsInputs &i) {

@@ -24,11 +24,10 @@ namespace {
 // Column -> [width, hidden] of the first sheet as xlrd reads them; empty when xlrd is missing.
 QJsonObject columnsByXlrd(const QString &path)
 {
-    const QString script = QStringLiteral(
-        "import json, sys\n"
-        "import xlrd\n"
-        "s = xlrd.open_workbook(sys.argv[1], formatting_info=True).sheet_by_index(0)\n"
-        "print(json.dumps({str(k): [v.width, v.hidden] for k, v in s.colinfo_map.items()}))\n");
+    const QString script = QStringLiteral("import json, sys\n"
+                                          "import xlrd\n"
+                                          "s = xlrd.open_workbook(sys.argv[1], formatting_info=True).sheet_by_index(0)\n"
+                                          "print(json.dumps({str(k): [v.width, v.hidden] for k, v in s.colinfo_map.items()}))\n");
     QProcess python;
     python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, path});
     if (!python.waitForFinished(60000) || python.exitCode() != 0) {

@@ -14,8 +14,8 @@
 #include <QJsonObject>
 #include <QProcess>
 
-#include <functional>
 #include <QTemporaryDir>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -99,24 +99,23 @@ std::vector<ColumnSpanState> columnsOf(const QString &path)
 // test skipped) when it is not installed.
 QJsonObject readWithOpenpyxl(const QString &path, const QString &rows, const QString &columns)
 {
-    const QString script = QStringLiteral(
-        "import json, sys\n"
-        "import openpyxl\n"
-        "ws = openpyxl.load_workbook(sys.argv[1]).worksheets[0]\n"
-        "r1, r2 = map(int, sys.argv[2].split(':'))\n"
-        "c1, c2 = sys.argv[3].split(':')\n"
-        "from openpyxl.utils import column_index_from_string as ci, get_column_letter as gl\n"
-        "out = {'rows': {}, 'cols': {}}\n"
-        "for r in range(r1, r2 + 1):\n"
-        "    d = ws.row_dimensions[r]\n"
-        "    out['rows'][str(r)] = [bool(d.hidden), d.height]\n"
-        "for c in range(ci(c1), ci(c2) + 1):\n"
-        "    hidden, width = False, None\n"
-        "    for key, d in ws.column_dimensions.items():\n"
-        "        if d.min and d.max and d.min <= c <= d.max:\n"
-        "            hidden, width = bool(d.hidden), d.width if d.customWidth else None\n"
-        "    out['cols'][gl(c)] = [hidden, width]\n"
-        "print(json.dumps(out))\n");
+    const QString script = QStringLiteral("import json, sys\n"
+                                          "import openpyxl\n"
+                                          "ws = openpyxl.load_workbook(sys.argv[1]).worksheets[0]\n"
+                                          "r1, r2 = map(int, sys.argv[2].split(':'))\n"
+                                          "c1, c2 = sys.argv[3].split(':')\n"
+                                          "from openpyxl.utils import column_index_from_string as ci, get_column_letter as gl\n"
+                                          "out = {'rows': {}, 'cols': {}}\n"
+                                          "for r in range(r1, r2 + 1):\n"
+                                          "    d = ws.row_dimensions[r]\n"
+                                          "    out['rows'][str(r)] = [bool(d.hidden), d.height]\n"
+                                          "for c in range(ci(c1), ci(c2) + 1):\n"
+                                          "    hidden, width = False, None\n"
+                                          "    for key, d in ws.column_dimensions.items():\n"
+                                          "        if d.min and d.max and d.min <= c <= d.max:\n"
+                                          "            hidden, width = bool(d.hidden), d.width if d.customWidth else None\n"
+                                          "    out['cols'][gl(c)] = [hidden, width]\n"
+                                          "print(json.dumps(out))\n");
     QProcess python;
     python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, path, rows, columns});
     if (!python.waitForFinished(60000) || python.exitCode() != 0) {
@@ -155,8 +154,8 @@ TEST(RowColumnSizes, WidthsAreStoredOnThePixelGridExcelUses)
         int mdw;
         double stored;
     };
-    const Case cases[] = {{0.5, 7, 0.85546875}, {1, 7, 1.7109375}, {8, 7, 8.7109375}, {12, 7, 12.7109375},
-        {20, 7, 20.7109375}, {255, 7, 255.7109375}, {1, 8, 1.625}, {10, 8, 10.625}, {255, 8, 255.625}, {0, 7, 0}};
+    const Case cases[] = {{0.5, 7, 0.85546875}, {1, 7, 1.7109375}, {8, 7, 8.7109375}, {12, 7, 12.7109375}, {20, 7, 20.7109375},
+        {255, 7, 255.7109375}, {1, 8, 1.625}, {10, 8, 10.625}, {255, 8, 255.625}, {0, 7, 0}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.characters);
         EXPECT_EQ(storedColumnWidth(c.characters, c.mdw), c.stored);
@@ -181,11 +180,11 @@ TEST(LineRuns, RangeTextResolvesAsTheSpreadsheetDoes)
         qint64 first; // 0: refused
         qint64 last;
     };
-    const Case cases[] = {
-        {"C:E", true, 3, 5}, {"E:C", true, 3, 5}, {"c:e", true, 3, 5}, {"$B:$B", true, 2, 2}, {"AA", true, 27, 27},
-        {"XFD:XFD", true, 16384, 16384}, {"XFE:XFE", true, 0, 0}, {"3:7", false, 3, 7}, {"7:3", false, 3, 7},
-        {"1048576:1", false, 1, 1048576}, {"0:3", false, 0, 0}, {"1048577", false, 0, 0}, {"C3:E5", true, 0, 0},
-        {":", true, 0, 0}, {"3:", false, 0, 0}, {"", false, 0, 0}, {"3:7", true, 0, 0}, {"C:E", false, 0, 0}};
+    const Case cases[]
+        = {{"C:E", true, 3, 5}, {"E:C", true, 3, 5}, {"c:e", true, 3, 5}, {"$B:$B", true, 2, 2}, {"AA", true, 27, 27},
+            {"XFD:XFD", true, 16384, 16384}, {"XFE:XFE", true, 0, 0}, {"3:7", false, 3, 7}, {"7:3", false, 3, 7},
+            {"1048576:1", false, 1, 1048576}, {"0:3", false, 0, 0}, {"1048577", false, 0, 0}, {"C3:E5", true, 0, 0},
+            {":", true, 0, 0}, {"3:", false, 0, 0}, {"", false, 0, 0}, {"3:7", true, 0, 0}, {"C:E", false, 0, 0}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);
         const QString text = QString::fromUtf8(c.text);
@@ -237,7 +236,8 @@ TEST_F(RowsColumnsTest, RowsOfTheRunChangeAndMissingOnesAreAddedInOrder)
     }
     // Other attributes of a changed row stay.
     const QByteArray xml = entry(path, sheetPart);
-    EXPECT_TRUE(xml.contains("<row r=\"2\" spans=\"1:2\" ht=\"20.25\" customHeight=\"1\" outlineLevel=\"2\">")) << xml.left(2000).toStdString();
+    EXPECT_TRUE(xml.contains("<row r=\"2\" spans=\"1:2\" ht=\"20.25\" customHeight=\"1\" outlineLevel=\"2\">"))
+        << xml.left(2000).toStdString();
 
     const QJsonObject read = readWithOpenpyxl(path, QStringLiteral("1:15"), QStringLiteral("A:A"));
     if (read.isEmpty())
@@ -259,35 +259,46 @@ TEST_F(RowsColumnsTest, ARowRunOverAHugeSheetIsRewrittenAcrossChunkEdges)
         if (r % 7 == 0)
             continue; // gaps, filled only inside the run
         data += "<row r=\"" + QByteArray::number(r) + "\" spans=\"1:2\"><c r=\"A" + QByteArray::number(r)
-            + "\" t=\"inlineStr\"><is><t>a &lt;row r=\"1\"/&gt; text > here</t></is></c><c r=\"B"
-            + QByteArray::number(r) + "\"><v>" + QByteArray::number(r) + "</v></c></row>";
+            + "\" t=\"inlineStr\"><is><t>a &lt;row r=\"1\"/&gt; text > here</t></is></c><c r=\"B" + QByteArray::number(r)
+            + "\"><v>" + QByteArray::number(r) + "</v></c></row>";
         if (r % 1000 == 0)
             data += "<!-- <row r=\"99\"> -->";
     }
     data += "</sheetData>";
     const QByteArray sheet = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
                              "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
-        + data + "<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" footer=\"0.3\"/></worksheet>";
+        + data
+        + "<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" footer=\"0.3\"/></worksheet>";
     const QString path = m_dir.filePath(QStringLiteral("huge.xlsx"));
     gm::test::writeZip(path,
         {{QStringLiteral("[Content_Types].xml"),
-             "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+             "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Types "
+             "xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
              "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
              "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-             "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
-             "<Override PartName=\"/xl/worksheets/sheet1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>"
+             "<Override PartName=\"/xl/workbook.xml\" "
+             "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+             "<Override PartName=\"/xl/worksheets/sheet1.xml\" "
+             "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>"
              "</Types>"},
             {QStringLiteral("_rels/.rels"),
-                "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" Target=\"xl/workbook.xml\"/>"
+                "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Relationships "
+                "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                "<Relationship Id=\"rId1\" "
+                "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" "
+                "Target=\"xl/workbook.xml\"/>"
                 "</Relationships>"},
             {QStringLiteral("xl/workbook.xml"),
-                "<?xml version=\"1.0\" encoding=\"UTF-8\"?><workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+                "<?xml version=\"1.0\" encoding=\"UTF-8\"?><workbook "
+                "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
                 "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><sheets>"
                 "<sheet name=\"Big\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
             {QStringLiteral("xl/_rels/workbook.xml.rels"),
-                "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" Target=\"worksheets/sheet1.xml\"/>"
+                "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Relationships "
+                "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                "<Relationship Id=\"rId1\" "
+                "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" "
+                "Target=\"worksheets/sheet1.xml\"/>"
                 "</Relationships>"},
             {sheetPart, sheet}});
     edit(path, [](Worksheet &sheet) { sheet.setRowsHidden(QStringLiteral("20000:20030")); });
