@@ -110,6 +110,34 @@ void Worksheet::protect(const ProtectionPassword &, SheetPermissions)
 void Workbook::protect(const ProtectionPassword &, bool, bool)
 {
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("Workbook.Protect"));
+void Worksheet::setColumnsHidden(const QString &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Hidden"));
+}
+
+void Worksheet::setRowsHidden(const QString &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Hidden"));
+}
+
+void Worksheet::setRowHeight(const QString &, double)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.RowHeight"));
+}
+
+void Worksheet::setColumnWidth(const QString &, double)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.ColumnWidth"));
+}
+
+void Worksheet::deleteColumns(const QString &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Delete"));
+}
+
+void Worksheet::deleteRows(const QString &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Delete"));
 }
 
 QString Workbook::builtinProperty(DocumentProperty)

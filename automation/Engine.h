@@ -114,6 +114,20 @@ public:
     // Sets the picture file as the sheet's background; an empty path removes the background.
     // A file that is not a BMP, JPEG or PNG picture throws PictureUnreadable.
     virtual void setBackgroundPicture(const QString &picturePath);
+    // Whole rows and columns, named by range text ("C:E", "3:7"; the ends in either order).
+    // Text that names no run of the sheet throws LineRunInvalid and changes nothing.
+    virtual void setColumnsHidden(const QString &columns);
+    virtual void setRowsHidden(const QString &rows);
+    // Height in points, snapped to whole screen pixels; 0 hides the rows. Above 409.5 throws
+    // LineSizeOutOfRange.
+    virtual void setRowHeight(const QString &rows, double points);
+    // Width in characters of the Normal style's font, snapped to whole screen pixels; 0 hides
+    // the columns. Above 255 throws LineSizeOutOfRange.
+    virtual void setColumnWidth(const QString &columns, double characters);
+    // Deletes the columns (the cells to their right move left) or the rows (the cells below
+    // move up); every reference to the sheet moves with its cells.
+    virtual void deleteColumns(const QString &columns);
+    virtual void deleteRows(const QString &rows);
 };
 
 class Workbook

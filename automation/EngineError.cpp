@@ -82,6 +82,10 @@ QString EngineError::describe(ErrorCode code)
         return QStringLiteral(".xls 工作簿的打开口令最多15个字符，未设置口令。");
     case ErrorCode::PasswordNotEncodable:
         return QStringLiteral("口令中含有 .xls 修改口令无法表示的字符，未设置口令。");
+    case ErrorCode::LineRunInvalid:
+        return QStringLiteral("行、列范围无效：列应以字母标识、行应以整数标识，且不能超出工作表的范围。");
+    case ErrorCode::LineSizeOutOfRange:
+        return QStringLiteral("行高或列宽超出允许的范围（行高最大409.5磅，列宽最大255个字符）。");
     case ErrorCode::SheetCopyUnsupported:
         return QStringLiteral("源工作表含有无法复制的内容（图形、表格、批注、引用其他工作表的公式等），未插入。");
     case ErrorCode::ProtectedWithOtherPassword:

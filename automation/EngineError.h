@@ -55,6 +55,8 @@ enum class ErrorCode : int {
     PictureUnreadable = 1082,
     XlsSharingUnsupported = 1083,
     PictureTooLarge = 1084,
+    LineRunInvalid = 1063,
+    LineSizeOutOfRange = 1064,
     Unexpected = 1099,
 };
 

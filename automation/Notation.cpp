@@ -2,6 +2,7 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <cfenv>
 #include <cmath>
 #include <limits>
@@ -154,6 +155,57 @@ CellNameParts SplitCellName(const QString &text)
 QString RangeText(const QString &from, const QString &to)
 {
     return from + u':' + to;
+}
+
+namespace {
+
+// One end of a run: letters for columns, digits for rows, an optional "$" before it.
+std::optional<qint64> runEnd(QStringView text, bool columns, qint64 limit)
+{
+    if (text.startsWith(u'$'))
+        text = text.mid(1);
+    if (text.isEmpty() || text.size() > (columns ? 3 : 7))
+        return std::nullopt;
+    qint64 value = 0;
+    for (const QChar c : text) {
+        if (columns) {
+            const QChar upper = c.toUpper();
+            if (upper < u'A' || upper > u'Z')
+                return std::nullopt;
+            value = value * 26 + (upper.unicode() - u'A' + 1);
+        } else {
+            if (c < u'0' || c > u'9')
+                return std::nullopt;
+            value = value * 10 + (c.unicode() - u'0');
+        }
+    }
+    if (value < 1 || value > limit)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<LineRun> run(const QString &text, bool columns, qint64 limit)
+{
+    const QString trimmed = text.trimmed();
+    const qsizetype colon = trimmed.indexOf(u':');
+    const QStringView whole(trimmed);
+    const auto first = runEnd(colon < 0 ? whole : whole.left(colon), columns, limit);
+    const auto last = colon < 0 ? first : runEnd(whole.mid(colon + 1), columns, limit);
+    if (!first || !last)
+        return std::nullopt;
+    return LineRun{std::min(*first, *last), std::max(*first, *last)};
+}
+
+} // namespace
+
+std::optional<LineRun> columnRun(const QString &text, qint64 lastColumn)
+{
+    return run(text, true, lastColumn);
+}
+
+std::optional<LineRun> rowRun(const QString &text, qint64 lastRow)
+{
+    return run(text, false, lastRow);
 }
 
 } // namespace gm

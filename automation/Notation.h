@@ -37,4 +37,19 @@ CellNameParts SplitCellName(const QString &text);
 // Range text for whole columns or rows: the two ends joined by ":".
 QString RangeText(const QString &from, const QString &to);
 
+// A run of whole rows or columns, 1-based and inclusive, first <= last.
+struct LineRun
+{
+    qint64 first = 0;
+    qint64 last = 0;
+    qint64 count() const { return last - first + 1; }
+    bool contains(qint64 line) const { return line >= first && line <= last; }
+};
+// Resolves range text for whole columns ("C:E", "E:C", "c", "$C:$E") as the spreadsheet
+// does: the ends in either order, letters of either case. Nothing when the text names no
+// columns or one beyond `lastColumn`.
+std::optional<LineRun> columnRun(const QString &text, qint64 lastColumn);
+// The same for whole rows ("3:7", "7:3", "5").
+std::optional<LineRun> rowRun(const QString &text, qint64 lastRow);
+
 } // namespace gm

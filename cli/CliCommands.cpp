@@ -6,6 +6,7 @@
 #include "operations/Checks.h"
 #include "operations/files/BatchRename.h"
 #include "operations/cells/ReplaceOperation.h"
+#include "operations/cells/RowsColumnsOperation.h"
 #include "operations/cells/SetCellsOperation.h"
 #include "operations/sheets/SheetBackgroundOperation.h"
 #include "operations/sheets/SheetOperations.h"
@@ -25,6 +26,7 @@
 
 #include <array>
 #include <cstdio>
+#include <tuple>
 
 namespace gm::cli {
 
@@ -287,6 +289,19 @@ const CommandHelp kCommands[] = {
         "  an empty password protects without one. --no-password asks for none.\n"
         "  A workbook or worksheet already protected with another password is left as it\n"
         "  is and fails; Excel 5.0/95 workbooks and shared workbooks fail unchanged.\n"},
+    {"rows-cols", "Hide, delete or resize a run of columns and a run of rows in worksheets in place.",
+        "gridmule-cli rows-cols hide|delete|size [options] [--log FILE] FILE...\n"
+        "  --columns FROM:TO the columns by their letters, e.g. C:E (hide, delete, the\n"
+        "                    width of size)\n"
+        "  --rows FROM:TO    the rows by their numbers, e.g. 3:7 (hide, delete, the height\n"
+        "                    of size)\n"
+        "  --height POINTS   size: the row height (0 hides the rows)\n"
+        "  --width CHARS     size: the column width in characters of the Normal font\n"
+        "                    (0 hides the columns)\n"
+        "  --all-sheets      every worksheet (default: the active sheet)\n"
+        "  --sheet NAME      the worksheets with this name (letter case aside)\n"
+        "  --yes             delete: confirm the deletion, which cannot be undone\n"
+        "  Columns are deleted first; the rows are numbered after that.\n"},
 };
 
 const char *const kCommonHelp = "Every command also takes:\n"
@@ -743,6 +758,74 @@ int runSetCellsCommand(const QStringList &args)
     const RunSettings settings = common.settings(parser);
     ConsoleUserInterface ui(false);
     return finishRun(setCells(inputs, ui, settings), settings, QStringLiteral("changed"));
+}
+
+int runRowsColumnsCommand(const QStringList &args)
+{
+    static const QStringList modes{QStringLiteral("hide"), QStringLiteral("delete"), QStringLiteral("size")};
+    if (args.isEmpty() || !modes.contains(args.first())) {
+        if (!args.isEmpty() && args.first() == QStringLiteral("--help")) {
+            printCommandUsage(QStringLiteral("rows-cols"));
+            return kExitOk;
+        }
+        return badArguments(QStringLiteral("rows-cols needs one of: hide, delete, size."));
+    }
+    const QString mode = args.first();
+    QCommandLineParser parser;
+    const QCommandLineOption columns(QStringLiteral("columns"), QString(), QStringLiteral("from:to"));
+    const QCommandLineOption rows(QStringLiteral("rows"), QString(), QStringLiteral("from:to"));
+    const QCommandLineOption height(QStringLiteral("height"), QString(), QStringLiteral("points"));
+    const QCommandLineOption width(QStringLiteral("width"), QString(), QStringLiteral("chars"));
+    const QCommandLineOption allSheets(QStringLiteral("all-sheets"));
+    const QCommandLineOption sheet(QStringLiteral("sheet"), QString(), QStringLiteral("name"));
+    const QCommandLineOption yes(QStringLiteral("yes"));
+    parser.addOptions({columns, rows, height, width, allSheets, sheet, yes});
+    CommonOptions common;
+    common.addTo(parser);
+    int exitCode = kExitOk;
+    if (!parse(parser, QStringLiteral("rows-cols"), args.mid(1), &exitCode))
+        return exitCode;
+    if (parser.isSet(allSheets) && parser.isSet(sheet))
+        return badArguments(QStringLiteral("Give --all-sheets or --sheet NAME, not both."));
+
+    RowsColumnsInputs inputs;
+    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.sheets = parser.isSet(allSheets) ? RowsColumnsSheets::All
+        : parser.isSet(sheet)               ? RowsColumnsSheets::Named
+                                            : RowsColumnsSheets::Active;
+    inputs.sheetName = parser.value(sheet);
+    inputs.mode = RowsColumnsMode(modes.indexOf(mode));
+    // A run is given as its two ends, as the panel's two fields hold them.
+    auto ends = [](const QString &run) {
+        const qsizetype colon = run.indexOf(u':');
+        return colon < 0 ? std::pair{run, run} : std::pair{run.left(colon), run.mid(colon + 1)};
+    };
+    if (inputs.mode == RowsColumnsMode::Size) {
+        if (parser.isSet(height) != parser.isSet(rows) || parser.isSet(width) != parser.isSet(columns))
+            return badArguments(QStringLiteral("size needs --height with --rows and --width with --columns."));
+        inputs.height = parser.value(height);
+        inputs.width = parser.value(width);
+    } else if (parser.isSet(height) || parser.isSet(width)) {
+        return badArguments(QStringLiteral("--height and --width belong to size."));
+    }
+    inputs.columns = parser.isSet(columns);
+    inputs.rows = parser.isSet(rows);
+    if (!inputs.columns && !inputs.rows)
+        return badArguments(QStringLiteral("%1 needs --columns FROM:TO, --rows FROM:TO or both.").arg(mode));
+    std::tie(inputs.columnFrom, inputs.columnTo) = ends(parser.value(columns));
+    std::tie(inputs.rowFrom, inputs.rowTo) = ends(parser.value(rows));
+    if (rowsColumnsDeletes(inputs) && !parser.isSet(yes))
+        return badArguments(QStringLiteral("Deleting rows or columns cannot be undone: add --yes to confirm."));
+
+    const RunSettings settings = common.settings(parser);
+    ConsoleUserInterface ui(false);
+    // --yes is the answer to the deletion question; the checks around it stay in their order.
+    if (!passChecks(ui, inputs.entries, kRowsColumnsEmptyList, [&] { return validateRowsColumnsSheets(inputs); }))
+        return kExitBadArguments;
+    if (!passChecks(ui, inputs.entries, kRowsColumnsEmptyList, [&] { return validateRowsColumns(inputs); }))
+        return kExitBadArguments;
+    return finishRun(runRowsColumns(inputs, ui, settings), settings,
+        inputs.mode == RowsColumnsMode::Delete ? QStringLiteral("deleted") : QStringLiteral("changed"));
 }
 
 int runReplaceCommand(const QStringList &args)

@@ -31,6 +31,7 @@ int runSetCellsCommand(const QStringList &args);
 int runReplaceCommand(const QStringList &args);
 // protect --workbook [--structure] [--windows] | --sheets [--allow ACTION,...]
 int runProtectCommand(const QStringList &args);
+int runRowsColumnsCommand(const QStringList &args);
 // The overall help (every command with its options), one command's help, the version.
 void printUsage();
 void printCommandUsage(const QString &command);

@@ -52,6 +52,8 @@ int main(int argc, char *argv[])
         return ended(gm::cli::runSetCellsCommand(args));
     if (command == QStringLiteral("protect"))
         return ended(gm::cli::runProtectCommand(args));
+    if (command == QStringLiteral("rows-cols"))
+        return ended(gm::cli::runRowsColumnsCommand(args));
     QTextStream(stderr) << QStringLiteral("Unknown command: ") << command << QStringLiteral("\nTry 'gridmule-cli --help'.\n");
     return gm::cli::kExitBadArguments;
 }

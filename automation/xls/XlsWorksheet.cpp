@@ -4,10 +4,12 @@
 #include "automation/EngineError.h"
 #include "automation/xls/ProtectionRecords.h"
 #include "automation/xls/SheetRecordEdits.h"
+#include "automation/xls/SheetColumnRecords.h"
 #include "automation/xls/SheetPageRecords.h"
 #include "automation/xls/SheetRecords.h"
 #include "automation/xls/WorkbookNames.h"
 #include "automation/xlsx/HeaderFooterText.h"
+#include "automation/xlsx/SheetRowsColumns.h"
 
 namespace gm::xls {
 
@@ -181,6 +183,33 @@ void XlsWorksheet::setBackgroundPicture(const QString &picturePath)
     // A picture that cannot be read fails this sheet only; the workbook is not refused.
     const QByteArray data = BackgroundPicture::load(picturePath)->bitmapRecordData();
     change([&] { return SheetRecordEdits(m_document->stream(), m_sheet.position).setBackground(data); });
+namespace {
+
+LineRun xlsColumns(const QString &text)
+{
+    const auto run = columnRun(text, kXlsColumns);
+    if (!run)
+        throw EngineError(ErrorCode::LineRunInvalid, text);
+    return *run;
+}
+
+} // namespace
+
+void XlsWorksheet::setColumnsHidden(const QString &columns)
+{
+    requirePageSetup("Range.Hidden", true);
+    const LineRun run = xlsColumns(columns);
+    change([&] { return SheetColumnRecords(m_document->stream(), m_sheet.position).hide(run); });
+}
+
+void XlsWorksheet::setColumnWidth(const QString &columns, double characters)
+{
+    requirePageSetup("Range.ColumnWidth", true);
+    const LineRun run = xlsColumns(columns);
+    // Refused before anything changes, so that the workbook's other changes are still saved.
+    if (!(characters >= 0) || characters > xlsx::kMaxColumnWidth)
+        throw EngineError(ErrorCode::LineSizeOutOfRange, QString::number(characters));
+    change([&] { return SheetColumnRecords(m_document->stream(), m_sheet.position).setWidth(run, characters); });
 }
 
 } // namespace gm::xls

@@ -40,6 +40,8 @@ public:
     void protect(const ProtectionPassword &password, SheetPermissions allowed) override;
     int deleteHyperlinks() override;
     void setBackgroundPicture(const QString &picturePath) override;
+    void setColumnsHidden(const QString &columns) override;
+    void setColumnWidth(const QString &columns, double characters) override;
 
 private:
     // Reads the sheet's name, position and state again from the document.

@@ -9,6 +9,7 @@
 #include "automation/xlsx/PrintAreaText.h"
 #include "automation/xlsx/SheetDecorations.h"
 #include "automation/xlsx/SheetPageSetup.h"
+#include "automation/xlsx/SheetRowsColumns.h"
 #include "automation/xlsx/SheetStructure.h"
 
 namespace gm::xlsx {
@@ -58,7 +59,6 @@ void PackageWorksheet::setCellValues(const std::vector<CellWrite> &writes)
 }
 
 void PackageWorksheet::protect(const ProtectionPassword &password, SheetPermissions allowed)
-int PackageWorksheet::deleteHyperlinks()
 {
     m_document->ensureOpen();
     refresh();
@@ -67,6 +67,13 @@ int PackageWorksheet::deleteHyperlinks()
     if (isSharedWorkbook(*m_document))
         throw EngineError(ErrorCode::SharedWorkbook, m_document->path());
     protectSheet(m_document->sheetPart(m_entry), password, allowed);
+}
+
+int PackageWorksheet::deleteHyperlinks()
+{
+    m_document->ensureOpen();
+    refresh();
+    if (m_entry.kind != SheetKind::Worksheet)
         throw EngineError(ErrorCode::NotSupported, QStringLiteral("Hyperlinks.Delete"));
     return removeHyperlinks(*m_document, m_entry);
 }
@@ -82,6 +89,58 @@ void PackageWorksheet::setBackgroundPicture(const QString &picturePath)
         return;
     }
     setBackground(*m_document, m_entry, *BackgroundPicture::load(picturePath));
+}
+
+void PackageWorksheet::requireWorksheet(const char *member)
+{
+    m_document->ensureOpen();
+    refresh();
+    if (m_entry.kind != SheetKind::Worksheet)
+        throw EngineError(ErrorCode::NotSupported, QString::fromLatin1(member));
+}
+
+namespace {
+
+LineRun rowsOf(const QString &text)
+{
+    const auto run = rowRun(text, kSheetRows);
+    if (!run)
+        throw EngineError(ErrorCode::LineRunInvalid, text);
+    return *run;
+}
+
+LineRun columnsOf(const QString &text)
+{
+    const auto run = columnRun(text, kSheetColumns);
+    if (!run)
+        throw EngineError(ErrorCode::LineRunInvalid, text);
+    return *run;
+}
+
+} // namespace
+
+void PackageWorksheet::setColumnsHidden(const QString &columns)
+{
+    requireWorksheet("Range.Hidden");
+    SheetRowsColumns(*m_document, m_entry).hideColumns(columnsOf(columns));
+}
+
+void PackageWorksheet::setRowsHidden(const QString &rows)
+{
+    requireWorksheet("Range.Hidden");
+    SheetRowsColumns(*m_document, m_entry).hideRows(rowsOf(rows));
+}
+
+void PackageWorksheet::setRowHeight(const QString &rows, double points)
+{
+    requireWorksheet("Range.RowHeight");
+    SheetRowsColumns(*m_document, m_entry).setRowHeight(rowsOf(rows), points);
+}
+
+void PackageWorksheet::setColumnWidth(const QString &columns, double characters)
+{
+    requireWorksheet("Range.ColumnWidth");
+    SheetRowsColumns(*m_document, m_entry).setColumnWidth(columnsOf(columns), characters);
 }
 
 void PackageWorksheet::setVisibility(SheetVisibility visibility)

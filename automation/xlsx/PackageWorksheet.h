@@ -40,9 +40,14 @@ public:
     void protect(const ProtectionPassword &password, SheetPermissions allowed) override;
     int deleteHyperlinks() override;
     void setBackgroundPicture(const QString &picturePath) override;
+    void setColumnsHidden(const QString &columns) override;
+    void setRowsHidden(const QString &rows) override;
+    void setRowHeight(const QString &rows, double points) override;
+    void setColumnWidth(const QString &columns, double characters) override;
 
 private:
     void requirePageSetup(const char *member) const;
+    void requireWorksheet(const char *member);
     // Takes the sheet's name, state and position as the workbook now has them.
     void refresh();
 

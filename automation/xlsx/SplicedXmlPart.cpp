@@ -327,10 +327,54 @@ bool SplicedXmlPart::setElement(std::string_view localName, const QByteArray &te
     return true;
 }
 
+void SplicedXmlPart::addRewrite(RewriteFactory factory)
+{
+    if (m_skipStart < 0)
+        throwDamaged(m_name, QStringLiteral("no %1").arg(QString::fromLatin1(m_skipped)));
+    m_rewrites.push_back(std::move(factory));
+}
+
+void SplicedXmlPart::readSkipped(const ZipArchive &archive, const std::function<void(const char *, qsizetype)> &sink) const
+{
+    if (m_skipStart < 0)
+        return;
+    std::vector<std::unique_ptr<Rewrite>> rewrites;
+    for (const RewriteFactory &factory : m_rewrites)
+        rewrites.push_back(factory());
+    // Each chunk goes through every rewrite in turn; the last one's output reaches the sink.
+    QByteArray first;
+    QByteArray second;
+    auto pass = [&](const char *data, qsizetype length, bool last) {
+        for (size_t i = 0; i < rewrites.size(); ++i) {
+            QByteArray &out = (i % 2 == 0) ? first : second;
+            out.clear();
+            if (length > 0)
+                rewrites[i]->feed(data, length, out);
+            if (last)
+                rewrites[i]->finish(out);
+            data = out.constData();
+            length = out.size();
+        }
+        if (length > 0)
+            sink(data, length);
+    };
+    qint64 offset = 0;
+    archive.readChunks(m_name, [&](const char *data, qsizetype length) {
+        const qint64 from = std::max(offset, m_skipStart);
+        const qint64 to = std::min(offset + length, m_skipEnd);
+        if (from < to)
+            pass(data + (from - offset), qsizetype(to - from), false);
+        offset += length;
+    });
+    pass("", 0, true);
+}
+
 ZipArchive::Change SplicedXmlPart::change(const ZipArchive &archive) const
 {
     if (m_skipStart < 0)
         return ZipArchive::Change{m_name, m_text, std::nullopt};
+    if (!m_rewrites.empty())
+        return recompressed(archive);
     const qint64 afterPlaceholder = m_placeholderAt + m_placeholder.size();
     const auto [changed, unused] = std::mismatch(m_text.begin(), m_text.end(), m_original.begin(), m_original.end());
     const qint64 firstDifference = changed - m_text.begin();
@@ -377,14 +421,7 @@ ZipArchive::Change SplicedXmlPart::recompressed(const ZipArchive &archive) const
         size += length;
     };
     add(m_text.constData(), qsizetype(placeholder->start));
-    qint64 offset = 0;
-    archive.readChunks(m_name, [&](const char *data, qsizetype length) {
-        const qint64 from = std::max(offset, m_skipStart);
-        const qint64 to = std::min(offset + length, m_skipEnd);
-        if (from < to)
-            add(data + (from - offset), qsizetype(to - from));
-        offset += length;
-    });
+    readSkipped(archive, add);
     add(m_text.constData() + placeholder->end, m_text.size() - qsizetype(placeholder->end));
     ZipArchive::Deflated deflated;
     deflated.appended = deflater.finish();

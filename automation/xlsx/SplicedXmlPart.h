@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -40,7 +42,25 @@ public:
     // else at the end of the root. Returns false when nothing changed.
     bool setElement(std::string_view localName, const QByteArray &text, std::span<const std::string_view> order);
 
-    bool isDirty() const { return m_text != m_original; }
+    // A rewrite of the skipped element applied while the part is written: it is fed the
+    // element's text in chunks, from its start tag to the end of its end tag, and appends what
+    // stands in its place. Rewrites added later see the output of earlier ones. A part whose
+    // skipped element is rewritten is compressed again whole when saved.
+    class Rewrite
+    {
+    public:
+        virtual ~Rewrite() = default;
+        virtual void feed(const char *data, qsizetype size, QByteArray &out) = 0;
+        virtual void finish(QByteArray &out) = 0;
+    };
+    using RewriteFactory = std::function<std::unique_ptr<Rewrite>()>;
+    // Throws EngineError(Damaged) when the part has no such element.
+    void addRewrite(RewriteFactory factory);
+    // The skipped element as it will be written, rewrites applied; read from the archive in
+    // chunks and handed to `sink` in chunks.
+    void readSkipped(const ZipArchive &archive, const std::function<void(const char *, qsizetype)> &sink) const;
+
+    bool isDirty() const { return m_text != m_original || !m_rewrites.empty(); }
     // The entry's new content; the archive must be the one the part was read from.
     ZipArchive::Change change(const ZipArchive &archive) const;
 
@@ -58,6 +78,7 @@ private:
     ZipArchive::Change recompressed(const ZipArchive &archive) const;
 
     QString m_name;
+    std::vector<RewriteFactory> m_rewrites;
     QByteArray m_skipped; // local name of the element whose body is not held
     QByteArray m_original; // the text as read, the skipped body replaced by an empty element
     QByteArray m_text; // the same with the changes

@@ -1,7 +1,12 @@
 #include "ui/panels/ColsRowsPanel.h"
 
+#include "app/AppState.h"
+#include "doclist/DocumentListModel.h"
 #include "ui/Controls.h"
+#include "ui/GuiUserInterface.h"
 #include "ui/KeystrokeFilter.h"
+#include "ui/RunController.h"
+#include "ui/UserDialogs.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -33,13 +38,14 @@ ColsRowsPanel::ColsRowsPanel(PanelContext &context, QWidget *parent)
     auto *active = option(indexed(QStringLiteral("OptBatchColRowSheetName"), 1), QStringLiteral("活动工作表"), this,
                           true);
     auto *all = option(indexed(QStringLiteral("OptBatchColRowSheetName"), 2), QStringLiteral("所有工作表"), this);
-    auto *sheets = new QButtonGroup(this);
-    sheets->addButton(named, 0);
-    sheets->addButton(active, 1);
-    sheets->addButton(all, 2);
+    m_sheets = new QButtonGroup(this);
+    m_sheets->addButton(named, 0);
+    m_sheets->addButton(active, 1);
+    m_sheets->addButton(all, 2);
     auto *sheetName = editableCombo(QStringLiteral("CmbSheetName"),
                                     {QStringLiteral("Sheet1"), QStringLiteral("Sheet2"), QStringLiteral("Sheet3")}, this);
     sheetName->setMinimumWidth(100);
+    m_sheetName = sheetName;
     sheetRow->addWidget(label(QStringLiteral("要处理的工作表："), this));
     sheetRow->addWidget(named);
     sheetRow->addWidget(sheetName);
@@ -78,7 +84,8 @@ ColsRowsPanel::ColsRowsPanel(PanelContext &context, QWidget *parent)
         m_groups->setCurrentIndex(id + 1);
         updateCommand();
     });
-    registerCommand(m_command, false, false);
+    connect(m_command, &QPushButton::clicked, this, &ColsRowsPanel::run);
+    registerCommand(m_command, true, false);
 }
 
 void ColsRowsPanel::addRun(QGridLayout *layout, int gridRow, QCheckBox *check, const QString &fromName,
@@ -127,6 +134,8 @@ QWidget *ColsRowsPanel::buildGroup(int mode)
                        check(QStringLiteral("ChkColWidth"), QStringLiteral("批量设置列宽："), group)};
         auto *height = edit(QStringLiteral("txtRowHeight"), group);
         auto *width = edit(QStringLiteral("txtColWidth"), group);
+        m_height = height;
+        m_width = width;
         for (QLineEdit *size : {height, width}) {
             size->setMaximumWidth(60);
             KeystrokeFilter::install(size, KeyFilter::Size, m_context.dialogs);
@@ -168,7 +177,65 @@ void ColsRowsPanel::updateCommand()
     bool wanted = false;
     if (selected >= 0 && selected < 3)
         wanted = m_checks[size_t(selected)][0]->isChecked() || m_checks[size_t(selected)][1]->isChecked();
-    setCommandWanted(m_command, wanted);
+    setCommandWanted(m_command, wanted && !m_running);
+}
+
+RowsColumnsInputs ColsRowsPanel::inputs() const
+{
+    RowsColumnsInputs inputs;
+    inputs.entries = m_context.documents.entries();
+    inputs.sheets = RowsColumnsSheets(m_sheets->checkedId());
+    inputs.sheetName = m_sheetName->currentText();
+    const int selected = mode();
+    inputs.mode = RowsColumnsMode(selected);
+    if (selected < 0 || selected > 2)
+        return inputs;
+    // The size group's check boxes come rows first.
+    const auto &checks = m_checks[size_t(selected)];
+    inputs.columns = (selected == 2 ? checks[1] : checks[0])->isChecked();
+    inputs.rows = (selected == 2 ? checks[0] : checks[1])->isChecked();
+    const RowsColumnsFields fields = rowsColumnsFields(inputs.mode);
+    auto text = [this](const QString &name) {
+        const auto *field = findChild<QLineEdit *>(name);
+        return field ? field->text() : QString();
+    };
+    inputs.columnFrom = text(fields.columnFrom);
+    inputs.columnTo = text(fields.columnTo);
+    inputs.rowFrom = text(fields.rowFrom);
+    inputs.rowTo = text(fields.rowTo);
+    inputs.height = m_height->text();
+    inputs.width = m_width->text();
+    return inputs;
+}
+
+void ColsRowsPanel::run()
+{
+    const RowsColumnsInputs taken = inputs();
+    if (!BatchFrame::checkList(m_context.ui, taken.entries, kRowsColumnsEmptyList))
+        return;
+    if (const Validation failure = validateRowsColumnsSheets(taken)) {
+        showFailure(*failure);
+        return;
+    }
+    if (rowsColumnsDeletes(taken)) {
+        const MessageRequest question{QMessageBox::Information, kRowsColumnsConfirmCaption, kRowsColumnsConfirmDelete,
+            QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel};
+        if (m_context.dialogs.message(window(), question) != QMessageBox::Ok)
+            return;
+    }
+    if (const Validation failure = validateRowsColumns(taken)) {
+        showFailure(*failure);
+        return;
+    }
+    m_running = true;
+    updateCommand();
+    const RunSettings settings = m_context.state.runSettings();
+    auto finished = [this] {
+        m_running = false;
+        updateCommand();
+    };
+    if (!m_context.runner.start([taken, settings](UserInterface &ui) { runRowsColumns(taken, ui, settings); }, finished))
+        finished();
 }
 
 } // namespace gm
