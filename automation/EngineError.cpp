@@ -78,6 +78,12 @@ QString EngineError::describe(ErrorCode code)
         return QStringLiteral("不能更改数组公式的某一部分。");
     case ErrorCode::SheetCopyUnsupported:
         return QStringLiteral("源工作表含有无法复制的内容（图形、表格、批注、引用其他工作表的公式等），未插入。");
+    case ErrorCode::PrintOutputFailed:
+        return QStringLiteral("无法生成要打印的页面，打印作业未发送。");
+    case ErrorCode::PrinterUnavailable:
+        return QStringLiteral("打印机不存在或不接受打印作业，打印作业未发送。");
+    case ErrorCode::PrintJobFailed:
+        return QStringLiteral("打印作业发送失败。");
     case ErrorCode::Unexpected:
         break;
     }

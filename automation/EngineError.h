@@ -44,6 +44,9 @@ enum class ErrorCode : int {
     CellOutOfRange = 1060,
     SharedFormulaAnchor = 1061,
     ArrayFormulaPart = 1062,
+    PrintOutputFailed = 1090,
+    PrinterUnavailable = 1091,
+    PrintJobFailed = 1092,
     Unexpected = 1099,
 };
 

@@ -14,6 +14,8 @@ int runConvertCommand(const QStringList &args);
 int runPropertiesCommand(const QStringList &args);
 int runHeaderFooterCommand(const QStringList &args);
 int runPrintSetupCommand(const QStringList &args);
+// print [--sheets 1,3] [--copies N] [--printer NAME] [--dry-run]
+int runPrintCommand(const QStringList &args);
 // sheets delete|hide|unhide|rename
 int runSheetsCommand(const QStringList &args);
 // rename --replace|--insert|--delete|--case [--dry-run]
