@@ -13,6 +13,7 @@ packages=(
   fonts-noto-cjk fonts-wqy-microhei fonts-crosextra-carlito fonts-crosextra-caladea fonts-liberation
   fontconfig unzip python3
   xvfb xauth
+  cups-client cups printer-driver-cups-pdf poppler-utils
 )
 
 missing=()

@@ -7,74 +7,25 @@
 #include "automation/EngineSession.h"
 #include "automation/PdfPages.h"
 #include "operations/workbook/PrintOperation.h"
+#include "support/PrivateCups.h"
 #include "support/TestSupport.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 using namespace gm;
+using gm::test::EnvironmentGuard;
 using gm::test::fixture;
+using gm::test::PrivateCups;
 
 namespace {
-
-// Sets environment variables for one test and puts the old values back.
-class EnvironmentGuard
-{
-public:
-    void set(const char *name, const QByteArray &value)
-    {
-        remember(name);
-        qputenv(name, value);
-    }
-    void unset(const char *name)
-    {
-        remember(name);
-        qunsetenv(name);
-    }
-    ~EnvironmentGuard()
-    {
-        for (const auto &[name, value] : m_saved) {
-            if (value.isNull())
-                qunsetenv(name);
-            else
-                qputenv(name, value);
-        }
-    }
-
-private:
-    void remember(const char *name) { m_saved.emplace_back(name, qgetenv(name)); }
-    std::vector<std::pair<const char *, QByteArray>> m_saved;
-};
-
-// Pages of a PDF file as poppler's pdfinfo counts them, independently of our own reader;
-// -1 when pdfinfo is not installed.
-int pdfinfoPages(const QString &path)
-{
-    if (QStandardPaths::findExecutable(QStringLiteral("pdfinfo")).isEmpty())
-        return -1;
-    QProcess process;
-    process.start(QStringLiteral("pdfinfo"), {path});
-    process.waitForFinished(30000);
-    for (const QString &line : QString::fromUtf8(process.readAllStandardOutput()).split(u'\n')) {
-        if (line.startsWith(QStringLiteral("Pages:")))
-            return line.mid(6).trimmed().toInt();
-    }
-    return 0;
-}
 
 // The text of a PDF file (poppler's pdftotext); a null string when that is not installed.
 QString pdfText(const QString &path)
@@ -89,7 +40,7 @@ QString pdfText(const QString &path)
 
 int pagesOf(const QString &path)
 {
-    const int byPoppler = pdfinfoPages(path);
+    const int byPoppler = gm::test::pdfinfoPages(path);
     return byPoppler >= 0 ? byPoppler : pdfPageCount(gm::test::readAll(path));
 }
 
@@ -222,162 +173,6 @@ TEST(PrintRun, SheetPositionsMakeOneJobEachInTheOrderTyped)
     EXPECT_EQ(gm::test::engineProcessesOfThisProcess(), 0);
 }
 
-namespace {
-
-// A print service of the test's own: cupsd on a private socket with its configuration,
-// spool and logs in a temporary folder, reached through CUPS_SERVER; the system's service is
-// left alone. Its PDF printer (cups-pdf) writes every job as a PDF file into the user's
-// ~/PDF folder.
-class PrivateCups
-{
-public:
-    // Starts the service; false with the reason when this machine cannot run one.
-    bool start(QString *why)
-    {
-        const QString cupsd = QStandardPaths::findExecutable(QStringLiteral("cupsd"), {QStringLiteral("/usr/sbin")});
-        if (cupsd.isEmpty() || QStandardPaths::findExecutable(QStringLiteral("lpadmin"), {QStringLiteral("/usr/sbin")}).isEmpty()) {
-            *why = QStringLiteral("CUPS is not installed (Debian packages cups, cups-client)");
-            return false;
-        }
-        if (geteuid() != 0) {
-            *why = QStringLiteral("a private cupsd with the cups-pdf backend needs root");
-            return false;
-        }
-        if (!m_dir.isValid()) {
-            *why = QStringLiteral("no temporary folder");
-            return false;
-        }
-        // Filters run as the service's own user, which must reach the spool.
-        ::chmod(QFile::encodeName(m_dir.path()).constData(), 0755);
-        for (const char *sub : {"etc/ppd", "spool/tmp", "cache", "state", "log"})
-            QDir().mkpath(m_dir.filePath(QString::fromLatin1(sub)));
-        ::chmod(QFile::encodeName(m_dir.filePath(QStringLiteral("spool/tmp"))).constData(), 01777);
-        m_socket = m_dir.filePath(QStringLiteral("cups.sock"));
-        gm::test::writeAll(m_dir.filePath(QStringLiteral("etc/cupsd.conf")),
-            QStringLiteral("Listen %1\nLogLevel warn\n<Location />\n  Order allow,deny\n  Allow all\n</Location>\n")
-                .arg(m_socket)
-                .toUtf8());
-        gm::test::writeAll(m_dir.filePath(QStringLiteral("etc/cups-files.conf")),
-            QStringLiteral("ServerRoot %1/etc\nRequestRoot %1/spool\nTempDir %1/spool/tmp\nCacheDir %1/cache\n"
-                           "StateDir %1/state\nErrorLog %1/log/error_log\nAccessLog %1/log/access_log\n"
-                           "PageLog %1/log/page_log\n")
-                .arg(m_dir.path())
-                .toUtf8());
-        m_cupsd.start(cupsd, {QStringLiteral("-f"), QStringLiteral("-c"), m_dir.filePath(QStringLiteral("etc/cupsd.conf")),
-                                 QStringLiteral("-s"), m_dir.filePath(QStringLiteral("etc/cups-files.conf"))});
-        if (!m_cupsd.waitForStarted(10000)) {
-            *why = QStringLiteral("cupsd did not start: ") + m_cupsd.errorString();
-            return false;
-        }
-        m_environment.set("CUPS_SERVER", m_socket.toLocal8Bit());
-        m_environment.unset("LPDEST");
-        m_environment.unset("PRINTER");
-        // Ready when its socket answers.
-        const QDeadlineTimer deadline(15000);
-        while (!deadline.hasExpired()) {
-            if (m_cupsd.state() != QProcess::Running) {
-                *why = QStringLiteral("cupsd ended at once: ") + QString::fromUtf8(m_cupsd.readAllStandardError());
-                return false;
-            }
-            if (QFile::exists(m_socket) && run(QStringLiteral("lpstat"), {QStringLiteral("-r")}).contains(QStringLiteral("is running")))
-                return true;
-            QThread::msleep(100);
-        }
-        *why = QStringLiteral("cupsd did not answer on its socket");
-        return false;
-    }
-
-    // A cups-pdf printer, made the service's default.
-    bool addPdfPrinter(const QString &name, QString *why)
-    {
-        const QString ppd = QStringLiteral("/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd");
-        if (!QFile::exists(ppd) || !QFile::exists(QStringLiteral("/usr/lib/cups/backend/cups-pdf"))) {
-            *why = QStringLiteral("the PDF printer is not installed (Debian package printer-driver-cups-pdf)");
-            return false;
-        }
-        run(QStringLiteral("lpadmin"), {QStringLiteral("-p"), name, QStringLiteral("-v"), QStringLiteral("cups-pdf:/"),
-                                             QStringLiteral("-E"), QStringLiteral("-P"), ppd});
-        run(QStringLiteral("lpadmin"), {QStringLiteral("-d"), name});
-        if (!run(QStringLiteral("lpstat"), {QStringLiteral("-e")}).split(u'\n').contains(name)) {
-            *why = QStringLiteral("lpadmin could not add the printer");
-            return false;
-        }
-        return true;
-    }
-
-    // Waits until every queued job has been printed.
-    bool waitForIdle()
-    {
-        const QDeadlineTimer deadline(180000);
-        while (!deadline.hasExpired()) {
-            if (run(QStringLiteral("lpstat"), {QStringLiteral("-o")}).trimmed().isEmpty())
-                return true;
-            QThread::msleep(200);
-        }
-        return false;
-    }
-
-    // "total" pages the service counted for each job (copies included), by job number.
-    QMap<int, int> pagesByJob() const
-    {
-        QMap<int, int> pages;
-        for (const QString &line : QString::fromUtf8(gm::test::readAll(m_dir.filePath(QStringLiteral("log/page_log")))).split(u'\n')) {
-            const QStringList fields = line.split(u' ');
-            const int total = fields.indexOf(QStringLiteral("total"));
-            if (fields.size() > 2 && total > 0 && total + 1 < fields.size())
-                pages[fields[2].toInt()] = fields[total + 1].toInt();
-        }
-        return pages;
-    }
-
-    ~PrivateCups()
-    {
-        if (m_cupsd.state() != QProcess::NotRunning) {
-            m_cupsd.terminate();
-            if (!m_cupsd.waitForFinished(10000)) {
-                m_cupsd.kill();
-                m_cupsd.waitForFinished(5000);
-            }
-        }
-    }
-
-    static QString run(const QString &program, const QStringList &arguments)
-    {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-        process.setProcessEnvironment(environment);
-        process.start(program, arguments);
-        process.waitForFinished(30000);
-        return QString::fromUtf8(process.readAllStandardOutput());
-    }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_socket;
-    QProcess m_cupsd;
-    EnvironmentGuard m_environment;
-};
-
-// The PDF files cups-pdf wrote for this user.
-QString pdfPrinterOutput()
-{
-    const passwd *user = getpwuid(geteuid());
-    return QString::fromLocal8Bit(user ? user->pw_dir : "/root") + QStringLiteral("/PDF");
-}
-
-QStringList pdfFiles()
-{
-    return QDir(pdfPrinterOutput()).entryList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Name);
-}
-
-} // namespace
-
-#define GM_REQUIRE_PRINT_SERVICE(cups)                                                                                           \
-    PrivateCups cups;                                                                                                            \
-    if (QString why; !cups.start(&why))                                                                                          \
-    GTEST_SKIP() << "no private print service: " << why.toStdString()
-
 TEST(PrintService, NoPrinterStopsTheRunAndAPdfPrinterGetsOneJobPerWorkbook)
 {
     GM_REQUIRE_PRINT_SERVICE(cups);
@@ -396,7 +191,7 @@ TEST(PrintService, NoPrinterStopsTheRunAndAPdfPrinterGetsOneJobPerWorkbook)
 
     if (QString why; !cups.addPdfPrinter(QStringLiteral("GridmuleTest"), &why))
         GTEST_SKIP() << why.toStdString();
-    const QStringList before = pdfFiles();
+    const QStringList before = PrivateCups::outputFiles();
     ui.messages.clear();
     std::vector<PrintJob> jobs;
     PrintOptions options;
@@ -415,14 +210,14 @@ TEST(PrintService, NoPrinterStopsTheRunAndAPdfPrinterGetsOneJobPerWorkbook)
         EXPECT_EQ(job.pages, kWorkbookPages);
         EXPECT_EQ(counted.value(job.jobId.section(u'-', -1).toInt()), 2 * kWorkbookPages);
     }
-    QStringList written = pdfFiles();
+    QStringList written = PrivateCups::outputFiles();
     for (const QString &name : before)
         written.removeAll(name);
     ASSERT_EQ(written.size(), 2) << written.join(u' ').toStdString();
     for (const QString &name : written) {
         SCOPED_TRACE(name.toStdString());
-        EXPECT_EQ(pagesOf(pdfPrinterOutput() + u'/' + name), 2 * kWorkbookPages);
-        QFile::remove(pdfPrinterOutput() + u'/' + name);
+        EXPECT_EQ(pagesOf(PrivateCups::outputFolder() + u'/' + name), 2 * kWorkbookPages);
+        QFile::remove(PrivateCups::outputFolder() + u'/' + name);
     }
 }
 
@@ -441,7 +236,7 @@ TEST(PrintService, TheCommandLinePrintsTheChosenSheetsToANamedPrinter)
     EXPECT_EQ(badCopies.exitCode, 2);
     EXPECT_TRUE(badCopies.err.contains(kPrintBadCopies));
 
-    const QStringList before = pdfFiles();
+    const QStringList before = PrivateCups::outputFiles();
     const auto dry = gm::test::runCli({QStringLiteral("print"), QStringLiteral("--dry-run"), QStringLiteral("--sheets"),
         QStringLiteral("3,1"), xlsx});
     EXPECT_EQ(dry.exitCode, 0) << dry.err.toStdString();
@@ -452,14 +247,14 @@ TEST(PrintService, TheCommandLinePrintsTheChosenSheetsToANamedPrinter)
     EXPECT_EQ(printed.exitCode, 0) << printed.err.toStdString();
     EXPECT_TRUE(printed.out.startsWith(xlsx + QStringLiteral("\tprinted\tArea: 2 pages (job GridmuleCli-"))) << printed.out.toStdString();
     ASSERT_TRUE(cups.waitForIdle());
-    QStringList written = pdfFiles();
+    QStringList written = PrivateCups::outputFiles();
     for (const QString &name : before)
         written.removeAll(name);
     ASSERT_EQ(written.size(), 2) << "the dry run queued nothing, the real one two jobs";
     QList<int> pages;
     for (const QString &name : written) {
-        pages << pagesOf(pdfPrinterOutput() + u'/' + name);
-        QFile::remove(pdfPrinterOutput() + u'/' + name);
+        pages << pagesOf(PrivateCups::outputFolder() + u'/' + name);
+        QFile::remove(PrivateCups::outputFolder() + u'/' + name);
     }
     std::sort(pages.begin(), pages.end());
     EXPECT_EQ(pages, (QList<int>{3, 6})); // three copies of one page and of two pages

@@ -3,11 +3,14 @@
 
 #include "automation/PdfPages.h"
 #include "operations/workbook/PrintOperation.h"
+#include "support/PrivateCups.h"
 #include "support/TestSupport.h"
 
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 using namespace gm;
 
@@ -16,7 +19,7 @@ TEST(PrintInputs, SheetPositionsSplitAtEveryBlankAfterTrimming)
     const struct
     {
         const char *typed;
-        QStringList tokens;
+        std::vector<const char *> tokens;
     } cases[] = {
         {"1 3 5", {"1", "3", "5"}},
         {"  2 2 ", {"2", "2"}}, // repetitions count: one job each
@@ -27,7 +30,10 @@ TEST(PrintInputs, SheetPositionsSplitAtEveryBlankAfterTrimming)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.typed);
-        EXPECT_EQ(sheetPositionTokens(QString::fromLatin1(c.typed)), c.tokens);
+        QStringList tokens;
+        for (const char *token : c.tokens)
+            tokens << QString::fromLatin1(token);
+        EXPECT_EQ(sheetPositionTokens(QString::fromLatin1(c.typed)), tokens);
     }
 }
 
@@ -98,13 +104,10 @@ TEST(PrintRun, WithoutAPrinterNothingStartsAfterTheListCheck)
 {
     // A print service address where none listens, and no printer chosen by the environment.
     QTemporaryDir dir;
-    const char *const variables[] = {"CUPS_SERVER", "LPDEST", "PRINTER"};
-    QByteArray saved[3];
-    for (int i = 0; i < 3; ++i) {
-        saved[i] = qgetenv(variables[i]);
-        qunsetenv(variables[i]);
-    }
-    qputenv("CUPS_SERVER", dir.filePath(QStringLiteral("nothing.sock")).toLocal8Bit());
+    gm::test::EnvironmentGuard environment;
+    environment.set("CUPS_SERVER", dir.filePath(QStringLiteral("nothing.sock")).toLocal8Bit());
+    environment.unset("LPDEST");
+    environment.unset("PRINTER");
     const QString workbook = gm::test::copyInto(gm::test::fixture(QStringLiteral("print_pages.xlsx")), dir.path());
 
     gm::test::ScriptedUi ui;
@@ -123,13 +126,6 @@ TEST(PrintRun, WithoutAPrinterNothingStartsAfterTheListCheck)
     EXPECT_TRUE(summary.files.empty());
     EXPECT_EQ(ui.messages, QStringList{kPrintNoPrinter});
     EXPECT_TRUE(ui.statuses.isEmpty());
-
-    for (int i = 0; i < 3; ++i) {
-        if (saved[i].isNull())
-            qunsetenv(variables[i]);
-        else
-            qputenv(variables[i], saved[i]);
-    }
 }
 
 TEST(PdfPages, CountsPageObjectsNotPageTreeNodes)

@@ -348,7 +348,7 @@ TEST_F(PanelsTest, ChoosersFillTheirFieldsAndCancelChangesNothing)
 
 TEST_F(PanelsTest, UnfinishedOperationsSaySo)
 {
-    for (const char *name : {"CmdLockDoc", "CmdUnite", "CmdProtect", "CmdHyperLink", "CmdSheetBackgroud", "BtnPrint"}) {
+    for (const char *name : {"CmdLockDoc", "CmdUnite", "CmdProtect", "CmdHyperLink", "CmdSheetBackgroud"}) {
         SCOPED_TRACE(name);
         auto *button = find<QPushButton>(QString::fromLatin1(name));
         EXPECT_FALSE(button->isEnabled());
