@@ -6,8 +6,7 @@ namespace {
 
 bool isDelimiter(char c)
 {
-    return c == '/' || c == '<' || c == '>' || c == '[' || c == ']' || c == '(' || c == ')' || c == '{' || c == '}'
-        || c == '%';
+    return c == '/' || c == '<' || c == '>' || c == '[' || c == ']' || c == '(' || c == ')' || c == '{' || c == '}' || c == '%';
 }
 
 bool isWhite(char c)

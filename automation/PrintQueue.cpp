@@ -70,8 +70,8 @@ QString defaultPrinter()
     const ClientRun run = runClient(QStringLiteral("lpstat"), {QStringLiteral("-d")}, kQueryTimeoutMs);
     if (!run.finished || run.exitCode != 0)
         return {};
-    static const QRegularExpression line(QStringLiteral("^system default destination: (\\S+)\\s*$"),
-        QRegularExpression::MultilineOption);
+    static const QRegularExpression line(
+        QStringLiteral("^system default destination: (\\S+)\\s*$"), QRegularExpression::MultilineOption);
     const QRegularExpressionMatch match = line.match(run.out);
     return match.hasMatch() ? match.captured(1) : QString();
 }
@@ -106,8 +106,8 @@ QString submitPrintJob(const QString &pdf, int copies, const QString &printer, c
     if (run.exitCode == 0 && match.hasMatch())
         return match.captured(1);
     const QString detail = run.err.isEmpty() ? run.out.trimmed() : run.err;
-    static const QRegularExpression unavailable(
-        QStringLiteral("does not exist|not accepting|no default destination|not found"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression unavailable(QStringLiteral("does not exist|not accepting|no default destination|not found"),
+        QRegularExpression::CaseInsensitiveOption);
     throw EngineError(unavailable.match(detail).hasMatch() ? ErrorCode::PrinterUnavailable : ErrorCode::PrintJobFailed, detail);
 }
 

@@ -75,8 +75,8 @@ Validation validatePrint(const PrintInputs &inputs)
     return std::nullopt;
 }
 
-RunSummary printWorkbooks(const PrintInputs &inputs, UserInterface &ui, const RunSettings &settings,
-    const PrintOptions &options, ApplicationFactory engineFactory, Validation *failed)
+RunSummary printWorkbooks(const PrintInputs &inputs, UserInterface &ui, const RunSettings &settings, const PrintOptions &options,
+    ApplicationFactory engineFactory, Validation *failed)
 {
     if (!BatchFrame::checkList(ui, inputs.entries, kPrintEmptyList))
         return stoppedRun();
@@ -109,7 +109,8 @@ RunSummary runPrint(const PrintInputs &inputs, const QString &printer, UserInter
     Operation operation;
     operation.options.actionName = kPrintAction;
     operation.options.emptyListMessage = kPrintEmptyList;
-    operation.options.completionMessage = kPrintDone;
+    // A dry run sends nothing, so it does not say that it did.
+    operation.options.completionMessage = options.dryRun ? QString() : kPrintDone;
     operation.options.testExistence = true; // a missing file is skipped without a log line
     operation.options.use = WorkbookUse::Engine;
     operation.process = [&](FileContext &context) {
@@ -130,7 +131,8 @@ RunSummary runPrint(const PrintInputs &inputs, const QString &printer, UserInter
             if (job.pages == 0)
                 return;
             if (!options.dryRun)
-                job.jobId = submitPrintJob(pdf, copies, printer, sheetName.isEmpty() ? title : title + QStringLiteral(" - ") + sheetName);
+                job.jobId = submitPrintJob(
+                    pdf, copies, printer, sheetName.isEmpty() ? title : title + QStringLiteral(" - ") + sheetName);
             if (options.jobs)
                 options.jobs->push_back(job);
         };

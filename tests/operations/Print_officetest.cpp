@@ -165,11 +165,12 @@ TEST(PrintRun, SheetPositionsMakeOneJobEachInTheOrderTyped)
     EXPECT_EQ(log.count(kPrintAction), 2) << log.toStdString();
     EXPECT_FALSE(log.contains(QStringLiteral("deleted.xlsx")));
     EXPECT_TRUE(ui.statuses.contains(kPrintProgress + xlsx));
-    EXPECT_EQ(ui.messages, QStringList{kPrintDone});
+    EXPECT_TRUE(ui.messages.isEmpty()); // nothing was sent, so nothing says it was
     // Nothing changed, nothing left behind.
     EXPECT_EQ(gm::test::readAll(xlsx), gm::test::readAll(original));
     EXPECT_EQ(QDir(temporaries.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
-    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("a"))).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("print_pages.xlsx")});
+    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("a"))).entryList(QDir::Files | QDir::Hidden),
+        QStringList{QStringLiteral("print_pages.xlsx")});
     EXPECT_EQ(gm::test::engineProcessesOfThisProcess(), 0);
 }
 
@@ -229,7 +230,8 @@ TEST(PrintService, TheCommandLinePrintsTheChosenSheetsToANamedPrinter)
     QTemporaryDir dir;
     const QString xlsx = gm::test::copyInto(fixture(QStringLiteral("print_pages.xlsx")), dir.path());
 
-    const auto unknown = gm::test::runCli({QStringLiteral("print"), QStringLiteral("--printer"), QStringLiteral("NoSuchPrinter"), xlsx});
+    const auto unknown
+        = gm::test::runCli({QStringLiteral("print"), QStringLiteral("--printer"), QStringLiteral("NoSuchPrinter"), xlsx});
     EXPECT_EQ(unknown.exitCode, 2);
     EXPECT_TRUE(unknown.err.contains(QStringLiteral("NoSuchPrinter")));
     const auto badCopies = gm::test::runCli({QStringLiteral("print"), QStringLiteral("--copies"), QStringLiteral("100"), xlsx});
@@ -237,15 +239,16 @@ TEST(PrintService, TheCommandLinePrintsTheChosenSheetsToANamedPrinter)
     EXPECT_TRUE(badCopies.err.contains(kPrintBadCopies));
 
     const QStringList before = PrivateCups::outputFiles();
-    const auto dry = gm::test::runCli({QStringLiteral("print"), QStringLiteral("--dry-run"), QStringLiteral("--sheets"),
-        QStringLiteral("3,1"), xlsx});
+    const auto dry = gm::test::runCli(
+        {QStringLiteral("print"), QStringLiteral("--dry-run"), QStringLiteral("--sheets"), QStringLiteral("3,1"), xlsx});
     EXPECT_EQ(dry.exitCode, 0) << dry.err.toStdString();
     EXPECT_EQ(dry.out, xlsx + QStringLiteral("\twould print\tArea: 2 pages; One: 1 page\n"));
 
     const auto printed = gm::test::runCli({QStringLiteral("print"), QStringLiteral("--printer"), QStringLiteral("GridmuleCli"),
         QStringLiteral("--sheets"), QStringLiteral("3,1"), QStringLiteral("--copies"), QStringLiteral("3"), xlsx});
     EXPECT_EQ(printed.exitCode, 0) << printed.err.toStdString();
-    EXPECT_TRUE(printed.out.startsWith(xlsx + QStringLiteral("\tprinted\tArea: 2 pages (job GridmuleCli-"))) << printed.out.toStdString();
+    EXPECT_TRUE(printed.out.startsWith(xlsx + QStringLiteral("\tprinted\tArea: 2 pages (job GridmuleCli-")))
+        << printed.out.toStdString();
     ASSERT_TRUE(cups.waitForIdle());
     QStringList written = PrivateCups::outputFiles();
     for (const QString &name : before)

@@ -21,12 +21,9 @@ TEST(PrintInputs, SheetPositionsSplitAtEveryBlankAfterTrimming)
         const char *typed;
         std::vector<const char *> tokens;
     } cases[] = {
-        {"1 3 5", {"1", "3", "5"}},
-        {"  2 2 ", {"2", "2"}}, // repetitions count: one job each
+        {"1 3 5", {"1", "3", "5"}}, {"  2 2 ", {"2", "2"}}, // repetitions count: one job each
         {"1  3", {"1", "", "3"}}, // two blanks make an empty token, which prints nothing
-        {"   ", {}},
-        {"", {}},
-        {"\t1", {"\t1"}}, // only blanks are trimmed
+        {"   ", {}}, {"", {}}, {"\t1", {"\t1"}}, // only blanks are trimmed
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.typed);

@@ -80,15 +80,18 @@ bool PrivateCups::start(QString *why)
     ::chmod(QFile::encodeName(m_dir.filePath(QStringLiteral("spool/tmp"))).constData(), 01777);
     m_socket = m_dir.filePath(QStringLiteral("cups.sock"));
     writeAll(m_dir.filePath(QStringLiteral("etc/cupsd.conf")),
-        QStringLiteral("Listen %1\nLogLevel warn\n<Location />\n  Order allow,deny\n  Allow all\n</Location>\n").arg(m_socket).toUtf8());
+        QStringLiteral("Listen %1\nLogLevel warn\n<Location />\n  Order allow,deny\n  Allow all\n</Location>\n")
+            .arg(m_socket)
+            .toUtf8());
     writeAll(m_dir.filePath(QStringLiteral("etc/cups-files.conf")),
         QStringLiteral("ServerRoot %1/etc\nRequestRoot %1/spool\nTempDir %1/spool/tmp\nCacheDir %1/cache\n"
                        "StateDir %1/state\nErrorLog %1/log/error_log\nAccessLog %1/log/access_log\n"
                        "PageLog %1/log/page_log\n")
             .arg(m_dir.path())
             .toUtf8());
-    m_cupsd.start(cupsd, {QStringLiteral("-f"), QStringLiteral("-c"), m_dir.filePath(QStringLiteral("etc/cupsd.conf")),
-                             QStringLiteral("-s"), m_dir.filePath(QStringLiteral("etc/cups-files.conf"))});
+    m_cupsd.start(cupsd,
+        {QStringLiteral("-f"), QStringLiteral("-c"), m_dir.filePath(QStringLiteral("etc/cupsd.conf")), QStringLiteral("-s"),
+            m_dir.filePath(QStringLiteral("etc/cups-files.conf"))});
     if (!m_cupsd.waitForStarted(10000)) {
         *why = QStringLiteral("cupsd did not start: ") + m_cupsd.errorString();
         return false;
@@ -103,7 +106,8 @@ bool PrivateCups::start(QString *why)
             *why = QStringLiteral("cupsd ended at once: ") + QString::fromUtf8(m_cupsd.readAllStandardError());
             return false;
         }
-        if (QFile::exists(m_socket) && runClient(QStringLiteral("lpstat"), {QStringLiteral("-r")}).contains(QStringLiteral("is running")))
+        if (QFile::exists(m_socket)
+            && runClient(QStringLiteral("lpstat"), {QStringLiteral("-r")}).contains(QStringLiteral("is running")))
             return true;
         QThread::msleep(100);
     }
@@ -119,7 +123,8 @@ bool PrivateCups::addPdfPrinter(const QString &name, QString *why)
         return false;
     }
     runClient(QStringLiteral("lpadmin"),
-        {QStringLiteral("-p"), name, QStringLiteral("-v"), QStringLiteral("cups-pdf:/"), QStringLiteral("-E"), QStringLiteral("-P"), ppd});
+        {QStringLiteral("-p"), name, QStringLiteral("-v"), QStringLiteral("cups-pdf:/"), QStringLiteral("-E"),
+            QStringLiteral("-P"), ppd});
     runClient(QStringLiteral("lpadmin"), {QStringLiteral("-d"), name});
     if (!runClient(QStringLiteral("lpstat"), {QStringLiteral("-e")}).split(u'\n').contains(name)) {
         *why = QStringLiteral("lpadmin could not add the printer");
