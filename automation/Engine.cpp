@@ -37,6 +37,16 @@ void Worksheet::setOrientation(Orientation)
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("PageSetup.Orientation"));
 }
 
+int Worksheet::exportPdf(const QString &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.PrintOut"));
+}
+
+int Workbook::exportPdf(const QString &)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Workbook.PrintOut"));
+}
+
 void Worksheet::setVisibility(SheetVisibility)
 {
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.Visible"));

@@ -69,6 +69,10 @@ public:
     virtual void setPrintArea(const QString &range);
     virtual Orientation orientation();
     virtual void setOrientation(Orientation orientation);
+    // Printing: writes the pages this worksheet prints (its print area and page setup
+    // respected) as a PDF file and returns how many there are. A hidden worksheet, or one
+    // with nothing on it, prints nothing: 0 is returned and no file is written.
+    virtual int exportPdf(const QString &path);
 
     // Sheet structure. Refusals (the last visible sheet, a name the sheet rules forbid, a
     // workbook whose structure is protected) throw EngineError and change nothing.
@@ -178,6 +182,11 @@ public:
     // one. A workbook already protected with another password throws
     // ProtectedWithOtherPassword, a shared workbook SharedWorkbook; either is left as it was.
     virtual void protect(const ProtectionPassword &password, bool structure, bool windows);
+
+    // Printing: writes the pages the whole workbook prints (its visible sheets in order, each
+    // with its print area and page setup) as one PDF file and returns how many there are;
+    // 0, and no file, when none of them has anything on it.
+    virtual int exportPdf(const QString &path);
 
     // Saves in place, in the workbook's own format. The original is replaced only by a
     // complete, checked file.

@@ -104,6 +104,12 @@ QString EngineError::describe(ErrorCode code)
         return QStringLiteral("不能直接将 .xls 工作簿设为共享，请先将其转换为 .xlsx 格式，未做修改。");
     case ErrorCode::PictureTooLarge:
         return QStringLiteral("背景图片过大，无法存入 .xls 工作簿（宽和高均不能超过 65535 像素，图片数据不能超过 100 MB）。");
+    case ErrorCode::PrintOutputFailed:
+        return QStringLiteral("无法生成要打印的页面，打印作业未发送。");
+    case ErrorCode::PrinterUnavailable:
+        return QStringLiteral("打印机不存在或不接受打印作业，打印作业未发送。");
+    case ErrorCode::PrintJobFailed:
+        return QStringLiteral("打印作业发送失败。");
     case ErrorCode::Unexpected:
         break;
     }

@@ -57,6 +57,9 @@ enum class ErrorCode : int {
     PictureTooLarge = 1084,
     LineRunInvalid = 1063,
     LineSizeOutOfRange = 1064,
+    PrintOutputFailed = 1090,
+    PrinterUnavailable = 1091,
+    PrintJobFailed = 1092,
     Unexpected = 1099,
 };
 

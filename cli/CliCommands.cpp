@@ -2,6 +2,7 @@
 #include "cli/PasswordInput.h"
 
 #include "automation/BatchFrame.h"
+#include "automation/PrintQueue.h"
 #include "automation/UserInterface.h"
 #include "operations/Checks.h"
 #include "operations/files/BatchRename.h"
@@ -14,6 +15,7 @@
 #include "operations/workbook/HeaderFooterOperation.h"
 #include "operations/workbook/PasswordOperation.h"
 #include "operations/workbook/HyperLinkOperation.h"
+#include "operations/workbook/PrintOperation.h"
 #include "operations/workbook/PrintSetupOperation.h"
 #include "operations/workbook/ProtectOperation.h"
 #include "operations/workbook/PropertiesOperation.h"
@@ -168,6 +170,19 @@ const CommandHelp kCommands[] = {
         "  --footer          copy the three footer sections (neither option: both)\n"
         "  --make-writable   make read-only workbooks writable and change them\n"
         "                    (default: read-only workbooks are skipped)\n"},
+    {"print", "Print workbooks, whole or chosen worksheets, through the print service.",
+        "gridmule-cli print [--sheets 1,3] [--copies N] [--printer NAME] [--dry-run] [--log FILE] FILE...\n"
+        "  Pages are printed as the workbook's print areas and page setup lay them out;\n"
+        "  hidden worksheets and worksheets with nothing on them print nothing.\n"
+        "  --sheets LIST     only the worksheets at these positions (1 is the first; chart\n"
+        "                    sheets are not counted), one job each in the order given;\n"
+        "                    positions past the last worksheet are passed over\n"
+        "                    (default: the whole workbook as one job)\n"
+        "  --copies N        collated copies of each job, 1 to 99 (default 1)\n"
+        "  --printer NAME    this printer (default: the default printer)\n"
+        "  --dry-run         lay out and count the pages, but send nothing\n"
+        "  Output lines: file, result (printed, would print, skipped or failed), then\n"
+        "  each job: the worksheet (or \"workbook\"), its pages and the job's id.\n"},
     {"print-setup", "Set the print area and/or orientation of every worksheet.",
         "gridmule-cli print-setup [--area RANGE] [--landscape|--portrait] [--log FILE] FILE...\n"
         "  --area RANGE      print area, e.g. A1:G100\n"
@@ -1048,6 +1063,80 @@ int runStatsCommand(const QStringList &args)
                     line += QStringLiteral("\t%1 %2").arg(counts[i].counts[size_t(item)]).arg(QString::fromLatin1(units[item]));
             }
         }
+        out() << line << Qt::endl;
+    }
+    if (summary.logged)
+        err() << QStringLiteral("日志文件：") << settings.logFile << Qt::endl;
+    return summary.failedCount() > 0 ? kExitSomeFailed : kExitOk;
+}
+
+} // namespace gm::cli
+
+namespace gm::cli {
+
+int runPrintCommand(const QStringList &args)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption sheets(QStringLiteral("sheets"), QString(), QStringLiteral("list"));
+    const QCommandLineOption copies(QStringLiteral("copies"), QString(), QStringLiteral("n"), QStringLiteral("1"));
+    const QCommandLineOption printer(QStringLiteral("printer"), QString(), QStringLiteral("name"));
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"));
+    parser.addOptions({sheets, copies, printer, dryRun});
+    CommonOptions common;
+    common.addTo(parser);
+    int exitCode = kExitOk;
+    if (!parse(parser, QStringLiteral("print"), args, &exitCode))
+        return exitCode;
+
+    PrintInputs inputs;
+    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.printSheets = parser.isSet(sheets);
+    // Positions are whole numbers separated by commas or blanks, as the panel's box takes them.
+    QString positions = parser.value(sheets);
+    positions.replace(QLatin1Char(','), QLatin1Char(' '));
+    for (const QChar c : std::as_const(positions)) {
+        if (!c.isDigit() && c != u' ')
+            return badArguments(QStringLiteral("--sheets takes worksheet positions such as 1,3."));
+    }
+    inputs.sheetIndex = positions;
+    inputs.copies = parser.value(copies);
+    const std::optional<int> count = readShortInteger(inputs.copies);
+    if (!count || *count < 1 || *count > 99 || inputs.copies.trimmed().size() > 2)
+        return badArguments(kPrintBadCopies);
+    inputs.printer = parser.value(printer);
+    if (!inputs.printer.isEmpty() && resolvePrinter(inputs.printer).isEmpty())
+        return badArguments(QStringLiteral("The print service knows no printer named ") + inputs.printer + u'.');
+
+    ConsoleUserInterface ui(false);
+    const RunSettings settings = common.settings(parser);
+    std::vector<PrintJob> jobs;
+    PrintOptions options;
+    options.dryRun = parser.isSet(dryRun);
+    options.jobs = &jobs;
+    const RunSummary summary = printWorkbooks(inputs, ui, settings, options);
+    if (summary.stopped)
+        return kExitBadArguments;
+    const QString done = options.dryRun ? QStringLiteral("would print") : QStringLiteral("printed");
+    int index = -1; // the results follow the non-blank entries in order
+    for (const FileResult &file : summary.files) {
+        do
+            ++index;
+        while (index < inputs.entries.size() && inputs.entries.at(index).trimmed().isEmpty());
+        QString line = file.path + u'\t' + outcomeText(file.outcome, done);
+        if (file.outcome == FileOutcome::Failed)
+            line += u'\t' + file.errorDescription;
+        QStringList printed;
+        for (const PrintJob &job : jobs) {
+            if (job.entryIndex != index)
+                continue;
+            QString text = (job.sheet.isEmpty() ? QStringLiteral("workbook") : job.sheet)
+                + QStringLiteral(": %1 page%2").arg(job.pages).arg(job.pages == 1 ? QString() : QStringLiteral("s"));
+            if (!job.jobId.isEmpty())
+                text += QStringLiteral(" (job ") + job.jobId + u')';
+            printed << text;
+        }
+        if (file.outcome != FileOutcome::Skipped)
+            line += u'\t' + (printed.isEmpty() ? QStringLiteral("nothing to print") : printed.join(QStringLiteral("; ")));
         out() << line << Qt::endl;
     }
     if (summary.logged)

@@ -20,6 +20,8 @@ int runPasswordCommand(const QStringList &args);
 int runLinksCommand(const QStringList &args);
 // background --set PICTURE|--remove
 int runBackgroundCommand(const QStringList &args);
+// print [--sheets 1,3] [--copies N] [--printer NAME] [--dry-run]
+int runPrintCommand(const QStringList &args);
 // sheets delete|hide|unhide|rename
 int runSheetsCommand(const QStringList &args);
 // rename --replace|--insert|--delete|--case [--dry-run]

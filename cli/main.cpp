@@ -30,6 +30,8 @@ int main(int argc, char *argv[])
         return ended(gm::cli::runPropertiesCommand(args));
     if (command == QStringLiteral("header-footer"))
         return ended(gm::cli::runHeaderFooterCommand(args));
+    if (command == QStringLiteral("print"))
+        return ended(gm::cli::runPrintCommand(args));
     if (command == QStringLiteral("print-setup"))
         return ended(gm::cli::runPrintSetupCommand(args));
     if (command == QStringLiteral("password"))

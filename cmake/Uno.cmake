@@ -69,6 +69,8 @@ set(UNO_TYPES
   com.sun.star.table.XCell
   com.sun.star.text.XText
   com.sun.star.awt.Size
+  com.sun.star.drawing.XDrawPageSupplier
+  com.sun.star.drawing.XDrawPage
 )
 list(JOIN UNO_TYPES ";" UNO_TYPES_ARG)
 set(UNO_GEN_DIR ${CMAKE_BINARY_DIR}/uno-headers)

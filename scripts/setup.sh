@@ -14,6 +14,7 @@ packages=(
   fontconfig unzip python3 python3-openpyxl python3-msoffcrypto-tool python3-xlrd python3-olefile
   xvfb xauth
   dpkg-dev lintian desktop-file-utils appstream man-db
+  cups-client cups printer-driver-cups-pdf poppler-utils
 )
 
 missing=()

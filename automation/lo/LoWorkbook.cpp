@@ -5,6 +5,7 @@
 #include "automation/Preflight.h"
 #include "automation/SafeReplace.h"
 #include "automation/WebArchive.h"
+#include "automation/PdfPages.h"
 #include "automation/lo/LoWorksheet.h"
 #include "automation/lo/UnoSupport.h"
 #include "automation/ole/PropertyStreamCopy.h"
@@ -25,6 +26,8 @@
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/XDocumentProperties.hpp>
 #include <com/sun/star/document/XDocumentPropertiesSupplier.hpp>
+#include <com/sun/star/drawing/XDrawPage.hpp>
+#include <com/sun/star/drawing/XDrawPageSupplier.hpp>
 #include <com/sun/star/frame/XController.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
@@ -54,6 +57,7 @@ const QString kTextFilter = QStringLiteral("Text - txt - csv (StarCalc)");
 const QString kHtmlFilter = QStringLiteral("HTML (StarCalc)");
 const QString kXlsxFilter = QStringLiteral("Calc MS Excel 2007 XML");
 const QString kXlsFilter = QStringLiteral("MS Excel 97");
+const QString kPdfFilter = QStringLiteral("calc_pdf_Export");
 
 // A private folder beside the target for exports that write more than one file or a file
 // under a name of the engine's choosing. Removed with everything in it when done.
@@ -270,7 +274,8 @@ void LoWorkbook::checkUnchangedOnDisk() const
         throw EngineError(ErrorCode::InUse, QStringLiteral("changed on disk by another program"));
 }
 
-void LoWorkbook::storeTo(const QString &path, const QString &filter, const QString &options)
+void LoWorkbook::storeTo(
+    const QString &path, const QString &filter, const QString &options, const uno::Sequence<beans::PropertyValue> &filterData)
 {
     // While it stores, the engine holds a lock file for the target and writes a "lu*.tmp"
     // file beside it, renamed over the target at the end. An engine that is killed, hangs or
@@ -292,6 +297,8 @@ void LoWorkbook::storeTo(const QString &path, const QString &filter, const QStri
                 = {prop("FilterName", uno::Any(toOU(filter))), prop("Overwrite", uno::Any(true))};
             if (!options.isEmpty())
                 args.push_back(prop("FilterOptions", uno::Any(toOU(options))));
+            if (filterData.hasElements())
+                args.push_back(prop("FilterData", uno::Any(filterData)));
             Reference<frame::XStorable>(m_document, UNO_QUERY_THROW)
                 ->storeToURL(
                     fileUrl(path), uno::Sequence<beans::PropertyValue>(args.data(), static_cast<sal_Int32>(args.size())));
@@ -520,6 +527,72 @@ void LoWorkbook::close(bool saveChanges)
             save();
     }
     releaseDocument();
+}
+
+bool LoWorkbook::printsAnything(int index)
+{
+    // What a printout shows: cell contents, notes and drawing objects (pictures, charts,
+    // shapes) of visible sheets. Cell formats alone print nothing worth a page.
+    return m_engine->call(m_engine->limits().call, ErrorCode::PrintOutputFailed, [&] {
+        constexpr sal_Int16 kContent = sheet::CellFlags::VALUE | sheet::CellFlags::DATETIME | sheet::CellFlags::STRING
+            | sheet::CellFlags::FORMULA | sheet::CellFlags::ANNOTATION;
+        Reference<sheet::XSpreadsheetDocument> doc(m_document, UNO_QUERY_THROW);
+        Reference<container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
+        for (sal_Int32 i = 0; i < sheets->getCount(); ++i) {
+            if (index != 0 && i != index - 1)
+                continue;
+            Reference<sheet::XSpreadsheet> sheet(sheets->getByIndex(i), UNO_QUERY_THROW);
+            bool visible = true;
+            Reference<beans::XPropertySet>(sheet, UNO_QUERY_THROW)->getPropertyValue("IsVisible") >>= visible;
+            if (!visible)
+                continue;
+            if (Reference<sheet::XCellRangesQuery>(sheet, UNO_QUERY_THROW)->queryContentCells(kContent)->getCount() > 0)
+                return true;
+            Reference<drawing::XDrawPageSupplier> drawings(sheet, UNO_QUERY);
+            if (drawings.is() && drawings->getDrawPage().is() && drawings->getDrawPage()->getCount() > 0)
+                return true;
+        }
+        return false;
+    });
+}
+
+int LoWorkbook::writePdf(const QString &path, int index)
+{
+    if (!printsAnything(index))
+        return 0;
+    uno::Sequence<beans::PropertyValue> filterData;
+    if (index != 0) {
+        // The selection limits the export to that sheet, with its print ranges and page style.
+        const uno::Any selection = m_engine->call(m_engine->limits().call, ErrorCode::PrintOutputFailed, [&] {
+            Reference<sheet::XSpreadsheetDocument> doc(m_document, UNO_QUERY_THROW);
+            return Reference<container::XIndexAccess>(doc->getSheets(), UNO_QUERY_THROW)->getByIndex(index - 1);
+        });
+        filterData = descriptor({prop("Selection", selection)});
+    }
+    try {
+        storeTo(path, kPdfFilter, QString(), filterData);
+    } catch (const EngineError &e) {
+        if (e.code() == ErrorCode::SaveFailed)
+            throw EngineError(ErrorCode::PrintOutputFailed, e.detail());
+        throw;
+    }
+    QFile written(path);
+    if (!written.open(QIODevice::ReadOnly))
+        throw EngineError(ErrorCode::PrintOutputFailed, written.errorString());
+    const int pages = pdfPageCount(written.readAll());
+    if (pages <= 0)
+        throw EngineError(ErrorCode::PrintOutputFailed, QStringLiteral("the exported PDF has no pages"));
+    return pages;
+}
+
+int LoWorkbook::exportPdf(const QString &path)
+{
+    return writePdf(path, 0);
+}
+
+int LoWorkbook::exportSheetPdf(const QString &path, int index)
+{
+    return writePdf(path, index);
 }
 
 HeaderFooterCodes LoWorkbook::headerFooterCodes(int index)

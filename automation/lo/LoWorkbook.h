@@ -8,6 +8,7 @@
 #include "automation/lo/LoEngine.h"
 #include "automation/xls/SaveGuard.h"
 
+#include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
 
@@ -50,6 +51,11 @@ public:
     void save() override;
     void saveAs(const QString &path, int fileFormat) override;
     void close(bool saveChanges) override;
+    int exportPdf(const QString &path) override;
+
+    // The pages of one sheet (1-based position among all sheets) as a PDF file; 0 and no
+    // file when it is hidden or holds nothing that prints.
+    int exportSheetPdf(const QString &path, int index);
 
     // For the workbook's sheets (1-based positions among all sheets).
     BiffSheet biffSheet(int index) const;
@@ -69,7 +75,10 @@ private:
     void guardAgainstLoss(const QString &written);
     void refreshFormulaResults();
     int activeIndex();
-    void storeTo(const QString &path, const QString &filter, const QString &options);
+    void storeTo(const QString &path, const QString &filter, const QString &options,
+        const css::uno::Sequence<css::beans::PropertyValue> &filterData = {});
+    bool printsAnything(int index);
+    int writePdf(const QString &path, int index);
     void exportText(const QString &target, bool csv);
     void exportHtml(const QString &target);
     void exportWebArchive(const QString &target);

@@ -130,4 +130,9 @@ void LoWorksheet::setOrientation(Orientation orientation)
     m_book->markModified();
 }
 
+int LoWorksheet::exportPdf(const QString &path)
+{
+    return m_book->exportSheetPdf(path, m_index);
+}
+
 } // namespace gm::lo

@@ -29,6 +29,7 @@ public:
     void setPrintArea(const QString &range) override;
     Orientation orientation() override;
     void setOrientation(Orientation orientation) override;
+    int exportPdf(const QString &path) override;
     QString cellText(const QString &address) override;
 
 private:

@@ -24,6 +24,11 @@ links_and_pictures.xlsx    "Links": an external, a mail and an in-workbook hyper
                            Hyperlink cell style), a HYPERLINK() formula (A4), printer settings and
                            a drawing whose picture itself links somewhere; "Other": one external
                            hyperlink and nothing else in its relationships.
+print_pages.xlsx           five sheets whose printouts have known page counts, set by manual
+                           page breaks; column A reads "<sheet name> line <row>": One (1 page), Breaks (3 pages), Area (a print area of
+                           rows 1-15 over 40 rows broken every 10: 2 pages), Hidden (hidden, 1
+                           page of its own) and Empty (nothing to print).
+print_pages.xls            the same workbook written by LibreOffice as Excel 97-2003.
 
 Run from anywhere: python3 tests/data/make_fixtures.py
 """
@@ -316,6 +321,57 @@ def make_links_and_pictures(path):
         z.writestr("xl/printerSettings/printerSettings1.bin", bytes(range(256)) * 4)
 
 
+def make_print_pages(path):
+    """Sheets whose printouts have known page counts: manual row breaks split them into pages."""
+    def breaks(rows):
+        if not rows:
+            return ""
+        return (f'<rowBreaks count="{len(rows)}" manualBreakCount="{len(rows)}">'
+                + "".join(f'<brk id="{r}" max="16383" man="1"/>' for r in rows) + '</rowBreaks>')
+
+    def sheet(name, rows, after_rows=()):
+        data = "".join(f'<row r="{r}"><c r="A{r}" t="inlineStr"><is><t>{name} line {r}</t></is></c></row>' for r in rows)
+        return (DECL + f'<worksheet {NS}><sheetData>{data}</sheetData>'
+                '<pageMargins left="0.7" right="0.7" top="0.75" bottom="0.75" header="0.3" footer="0.3"/>'
+                + breaks(after_rows) + '</worksheet>')
+
+    sheets = [
+        ("One", "visible", sheet("One", [1])),
+        ("Breaks", "visible", sheet("Breaks", [1, 2, 3], [1, 2])),
+        ("Area", "visible", sheet("Area", range(1, 41), [10, 20, 30])),
+        ("Hidden", "hidden", sheet("Hidden", [1])),
+        ("Empty", "visible", sheet("Empty", [])),
+    ]
+    overrides = "".join(
+        f'<Override PartName="/xl/worksheets/sheet{n}.xml" '
+        'ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/>'
+        for n in range(1, len(sheets) + 1))
+    parts = {
+        "[Content_Types].xml": DECL + '<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+        '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
+        '<Default Extension="xml" ContentType="application/xml"/>'
+        '<Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>'
+        + overrides + '</Types>',
+        "_rels/.rels": DECL + '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+        f'<Relationship Id="rId1" Type="{REL}/officeDocument" Target="xl/workbook.xml"/></Relationships>',
+        "xl/workbook.xml": DECL + f'<workbook {NS}><sheets>'
+        + "".join(f'<sheet name="{name}" sheetId="{n}" state="{state}" r:id="rId{n}"/>'
+                  for n, (name, state, _) in enumerate(sheets, 1))
+        + '</sheets><definedNames>'
+        '<definedName name="_xlnm.Print_Area" localSheetId="2">Area!$A$1:$A$15</definedName>'
+        '</definedNames></workbook>',
+        "xl/_rels/workbook.xml.rels": DECL + '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+        + "".join(f'<Relationship Id="rId{n}" Type="{REL}/worksheet" Target="worksheets/sheet{n}.xml"/>'
+                  for n in range(1, len(sheets) + 1)) + '</Relationships>',
+    }
+    for n, (_, _, xml) in enumerate(sheets, 1):
+        parts[f"xl/worksheets/sheet{n}.xml"] = xml
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, text in parts.items():
+            z.writestr(name, text.encode("utf-8"))
+
+
+
 def convert_with_libreoffice(source, extension):
     out = tempfile.mkdtemp()
     profile = tempfile.mkdtemp()
@@ -344,3 +400,6 @@ if __name__ == "__main__":
     make_plain_xlsx(os.path.join(HERE, "xls_too_many_columns.xlsx"),
                     [("First", [("A1", 1, 0)]), ("Columns", [("A1", 1, 0), ("IW1", 2, 0)])])
     make_links_and_pictures(os.path.join(HERE, "links_and_pictures.xlsx"))
+    print_pages = os.path.join(HERE, "print_pages.xlsx")
+    make_print_pages(print_pages)
+    convert_with_libreoffice(print_pages, "xls")

@@ -7,6 +7,8 @@
 #include "automation/xls/BiffInfo.h"
 #include "automation/ole/XlsPropertyWorkbook.h"
 #include "operations/workbook/HeaderFooterOperation.h"
+#include "operations/workbook/PrintOperation.h"
+#include "support/PrivateCups.h"
 #include "support/TestSupport.h"
 #include "ui/RunController.h"
 #include "ui/panels/FeaturePanel.h"
@@ -214,7 +216,73 @@ TEST_F(WorkbookPanelsTest, PrintAreaRun)
         EXPECT_EQ(sheet.orientation, 2);
     }
     EXPECT_TRUE(find<QPushButton>(QStringLiteral("CmdPrintArea"))->isEnabled());
-    EXPECT_FALSE(find<QPushButton>(QStringLiteral("BtnPrint"))->isEnabled());
+    EXPECT_TRUE(find<QPushButton>(QStringLiteral("BtnPrint"))->isEnabled()); // not tied to the page setup
+}
+
+TEST_F(WorkbookPanelsTest, PrintChecksInOrderThenSendsEveryWorkbook)
+{
+    action(QStringLiteral("Print"))->trigger();
+    click(QStringLiteral("BtnPrint"));
+    EXPECT_EQ(m_dialogs.texts(), QStringList{kPrintEmptyList});
+    addFixtures();
+    {
+        // No print service answers.
+        QTemporaryDir nowhere;
+        EnvironmentGuard environment;
+        environment.set("CUPS_SERVER", nowhere.filePath(QStringLiteral("cups.sock")).toLocal8Bit());
+        environment.unset("LPDEST");
+        environment.unset("PRINTER");
+        m_dialogs.messages.clear();
+        click(QStringLiteral("BtnPrint"));
+        EXPECT_EQ(m_dialogs.texts(), QStringList{kPrintNoPrinter});
+        EXPECT_FALSE(m_window->runner().isRunning());
+    }
+
+    GM_REQUIRE_PRINT_SERVICE(cups);
+    if (QString why; !cups.addPdfPrinter(QStringLiteral("GridmulePanel"), &why))
+        GTEST_SKIP() << why.toStdString();
+    auto *copies = find<QLineEdit>(QStringLiteral("TxtCopy"));
+    EXPECT_FALSE(find<QLineEdit>(QStringLiteral("txtSheetIndex"))->isEnabled());
+    click(QStringLiteral("ChkPrintSheet"));
+    EXPECT_TRUE(find<QLineEdit>(QStringLiteral("txtSheetIndex"))->isEnabled());
+    setText(QStringLiteral("txtSheetIndex"), QStringLiteral("   "));
+    m_dialogs.messages.clear();
+    click(QStringLiteral("BtnPrint"));
+    EXPECT_EQ(m_dialogs.texts(), QStringList{kPrintNoSheets});
+
+    // The copy count's own box: critical, its caption, the box's text selected.
+    setText(QStringLiteral("txtSheetIndex"), QStringLiteral("2  2 7"));
+    setText(QStringLiteral("TxtCopy"), QStringLiteral("xy"));
+    m_dialogs.messages.clear();
+    click(QStringLiteral("BtnPrint"));
+    ASSERT_EQ(m_dialogs.messages.size(), 1u);
+    EXPECT_EQ(m_dialogs.messages[0].request.text, kPrintBadCopies);
+    EXPECT_EQ(m_dialogs.messages[0].request.icon, QMessageBox::Critical);
+    EXPECT_EQ(m_dialogs.messages[0].request.caption, QStringLiteral("Gridmule-批量打印"));
+    EXPECT_EQ(copies->selectedText(), QStringLiteral("xy"));
+
+    // No copies wanted: the click ends without a word.
+    setText(QStringLiteral("TxtCopy"), QStringLiteral("0"));
+    m_dialogs.messages.clear();
+    click(QStringLiteral("BtnPrint"));
+    EXPECT_TRUE(m_dialogs.messages.empty());
+    EXPECT_FALSE(m_window->runner().isRunning());
+
+    // Worksheet 2 twice (7 is past the last) in each of the two workbooks: four jobs.
+    setText(QStringLiteral("TxtCopy"), QStringLiteral("1"));
+    const QStringList before = PrivateCups::outputFiles();
+    run(QStringLiteral("BtnPrint"), [&] { EXPECT_FALSE(find<QPushButton>(QStringLiteral("BtnPrint"))->isEnabled()); });
+    EXPECT_EQ(m_dialogs.texts(), QStringList{kPrintDone});
+    EXPECT_TRUE(find<QPushButton>(QStringLiteral("BtnPrint"))->isEnabled());
+    ASSERT_TRUE(cups.waitForIdle());
+    QStringList written = PrivateCups::outputFiles();
+    for (const QString &name : before)
+        written.removeAll(name);
+    EXPECT_EQ(written.size(), 4) << written.join(u' ').toStdString();
+    for (const QString &name : written) {
+        EXPECT_EQ(pdfinfoPages(PrivateCups::outputFolder() + u'/' + name), 1) << name.toStdString();
+        QFile::remove(PrivateCups::outputFolder() + u'/' + name);
+    }
 }
 
 } // namespace

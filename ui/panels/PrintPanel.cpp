@@ -1,13 +1,16 @@
 #include "ui/panels/PrintPanel.h"
 
 #include "app/AppState.h"
+#include "automation/PrintQueue.h"
 #include "doclist/DocumentListModel.h"
+#include "operations/workbook/PrintOperation.h"
 #include "operations/workbook/PrintSetupOperation.h"
 #include "ui/Controls.h"
 #include "ui/GuiUserInterface.h"
 #include "ui/Icons.h"
 #include "ui/KeystrokeFilter.h"
 #include "ui/RunController.h"
+#include "ui/UserDialogs.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -52,10 +55,10 @@ PrintPanel::PrintPanel(PanelContext &context, QWidget *parent)
     m_printSheets = check(QStringLiteral("ChkPrintSheet"), QStringLiteral("只打印选定工作表："), this);
     m_sheetIndex = edit(QStringLiteral("txtSheetIndex"), this);
     m_sheetIndex->setEnabled(false);
-    auto *copies = edit(QStringLiteral("TxtCopy"), this, QStringLiteral("1"));
-    copies->setMaxLength(2);
-    copies->setMaximumWidth(40);
-    auto *print = button(QStringLiteral("BtnPrint"), QStringLiteral("打印(&P)"), this);
+    m_copies = edit(QStringLiteral("TxtCopy"), this, QStringLiteral("1"));
+    m_copies->setMaxLength(2);
+    m_copies->setMaximumWidth(40);
+    m_print = button(QStringLiteral("BtnPrint"), QStringLiteral("打印(&P)"), this);
     auto *hint = label(QStringLiteral("（输入要打印的工作表顺序号，多个工作表以空格分隔。如：1 3 5）"), this);
     hint->setStyleSheet(QStringLiteral("color: #546e7a;"));
 
@@ -64,12 +67,12 @@ PrintPanel::PrintPanel(PanelContext &context, QWidget *parent)
     layout->addWidget(m_sheetIndex, 0, 2);
     auto *copiesRow = row();
     copiesRow->addWidget(label(QStringLiteral("每个文档打印份数："), this));
-    copiesRow->addWidget(copies);
+    copiesRow->addWidget(m_copies);
     copiesRow->addStretch();
     layout->addLayout(copiesRow, 0, 3);
     layout->addWidget(hint, 1, 1, 1, 2);
     layout->addWidget(label(QStringLiteral("点击“确定”按钮开始发送打印作业。"), this), 1, 3);
-    layout->addWidget(print, 1, 4, Qt::AlignRight);
+    layout->addWidget(m_print, 1, 4, Qt::AlignRight);
 
     auto *line = new QFrame(this);
     line->setObjectName(QStringLiteral("Line1"));
@@ -126,8 +129,9 @@ PrintPanel::PrintPanel(PanelContext &context, QWidget *parent)
     connect(m_area, &QCheckBox::clicked, this, &PrintPanel::updatePageSetup);
     connect(m_orientation, &QCheckBox::clicked, this, &PrintPanel::updatePageSetup);
     connect(m_setPage, &QPushButton::clicked, this, &PrintPanel::setPageSetup);
+    connect(m_print, &QPushButton::clicked, this, &PrintPanel::print);
 
-    registerCommand(print, false);
+    registerCommand(m_print, true);
     registerCommand(m_setPage, true, false);
 }
 
@@ -165,6 +169,43 @@ void PrintPanel::setPageSetup()
         updatePageSetup();
     };
     if (!m_context.runner.start([inputs, settings](UserInterface &ui) { runPrintSetup(inputs, ui, settings); }, finished))
+        finished();
+}
+
+void PrintPanel::print()
+{
+    PrintInputs inputs;
+    inputs.entries = m_context.documents.entries();
+    inputs.printSheets = m_printSheets->isChecked();
+    inputs.sheetIndex = m_sheetIndex->text();
+    inputs.copies = m_copies->text();
+
+    if (!BatchFrame::checkList(m_context.ui, inputs.entries, kPrintEmptyList))
+        return;
+    const QString printer = resolvePrinter(QString());
+    if (printer.isEmpty()) {
+        inform(kPrintNoPrinter);
+        return;
+    }
+    if (const Validation failure = validatePrint(inputs)) {
+        if (failure->control != m_copies->objectName()) {
+            showFailure(*failure);
+            return;
+        }
+        m_context.dialogs.message(window(),
+            {QMessageBox::Critical, kAppTitle + kPrintCopiesCaptionSuffix, failure->message, QMessageBox::Ok, QMessageBox::Ok});
+        m_copies->setFocus(Qt::OtherFocusReason);
+        m_copies->setSelection(0, 2);
+        return;
+    }
+    if (*readShortInteger(inputs.copies) < 1)
+        return; // no copies wanted: nothing to do, nothing to say
+
+    setCommandWanted(m_print, false);
+    const RunSettings settings = m_context.state.runSettings();
+    auto finished = [this] { setCommandWanted(m_print, true); };
+    if (!m_context.runner.start(
+            [inputs, printer, settings](UserInterface &ui) { runPrint(inputs, printer, ui, settings); }, finished))
         finished();
 }
 

@@ -20,9 +20,12 @@ public:
 private:
     void updatePageSetup();
     void setPageSetup();
+    void print();
 
     QCheckBox *m_printSheets;
     QLineEdit *m_sheetIndex;
+    QLineEdit *m_copies;
+    QPushButton *m_print;
     QCheckBox *m_area;
     QLineEdit *m_topLeft;
     QLineEdit *m_bottomRight;
