@@ -12,6 +12,7 @@ packages=(
   libzip-dev zlib1g-dev libpugixml-dev libgsf-1-dev
   fonts-noto-cjk fonts-wqy-microhei fonts-crosextra-carlito fonts-crosextra-caladea fonts-liberation
   fontconfig unzip python3
+  parallel
   xvfb xauth
 )
 
