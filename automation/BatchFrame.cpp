@@ -34,10 +34,8 @@ int RunSummary::failedCount() const
 int RunSummary::unfinishedCount() const
 {
     int n = 0;
-    for (const FileResult &f : files) {
-        n += f.outcome == FileOutcome::Failed
-                && (f.errorNumber == static_cast<int>(ErrorCode::Cancelled) || f.errorNumber == static_cast<int>(ErrorCode::Interrupted));
-    }
+    for (const FileResult &f : files)
+        n += f.outcome == FileOutcome::Failed && f.errorNumber == static_cast<int>(ErrorCode::Interrupted) ? 1 : 0;
     return n;
 }
 
@@ -159,7 +157,7 @@ RunSummary BatchFrame::run(const QStringList &entries, const Operation &operatio
 
 FileResult BatchFrame::cancelledEntry(const QString &path)
 {
-    return {path, FileOutcome::Failed, static_cast<int>(ErrorCode::Cancelled), EngineError::describe(ErrorCode::Cancelled), {}};
+    return {path, FileOutcome::Failed, static_cast<int>(ErrorCode::Interrupted), EngineError::describe(ErrorCode::Interrupted), {}};
 }
 
 QString BatchFrame::cancelledMessage(const RunSummary &summary)

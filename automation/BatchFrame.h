@@ -138,7 +138,8 @@ public:
 
     // Check list: shows the message and returns false when the list is empty.
     static bool checkList(UserInterface &ui, const QStringList &entries, const QString &message);
-    // The result of an entry a stopped run never reached.
+    // The result of an entry a stopped run never reached: left as it was, like the file that
+    // was rolled back under way.
     static FileResult cancelledEntry(const QString &path);
     // What the user is told at the end of a cancelled run.
     static QString cancelledMessage(const RunSummary &summary);

@@ -78,8 +78,6 @@ QString EngineError::describe(ErrorCode code)
         return QStringLiteral("不能更改数组公式的某一部分。");
     case ErrorCode::SheetCopyUnsupported:
         return QStringLiteral("源工作表含有无法复制的内容（图形、表格、批注、引用其他工作表的公式等），未插入。");
-    case ErrorCode::Cancelled:
-        return QStringLiteral("运行已停止，文件未处理。");
     case ErrorCode::Unexpected:
         break;
     }

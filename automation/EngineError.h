@@ -44,7 +44,6 @@ enum class ErrorCode : int {
     CellOutOfRange = 1060,
     SharedFormulaAnchor = 1061,
     ArrayFormulaPart = 1062,
-    Cancelled = 1023, // the run was stopped before it reached this file
     Unexpected = 1099,
 };
 

@@ -105,9 +105,10 @@ struct CommonOptions
     }
 };
 
+// A file a stopped run left as it was, rolled back under way or never reached, is cancelled.
 QString resultText(const FileResult &file, const QString &processed)
 {
-    if (file.outcome == FileOutcome::Failed && file.errorNumber == static_cast<int>(ErrorCode::Cancelled))
+    if (file.outcome == FileOutcome::Failed && file.errorNumber == static_cast<int>(ErrorCode::Interrupted))
         return QStringLiteral("cancelled");
     return outcomeText(file.outcome, processed);
 }

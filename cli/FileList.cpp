@@ -48,8 +48,13 @@ QStringList shardEntries(const QStringList &entries, const Shard &shard)
 std::optional<QStringList> readFileList(const QString &source, bool nulSeparated, QString *message)
 {
     QFile file;
-    const bool standardInput = source == QStringLiteral("-");
-    const bool opened = standardInput ? file.open(stdin, QIODevice::ReadOnly) : (file.setFileName(source), file.open(QIODevice::ReadOnly));
+    bool opened = false;
+    if (source == QStringLiteral("-")) {
+        opened = file.open(stdin, QIODevice::ReadOnly);
+    } else {
+        file.setFileName(source);
+        opened = file.open(QIODevice::ReadOnly);
+    }
     if (!opened) {
         *message = QStringLiteral("Cannot read the file list %1: %2").arg(source, file.errorString());
         return std::nullopt;

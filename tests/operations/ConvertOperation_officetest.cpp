@@ -329,7 +329,7 @@ TEST_F(ConvertTest, AStopRequestAbandonsTheFileInProgressAndQuitsTheEngine)
         if (summary.files[1].outcome == FileOutcome::Failed) {
             EXPECT_EQ(summary.files[1].errorNumber, static_cast<int>(ErrorCode::Interrupted));
         }
-        EXPECT_EQ(summary.files[2].errorNumber, static_cast<int>(ErrorCode::Cancelled));
+        EXPECT_EQ(summary.files[2].errorNumber, static_cast<int>(ErrorCode::Interrupted));
         EXPECT_FALSE(ui.messages.contains(kConvertDone));
         EXPECT_EQ(ui.messages.contains(BatchFrame::cancelledMessage(summary)), cancel);
         const QStringList written = QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);

@@ -148,12 +148,12 @@ TEST_F(ConvertSafetyTest, AStopRequestReportsEveryFileItDidNotReach)
         ASSERT_EQ(summary.files.size(), 2u);
         for (const FileResult &file : summary.files) {
             EXPECT_EQ(file.outcome, FileOutcome::Failed);
-            EXPECT_EQ(file.errorNumber, static_cast<int>(ErrorCode::Cancelled));
+            EXPECT_EQ(file.errorNumber, static_cast<int>(ErrorCode::Interrupted));
         }
         EXPECT_EQ(summary.unfinishedCount(), 2);
         EXPECT_EQ(outputs(), QStringList());
         EXPECT_EQ(enginesStarted, 0);
-        EXPECT_EQ(QString::fromUtf8(readAll(log)).count(EngineError::describe(ErrorCode::Cancelled)), 2);
+        EXPECT_EQ(QString::fromUtf8(readAll(log)).count(EngineError::describe(ErrorCode::Interrupted)), 2);
         if (cancel) {
             // The program goes on: the user is told what was left undone and offered the log.
             EXPECT_EQ(user.messages, QStringList{QStringLiteral("运行已取消：已处理 0 个文件，其余 2 个文件未处理。")});
