@@ -157,7 +157,8 @@ RunSummary BatchFrame::run(const QStringList &entries, const Operation &operatio
 
 FileResult BatchFrame::cancelledEntry(const QString &path)
 {
-    return {path, FileOutcome::Failed, static_cast<int>(ErrorCode::Interrupted), EngineError::describe(ErrorCode::Interrupted), {}};
+    const ErrorCode code = ErrorCode::Interrupted;
+    return {path, FileOutcome::Failed, static_cast<int>(code), EngineError::describe(code), {}};
 }
 
 QString BatchFrame::cancelledMessage(const RunSummary &summary)

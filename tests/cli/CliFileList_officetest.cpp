@@ -47,7 +47,8 @@ CliRun runWithInput(const QStringList &args, const QByteArray &input, const QStr
     process.write(input);
     process.closeWriteChannel();
     process.waitForFinished(120000);
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+        QString::fromUtf8(process.readAllStandardError())};
 }
 
 class CliFileList : public ::testing::Test
@@ -82,8 +83,9 @@ TEST_F(CliFileList, ListsFromFilesAndStandardInputReportInJson)
 {
     // NUL-separated: every name, the one with a line break included.
     const QString missing = dir.filePath(QStringLiteral("missing.xlsx"));
-    CliRun run = runCli({QStringLiteral("properties"), QStringLiteral("--title"), QStringLiteral("one"), QStringLiteral("--files-from"),
-        list(books + QStringList{missing}, '\0'), QStringLiteral("-0"), QStringLiteral("--output"), QStringLiteral("jsonl")});
+    CliRun run
+        = runCli({QStringLiteral("properties"), QStringLiteral("--title"), QStringLiteral("one"), QStringLiteral("--files-from"),
+            list(books + QStringList{missing}, '\0'), QStringLiteral("-0"), QStringLiteral("--output"), QStringLiteral("jsonl")});
     EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
     QList<QJsonObject> lines = jsonLines(run.out);
     ASSERT_EQ(lines.size(), books.size() + 1);
@@ -164,7 +166,8 @@ TEST_F(CliFileList, BadListOptionsStopBeforeAnyFile)
     };
     for (const QStringList &extra : cases) {
         SCOPED_TRACE(extra.join(u' ').toStdString());
-        const CliRun run = runCli(QStringList{QStringLiteral("properties"), QStringLiteral("--title"), QStringLiteral("t")} + extra);
+        const CliRun run
+            = runCli(QStringList{QStringLiteral("properties"), QStringLiteral("--title"), QStringLiteral("t")} + extra);
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_TRUE(run.out.isEmpty());
         EXPECT_FALSE(run.err.isEmpty());
@@ -184,24 +187,27 @@ TEST_F(CliFileList, GnuParallelSpreadsAConversionOverShards)
     gm::test::writeAll(ssh,
         "#!/bin/sh\n"
         "while [ $# -gt 0 ]; do case \"$1\" in -*) shift;; *) break;; esac; done\n"
-        "echo \"$1\" >> '" + QFile::encodeName(hosts) + "'\n"
-        "shift\n"
-        "[ \"$1\" = -- ] && shift\n"
-        "exec sh -c \"$*\"\n");
+        "echo \"$1\" >> '"
+            + QFile::encodeName(hosts)
+            + "'\n"
+              "shift\n"
+              "[ \"$1\" = -- ] && shift\n"
+              "exec sh -c \"$*\"\n");
     QFile::setPermissions(ssh, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
     QStringList sources;
     for (int i = 0; i < 6; ++i)
-        sources << gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xls")), dir.filePath(QStringLiteral("src")),
-            QStringLiteral("book%1.xls").arg(i));
+        sources << gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xls")),
+            dir.filePath(QStringLiteral("src")), QStringLiteral("book%1.xls").arg(i));
     const QString files = list(sources, '\n');
     const QString out = dir.filePath(QStringLiteral("out"));
     QProcess process;
     process.start(parallel,
-        {QStringLiteral("--will-cite"), QStringLiteral("--ssh"), ssh, QStringLiteral("--sshlogin"), QStringLiteral("1/hostA,1/hostB"),
-            QStringLiteral(GRIDMULE_CLI), QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("csv"), QStringLiteral("--out"), out,
-            QStringLiteral("--files-from"), files, QStringLiteral("--output"), QStringLiteral("jsonl"), QStringLiteral("--shard"),
-            QStringLiteral("{}/2"), QStringLiteral(":::"), QStringLiteral("1"), QStringLiteral("2")});
+        {QStringLiteral("--will-cite"), QStringLiteral("--ssh"), ssh, QStringLiteral("--sshlogin"),
+            QStringLiteral("1/hostA,1/hostB"), QStringLiteral(GRIDMULE_CLI), QStringLiteral("convert"), QStringLiteral("--to"),
+            QStringLiteral("csv"), QStringLiteral("--out"), out, QStringLiteral("--files-from"), files,
+            QStringLiteral("--output"), QStringLiteral("jsonl"), QStringLiteral("--shard"), QStringLiteral("{}/2"),
+            QStringLiteral(":::"), QStringLiteral("1"), QStringLiteral("2")});
     ASSERT_TRUE(process.waitForFinished(300000));
     EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
     QMap<QString, int> done;

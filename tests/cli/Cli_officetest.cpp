@@ -260,7 +260,8 @@ TEST(Cli, AStopSignalEndsTheRunCleanly)
     for (const int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal);
         RunningConversion run;
-        ASSERT_TRUE(run.start({QStringLiteral("--output"), QStringLiteral("jsonl")})) << run.process.readAllStandardError().toStdString();
+        ASSERT_TRUE(run.start({QStringLiteral("--output"), QStringLiteral("jsonl")}))
+            << run.process.readAllStandardError().toStdString();
         const qint64 pid = run.process.processId();
         QMap<QString, QByteArray> before;
         for (const QString &source : run.sources)

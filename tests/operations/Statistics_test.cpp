@@ -339,7 +339,8 @@ TEST(Statistics, ACancelledRunCountsNoFurtherWorkbookAndWritesNoReport)
     QTemporaryDir dir;
     QStringList entries;
     for (const char *name : {"a.xlsx", "b.xlsx", "c.xlsx"})
-        entries << test::copyInto(test::fixture(QStringLiteral("sheets_second_active.xlsx")), dir.path(), QString::fromLatin1(name));
+        entries << test::copyInto(
+            test::fixture(QStringLiteral("sheets_second_active.xlsx")), dir.path(), QString::fromLatin1(name));
     StatisticsInputs inputs;
     inputs.entries = entries;
     inputs.items = {true, true, true};

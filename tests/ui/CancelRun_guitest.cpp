@@ -91,7 +91,7 @@ TEST_F(CancelRunTest, TheButtonAndEscStopARunAndReportTheRest)
         // was started.
         const QStringList written = everything(m_out);
         EXPECT_TRUE(written == QStringList{QStringLiteral("book0.csv")}
-                    || written == (QStringList{QStringLiteral("book0.csv"), QStringLiteral("book1.csv")}))
+            || written == (QStringList{QStringLiteral("book0.csv"), QStringLiteral("book1.csv")}))
             << written.join(u' ').toStdString();
         for (const QString &file : written)
             EXPECT_TRUE(readAll(m_out + u'/' + file).startsWith("second-sheet")) << file.toStdString();
