@@ -48,11 +48,12 @@ int main(int argc, char *argv[])
     window.openDocuments(parser.positionalArguments());
     window.show();
     // SIGINT and SIGTERM stop a run after cleaning up its file in progress (the run notices
-    // them itself), then the program ends; the window waits for the run as it closes.
+    // them itself), then the program ends; the window waits for the run as it closes. A run
+    // cancelled in the window stops the same way, but the program goes on.
     gm::installInterruptHandlers();
     QTimer stopWatch;
     QObject::connect(&stopWatch, &QTimer::timeout, &app, [] {
-        if (gm::interruptRequested())
+        if (gm::interruptSignal() != 0)
             QCoreApplication::quit();
     });
     stopWatch.start(200);

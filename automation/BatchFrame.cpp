@@ -6,6 +6,7 @@
 #include "automation/RunLog.h"
 #include "automation/SafeReplace.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSet>
 
@@ -27,6 +28,14 @@ int RunSummary::failedCount() const
     int n = 0;
     for (const FileResult &f : files)
         n += f.outcome == FileOutcome::Failed ? 1 : 0;
+    return n;
+}
+
+int RunSummary::unfinishedCount() const
+{
+    int n = 0;
+    for (const FileResult &f : files)
+        n += f.outcome == FileOutcome::Failed && f.errorNumber == static_cast<int>(ErrorCode::Interrupted) ? 1 : 0;
     return n;
 }
 
@@ -97,25 +106,32 @@ RunSummary BatchFrame::run(const QStringList &entries, const Operation &operatio
     std::optional<DeferredDurability> durability(std::in_place);
     m_ui.setBusy(true);
     sweepFolders(entries);
-    // A stop signal stops the engine at once, so that the file in progress fails now.
+    // A stop signal or a cancel stops the engine at once, so that the file in progress fails now.
     std::optional<InterruptWatch> watch(std::in_place, [this] { m_session.abort(); });
+    auto done = [&](FileResult result) {
+        if (result.outcome == FileOutcome::Failed)
+            recordFailure(result, summary);
+        summary.files.push_back(std::move(result));
+    };
     const int count = static_cast<int>(entries.size());
     for (int index = 0; index < count; ++index) {
-        if (interruptRequested()) {
-            summary.interrupted = true;
-            break;
-        }
         const QString &path = entries.at(index);
         if (path.trimmed().isEmpty())
             continue;
+        if (interruptRequested()) {
+            // Every entry the run does not reach is reported, so that nothing passes unnoticed.
+            summary.interrupted = true;
+            done(cancelledEntry(path));
+            continue;
+        }
+        QElapsedTimer clock;
+        clock.start();
         if (m_settings.missingFilesFail && !QFileInfo::exists(path)) {
-            FileResult missing = missingFile(path);
-            recordFailure(missing, summary);
-            summary.files.push_back(std::move(missing));
+            done(missingFile(path));
             continue;
         }
         if (m_options->testExistence && !QFileInfo::exists(path)) {
-            summary.files.push_back({path, FileOutcome::Skipped, 0, {}, {}});
+            done({path, FileOutcome::Skipped, 0, {}, {}});
             continue;
         }
         m_ui.setProgress(index, count);
@@ -126,17 +142,29 @@ RunSummary BatchFrame::run(const QStringList &entries, const Operation &operatio
             result.errorNumber = static_cast<int>(ErrorCode::Interrupted);
             result.errorDescription = EngineError::describe(ErrorCode::Interrupted);
         }
-        if (result.outcome == FileOutcome::Failed)
-            recordFailure(result, summary);
-        summary.files.push_back(std::move(result));
+        result.milliseconds = clock.elapsed();
+        done(std::move(result));
     }
     watch.reset();
     summary.interrupted = summary.interrupted || interruptRequested();
+    summary.cancelled = summary.interrupted && interruptSignal() == 0 && cancelRequested();
     m_ui.setProgress(count, count);
     durability.reset(); // every change is on disk before the run reports its end
     finish(operation, summary);
     m_options = nullptr;
     return summary;
+}
+
+FileResult BatchFrame::cancelledEntry(const QString &path)
+{
+    const ErrorCode code = ErrorCode::Interrupted;
+    return {path, FileOutcome::Failed, static_cast<int>(code), EngineError::describe(code), {}};
+}
+
+QString BatchFrame::cancelledMessage(const RunSummary &summary)
+{
+    const int unfinished = summary.unfinishedCount();
+    return kRunCancelledMessage.arg(static_cast<int>(summary.files.size()) - unfinished).arg(unfinished);
 }
 
 FileResult BatchFrame::runEntry(const QString &path, int index, const Operation &operation)
@@ -250,9 +278,11 @@ void BatchFrame::finish(const Operation &operation, const RunSummary &summary)
     m_leftOpen.clear();
     m_session.quit();
     m_ui.setBusy(false);
-    if (summary.interrupted)
+    if (summary.interrupted && !summary.cancelled)
         return; // the program is being stopped: no message waits for an answer
-    if (!operation.options.completionMessage.isEmpty())
+    if (summary.cancelled)
+        m_ui.inform(cancelledMessage(summary));
+    else if (!operation.options.completionMessage.isEmpty())
         m_ui.inform(operation.options.completionMessage);
     if (summary.logFailed)
         m_ui.inform(logUnwritableNotice(m_settings.logFile));

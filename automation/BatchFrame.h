@@ -42,6 +42,7 @@ struct FileResult
     int errorNumber = 0;
     QString errorDescription;
     QString errorDetail; // the system's own account (cause, path), for the run log
+    qint64 milliseconds = 0; // time spent on the entry
 };
 
 struct RunSummary
@@ -50,8 +51,11 @@ struct RunSummary
     bool logged = false; // at least one failure was written to the run log
     bool logFailed = false; // at least one failure could not be written to the run log
     bool stopped = false; // the run ended at Check list (empty list)
-    bool interrupted = false; // a stop signal ended the run before its last entry
+    bool interrupted = false; // a stop signal or a cancel ended the run before its last entry
+    bool cancelled = false; // the user cancelled the run (the program goes on)
     int failedCount() const;
+    // Entries the run did not finish: the one stopped under way and those it never reached.
+    int unfinishedCount() const;
 };
 
 struct RunOptions
@@ -66,6 +70,9 @@ struct RunOptions
     WorkbookUse use = WorkbookUse::Engine; // which members the change uses (picks the backend)
     QString outputFolder; // where the operation writes new files, if anywhere else
 };
+
+// The message that replaces the completion message of a cancelled run.
+inline const QString kRunCancelledMessage = QStringLiteral("运行已取消：已处理 %1 个文件，其余 %2 个文件未处理。");
 
 // The question at the end of a run that logged failures.
 inline const QString kOfferLogQuestion = QStringLiteral("日志文件记录了处理过程中发生的异常，\n是否查看日志文件？");
@@ -131,6 +138,11 @@ public:
 
     // Check list: shows the message and returns false when the list is empty.
     static bool checkList(UserInterface &ui, const QStringList &entries, const QString &message);
+    // The result of an entry a stopped run never reached: left as it was, like the file that
+    // was rolled back under way.
+    static FileResult cancelledEntry(const QString &path);
+    // What the user is told at the end of a cancelled run.
+    static QString cancelledMessage(const RunSummary &summary);
 
     UserInterface &ui() { return m_ui; }
     EngineSession &engines() { return m_session; }

@@ -13,6 +13,7 @@ namespace gm {
 namespace {
 
 std::atomic<int> g_signal{0};
+std::atomic<bool> g_cancel{false};
 int g_pipe[2] = {-1, -1}; // written by the handlers, read by the watch
 std::once_flag g_pipeOnce;
 
@@ -71,9 +72,21 @@ void requestInterrupt(int signalNumber)
     wake();
 }
 
+void requestCancel()
+{
+    makePipe();
+    g_cancel.store(true);
+    wake();
+}
+
 bool interruptRequested()
 {
-    return g_signal.load() != 0;
+    return g_signal.load() != 0 || g_cancel.load();
+}
+
+bool cancelRequested()
+{
+    return g_cancel.load();
 }
 
 int interruptSignal()
@@ -84,6 +97,12 @@ int interruptSignal()
 void clearInterruptRequest()
 {
     g_signal.store(0);
+    g_cancel.store(false);
+}
+
+void clearCancelRequest()
+{
+    g_cancel.store(false);
 }
 
 InterruptWatch::InterruptWatch(std::function<void()> onInterrupt) : m_onInterrupt(std::move(onInterrupt))

@@ -1,6 +1,8 @@
 #include "cli/CliCommands.h"
 #include "cli/PasswordInput.h"
 
+#include "cli/FileList.h"
+
 #include "automation/BatchFrame.h"
 #include "automation/PrintQueue.h"
 #include "automation/UserInterface.h"
@@ -87,13 +89,20 @@ int badArguments(const QString &message)
     return kExitBadArguments;
 }
 
-// Options every command takes, and the common end of a run: one line per file on standard
-// output, the log's path on standard error, the exit status.
+// Options every command takes, and the common end of a run: one line (or JSON object) per
+// file on standard output, the log's path on standard error, the exit status.
 struct CommonOptions
 {
     QCommandLineOption log{QStringLiteral("log"), QString(), QStringLiteral("file")};
     QCommandLineOption help{QStringLiteral("help")};
-    void addTo(QCommandLineParser &parser) const { parser.addOptions({log, help}); }
+    ListOptions list;
+    QStringList entries; // the files of this run, absolute, this shard's share
+    OutputFormat format = OutputFormat::Text;
+    void addTo(QCommandLineParser &parser) const
+    {
+        parser.addOptions({log, help});
+        list.addTo(parser);
+    }
     RunSettings settings(const QCommandLineParser &parser) const
     {
         RunSettings result;
@@ -106,26 +115,35 @@ struct CommonOptions
     }
 };
 
-QStringList absoluteEntries(const QStringList &entries)
+// A file a stopped run left as it was, rolled back under way or never reached, is cancelled.
+QString resultText(const FileResult &file, const QString &processed)
 {
-    QStringList result;
-    for (const QString &entry : entries)
-        result << (entry.trimmed().isEmpty() ? entry : QFileInfo(entry).absoluteFilePath());
-    return result;
+    if (file.outcome == FileOutcome::Failed && file.errorNumber == static_cast<int>(ErrorCode::Interrupted))
+        return QStringLiteral("cancelled");
+    return outcomeText(file.outcome, processed);
 }
 
-int finishRun(const RunSummary &summary, const RunSettings &settings, const QString &processed)
+void printLine(const ReportLine &line, OutputFormat format)
+{
+    out() << formatReportLine(line, format) << Qt::endl;
+}
+
+int finishRun(const RunSummary &summary, const RunSettings &settings, const QString &processed, const CommonOptions &common)
 {
     if (summary.stopped)
         return kExitBadArguments;
     for (const FileResult &file : summary.files)
-        out() << file.path << '\t' << outcomeText(file.outcome, processed) << '\t' << file.errorDescription << Qt::endl;
+        printLine({file.path, resultText(file, processed), file.errorNumber, file.errorDescription, file.milliseconds, {}, {}},
+            common.format);
     if (summary.logged)
         err() << QStringLiteral("日志文件：") << settings.logFile << Qt::endl;
     return summary.failedCount() > 0 ? kExitSomeFailed : kExitOk;
 }
 
-bool parse(QCommandLineParser &parser, const QString &command, const QStringList &args, int *exitCode)
+// Parses the command's options and reads its list of files into `common`. Returns false when
+// the command ends here: bad options, --help, or a shard that holds none of the list's files
+// (nothing to do, nothing printed, success).
+bool parse(QCommandLineParser &parser, const QString &command, const QStringList &args, int *exitCode, CommonOptions &common)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     if (!parser.parse(QStringList{QStringLiteral("gridmule-cli")} + args)) {
@@ -137,6 +155,19 @@ bool parse(QCommandLineParser &parser, const QString &command, const QStringList
         *exitCode = kExitOk;
         return false;
     }
+    QString message;
+    bool shardEmpty = false;
+    const std::optional<QStringList> entries = common.list.entries(parser, &message, &shardEmpty);
+    if (!entries) {
+        *exitCode = badArguments(message);
+        return false;
+    }
+    if (shardEmpty) {
+        *exitCode = kExitOk;
+        return false;
+    }
+    common.entries = *entries;
+    common.format = *common.list.format(parser);
     return true;
 }
 
@@ -321,13 +352,26 @@ const CommandHelp kCommands[] = {
 
 const char *const kCommonHelp = "Every command also takes:\n"
                                 "  --log FILE        append a line for every failed file to this run log\n"
+                                "  --files-from FILE read more files from FILE, one path a line (- reads\n"
+                                "                    standard input)\n"
+                                "  -0, --null        the --files-from list is separated by NUL bytes\n"
+                                "                    (find -print0)\n"
+                                "  --shard K/N       process only share K of N (1 <= K <= N) of the files; a\n"
+                                "                    path's share depends on its text alone, so N runs with\n"
+                                "                    the same list do every file exactly once\n"
+                                "  --output FORMAT   text (default) or jsonl: one JSON object per file with\n"
+                                "                    path, result, error, description and milliseconds\n"
                                 "  --help            show the command's options\n";
 
 const char *const kResultHelp = "Each file gets one line on standard output: file, result (converted, copied,\n"
-                                "changed, skipped or failed) and the error description, separated by tabs. A FILE\n"
-                                "that does not exist fails. Messages go to standard error. Exit status: 0 when\n"
-                                "every file succeeded, 1 when some failed, 2 for bad arguments (an unusable\n"
-                                "template included); then nothing is processed.\n";
+                                "changed, skipped, failed or cancelled) and the error description, separated by\n"
+                                "tabs. A FILE that does not exist fails. Messages go to standard error. Exit\n"
+                                "status: 0 when every file succeeded, 1 when some failed, 2 for bad arguments\n"
+                                "(an unusable template included); then nothing is processed.\n"
+                                "SIGINT (Ctrl+C) or SIGTERM stops the run: the file in progress is finished or\n"
+                                "rolled back, the files not reached are reported as cancelled, and the exit\n"
+                                "status is 130 (SIGINT) or 143 (SIGTERM). A second signal ends the program at\n"
+                                "once; the next run removes what that leaves.\n";
 
 // The letter-case words of rename.
 bool caseChange(const QString &word, CaseChange *change)
@@ -393,7 +437,7 @@ int runConvertCommand(const QStringList &args)
     parser.addOptions({to, outDir, yes, no});
     common.addTo(parser);
     int exitCode = kExitOk;
-    if (!parse(parser, QStringLiteral("convert"), args, &exitCode))
+    if (!parse(parser, QStringLiteral("convert"), args, &exitCode, common))
         return exitCode;
     if (parser.isSet(yes) && parser.isSet(no))
         return badArguments(QStringLiteral("--yes and --no exclude each other."));
@@ -405,14 +449,14 @@ int runConvertCommand(const QStringList &args)
         return badArguments(QStringLiteral("--to must be one of: csv, txt, htm, mht, xlsx, xls."));
 
     ConvertInputs inputs;
-    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.entries = common.entries;
     inputs.targetIndex = targetIndex;
     inputs.outputFolder = parser.value(outDir);
     inputs.xlsxAvailable = true;
 
     ConsoleUserInterface ui(parser.isSet(yes));
     const RunSettings settings = common.settings(parser);
-    return finishRun(convertWorkbooks(inputs, ui, settings), settings, QStringLiteral("converted"));
+    return finishRun(convertWorkbooks(inputs, ui, settings), settings, QStringLiteral("converted"), common);
 }
 
 int runPropertiesCommand(const QStringList &args)
@@ -427,11 +471,11 @@ int runPropertiesCommand(const QStringList &args)
     CommonOptions common;
     common.addTo(parser);
     int exitCode = kExitOk;
-    if (!parse(parser, QStringLiteral("properties"), args, &exitCode))
+    if (!parse(parser, QStringLiteral("properties"), args, &exitCode, common))
         return exitCode;
 
     PropertiesInputs inputs;
-    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.entries = common.entries;
     for (int i = 0; i < kPropertyCount; ++i) {
         inputs.checked[static_cast<size_t>(i)] = parser.isSet(properties[i]);
         inputs.values[static_cast<size_t>(i)] = parser.value(properties[i]);
@@ -440,7 +484,7 @@ int runPropertiesCommand(const QStringList &args)
         return badArguments(QStringLiteral("Give at least one property to set."));
     ConsoleUserInterface ui(false);
     const RunSettings settings = common.settings(parser);
-    return finishRun(setProperties(inputs, ui, settings), settings, QStringLiteral("changed"));
+    return finishRun(setProperties(inputs, ui, settings), settings, QStringLiteral("changed"), common);
 }
 
 int runHeaderFooterCommand(const QStringList &args)
@@ -454,11 +498,11 @@ int runHeaderFooterCommand(const QStringList &args)
     CommonOptions common;
     common.addTo(parser);
     int exitCode = kExitOk;
-    if (!parse(parser, QStringLiteral("header-footer"), args, &exitCode))
+    if (!parse(parser, QStringLiteral("header-footer"), args, &exitCode, common))
         return exitCode;
 
     HeaderFooterInputs inputs;
-    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.entries = common.entries;
     inputs.templatePath = parser.value(templ);
     const bool neither = !parser.isSet(header) && !parser.isSet(footer);
     inputs.header = neither || parser.isSet(header);
@@ -466,7 +510,7 @@ int runHeaderFooterCommand(const QStringList &args)
     inputs.makeWritable = parser.isSet(writable);
     ConsoleUserInterface ui(false);
     const RunSettings settings = common.settings(parser);
-    return finishRun(copyHeaderFooter(inputs, ui, settings), settings, QStringLiteral("changed"));
+    return finishRun(copyHeaderFooter(inputs, ui, settings), settings, QStringLiteral("changed"), common);
 }
 
 int runPrintSetupCommand(const QStringList &args)
@@ -479,13 +523,13 @@ int runPrintSetupCommand(const QStringList &args)
     CommonOptions common;
     common.addTo(parser);
     int exitCode = kExitOk;
-    if (!parse(parser, QStringLiteral("print-setup"), args, &exitCode))
+    if (!parse(parser, QStringLiteral("print-setup"), args, &exitCode, common))
         return exitCode;
     if (parser.isSet(landscape) && parser.isSet(portrait))
         return badArguments(QStringLiteral("--landscape and --portrait exclude each other."));
 
     PrintSetupInputs inputs;
-    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.entries = common.entries;
     inputs.setArea = parser.isSet(area);
     if (inputs.setArea) {
         const QStringList corners = parser.value(area).split(QLatin1Char(':'));
@@ -498,7 +542,7 @@ int runPrintSetupCommand(const QStringList &args)
         return badArguments(QStringLiteral("Give --area and/or --landscape or --portrait."));
     ConsoleUserInterface ui(false);
     const RunSettings settings = common.settings(parser);
-    return finishRun(setPrintSetup(inputs, ui, settings), settings, QStringLiteral("changed"));
+    return finishRun(setPrintSetup(inputs, ui, settings), settings, QStringLiteral("changed"), common);
 }
 
 int runProtectCommand(const QStringList &args)
@@ -675,10 +719,10 @@ int runSheetsCommand(const QStringList &args)
     CommonOptions common;
     common.addTo(parser);
     int exitCode = kExitOk;
-    if (!parse(parser, QStringLiteral("sheets"), args.mid(1), &exitCode))
+    if (!parse(parser, QStringLiteral("sheets"), args.mid(1), &exitCode, common))
         return exitCode;
 
-    const QStringList entries = absoluteEntries(parser.positionalArguments());
+    const QStringList entries = common.entries;
     const RunSettings settings = common.settings(parser);
     ConsoleUserInterface ui(false);
     int kind = -1;
@@ -703,7 +747,7 @@ int runSheetsCommand(const QStringList &args)
         const RunSummary summary = runInsertSheet(inputs, ui, settings);
         if (summary.stopped)
             return kExitBadArguments;
-        return finishRun(summary, settings, QStringLiteral("changed"));
+        return finishRun(summary, settings, QStringLiteral("changed"), common);
     }
     if (action == QStringLiteral("rename")) {
         RenameSheetInputs inputs;
@@ -714,7 +758,7 @@ int runSheetsCommand(const QStringList &args)
         inputs.oldText = parser.value(replace);
         inputs.newText = parser.value(with);
         inputs.activeName = parser.value(activeName);
-        return finishRun(renameSheets(inputs, ui, settings), settings, QStringLiteral("changed"));
+        return finishRun(renameSheets(inputs, ui, settings), settings, QStringLiteral("changed"), common);
     }
     if (action == QStringLiteral("unhide")) {
         UnhideInputs inputs;
@@ -724,7 +768,7 @@ int runSheetsCommand(const QStringList &args)
             return badArguments(QStringLiteral("unhide needs either --all or one name rule."));
         inputs.kind = std::max(kind, 0);
         inputs.matchText = matchText;
-        return finishRun(unhideSheets(inputs, ui, settings), settings, QStringLiteral("changed"));
+        return finishRun(unhideSheets(inputs, ui, settings), settings, QStringLiteral("changed"), common);
     }
 
     SheetPickInputs inputs;
@@ -736,13 +780,13 @@ int runSheetsCommand(const QStringList &args)
     inputs.matchText = matchText;
     inputs.positionText = parser.value(position);
     if (action == QStringLiteral("hide"))
-        return finishRun(hideSheets(inputs, ui, settings), settings, QStringLiteral("changed"));
+        return finishRun(hideSheets(inputs, ui, settings), settings, QStringLiteral("changed"), common);
     if (!parser.isSet(yes))
         return badArguments(QStringLiteral("Deleting sheets cannot be undone: add --yes to confirm."));
     // --yes is the answer to the confirmation; the list and input checks follow it.
     if (!passChecks(ui, inputs.entries, kSheetsEmptyList, [&] { return validateDeleteSheets(inputs); }))
         return kExitBadArguments;
-    return finishRun(runDeleteSheets(inputs, ui, settings), settings, QStringLiteral("deleted"));
+    return finishRun(runDeleteSheets(inputs, ui, settings), settings, QStringLiteral("deleted"), common);
 }
 
 int runSetCellsCommand(const QStringList &args)
@@ -755,7 +799,7 @@ int runSetCellsCommand(const QStringList &args)
     CommonOptions common;
     common.addTo(parser);
     int exitCode = kExitOk;
-    if (!parse(parser, QStringLiteral("set-cells"), args, &exitCode))
+    if (!parse(parser, QStringLiteral("set-cells"), args, &exitCode, common))
         return exitCode;
     if (!parser.isSet(list))
         return badArguments(QStringLiteral("set-cells needs --list FILE.xml."));
@@ -766,13 +810,13 @@ int runSetCellsCommand(const QStringList &args)
         return badArguments(read.message);
 
     SetCellsInputs inputs;
-    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.entries = common.entries;
     inputs.cells = *read.entries;
     inputs.sheets = parser.isSet(allSheets) ? CellSheets::All : parser.isSet(sheet) ? CellSheets::Named : CellSheets::Active;
     inputs.sheetName = parser.value(sheet);
     const RunSettings settings = common.settings(parser);
     ConsoleUserInterface ui(false);
-    return finishRun(setCells(inputs, ui, settings), settings, QStringLiteral("changed"));
+    return finishRun(setCells(inputs, ui, settings), settings, QStringLiteral("changed"), common);
 }
 
 int runRowsColumnsCommand(const QStringList &args)
@@ -857,13 +901,13 @@ int runReplaceCommand(const QStringList &args)
     CommonOptions common;
     common.addTo(parser);
     int exitCode = kExitOk;
-    if (!parse(parser, QStringLiteral("replace"), args, &exitCode))
+    if (!parse(parser, QStringLiteral("replace"), args, &exitCode, common))
         return exitCode;
     if (!parser.isSet(with))
         return badArguments(QStringLiteral("replace needs --with TEXT (it may be empty)."));
 
     ReplaceInputs inputs;
-    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.entries = common.entries;
     inputs.find = parser.value(find);
     inputs.replacement = parser.value(with);
     inputs.contains = parser.isSet(contains);
@@ -889,7 +933,7 @@ int runReplaceCommand(const QStringList &args)
     ConsoleUserInterface ui(false);
     Validation failed;
     const RunSummary summary = replaceContent(inputs, ui, settings, {}, &failed);
-    return finishRun(summary, settings, QStringLiteral("changed"));
+    return finishRun(summary, settings, QStringLiteral("changed"), common);
 }
 
 } // namespace gm::cli
@@ -912,11 +956,11 @@ int runRenameCommand(const QStringList &args)
     CommonOptions common;
     common.addTo(parser);
     int exitCode = kExitOk;
-    if (!parse(parser, QStringLiteral("rename"), args, &exitCode))
+    if (!parse(parser, QStringLiteral("rename"), args, &exitCode, common))
         return exitCode;
 
     RenameInputs inputs;
-    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.entries = common.entries;
     const int kinds = int(parser.isSet(replace)) + int(parser.isSet(insert)) + int(parser.isSet(erase))
             + int(parser.isSet(mainCase) || parser.isSet(extensionCase));
     if (kinds != 1)
@@ -974,7 +1018,12 @@ int runRenameCommand(const QStringList &args)
             failed = true;
             break;
         }
-        out() << file.oldPath << '\t' << result << '\t' << detail << Qt::endl;
+        ReportLine line{file.oldPath, result, 0, detail, 0, {}, {}};
+        if (common.format == OutputFormat::JsonLines) {
+            line.description = file.outcome == RenameOutcome::Refused ? detail : QString();
+            line.jsonExtra.insert(QStringLiteral("newPath"), file.newPath);
+        }
+        printLine(line, common.format);
     }
     return failed ? kExitSomeFailed : kExitOk;
 }
@@ -1035,13 +1084,13 @@ int runStatsCommand(const QStringList &args)
     CommonOptions common;
     common.addTo(parser);
     int exitCode = kExitOk;
-    if (!parse(parser, QStringLiteral("stats"), args, &exitCode))
+    if (!parse(parser, QStringLiteral("stats"), args, &exitCode, common))
         return exitCode;
     if (!parser.isSet(output) || parser.value(output).trimmed().isEmpty())
         return badArguments(QStringLiteral("Give the report file with --out FILE."));
 
     StatisticsInputs inputs;
-    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.entries = common.entries;
     inputs.outputPath = parser.value(output);
     const bool none = !parser.isSet(sheets) && !parser.isSet(nonEmpty) && !parser.isSet(rows);
     inputs.items = {none || parser.isSet(sheets), none || parser.isSet(nonEmpty), none || parser.isSet(rows)};
@@ -1054,16 +1103,18 @@ int runStatsCommand(const QStringList &args)
     static const char *const units[kStatisticItems] = {"worksheets", "non-empty worksheets", "rows"};
     for (size_t i = 0; i < summary.files.size(); ++i) {
         const FileResult &file = summary.files[i];
-        QString line = file.path + u'\t' + outcomeText(file.outcome, QStringLiteral("counted"));
-        if (file.outcome == FileOutcome::Failed) {
-            line += u'\t' + file.errorDescription;
-        } else {
+        ReportLine line{file.path, outcomeText(file.outcome, QStringLiteral("counted")), file.errorNumber, file.errorDescription,
+            file.milliseconds, {}, {}};
+        if (file.outcome != FileOutcome::Failed) {
             for (int item = 0; item < kStatisticItems; ++item) {
-                if (inputs.items[size_t(item)])
-                    line += QStringLiteral("\t%1 %2").arg(counts[i].counts[size_t(item)]).arg(QString::fromLatin1(units[item]));
+                if (!inputs.items[size_t(item)])
+                    continue;
+                const QString unit = QString::fromLatin1(units[item]);
+                line.textExtra << QStringLiteral("%1 %2").arg(counts[i].counts[size_t(item)]).arg(unit);
+                line.jsonExtra.insert(QString(unit).replace(u' ', u'-'), counts[i].counts[size_t(item)]);
             }
         }
-        out() << line << Qt::endl;
+        printLine(line, common.format);
     }
     if (summary.logged)
         err() << QStringLiteral("日志文件：") << settings.logFile << Qt::endl;

@@ -12,6 +12,7 @@ packages=(
   libzip-dev zlib1g-dev libpugixml-dev libgsf-1-dev libssl-dev
   fonts-noto-cjk fonts-wqy-microhei fonts-crosextra-carlito fonts-crosextra-caladea fonts-liberation
   fontconfig unzip python3 python3-openpyxl python3-msoffcrypto-tool python3-xlrd python3-olefile
+  parallel
   xvfb xauth
   dpkg-dev lintian desktop-file-utils appstream man-db
   cups-client cups printer-driver-cups-pdf poppler-utils

@@ -38,6 +38,7 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QToolBar>
@@ -98,13 +99,39 @@ MainWindow::MainWindow(AppState &state, SettingsStore &store, UserDialogs &dialo
     m_statusPanel2 = new QLabel(kWindowTitle, status);
     m_statusPanel2->setObjectName(QStringLiteral("StatusPanel2"));
     m_statusPanel2->setToolTip(kWindowTitle);
+    // Stops a run (also Esc while it lasts); the status bar is never disabled by a run.
+    m_cancelRun = new QPushButton(QStringLiteral("取消"), status);
+    m_cancelRun->setObjectName(QStringLiteral("CmdCancelRun"));
+    m_cancelRun->setToolTip(QStringLiteral("停止处理（Esc）：当前文件处理完毕或还原，其余文件不再处理"));
+    m_cancelRun->setFocusPolicy(Qt::NoFocus);
+    m_cancelRun->hide();
     status->addWidget(m_statusPanel1, 1);
     status->addWidget(m_progress);
+    status->addWidget(m_cancelRun);
     status->addPermanentWidget(m_statusPanel2);
     setStatusBar(status);
 
     m_ui = new GuiUserInterface(this, dialogs, m_statusPanel1, m_progress, this);
     m_runner = new RunController(*m_ui, this);
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setObjectName(QStringLiteral("CancelRunShortcut"));
+    escape->setContext(Qt::WindowShortcut);
+    escape->setEnabled(false);
+    connect(escape, &QShortcut::activated, m_runner, &RunController::cancel);
+    connect(m_cancelRun, &QPushButton::clicked, m_runner, &RunController::cancel);
+    connect(m_runner, &RunController::runStarted, this, [this, escape] {
+        m_cancelRun->setEnabled(true);
+        m_cancelRun->show();
+        escape->setEnabled(true);
+    });
+    connect(m_runner, &RunController::cancelling, this, [this] {
+        m_cancelRun->setEnabled(false);
+        m_statusPanel1->setText(QStringLiteral("正在取消……"));
+    });
+    connect(m_runner, &RunController::runFinished, this, [this, escape] {
+        m_cancelRun->hide();
+        escape->setEnabled(false);
+    });
     m_context = std::make_unique<PanelContext>(PanelContext{state, *m_documents, dialogs, *m_ui, *m_runner});
 
     buildToolbar();

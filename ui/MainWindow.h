@@ -17,6 +17,7 @@ class QAction;
 class QActionGroup;
 class QLabel;
 class QProgressBar;
+class QPushButton;
 class QStackedWidget;
 class QToolBar;
 
@@ -117,6 +118,7 @@ private:
     QLabel *m_statusPanel1 = nullptr;
     QLabel *m_statusPanel2 = nullptr;
     QProgressBar *m_progress = nullptr;
+    QPushButton *m_cancelRun = nullptr; // shown while a run lasts
 
     GuiUserInterface *m_ui = nullptr;
     RunController *m_runner = nullptr;

@@ -1,6 +1,7 @@
 #include "ui/RunController.h"
 
 #include "automation/EngineError.h"
+#include "automation/Interruption.h"
 #include "ui/GuiUserInterface.h"
 
 #include <QCoreApplication>
@@ -38,6 +39,9 @@ bool RunController::start(std::function<void(UserInterface &)> work, std::functi
         return false;
     m_done = std::move(done);
     m_failure.clear();
+    // A cancel belongs to the run it was given for.
+    clearCancelRequest();
+    m_cancelling = false;
 
     m_disabled.clear();
     for (const QPointer<QWidget> &widget : std::as_const(m_guarded)) {
@@ -65,6 +69,15 @@ bool RunController::start(std::function<void(UserInterface &)> work, std::functi
     return true;
 }
 
+void RunController::cancel()
+{
+    if (!m_thread || m_cancelling)
+        return;
+    m_cancelling = true;
+    requestCancel();
+    emit cancelling();
+}
+
 void RunController::finish()
 {
     if (!m_thread)
@@ -72,6 +85,8 @@ void RunController::finish()
     m_thread->wait();
     delete m_thread;
     m_thread = nullptr;
+    clearCancelRequest();
+    m_cancelling = false;
 
     m_ui.setStatus(QString());
     m_ui.endRun();

@@ -32,10 +32,15 @@ public:
     // Starts work on a worker thread; done runs on the GUI thread after it ended. Returns
     // false when a run is already going on.
     bool start(std::function<void(UserInterface &)> work, std::function<void()> done = {});
+    // Asks the run to stop: the file in progress ends or is rolled back, the rest are reported
+    // as cancelled. Does nothing when no run is going on.
+    void cancel();
+    bool isCancelling() const { return m_cancelling; }
 
 signals:
     void runStarted();
     void runFinished();
+    void cancelling();
 
 private:
     void finish();
@@ -46,6 +51,7 @@ private:
     QThread *m_thread = nullptr;
     std::function<void()> m_done;
     QString m_failure;
+    bool m_cancelling = false;
 };
 
 } // namespace gm

@@ -1,10 +1,12 @@
 #include "operations/workbook/StatisticsOperation.h"
 
 #include "automation/EngineError.h"
+#include "automation/Interruption.h"
 #include "automation/RunLog.h"
 #include "automation/UsedRange.h"
 #include "automation/UserInterface.h"
 
+#include <QElapsedTimer>
 #include <QSaveFile>
 
 namespace gm {
@@ -74,17 +76,26 @@ RunSummary countContents(const StatisticsInputs &inputs, UserInterface &ui, cons
     const int total = int(inputs.entries.size());
     for (int i = 0; i < total; ++i) {
         const QString &entry = inputs.entries.at(i);
-        ui.setStatus(kProgress + entry);
-        ui.setProgress(i, total);
         FileResult file;
         file.path = entry;
         WorkbookStatistics workbook;
-        try {
-            workbook = countWorkbook(entry);
-        } catch (const EngineError &error) {
-            file.outcome = FileOutcome::Failed;
-            file.errorNumber = error.number();
-            file.errorDescription = error.description();
+        if (interruptRequested()) {
+            // A stopped run counts no further workbook; each one left is reported.
+            summary.interrupted = true;
+            file = BatchFrame::cancelledEntry(entry);
+        } else {
+            ui.setStatus(kProgress + entry);
+            ui.setProgress(i, total);
+            QElapsedTimer clock;
+            clock.start();
+            try {
+                workbook = countWorkbook(entry);
+            } catch (const EngineError &error) {
+                file.outcome = FileOutcome::Failed;
+                file.errorNumber = error.number();
+                file.errorDescription = error.description();
+            }
+            file.milliseconds = clock.elapsed();
         }
         if (file.outcome == FileOutcome::Failed && settings.isRecordError) {
             if (WriteError(settings.logFile, kStatisticsAction, entry, file.errorDescription, settings.createLogFolder))
@@ -97,6 +108,19 @@ RunSummary countContents(const StatisticsInputs &inputs, UserInterface &ui, cons
     }
     ui.setProgress(total, total);
     ui.setStatus(QString());
+    summary.cancelled = summary.interrupted && interruptSignal() == 0;
+    if (summary.interrupted) {
+        // A report that lacks workbooks would read as if they held nothing: none is written.
+        ui.setBusy(false);
+        if (summary.cancelled) {
+            ui.inform(BatchFrame::cancelledMessage(summary));
+            if (summary.logged && ui.askOkCancel(kOfferLogQuestion))
+                ui.openInViewer(settings.logFile);
+        }
+        if (countsOut)
+            *countsOut = std::move(counts);
+        return summary;
+    }
 
     bool written = dryRun;
     if (!dryRun) {

@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
@@ -233,14 +235,14 @@ struct RunningConversion
     QStringList sources;
     QProcess process;
 
-    bool start()
+    bool start(const QStringList &options = {})
     {
         for (int i = 0; i < 6; ++i)
             sources << gm::test::copyInto(
                 gm::test::fixture(QStringLiteral("sheets_second_active.xls")), dir.path(), QStringLiteral("book%1.xls").arg(i));
         process.start(QStringLiteral(GRIDMULE_CLI),
             QStringList{QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("csv"), QStringLiteral("--out"), out}
-                + sources);
+                + options + sources);
         for (int waited = 0; waited < 1200; ++waited) {
             if (QFileInfo::exists(out + QStringLiteral("/book0.csv")))
                 return true;
@@ -255,28 +257,49 @@ struct RunningConversion
 
 TEST(Cli, AStopSignalEndsTheRunCleanly)
 {
-    RunningConversion run;
-    ASSERT_TRUE(run.start()) << run.process.readAllStandardError().toStdString();
-    const qint64 pid = run.process.processId();
-    QMap<QString, QByteArray> before;
-    for (const QString &source : run.sources)
-        before[source] = gm::test::readAll(source);
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        RunningConversion run;
+        ASSERT_TRUE(run.start({QStringLiteral("--output"), QStringLiteral("jsonl")}))
+            << run.process.readAllStandardError().toStdString();
+        const qint64 pid = run.process.processId();
+        QMap<QString, QByteArray> before;
+        for (const QString &source : run.sources)
+            before[source] = gm::test::readAll(source);
 
-    ::kill(static_cast<pid_t>(pid), SIGTERM);
-    ASSERT_TRUE(run.process.waitForFinished(60000));
-    EXPECT_EQ(run.process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(run.process.exitCode(), 128 + SIGTERM);
-    // The run stopped early; what it wrote is whole, and nothing of it is left behind.
-    const QStringList written = QDir(run.out).entryList(QDir::Files);
-    EXPECT_LT(written.size(), run.sources.size());
-    for (const QString &name : written)
-        EXPECT_TRUE(gm::test::readAll(run.out + QLatin1Char('/') + name).startsWith("second-sheet")) << name.toStdString();
-    EXPECT_EQ(ourLeftovers(run.out), QStringList());
-    EXPECT_EQ(ourLeftovers(run.dir.path()), QStringList());
-    for (const QString &source : run.sources)
-        EXPECT_EQ(gm::test::readAll(source), before[source]);
-    EXPECT_EQ(enginesOf(pid), 0);
-    EXPECT_EQ(gm::test::engineLeftoversOf(pid), QStringList());
+        ::kill(static_cast<pid_t>(pid), signal);
+        ASSERT_TRUE(run.process.waitForFinished(60000));
+        EXPECT_EQ(run.process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(run.process.exitCode(), signal == SIGINT ? 130 : 143);
+        // The run stopped early; what it wrote is whole, and nothing of it is left behind.
+        const QStringList written = QDir(run.out).entryList(QDir::Files);
+        EXPECT_LT(written.size(), run.sources.size());
+        for (const QString &name : written)
+            EXPECT_TRUE(gm::test::readAll(run.out + QLatin1Char('/') + name).startsWith("second-sheet")) << name.toStdString();
+        EXPECT_EQ(ourLeftovers(run.out), QStringList());
+        EXPECT_EQ(ourLeftovers(run.dir.path()), QStringList());
+        for (const QString &source : run.sources)
+            EXPECT_EQ(gm::test::readAll(source), before[source]);
+        EXPECT_EQ(enginesOf(pid), 0);
+        EXPECT_EQ(gm::test::engineLeftoversOf(pid), QStringList());
+
+        // Every file is reported once: converted, stopped under way, or never reached.
+        const QStringList lines = QString::fromUtf8(run.process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(lines.size(), run.sources.size());
+        int converted = 0;
+        for (int i = 0; i < lines.size(); ++i) {
+            const QJsonObject line = QJsonDocument::fromJson(lines[i].toUtf8()).object();
+            EXPECT_EQ(line.value(QStringLiteral("path")).toString(), run.sources[i]);
+            const QString result = line.value(QStringLiteral("result")).toString();
+            const int error = line.value(QStringLiteral("error")).toInt();
+            if (result == QStringLiteral("converted"))
+                ++converted;
+            else
+                EXPECT_TRUE(result == QStringLiteral("cancelled") && error == 1022) << lines[i].toStdString();
+        }
+        EXPECT_EQ(converted, written.size());
+        EXPECT_TRUE(lines.last().contains(QStringLiteral("\"cancelled\"")));
+    }
 }
 
 TEST(Cli, TheNextRunRemovesWhatAKilledRunLeft)

@@ -307,25 +307,37 @@ TEST_F(ConvertTest, AStopRequestAbandonsTheFileInProgressAndQuitsTheEngine)
 {
     const QString second = gm::test::copyInto(xls, src + QStringLiteral("/b"), QStringLiteral("second.xls"));
     const QString third = gm::test::copyInto(xls, src + QStringLiteral("/c"), QStringLiteral("third.xls"));
-    ui.onStatus = [&](const QString &status) {
-        if (status.endsWith(QStringLiteral("second.xls")))
-            requestInterrupt(SIGINT);
-    };
-    const RunSummary summary = convert({xls, second, third}, FileFormat::Csv);
-    clearInterruptRequest();
-    EXPECT_TRUE(summary.interrupted);
-    ASSERT_EQ(summary.files.size(), 2u);
-    EXPECT_EQ(summary.files[0].outcome, FileOutcome::Processed);
-    // The engine is stopped under the file in progress, which then fails as interrupted.
-    if (summary.files[1].outcome == FileOutcome::Failed) {
-        EXPECT_EQ(summary.files[1].errorNumber, static_cast<int>(ErrorCode::Interrupted));
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled in the window" : "SIGINT");
+        ui.messages.clear();
+        QDir(out).removeRecursively();
+        ui.onStatus = [&](const QString &status) {
+            if (!status.endsWith(QStringLiteral("second.xls")))
+                return;
+            if (cancel)
+                requestCancel();
+            else
+                requestInterrupt(SIGINT);
+        };
+        const RunSummary summary = convert({xls, second, third}, FileFormat::Csv);
+        clearInterruptRequest();
+        EXPECT_TRUE(summary.interrupted);
+        EXPECT_EQ(summary.cancelled, cancel);
+        ASSERT_EQ(summary.files.size(), 3u);
+        EXPECT_EQ(summary.files[0].outcome, FileOutcome::Processed);
+        // The engine is stopped under the file in progress, which then fails as interrupted.
+        if (summary.files[1].outcome == FileOutcome::Failed) {
+            EXPECT_EQ(summary.files[1].errorNumber, static_cast<int>(ErrorCode::Interrupted));
+        }
+        EXPECT_EQ(summary.files[2].errorNumber, static_cast<int>(ErrorCode::Interrupted));
+        EXPECT_FALSE(ui.messages.contains(kConvertDone));
+        EXPECT_EQ(ui.messages.contains(BatchFrame::cancelledMessage(summary)), cancel);
+        const QStringList written = QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        EXPECT_TRUE(written == QStringList{QStringLiteral("sheets_second_active.csv")}
+            || written == (QStringList{QStringLiteral("second.csv"), QStringLiteral("sheets_second_active.csv")}))
+            << written.join(QLatin1Char(' ')).toStdString();
+        EXPECT_FALSE(QFileInfo::exists(src + QStringLiteral("/b/.~lock.second.xls#")));
     }
-    EXPECT_FALSE(ui.messages.contains(kConvertDone));
-    const QStringList written = QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-    EXPECT_TRUE(written == QStringList{QStringLiteral("sheets_second_active.csv")}
-        || written == (QStringList{QStringLiteral("second.csv"), QStringLiteral("sheets_second_active.csv")}))
-        << written.join(QLatin1Char(' ')).toStdString();
-    EXPECT_FALSE(QFileInfo::exists(src + QStringLiteral("/b/.~lock.second.xls#")));
 }
 
 TEST_F(ConvertTest, AnEngineSaveOnAFullDiskSaysSoAndLeavesNothing)

@@ -118,14 +118,50 @@ TEST_F(ConvertSafetyTest, AFailedOverwriteKeepsTheOldOutput)
     EXPECT_EQ(outputs().size(), 2);
 }
 
-TEST_F(ConvertSafetyTest, AStopRequestEndsTheRunBeforeTheNextFile)
+TEST_F(ConvertSafetyTest, AStopRequestReportsEveryFileItDidNotReach)
 {
     const QString xls = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xls")), src);
-    requestInterrupt(SIGTERM);
-    const RunSummary summary = convert({xls, xls}, FileFormat::Excel8);
-    EXPECT_TRUE(summary.interrupted);
-    EXPECT_TRUE(summary.files.empty());
-    EXPECT_EQ(outputs(), QStringList());
-    // The program is ending: no message waits for an answer.
-    EXPECT_TRUE(ui.messages.isEmpty());
+    const QString log = dir.filePath(QStringLiteral("run.log"));
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled in the window" : "SIGTERM");
+        gm::test::ScriptedUi user;
+        QFile::remove(log);
+        if (cancel)
+            requestCancel();
+        else
+            requestInterrupt(SIGTERM);
+        ConvertInputs inputs;
+        inputs.entries = {xls, QStringLiteral("  "), xls};
+        inputs.targetIndex = gm::test::convertTargetIndex(FileFormat::Excel8);
+        inputs.outputFolder = out;
+        RunSettings settings;
+        settings.isRecordError = true;
+        settings.logFile = log;
+        const RunSummary summary = convertWorkbooks(inputs, user, settings, [this]() -> std::unique_ptr<Application> {
+            ++enginesStarted;
+            throw EngineError(ErrorCode::EngineUnavailable);
+        });
+        clearInterruptRequest();
+        EXPECT_TRUE(summary.interrupted);
+        EXPECT_EQ(summary.cancelled, cancel);
+        // The blank entry is passed over as always; both files are reported, neither touched.
+        ASSERT_EQ(summary.files.size(), 2u);
+        for (const FileResult &file : summary.files) {
+            EXPECT_EQ(file.outcome, FileOutcome::Failed);
+            EXPECT_EQ(file.errorNumber, static_cast<int>(ErrorCode::Interrupted));
+        }
+        EXPECT_EQ(summary.unfinishedCount(), 2);
+        EXPECT_EQ(outputs(), QStringList());
+        EXPECT_EQ(enginesStarted, 0);
+        EXPECT_EQ(QString::fromUtf8(readAll(log)).count(EngineError::describe(ErrorCode::Interrupted)), 2);
+        if (cancel) {
+            // The program goes on: the user is told what was left undone and offered the log.
+            EXPECT_EQ(user.messages, QStringList{QStringLiteral("运行已取消：已处理 0 个文件，其余 2 个文件未处理。")});
+            EXPECT_EQ(user.questions, QStringList{kOfferLogQuestion});
+        } else {
+            // The program is ending: no message waits for an answer.
+            EXPECT_TRUE(user.messages.isEmpty());
+            EXPECT_TRUE(user.questions.isEmpty());
+        }
+    }
 }

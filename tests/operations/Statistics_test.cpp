@@ -4,6 +4,7 @@
 // reader, and the report file.
 
 #include "automation/EngineError.h"
+#include "automation/Interruption.h"
 #include "automation/UsedRange.h"
 #include "automation/xls/XlsContent.h"
 #include "operations/workbook/StatisticsOperation.h"
@@ -331,4 +332,41 @@ TEST(Statistics, ReportCarriesTheTickedItemsAndAFailingWorkbookCountsZero)
     test::ScriptedUi noOutput;
     EXPECT_TRUE(countContents(inputs, noOutput, RunSettings{}).stopped);
     EXPECT_EQ(noOutput.messages, QStringList{kStatisticsNoOutput});
+}
+
+TEST(Statistics, ACancelledRunCountsNoFurtherWorkbookAndWritesNoReport)
+{
+    QTemporaryDir dir;
+    QStringList entries;
+    for (const char *name : {"a.xlsx", "b.xlsx", "c.xlsx"})
+        entries << test::copyInto(
+            test::fixture(QStringLiteral("sheets_second_active.xlsx")), dir.path(), QString::fromLatin1(name));
+    StatisticsInputs inputs;
+    inputs.entries = entries;
+    inputs.items = {true, true, true};
+    inputs.outputPath = dir.path() + QStringLiteral("/统计.txt");
+    RunSettings settings;
+    settings.isRecordError = true;
+    settings.logFile = dir.path() + QStringLiteral("/log.txt");
+    test::ScriptedUi ui;
+    // Cancelled while the second workbook is counted: that one ends, the third is not started.
+    ui.onStatus = [](const QString &status) {
+        if (status.endsWith(QStringLiteral("b.xlsx")))
+            requestCancel();
+    };
+    std::vector<WorkbookStatistics> counts;
+    const RunSummary summary = countContents(inputs, ui, settings, false, &counts);
+    clearInterruptRequest();
+
+    EXPECT_TRUE(summary.cancelled);
+    ASSERT_EQ(summary.files.size(), 3u);
+    EXPECT_NE(summary.files[1].outcome, FileOutcome::Failed);
+    EXPECT_GT(counts[1].counts[0], 0);
+    EXPECT_EQ(summary.files[2].errorNumber, int(ErrorCode::Interrupted));
+    EXPECT_FALSE(QFileInfo::exists(inputs.outputPath));
+    EXPECT_EQ(ui.messages, QStringList{QStringLiteral("运行已取消：已处理 2 个文件，其余 1 个文件未处理。")});
+    EXPECT_EQ(ui.questions, QStringList{kOfferLogQuestion});
+    const QString logged = QString::fromUtf8(test::readAll(settings.logFile));
+    EXPECT_EQ(logged.count(QStringLiteral("\r\n")), 1);
+    EXPECT_TRUE(logged.contains(entries[2]));
 }
