@@ -120,6 +120,8 @@ void Worksheet::protect(const ProtectionPassword &, SheetPermissions)
 void Workbook::protect(const ProtectionPassword &, bool, bool)
 {
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("Workbook.Protect"));
+}
+
 void Worksheet::setColumnsHidden(const QString &)
 {
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Hidden"));
