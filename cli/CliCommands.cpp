@@ -560,7 +560,7 @@ int runProtectCommand(const QStringList &args)
     CommonOptions common;
     common.addTo(parser);
     int exitCode = kExitOk;
-    if (!parse(parser, QStringLiteral("protect"), args, &exitCode))
+    if (!parse(parser, QStringLiteral("protect"), args, &exitCode, common))
         return exitCode;
     if (parser.isSet(workbook) == parser.isSet(sheets))
         return badArguments(QStringLiteral("Give either --workbook or --sheets."));
@@ -572,7 +572,7 @@ int runProtectCommand(const QStringList &args)
         return badArguments(QStringLiteral("--no-password and --password-file exclude each other."));
 
     ProtectInputs inputs;
-    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.entries = common.entries;
     inputs.protectWorkbook = parser.isSet(workbook);
     inputs.structure = parser.isSet(structure);
     inputs.windows = parser.isSet(windows);
@@ -603,7 +603,9 @@ int runProtectCommand(const QStringList &args)
         inputs.password = *password;
     }
     const RunSettings settings = common.settings(parser);
-    return finishRun(runProtect(inputs, ui, settings), settings, QStringLiteral("changed"));
+    return finishRun(runProtect(inputs, ui, settings), settings, QStringLiteral("changed"), common);
+}
+
 int runPasswordCommand(const QStringList &args)
 {
     QCommandLineParser parser;
@@ -616,13 +618,13 @@ int runPasswordCommand(const QStringList &args)
     CommonOptions common;
     common.addTo(parser);
     int exitCode = kExitOk;
-    if (!parse(parser, QStringLiteral("password"), args, &exitCode))
+    if (!parse(parser, QStringLiteral("password"), args, &exitCode, common))
         return exitCode;
     if (parser.isSet(open) == parser.isSet(modify))
         return badArguments(QStringLiteral("Give one of --open and --modify."));
 
     PasswordInputs inputs;
-    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.entries = common.entries;
     inputs.kind = parser.isSet(open) ? PasswordKind::Open : PasswordKind::Modify;
     inputs.makeWritable = parser.isSet(makeWritable);
     QString error;
@@ -635,7 +637,9 @@ int runPasswordCommand(const QStringList &args)
     inputs.confirmation = *password;
     ConsoleUserInterface ui(false);
     const RunSettings settings = common.settings(parser);
-    return finishRun(setPasswords(inputs, ui, settings), settings, QStringLiteral("changed"));
+    return finishRun(setPasswords(inputs, ui, settings), settings, QStringLiteral("changed"), common);
+}
+
 int runLinksCommand(const QStringList &args)
 {
     QCommandLineParser parser;
@@ -647,21 +651,21 @@ int runLinksCommand(const QStringList &args)
     CommonOptions common;
     common.addTo(parser);
     int exitCode = kExitOk;
-    if (!parse(parser, QStringLiteral("links"), args, &exitCode))
+    if (!parse(parser, QStringLiteral("links"), args, &exitCode, common))
         return exitCode;
     const int chosen = int(parser.isSet(remove)) + int(parser.isSet(share)) + int(parser.isSet(unshare));
     if (chosen != 1)
         return badArguments(QStringLiteral("Give exactly one of --remove-hyperlinks, --share and --unshare."));
 
     HyperLinkInputs inputs;
-    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.entries = common.entries;
     inputs.action = parser.isSet(remove) ? LinkAction::RemoveHyperlinks
         : parser.isSet(share)            ? LinkAction::Share
                                          : LinkAction::Unshare;
     inputs.skipReadOnly = !parser.isSet(writable);
     ConsoleUserInterface ui(false);
     const RunSettings settings = common.settings(parser);
-    return finishRun(applyHyperLinks(inputs, ui, settings), settings, QStringLiteral("changed"));
+    return finishRun(applyHyperLinks(inputs, ui, settings), settings, QStringLiteral("changed"), common);
 }
 
 int runBackgroundCommand(const QStringList &args)
@@ -673,18 +677,18 @@ int runBackgroundCommand(const QStringList &args)
     CommonOptions common;
     common.addTo(parser);
     int exitCode = kExitOk;
-    if (!parse(parser, QStringLiteral("background"), args, &exitCode))
+    if (!parse(parser, QStringLiteral("background"), args, &exitCode, common))
         return exitCode;
     if (parser.isSet(set) == parser.isSet(remove))
         return badArguments(QStringLiteral("Give exactly one of --set PICTURE and --remove."));
 
     SheetBackgroundInputs inputs;
-    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.entries = common.entries;
     inputs.set = parser.isSet(set);
     inputs.picturePath = parser.value(set);
     ConsoleUserInterface ui(false);
     const RunSettings settings = common.settings(parser);
-    return finishRun(applySheetBackground(inputs, ui, settings), settings, QStringLiteral("changed"));
+    return finishRun(applySheetBackground(inputs, ui, settings), settings, QStringLiteral("changed"), common);
 }
 
 int runSheetsCommand(const QStringList &args)
@@ -842,13 +846,13 @@ int runRowsColumnsCommand(const QStringList &args)
     CommonOptions common;
     common.addTo(parser);
     int exitCode = kExitOk;
-    if (!parse(parser, QStringLiteral("rows-cols"), args.mid(1), &exitCode))
+    if (!parse(parser, QStringLiteral("rows-cols"), args.mid(1), &exitCode, common))
         return exitCode;
     if (parser.isSet(allSheets) && parser.isSet(sheet))
         return badArguments(QStringLiteral("Give --all-sheets or --sheet NAME, not both."));
 
     RowsColumnsInputs inputs;
-    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.entries = common.entries;
     inputs.sheets = parser.isSet(allSheets) ? RowsColumnsSheets::All
         : parser.isSet(sheet)               ? RowsColumnsSheets::Named
                                             : RowsColumnsSheets::Active;
@@ -884,7 +888,7 @@ int runRowsColumnsCommand(const QStringList &args)
     if (!passChecks(ui, inputs.entries, kRowsColumnsEmptyList, [&] { return validateRowsColumns(inputs); }))
         return kExitBadArguments;
     return finishRun(runRowsColumns(inputs, ui, settings), settings,
-        inputs.mode == RowsColumnsMode::Delete ? QStringLiteral("deleted") : QStringLiteral("changed"));
+        inputs.mode == RowsColumnsMode::Delete ? QStringLiteral("deleted") : QStringLiteral("changed"), common);
 }
 
 int runReplaceCommand(const QStringList &args)
@@ -1044,13 +1048,13 @@ int runMergeCommand(const QStringList &args)
     CommonOptions common;
     common.addTo(parser);
     int exitCode = kExitOk;
-    if (!parse(parser, QStringLiteral("merge"), args, &exitCode))
+    if (!parse(parser, QStringLiteral("merge"), args, &exitCode, common))
         return exitCode;
     if (!parser.isSet(output) || parser.value(output).trimmed().isEmpty())
         return badArguments(QStringLiteral("Give the new workbook with --out FILE."));
 
     MergeInputs inputs;
-    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.entries = common.entries;
     inputs.targetPath = parser.value(output);
     inputs.nameByBook = parser.isSet(bookNames);
     inputs.skipEmpty = !parser.isSet(keepEmpty);
@@ -1136,11 +1140,11 @@ int runPrintCommand(const QStringList &args)
     CommonOptions common;
     common.addTo(parser);
     int exitCode = kExitOk;
-    if (!parse(parser, QStringLiteral("print"), args, &exitCode))
+    if (!parse(parser, QStringLiteral("print"), args, &exitCode, common))
         return exitCode;
 
     PrintInputs inputs;
-    inputs.entries = absoluteEntries(parser.positionalArguments());
+    inputs.entries = common.entries;
     inputs.printSheets = parser.isSet(sheets);
     // Positions are whole numbers separated by commas or blanks, as the panel's box takes them.
     QString positions = parser.value(sheets);

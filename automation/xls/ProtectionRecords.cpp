@@ -11,7 +11,6 @@ namespace gm::xls {
 namespace {
 
 constexpr quint16 kWindowProtect = 0x0019;
-constexpr quint16 kProtect = 0x0012;
 constexpr quint16 kPassword = 0x0013;
 constexpr quint16 kScenProtect = 0x00DD;
 constexpr quint16 kObjProtect = 0x0063;

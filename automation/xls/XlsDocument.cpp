@@ -226,6 +226,8 @@ bool XlsDocument::isShared() const
             return true;
     }
     return false;
+}
+
 namespace {
 
 // Passwords cannot be set on a shared workbook (one with a user-names stream).
@@ -315,6 +317,8 @@ void XlsDocument::setWritePassword(const QString &password, const QString &userN
         records.insert(1, writeProt);
     }
     m_modified = true;
+}
+
 bool XlsDocument::hasStream(const QByteArray &name) const
 {
     ensureOpen();

@@ -118,6 +118,8 @@ void XlsWorkbook::protect(const ProtectionPassword &password, bool structure, bo
             m_document->refuseSave(error);
         throw;
     }
+}
+
 void XlsWorkbook::setPassword(const QString &password)
 {
     m_document->setOpenPassword(password);
@@ -126,6 +128,8 @@ void XlsWorkbook::setPassword(const QString &password)
 void XlsWorkbook::setWritePassword(const QString &password)
 {
     m_document->setWritePassword(password, crypto::reservationUserName());
+}
+
 namespace {
 const QByteArray userNamesStream("User Names");
 const QByteArray revisionLogStream("Revision Log");

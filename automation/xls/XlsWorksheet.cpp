@@ -162,6 +162,8 @@ void XlsWorksheet::protect(const ProtectionPassword &password, SheetPermissions 
             m_document->refuseSave(error);
         throw;
     }
+}
+
 int XlsWorksheet::deleteHyperlinks()
 {
     requirePageSetup("Hyperlinks.Delete", true);
@@ -183,6 +185,8 @@ void XlsWorksheet::setBackgroundPicture(const QString &picturePath)
     // A picture that cannot be read fails this sheet only; the workbook is not refused.
     const QByteArray data = BackgroundPicture::load(picturePath)->bitmapRecordData();
     change([&] { return SheetRecordEdits(m_document->stream(), m_sheet.position).setBackground(data); });
+}
+
 namespace {
 
 LineRun xlsColumns(const QString &text)

@@ -138,6 +138,8 @@ void PackageWorkbook::protect(const ProtectionPassword &password, bool structure
     if (isSharedWorkbook(*m_document))
         throw EngineError(ErrorCode::SharedWorkbook, m_document->path());
     protectWorkbook(*m_document, password, structure, windows);
+}
+
 bool PackageWorkbook::multiUserEditing()
 {
     m_document->ensureOpen();
