@@ -208,6 +208,10 @@ void withoutDeletedSheets(WorkbookContent &book, ExpectedChanges &expected)
         QString definition;
         qsizetype last = 0;
         for (const QRegularExpressionMatch &match : sheetNumber.globalMatch(name.definition)) {
+            // Sheets of other workbooks ("[path]#3") keep their numbers.
+            const qsizetype token = name.definition.lastIndexOf(u' ', match.capturedStart()) + 1;
+            if (name.definition.mid(token, match.capturedStart() - token).contains(u']'))
+                continue;
             const int position = moved(match.captured(1).toInt());
             definition += name.definition.mid(last, match.capturedStart() - last)
                 + (position < 0 ? QStringLiteral("#REF") : QStringLiteral("#%1").arg(position));

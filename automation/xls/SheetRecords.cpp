@@ -505,7 +505,9 @@ void SheetRecords::remove(int position)
                 for (qsizetype at = start; at < start + length;) {
                     const int size = tokenSize(record.data, at, start + length);
                     if (size < 0)
-                        notDeletable(QStringLiteral("unknown formula token in record 0x%1").arg(record.type, 4, 16, QLatin1Char('0')));
+                        notDeletable(QStringLiteral("unknown formula token 0x%1 in record 0x%2")
+                                         .arg(quint8(record.data[at]), 2, 16, QLatin1Char('0'))
+                                         .arg(record.type, 4, 16, QLatin1Char('0')));
                     const quint8 base = quint8((quint8(record.data[at]) & 0x1F) | 0x20);
                     if (quint8(record.data[at]) >= 0x20 && base == 0x23)
                         nameTokens.append({i, at});
