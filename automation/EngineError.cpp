@@ -77,7 +77,7 @@ QString EngineError::describe(ErrorCode code)
     case ErrorCode::ArrayFormulaPart:
         return QStringLiteral("不能更改数组公式的某一部分。");
     case ErrorCode::SheetCopyUnsupported:
-        return QStringLiteral("源工作表含有无法复制的内容（图形、表格、批注、引用其他工作表的公式等），未插入。");
+        return QStringLiteral("源工作表含有无法复制的内容（数据透视表、控件、嵌入对象、引用其他工作表的公式或图表等），未插入。");
     case ErrorCode::Unexpected:
         break;
     }
