@@ -2,6 +2,7 @@
 
 #include "automation/EngineError.h"
 #include "automation/EngineSession.h"
+#include "automation/Interruption.h"
 #include "automation/PathHelpers.h"
 #include "automation/RunLog.h"
 #include "automation/SafeReplace.h"
@@ -238,6 +239,11 @@ RunSummary mergeWorkbooks(const MergeInputs &inputs, UserInterface &ui, const Ru
         const QString &path = inputs.entries.at(index);
         if (path.trimmed().isEmpty())
             continue;
+        // A stop signal ends the run before the next document; nothing is written then.
+        if (interruptRequested()) {
+            summary.interrupted = true;
+            break;
+        }
         if (!first) {
             ui.setStatus(QStringLiteral("正在处理：") + path);
             ui.setProgress(int(inputs.entries.size() - 1 - index), int(inputs.entries.size()));
@@ -283,7 +289,7 @@ RunSummary mergeWorkbooks(const MergeInputs &inputs, UserInterface &ui, const Ru
     summary.files.assign(files.rbegin(), files.rend());
 
     // The output, written once and complete.
-    if (merged) {
+    if (merged && !summary.interrupted) {
         try {
             result.sheetNames = worksheetNames(*merged);
             if (!dryRun) {
@@ -309,6 +315,8 @@ RunSummary mergeWorkbooks(const MergeInputs &inputs, UserInterface &ui, const Ru
     if (resultOut)
         *resultOut = result;
 
+    if (summary.interrupted)
+        return summary; // the program is being stopped: no message waits for an answer
     if (!outputFailure.isEmpty())
         ui.inform(kMergeOutputFailed + result.targetPath + u'\n' + outputFailure);
     else if (!dryRun)
