@@ -44,7 +44,9 @@ QByteArray newWorkbookPackage()
         {QStringLiteral("_rels/.rels"),
             declaration
                 + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                  "<Relationship Id=\"rId1\" Type=\"" + relationships + "/officeDocument\" Target=\"xl/workbook.xml\"/>"
+                  "<Relationship Id=\"rId1\" Type=\""
+                + relationships
+                + "/officeDocument\" Target=\"xl/workbook.xml\"/>"
                   "</Relationships>",
             std::nullopt},
         {QStringLiteral("xl/workbook.xml"),
@@ -55,8 +57,12 @@ QByteArray newWorkbookPackage()
         {QStringLiteral("xl/_rels/workbook.xml.rels"),
             declaration
                 + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                  "<Relationship Id=\"rId1\" Type=\"" + relationships + "/worksheet\" Target=\"worksheets/sheet1.xml\"/>"
-                  "<Relationship Id=\"rId2\" Type=\"" + relationships + "/styles\" Target=\"styles.xml\"/>"
+                  "<Relationship Id=\"rId1\" Type=\""
+                + relationships
+                + "/worksheet\" Target=\"worksheets/sheet1.xml\"/>"
+                  "<Relationship Id=\"rId2\" Type=\""
+                + relationships
+                + "/styles\" Target=\"styles.xml\"/>"
                   "</Relationships>",
             std::nullopt},
         {QStringLiteral("xl/worksheets/sheet1.xml"),
@@ -112,8 +118,8 @@ using EmptySheets = QSet<QString>;
 
 // Copies the worksheets of one document to the front of the merged workbook, last first, so
 // that they end up in their own order. A refused rename is held and the next sheet goes on.
-void mergeDocument(Workbook &merged, Workbook &source, const QString &baseName, const MergeInputs &inputs,
-    EmptySheets &empty, std::optional<EngineError> &held)
+void mergeDocument(Workbook &merged, Workbook &source, const QString &baseName, const MergeInputs &inputs, EmptySheets &empty,
+    std::optional<EngineError> &held)
 {
     for (int position = source.worksheetCount(); position >= 1; --position) {
         try {
