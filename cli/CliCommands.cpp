@@ -9,9 +9,9 @@
 #include "operations/sheets/SheetOperations.h"
 #include "operations/workbook/ConvertOperation.h"
 #include "operations/workbook/HeaderFooterOperation.h"
+#include "operations/workbook/MergeOperation.h"
 #include "operations/workbook/PrintSetupOperation.h"
 #include "operations/workbook/PropertiesOperation.h"
-#include "operations/workbook/MergeOperation.h"
 #include "operations/workbook/StatisticsOperation.h"
 
 #include <QCommandLineParser>
