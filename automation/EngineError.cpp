@@ -87,7 +87,7 @@ QString EngineError::describe(ErrorCode code)
     case ErrorCode::LineSizeOutOfRange:
         return QStringLiteral("行高或列宽超出允许的范围（行高最大409.5磅，列宽最大255个字符）。");
     case ErrorCode::SheetCopyUnsupported:
-        return QStringLiteral("源工作表含有无法复制的内容（图形、表格、批注、引用其他工作表的公式等），未插入。");
+        return QStringLiteral("源工作表含有无法复制的内容（数据透视表、控件、嵌入对象、引用其他工作表的公式或图表等），未插入。");
     case ErrorCode::ProtectedWithOtherPassword:
         return QStringLiteral("工作簿或工作表已用其他密码保护，未做更改。");
     case ErrorCode::ProtectionNeedsBiff8:

@@ -27,10 +27,10 @@ int main(int argc, char *argv[])
     const QString corpus = (argc > 2 ? QString::fromLocal8Bit(argv[2])
                                      : QCoreApplication::applicationDirPath() + QStringLiteral("/../../../shared/corpus/xlsx"))
         + u'/';
-    const char *const names[] = {"merge_range01.xlsx", "merge_range02.xlsx", "format01.xlsx", "simple01.xlsx",
-        "simple02.xlsx", "table01.xlsx", "table02.xlsx", "chart_bar01.xlsx", "chart_bar02.xlsx", "comment01.xlsx",
-        "comment02.xlsx", "set_column03.xlsx", "outline01.xlsx", "rich_string01.xlsx", "shared_strings01.xlsx",
-        "types01.xlsx", "utf8_01.xlsx", "hyperlink01.xlsx", "theme01.xlsx", "cond_format01.xlsx"};
+    const char *const names[] = {"merge_range01.xlsx", "merge_range02.xlsx", "format01.xlsx", "simple01.xlsx", "simple02.xlsx",
+        "table01.xlsx", "table02.xlsx", "chart_bar01.xlsx", "chart_bar02.xlsx", "comment01.xlsx", "comment02.xlsx",
+        "set_column03.xlsx", "outline01.xlsx", "rich_string01.xlsx", "shared_strings01.xlsx", "types01.xlsx", "utf8_01.xlsx",
+        "hyperlink01.xlsx", "theme01.xlsx", "cond_format01.xlsx"};
     QTemporaryDir dir;
     QStringList sources;
     for (const char *name : names) {
@@ -85,7 +85,7 @@ int main(int argc, char *argv[])
         }
         times.push_back(double(timer.nsecsElapsed()) / 1e6);
     }
-    out << "engine load-and-save of the " << sources.size() << " sources (running engine): "
-        << QString::number(bench::median(times), 'f', 1) << " ms median" << Qt::endl;
+    out << "engine load-and-save of the " << sources.size()
+        << " sources (running engine): " << QString::number(bench::median(times), 'f', 1) << " ms median" << Qt::endl;
     return 0;
 }

@@ -21,7 +21,6 @@
 #include "operations/workbook/PrintSetupOperation.h"
 #include "operations/workbook/ProtectOperation.h"
 #include "operations/workbook/PropertiesOperation.h"
-#include "operations/workbook/MergeOperation.h"
 #include "operations/workbook/StatisticsOperation.h"
 
 #include <QCommandLineParser>

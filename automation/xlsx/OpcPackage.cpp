@@ -294,7 +294,8 @@ bool OpcPackage::ensureDefault(const QString &extension, const QString &type)
     }
     // Defaults are written before the Overrides, as packages usually list them.
     const std::string name = xml::siblingName(types, "Default");
-    pugi::xml_node node = firstOverride ? types.insert_child_before(name.c_str(), firstOverride) : types.append_child(name.c_str());
+    pugi::xml_node node
+        = firstOverride ? types.insert_child_before(name.c_str(), firstOverride) : types.append_child(name.c_str());
     node.append_attribute("Extension").set_value(extension.toUtf8().constData());
     node.append_attribute("ContentType").set_value(type.toUtf8().constData());
     part.markDirty();

@@ -677,8 +677,7 @@ namespace {
 const QString stylesRelationship = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles");
 const QString sharedStringsRelationship
     = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings");
-const QString sharedStringsType
-    = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml");
+const QString sharedStringsType = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml");
 constexpr std::string_view relationshipsNamespace = "http://schemas.openxmlformats.org/officeDocument/2006/relationships"sv;
 constexpr std::string_view strictRelationshipsNamespace = "http://purl.oclc.org/ooxml/officeDocument/relationships"sv;
 
@@ -970,10 +969,9 @@ QString ownFormula(const QString &formula, const QString &sourceName, const QStr
 // hang off the sheet alone and are copied with it. Anything else (pivot tables, slicers,
 // form controls, embedded objects, threaded comments) depends on workbook-level parts and is
 // refused.
-constexpr std::array copiedRelationships{"printerSettings"sv, "drawing"sv, "vmlDrawing"sv, "comments"sv, "table"sv,
-    "chart"sv, "chartUserShapes"sv, "image"sv, "hyperlink"sv, "package"sv, "themeOverride"sv, "chartStyle"sv,
-    "chartColorStyle"sv, "chartEx"sv, "diagramData"sv, "diagramLayout"sv, "diagramQuickStyle"sv, "diagramColors"sv,
-    "diagramDrawing"sv};
+constexpr std::array copiedRelationships{"printerSettings"sv, "drawing"sv, "vmlDrawing"sv, "comments"sv, "table"sv, "chart"sv,
+    "chartUserShapes"sv, "image"sv, "hyperlink"sv, "package"sv, "themeOverride"sv, "chartStyle"sv, "chartColorStyle"sv,
+    "chartEx"sv, "diagramData"sv, "diagramLayout"sv, "diagramQuickStyle"sv, "diagramColors"sv, "diagramDrawing"sv};
 // Elements of a chart part whose text is a reference: series and label ranges, and the full
 // ranges of filtered series.
 constexpr std::array copiedChartFormulas{"f"sv, "sqref"sv};
@@ -1395,8 +1393,8 @@ QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourc
                 node.append_attribute("TargetMode").set_value("External");
         }
         const QString relsPart = OpcPackage::relationshipsPartName(owner);
-        package.createXml(relsPart,
-            QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n") + nodeBytes(root));
+        package.createXml(
+            relsPart, QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n") + nodeBytes(root));
         if (package.contentType(relsPart).isEmpty())
             package.ensureOverride(relsPart, QStringLiteral("application/vnd.openxmlformats-package.relationships+xml"));
     };

@@ -2,6 +2,7 @@
 
 #include "automation/EngineError.h"
 #include "automation/EngineSession.h"
+#include "automation/Interruption.h"
 #include "automation/PathHelpers.h"
 #include "automation/RunLog.h"
 #include "automation/SafeReplace.h"
@@ -43,7 +44,9 @@ QByteArray newWorkbookPackage()
         {QStringLiteral("_rels/.rels"),
             declaration
                 + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                  "<Relationship Id=\"rId1\" Type=\"" + relationships + "/officeDocument\" Target=\"xl/workbook.xml\"/>"
+                  "<Relationship Id=\"rId1\" Type=\""
+                + relationships
+                + "/officeDocument\" Target=\"xl/workbook.xml\"/>"
                   "</Relationships>",
             std::nullopt},
         {QStringLiteral("xl/workbook.xml"),
@@ -54,8 +57,12 @@ QByteArray newWorkbookPackage()
         {QStringLiteral("xl/_rels/workbook.xml.rels"),
             declaration
                 + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                  "<Relationship Id=\"rId1\" Type=\"" + relationships + "/worksheet\" Target=\"worksheets/sheet1.xml\"/>"
-                  "<Relationship Id=\"rId2\" Type=\"" + relationships + "/styles\" Target=\"styles.xml\"/>"
+                  "<Relationship Id=\"rId1\" Type=\""
+                + relationships
+                + "/worksheet\" Target=\"worksheets/sheet1.xml\"/>"
+                  "<Relationship Id=\"rId2\" Type=\""
+                + relationships
+                + "/styles\" Target=\"styles.xml\"/>"
                   "</Relationships>",
             std::nullopt},
         {QStringLiteral("xl/worksheets/sheet1.xml"),
@@ -111,8 +118,8 @@ using EmptySheets = QSet<QString>;
 
 // Copies the worksheets of one document to the front of the merged workbook, last first, so
 // that they end up in their own order. A refused rename is held and the next sheet goes on.
-void mergeDocument(Workbook &merged, Workbook &source, const QString &baseName, const MergeInputs &inputs,
-    EmptySheets &empty, std::optional<EngineError> &held)
+void mergeDocument(Workbook &merged, Workbook &source, const QString &baseName, const MergeInputs &inputs, EmptySheets &empty,
+    std::optional<EngineError> &held)
 {
     for (int position = source.worksheetCount(); position >= 1; --position) {
         try {
@@ -238,6 +245,11 @@ RunSummary mergeWorkbooks(const MergeInputs &inputs, UserInterface &ui, const Ru
         const QString &path = inputs.entries.at(index);
         if (path.trimmed().isEmpty())
             continue;
+        // A stop signal ends the run before the next document; nothing is written then.
+        if (interruptRequested()) {
+            summary.interrupted = true;
+            break;
+        }
         if (!first) {
             ui.setStatus(QStringLiteral("正在处理：") + path);
             ui.setProgress(int(inputs.entries.size() - 1 - index), int(inputs.entries.size()));
@@ -283,7 +295,7 @@ RunSummary mergeWorkbooks(const MergeInputs &inputs, UserInterface &ui, const Ru
     summary.files.assign(files.rbegin(), files.rend());
 
     // The output, written once and complete.
-    if (merged) {
+    if (merged && !summary.interrupted) {
         try {
             result.sheetNames = worksheetNames(*merged);
             if (!dryRun) {
@@ -309,6 +321,8 @@ RunSummary mergeWorkbooks(const MergeInputs &inputs, UserInterface &ui, const Ru
     if (resultOut)
         *resultOut = result;
 
+    if (summary.interrupted)
+        return summary; // the program is being stopped: no message waits for an answer
     if (!outputFailure.isEmpty())
         ui.inform(kMergeOutputFailed + result.targetPath + u'\n' + outputFailure);
     else if (!dryRun)

@@ -54,8 +54,8 @@ TEST(CliMerge, BothFormatsMergeIntoXlsxAndXlsThatEveryReaderReads)
         QStringLiteral("merge_range02-Sheet1"), QStringLiteral("chart_bar01-Sheet1 (2)")};
 
     const QString xlsx = dir.filePath(QStringLiteral("合并.xlsx"));
-    const CliRun run = gm::test::runCli(QStringList{QStringLiteral("merge"), QStringLiteral("--book-names"),
-                                            QStringLiteral("--out"), xlsx} + sources);
+    const CliRun run = gm::test::runCli(
+        QStringList{QStringLiteral("merge"), QStringLiteral("--book-names"), QStringLiteral("--out"), xlsx} + sources);
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString() << run.out.toStdString();
     EXPECT_EQ(sheetLines(run.out), expected);
     for (const QString &source : sources)
@@ -74,8 +74,8 @@ TEST(CliMerge, BothFormatsMergeIntoXlsxAndXlsThatEveryReaderReads)
     // The same merge written as .xls: checked before it appears, then read by the engine
     // and by the record reader.
     const QString xls = dir.filePath(QStringLiteral("合并.xls"));
-    const CliRun asXls = gm::test::runCli(QStringList{QStringLiteral("merge"), QStringLiteral("--book-names"),
-                                              QStringLiteral("--out"), xls} + sources);
+    const CliRun asXls = gm::test::runCli(
+        QStringList{QStringLiteral("merge"), QStringLiteral("--book-names"), QStringLiteral("--out"), xls} + sources);
     ASSERT_EQ(asXls.exitCode, 0) << asXls.err.toStdString();
     EXPECT_EQ(engineNames(xls), expected);
     std::unique_ptr<gm::Workbook> records = gm::xls::openXlsRecords(xls, true);
@@ -97,8 +97,8 @@ TEST(CliMerge, InsertTakesAnXlsSourceThroughATemporaryXlsx)
     QTemporaryDir dir;
     const QString target = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")), dir.path());
     const QByteArray drawing = gm::test::zipEntry(target, QStringLiteral("xl/drawings/drawing1.xml"));
-    const CliRun run = gm::test::runCli({QStringLiteral("sheets"), QStringLiteral("insert"), QStringLiteral("--source"),
-        source, QStringLiteral("--source-sheet"), QStringLiteral("Sheet1"), target});
+    const CliRun run = gm::test::runCli({QStringLiteral("sheets"), QStringLiteral("insert"), QStringLiteral("--source"), source,
+        QStringLiteral("--source-sheet"), QStringLiteral("Sheet1"), target});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString() << run.out.toStdString();
     EXPECT_EQ(engineNames(target), QStringList({QStringLiteral("Sheet1"), QStringLiteral("First"), QStringLiteral("第二")}));
     EXPECT_EQ(gm::test::zipEntry(target, QStringLiteral("xl/drawings/drawing1.xml")), drawing);

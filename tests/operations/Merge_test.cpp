@@ -19,9 +19,8 @@ namespace {
 
 TEST(Merge, BaseNameDropsTheFirstExcelExtensions)
 {
-    const std::pair<const char *, const char *> cases[] = {{"Sales.xlsx", "Sales"}, {"Old.XLS", "Old"},
-        {"Q1.xlsm", "Q1m"}, {"a.xls.xlsx", "a"}, {"report.xlsx.xlsx", "reportx"}, {"无扩展名", "无扩展名"},
-        {"x.XlSx", "x"}};
+    const std::pair<const char *, const char *> cases[] = {{"Sales.xlsx", "Sales"}, {"Old.XLS", "Old"}, {"Q1.xlsm", "Q1m"},
+        {"a.xls.xlsx", "a"}, {"report.xlsx.xlsx", "reportx"}, {"无扩展名", "无扩展名"}, {"x.XlSx", "x"}};
     for (const auto &[file, base] : cases) {
         SCOPED_TRACE(file);
         EXPECT_EQ(mergeBaseName(QString::fromUtf8(file)), QString::fromUtf8(base));
@@ -149,8 +148,8 @@ TEST_F(MergeTest, BookNamesPrefixTheCopiesAndTooLongNamesAreLoggedWhileEmptyShee
     EXPECT_EQ(result.sheetNames,
         QStringList({QStringLiteral("defined_name01-Sheet1"), QStringLiteral("defined_name01-Sheet2"),
             QStringLiteral("defined_name01-Sheet 3"), QStringLiteral("First"),
-            QStringLiteral("二〇二六年第一季度各部门销售汇总与分析报告（最终版）-第二"),
-            QStringLiteral("simple02-Sheet1 (2)"), QStringLiteral("simple02-Sheet3")}));
+            QStringLiteral("二〇二六年第一季度各部门销售汇总与分析报告（最终版）-第二"), QStringLiteral("simple02-Sheet1 (2)"),
+            QStringLiteral("simple02-Sheet3")}));
     ASSERT_EQ(summary.files.size(), 3u);
     EXPECT_EQ(summary.files[0].outcome, FileOutcome::Processed);
     EXPECT_EQ(summary.files[1].outcome, FileOutcome::Failed);

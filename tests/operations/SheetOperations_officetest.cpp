@@ -235,13 +235,13 @@ TEST_F(SheetOperationsTest, InsertedSheetReadsTheSameInTheEngineAndBadTargetsAre
     if (source.isEmpty())
         GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
     const QString target = copy(fixture(QStringLiteral("sheets_second_active.xlsx")), "targets");
-    const QString refused = copy(gm::test::corpusFile(QStringLiteral("xlsx/image01.xlsx")), "targets");
-    const QString refusedSource = gm::test::corpusFile(QStringLiteral("xlsx/image01.xlsx"));
+    const QString pictures = copy(gm::test::corpusFile(QStringLiteral("xlsx/image01.xlsx")), "targets");
+    const QString refusedSource = gm::test::corpusFile(QStringLiteral("xlsx/poi-WithChartSheet.xlsx"));
     const QStringList cells = strings({"B2", "C2", "A1"});
     QStringList sourceTexts;
     engineSheets(source, QStringLiteral("Sheet1"), cells, &sourceTexts);
 
-    InsertSheetInputs inputs{{target, refused}, source, QStringLiteral("Sheet1")};
+    InsertSheetInputs inputs{{target, pictures}, source, QStringLiteral("Sheet1")};
     RunSummary summary = insertSheet(inputs, ui, settings);
     EXPECT_EQ(summary.failedCount(), 0);
     EXPECT_EQ(ui.messages.last(), kSheetsDone);
@@ -251,9 +251,9 @@ TEST_F(SheetOperationsTest, InsertedSheetReadsTheSameInTheEngineAndBadTargetsAre
     EXPECT_EQ(names(sheets), strings({"Sheet1", "First", "第二"}));
     EXPECT_EQ(copiedTexts, sourceTexts);
 
-    // A source sheet with a drawing is refused for every target and logged; the file stays.
+    // A source sheet with a pivot table is refused for every target and logged; the file stays.
     const QByteArray before = gm::test::readAll(target);
-    inputs = InsertSheetInputs{{target}, refusedSource, QStringLiteral("Sheet1")};
+    inputs = InsertSheetInputs{{target}, refusedSource, QStringLiteral("Sheet6")};
     summary = insertSheet(inputs, ui, settings);
     EXPECT_EQ(summary.failedCount(), 1);
     EXPECT_EQ(gm::test::readAll(target), before);

@@ -25,8 +25,8 @@ UnitePanel::UnitePanel(PanelContext &context, QWidget *parent)
     auto *layout = grid(this);
     m_target = edit(QStringLiteral("txtUniteFile"), this);
     auto *targetButton = chooser(QStringLiteral("CmdUnitePath"), this);
-    m_bookName = check(QStringLiteral("ChkBookName"),
-                           QStringLiteral("根据原文件名命名工作表（工作表名称长度不应超过31个字符）"), this);
+    m_bookName
+        = check(QStringLiteral("ChkBookName"), QStringLiteral("根据原文件名命名工作表（工作表名称长度不应超过31个字符）"), this);
     m_skipBlank = check(QStringLiteral("ChkDelBlank"), QStringLiteral("不合并内容为空的工作表"), this);
     // Starts grayed, which counts as set; the first click makes it an ordinary check box.
     m_skipBlank->setTristate(true);

@@ -220,7 +220,8 @@ void expectConsistentPackage(const QString &path)
         EXPECT_TRUE(overrides.contains(name.toCaseFolded()) || defaults.contains(extension) || name == u"[Content_Types].xml")
             << "no content type: " << name.toStdString();
         if (name.endsWith(QLatin1String(".rels"))) {
-            const QString owner = name.left(name.indexOf(QLatin1String("_rels/"))) + name.mid(name.lastIndexOf(u'/') + 1).chopped(5);
+            const QString owner
+                = name.left(name.indexOf(QLatin1String("_rels/"))) + name.mid(name.lastIndexOf(u'/') + 1).chopped(5);
             const QString folder = owner.left(owner.lastIndexOf(u'/') + 1);
             for (pugi::xml_node r : parseXml(entry(path, name))->document_element().children()) {
                 if (std::string_view(r.attribute("TargetMode").value()) == "External")
@@ -273,7 +274,8 @@ TEST_F(SheetCopyTest, CarriesDrawingsChartsTablesCommentsAndLinksTwiceIntoOneWor
         expectConsistentPackage(target);
         QStringList added = gm::test::zipEntryNames(target);
         added.removeIf([&](const QString &n) { return before.contains(n); });
-        EXPECT_GE(std::count_if(added.begin(), added.end(), [&](const QString &n) { return n.startsWith(QLatin1String(c.part)); }), 2)
+        EXPECT_GE(
+            std::count_if(added.begin(), added.end(), [&](const QString &n) { return n.startsWith(QLatin1String(c.part)); }), 2)
             << added.join(u' ').toStdString();
 
         // Charts of the second copy show that copy's ranges.
@@ -281,9 +283,7 @@ TEST_F(SheetCopyTest, CarriesDrawingsChartsTablesCommentsAndLinksTwiceIntoOneWor
             if (!name.startsWith(QLatin1String("xl/charts/chart")))
                 continue;
             const QByteArray chart = entry(target, name);
-            const auto names = [&](const QString &sheetName) {
-                return chart.contains(formula::qualifier(sheetName).toUtf8());
-            };
+            const auto names = [&](const QString &sheetName) { return chart.contains(formula::qualifier(sheetName).toUtf8()); };
             EXPECT_TRUE(names(first) || names(second)) << name.toStdString();
             EXPECT_FALSE(names(first) && names(second)) << name.toStdString();
         }
