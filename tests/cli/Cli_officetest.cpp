@@ -115,6 +115,9 @@ TEST(Cli, HelpListsEveryCommandWithItsOptionsAndTheVersion)
         {"header-footer",
             {QStringLiteral("template="), QStringLiteral("header"), QStringLiteral("footer"), QStringLiteral("make-writable")}},
         {"print-setup", {QStringLiteral("area="), QStringLiteral("landscape"), QStringLiteral("portrait")}},
+        {"protect",
+            {QStringLiteral("workbook"), QStringLiteral("structure"), QStringLiteral("windows"), QStringLiteral("sheets"),
+                QStringLiteral("allow="), QStringLiteral("password-file="), QStringLiteral("no-password")}},
     };
     const CliRun overall = runCli({QStringLiteral("--help")});
     EXPECT_EQ(overall.exitCode, 0);
@@ -167,6 +170,7 @@ TEST(Cli, APathThatDoesNotExistFailsInEveryCommand)
         {QStringLiteral("properties"), QStringLiteral("--title"), QStringLiteral("t")},
         {QStringLiteral("header-footer"), QStringLiteral("--template"), templ},
         {QStringLiteral("print-setup"), QStringLiteral("--landscape")},
+        {QStringLiteral("protect"), QStringLiteral("--sheets"), QStringLiteral("--no-password")},
     };
     for (const QStringList &command : commands) {
         SCOPED_TRACE(command.first().toStdString());

@@ -136,15 +136,21 @@ TEST_F(ProtectOperationTest, WorkbookStructureAsTheEngineSeesIt)
     EXPECT_EQ(failed->message, kProtectNeedsMethod);
     EXPECT_EQ(ui.messages, QStringList{kProtectNeedsMethod});
 
+    // The engine writes a bare <workbookProtection/> for a workbook it takes as unprotected.
+    EXPECT_EQ(
+        protectionElement(engineView(xls, QStringLiteral("xl/workbook.xml")), QStringLiteral("workbookProtection")), QString());
+
     inputs.structure = true;
     const RunSummary summary = protectWorkbooks(inputs, ui, settings);
     EXPECT_EQ(summary.failedCount(), 0);
-    for (const QString &path : {xlsx, xls}) {
-        SCOPED_TRACE(path.toStdString());
-        const QString element
-            = protectionElement(engineView(path, QStringLiteral("xl/workbook.xml")), QStringLiteral("workbookProtection"));
-        EXPECT_TRUE(flagIs(element, "lockStructure", true)) << element.toStdString();
-    }
+    // The engine takes the .xls workbook as protected; it writes no structure flag of its own.
+    // It ignores the protection of an .xlsx when loading one, so there only its loading the
+    // result is checked here (the flags and the hash are read back by openpyxl elsewhere).
+    EXPECT_FALSE(
+        protectionElement(engineView(xls, QStringLiteral("xl/workbook.xml")), QStringLiteral("workbookProtection")).isEmpty());
+    EXPECT_TRUE(QString::fromUtf8(gm::test::zipEntry(xlsx, QStringLiteral("xl/workbook.xml")))
+                    .contains(QStringLiteral("lockStructure=\"1\"")));
+    EXPECT_EQ(session.open(xlsx, WorkbookUse::Engine, true)->worksheetCount(), 2);
 }
 
 } // namespace
