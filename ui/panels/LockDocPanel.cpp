@@ -5,6 +5,7 @@
 #include "operations/workbook/PasswordOperation.h"
 #include "ui/AsteriskPasswordStyle.h"
 #include "ui/Controls.h"
+#include "ui/GuiUserInterface.h"
 #include "ui/RunController.h"
 
 #include <QButtonGroup>
