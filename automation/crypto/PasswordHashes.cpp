@@ -19,6 +19,11 @@ struct DigestContextDeleter
     void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
 };
 
+struct DigestDeleter
+{
+    void operator()(EVP_MD *md) const { EVP_MD_free(md); }
+};
+
 } // namespace
 
 QByteArray sha512(const QByteArray &data)
@@ -74,17 +79,20 @@ std::optional<quint16> legacyPasswordVerifier(const QString &password)
 
 QByteArray iteratedPasswordHash(const QString &password, const QByteArray &salt, int spinCount, Counter counter)
 {
+    // The digest is fetched once: an implicit fetch in every round would cost more than the
+    // hashing itself.
+    std::unique_ptr<EVP_MD, DigestDeleter> md(EVP_MD_fetch(nullptr, "SHA512", nullptr));
     std::unique_ptr<EVP_MD_CTX, DigestContextDeleter> context(EVP_MD_CTX_new());
     unsigned char hash[64];
     unsigned int size = 0;
     const QByteArray text = utf16le(password);
-    bool ok = context && EVP_DigestInit_ex(context.get(), EVP_sha512(), nullptr)
+    bool ok = md && context && EVP_DigestInit_ex(context.get(), md.get(), nullptr)
         && EVP_DigestUpdate(context.get(), salt.constData(), size_t(salt.size()))
         && EVP_DigestUpdate(context.get(), text.constData(), size_t(text.size()))
         && EVP_DigestFinal_ex(context.get(), hash, &size);
     for (int i = 0; ok && i < spinCount; ++i) {
         const unsigned char round[4] = {quint8(i), quint8(i >> 8), quint8(i >> 16), quint8(i >> 24)};
-        ok = EVP_DigestInit_ex(context.get(), EVP_sha512(), nullptr);
+        ok = EVP_DigestInit_ex(context.get(), md.get(), nullptr);
         if (counter == Counter::Before)
             ok = ok && EVP_DigestUpdate(context.get(), round, 4) && EVP_DigestUpdate(context.get(), hash, 64);
         else

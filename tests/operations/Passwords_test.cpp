@@ -241,6 +241,40 @@ TEST(Passwords, ModifyPasswordXlsxWritesFileSharingOnly)
         crypto::iteratedPasswordHash(password, salt, 100000).toBase64(), QByteArray(sharing.attribute("hashValue").value()));
 }
 
+TEST(Passwords, ModifyPasswordXlsxReplacesAnEarlierReservation)
+{
+    // A workbook reserved before, read-only recommended: the recommendation stays, the old
+    // legacy password goes, and there is still one fileSharing element.
+    QTemporaryDir dir;
+    const QString source = test::fixture(QStringLiteral("sheets_second_active.xlsx"));
+    QList<std::pair<QString, QByteArray>> entries;
+    for (const QString &name : test::zipEntryNames(source)) {
+        QByteArray data = test::zipEntry(source, name);
+        if (name == QStringLiteral("xl/workbook.xml")) {
+            const qsizetype at = data.indexOf("<bookViews");
+            ASSERT_GT(at, 0);
+            data.insert(at, "<fileSharing readOnlyRecommended=\"1\" userName=\"Old\" reservationPassword=\"CBEB\"/>");
+        }
+        entries.append({name, data});
+    }
+    const QString file = dir.filePath(QStringLiteral("reserved.xlsx"));
+    test::writeZip(file, entries);
+    const RunSummary summary = run({file}, PasswordKind::Modify, QStringLiteral("new"));
+    ASSERT_EQ(summary.files[0].outcome, FileOutcome::Processed) << summary.files[0].errorDescription.toStdString();
+    const QByteArray workbook = test::zipEntry(file, QStringLiteral("xl/workbook.xml"));
+    EXPECT_EQ(workbook.count("<fileSharing "), 1);
+    pugi::xml_document document;
+    ASSERT_TRUE(document.load_buffer(workbook.constData(), size_t(workbook.size())));
+    const pugi::xml_node sharing = document.document_element().child("fileSharing");
+    EXPECT_STREQ(sharing.attribute("readOnlyRecommended").value(), "1");
+    EXPECT_FALSE(sharing.attribute("reservationPassword"));
+    EXPECT_STRNE(sharing.attribute("userName").value(), "Old");
+    EXPECT_EQ(crypto::iteratedPasswordHash(
+                  QStringLiteral("new"), QByteArray::fromBase64(sharing.attribute("saltValue").value()), 100000)
+                  .toBase64(),
+        QByteArray(sharing.attribute("hashValue").value()));
+}
+
 TEST(Passwords, ModifyPasswordXlsWritesReservationRecords)
 {
     QTemporaryDir dir;
@@ -307,6 +341,12 @@ TEST(Passwords, RefusedWorkbooksAreLeftUntouched)
             cases.append({path, PasswordKind::Open, QStringLiteral("x"), ErrorCode::PasswordRequired});
             cases.append({path, PasswordKind::Modify, QStringLiteral("x"), ErrorCode::PasswordRequired});
         }
+    }
+    // A shared workbook: passwords are refused while it is shared.
+    const QString shared = test::corpusFile(QStringLiteral("xlsx/poi-workbookProtection_workbook_revision_protected.xlsx"));
+    if (!shared.isEmpty()) {
+        cases.append({shared, PasswordKind::Open, QStringLiteral("x"), ErrorCode::SharedWorkbook});
+        cases.append({shared, PasswordKind::Modify, QStringLiteral("x"), ErrorCode::SharedWorkbook});
     }
     const QString biff5 = test::corpusFile(QStringLiteral("xls/calamine-biff5-rich-text-string.xls"));
     for (const QString &path :
