@@ -67,6 +67,7 @@ TEST(CliLinks, LinksAndBackgroundChangeTheWorkbookAndBadCombinationsAreRefused)
     EXPECT_EQ(run.exitCode, tables.isEmpty() ? 0 : 1) << run.err.toStdString();
     EXPECT_TRUE(run.out.startsWith(book + QStringLiteral("\tchanged\t\n")));
     EXPECT_TRUE(gm::test::zipEntryNames(book).contains(QStringLiteral("xl/revisions/userNames.xml")));
-    if (!tables.isEmpty())
+    if (!tables.isEmpty()) {
         EXPECT_TRUE(run.out.contains(QStringLiteral("\tfailed\t工作簿含有表格")));
+    }
 }
