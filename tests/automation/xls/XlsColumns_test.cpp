@@ -71,8 +71,9 @@ TEST(XlsColumns, HiddenAndWidthsLandOnTheRunAndNothingElseChanges)
             if ((column >= 2 && column <= 4) || column == 6 || column == 7) {
                 ASSERT_FALSE(now.isEmpty());
                 EXPECT_EQ(now[1].toInt(), 1);
-                if (!old.isEmpty())
+                if (!old.isEmpty()) {
                     EXPECT_EQ(now[0].toInt(), old[0].toInt()) << "a hidden column keeps its width";
+                }
             } else if (column == 1) {
                 ASSERT_FALSE(now.isEmpty());
                 EXPECT_EQ(now[1].toInt(), 0);
