@@ -113,6 +113,7 @@ TEST(Cli, HelpListsEveryCommandWithItsOptionsAndTheVersion)
         {"header-footer",
             {QStringLiteral("template="), QStringLiteral("header"), QStringLiteral("footer"), QStringLiteral("make-writable")}},
         {"print-setup", {QStringLiteral("area="), QStringLiteral("landscape"), QStringLiteral("portrait")}},
+        {"print", {QStringLiteral("sheets="), QStringLiteral("copies="), QStringLiteral("printer="), QStringLiteral("dry-run")}},
     };
     const CliRun overall = runCli({QStringLiteral("--help")});
     EXPECT_EQ(overall.exitCode, 0);
