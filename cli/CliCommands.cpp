@@ -15,6 +15,7 @@
 #include "operations/sheets/SheetOperations.h"
 #include "operations/workbook/ConvertOperation.h"
 #include "operations/workbook/HeaderFooterOperation.h"
+#include "operations/workbook/MergeOperation.h"
 #include "operations/workbook/PasswordOperation.h"
 #include "operations/workbook/HyperLinkOperation.h"
 #include "operations/workbook/PrintOperation.h"

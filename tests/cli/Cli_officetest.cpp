@@ -118,6 +118,7 @@ TEST(Cli, HelpListsEveryCommandWithItsOptionsAndTheVersion)
         {"protect",
             {QStringLiteral("workbook"), QStringLiteral("structure"), QStringLiteral("windows"), QStringLiteral("sheets"),
                 QStringLiteral("allow="), QStringLiteral("password-file="), QStringLiteral("no-password")}},
+        {"print", {QStringLiteral("sheets="), QStringLiteral("copies="), QStringLiteral("printer="), QStringLiteral("dry-run")}},
     };
     const CliRun overall = runCli({QStringLiteral("--help")});
     EXPECT_EQ(overall.exitCode, 0);
