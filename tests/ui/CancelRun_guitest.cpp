@@ -67,7 +67,9 @@ QStringList everything(const QString &folder)
 
 TEST_F(CancelRunTest, TheButtonAndEscStopARunAndReportTheRest)
 {
+    // The stored log is used only when the file is there at start-up.
     const QString log = tempPath(QStringLiteral("runs.log"));
+    writeAll(log, {});
     seed(QStringLiteral("Option/isRecordError"), QStringLiteral("True"));
     seed(QStringLiteral("Option/LogFile"), log);
     MainWindow &window = start();
