@@ -1,5 +1,6 @@
 #include "automation/Protection.h"
 
+#include "automation/crypto/PasswordHashes.h"
 #include "automation/ole/CodePageCodec.h"
 
 #include <QCryptographicHash>
@@ -33,14 +34,6 @@ std::optional<QCryptographicHash::Algorithm> algorithmNamed(const QString &name)
     return std::nullopt;
 }
 
-QByteArray utf16le(const QString &text)
-{
-    QByteArray bytes(text.size() * 2, Qt::Uninitialized);
-    for (qsizetype i = 0; i < text.size(); ++i)
-        qToLittleEndian<quint16>(text[i].unicode(), bytes.data() + 2 * i);
-    return bytes;
-}
-
 } // namespace
 
 QByteArray isoPasswordHash(const QString &algorithmName, const QString &password, const QByteArray &salt, quint32 spinCount)
@@ -53,7 +46,7 @@ QByteArray isoPasswordHash(const QString &algorithmName, const QString &password
         text.remove(0, 1);
     QCryptographicHash hash(*algorithm);
     hash.addData(salt);
-    hash.addData(utf16le(text));
+    hash.addData(crypto::utf16le(text));
     QByteArray value = hash.result();
     char counter[4];
     for (quint32 i = 0; i < spinCount; ++i) {

@@ -1,6 +1,7 @@
 #include "automation/crypto/PasswordHashes.h"
 
 #include "automation/EngineError.h"
+#include "automation/Protection.h"
 #include "automation/ole/CodePageCodec.h"
 
 #include <openssl/evp.h>
@@ -57,16 +58,7 @@ QByteArray utf16le(const QString &password)
 
 quint16 legacyPasswordVerifier(const QByteArray &bytes)
 {
-    if (bytes.isEmpty())
-        return 0;
-    auto rotate = [](quint16 v) { return quint16(((v >> 14) & 1) | ((v << 1) & 0x7FFF)); };
-    quint16 v = 0;
-    for (qsizetype i = bytes.size() - 1; i >= 0; --i)
-        v = rotate(v) ^ quint8(bytes[i]);
-    v = rotate(v);
-    v ^= quint16(bytes.size());
-    v ^= 0xCE4B;
-    return v;
+    return gm::legacyPasswordVerifier(bytes, false);
 }
 
 std::optional<quint16> legacyPasswordVerifier(const QString &password)

@@ -62,6 +62,12 @@ ColsRowsPanel::ColsRowsPanel(PanelContext &context, QWidget *parent)
     for (int i = 0; i < captions.size(); ++i) {
         auto *mode = option(indexed(QStringLiteral("OpBatchColRow"), i), captions.at(i), this);
         m_modes->addButton(mode, i);
+        // Deleting rows and columns must move every reference with the cells; until it does,
+        // the mode cannot be chosen.
+        if (i == int(RowsColumnsMode::Delete)) {
+            mode->setEnabled(false);
+            mode->setToolTip(kNotAvailableYet);
+        }
         modeRow->addWidget(mode);
         modeRow->addSpacing(12);
     }
@@ -175,7 +181,7 @@ void ColsRowsPanel::updateCommand()
 {
     const int selected = mode();
     bool wanted = false;
-    if (selected >= 0 && selected < 3)
+    if (selected >= 0 && selected < 3 && selected != int(RowsColumnsMode::Delete))
         wanted = m_checks[size_t(selected)][0]->isChecked() || m_checks[size_t(selected)][1]->isChecked();
     setCommandWanted(m_command, wanted && !m_running);
 }
