@@ -1,6 +1,7 @@
 #include "automation/xls/SheetRecords.h"
 
 #include "automation/EngineError.h"
+#include "automation/xls/FormulaTokens.h"
 #include "automation/xls/XlsDocument.h"
 #include "automation/xlsx/SheetStructure.h"
 
@@ -48,78 +49,6 @@ constexpr quint16 kUnwalkedFormulas[] = {0x087A, 0x087B, 0x0103};
 [[noreturn]] void notDeletable(const QString &why)
 {
     throw EngineError(ErrorCode::XlsSheetNotDeletable, why);
-}
-
-// The bytes a BIFF8 formula token takes, its first byte included; -1 for a token this editor
-// does not know or one that runs past `length`.
-int tokenSize(const QByteArray &data, qsizetype at, qsizetype length)
-{
-    const quint8 ptg = quint8(data[at]);
-    const quint8 base = ptg < 0x20 ? ptg : quint8((ptg & 0x1F) | 0x20);
-    const qsizetype left = length - at - 1;
-    int size = -1;
-    switch (base) {
-    case 0x01: // exp, tbl
-    case 0x02:
-        size = 4;
-        break;
-    case 0x17: // str
-        if (left >= 2)
-            size = 2 + quint8(data[at + 1]) * ((data[at + 2] & 0x01) ? 2 : 1);
-        break;
-    case 0x19: // attr; a choose carries its jump table
-        if (left >= 3)
-            size = 3 + ((data[at + 1] & 0x04) ? (readU16(data, at + 2) + 1) * 2 : 0);
-        break;
-    case 0x1C: // err, bool
-    case 0x1D:
-        size = 1;
-        break;
-    case 0x1E: // int
-        size = 2;
-        break;
-    case 0x1F: // num
-        size = 8;
-        break;
-    case 0x20: // array (the values follow the expression)
-        size = 7;
-        break;
-    case 0x21: // func
-    case 0x29: // memfunc
-        size = 2;
-        break;
-    case 0x22: // funcvar
-        size = 3;
-        break;
-    case 0x23: // name
-    case 0x24: // ref
-    case 0x2A: // referr
-    case 0x2C: // refn
-        size = 4;
-        break;
-    case 0x25: // area
-    case 0x2B: // areaerr
-    case 0x2D: // arean
-        size = 8;
-        break;
-    case 0x26: // memarea, memerr, memnomem (their areas follow the expression)
-    case 0x27:
-    case 0x28:
-    case 0x39: // namex
-    case 0x3A: // ref3d
-    case 0x3C: // referr3d
-        size = 6;
-        break;
-    case 0x3B: // area3d
-    case 0x3D: // areaerr3d
-        size = 10;
-        break;
-    default:
-        if (base >= 0x03 && base <= 0x16)
-            size = 0; // operators
-        break;
-    }
-    return size < 0 || size > left ? -1 : size + 1;
 }
 
 // Where a record keeps a formula: the offset of its tokens and their length; several for
@@ -503,7 +432,7 @@ void SheetRecords::remove(int position)
                 if (start < 0 || start + length > record.data.size() || !record.continuations.isEmpty())
                     notDeletable(QStringLiteral("record 0x%1 not understood").arg(record.type, 4, 16, QLatin1Char('0')));
                 for (qsizetype at = start; at < start + length;) {
-                    const int size = tokenSize(record.data, at, start + length);
+                    const int size = formulaTokenSize(record.data.constData() + at, start + length - at);
                     if (size < 0)
                         notDeletable(QStringLiteral("unknown formula token 0x%1 in record 0x%2")
                                          .arg(quint8(record.data[at]), 2, 16, QLatin1Char('0'))

@@ -3,6 +3,7 @@
 #include "automation/EngineError.h"
 #include "automation/ole/CompoundFile.h"
 #include "automation/xls/BiffRecordStream.h"
+#include "automation/xls/FormulaTokens.h"
 
 #include <QCryptographicHash>
 #include <QHash>
@@ -359,126 +360,75 @@ FormulaInfo readFormula(const char *rgce, int length, const FormulaContext &cont
     FormulaInfo info;
     QStringList tokens;
     for (int i = 0; i < length;) {
+        const int whole = formulaTokenSize(rgce + i, length - i);
+        if (whole < 0) {
+            tokens << QStringLiteral("?") + QString::fromLatin1(QByteArray(rgce + i, length - i).toHex());
+            break;
+        }
         const quint8 ptg = static_cast<quint8>(rgce[i]);
         const quint8 base = ptg < 0x20 ? ptg : static_cast<quint8>((ptg & 0x1F) | 0x20);
         const char *p = rgce + i + 1;
-        const int left = length - i - 1;
-        int size = -1;
+        const int size = whole - 1;
         QString token;
         switch (base) {
         case 0x01: // exp: the first cell of a shared or array formula
         case 0x02: // tbl
-            size = 4;
-            if (left >= 4) {
-                info.shared = true;
-                info.anchor = cellKey(le16(p), le16(p + 2));
-                token = QStringLiteral("exp");
-            }
+            info.shared = true;
+            info.anchor = cellKey(le16(p), le16(p + 2));
+            token = QStringLiteral("exp");
             break;
         case 0x17: // str
-            if (left >= 2) {
-                size = 2 + static_cast<quint8>(p[0]) * ((p[1] & 0x01) ? 2 : 1);
-                if (size <= left)
-                    token = QStringLiteral("str:") + shortString(QByteArray(p, size), 0);
-            }
+            token = QStringLiteral("str:") + shortString(QByteArray(p, size), 0);
             break;
         case 0x19: // attr: spaces, jumps and the volatile mark
-            if (left >= 3) {
-                size = 3 + ((p[0] & 0x04) ? (le16(p + 1) + 1) * 2 : 0);
-                info.isVolatile = info.isVolatile || (p[0] & 0x01);
-            }
-            break;
-        case 0x1C: // err, bool
-        case 0x1D:
-            size = 1;
-            break;
-        case 0x1E: // int
-            size = 2;
-            break;
-        case 0x1F: // num
-            size = 8;
+            info.isVolatile = info.isVolatile || (p[0] & 0x01);
             break;
         case 0x20: // array: the values follow the expression
-            size = 7;
             token = QStringLiteral("array");
             break;
         case 0x21: // func, funcvar
         case 0x22: {
             const bool variable = base == 0x22;
-            size = variable ? 3 : 2;
-            if (left >= size) {
-                const quint16 function = le16(p + (variable ? 1 : 0)) & 0x7FFF;
-                info.isVolatile = info.isVolatile || isVolatileFunction(function);
-                token = QStringLiteral("f%1/%2").arg(function).arg(variable ? static_cast<quint8>(p[0]) : -1);
-            }
+            const quint16 function = le16(p + (variable ? 1 : 0)) & 0x7FFF;
+            info.isVolatile = info.isVolatile || isVolatileFunction(function);
+            token = QStringLiteral("f%1/%2").arg(function).arg(variable ? static_cast<quint8>(p[0]) : -1);
             break;
         }
         case 0x23: // name
-            size = 4;
-            if (left >= 4)
-                token = context.definedName(le16(p));
+            token = context.definedName(le16(p));
             break;
-        case 0x2A: // referr, areaerr: what they pointed at is gone
+        case 0x2A: // referr, areaerr, referr3d, areaerr3d: what they pointed at is gone
         case 0x2B:
-            size = base == 0x2A ? 4 : 8;
-            token = QStringLiteral("#REF!");
-            break;
-        case 0x3C: // referr3d, areaerr3d
+        case 0x3C:
         case 0x3D:
-            size = base == 0x3C ? 6 : 10;
             token = QStringLiteral("#REF!");
             break;
         case 0x24: // ref, refn
         case 0x2C:
-            size = 4;
-            if (left >= 4)
-                token = QStringLiteral("%1:%2").arg(base, 0, 16).arg(areaText(p, false));
+            token = QStringLiteral("%1:%2").arg(base, 0, 16).arg(areaText(p, false));
             break;
         case 0x25: // area, arean
         case 0x2D:
-            size = 8;
-            if (left >= 8)
-                token = QStringLiteral("%1:%2").arg(base, 0, 16).arg(areaText(p, true));
+            token = QStringLiteral("%1:%2").arg(base, 0, 16).arg(areaText(p, true));
             break;
-        case 0x26: // memory areas: the sub-expression follows as ordinary tokens
-        case 0x27:
-        case 0x28:
-            size = 6;
-            break;
-        case 0x29:
-            size = 2;
-            break;
-        case 0x39: // namex: an external or add-in name
-            size = 6;
-            if (left >= 6) {
-                bool own = false;
-                const QString name = context.externalName(le16(p), le16(p + 2), own);
-                info.isVolatile = info.isVolatile || name.compare(QLatin1String("RANDBETWEEN"), Qt::CaseInsensitive) == 0;
-                token = own ? name : context.sheetReference(le16(p), sheetCount) + QLatin1Char('!') + name;
-            }
-            break;
-        case 0x3A: // ref3d
-            size = 6;
-            if (left >= 6)
-                token = QStringLiteral("%1:%2!%3")
-                            .arg(base, 0, 16)
-                            .arg(context.sheetReference(le16(p), sheetCount), areaText(p + 2, false));
-            break;
-        case 0x3B: // area3d
-            size = 10;
-            if (left >= 10)
-                token = QStringLiteral("%1:%2!%3")
-                            .arg(base, 0, 16)
-                            .arg(context.sheetReference(le16(p), sheetCount), areaText(p + 2, true));
-            break;
-        default:
-            if (base >= 0x03 && base <= 0x16)
-                size = 0; // operators
-
+        case 0x39: { // namex: an external or add-in name
+            bool own = false;
+            const QString name = context.externalName(le16(p), le16(p + 2), own);
+            info.isVolatile = info.isVolatile || name.compare(QLatin1String("RANDBETWEEN"), Qt::CaseInsensitive) == 0;
+            token = own ? name : context.sheetReference(le16(p), sheetCount) + QLatin1Char('!') + name;
             break;
         }
-        if (size < 0 || size > left) {
-            tokens << QStringLiteral("?") + QString::fromLatin1(QByteArray(rgce + i, length - i).toHex());
+        case 0x3A: // ref3d
+            token = QStringLiteral("%1:%2!%3")
+                        .arg(base, 0, 16)
+                        .arg(context.sheetReference(le16(p), sheetCount), areaText(p + 2, false));
+            break;
+        case 0x3B: // area3d
+            token = QStringLiteral("%1:%2!%3")
+                        .arg(base, 0, 16)
+                        .arg(context.sheetReference(le16(p), sheetCount), areaText(p + 2, true));
+            break;
+        default: // numbers, errors, booleans, memory areas and operators: their bytes are their text
             break;
         }
         // Spaces, jumps, memory-area headers and parentheses change no result; writers differ
