@@ -4,9 +4,12 @@
 // cell Chinese text, the others numbers, written as a plain .xlsx package. `afterData` is
 // XML placed after sheetData (page margins, a header and footer).
 
+#include "automation/Durability.h"
+#include "automation/Engine.h"
 #include "automation/UserInterface.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QList>
 #include <QPair>
@@ -17,6 +20,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <vector>
 
 namespace bench {
@@ -36,6 +41,26 @@ public:
 private:
     bool m_yes;
 };
+
+// Mean milliseconds per file of opening, changing, saving and closing each file, the final
+// flush to disk included.
+inline double timePerFile(const QStringList &files,
+    const std::function<std::unique_ptr<gm::Workbook>(const QString &)> &open,
+    const std::function<void(gm::Workbook &)> &change)
+{
+    QElapsedTimer timer;
+    timer.start();
+    {
+        gm::DeferredDurability run;
+        for (const QString &file : files) {
+            auto book = open(file);
+            change(*book);
+            book->save();
+            book->close(false);
+        }
+    }
+    return double(timer.nsecsElapsed()) / 1e6 / double(files.size());
+}
 
 inline double median(std::vector<double> values)
 {

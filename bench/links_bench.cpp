@@ -21,6 +21,7 @@
 #include <functional>
 
 using namespace gm;
+using bench::timePerFile;
 
 namespace {
 
@@ -70,23 +71,6 @@ QByteArray bmp(int width, int height)
         file += QByteArray(row - width * 3, '\0');
     }
     return file;
-}
-
-double timePerFile(const QStringList &files, const std::function<std::unique_ptr<Workbook>(const QString &)> &open,
-    const std::function<void(Workbook &)> &change)
-{
-    QElapsedTimer timer;
-    timer.start();
-    {
-        DeferredDurability run;
-        for (const QString &file : files) {
-            auto book = open(file);
-            change(*book);
-            book->save();
-            book->close(false);
-        }
-    }
-    return double(timer.nsecsElapsed()) / 1e6 / double(files.size());
 }
 
 void eachWorksheet(Workbook &book, const std::function<void(Worksheet &)> &change)

@@ -21,28 +21,11 @@
 #include <functional>
 
 using namespace gm;
+using bench::timePerFile;
 
 namespace {
 
 using Change = std::function<void(Workbook &)>;
-
-// Mean milliseconds per file over a run of files, the final flush to disk included.
-double timePerFile(
-    const QStringList &files, const std::function<std::unique_ptr<Workbook>(const QString &)> &open, const Change &change)
-{
-    QElapsedTimer timer;
-    timer.start();
-    {
-        DeferredDurability run;
-        for (const QString &file : files) {
-            auto book = open(file);
-            change(*book);
-            book->save();
-            book->close(false);
-        }
-    }
-    return timer.nsecsElapsed() / 1e6 / static_cast<double>(files.size());
-}
 
 QStringList copies(const QString &source, const QString &tag, int n)
 {

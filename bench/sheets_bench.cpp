@@ -20,6 +20,7 @@
 #include <functional>
 
 using namespace gm;
+using bench::timePerFile;
 
 namespace {
 
@@ -85,24 +86,6 @@ void writeWorkbook(const QString &path, int rows)
         QTextStream(stderr) << "cannot write " << path << "\n";
         exit(1);
     }
-}
-
-// Mean milliseconds per file over a run, the final flush to disk included.
-double timePerFile(const QStringList &files, const std::function<std::unique_ptr<Workbook>(const QString &)> &open,
-    const std::function<void(Workbook &)> &change)
-{
-    QElapsedTimer timer;
-    timer.start();
-    {
-        DeferredDurability run;
-        for (const QString &file : files) {
-            auto book = open(file);
-            change(*book);
-            book->save();
-            book->close(false);
-        }
-    }
-    return double(timer.nsecsElapsed()) / 1e6 / double(files.size());
 }
 
 } // namespace
