@@ -228,19 +228,6 @@ bool XlsDocument::isShared() const
     return false;
 }
 
-namespace {
-
-// Passwords cannot be set on a shared workbook (one with a user-names stream).
-void refuseShared(const ole::CompoundEntry &root)
-{
-    for (const ole::CompoundEntry &child : root.children) {
-        if (!child.isStorage && child.name.toLower() == "user names")
-            throw EngineError(ErrorCode::SharedWorkbook, QStringLiteral("User Names stream"));
-    }
-}
-
-} // namespace
-
 void XlsDocument::setOpenPassword(const QString &password)
 {
     ensureOpen();
@@ -248,7 +235,9 @@ void XlsDocument::setOpenPassword(const QString &password)
         throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("empty open password"));
     if (password.size() > kMaxOpenPasswordLength)
         throw EngineError(ErrorCode::PasswordTooLong, QStringLiteral("%1 UTF-16 units").arg(password.size()));
-    refuseShared(m_root);
+    // Passwords cannot be set on a shared workbook.
+    if (isShared())
+        throw EngineError(ErrorCode::SharedWorkbook, QStringLiteral("User Names stream"));
     // Only the workbook stream is encrypted: an Excel 5.0 copy beside it would stay readable,
     // and a stream under another name would not be recognised as encrypted by readers.
     int workbookStreams = 0;
@@ -271,7 +260,8 @@ void XlsDocument::setWritePassword(const QString &password, const QString &userN
     const std::optional<quint16> verifier = crypto::legacyPasswordVerifier(password);
     if (!verifier)
         throw EngineError(ErrorCode::PasswordNotEncodable, QStringLiteral("not representable in GBK"));
-    refuseShared(m_root);
+    if (isShared())
+        throw EngineError(ErrorCode::SharedWorkbook, QStringLiteral("User Names stream"));
 
     QList<BiffRecord> &records = m_stream.records();
     const int end = m_stream.globalsEnd();

@@ -139,7 +139,7 @@ constexpr quint16 kProt4Rev = 0x01AF;
 bool XlsWorkbook::multiUserEditing()
 {
     m_document->ensureOpen();
-    return m_document->hasStream(userNamesStream);
+    return m_document->isShared();
 }
 
 void XlsWorkbook::share()

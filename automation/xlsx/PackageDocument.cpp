@@ -196,13 +196,21 @@ PackageDocument::Written PackageDocument::write(const QString &target, const std
     return written;
 }
 
-void PackageDocument::refuseShared()
+bool PackageDocument::isShared()
 {
+    ensureOpen();
     static const QString userNames = QStringLiteral("/relationships/usernames");
     for (const Relationship &relationship : m_package->relationships(m_package->mainPart())) {
         if (relationship.type.endsWith(userNames, Qt::CaseInsensitive))
-            throw EngineError(ErrorCode::SharedWorkbook, QStringLiteral("user names part"));
+            return true;
     }
+    return false;
+}
+
+void PackageDocument::refuseShared()
+{
+    if (isShared())
+        throw EngineError(ErrorCode::SharedWorkbook, QStringLiteral("user names part"));
 }
 
 void PackageDocument::setOpenPassword(const QString &password)

@@ -41,6 +41,8 @@ public:
     // Encrypts the whole package under `password` when it is saved; afterwards the document
     // can no longer be saved. Throws EngineError: InvalidArgument (empty), SharedWorkbook.
     void setOpenPassword(const QString &password);
+    // Whether the workbook is shared: it has a user names part.
+    bool isShared();
     // Reserves the workbook for writing: <fileSharing> with the password's iterated SHA-512
     // hash and the name shown in the prompt, keeping a read-only recommendation. Throws
     // EngineError: InvalidArgument (empty), SharedWorkbook.

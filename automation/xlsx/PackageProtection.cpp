@@ -75,15 +75,6 @@ QByteArray passwordAttributes(const ProtectionPassword &password, const QString 
 
 } // namespace
 
-bool isSharedWorkbook(PackageDocument &document)
-{
-    for (const Relationship &relationship : document.package().relationships(document.model().partName())) {
-        if (relationship.type.endsWith(QLatin1String("/usernames"), Qt::CaseInsensitive))
-            return true;
-    }
-    return false;
-}
-
 bool protectWorkbook(PackageDocument &document, const ProtectionPassword &password, bool structure, bool windows)
 {
     XmlPart &part = document.package().xml(document.model().partName());

@@ -20,7 +20,5 @@ bool protectWorkbook(PackageDocument &document, const ProtectionPassword &passwo
 // Returns whether the sheet part changed. The sheet's cell selection rules are kept.
 bool protectSheet(SplicedXmlPart &sheet, const ProtectionPassword &password, SheetPermissions allowed);
 
-// A shared workbook is one with a user names part.
-bool isSharedWorkbook(PackageDocument &document);
 
 } // namespace gm::xlsx

@@ -135,7 +135,7 @@ void PackageWorkbook::setBuiltinProperty(DocumentProperty property, const QStrin
 void PackageWorkbook::protect(const ProtectionPassword &password, bool structure, bool windows)
 {
     m_document->ensureOpen();
-    if (isSharedWorkbook(*m_document))
+    if (m_document->isShared())
         throw EngineError(ErrorCode::SharedWorkbook, m_document->path());
     protectWorkbook(*m_document, password, structure, windows);
 }

@@ -64,7 +64,7 @@ void PackageWorksheet::protect(const ProtectionPassword &password, SheetPermissi
     refresh();
     if (m_entry.kind != SheetKind::Worksheet)
         throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.Protect"));
-    if (isSharedWorkbook(*m_document))
+    if (m_document->isShared())
         throw EngineError(ErrorCode::SharedWorkbook, m_document->path());
     protectSheet(m_document->sheetPart(m_entry), password, allowed);
 }
