@@ -202,6 +202,11 @@ TEST_F(CliFileList, GnuParallelSpreadsAConversionOverShards)
     const QString files = list(sources, '\n');
     const QString out = dir.filePath(QStringLiteral("out"));
     QProcess process;
+    // The worker parallel starts on each host runs the job through $SHELL and silently does
+    // nothing when it is unset, as it is under some CI runners.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("SHELL"), QStringLiteral("/bin/sh"));
+    process.setProcessEnvironment(environment);
     process.start(parallel,
         {QStringLiteral("--will-cite"), QStringLiteral("--ssh"), ssh, QStringLiteral("--sshlogin"),
             QStringLiteral("1/hostA,1/hostB"), QStringLiteral(GRIDMULE_CLI), QStringLiteral("convert"), QStringLiteral("--to"),
