@@ -6,6 +6,7 @@
 #include "automation/RunLog.h"
 #include "automation/SafeReplace.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSet>
@@ -92,6 +93,8 @@ void BatchFrame::sweepFolders(const QStringList &entries) const
         folders.insert(QFileInfo(path).absolutePath());
         folders.insert(QFileInfo(resolveLinkTarget(path)).absolutePath());
     }
+    // Scratch folders of merges, sheet sources and printing live in the system's temporary folder.
+    folders.insert(QDir::tempPath());
     for (const QString &folder : std::as_const(folders))
         sweepLeftovers(folder);
     // And the private folders and pipe sockets of engines whose program died, even when this

@@ -117,6 +117,11 @@ QString temporaryPathIn(const QString &folder, const QString &extension)
         + QStringLiteral("%1").arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')) + extension;
 }
 
+QString scratchFolderTemplate(const QString &purpose)
+{
+    return QDir::tempPath() + QLatin1Char('/') + temporaryPrefixFor(::getpid()) + purpose + QStringLiteral("-XXXXXX");
+}
+
 QString temporarySiblingPath(const QString &target, const QString &extension)
 {
     const QString temporary = temporaryPathIn(QFileInfo(resolveLinkTarget(target)).absolutePath(), extension);

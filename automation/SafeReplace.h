@@ -23,6 +23,10 @@ QString temporarySiblingPath(const QString &target, const QString &extension);
 QString temporaryPrefixFor(qint64 pid);
 // The same name in a given folder, not remembered (for writers that remove their own file).
 QString temporaryPathIn(const QString &folder, const QString &extension);
+// A QTemporaryDir template for a scratch folder of this process in the system's temporary
+// folder, named like the temporaries above so that a later run removes it when this process
+// dies before it can ("purpose" tells the folders apart when one is looked at by hand).
+QString scratchFolderTemplate(const QString &purpose);
 
 // Replaces `target` by the complete file `temporary`: flushes it to disk, gives it the
 // permission bits of the file it replaces (when there is one), renames it over the target

@@ -1,6 +1,7 @@
 #include "operations/sheets/PackageSource.h"
 
 #include "automation/EngineError.h"
+#include "automation/SafeReplace.h"
 #include "automation/xlsx/PackageWorkbook.h"
 
 #include <QDir>
@@ -16,7 +17,7 @@ PackageSource::PackageSource(EngineSession &engines, const QString &path) : m_na
         m_workbook = engines.open(path, WorkbookUse::PackageMembers, /*readOnly=*/true);
         return;
     }
-    m_folder = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/.~gridmule-source-XXXXXX"));
+    m_folder = std::make_unique<QTemporaryDir>(scratchFolderTemplate(QStringLiteral("source")));
     if (!m_folder->isValid())
         throw EngineError(ErrorCode::WriteFailed, m_folder->errorString());
     const QString converted = m_folder->filePath(QStringLiteral("source.xlsx"));

@@ -224,7 +224,7 @@ RunSummary mergeWorkbooks(const MergeInputs &inputs, UserInterface &ui, const Ru
 
     ui.setBusy(true);
     EngineSession engines(std::move(engineFactory));
-    QTemporaryDir scratch(QDir::tempPath() + QStringLiteral("/.~gridmule-merge-XXXXXX"));
+    QTemporaryDir scratch(scratchFolderTemplate(QStringLiteral("merge")));
     const QString mergedPath = scratch.filePath(QStringLiteral("merged.xlsx"));
     std::unique_ptr<Workbook> merged;
     QString outputFailure;

@@ -2,6 +2,7 @@
 
 #include "automation/EngineError.h"
 #include "automation/PrintQueue.h"
+#include "automation/SafeReplace.h"
 #include "operations/Checks.h"
 
 #include <QDir>
@@ -103,7 +104,7 @@ RunSummary runPrint(const PrintInputs &inputs, const QString &printer, UserInter
     const int copies = readShortInteger(inputs.copies).value_or(1);
     const QStringList tokens = inputs.printSheets ? sheetPositionTokens(inputs.sheetIndex) : QStringList();
     // The pages of each job exist only between rendering and queuing.
-    const QTemporaryDir scratch(QDir::tempPath() + QStringLiteral("/gridmule-print-XXXXXX"));
+    const QTemporaryDir scratch(scratchFolderTemplate(QStringLiteral("print")));
     int jobNumber = 0;
 
     Operation operation;

@@ -206,9 +206,17 @@ TEST_F(SafeReplaceTest, TheNextRunRemovesOnlyWhatDeadRunsLeft)
         }
     }
     const QString source = workbook(QStringLiteral("xls"), folder(QStringLiteral("src")));
+    // A merge's scratch folder in the system's temporary folder, left by a killed program; and
+    // this process's own, which must stay.
+    QTemporaryDir deadScratch(QDir::tempPath() + QLatin1Char('/') + dead + QStringLiteral("merge-XXXXXX"));
+    QTemporaryDir ownScratch(scratchFolderTemplate(QStringLiteral("merge")));
+    ASSERT_TRUE(deadScratch.isValid() && ownScratch.isValid());
+    gm::test::writeAll(deadScratch.filePath(QStringLiteral("source.xlsx")), "x");
 
     // Any run sweeps its output folder first; this one copies a workbook there.
     EXPECT_EQ(copyAsXls(source, out).outcome, FileOutcome::Copied);
+    EXPECT_FALSE(QFileInfo::exists(deadScratch.path()));
+    EXPECT_TRUE(QFileInfo::exists(ownScratch.path()));
     QStringList expected = kept;
     expected << QStringLiteral("sheets_second_active.xls");
     expected.sort();
