@@ -174,7 +174,7 @@ int main(int argc, char *argv[])
     }
 
     bench::SilentUi ui;
-    for (const auto &[label, find, contains] : {std::tuple{QStringLiteral("replace-equals"), QStringLiteral("文本15"), false},
+    for (const auto &[label, find, contains] : {std::tuple{QStringLiteral("replace-equals"), QStringLiteral("文本16"), false},
              std::tuple{QStringLiteral("replace-contains"), QStringLiteral("文本"), true}}) {
         if (!wanted(QStringLiteral("xlsx"), label))
             continue;
