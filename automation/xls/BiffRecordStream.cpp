@@ -68,6 +68,16 @@ BiffRecordStream BiffRecordStream::parse(const QByteArray &bytes)
     quint32 nextId = 1;
     int depth = 0;
     qsizetype pos = 0;
+    // Count the records the loop below will read, so that the list is allocated once.
+    qsizetype count = 0;
+    for (qsizetype at = 0, level = 0; at + 4 <= bytes.size(); at += 4 + readU16(bytes, at + 2)) {
+        const quint16 type = readU16(bytes, at);
+        if (level == 0 && type != kBof)
+            break;
+        level += type == kBof ? 1 : type == kEof ? -1 : 0;
+        count += type != kContinue;
+    }
+    stream.m_records.reserve(count);
     while (pos + 4 <= bytes.size()) {
         const quint16 type = readU16(bytes, pos);
         const quint16 length = readU16(bytes, pos + 2);
@@ -115,7 +125,9 @@ BiffRecordStream BiffRecordStream::parse(const QByteArray &bytes)
 void BiffRecordStream::resolvePointers()
 {
     QList<Part> parts;
+    parts.reserve(m_records.size());
     QHash<quint32, int> recordStarts; // position -> record index
+    recordStarts.reserve(m_records.size());
     quint32 pos = 0;
     for (int i = 0; i < m_records.size(); ++i) {
         const BiffRecord &record = m_records[i];

@@ -64,6 +64,14 @@ struct BiffRecord
     qsizetype streamSize() const;
 };
 
+} // namespace gm::xls
+
+// Records are moved by memory copy when the list grows or records are inserted: a workbook
+// stream of a large sheet holds tens of thousands of them.
+Q_DECLARE_TYPEINFO(gm::xls::BiffRecord, Q_RELOCATABLE_TYPE);
+
+namespace gm::xls {
+
 // A BOF ... EOF range of the record list (indexes into records()).
 struct BiffSubstream
 {

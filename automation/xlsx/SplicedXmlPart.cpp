@@ -73,55 +73,6 @@ struct InflateEnd
 {
     void operator()(z_stream *stream) const { inflateEnd(stream); }
 };
-struct DeflateEnd
-{
-    void operator()(z_stream *stream) const { deflateEnd(stream); }
-};
-
-// Raw deflate into a growing buffer: bytes are added with add(), and finish() ends the stream.
-class Deflater
-{
-public:
-    // `primeBits` bits of `primeValue` go first, so that the new blocks can continue a stream
-    // whose last kept block ends inside a byte.
-    Deflater(int primeBits, int primeValue)
-    {
-        if (deflateInit2(&m_stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, deflateWindowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-            throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate: out of memory"));
-        m_guard.reset(&m_stream);
-        if (primeBits > 0 && deflatePrime(&m_stream, primeBits, primeValue) != Z_OK)
-            throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate: cannot continue the stream"));
-    }
-    void add(const char *data, qsizetype size) { run(data, size, Z_NO_FLUSH); }
-    QByteArray finish()
-    {
-        run(nullptr, 0, Z_FINISH);
-        return std::move(m_out);
-    }
-
-private:
-    void run(const char *data, qsizetype size, int flush)
-    {
-        m_stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
-        m_stream.avail_in = uInt(size);
-        int result = Z_OK;
-        do {
-            const qsizetype before = m_out.size();
-            m_out.resize(before + chunkSize);
-            m_stream.next_out = reinterpret_cast<Bytef *>(m_out.data() + before);
-            m_stream.avail_out = uInt(chunkSize);
-            result = deflate(&m_stream, flush);
-            m_out.resize(m_out.size() - qsizetype(m_stream.avail_out));
-            if (result == Z_STREAM_ERROR)
-                throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate failed"));
-        } while (m_stream.avail_out == 0 || (flush == Z_FINISH && result != Z_STREAM_END));
-    }
-
-    z_stream m_stream{};
-    std::unique_ptr<z_stream, DeflateEnd> m_guard;
-    QByteArray m_out;
-};
-
 } // namespace
 
 SplicedXmlPart::SplicedXmlPart(const ZipArchive &archive, QString name, QByteArray skipped)
@@ -395,7 +346,7 @@ ZipArchive::Change SplicedXmlPart::change(const ZipArchive &archive) const
                                                      : newTail.mid(from->offset - m_skipEnd);
 
     const int usedBits = int(from->bit % 8);
-    Deflater deflater(usedBits, from->partial & ((1 << usedBits) - 1));
+    RawDeflater deflater(usedBits, from->partial & ((1 << usedBits) - 1));
     deflater.add(rest.constData(), rest.size());
     ZipArchive::Deflated deflated;
     deflated.keptBytes = from->bit / 8;
@@ -412,7 +363,7 @@ ZipArchive::Change SplicedXmlPart::recompressed(const ZipArchive &archive) const
         = std::find_if(m_children.begin(), m_children.end(), [this](const Child &child) { return child.localName == m_skipped; });
     if (placeholder == m_children.end())
         throw EngineError(ErrorCode::Unexpected, QStringLiteral("%1: %2 not found").arg(m_name, QString::fromLatin1(m_skipped)));
-    Deflater deflater(0, 0);
+    RawDeflater deflater;
     quint32 crc = crc32(0, nullptr, 0);
     qint64 size = 0;
     auto add = [&](const char *data, qsizetype length) {

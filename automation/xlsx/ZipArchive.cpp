@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <zip.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -33,6 +34,52 @@ struct ZipFileCloser
 };
 
 } // namespace
+
+RawDeflater::RawDeflater(int primeBits, int primeValue) : m_stream(std::make_unique<z_stream>())
+{
+    constexpr int rawDeflateWindowBits = -15;
+    if (deflateInit2(m_stream.get(), kDeflateLevel, Z_DEFLATED, rawDeflateWindowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        m_stream.reset();
+        throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate: out of memory"));
+    }
+    if (primeBits > 0 && deflatePrime(m_stream.get(), primeBits, primeValue) != Z_OK)
+        throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate: cannot continue the stream"));
+}
+
+RawDeflater::~RawDeflater()
+{
+    if (m_stream)
+        deflateEnd(m_stream.get());
+}
+
+void RawDeflater::add(const char *data, qsizetype size)
+{
+    run(data, size, Z_NO_FLUSH);
+}
+
+QByteArray RawDeflater::finish()
+{
+    run(nullptr, 0, Z_FINISH);
+    return std::move(m_out);
+}
+
+void RawDeflater::run(const char *data, qsizetype size, int flush)
+{
+    constexpr qsizetype chunkSize = 256 * 1024;
+    m_stream->next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
+    m_stream->avail_in = uInt(size);
+    int result = Z_OK;
+    do {
+        const qsizetype before = m_out.size();
+        m_out.resize(before + chunkSize);
+        m_stream->next_out = reinterpret_cast<Bytef *>(m_out.data() + before);
+        m_stream->avail_out = uInt(chunkSize);
+        result = deflate(m_stream.get(), flush);
+        m_out.resize(m_out.size() - qsizetype(m_stream->avail_out));
+        if (result == Z_STREAM_ERROR)
+            throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate failed"));
+    } while (m_stream->avail_out == 0 || (flush == Z_FINISH && result != Z_STREAM_END));
+}
 
 ZipArchive ZipArchive::fromBytes(QByteArray bytes)
 {
@@ -367,10 +414,20 @@ QByteArray ZipArchive::rebuilt(const std::vector<Change> &changes) const
             continue;
         }
         zip_source_t *data = nullptr;
-        if (change.deflated) {
-            if (change.deflated->keptBytes > 0 && i < 0)
+        // Content given as data is compressed here, at the package editor's level: libzip
+        // would keep its own maximum level for an entry that was deflated before.
+        std::optional<Deflated> compressed = change.deflated;
+        if (!compressed && !change.data.isEmpty()) {
+            RawDeflater deflater;
+            deflater.add(change.data.constData(), change.data.size());
+            compressed = Deflated{0, deflater.finish(),
+                quint32(crc32(0, reinterpret_cast<const Bytef *>(change.data.constData()), uInt(change.data.size()))),
+                change.data.size()};
+        }
+        if (compressed) {
+            if (compressed->keptBytes > 0 && i < 0)
                 throw EngineError(ErrorCode::Unexpected, QStringLiteral("%1: no stored bytes to keep").arg(change.name));
-            auto *source = new DeflatedSource{m_zip, i, *change.deflated, nullptr, 0, {}};
+            auto *source = new DeflatedSource{m_zip, i, *std::move(compressed), nullptr, 0, {}};
             zip_error_init(&source->error);
             data = zip_source_function(za, deflatedSourceCallback, source);
             if (!data) {

@@ -1,0 +1,205 @@
+// In-place editing benchmark without the engine: per-file milliseconds of each in-place change
+// on a 10,000-cell workbook (1,000 rows x 10 columns, a hyperlink on every cell of the first
+// column) in both formats, and the changed files kept for comparison. With a folder argument
+// the source workbooks are made there once (the .xls by the engine) and reused by later runs,
+// and each change's result is written there as out-<change>.<suffix>, so that two builds can be
+// compared byte for byte (cmp) on the same sources. Figures for the engine's load-and-save are
+// in protect_bench, links_bench and replace_bench.
+// Usage: inplace_bench [N] [FOLDER] [CHANGE]   (N files per change, default 20; only CHANGE, e.g.
+// xls:protect-sheets, when given)
+
+#include "BenchWorkbooks.h"
+#include "automation/Durability.h"
+#include "automation/Engine.h"
+#include "automation/EngineError.h"
+#include "automation/EngineLocator.h"
+#include "automation/Protection.h"
+#include "automation/lo/LoApplication.h"
+#include "automation/xls/XlsWorkbook.h"
+#include "automation/xlsx/PackageWorkbook.h"
+#include "operations/cells/ReplaceOperation.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <ctime>
+#include <functional>
+#include <vector>
+
+using namespace gm;
+
+namespace {
+
+QByteArray hyperlinks(int rows)
+{
+    QByteArray xml = "<hyperlinks>";
+    for (int r = 1; r <= rows; ++r) {
+        const QByteArray n = QByteArray::number(r);
+        xml += "<hyperlink ref=\"A" + n + "\" location=\"'Sheet1'!B" + n + "\" display=\"B" + n + "\"/>";
+    }
+    return xml + "</hyperlinks>";
+}
+
+// A 24-bit BMP of width x height in a colour gradient.
+QByteArray bmp(int width, int height)
+{
+    const int row = (width * 3 + 3) & ~3;
+    QByteArray file("BM");
+    auto u16 = [&](quint16 v) {
+        file += char(v & 0xFF);
+        file += char(v >> 8);
+    };
+    auto u32 = [&](quint32 v) {
+        u16(quint16(v & 0xFFFF));
+        u16(quint16(v >> 16));
+    };
+    for (quint32 v : {quint32(54 + row * height), 0u, 54u, 40u, quint32(width), quint32(height)})
+        u32(v);
+    u16(1);
+    u16(24);
+    for (quint32 v : {0u, quint32(row * height), 2835u, 2835u, 0u, 0u})
+        u32(v);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            file += char(x);
+            file += char(y);
+            file += char(x + y);
+        }
+        file += QByteArray(row - width * 3, '\0');
+    }
+    return file;
+}
+
+// Processor time of the whole process, in milliseconds: on a shared machine it varies less
+// than the time on the clock.
+double cpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
+void eachWorksheet(Workbook &book, const std::function<void(Worksheet &)> &change)
+{
+    for (int i = 1; i <= book.worksheetCount(); ++i)
+        change(*book.worksheet(i));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int n = argc > 1 ? std::max(1, atoi(argv[1])) : 20;
+    QTextStream out(stdout);
+    QTemporaryDir temporary;
+    const QDir keep(argc > 2 ? QString::fromLocal8Bit(argv[2]) : temporary.path());
+    QDir().mkpath(keep.path());
+    QDir work(temporary.path());
+    const QString only = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
+    auto wanted = [&](const QString &suffix, const QString &label) {
+        return only.isEmpty() || only == suffix + QLatin1Char(':') + label;
+    };
+
+    const QString xlsxSource = keep.filePath(QStringLiteral("source.xlsx"));
+    const QString xlsSource = keep.filePath(QStringLiteral("source.xls"));
+    const QString picture = keep.filePath(QStringLiteral("back.bmp"));
+    if (!QFile::exists(xlsxSource) || !QFile::exists(xlsSource)) {
+        bench::writeXlsx(xlsxSource, 1000, 10, hyperlinks(1000));
+        lo::LoApplication engine(libreOfficeProgramDir());
+        auto book = engine.open(xlsxSource, true);
+        book->saveAs(xlsSource, FileFormat::Excel8);
+        book->close(false);
+        engine.quit();
+    }
+    if (!QFile::exists(picture)) {
+        QFile file(picture);
+        file.open(QIODevice::WriteOnly);
+        file.write(bmp(200, 100));
+    }
+
+    const ProtectionPassword password(QStringLiteral("密码"));
+    SheetPermissions allowed;
+    allowed.allow(SheetPermission::Sort);
+    allowed.allow(SheetPermission::AutoFilter);
+    using Change = std::function<void(Workbook &)>;
+    const QList<QPair<QString, Change>> changes = {
+        {QStringLiteral("protect-sheets"),
+            [&](Workbook &b) { eachWorksheet(b, [&](Worksheet &s) { s.protect(password, allowed); }); }},
+        {QStringLiteral("protect-workbook"), [&](Workbook &b) { b.protect(password, true, false); }},
+        {QStringLiteral("remove-links"), [](Workbook &b) { eachWorksheet(b, [](Worksheet &s) { s.deleteHyperlinks(); }); }},
+        {QStringLiteral("background"),
+            [&](Workbook &b) { eachWorksheet(b, [&](Worksheet &s) { s.setBackgroundPicture(picture); }); }},
+    };
+
+    auto copies = [&](const QString &source, const QString &label, int count) {
+        QStringList files;
+        for (int i = 0; i < count; ++i) {
+            files << work.filePath(QStringLiteral("%1-%2.%3").arg(label).arg(i).arg(QFileInfo(source).suffix()));
+            QFile::remove(files.constLast());
+            QFile::copy(source, files.constLast());
+        }
+        return files;
+    };
+    auto keepResult = [&](const QString &file, const QString &label) {
+        const QString target = keep.filePath(QStringLiteral("out-%1.%2").arg(label, QFileInfo(file).suffix()));
+        QFile::remove(target);
+        QFile::copy(file, target);
+    };
+
+    out << "ms per file, 10,000-cell sheet, saved; mean over a run of " << n
+        << " files, final flush included; then processor ms per file\n";
+    for (const QString &source : {xlsxSource, xlsSource}) {
+        const QString suffix = QFileInfo(source).suffix();
+        auto editor = [&](const QString &p) {
+            return suffix == QLatin1String("xls") ? xls::openXlsRecords(p) : xlsx::openPackage(p);
+        };
+        for (const auto &[label, change] : changes) {
+            if (!wanted(suffix, label))
+                continue;
+            const QStringList warm = copies(source, QStringLiteral("warm"), 1);
+            bench::timePerFile(warm, editor, change);
+            const QStringList files = copies(source, label, n);
+            const double cpuBefore = cpuMs();
+            const double ms = bench::timePerFile(files, editor, change);
+            const double cpu = (cpuMs() - cpuBefore) / n;
+            keepResult(files.front(), label);
+            out << QStringLiteral("%1 %2%3%4\n").arg(suffix, -5).arg(label, -18).arg(ms, 8, 'f', 2).arg(cpu, 8, 'f', 2);
+            out.flush();
+        }
+    }
+
+    bench::SilentUi ui;
+    for (const auto &[label, find, contains] : {std::tuple{QStringLiteral("replace-equals"), QStringLiteral("文本16"), false},
+             std::tuple{QStringLiteral("replace-contains"), QStringLiteral("文本"), true}}) {
+        if (!wanted(QStringLiteral("xlsx"), label))
+            continue;
+        ReplaceInputs inputs;
+        inputs.entries = copies(xlsxSource, label, n);
+        inputs.find = find;
+        inputs.replacement = QStringLiteral("替换");
+        inputs.contains = contains;
+        QElapsedTimer timer;
+        timer.start();
+        const double cpuBefore = cpuMs();
+        {
+            DeferredDurability run;
+            const RunSummary summary = runReplaceContent(inputs, ui, {});
+            if (summary.failedCount() > 0) {
+                QTextStream(stderr) << "replace failed: " << summary.files.front().errorDescription << "\n";
+                return 1;
+            }
+        }
+        keepResult(inputs.entries.front(), label);
+        const double cpu = (cpuMs() - cpuBefore) / n;
+        out << QStringLiteral("xlsx  %1%2%3\n")
+                   .arg(label, -18)
+                   .arg(double(timer.nsecsElapsed()) / 1e6 / n, 8, 'f', 2)
+                   .arg(cpu, 8, 'f', 2);
+    }
+    return 0;
+}
