@@ -422,6 +422,18 @@ public:
         return *format;
     }
 
+    // Whether the style's format repeats a character to fill the cell ("* " in accounting
+    // formats): the text then depends on the column's width in pixels.
+    bool fillsCell(int style)
+    {
+        if (style < 0 || style >= int(m_styleCodes.size()))
+            return false;
+        signed char &fills = m_styleFills[size_t(style)];
+        if (fills < 0)
+            fills = hasFill(m_styleCodes[size_t(style)]) ? 1 : 0;
+        return fills == 1;
+    }
+
     // Undoes the _xHHHH_ escapes of a string value.
     static void unescape(std::string &text)
     {
@@ -498,12 +510,32 @@ private:
             m_styleCodes.push_back(codes.contains(id) ? codes.value(id) : builtInFormatCode(id));
         }
         m_styleFormats.assign(m_styleCodes.size(), nullptr);
+        m_styleFills.assign(m_styleCodes.size(), -1);
+    }
+
+    // A "*" outside quotes that is not escaped and not the width of a "_" gap.
+    static bool hasFill(const QString &code)
+    {
+        bool quoted = false;
+        for (qsizetype i = 0; i < code.size(); ++i) {
+            const QChar c = code.at(i);
+            if (c == u'"')
+                quoted = !quoted;
+            else if (quoted)
+                continue;
+            else if (c == u'\\' || c == u'_')
+                ++i;
+            else if (c == u'*')
+                return true;
+        }
+        return false;
     }
 
     DateSystem m_system = DateSystem::Date1900;
     std::vector<std::string> m_strings;
     std::vector<QString> m_styleCodes;
     std::vector<const NumberFormat *> m_styleFormats;
+    std::vector<signed char> m_styleFills; // -1 not known yet, else 0 or 1
     NumberFormatCache m_formats;
 };
 
@@ -708,8 +740,13 @@ private:
             throw EngineNeeded{QStringLiteral("a cell of type \"%1\"").arg(QString::fromStdString(m_type))};
         }
         const QString text = format.format(value, m_parts.dateSystem());
-        if (value.type == CellValue::Type::Number && displayWidth(text) > columnWidth(m_column))
-            throw EngineNeeded{QStringLiteral("a number wider than its column")};
+        if (value.type == CellValue::Type::Number) {
+            // A cell shows these as wide as it is, which only its pixel width tells.
+            if (displayWidth(text) > columnWidth(m_column) || text == NumberFormat::InvalidDateText)
+                throw EngineNeeded{QStringLiteral("a number wider than its column")};
+            if (m_parts.fillsCell(m_style))
+                throw EngineNeeded{QStringLiteral("a number format that fills the cell")};
+        }
         const QByteArray bytes = text.toUtf8();
         writeField(std::string_view(bytes.constData(), size_t(bytes.size())));
     }

@@ -28,7 +28,8 @@ struct SheetTextExport
 // - a formula without a cached result, a formula calling a volatile function (NOW, RAND,
 //   OFFSET...), a workbook asking for a full recalculation when it is opened;
 // - a number or date whose text is wider than its column (the cell would show a shortened
-//   number or "####");
+//   number or "####"), a date the format cannot show (all "#"), a number format that repeats
+//   a character to fill the cell: all of these depend on the column's width in pixels;
 // - a date given as ISO text, cells or rows out of order, an active sheet that is hidden or is
 //   neither a worksheet nor a chart sheet, a package the reader cannot make sense of.
 // The output goes to a temporary file beside the target and replaces the target only when it

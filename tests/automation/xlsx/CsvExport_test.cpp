@@ -32,12 +32,14 @@ struct Book
     bool chartSecond = false;
 };
 
-// Styles: 0 General, 1 "0.00", 2 "yyyy-mm-dd", 3 "0.0%", 4 text shown with a prefix, 5 id 14.
+// Styles: 0 General, 1 "0.00", 2 "yyyy-mm-dd", 3 "0.0%", 4 text shown with a prefix, 5 id 14,
+// 6 a fill with "*" (a "_*" gap and a quoted "*" are no fill: style 7).
 const QByteArray kStyles
     = "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><numFmts count=\"3\">"
       "<numFmt numFmtId=\"166\" formatCode=\"0.0%\"/><numFmt numFmtId=\"164\" formatCode=\"yyyy-mm-dd\"/><numFmt numFmtId=\"165\" formatCode=\"0;-0;0;&quot;re: &quot;@\"/>"
-      "</numFmts><cellXfs count=\"6\"><xf numFmtId=\"0\"/><xf numFmtId=\"2\"/><xf numFmtId=\"164\"/><xf numFmtId=\"166\"/>"
-      "<xf numFmtId=\"165\"/><xf numFmtId=\"14\"/></cellXfs></styleSheet>";
+      "<numFmt numFmtId=\"167\" formatCode=\"0* \"/><numFmt numFmtId=\"168\" formatCode=\"0_*&quot;*&quot;\\*\"/>"
+      "</numFmts><cellXfs count=\"8\"><xf numFmtId=\"0\"/><xf numFmtId=\"2\"/><xf numFmtId=\"164\"/><xf numFmtId=\"166\"/>"
+      "<xf numFmtId=\"165\"/><xf numFmtId=\"14\"/><xf numFmtId=\"167\"/><xf numFmtId=\"168\"/></cellXfs></styleSheet>";
 
 void writeBook(const QString &path, const Book &book)
 {
@@ -232,6 +234,9 @@ TEST_F(CsvExportTest, FilesWhoseTextCannotBeKnownAreLeftToTheEngineUntouched)
         {"date wider than its narrowed column",
             sheet(row(1, cell("B1", "<v>45000</v>", " s=\"2\"")), "<cols><col min=\"2\" max=\"2\" width=\"6\"/></cols>"),
             "a number wider than its column"},
+        {"negative date", sheet(row(1, cell("A1", "<v>-1</v>", " s=\"2\""))), "a number wider than its column"},
+        {"fill to the column's width", sheet(row(1, cell("A1", "<v>5</v>", " s=\"6\""))),
+            "a number format that fills the cell"},
         {"hidden active sheet", hidden, "a hidden active sheet"},
         {"ISO date cell", sheet(row(1, cell("A1", "<v>2020-01-02</v>", " t=\"d\""))), "a cell of type \"d\""},
         {"cells out of order", sheet(row(1, cell("B1", "<v>1</v>") + cell("A1", "<v>2</v>"))), "cells out of order"},
@@ -248,8 +253,8 @@ TEST_F(CsvExportTest, FilesWhoseTextCannotBeKnownAreLeftToTheEngineUntouched)
         EXPECT_EQ(leftovers(), QStringList());
     }
     // A volatile name inside a longer one is not a call of it.
-    Book fine = sheet(row(1, cell("A1", "<f>MYNOW()+NOWHERE</f><v>3</v>")));
-    EXPECT_EQ(exported(fine), "3\r\n");
+    Book fine = sheet(row(1, cell("A1", "<f>MYNOW()+NOWHERE</f><v>3</v>") + cell("B1", "<v>4</v>", " s=\"7\"")));
+    EXPECT_EQ(exported(fine), "3,4 **\r\n");
 }
 
 TEST_F(CsvExportTest, ASheetTheReaderCannotFollowGoesToTheEngineAndAReadOnlyTargetFails)
