@@ -272,8 +272,8 @@ int main(int argc, char *argv[])
                .arg(QStringLiteral("ms"), 10)
                .arg(QStringLiteral("CPU ms"), 10)
                .arg(QStringLiteral("peak MiB"), 10);
-    const QList<QPair<QString, QString>> cases = {
-        {QStringLiteral("%1 rows x 10 cells").arg(rows), large}, {QStringLiteral("%1 sheets").arg(sheets), many}};
+    const QList<QPair<QString, QString>> cases
+        = {{QStringLiteral("%1 rows x 10 cells").arg(rows), large}, {QStringLiteral("%1 sheets").arg(sheets), many}};
     for (const auto &[name, file] : cases) {
         const Figures f = runChild(program, dir.filePath(QStringLiteral("out-") + QFileInfo(file).baseName()), {file});
         out << QStringLiteral("%1%2%3%4%5  %6\n")

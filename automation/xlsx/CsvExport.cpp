@@ -17,9 +17,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <string>
 #include <string_view>
-#include <cmath>
 #include <vector>
 
 namespace gm::xlsx {
@@ -100,10 +100,7 @@ public:
     }
 
 private:
-    [[noreturn]] static void fail(const char *what)
-    {
-        throw EngineError(ErrorCode::Damaged, QString::fromLatin1(what));
-    }
+    [[noreturn]] static void fail(const char *what) { throw EngineError(ErrorCode::Damaged, QString::fromLatin1(what)); }
 
     static std::string_view localName(std::string_view qualified)
     {
@@ -288,7 +285,8 @@ void appendDecoded(std::string &out, std::string_view raw)
         else if (entity.size() > 1 && entity[0] == '#') {
             const bool hex = entity[1] == 'x';
             unsigned code = 0;
-            const auto result = std::from_chars(entity.data() + (hex ? 2 : 1), entity.data() + entity.size(), code, hex ? 16 : 10);
+            const auto result
+                = std::from_chars(entity.data() + (hex ? 2 : 1), entity.data() + entity.size(), code, hex ? 16 : 10);
             if (result.ec != std::errc() || result.ptr != entity.data() + entity.size() || code == 0 || code > 0x10FFFF)
                 throw EngineError(ErrorCode::Damaged, QStringLiteral("a bad character reference"));
             const char32_t c = char32_t(code);
@@ -393,8 +391,7 @@ public:
     WorkbookParts(OpcPackage &package, const QString &workbookPart)
     {
         const pugi::xml_node root = package.xml(workbookPart).root();
-        m_system = isTrue(xml::child(root, "workbookPr").attribute("date1904")) ? DateSystem::Date1904
-                                                                                : DateSystem::Date1900;
+        m_system = isTrue(xml::child(root, "workbookPr").attribute("date1904")) ? DateSystem::Date1904 : DateSystem::Date1900;
         if (isTrue(xml::child(root, "calcPr").attribute("fullCalcOnLoad")))
             throw EngineNeeded{QStringLiteral("the workbook asks for a full recalculation")};
         for (const Relationship &relationship : package.relationships(workbookPart)) {
@@ -568,10 +565,7 @@ void addNoteExtent(OpcPackage &package, const QString &sheetPart, int *lastRow, 
 class SheetWriter
 {
 public:
-    SheetWriter(WorkbookParts &parts, Output &output, char separator)
-        : m_parts(parts), m_out(output), m_separator(separator)
-    {
-    }
+    SheetWriter(WorkbookParts &parts, Output &output, char separator) : m_parts(parts), m_out(output), m_separator(separator) { }
 
     void run(OpcPackage &package, const QString &part)
     {
@@ -847,8 +841,8 @@ private:
 };
 
 // Copies the unpadded records to `target`, each padded to `columns` fields and ended with CRLF.
-void writePadded(const QString &records, const std::vector<SheetWriter::Record> &list, int rows, int columns,
-    char separator, const QString &target)
+void writePadded(const QString &records, const std::vector<SheetWriter::Record> &list, int rows, int columns, char separator,
+    const QString &target)
 {
     QFile in(records);
     if (!in.open(QIODevice::ReadOnly))

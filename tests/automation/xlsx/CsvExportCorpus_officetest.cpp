@@ -79,13 +79,17 @@ void writeFormats(const QString &path, const QByteArray &rows)
                 "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/></Types>"},
             {QStringLiteral("_rels/.rels"),
                 "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship "
-                "Id=\"rId1\" Type=\"" + rt + "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+                "Id=\"rId1\" Type=\""
+                    + rt + "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
             {QStringLiteral("xl/workbook.xml"),
                 "<workbook " + ns + "><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
             {QStringLiteral("xl/_rels/workbook.xml.rels"),
                 "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                "<Relationship Id=\"rId1\" Type=\"" + rt + "worksheet\" Target=\"worksheets/sheet1.xml\"/>"
-                "<Relationship Id=\"rId2\" Type=\"" + rt + "styles\" Target=\"styles.xml\"/></Relationships>"},
+                "<Relationship Id=\"rId1\" Type=\""
+                    + rt
+                    + "worksheet\" Target=\"worksheets/sheet1.xml\"/>"
+                      "<Relationship Id=\"rId2\" Type=\""
+                    + rt + "styles\" Target=\"styles.xml\"/></Relationships>"},
             {QStringLiteral("xl/styles.xml"), styles},
             {QStringLiteral("xl/worksheets/sheet1.xml"), sheet},
         });
@@ -135,8 +139,8 @@ TEST(CsvExportCorpus, NativeTextMatchesTheEngineOrTheDifferenceIsListed)
     writeFormats(src + QStringLiteral("/general_long.xlsx"),
         "<row r=\"1\">" + c("A1", 0, "<v>0.333333333333333</v>") + c("B1", 0, "<v>123456789012</v>")
             + c("C1", 0, "<v>1234567.891234</v>") + "</row>");
-    writeFormats(src + QStringLiteral("/text_literal.xlsx"),
-        "<row r=\"1\">" + c("A1", 3, "<is><t>txt</t></is>", "inlineStr") + "</row>");
+    writeFormats(
+        src + QStringLiteral("/text_literal.xlsx"), "<row r=\"1\">" + c("A1", 3, "<is><t>txt</t></is>", "inlineStr") + "</row>");
 
     QMap<QString, QString> expectedEngine;
     for (const Listed &listed : kLeftToEngine)

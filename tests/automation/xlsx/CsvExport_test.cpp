@@ -36,7 +36,8 @@ struct Book
 // 6 a fill with "*" (a "_*" gap and a quoted "*" are no fill: style 7).
 const QByteArray kStyles
     = "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><numFmts count=\"3\">"
-      "<numFmt numFmtId=\"166\" formatCode=\"0.0%\"/><numFmt numFmtId=\"164\" formatCode=\"yyyy-mm-dd\"/><numFmt numFmtId=\"165\" formatCode=\"0;-0;0;&quot;re: &quot;@\"/>"
+      "<numFmt numFmtId=\"166\" formatCode=\"0.0%\"/><numFmt numFmtId=\"164\" formatCode=\"yyyy-mm-dd\"/><numFmt "
+      "numFmtId=\"165\" formatCode=\"0;-0;0;&quot;re: &quot;@\"/>"
       "<numFmt numFmtId=\"167\" formatCode=\"0* \"/><numFmt numFmtId=\"168\" formatCode=\"0_*&quot;*&quot;\\*\"/>"
       "</numFmts><cellXfs count=\"8\"><xf numFmtId=\"0\"/><xf numFmtId=\"2\"/><xf numFmtId=\"164\"/><xf numFmtId=\"166\"/>"
       "<xf numFmtId=\"165\"/><xf numFmtId=\"14\"/><xf numFmtId=\"167\"/><xf numFmtId=\"168\"/></cellXfs></styleSheet>";
@@ -46,8 +47,8 @@ void writeBook(const QString &path, const Book &book)
     const QByteArray ns = "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
                           "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"";
     const QByteArray rt = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
-    QByteArray sheets = "<sheet name=\"One\" sheetId=\"1\" r:id=\"rId1\""
-        + QByteArray(book.hiddenFirst ? " state=\"hidden\"" : "") + "/>";
+    QByteArray sheets
+        = "<sheet name=\"One\" sheetId=\"1\" r:id=\"rId1\"" + QByteArray(book.hiddenFirst ? " state=\"hidden\"" : "") + "/>";
     sheets += "<sheet name=\"Two\" sheetId=\"2\" r:id=\"rId2\"/>";
     QList<std::pair<QString, QByteArray>> entries = {
         {QStringLiteral("[Content_Types].xml"),
@@ -58,18 +59,26 @@ void writeBook(const QString &path, const Book &book)
             "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/></Types>"},
         {QStringLiteral("_rels/.rels"),
             "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship "
-            "Id=\"rId1\" Type=\"" + rt + "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+            "Id=\"rId1\" Type=\""
+                + rt + "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
         {QStringLiteral("xl/workbook.xml"),
             "<workbook " + ns + "><workbookPr " + book.workbookPr + "/><bookViews><workbookView activeTab=\""
-                + QByteArray::number(book.activeTab) + "\"/></bookViews><sheets>" + sheets + "</sheets>"
-                + book.workbookExtra + "</workbook>"},
+                + QByteArray::number(book.activeTab) + "\"/></bookViews><sheets>" + sheets + "</sheets>" + book.workbookExtra
+                + "</workbook>"},
         {QStringLiteral("xl/_rels/workbook.xml.rels"),
             "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-            "<Relationship Id=\"rId1\" Type=\"" + rt + "worksheet\" Target=\"worksheets/sheet1.xml\"/>"
-            "<Relationship Id=\"rId2\" Type=\"" + rt + (book.chartSecond ? "chartsheet" : "worksheet")
+            "<Relationship Id=\"rId1\" Type=\""
+                + rt
+                + "worksheet\" Target=\"worksheets/sheet1.xml\"/>"
+                  "<Relationship Id=\"rId2\" Type=\""
+                + rt + (book.chartSecond ? "chartsheet" : "worksheet")
                 + "\" Target=\"worksheets/sheet2.xml\"/>"
-                  "<Relationship Id=\"rId3\" Type=\"" + rt + "styles\" Target=\"styles.xml\"/>"
-                  "<Relationship Id=\"rId4\" Type=\"" + rt + "sharedStrings\" Target=\"sharedStrings.xml\"/>"
+                  "<Relationship Id=\"rId3\" Type=\""
+                + rt
+                + "styles\" Target=\"styles.xml\"/>"
+                  "<Relationship Id=\"rId4\" Type=\""
+                + rt
+                + "sharedStrings\" Target=\"sharedStrings.xml\"/>"
                   "</Relationships>"},
         {QStringLiteral("xl/styles.xml"), kStyles},
         {QStringLiteral("xl/sharedStrings.xml"),
@@ -78,16 +87,19 @@ void writeBook(const QString &path, const Book &book)
             "<worksheet " + ns + ">" + book.beforeData + "<sheetData>" + book.sheetData + "</sheetData></worksheet>"},
         {QStringLiteral("xl/worksheets/sheet2.xml"),
             book.chartSecond ? QByteArray("<chartsheet " + ns + "/>")
-                             : QByteArray("<worksheet " + ns + "><sheetData><row r=\"1\"><c r=\"A1\"><v>2</v></c></row>"
-                                                               "</sheetData></worksheet>")},
+                             : QByteArray("<worksheet " + ns
+                                 + "><sheetData><row r=\"1\"><c r=\"A1\"><v>2</v></c></row>"
+                                   "</sheetData></worksheet>")},
     };
     if (!book.notes.isEmpty()) {
         entries.append({QStringLiteral("xl/worksheets/_rels/sheet1.xml.rels"),
             "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship "
-            "Id=\"rId1\" Type=\"" + rt + "comments\" Target=\"../comments1.xml\"/></Relationships>"});
+            "Id=\"rId1\" Type=\""
+                + rt + "comments\" Target=\"../comments1.xml\"/></Relationships>"});
         entries.append({QStringLiteral("xl/comments1.xml"),
             "<comments xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><authors><author>a</author>"
-            "</authors><commentList>" + book.notes + "</commentList></comments>"});
+            "</authors><commentList>"
+                + book.notes + "</commentList></comments>"});
     }
     gm::test::writeZip(path, entries);
 }
@@ -235,8 +247,7 @@ TEST_F(CsvExportTest, FilesWhoseTextCannotBeKnownAreLeftToTheEngineUntouched)
             sheet(row(1, cell("B1", "<v>45000</v>", " s=\"2\"")), "<cols><col min=\"2\" max=\"2\" width=\"6\"/></cols>"),
             "a number wider than its column"},
         {"negative date", sheet(row(1, cell("A1", "<v>-1</v>", " s=\"2\""))), "a number wider than its column"},
-        {"fill to the column's width", sheet(row(1, cell("A1", "<v>5</v>", " s=\"6\""))),
-            "a number format that fills the cell"},
+        {"fill to the column's width", sheet(row(1, cell("A1", "<v>5</v>", " s=\"6\""))), "a number format that fills the cell"},
         {"hidden active sheet", hidden, "a hidden active sheet"},
         {"ISO date cell", sheet(row(1, cell("A1", "<v>2020-01-02</v>", " t=\"d\""))), "a cell of type \"d\""},
         {"cells out of order", sheet(row(1, cell("B1", "<v>1</v>") + cell("A1", "<v>2</v>"))), "cells out of order"},
