@@ -324,3 +324,31 @@ TEST_F(CsvExportTest, TheConversionRunWritesTextWithoutStartingAnEngine)
     }
     EXPECT_GE(starts, 2);
 }
+
+TEST_F(CsvExportTest, ASheetReadInManyChunksLosesNothingAtTheirSeams)
+{
+    // About 2 MB of sheet XML and 100 KB of strings: entities, comments and CDATA sections
+    // fall across the reader's chunk boundaries somewhere.
+    Book book;
+    for (int i = 0; i < 2000; ++i)
+        book.strings += "<si><t>s&lt;" + QByteArray::number(i) + "&gt;</t></si>";
+    QByteArray expected;
+    for (int r = 1; r <= 30000; ++r) {
+        const QByteArray n = QByteArray::number(r);
+        QByteArray inlineText = "in&amp;line " + n;
+        QByteArray shown = "in&line " + n;
+        if (r % 777 == 0) {
+            inlineText = "<![CDATA[<cdata> " + n + "]]>";
+            shown = "<cdata> " + n;
+        }
+        book.sheetData += "<row r=\"" + n + "\"><c r=\"A" + n + "\" t=\"inlineStr\"><is><t>" + inlineText
+            + "</t></is></c><c r=\"B" + n + "\"><v>" + n + "</v></c><c r=\"C" + n + "\" t=\"s\"><v>"
+            + QByteArray::number(r % 2000) + "</v></c></row>";
+        if (r % 1000 == 0)
+            book.sheetData += "<!-- rows <" + n + "> done -->";
+        expected += shown + "," + n + ",s<" + QByteArray::number(r % 2000) + ">\r\n";
+    }
+    const QByteArray written = exported(book);
+    EXPECT_EQ(written.size(), expected.size());
+    EXPECT_TRUE(written == expected);
+}
