@@ -298,6 +298,17 @@ void appendDecoded(std::string &out, std::string_view raw)
     }
 }
 
+// Appends the text of a CDATA section, its line ends read as an XML reader does.
+void appendCData(std::string &out, std::string_view raw)
+{
+    for (size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] != '\r')
+            out += raw[i];
+        else if (i + 1 == raw.size() || raw[i + 1] != '\n')
+            out += '\n';
+    }
+}
+
 int toInt(std::string_view text, int fallback = 0)
 {
     int value = fallback;
@@ -481,7 +492,7 @@ private:
         void cdata(std::string_view raw)
         {
             if (inText)
-                value.append(raw);
+                appendCData(value, raw);
         }
     };
 
@@ -688,7 +699,7 @@ public:
     void cdata(std::string_view raw)
     {
         if (m_text)
-            m_text->append(raw);
+            appendCData(*m_text, raw);
     }
 
 private:
