@@ -184,8 +184,9 @@ TEST_F(CsvExportTest, RecordsSpanFromA1ToTheLastValueOrNoteAndArePadded)
 TEST_F(CsvExportTest, FieldsAreQuotedOnlyWhenTheyHoldASeparatorQuoteOrLineEnd)
 {
     Book book;
-    book.strings = "<si><t>a,b</t></si><si><t>say \"hi\"</t></si><si><t>tab\there</t></si>"
-                   "<si><t><![CDATA[two\r\nlines]]></t></si><si><t>cr_x000D_only</t></si><si><t xml:space=\"preserve\"> lead </t></si>";
+    book.strings
+        = "<si><t>a,b</t></si><si><t>say \"hi\"</t></si><si><t>tab\there</t></si>"
+          "<si><t><![CDATA[two\r\nlines]]></t></si><si><t>cr_x000D_only</t></si><si><t xml:space=\"preserve\"> lead </t></si>";
     QByteArray cells;
     for (int i = 0; i < 6; ++i)
         cells += cell(QByteArray(1, char('A' + i)).append('1').constData(), "<v>" + QByteArray::number(i) + "</v>", " t=\"s\"");
