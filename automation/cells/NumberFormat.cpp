@@ -988,7 +988,8 @@ QString renderNumber(const Section &s, double magnitude, bool minus)
         }
     }
     DecimalDigits d = DecimalDigits::fromDouble(magnitude);
-    d.exponent += s.shift;
+    if (d.count > 0) // zero has no digits to shift
+        d.exponent += s.shift;
     if (s.fraction && magnitude * std::pow(10.0, s.shift) < 1e15) {
         const double x = magnitude * std::pow(10.0, s.shift);
         double whole = s.fractionInteger ? std::floor(x) : 0;

@@ -56,6 +56,8 @@ public:
 
     // True when numbers render as a date or a time (the first section holds date or time parts).
     bool isDateTime() const;
+    // True when text renders as it is (no section formats text).
+    bool showsTextUnchanged() const { return m_textSection < 0; }
 
     static const QString InvalidDateText;
 

@@ -6,6 +6,7 @@
 #include "automation/PathHelpers.h"
 #include "automation/Preflight.h"
 #include "automation/SafeReplace.h"
+#include "automation/xlsx/CsvExport.h"
 
 #include <QDir>
 #include <QFile>
@@ -94,6 +95,21 @@ void writeConverted(Workbook &workbook, const QString &target, int code)
     replaceWithTemporary(temporary, target);
 }
 
+// CSV and text of an .xlsx are written from the package itself when its displayed values can
+// be known exactly; false leaves the file to the engine.
+bool writtenWithoutEngine(const QString &path, const QString &target, int code, const QString &outputFolder)
+{
+    if (code != FileFormat::Csv && code != FileFormat::Text)
+        return false;
+    try {
+        return xlsx::exportActiveSheetText(
+            path, target, code == FileFormat::Csv ? xlsx::TextSeparator::Comma : xlsx::TextSeparator::Tab)
+            .written;
+    } catch (const EngineError &error) {
+        throw explainWriteFailure(error, outputFolder, 4 * QFileInfo(path).size());
+    }
+}
+
 } // namespace
 
 RunSummary runConvert(
@@ -116,7 +132,7 @@ RunSummary runConvert(
         // Every source is checked before anything else is done with it, so that a file that
         // is not a sound workbook fails at once: it starts no engine, is never copied, and
         // no question is asked about its output.
-        preflightWorkbook(path, /*forWriting=*/false);
+        const WorkbookKind kind = preflightWorkbook(path, /*forWriting=*/false);
         if (extension.compare(GetExtension(path), Qt::CaseInsensitive) != 0) {
             const QString target = outputFolder + GetBaseName(path) + extension;
             if (QFileInfo::exists(target) || QFileInfo(target).isSymLink()) {
@@ -128,6 +144,10 @@ RunSummary runConvert(
             context.showProgress();
             // An output folder that takes no new files fails the file before the engine starts.
             requireWritableFolder(QFileInfo(resolveLinkTarget(target)).absolutePath());
+            if (kind == WorkbookKind::Xlsx && writtenWithoutEngine(path, target, code, outputFolder)) {
+                context.setOutcome(FileOutcome::Processed);
+                return;
+            }
             auto workbook = context.engines().open(path, WorkbookUse::Engine, /*readOnly=*/true);
             try {
                 writeConverted(*workbook, target, code);
