@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSet>
+#include <QThread>
 
 #include <algorithm>
 #include <condition_variable>
@@ -231,6 +232,11 @@ QString entryKey(const QString &path)
 }
 
 } // namespace
+
+int defaultEngineJobs()
+{
+    return std::clamp(QThread::idealThreadCount(), 1, kMaxEngineJobs);
+}
 
 int RunSummary::failedCount() const
 {

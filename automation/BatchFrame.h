@@ -90,6 +90,11 @@ struct RunSettings
     int jobs = 1;
 };
 
+// The most engines a run starts at once (each takes a few hundred megabytes), and how many it
+// starts when not told: one per processor.
+constexpr int kMaxEngineJobs = 32;
+int defaultEngineJobs();
+
 class BatchFrame;
 
 // What an operation's per-file code sees of the run.
