@@ -181,7 +181,9 @@ TEST_F(ConvertWorkersTest, TwoWorkersGiveTheSameOutputsLogQuestionsAndOrderAsOne
         const Run one = run(1, answers);
         const Run two = run(2, answers);
         ASSERT_EQ(one.files.size(), entries.size() - 1);
-        EXPECT_EQ(one.questions.size(), 2);
+        // Two overwrite questions, then the offer of the log.
+        ASSERT_EQ(one.questions.size(), 3);
+        EXPECT_EQ(one.questions.last(), kOfferLogQuestion);
         EXPECT_EQ(two.files, one.files);
         EXPECT_EQ(two.log, one.log);
         EXPECT_EQ(two.questions, one.questions);
