@@ -20,11 +20,17 @@ struct AppState
     bool isRecordError = false;  // write per-file failures to the run log
     QString LogFile;             // full path of the run log
     QString helpFile;            // the HTML help page beside the program
+    int jobs = defaultEngineJobs(); // engines a run may use at once
 
     // Passwords and worksheet protection need version 10 or later.
     bool passwordsAvailable() const { return ExcelMajorVersion >= 10; }
     // The default log's folder in the user's state folder is made when the first line is written.
-    RunSettings runSettings() const { return RunSettings{isRecordError, LogFile, LogFile == defaultLogFile()}; }
+    RunSettings runSettings() const
+    {
+        RunSettings settings{isRecordError, LogFile, LogFile == defaultLogFile()};
+        settings.jobs = jobs;
+        return settings;
+    }
 };
 
 } // namespace gm

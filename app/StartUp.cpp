@@ -1,5 +1,6 @@
 #include "app/StartUp.h"
 
+#include "app/EngineJobsOption.h"
 #include "app/LogOptions.h"
 #include "app/SettingsStore.h"
 #include "automation/EngineLocator.h"
@@ -43,6 +44,7 @@ StartUpResult startUp(const SettingsStore &store, const EngineProbe &probe, cons
 
     result.memory.readPage(store);
     readLogOptions(store, result.state, defaultLogFile(), legacyLogFile(folder));
+    readEngineJobs(store, result.state);
 
     result.state.ExcelMajorVersion = excelMajorVersionFor(*engine);
     result.state.XlsxAvailable = xlsxAvailableFor(*engine);

@@ -10,6 +10,12 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSet>
+#include <QThread>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace gm {
 
@@ -22,7 +28,215 @@ FileResult missingFile(const QString &path)
     const ErrorCode code = QFileInfo::exists(QFileInfo(path).absolutePath()) ? ErrorCode::FileNotFound : ErrorCode::PathNotFound;
     return {path, FileOutcome::Failed, static_cast<int>(code), EngineError::describe(code), {}};
 }
+// Runs one step of a file; a failure is noted in the result instead of ending the file.
+template<typename Step>
+void attemptStep(FileResult &result, Step &&step)
+{
+    try {
+        step();
+    } catch (const EngineError &e) {
+        result.outcome = FileOutcome::Failed;
+        result.errorNumber = e.number();
+        result.errorDescription = e.description();
+        result.errorDetail = e.detail();
+    } catch (const std::exception &) {
+        result.outcome = FileOutcome::Failed;
+        result.errorNumber = static_cast<int>(ErrorCode::Unexpected);
+        result.errorDescription = EngineError::describe(ErrorCode::Unexpected);
+    }
+}
+
+// The last steps of every file, on the thread that worked on it: none of its temporary files
+// stays behind, and a file that failed because the run was stopped says so.
+void endFile(FileResult &result, const QElapsedTimer &clock)
+{
+    removeOutstandingTemporaries();
+    if (result.outcome == FileOutcome::Failed && interruptRequested()) {
+        result.errorNumber = static_cast<int>(ErrorCode::Interrupted);
+        result.errorDescription = EngineError::describe(ErrorCode::Interrupted);
+    }
+    result.milliseconds = clock.elapsed();
+}
+
+// The work of one entry on an engine worker, and the result it leaves.
+void runWork(const EngineWork &work, FileContext &context, FileResult &result)
+{
+    attemptStep(result, [&] {
+        work(context);
+        if (const EngineError *held = context.heldFailure())
+            throw *held;
+    });
+    if (result.outcome != FileOutcome::Failed)
+        result.outcome = context.outcome();
+}
+
+// The engine workers of one run: threads with an engine session each (so each has its own
+// engine process, private folder and pipe, watchdog and restarts), taking one entry at a
+// time. Handing out happens on the run's thread; results come back into their list position.
+class WorkerPool
+{
+public:
+    struct Job
+    {
+        int index = 0;
+        QStringList keys; // the source and output the job works on
+        std::function<FileResult(EngineSession &)> run;
+    };
+
+    WorkerPool(int count, const ApplicationFactory &factory, int entries) : m_results(static_cast<size_t>(entries))
+    {
+        for (int i = 0; i < count; ++i)
+            m_workers.push_back(std::make_unique<Worker>(factory));
+        for (auto &worker : m_workers)
+            worker->thread = std::thread([this, w = worker.get()] { work(*w); });
+    }
+
+    ~WorkerPool()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_closing = true;
+        }
+        m_changed.notify_all();
+        for (auto &worker : m_workers)
+            if (worker->thread.joinable())
+                worker->thread.join();
+    }
+
+    // Stops every worker's engine at once (any thread): the files in progress fail now.
+    void abort()
+    {
+        for (auto &worker : m_workers)
+            worker->engines.abort();
+        {
+            std::lock_guard lock(m_mutex); // a waiting run sees the stop after this
+        }
+        m_changed.notify_all();
+    }
+
+    // Waits until a worker is free and no job in progress shares a key with `keys`; returns
+    // false when the run is stopped meanwhile. `report` is called, unlocked, whenever a job
+    // ended. Only the run's thread hands jobs out, so the room found stays free for start().
+    bool waitForRoom(const QStringList &keys, const std::function<void()> &report)
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            if (interruptRequested())
+                return false;
+            if (!clashes(keys) && idleWorker())
+                return true;
+            m_changed.wait(lock);
+            lock.unlock();
+            report();
+            lock.lock();
+        }
+    }
+
+    void start(Job job)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            Worker *worker = idleWorker();
+            for (const QString &key : std::as_const(job.keys))
+                m_inFlight.insert(key);
+            worker->job = std::move(job);
+        }
+        m_changed.notify_all();
+    }
+
+    // Waits until every job handed out has ended.
+    void drain(const std::function<void()> &report)
+    {
+        std::unique_lock lock(m_mutex);
+        while (std::any_of(m_workers.begin(), m_workers.end(), [](const auto &w) { return w->job.has_value(); })) {
+            m_changed.wait(lock);
+            lock.unlock();
+            report();
+            lock.lock();
+        }
+    }
+
+    void settle(int index, FileResult result)
+    {
+        std::lock_guard lock(m_mutex);
+        m_results[static_cast<size_t>(index)] = std::move(result);
+    }
+
+    // The result at `index` once it is known (taken out of the pool).
+    std::optional<FileResult> take(int index)
+    {
+        std::lock_guard lock(m_mutex);
+        std::optional<FileResult> result;
+        result.swap(m_results[static_cast<size_t>(index)]);
+        return result;
+    }
+
+private:
+    struct Worker
+    {
+        explicit Worker(const ApplicationFactory &factory) : engines(factory) { }
+        EngineSession engines;
+        std::optional<Job> job; // the entry being worked on; none while idle
+        std::thread thread;
+    };
+
+    Worker *idleWorker() const
+    {
+        for (const auto &worker : m_workers)
+            if (!worker->job)
+                return worker.get();
+        return nullptr;
+    }
+
+    bool clashes(const QStringList &keys) const
+    {
+        return std::any_of(keys.begin(), keys.end(), [&](const QString &key) { return m_inFlight.contains(key); });
+    }
+
+    void work(Worker &worker)
+    {
+        {
+            // The worker's files reach the disk before the run reports its end.
+            DeferredDurability durability;
+            std::unique_lock lock(m_mutex);
+            for (;;) {
+                m_changed.wait(lock, [&] { return worker.job.has_value() || m_closing; });
+                if (!worker.job)
+                    break;
+                Job &job = *worker.job;
+                lock.unlock();
+                FileResult result = job.run(worker.engines);
+                lock.lock();
+                m_results[static_cast<size_t>(job.index)] = std::move(result);
+                for (const QString &key : std::as_const(job.keys))
+                    m_inFlight.remove(key);
+                worker.job.reset();
+                m_changed.notify_all();
+            }
+        }
+        worker.engines.quit();
+    }
+
+    std::vector<std::unique_ptr<Worker>> m_workers;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_closing = false;
+    QSet<QString> m_inFlight;
+    std::vector<std::optional<FileResult>> m_results;
+};
+
+// What two entries must not share while they run: the source and the file written.
+QString entryKey(const QString &path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
 } // namespace
+
+int defaultEngineJobs()
+{
+    return std::clamp(QThread::idealThreadCount(), 1, kMaxEngineJobs);
+}
 
 int RunSummary::failedCount() const
 {
@@ -40,7 +254,9 @@ int RunSummary::unfinishedCount() const
     return n;
 }
 
-FileContext::FileContext(BatchFrame &frame, QString path, int index) : m_frame(frame), m_path(std::move(path)), m_index(index) { }
+FileContext::FileContext(BatchFrame &frame, QString path, int index, EngineSession *engines)
+    : m_frame(frame), m_engines(engines ? *engines : frame.engines()), m_path(std::move(path)), m_index(index)
+{ }
 
 UserInterface &FileContext::ui()
 {
@@ -49,7 +265,7 @@ UserInterface &FileContext::ui()
 
 EngineSession &FileContext::engines()
 {
-    return m_frame.engines();
+    return m_engines;
 }
 
 void FileContext::showProgress()
@@ -64,11 +280,11 @@ void FileContext::recordFailure(const EngineError &error)
 
 std::unique_ptr<Workbook> FileContext::open(const QString &path)
 {
-    return m_frame.engines().open(path, m_frame.options().use);
+    return m_engines.open(path, m_frame.options().use);
 }
 
 BatchFrame::BatchFrame(UserInterface &ui, RunSettings settings, ApplicationFactory engineFactory)
-    : m_ui(ui), m_settings(std::move(settings)), m_session(std::move(engineFactory))
+    : m_ui(ui), m_settings(std::move(settings)), m_engineFactory(engineFactory), m_session(std::move(engineFactory))
 { }
 
 BatchFrame::~BatchFrame() = default;
@@ -117,45 +333,50 @@ RunSummary BatchFrame::run(const QStringList &entries, const Operation &operatio
         summary.files.push_back(std::move(result));
     };
     const int count = static_cast<int>(entries.size());
-    for (int index = 0; index < count; ++index) {
-        const QString &path = entries.at(index);
-        if (path.trimmed().isEmpty())
-            continue;
-        if (interruptRequested()) {
-            // Every entry the run does not reach is reported, so that nothing passes unnoticed.
-            summary.interrupted = true;
-            done(cancelledEntry(path));
-            continue;
+    int nonBlank = 0;
+    for (const QString &path : entries)
+        nonBlank += path.trimmed().isEmpty() ? 0 : 1;
+    const int workers = operation.prepare ? std::min(m_settings.jobs, nonBlank) : 1;
+    if (workers > 1) {
+        watch.reset(); // the workers' run watches its own engines
+        runOnWorkers(entries, operation, workers, done);
+    } else {
+        for (int index = 0; index < count; ++index) {
+            const QString &path = entries.at(index);
+            if (path.trimmed().isEmpty())
+                continue;
+            QElapsedTimer clock;
+            clock.start();
+            if (std::optional<FileResult> settled = settledBeforeWork(path)) {
+                done(std::move(*settled));
+                continue;
+            }
+            m_ui.setProgress(index, count);
+            FileResult result = runEntry(path, index, operation);
+            endFile(result, clock);
+            done(std::move(result));
         }
-        QElapsedTimer clock;
-        clock.start();
-        if (m_settings.missingFilesFail && !QFileInfo::exists(path)) {
-            done(missingFile(path));
-            continue;
-        }
-        if (m_options->testExistence && !QFileInfo::exists(path)) {
-            done({path, FileOutcome::Skipped, 0, {}, {}});
-            continue;
-        }
-        m_ui.setProgress(index, count);
-        FileResult result = runEntry(path, index, operation);
-        // Whatever way the file ended, none of its temporary files stays behind.
-        removeOutstandingTemporaries();
-        if (result.outcome == FileOutcome::Failed && interruptRequested()) {
-            result.errorNumber = static_cast<int>(ErrorCode::Interrupted);
-            result.errorDescription = EngineError::describe(ErrorCode::Interrupted);
-        }
-        result.milliseconds = clock.elapsed();
-        done(std::move(result));
     }
     watch.reset();
-    summary.interrupted = summary.interrupted || interruptRequested();
+    summary.interrupted = interruptRequested();
     summary.cancelled = summary.interrupted && interruptSignal() == 0 && cancelRequested();
     m_ui.setProgress(count, count);
     durability.reset(); // every change is on disk before the run reports its end
     finish(operation, summary);
     m_options = nullptr;
     return summary;
+}
+
+std::optional<FileResult> BatchFrame::settledBeforeWork(const QString &path)
+{
+    // Every entry the run does not reach is reported, so that nothing passes unnoticed.
+    if (interruptRequested())
+        return cancelledEntry(path);
+    if (m_settings.missingFilesFail && !QFileInfo::exists(path))
+        return missingFile(path);
+    if (m_options->testExistence && !QFileInfo::exists(path))
+        return FileResult{path, FileOutcome::Skipped, 0, {}, {}};
+    return std::nullopt;
 }
 
 FileResult BatchFrame::cancelledEntry(const QString &path)
@@ -176,20 +397,23 @@ FileResult BatchFrame::runEntry(const QString &path, int index, const Operation 
     FileResult result{path, FileOutcome::Processed, 0, {}, {}};
     // Every step of a file is attempted even when an earlier one failed, except that nothing
     // acts on a workbook that could not be opened; the last failure is the one recorded.
-    auto attempt = [&](auto &&step) {
-        try {
-            step();
-        } catch (const EngineError &e) {
-            result.outcome = FileOutcome::Failed;
-            result.errorNumber = e.number();
-            result.errorDescription = e.description();
-            result.errorDetail = e.detail();
-        } catch (const std::exception &e) {
-            result.outcome = FileOutcome::Failed;
-            result.errorNumber = static_cast<int>(ErrorCode::Unexpected);
-            result.errorDescription = EngineError::describe(ErrorCode::Unexpected);
-        }
-    };
+    auto attempt = [&](auto &&step) { attemptStep(result, step); };
+
+    if (operation.prepare) {
+        EngineWork work;
+        attempt([&] {
+            work = operation.prepare(context);
+            if (const EngineError *held = context.heldFailure())
+                throw *held;
+        });
+        if (result.outcome == FileOutcome::Failed)
+            return result;
+        if (work)
+            runWork(work, context, result);
+        else
+            result.outcome = context.outcome();
+        return result;
+    }
 
     if (operation.process) {
         attempt([&] {
@@ -255,6 +479,92 @@ FileResult BatchFrame::runEntry(const QString &path, int index, const Operation 
     if (result.outcome != FileOutcome::Failed)
         result.outcome = context.outcome();
     return result;
+}
+
+void BatchFrame::runOnWorkers(
+    const QStringList &entries, const Operation &operation, int workers, const std::function<void(FileResult)> &done)
+{
+    const int count = static_cast<int>(entries.size());
+    WorkerPool pool(workers, m_engineFactory, count);
+    // A stop signal or a cancel stops every engine at once, so that the files in progress fail now.
+    InterruptWatch watch([&] {
+        m_session.abort();
+        pool.abort();
+    });
+
+    // Results are reported in list order, whichever worker ends first.
+    int nextReport = 0;
+    auto report = [&] {
+        while (nextReport < count) {
+            if (entries.at(nextReport).trimmed().isEmpty()) {
+                ++nextReport;
+                continue;
+            }
+            std::optional<FileResult> result = pool.take(nextReport);
+            if (!result)
+                break;
+            done(std::move(*result));
+            ++nextReport;
+        }
+    };
+
+    for (int index = 0; index < count; ++index) {
+        const QString &path = entries.at(index);
+        if (path.trimmed().isEmpty())
+            continue;
+        QElapsedTimer clock;
+        clock.start();
+        if (std::optional<FileResult> settled = settledBeforeWork(path)) {
+            pool.settle(index, std::move(*settled));
+            report();
+            continue;
+        }
+        QStringList keys{entryKey(path)};
+        if (operation.outputOf) {
+            const QString output = operation.outputOf(path);
+            if (!output.isEmpty())
+                keys << entryKey(output);
+        }
+        // An entry is prepared only when a worker is free for it and no earlier entry with the
+        // same source or output is still running, so that its questions see what those wrote.
+        if (!pool.waitForRoom(keys, report)) {
+            pool.settle(index, cancelledEntry(path));
+            report();
+            continue;
+        }
+        clock.restart();
+        m_ui.setProgress(index, count);
+        FileContext context(*this, path, index);
+        FileResult result{path, FileOutcome::Processed, 0, {}, {}};
+        EngineWork work;
+        attemptStep(result, [&] {
+            work = operation.prepare(context);
+            if (const EngineError *held = context.heldFailure())
+                throw *held;
+        });
+        if (result.outcome == FileOutcome::Failed || !work) {
+            if (result.outcome != FileOutcome::Failed)
+                result.outcome = context.outcome();
+            endFile(result, clock);
+            pool.settle(index, std::move(result));
+            report();
+            continue;
+        }
+        const qint64 preparing = clock.elapsed();
+        pool.start({index, keys, [this, path, index, work, preparing](EngineSession &engines) {
+                        QElapsedTimer working;
+                        working.start();
+                        FileContext context(*this, path, index, &engines);
+                        FileResult result{path, FileOutcome::Processed, 0, {}, {}};
+                        runWork(work, context, result);
+                        endFile(result, working);
+                        result.milliseconds += preparing;
+                        return result;
+                    }});
+        report();
+    }
+    pool.drain(report);
+    report();
 }
 
 void BatchFrame::recordFailure(const FileResult &result, RunSummary &summary)

@@ -85,7 +85,15 @@ struct RunSettings
     // Every entry that names no existing file fails as "not found", whatever the operation's
     // testExistence says (the command line, where a mistyped path must not pass unnoticed).
     bool missingFilesFail = false;
+    // How many engines may work at once on an operation that hands its engine work out (one
+    // worker thread with its own engine each); 1 works every file on the run's own thread.
+    int jobs = 1;
 };
+
+// The most engines a run starts at once (each takes a few hundred megabytes), and how many it
+// starts when not told: one per processor.
+constexpr int kMaxEngineJobs = 32;
+int defaultEngineJobs();
 
 class BatchFrame;
 
@@ -93,7 +101,8 @@ class BatchFrame;
 class FileContext
 {
 public:
-    FileContext(BatchFrame &frame, QString path, int index);
+    // `engines` are the engines of the thread the file is worked on (the run's own by default).
+    FileContext(BatchFrame &frame, QString path, int index, EngineSession *engines = nullptr);
     const QString &path() const { return m_path; }
     int index() const { return m_index; }
     UserInterface &ui();
@@ -110,11 +119,15 @@ public:
 
 private:
     BatchFrame &m_frame;
+    EngineSession &m_engines;
     QString m_path;
     int m_index;
     FileOutcome m_outcome = FileOutcome::Processed;
     std::optional<EngineError> m_held;
 };
+
+// The engine-bound part of an entry, run on one of the run's engine workers.
+using EngineWork = std::function<void(FileContext &)>;
 
 struct Operation
 {
@@ -124,6 +137,17 @@ struct Operation
     // Called instead of the frame's open/change/save steps when the operation handles the
     // entry itself (conversion writes new files and may copy or skip an entry).
     std::function<void(FileContext &)> process;
+    // Instead of `process`, an operation whose engine work may run on several engines at once
+    // splits each entry in two. `prepare` runs on the run's own thread, entry after entry in
+    // list order: it checks the source, asks the user what it must, shows progress, and may
+    // settle the entry itself (copy, skip, fail). When the entry needs the engine it returns
+    // that work, which then runs on a free engine worker while the next entries are prepared.
+    // The work sees the worker's own engines and never talks to the user.
+    std::function<EngineWork(FileContext &)> prepare;
+    // The file an entry writes, if any. Entries that name the same source or write the same
+    // file never run at once: the later one is prepared only when the earlier one is done,
+    // so that it sees (and may ask about) the earlier one's output.
+    std::function<QString(const QString &path)> outputOf;
 };
 
 class BatchFrame
@@ -151,12 +175,19 @@ public:
 private:
     void sweepFolders(const QStringList &entries) const;
     FileResult runEntry(const QString &path, int index, const Operation &operation);
+    // The entry's checks before any work: a stopped run, a missing file. Returns the result
+    // when they settle the entry.
+    std::optional<FileResult> settledBeforeWork(const QString &path);
+    // Work handed out to engine workers; results are reported in list order.
+    void runOnWorkers(const QStringList &entries, const Operation &operation, int workers,
+        const std::function<void(FileResult)> &done);
     void applyChange(Workbook &workbook, FileContext &context, const Operation &operation);
     void recordFailure(const FileResult &result, RunSummary &summary);
     void finish(const Operation &operation, const RunSummary &summary);
 
     UserInterface &m_ui;
     RunSettings m_settings;
+    ApplicationFactory m_engineFactory; // the workers' engines are made the same way
     EngineSession m_session;
     const RunOptions *m_options = nullptr;
     std::vector<std::unique_ptr<Workbook>> m_leftOpen; // SaveLeaveOpen workbooks, closed at the end

@@ -17,7 +17,6 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -28,13 +27,13 @@ namespace {
 
 const QString kTemporaryPrefix = QStringLiteral(".~gridmule-");
 
-std::mutex g_outstandingMutex;
-QStringList g_outstanding; // temporaries named in this process and not yet renamed into place
+// Temporaries named by this thread and not yet renamed into place. Kept per thread, so that
+// a run's worker that ends a file removes its own and never one another worker is writing.
+thread_local QStringList t_outstanding;
 
 void forget(const QString &temporary)
 {
-    std::lock_guard lock(g_outstandingMutex);
-    g_outstanding.removeAll(temporary);
+    t_outstanding.removeAll(temporary);
 }
 
 bool flushPath(const QByteArray &path)
@@ -125,8 +124,7 @@ QString scratchFolderTemplate(const QString &purpose)
 QString temporarySiblingPath(const QString &target, const QString &extension)
 {
     const QString temporary = temporaryPathIn(QFileInfo(resolveLinkTarget(target)).absolutePath(), extension);
-    std::lock_guard lock(g_outstandingMutex);
-    g_outstanding.append(temporary);
+    t_outstanding.append(temporary);
     return temporary;
 }
 
@@ -245,10 +243,7 @@ EngineError explainWriteFailure(const EngineError &error, const QString &folder,
 void removeOutstandingTemporaries()
 {
     QStringList outstanding;
-    {
-        std::lock_guard lock(g_outstandingMutex);
-        outstanding.swap(g_outstanding);
-    }
+    outstanding.swap(t_outstanding);
     for (const QString &path : std::as_const(outstanding))
         removeTemporaryEntry(path);
 }

@@ -51,7 +51,7 @@ void requireWritableFolder(const QString &folder);
 // that do not pass the system's error on (the engine) need this.
 EngineError explainWriteFailure(const EngineError &error, const QString &folder, qint64 needed);
 
-// Removes the temporary files and folders named by temporarySiblingPath in this process that
+// Removes the temporary files and folders named by temporarySiblingPath in this thread that
 // were not renamed into place, with any lock file an engine left for them. Called when a
 // file's processing ends, however it ended.
 void removeOutstandingTemporaries();

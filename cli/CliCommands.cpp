@@ -95,12 +95,14 @@ struct CommonOptions
 {
     QCommandLineOption log{QStringLiteral("log"), QString(), QStringLiteral("file")};
     QCommandLineOption help{QStringLiteral("help")};
+    QCommandLineOption jobs{QStringLiteral("jobs"), QString(), QStringLiteral("n")};
     ListOptions list;
+    int jobCount = defaultEngineJobs();
     QStringList entries; // the files of this run, absolute, this shard's share
     OutputFormat format = OutputFormat::Text;
     void addTo(QCommandLineParser &parser) const
     {
-        parser.addOptions({log, help});
+        parser.addOptions({log, help, jobs});
         list.addTo(parser);
     }
     RunSettings settings(const QCommandLineParser &parser) const
@@ -111,6 +113,7 @@ struct CommonOptions
         // A path typed on the command line that names nothing is a mistake to report, in every
         // command alike, not an entry to pass over.
         result.missingFilesFail = true;
+        result.jobs = jobCount;
         return result;
     }
 };
@@ -154,6 +157,14 @@ bool parse(QCommandLineParser &parser, const QString &command, const QStringList
         printCommandUsage(command);
         *exitCode = kExitOk;
         return false;
+    }
+    if (parser.isSet(common.jobs)) {
+        bool ok = false;
+        common.jobCount = parser.value(common.jobs).toInt(&ok);
+        if (!ok || common.jobCount < 1 || common.jobCount > kMaxEngineJobs) {
+            *exitCode = badArguments(QStringLiteral("--jobs must be a whole number from 1 to %1.").arg(kMaxEngineJobs));
+            return false;
+        }
     }
     QString message;
     bool shardEmpty = false;
@@ -358,6 +369,8 @@ const char *const kCommonHelp = "Every command also takes:\n"
                                 "  --shard K/N       process only share K of N (1 <= K <= N) of the files; a\n"
                                 "                    path's share depends on its text alone, so N runs with\n"
                                 "                    the same list do every file exactly once\n"
+                                "  --jobs N          conversions run on N engines at once (default: one per\n"
+                                "                    processor); results are reported in list order\n"
                                 "  --output FORMAT   text (default) or jsonl: one JSON object per file with\n"
                                 "                    path, result, error, description and milliseconds\n"
                                 "  --help            show the command's options\n";

@@ -127,18 +127,27 @@ RunSummary runConvert(
     operation.options.completionMessage = kConvertDone;
     operation.options.testExistence = false;
     operation.options.outputFolder = outputFolder;
-    operation.process = [&](FileContext &context) {
+    // The file an entry writes: its conversion, or its copy in the output folder.
+    auto targetOf = [&](const QString &path) {
+        if (extension.compare(GetExtension(path), Qt::CaseInsensitive) != 0)
+            return outputFolder + GetBaseName(path) + extension;
+        return outputFolder + QFileInfo(path).fileName();
+    };
+    operation.outputOf = targetOf;
+    // Checks, the overwrite question and copies are done entry after entry on the run's own
+    // thread; the engine's conversion is handed to a free engine worker.
+    operation.prepare = [&, targetOf](FileContext &context) -> EngineWork {
         const QString &path = context.path();
         // Every source is checked before anything else is done with it, so that a file that
         // is not a sound workbook fails at once: it starts no engine, is never copied, and
         // no question is asked about its output.
         const WorkbookKind kind = preflightWorkbook(path, /*forWriting=*/false);
         if (extension.compare(GetExtension(path), Qt::CaseInsensitive) != 0) {
-            const QString target = outputFolder + GetBaseName(path) + extension;
+            const QString target = targetOf(path);
             if (QFileInfo::exists(target) || QFileInfo(target).isSymLink()) {
                 if (!context.ui().askYesNo(QStringLiteral("同名文件“") + target + QStringLiteral("”已经存在，是否覆盖？"))) {
                     context.setOutcome(FileOutcome::Skipped);
-                    return;
+                    return {};
                 }
             }
             context.showProgress();
@@ -146,27 +155,30 @@ RunSummary runConvert(
             requireWritableFolder(QFileInfo(resolveLinkTarget(target)).absolutePath());
             if (kind == WorkbookKind::Xlsx && writtenWithoutEngine(path, target, code, outputFolder)) {
                 context.setOutcome(FileOutcome::Processed);
-                return;
+                return {};
             }
-            auto workbook = context.engines().open(path, WorkbookUse::Engine, /*readOnly=*/true);
-            try {
-                writeConverted(*workbook, target, code);
-            } catch (const EngineError &error) {
-                // An output is seldom more than a few times its source's size.
-                throw explainWriteFailure(error, outputFolder, 4 * QFileInfo(path).size());
-            }
-            context.setOutcome(FileOutcome::Processed);
-        } else {
-            // Already in the target format: copied unchanged, without the engine.
-            if (!sameFolder(outputFolder, GetParentPath(path))) {
+            return [target, code, outputFolder](FileContext &engineContext) {
+                const QString &source = engineContext.path();
+                auto workbook = engineContext.engines().open(source, WorkbookUse::Engine, /*readOnly=*/true);
                 try {
-                    copyInto(path, outputFolder + QFileInfo(path).fileName());
+                    writeConverted(*workbook, target, code);
                 } catch (const EngineError &error) {
-                    throw explainWriteFailure(error, outputFolder, QFileInfo(path).size());
+                    // An output is seldom more than a few times its source's size.
+                    throw explainWriteFailure(error, outputFolder, 4 * QFileInfo(source).size());
                 }
-            }
-            context.setOutcome(FileOutcome::Copied);
+                engineContext.setOutcome(FileOutcome::Processed);
+            };
         }
+        // Already in the target format: copied unchanged, without the engine.
+        if (!sameFolder(outputFolder, GetParentPath(path))) {
+            try {
+                copyInto(path, targetOf(path));
+            } catch (const EngineError &error) {
+                throw explainWriteFailure(error, outputFolder, QFileInfo(path).size());
+            }
+        }
+        context.setOutcome(FileOutcome::Copied);
+        return {};
     };
 
     BatchFrame frame(ui, settings, std::move(engineFactory));

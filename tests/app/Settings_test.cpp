@@ -1,4 +1,5 @@
 #include "app/AppState.h"
+#include "app/EngineJobsOption.h"
 #include "app/LogOptions.h"
 #include "app/PanelMemory.h"
 #include "app/SettingsStore.h"
@@ -106,6 +107,33 @@ TEST_F(SettingsFileTest, UnconvertibleValuesLeaveTheVariable)
     state.isRecordError = true;
     readLogOptions(store, state, QStringLiteral("/nowhere/Gridmule.log"));
     EXPECT_TRUE(state.isRecordError);
+}
+
+TEST_F(SettingsFileTest, EngineCountIsReadWithinItsRangeAndSaved)
+{
+    // Nothing usable stored: one engine per processor.
+    const std::pair<const char *, int> cases[] = {
+            {"3", 3}, {"1", 1}, {"32", 32}, {"0", defaultEngineJobs()}, {"-2", defaultEngineJobs()},
+            {"33", defaultEngineJobs()}, {"viele", defaultEngineJobs()}, {"", defaultEngineJobs()},
+    };
+    for (const auto &[text, expected] : cases) {
+        SCOPED_TRACE(text);
+        seed({{QStringLiteral("Option/Jobs"), QString::fromLatin1(text)}});
+        SettingsStore store(iniPath());
+        AppState state;
+        state.jobs = 7;
+        readEngineJobs(store, state);
+        EXPECT_EQ(state.jobs, expected);
+    }
+    SettingsStore store(iniPath());
+    AppState state;
+    confirmEngineJobs(store, state, 99);
+    EXPECT_EQ(state.jobs, kMaxEngineJobs);
+    confirmEngineJobs(store, state, 2);
+    EXPECT_EQ(state.runSettings().jobs, 2);
+    AppState reread;
+    readEngineJobs(SettingsStore(iniPath()), reread);
+    EXPECT_EQ(reread.jobs, 2);
 }
 
 TEST_F(SettingsFileTest, SheetOperationCoding)

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -369,9 +370,18 @@ TEST_F(PanelsTest, OptionsDialog)
                 EXPECT_FALSE(dialog.findChild<QCheckBox *>(QStringLiteral("ChkLog"))->isChecked());
                 log->clear();
                 dialog.findChild<QCheckBox *>(QStringLiteral("ChkLog"))->setChecked(true);
+                // The engine count starts at the state's and is kept within what a run starts.
+                auto *jobs = dialog.findChild<QSpinBox *>(QStringLiteral("SpinJobs"));
+                EXPECT_EQ(jobs->value(), m_state.jobs);
+                jobs->setValue(kMaxEngineJobs + 5);
+                EXPECT_EQ(jobs->value(), kMaxEngineJobs);
+                jobs->setValue(3);
                 dialog.findChild<QPushButton *>(QStringLiteral("CmdOK"))->click();
             },
             [&] { action(QStringLiteral("mnuOption"))->trigger(); });
+    EXPECT_EQ(m_state.jobs, 3);
+    EXPECT_EQ(stored(QStringLiteral("Option/Jobs")), QStringLiteral("3"));
+    EXPECT_EQ(m_state.runSettings().jobs, 3);
     EXPECT_TRUE(m_state.isRecordError);
     EXPECT_EQ(m_state.LogFile, before);
     EXPECT_EQ(stored(QStringLiteral("Option/isRecordError")), QStringLiteral("True"));

@@ -1,6 +1,7 @@
 #include "ui/dialogs/OptionsDialog.h"
 
 #include "app/AppState.h"
+#include "app/EngineJobsOption.h"
 #include "app/LogOptions.h"
 #include "app/StartUp.h"
 #include "ui/Controls.h"
@@ -10,8 +11,10 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 
 namespace gm {
 
@@ -39,6 +42,17 @@ OptionsDialog::OptionsDialog(AppState &state, SettingsStore &store, UserDialogs 
     frameLayout->addWidget(m_logFile, 1, 0);
     frameLayout->addWidget(choose, 1, 1);
 
+    // Conversions run on this many engines at once, each on its own processor.
+    auto *engines = new QGroupBox(QStringLiteral("并行处理"), this);
+    engines->setObjectName(QStringLiteral("FrameJobs"));
+    m_jobs = new QSpinBox(engines);
+    m_jobs->setObjectName(QStringLiteral("SpinJobs"));
+    m_jobs->setRange(1, kMaxEngineJobs);
+    m_jobs->setValue(state.jobs);
+    auto *enginesLayout = grid(engines);
+    enginesLayout->addWidget(label(QStringLiteral("同时转换的文档数（引擎数）："), engines), 0, 0);
+    enginesLayout->addWidget(m_jobs, 0, 1);
+
     auto *ok = button(QStringLiteral("CmdOK"), QStringLiteral("确定"), this);
     auto *cancel = button(QStringLiteral("CmdCancel"), QStringLiteral("取消"), this);
     ok->setDefault(true);
@@ -46,11 +60,12 @@ OptionsDialog::OptionsDialog(AppState &state, SettingsStore &store, UserDialogs 
     layout->setContentsMargins(12, 12, 12, 12);
     layout->setVerticalSpacing(8);
     layout->addWidget(frame, 0, 0);
+    layout->addWidget(engines, 1, 0);
     auto *buttons = row();
     buttons->addStretch();
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
-    layout->addLayout(buttons, 1, 0);
+    layout->addLayout(buttons, 2, 0);
 
     connect(choose, &QPushButton::clicked, this, &OptionsDialog::chooseLogFile);
     connect(ok, &QPushButton::clicked, this, &OptionsDialog::confirm);
@@ -72,6 +87,7 @@ void OptionsDialog::chooseLogFile()
 void OptionsDialog::confirm()
 {
     confirmLogOptions(m_store, m_state, m_log->isChecked(), m_logFile->text());
+    confirmEngineJobs(m_store, m_state, m_jobs->value());
     accept();
 }
 

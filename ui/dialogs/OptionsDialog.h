@@ -1,11 +1,13 @@
 #pragma once
 
-// frmOption: whether failures of a run are written to the run log, and where.
+// frmOption: whether failures of a run are written to the run log, and where; how many
+// engines a run may use at once.
 
 #include <QDialog>
 
 class QCheckBox;
 class QLineEdit;
+class QSpinBox;
 
 namespace gm {
 
@@ -30,6 +32,7 @@ private:
     UserDialogs &m_dialogs;
     QCheckBox *m_log;
     QLineEdit *m_logFile;
+    QSpinBox *m_jobs;
 };
 
 } // namespace gm

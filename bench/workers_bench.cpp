@@ -1,0 +1,104 @@
+// Engine workers benchmark: converts the same .xls files to .xlsx through the batch frame with
+// 1 worker and with N workers (engine start-up included, as in a real run) and prints the wall
+// times, the speed-up and the load average measured before and after each run.
+// Usage: workers_bench [FILES] [N]   (default 50 files of 300 x 10 cells, N = processors)
+
+#include "automation/BatchFrame.h"
+#include "automation/Engine.h"
+#include "automation/EngineLocator.h"
+#include "automation/lo/LoApplication.h"
+#include "operations/workbook/ConvertOperation.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+
+#include "BenchWorkbooks.h"
+
+#include <algorithm>
+
+using namespace gm;
+
+namespace {
+
+// Answers nothing and shows nothing: the benchmark writes into empty folders.
+class SilentUi : public UserInterface
+{
+public:
+    void inform(const QString &) override { }
+    bool askYesNo(const QString &) override { return true; }
+    bool askOkCancel(const QString &) override { return false; }
+    void setStatus(const QString &) override { }
+    void setBusy(bool) override { }
+    void openInViewer(const QString &) override { }
+};
+
+QString loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("?");
+    return QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int files = argc > 1 ? std::max(2, atoi(argv[1])) : 50;
+    const int jobs = argc > 2 ? std::clamp(atoi(argv[2]), 2, kMaxEngineJobs) : std::max(2, defaultEngineJobs());
+    QTextStream out(stdout);
+    QTemporaryDir dir;
+
+    // Sources: .xls files written by the engine from generated .xlsx packages.
+    const QString src = dir.filePath(QStringLiteral("src"));
+    QDir().mkpath(src);
+    QStringList sources;
+    {
+        lo::LoApplication engine(libreOfficeProgramDir());
+        for (int i = 0; i < files; ++i) {
+            const QString base = src + QStringLiteral("/book-%1").arg(i, 3, 10, QLatin1Char('0'));
+            bench::writeXlsx(base + QStringLiteral(".xlsx"), 300, 10);
+            auto book = engine.open(base + QStringLiteral(".xlsx"), true);
+            book->saveAs(base + QStringLiteral(".xls"), FileFormat::Excel8);
+            book->close(false);
+            QFile::remove(base + QStringLiteral(".xlsx"));
+            sources << base + QStringLiteral(".xls");
+        }
+    }
+    out << files << " .xls files (300 x 10 cells) to .xlsx, engine start-up included, " << QThread::idealThreadCount()
+        << " processors\n";
+
+    SilentUi ui;
+    auto timeRun = [&](int workers) {
+        const QString target = dir.filePath(QStringLiteral("out-%1").arg(workers));
+        ConvertInputs inputs;
+        inputs.entries = sources;
+        inputs.targetIndex = 4; // Excel 2007 workbook
+        inputs.outputFolder = target;
+        RunSettings settings;
+        settings.jobs = workers;
+        const QString before = loadAverage();
+        QElapsedTimer timer;
+        timer.start();
+        const RunSummary summary = runConvert(inputs, ui, settings);
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        out << QStringLiteral("%1 worker(s): %2 s, %3 failed; load average before %4, after %5\n")
+                   .arg(workers, 2)
+                   .arg(seconds, 0, 'f', 2)
+                   .arg(summary.failedCount())
+                   .arg(before, loadAverage());
+        out.flush();
+        return seconds;
+    };
+    const double one = timeRun(1);
+    const double many = timeRun(jobs);
+    out << QStringLiteral("speed-up with %1 workers: %2x\n").arg(jobs).arg(one / many, 0, 'f', 2);
+    return 0;
+}
