@@ -4,6 +4,7 @@
 #include "automation/EngineError.h"
 #include "automation/Interruption.h"
 #include "automation/RunLog.h"
+#include "automation/RunMemory.h"
 #include "automation/SafeReplace.h"
 
 #include <QDir>
@@ -321,6 +322,7 @@ void BatchFrame::sweepFolders(const QStringList &entries) const
 RunSummary BatchFrame::run(const QStringList &entries, const Operation &operation)
 {
     m_options = &operation.options;
+    keepFreedMemoryForReuse();
     RunSummary summary;
     std::optional<DeferredDurability> durability(std::in_place);
     m_ui.setBusy(true);

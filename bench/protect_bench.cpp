@@ -33,6 +33,7 @@ using namespace gm;
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    gm::keepFreedMemoryForReuse(); // as a run of the program does
     const int n = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
     QTextStream out(stdout);
     QTemporaryDir dir;

@@ -60,7 +60,7 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     QTemporaryDir dir;
 
-    const double equalsMs = replaceMs(makeFiles(dir, QStringLiteral("equals"), n), QStringLiteral("文本15"), false);
+    const double equalsMs = replaceMs(makeFiles(dir, QStringLiteral("equals"), n), QStringLiteral("文本16"), false);
     const double containsMs = replaceMs(makeFiles(dir, QStringLiteral("contains"), n), QStringLiteral("文本"), true);
 
     lo::LoApplication engine(libreOfficeProgramDir());

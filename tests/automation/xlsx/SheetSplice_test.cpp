@@ -264,6 +264,33 @@ TEST(SheetSplice, SheetsWithoutCellDataAndChangesBeforeItAreWrittenWhole)
         "<worksheet xmlns=\"main\"><sheetPr codeName=\"a\"/><sheetData>" + data + "</sheetData><pageMargins/></worksheet>");
 }
 
+TEST(SheetSplice, PartsWrittenWholeAreDeflatedAtTheEditorsOwnLevel)
+{
+    // libzip keeps its maximum level for an entry that was deflated before, whatever level is
+    // asked for: the editor compresses such content itself.
+    const QByteArray data = "<worksheet xmlns=\"main\"><sheetData>" + rows(3000) + "</sheetData></worksheet>";
+    RawDeflater deflater;
+    deflater.add(data.constData(), data.size());
+    const qint64 atEditorsLevel = deflater.finish().size();
+    struct Compression
+    {
+        zip_int32_t method;
+        zip_uint32_t level;
+    };
+    for (const Compression compression : {Compression{ZIP_CM_DEFLATE, 9}, Compression{ZIP_CM_DEFLATE, 1}, Compression{ZIP_CM_STORE, 0}}) {
+        SCOPED_TRACE("method " + std::to_string(compression.method) + " level " + std::to_string(compression.level));
+        const ZipArchive archive = ZipArchive::fromBytes(archiveWith("<old/>", compression.method, compression.level));
+        const ZipArchive rebuilt = ZipArchive::fromBytes(archive.rebuilt({ZipArchive::Change{QStringLiteral("s.xml"), data, std::nullopt},
+            ZipArchive::Change{QStringLiteral("new.xml"), data, std::nullopt}}));
+        EXPECT_EQ(rebuilt.entryNames(), QStringList({QStringLiteral("s.xml"), QStringLiteral("new.xml")}));
+        for (const QString &name : rebuilt.entryNames()) {
+            EXPECT_EQ(rebuilt.read(name), data);
+            EXPECT_EQ(rebuilt.info(name).method, 8);
+            EXPECT_EQ(rebuilt.info(name).compressedSize, atEditorsLevel);
+        }
+    }
+}
+
 TEST(SheetSplice, DamagedEntriesFailToOpen)
 {
     const QByteArray data = rows(2000);
