@@ -30,8 +30,7 @@ FileResult missingFile(const QString &path)
     return {path, FileOutcome::Failed, static_cast<int>(code), EngineError::describe(code), {}};
 }
 // Runs one step of a file; a failure is noted in the result instead of ending the file.
-template<typename Step>
-void attemptStep(FileResult &result, Step &&step)
+template<typename Step> void attemptStep(FileResult &result, Step &&step)
 {
     try {
         step();
@@ -577,7 +576,8 @@ void BatchFrame::recordFailure(const FileResult &result, RunSummary &summary)
     // file's path, which the line names already.
     QString description = result.errorDescription;
     const QString &detail = result.errorDetail;
-    if (!detail.isEmpty() && detail != result.path && QFileInfo(detail).absoluteFilePath() != QFileInfo(result.path).absoluteFilePath())
+    if (!detail.isEmpty() && detail != result.path
+        && QFileInfo(detail).absoluteFilePath() != QFileInfo(result.path).absoluteFilePath())
         description += QStringLiteral("（详细信息：") + detail + QStringLiteral("）");
     const QString &path = result.path;
     // A line that cannot be written is lost; the run goes on and says so once at its end.

@@ -179,8 +179,8 @@ private:
     // when they settle the entry.
     std::optional<FileResult> settledBeforeWork(const QString &path);
     // Work handed out to engine workers; results are reported in list order.
-    void runOnWorkers(const QStringList &entries, const Operation &operation, int workers,
-        const std::function<void(FileResult)> &done);
+    void runOnWorkers(
+        const QStringList &entries, const Operation &operation, int workers, const std::function<void(FileResult)> &done);
     void applyChange(Workbook &workbook, FileContext &context, const Operation &operation);
     void recordFailure(const FileResult &result, RunSummary &summary);
     void finish(const Operation &operation, const RunSummary &summary);

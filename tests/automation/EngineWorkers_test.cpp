@@ -127,16 +127,18 @@ TEST_F(EngineWorkersTest, WorkRunsSideBySideAndIsReportedInListOrder)
     EXPECT_TRUE(log[1].contains(QStringLiteral("bad-fourth.xls")));
     // Entries are prepared one after another in list order.
     QStringList prepared = m_journal.events().filter(QStringLiteral("prepare "));
-    EXPECT_EQ(prepared, (QStringList{QStringLiteral("prepare bad-first.xls"), QStringLiteral("prepare second.xls"),
-                            QStringLiteral("prepare skip-third.xls"), QStringLiteral("prepare bad-fourth.xls")}));
+    EXPECT_EQ(prepared,
+        (QStringList{QStringLiteral("prepare bad-first.xls"), QStringLiteral("prepare second.xls"),
+            QStringLiteral("prepare skip-third.xls"), QStringLiteral("prepare bad-fourth.xls")}));
 }
 
 TEST_F(EngineWorkersTest, EntriesSharingASourceOrAnOutputNeverRunAtOnce)
 {
     // a-1 and a-2 write the same output, x.xls is listed twice; b runs beside them.
     const QString x = file(QStringLiteral("x.xls"));
-    const QStringList entries = {file(QStringLiteral("a-1.xls")), file(QStringLiteral("a-2.xls")), x, file(QStringLiteral("b.xls")), x};
-    const RunSummary summary = run(entries, [](const QString &) { });
+    const QStringList entries
+        = {file(QStringLiteral("a-1.xls")), file(QStringLiteral("a-2.xls")), x, file(QStringLiteral("b.xls")), x};
+    const RunSummary summary = run(entries, [](const QString &) {});
     ASSERT_EQ(summary.files.size(), 5u);
     EXPECT_EQ(summary.failedCount(), 0);
     const QStringList events = m_journal.events();

@@ -87,7 +87,8 @@ protected:
         QStringList paths;
         for (const QString &name : names) {
             const QString folder = src + QLatin1Char('/') + QString::number(paths.size());
-            const QString kind = paths.size() % 2 ? QStringLiteral("print_pages.xls") : QStringLiteral("sheets_second_active.xls");
+            const QString kind
+                = paths.size() % 2 ? QStringLiteral("print_pages.xls") : QStringLiteral("sheets_second_active.xls");
             paths << gm::test::copyInto(fixture(kind), folder, name);
         }
         return paths;
@@ -155,7 +156,8 @@ TEST_F(ConvertWorkersTest, TwoWorkersGiveTheSameOutputsLogQuestionsAndOrderAsOne
     entries.insert(2, bad);
     // A second source with an earlier one's base name asks about the earlier output, which
     // must therefore be written before the question; the same source twice does too.
-    entries.insert(4, gm::test::copyInto(fixture(QStringLiteral("print_pages.xls")), src + QStringLiteral("/other"), QStringLiteral("a.xls")));
+    entries.insert(4,
+        gm::test::copyInto(fixture(QStringLiteral("print_pages.xls")), src + QStringLiteral("/other"), QStringLiteral("a.xls")));
     entries << entries.at(1);
     // A blank entry and a missing file on the way.
     entries.insert(5, QStringLiteral("  "));
@@ -233,7 +235,8 @@ TEST_F(ConvertWorkersTest, ACancelWithTwoWorkersLeavesNoEngineNorTemporaryFile)
 {
     const QStringList entries = sources({QStringLiteral("a.xls"), QStringLiteral("b.xls"), QStringLiteral("c.xls"),
         QStringLiteral("d.xls"), QStringLiteral("e.xls"), QStringLiteral("f.xls"), QStringLiteral("g.xls")});
-    auto factory = [] { return std::make_unique<MeddlingApplication>(QStringLiteral("c.xls"), MeddlingApplication::Act::Cancel); };
+    auto factory
+        = [] { return std::make_unique<MeddlingApplication>(QStringLiteral("c.xls"), MeddlingApplication::Act::Cancel); };
     const RunSummary summary = convert(entries, 2, FileFormat::Csv, factory);
     EXPECT_TRUE(summary.cancelled);
     ASSERT_EQ(summary.files.size(), entries.size());
@@ -248,7 +251,8 @@ TEST_F(ConvertWorkersTest, ACancelWithTwoWorkersLeavesNoEngineNorTemporaryFile)
             expected << name;
             const QByteArray written = readAll(out + QLatin1Char('/') + name);
             if (readAll(file.path) == readAll(fixture(QStringLiteral("sheets_second_active.xls"))))
-                EXPECT_EQ(QString::fromUtf8(written), QStringLiteral("second-sheet,\"1,234.57\"\r\n\"中文,逗号\",2023-03-15\r\n"));
+                EXPECT_EQ(
+                    QString::fromUtf8(written), QStringLiteral("second-sheet,\"1,234.57\"\r\n\"中文,逗号\",2023-03-15\r\n"));
             else
                 EXPECT_FALSE(written.isEmpty());
         } else {
@@ -270,16 +274,20 @@ TEST_F(ConvertWorkersTest, CommandLineJobsAreCheckedAndChangeNothingButSpeed)
     for (const QString &bad : {QStringLiteral("0"), QStringLiteral("many"), QStringLiteral("33")}) {
         const gm::test::CliRun refused
             = gm::test::runCli(QStringList{QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("csv"),
-                QStringLiteral("--out"), out, QStringLiteral("--jobs"), bad} + entries);
+                                   QStringLiteral("--out"), out, QStringLiteral("--jobs"), bad}
+                + entries);
         EXPECT_EQ(refused.exitCode, 2) << bad.toStdString();
-        EXPECT_TRUE(refused.err.contains(QStringLiteral("--jobs must be a whole number from 1 to 32."))) << refused.err.toStdString();
+        EXPECT_TRUE(refused.err.contains(QStringLiteral("--jobs must be a whole number from 1 to 32.")))
+            << refused.err.toStdString();
     }
     EXPECT_FALSE(QFileInfo::exists(out));
     QStringList printed;
     for (const QString &jobs : {QStringLiteral("1"), QStringLiteral("2")}) {
         QDir(out).removeRecursively();
-        const gm::test::CliRun run = gm::test::runCli(QStringList{QStringLiteral("convert"), QStringLiteral("--to"),
-            QStringLiteral("xlsx"), QStringLiteral("--out"), out, QStringLiteral("--jobs"), jobs} + entries);
+        const gm::test::CliRun run
+            = gm::test::runCli(QStringList{QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("xlsx"),
+                                   QStringLiteral("--out"), out, QStringLiteral("--jobs"), jobs}
+                + entries);
         EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
         printed << run.out;
         EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 3);
