@@ -154,7 +154,7 @@ QByteArray dbCell(const Block &block)
 
 EngineError unsupportedTable(int sheet, const QString &what)
 {
-    return EngineError(ErrorCode(1031), QStringLiteral("sheet %1: %2").arg(sheet + 1).arg(what));
+    return EngineError(ErrorCode::XlsCellTableUnsupported, QStringLiteral("sheet %1: %2").arg(sheet + 1).arg(what));
 }
 
 } // namespace

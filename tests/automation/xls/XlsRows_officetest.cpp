@@ -52,7 +52,8 @@ QMap<QString, SheetView> worksheetsOf(const QString &xlsx)
             Row state{row.attribute("hidden").as_bool(), row.attribute("ht").as_double(view.defaultHeight)};
             view.rows.insert(row.attribute("r").as_int(), state);
             for (pugi::xml_node cell : row.children("c")) {
-                const QString value = QString::fromUtf8(cell.child("v").text().get()) + QString::fromUtf8(cell.child("is").child_value("t"));
+                const QString value
+                    = QString::fromUtf8(cell.child("v").text().get()) + QString::fromUtf8(cell.child("is").child_value("t"));
                 if (!value.isEmpty())
                     view.cells << QString::fromUtf8(cell.attribute("r").value()) + u'=' + value;
             }
@@ -108,14 +109,16 @@ TEST(XlsRowsOffice, TheEngineReadsTheCellsOfTheOriginalAndTheRowsAsSet)
     QProcess soffice;
     soffice.start(libreOfficeProgramDir() + QStringLiteral("/soffice"),
         QStringList{QStringLiteral("-env:UserInstallation=file://") + dir.filePath(QStringLiteral("profile")),
-            QStringLiteral("--headless"), QStringLiteral("--norestore"), QStringLiteral("--convert-to"),
-            QStringLiteral("xlsx"), QStringLiteral("--outdir"), out}
+            QStringLiteral("--headless"), QStringLiteral("--norestore"), QStringLiteral("--convert-to"), QStringLiteral("xlsx"),
+            QStringLiteral("--outdir"), out}
             + all);
     ASSERT_TRUE(soffice.waitForFinished(600000));
 
     for (const char *name : names) {
         SCOPED_TRACE(name);
-        auto exported = [&](const char *prefix) { return worksheetsOf(QStringLiteral("%1/%2-%3.xlsx").arg(out, QLatin1String(prefix), QLatin1String(name))); };
+        auto exported = [&](const char *prefix) {
+            return worksheetsOf(QStringLiteral("%1/%2-%3.xlsx").arg(out, QLatin1String(prefix), QLatin1String(name)));
+        };
         const QMap<QString, SheetView> original = exported("o"), runs = exported("r"), whole = exported("w");
         ASSERT_FALSE(original.isEmpty());
         ASSERT_EQ(runs.keys(), original.keys());

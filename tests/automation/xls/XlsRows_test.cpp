@@ -36,28 +36,28 @@ const QList<int> probedRows{1, 2, 3, 4, 5, 7, 8, 33, 40, 45, 46, 100, 65536};
 // file xlrd cannot read. Nothing when xlrd is missing.
 std::optional<QJsonObject> readByXlrd(const QStringList &paths)
 {
-    const QString script = QStringLiteral(
-        "import json, sys\n"
-        "import xlrd\n"
-        "probe = [int(x) for x in sys.argv[1].split(',')]\n"
-        "result = {}\n"
-        "for path in sys.argv[2:]:\n"
-        "    try:\n"
-        "        book = xlrd.open_workbook(path, formatting_info=True)\n"
-        "    except Exception:\n"
-        "        result[path] = []; continue\n"
-        "    out = []\n"
-        "    for s in book.sheets():\n"
-        "        cells = [[r, c, s.cell_type(r, c), repr(s.cell_value(r, c))] for r in range(s.nrows)\n"
-        "                 for c in range(s.ncols) if s.cell_type(r, c) != xlrd.XL_CELL_EMPTY]\n"
-        "        rows = {}\n"
-        "        for n in probe:\n"
-        "            info = s.rowinfo_map.get(n - 1)\n"
-        "            rows[str(n)] = [info.height, int(info.hidden)] if info else \\\n"
-        "                [s.default_row_height, int(bool(s.default_row_hidden))]\n"
-        "        out.append({'name': s.name, 'cells': cells, 'rows': rows})\n"
-        "    result[path] = out\n"
-        "print(json.dumps(result))\n");
+    const QString script
+        = QStringLiteral("import json, sys\n"
+                         "import xlrd\n"
+                         "probe = [int(x) for x in sys.argv[1].split(',')]\n"
+                         "result = {}\n"
+                         "for path in sys.argv[2:]:\n"
+                         "    try:\n"
+                         "        book = xlrd.open_workbook(path, formatting_info=True)\n"
+                         "    except Exception:\n"
+                         "        result[path] = []; continue\n"
+                         "    out = []\n"
+                         "    for s in book.sheets():\n"
+                         "        cells = [[r, c, s.cell_type(r, c), repr(s.cell_value(r, c))] for r in range(s.nrows)\n"
+                         "                 for c in range(s.ncols) if s.cell_type(r, c) != xlrd.XL_CELL_EMPTY]\n"
+                         "        rows = {}\n"
+                         "        for n in probe:\n"
+                         "            info = s.rowinfo_map.get(n - 1)\n"
+                         "            rows[str(n)] = [info.height, int(info.hidden)] if info else \\\n"
+                         "                [s.default_row_height, int(bool(s.default_row_hidden))]\n"
+                         "        out.append({'name': s.name, 'cells': cells, 'rows': rows})\n"
+                         "    result[path] = out\n"
+                         "print(json.dumps(result))\n");
     QStringList probe;
     for (int row : probedRows)
         probe << QString::number(row);
@@ -330,7 +330,7 @@ TEST(XlsRows, ACellTableWithForeignRecordsFailsTheFileUnchanged)
         workbook->worksheet(1)->setRowHeight(QStringLiteral("30:31"), 20);
         ADD_FAILURE() << "not refused";
     } catch (const EngineError &e) {
-        EXPECT_EQ(e.code(), ErrorCode(1031));
+        EXPECT_EQ(e.code(), ErrorCode::XlsCellTableUnsupported);
         EXPECT_FALSE(e.description().isEmpty());
     }
     EXPECT_THROW(workbook->close(true), EngineError);
