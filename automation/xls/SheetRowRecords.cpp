@@ -193,6 +193,7 @@ bool SheetRowRecords::apply(LineRun rows, const Change &change)
     int dimensionsAt = -1;
     int tableFirst = -1;
     int tableLast = -1;
+    int usedEnd = 0; // the row after the last one that has a record or a cell
     std::vector<int> rowAt(kXlsRows, -1);
     std::vector<int> rowRecords;
     int depth = 0;
@@ -218,6 +219,8 @@ bool SheetRowRecords::apply(LineRun rows, const Change &change)
         if (tableFirst < 0)
             tableFirst = i;
         tableLast = i;
+        if (isCell(record.type) && record.data.size() >= 2)
+            usedEnd = std::max(usedEnd, readU16(record.data, 0) + 1);
         if (record.type == kRow) {
             if (record.data.size() < 16)
                 throw EngineError(ErrorCode::Damaged, QStringLiteral("short ROW record in sheet %1").arg(m_sheet + 1));
@@ -225,6 +228,7 @@ bool SheetRowRecords::apply(LineRun rows, const Change &change)
             const int row = readU16(record.data, 0);
             if (rowAt[row] < 0)
                 rowAt[row] = i;
+            usedEnd = std::max(usedEnd, row + 1);
         }
     }
 
@@ -251,7 +255,8 @@ bool SheetRowRecords::apply(LineRun rows, const Change &change)
     }
 
     // Which rows get new records: those of the run, or, when the default row takes the
-    // change, the others.
+    // change, the others, and the rows of the run among the sheet's used rows (readers take
+    // the default row only for the rows after the last used one).
     const int count = last - first + 1;
     int recordedInRun = 0;
     for (int row = first; row <= last; ++row)
@@ -274,6 +279,8 @@ bool SheetRowRecords::apply(LineRun rows, const Change &change)
             for (int row = 0; row < kXlsRows; ++row) {
                 if (row < first || row > last)
                     addRow(row, false);
+                else if (row < usedEnd)
+                    addRow(row, true);
             }
         } else {
             for (int row = first; row <= last; ++row)

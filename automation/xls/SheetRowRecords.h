@@ -14,9 +14,11 @@ inline constexpr qint64 kXlsRows = 65536;
 //   (a height set by hand); a height of 0 hides it.
 // - Rows without a record take the sheet's default row (DEFAULTROWHEIGHT). When the run's
 //   rows without a record outnumber the other rows without one (a run over most of the
-//   sheet, such as 1:65536), the default row gets the change instead, and the rows outside
-//   the run that had none get records keeping the old default; otherwise the rows of the run
-//   get records of their own. Either way no more records are written than needed.
+//   sheet, such as 1:65536), the default row gets the change instead: the rows outside the
+//   run that had no record get one keeping the old default, and the run's rows up to the
+//   sheet's last used row get one with the change (the spreadsheet engine applies the
+//   default row only after that row). Otherwise the rows of the run get records of their
+//   own. Either way a whole-sheet run writes no more records than the sheet has used rows.
 // - New records go into the cell table in row order. Where the sheet has row blocks (an
 //   INDEX), the blocks are laid out again as the spreadsheet program writes them: the rows
 //   32·k ... 32·k + 31 with their cells, then a DBCELL with the block's offsets; INDEX
