@@ -86,6 +86,8 @@ QString EngineError::describe(ErrorCode code)
         return QStringLiteral("行、列范围无效：列应以字母标识、行应以整数标识，且不能超出工作表的范围。");
     case ErrorCode::LineSizeOutOfRange:
         return QStringLiteral("行高或列宽超出允许的范围（行高最大409.5磅，列宽最大255个字符）。");
+    case ErrorCode::XlsCellTableUnsupported:
+        return QStringLiteral("该 .xls 工作表的单元格记录排列方式无法在原文件中改写，未设置行的隐藏或行高，未做修改。");
     case ErrorCode::SheetCopyUnsupported:
         return QStringLiteral("源工作表含有无法复制的内容（数据透视表、控件、嵌入对象、引用其他工作表的公式或图表等），未插入。");
     case ErrorCode::ProtectedWithOtherPassword:

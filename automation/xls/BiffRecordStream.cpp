@@ -118,6 +118,7 @@ BiffRecordStream BiffRecordStream::parse(const QByteArray &bytes)
     if (depth != 0)
         throw damaged(QStringLiteral("stream ends inside a substream"), pos);
     stream.m_trailer = bytes.mid(pos);
+    stream.m_nextId = nextId;
     stream.resolvePointers();
     return stream;
 }
@@ -315,6 +316,21 @@ int BiffRecordStream::indexOf(quint32 id) const
             return i;
     }
     return -1;
+}
+
+quint32 BiffRecordStream::identify(BiffRecord &record)
+{
+    if (record.id == 0)
+        record.id = m_nextId++;
+    return record.id;
+}
+
+void BiffRecordStream::setPositions(quint32 sourceId, int firstOffset, const QList<quint32> &targets)
+{
+    m_pointers.removeIf(
+        [&](const Pointer &pointer) { return pointer.sourceId == sourceId && pointer.sourceOffset >= firstOffset; });
+    for (int k = 0; k < targets.size(); ++k)
+        m_pointers.append({sourceId, firstOffset + 4 * k, targets[k], 0, 0});
 }
 
 } // namespace gm::xls

@@ -41,6 +41,8 @@ enum BiffType : quint16 {
     kWsBool = 0x0081,
     kFormula = 0x0006,
     kProtect = 0x0012,
+    kRow = 0x0208,
+    kDefaultRowHeight = 0x0225,
 };
 
 // Substream kinds (the dt field of BOF).
@@ -117,6 +119,14 @@ public:
     // The index of the record with `id`, -1 when it is gone.
     int indexOf(quint32 id) const;
 
+    // Gives a record made by an editor an identity of its own, so that stream positions can
+    // point at it; returns it.
+    quint32 identify(BiffRecord &record);
+    // The 4-byte position fields of record `sourceId` from `firstOffset` on point at the
+    // records `targets`, in order, when the stream is written; whatever those fields pointed
+    // at before is forgotten.
+    void setPositions(quint32 sourceId, int firstOffset, const QList<quint32> &targets);
+
 private:
     struct Pointer
     {
@@ -133,6 +143,7 @@ private:
     QList<Pointer> m_pointers;
     QByteArray m_trailer;
     qsizetype m_originalSize = 0;
+    quint32 m_nextId = 1;
     quint16 m_version = 0;
     bool m_encrypted = false;
 };

@@ -6,6 +6,7 @@
 #include "automation/xls/SheetRecordEdits.h"
 #include "automation/xls/SheetColumnRecords.h"
 #include "automation/xls/SheetPageRecords.h"
+#include "automation/xls/SheetRowRecords.h"
 #include "automation/xls/SheetRecords.h"
 #include "automation/xls/WorkbookNames.h"
 #include "automation/xlsx/HeaderFooterText.h"
@@ -197,6 +198,14 @@ LineRun xlsColumns(const QString &text)
     return *run;
 }
 
+LineRun xlsRows(const QString &text)
+{
+    const auto run = rowRun(text, kXlsRows);
+    if (!run)
+        throw EngineError(ErrorCode::LineRunInvalid, text);
+    return *run;
+}
+
 } // namespace
 
 void XlsWorksheet::setColumnsHidden(const QString &columns)
@@ -214,6 +223,23 @@ void XlsWorksheet::setColumnWidth(const QString &columns, double characters)
     if (!(characters >= 0) || characters > xlsx::kMaxColumnWidth)
         throw EngineError(ErrorCode::LineSizeOutOfRange, QString::number(characters));
     change([&] { return SheetColumnRecords(m_document->stream(), m_sheet.position).setWidth(run, characters); });
+}
+
+void XlsWorksheet::setRowsHidden(const QString &rows)
+{
+    requirePageSetup("Range.Hidden", true);
+    const LineRun run = xlsRows(rows);
+    change([&] { return SheetRowRecords(m_document->stream(), m_sheet.position).hide(run); });
+}
+
+void XlsWorksheet::setRowHeight(const QString &rows, double points)
+{
+    requirePageSetup("Range.RowHeight", true);
+    const LineRun run = xlsRows(rows);
+    // Refused before anything changes, so that the workbook's other changes are still saved.
+    if (!(points >= 0) || points > xlsx::kMaxRowHeight)
+        throw EngineError(ErrorCode::LineSizeOutOfRange, QString::number(points));
+    change([&] { return SheetRowRecords(m_document->stream(), m_sheet.position).setHeight(run, points); });
 }
 
 } // namespace gm::xls

@@ -42,6 +42,8 @@ public:
     void setBackgroundPicture(const QString &picturePath) override;
     void setColumnsHidden(const QString &columns) override;
     void setColumnWidth(const QString &columns, double characters) override;
+    void setRowsHidden(const QString &rows) override;
+    void setRowHeight(const QString &rows, double points) override;
 
 private:
     // Reads the sheet's name, position and state again from the document.

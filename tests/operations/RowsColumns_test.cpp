@@ -2,6 +2,7 @@
 // between them), the size fields' numbers, and runs over copies of real workbooks choosing
 // sheets by name, all or the active one, where a failing file is logged and the others go on.
 
+#include "automation/xls/BiffTestSupport.h"
 #include "operations/cells/RowsColumnsOperation.h"
 #include "support/TestSupport.h"
 
@@ -242,6 +243,54 @@ TEST_F(RowsColumnsRun, AnActionThatFailsDoesNotKeepTheNextOneFromRunning)
     EXPECT_TRUE(stateOf(path, QStringLiteral("xl/worksheets/sheet1.xml")).rowHidden);
     EXPECT_FALSE(stateOf(path, QStringLiteral("xl/worksheets/sheet1.xml")).columnHidden);
     EXPECT_EQ(logLines().size(), 1);
+}
+
+TEST_F(RowsColumnsRun, XlsRowsAreHiddenAndSizedInPlaceOnEveryWorksheet)
+{
+    const QString source = gm::test::corpusFile(QStringLiteral("xls/calamine-issues.xls"));
+    if (source.isEmpty())
+        GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
+    const QString path = gm::test::copyInto(source, dir.path());
+    // [grbit, miyRw] of the ROW records of the 0-based rows 1 and 2 (and 9, which no sheet
+    // has data in), by worksheet.
+    auto rowStates = [&] {
+        QList<QList<QPair<int, int>>> sheets;
+        for (const gm::xls::test::RawRecord &r : gm::xls::test::rawRecords(gm::xls::test::workbookStreamOf(path))) {
+            if (r.type == 0x0809 && gm::xls::test::u16(r.data, 2) == 0x0010)
+                sheets.append(QList<QPair<int, int>>());
+            else if (r.type == 0x0208 && !sheets.isEmpty() && QList<int>{1, 2, 9}.contains(gm::xls::test::u16(r.data, 0)))
+                sheets.last().append({gm::xls::test::u16(r.data, 12), gm::xls::test::u16(r.data, 6)});
+        }
+        return sheets;
+    };
+
+    RowsColumnsInputs inputs = hideInputs({path});
+    inputs.sheets = RowsColumnsSheets::All;
+    inputs.columns = false;
+    inputs.rowFrom = QStringLiteral("10");
+    inputs.rowTo = QStringLiteral("2");
+    RunSummary summary = runRowsColumns(inputs, ui, settings);
+    ASSERT_EQ(summary.files.size(), 1u);
+    EXPECT_EQ(summary.files[0].outcome, FileOutcome::Processed);
+    const auto hidden = rowStates();
+    ASSERT_GE(hidden.size(), 2);
+    for (const auto &sheet : hidden) {
+        ASSERT_EQ(sheet.size(), 3) << "every row of the run has a record";
+        for (const auto &[grbit, height] : sheet)
+            EXPECT_EQ(grbit & 0x20, 0x20);
+    }
+
+    inputs.mode = RowsColumnsMode::Size;
+    inputs.height = QStringLiteral("12.75");
+    summary = runRowsColumns(inputs, ui, settings);
+    EXPECT_EQ(summary.files[0].outcome, FileOutcome::Processed);
+    for (const auto &sheet : rowStates()) {
+        for (const auto &[grbit, height] : sheet) {
+            EXPECT_EQ(grbit & 0x60, 0x40) << "shown, with a height of its own";
+            EXPECT_EQ(height, 255);
+        }
+    }
+    EXPECT_TRUE(logLines().isEmpty());
 }
 
 } // namespace

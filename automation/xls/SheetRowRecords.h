@@ -1,0 +1,48 @@
+#pragma once
+
+#include "automation/Notation.h"
+#include "automation/xls/BiffRecordStream.h"
+
+namespace gm::xls {
+
+inline constexpr qint64 kXlsRows = 65536;
+
+// The row records (ROW) of one worksheet: hidden state and height of runs of rows, stored as
+// the spreadsheet program stores them.
+// - A row that has a record gets the change in it: fDyZero hides it and keeps miyRw, so that
+//   showing it again restores its height; a new height clears fDyZero and sets fUnsynced
+//   (a height set by hand); a height of 0 hides it.
+// - Rows without a record take the sheet's default row (DEFAULTROWHEIGHT). When the run's
+//   rows without a record outnumber the other rows without one (a run over most of the
+//   sheet, such as 1:65536), the default row gets the change instead: the rows outside the
+//   run that had no record get one keeping the old default, and the run's rows up to the
+//   sheet's last used row get one with the change (the spreadsheet engine applies the
+//   default row only after that row). Otherwise the rows of the run get records of their
+//   own. Either way a whole-sheet run writes no more records than the sheet has used rows.
+// - New records go into the cell table in row order. Where the sheet has row blocks (an
+//   INDEX), the blocks are laid out again as the spreadsheet program writes them: the rows
+//   32·k ... 32·k + 31 with their cells, then a DBCELL with the block's offsets; INDEX
+//   lists the blocks and the first and last row. Cell records keep their order.
+class SheetRowRecords
+{
+public:
+    SheetRowRecords(BiffRecordStream &stream, int sheetPosition);
+
+    // Each returns whether a record changed.
+    bool hide(LineRun rows);
+    // Height in points, snapped to whole pixels; throws LineSizeOutOfRange above 409.5.
+    bool setHeight(LineRun rows, double points);
+
+private:
+    struct Change
+    {
+        bool hide = false;
+        quint16 twips = 0; // when not hiding
+    };
+    bool apply(LineRun rows, const Change &change);
+
+    BiffRecordStream &m_stream;
+    int m_sheet;
+};
+
+} // namespace gm::xls
