@@ -60,6 +60,9 @@ enum class ErrorCode : int {
     PrintOutputFailed = 1090,
     PrinterUnavailable = 1091,
     PrintJobFailed = 1092,
+    LineDeletionUnsupported = 1065,
+    LineDeletionHeader = 1066,
+    LineDeletionPivotTable = 1067,
     Unexpected = 1099,
 };
 
