@@ -175,8 +175,9 @@ protected:
             EXPECT_EQ(found->second.toStdString(), text.toStdString()) << cell.toStdString();
         }
         const test::ReaderResult read = test::readWithOpenpyxl(ours);
-        if (read.available)
+        if (read.available) {
             EXPECT_TRUE(read.error.isEmpty()) << read.error.toStdString();
+        }
     }
 
     QTemporaryDir dir;
