@@ -84,6 +84,12 @@ QString EngineError::describe(ErrorCode code)
         return QStringLiteral("口令中含有 .xls 修改口令无法表示的字符，未设置口令。");
     case ErrorCode::LineRunInvalid:
         return QStringLiteral("行、列范围无效：列应以字母标识、行应以整数标识，且不能超出工作表的范围。");
+    case ErrorCode::LineDeletionUnsupported:
+        return QStringLiteral("工作表含有删除行、列时暂不能随之移动的内容（图形、批注、控件、模拟运算表或表格中的列等），未删除。");
+    case ErrorCode::LineDeletionHeader:
+        return QStringLiteral("不能删除表格或筛选区域的标题行，也不能删除表格的全部数据行，未删除。");
+    case ErrorCode::LineDeletionPivotTable:
+        return QStringLiteral("工作表含有数据透视表，不能删除其行或列，未删除。");
     case ErrorCode::LineSizeOutOfRange:
         return QStringLiteral("行高或列宽超出允许的范围（行高最大409.5磅，列宽最大255个字符）。");
     case ErrorCode::XlsCellTableUnsupported:

@@ -61,6 +61,9 @@ enum class ErrorCode : int {
     PrinterUnavailable = 1091,
     PrintJobFailed = 1092,
     XlsCellTableUnsupported = 1031,
+    LineDeletionUnsupported = 1065,
+    LineDeletionHeader = 1066,
+    LineDeletionPivotTable = 1067,
     Unexpected = 1099,
 };
 

@@ -3,8 +3,160 @@
 #include <QRegularExpression>
 
 #include <array>
+#include <utility>
 
 namespace gm::formula {
+
+namespace {
+
+struct LineEnd
+{
+    bool hasColumn = false;
+    bool hasRow = false;
+    qint64 column = 0;
+    qint64 row = 0;
+    bool columnAbsolute = false;
+    bool rowAbsolute = false;
+};
+
+std::optional<LineEnd> parseEnd(QStringView text)
+{
+    LineEnd end;
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    if (i + 1 < n && text[i] == u'$' && !(text[i + 1] >= u'0' && text[i + 1] <= u'9')) {
+        end.columnAbsolute = true;
+        ++i;
+    }
+    const qsizetype lettersStart = i;
+    while (i < n && i - lettersStart < 4 && text[i].isLetter() && text[i].unicode() < 128)
+        end.column = end.column * 26 + (text[i++].toUpper().unicode() - u'A' + 1);
+    end.hasColumn = i > lettersStart;
+    if (i - lettersStart > 3 || end.column > kGridColumns)
+        return std::nullopt;
+    if (i < n && text[i] == u'$') {
+        end.rowAbsolute = true;
+        ++i;
+    }
+    const qsizetype digitsStart = i;
+    while (i < n && i - digitsStart < 8 && text[i] >= u'0' && text[i] <= u'9')
+        end.row = end.row * 10 + (text[i++].unicode() - u'0');
+    end.hasRow = i > digitsStart;
+    if (i != n || (end.hasRow && (end.row < 1 || end.row > kGridRows)))
+        return std::nullopt;
+    if ((end.columnAbsolute && !end.hasColumn) || (end.rowAbsolute && !end.hasRow) || (!end.hasColumn && !end.hasRow))
+        return std::nullopt;
+    return end;
+}
+
+QString columnLetters(qint64 column)
+{
+    QString letters;
+    while (column > 0) {
+        const qint64 digit = (column - 1) % 26;
+        letters.prepend(QChar(char16_t(u'A' + digit)));
+        column = (column - 1) / 26;
+    }
+    return letters;
+}
+
+QString columnText(qint64 column, bool absolute)
+{
+    return (absolute ? QStringLiteral("$") : QString()) + columnLetters(column);
+}
+
+QString rowText(qint64 row, bool absolute)
+{
+    return (absolute ? QStringLiteral("$") : QString()) + QString::number(row);
+}
+
+} // namespace
+
+std::optional<Area> parseArea(QStringView text)
+{
+    const qsizetype colon = text.indexOf(u':');
+    const std::optional<LineEnd> first = parseEnd(colon < 0 ? text : text.left(colon));
+    if (!first)
+        return std::nullopt;
+    Area area;
+    LineEnd second = *first;
+    if (colon < 0) {
+        if (!first->hasColumn || !first->hasRow)
+            return std::nullopt;
+        area.kind = Area::Kind::Cell;
+    } else {
+        const std::optional<LineEnd> other = parseEnd(text.mid(colon + 1));
+        if (!other || other->hasColumn != first->hasColumn || other->hasRow != first->hasRow)
+            return std::nullopt;
+        second = *other;
+        area.kind = first->hasColumn && first->hasRow ? Area::Kind::Range
+            : first->hasColumn                        ? Area::Kind::Columns
+                                                      : Area::Kind::Rows;
+    }
+    area.firstRow = area.kind == Area::Kind::Columns ? 1 : first->row;
+    area.lastRow = area.kind == Area::Kind::Columns ? kGridRows : second.row;
+    area.firstColumn = area.kind == Area::Kind::Rows ? 1 : first->column;
+    area.lastColumn = area.kind == Area::Kind::Rows ? kGridColumns : second.column;
+    area.firstRowAbsolute = first->rowAbsolute;
+    area.lastRowAbsolute = second.rowAbsolute;
+    area.firstColumnAbsolute = first->columnAbsolute;
+    area.lastColumnAbsolute = second.columnAbsolute;
+    if (area.firstRow > area.lastRow) {
+        std::swap(area.firstRow, area.lastRow);
+        std::swap(area.firstRowAbsolute, area.lastRowAbsolute);
+    }
+    if (area.firstColumn > area.lastColumn) {
+        std::swap(area.firstColumn, area.lastColumn);
+        std::swap(area.firstColumnAbsolute, area.lastColumnAbsolute);
+    }
+    return area;
+}
+
+QString areaText(const Area &area)
+{
+    switch (area.kind) {
+    case Area::Kind::Cell:
+        return columnText(area.firstColumn, area.firstColumnAbsolute) + rowText(area.firstRow, area.firstRowAbsolute);
+    case Area::Kind::Range:
+        return columnText(area.firstColumn, area.firstColumnAbsolute) + rowText(area.firstRow, area.firstRowAbsolute) + u':'
+            + columnText(area.lastColumn, area.lastColumnAbsolute) + rowText(area.lastRow, area.lastRowAbsolute);
+    case Area::Kind::Columns:
+        return columnText(area.firstColumn, area.firstColumnAbsolute) + u':'
+            + columnText(area.lastColumn, area.lastColumnAbsolute);
+    case Area::Kind::Rows:
+        return rowText(area.firstRow, area.firstRowAbsolute) + u':' + rowText(area.lastRow, area.lastRowAbsolute);
+    }
+    return {};
+}
+
+std::optional<std::pair<qint64, qint64>> movedRun(qint64 a, qint64 b, const LineDeletion &deletion)
+{
+    const qint64 n = deletion.count();
+    if (b < deletion.first)
+        return std::pair{a, b};
+    if (a > deletion.last)
+        return std::pair{a - n, b - n};
+    if (a >= deletion.first && b <= deletion.last)
+        return std::nullopt;
+    if (a < deletion.first)
+        return std::pair{a, b > deletion.last ? b - n : deletion.first - 1};
+    return std::pair{deletion.first, b - n};
+}
+
+std::optional<Area> movedArea(const Area &area, const LineDeletion &deletion)
+{
+    if (deletion.columns ? area.kind == Area::Kind::Rows : area.kind == Area::Kind::Columns)
+        return area;
+    Area moved = area;
+    qint64 &first = deletion.columns ? moved.firstColumn : moved.firstRow;
+    qint64 &last = deletion.columns ? moved.lastColumn : moved.lastRow;
+    const std::optional<std::pair<qint64, qint64>> run = movedRun(first, last, deletion);
+    if (!run)
+        return std::nullopt;
+    first = run->first;
+    last = run->second;
+    return moved;
+}
 
 namespace {
 
@@ -119,9 +271,42 @@ qsizetype operandLength(const QString &text, qsizetype at)
 
 namespace {
 
+// A reference to cells in a formula: its operand, and the qualifier before it (an index into
+// the qualifiers) or -1 when it has none.
+struct ReferenceToken
+{
+    qsizetype start = 0;
+    qsizetype length = 0;
+    qsizetype prefix = -1;
+};
+
+// Where an unqualified reference that starts at `start`, with its first name-like run ending
+// at `end`, ends: after "A1", "A1:B2", "A:C" or "$2:$5"; -1 when the text there is no
+// reference (a defined name, a function such as LOG10(, a lone column letter).
+qsizetype referenceEnd(const QString &text, qsizetype start, qsizetype end)
+{
+    const qsizetype n = text.size();
+    auto opensCall = [&](qsizetype at) {
+        while (at < n && text[at] == u' ')
+            ++at;
+        return at < n && (text[at] == u'(' || text[at] == u'!' || text[at] == u'[');
+    };
+    if (end + 1 < n && text[end] == u':' && isNameChar(text[end + 1])) {
+        const qsizetype second = readName(text, end + 1);
+        if (!opensCall(second) && parseArea(QStringView(text).mid(start, second - start)))
+            return second;
+    }
+    if (opensCall(end))
+        return -1;
+    const std::optional<Area> area = parseArea(QStringView(text).mid(start, end - start));
+    return area && area->kind == Area::Kind::Cell ? end : -1;
+}
+
 // The tokeniser: every sheet qualifier, and where `tables` is given, every table name that
-// opens a structured reference (Table1[Column], Table1[[#Headers],[A]]), as start and length.
-std::vector<SheetPrefix> scan(const QString &text, std::vector<std::pair<qsizetype, qsizetype>> *tables)
+// opens a structured reference (Table1[Column], Table1[[#Headers],[A]]), as start and length;
+// where `references` is given, every reference to cells.
+std::vector<SheetPrefix> scan(
+    const QString &text, std::vector<std::pair<qsizetype, qsizetype>> *tables, std::vector<ReferenceToken> *references = nullptr)
 {
     std::vector<SheetPrefix> result;
     const qsizetype n = text.size();
@@ -131,6 +316,8 @@ std::vector<SheetPrefix> scan(const QString &text, std::vector<std::pair<qsizety
         prefix.start = start;
         prefix.length = end - start;
         prefix.operandLength = operandLength(text, end);
+        if (references && prefix.operandLength > 0 && parseArea(QStringView(text).mid(end, prefix.operandLength)))
+            references->push_back({end, prefix.operandLength, qsizetype(result.size())});
         result.push_back(std::move(prefix));
         afterPrefix = true;
     };
@@ -216,6 +403,14 @@ std::vector<SheetPrefix> scan(const QString &text, std::vector<std::pair<qsizety
                 // A number: take its exponent, so that 1E3 is not read as the cell E3.
                 if (end < n && (text[end] == u'+' || text[end] == u'-') && (text[end - 1] == u'E' || text[end - 1] == u'e'))
                     end = readName(text, end + 1);
+                if (references && !afterPrefix && end < n && text[end] == u':') {
+                    // Whole rows: 2:5.
+                    const qsizetype referenceStop = referenceEnd(text, i, end);
+                    if (referenceStop > end) {
+                        references->push_back({i, referenceStop - i, -1});
+                        end = referenceStop;
+                    }
+                }
                 i = end;
                 afterPrefix = false;
                 continue;
@@ -241,6 +436,15 @@ std::vector<SheetPrefix> scan(const QString &text, std::vector<std::pair<qsizety
                 }
             }
             const bool qualified = afterPrefix;
+            if (references && !qualified) {
+                const qsizetype referenceStop = referenceEnd(text, i, end);
+                if (referenceStop > 0) {
+                    references->push_back({i, referenceStop - i, -1});
+                    i = referenceStop;
+                    afterPrefix = false;
+                    continue;
+                }
+            }
             i = end;
             afterPrefix = false;
             if (i < n && text[i] == u'[') {
@@ -411,6 +615,86 @@ QString deleteSheet(const QString &formula, const QString &deleted, const QStrin
             last -= step;
         *replacement = first == last ? qualifier(sheetOrder[first]) : qualifier(sheetOrder[first], sheetOrder[last]);
         return true;
+    });
+}
+
+namespace {
+
+// Replaces references to cells: replace() gets each with the qualifier before it (or
+// nullptr) and returns its new text, with the qualifier when `withPrefix` is set; nothing
+// keeps it as it is.
+template<typename Replace> QString rewriteReferences(const QString &formula, Replace replace)
+{
+    std::vector<ReferenceToken> references;
+    const std::vector<SheetPrefix> prefixes = scan(formula, nullptr, &references);
+    QString result;
+    qsizetype copied = 0;
+    for (const ReferenceToken &token : references) {
+        const SheetPrefix *prefix = token.prefix >= 0 ? &prefixes[size_t(token.prefix)] : nullptr;
+        const std::optional<Area> area = parseArea(QStringView(formula).mid(token.start, token.length));
+        bool withPrefix = false;
+        const std::optional<QString> replacement = replace(*area, prefix, &withPrefix);
+        if (!replacement)
+            continue;
+        const qsizetype from = withPrefix && prefix ? prefix->start : token.start;
+        result += QStringView(formula).mid(copied, from - copied);
+        result += *replacement;
+        copied = token.start + token.length;
+    }
+    if (copied == 0)
+        return formula;
+    result += QStringView(formula).mid(copied);
+    return result;
+}
+
+} // namespace
+
+QString deleteLines(const QString &formula, const QString &hostSheet, const QString &sheet, const LineDeletion &deletion)
+{
+    static const QString ref = QStringLiteral("#REF!");
+    const bool onSheet = !hostSheet.isEmpty() && same(hostSheet, sheet);
+    if (!onSheet && !mayName(formula, sheet))
+        return formula;
+    return rewriteReferences(
+        formula, [&](const Area &area, const SheetPrefix *prefix, bool *withPrefix) -> std::optional<QString> {
+            if (prefix ? (prefix->external || prefix->isSpan() || !same(prefix->first, sheet)) : !onSheet)
+                return std::nullopt;
+            const std::optional<Area> moved = movedArea(area, deletion);
+            if (!moved) {
+                *withPrefix = true;
+                return ref;
+            }
+            const QString text = areaText(*moved);
+            if (text == areaText(area))
+                return std::nullopt;
+            return text;
+        });
+}
+
+QString copyFormula(const QString &formula, qint64 rows, qint64 columns)
+{
+    static const QString ref = QStringLiteral("#REF!");
+    if (rows == 0 && columns == 0)
+        return formula;
+    return rewriteReferences(formula, [&](const Area &area, const SheetPrefix *, bool *withPrefix) -> std::optional<QString> {
+        Area moved = area;
+        const bool rowsMove = area.kind != Area::Kind::Columns;
+        const bool columnsMove = area.kind != Area::Kind::Rows;
+        if (rowsMove) {
+            moved.firstRow += moved.firstRowAbsolute ? 0 : rows;
+            moved.lastRow += moved.lastRowAbsolute ? 0 : rows;
+        }
+        if (columnsMove) {
+            moved.firstColumn += moved.firstColumnAbsolute ? 0 : columns;
+            moved.lastColumn += moved.lastColumnAbsolute ? 0 : columns;
+        }
+        if (moved.firstRow < 1 || moved.lastRow > kGridRows || moved.firstColumn < 1 || moved.lastColumn > kGridColumns
+            || moved.firstRow > moved.lastRow || moved.firstColumn > moved.lastColumn) {
+            *withPrefix = true;
+            return ref;
+        }
+        const QString text = areaText(moved);
+        return text == areaText(area) ? std::nullopt : std::optional<QString>(text);
     });
 }
 

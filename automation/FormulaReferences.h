@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace gm::formula {
@@ -54,5 +56,60 @@ QString deleteSheet(const QString &formula, const QString &deleted, const QStrin
 // naming the table `to` instead: Sales[Amount] becomes Sales2[Amount]. Strings, qualified
 // names and references inside a table's own brackets stay as they are.
 QString renameTable(const QString &formula, const QString &from, const QString &to);
+
+// A reference to cells of one sheet as formulas write it: a cell (A1), a range (A1:B2),
+// whole columns (B:D) or whole rows (2:5); "$" marks an absolute row or column. Rows and
+// columns are 1-based; first <= last on each axis.
+struct Area
+{
+    enum class Kind { Cell, Range, Columns, Rows };
+    Kind kind = Kind::Cell;
+    qint64 firstRow = 0;
+    qint64 lastRow = 0;
+    qint64 firstColumn = 0;
+    qint64 lastColumn = 0;
+    bool firstRowAbsolute = false;
+    bool lastRowAbsolute = false;
+    bool firstColumnAbsolute = false;
+    bool lastColumnAbsolute = false;
+};
+inline constexpr qint64 kGridRows = 1048576;
+inline constexpr qint64 kGridColumns = 16384;
+
+// Reads a whole text as a reference of the grid ("$A$1", "b2:c3", "A:C", "2:2"); nothing
+// when it is anything else, or names a row or column outside the grid.
+std::optional<Area> parseArea(QStringView text);
+// The reference written back, letters in upper case, "$" where it was.
+QString areaText(const Area &area);
+
+// Whole rows (or columns) first..last of one sheet being deleted, 1-based, inclusive.
+struct LineDeletion
+{
+    bool columns = false; // columns; otherwise rows
+    qint64 first = 0;
+    qint64 last = 0;
+    qint64 count() const { return last - first + 1; }
+};
+
+// Where the run a..b of the deletion's axis lies after the deletion: the part before it stays,
+// the part after it moves back by the number deleted, a run wholly inside it is gone
+// (nothing); a run that a deletion cuts keeps what is left of it.
+std::optional<std::pair<qint64, qint64>> movedRun(qint64 a, qint64 b, const LineDeletion &deletion);
+// The area after the deletion (whole columns stay as they are when rows go, and whole rows
+// when columns go); nothing when it is gone.
+std::optional<Area> movedArea(const Area &area, const LineDeletion &deletion);
+
+// The formula, stored on the sheet `hostSheet`, after the deletion on the sheet `sheet`:
+// references qualified with that sheet, and unqualified ones when the formula is on that
+// sheet itself (hostSheet empty: on no sheet, as in defined names and charts), move by
+// movedArea(); a reference that is gone, qualifier and all, becomes #REF!. References to
+// other sheets, into other workbooks and through 3-D spans stay as they are: a span covers
+// other sheets whose cells do not move.
+QString deleteLines(const QString &formula, const QString &hostSheet, const QString &sheet, const LineDeletion &deletion);
+
+// The formula as it reads when copied `rows` down and `columns` to the right: the relative
+// rows and columns of its references move, absolute ones stay; a reference moved off the grid
+// becomes #REF!.
+QString copyFormula(const QString &formula, qint64 rows, qint64 columns);
 
 } // namespace gm::formula

@@ -3,9 +3,12 @@
 // resident memory (getrusage ru_maxrss) is its own, start-up included:
 // - hide: columns C:E and rows 1000:1999 hidden in place by the package editor;
 // - size: rows 10:100000 given a height and columns B:D a width in place;
+// - delete: column B and then rows 10:100000 deleted in place by the package editor, every
+//   reference moved;
 // - engine: the spreadsheet engine loading and storing the same file unchanged, the least any
 //   change made through it costs per file (its start-up is not counted; its CPU time is spent
-//   in the engine's own process, so only the wall-clock milliseconds compare).
+//   in the engine's own process, so only the wall-clock milliseconds compare);
+// - engine-delete: the engine deleting the same column and rows itself and storing the file.
 // Usage: rowscols_bench [ROWS]
 
 #include "BenchWorkbooks.h"
@@ -44,13 +47,17 @@ int measure(const QString &what, const QString &file)
     RunSettings settings;
     bool ok = false;
     double ms = 0;
-    if (what == QLatin1String("engine")) {
+    if (what.startsWith(QLatin1String("engine"))) {
         EngineSession session;
         session.libreOffice(); // started before the clock
         QElapsedTimer timer;
         timer.start();
         try {
             std::unique_ptr<Workbook> workbook = session.open(file, WorkbookUse::Engine);
+            if (what == QLatin1String("engine-delete")) {
+                workbook->worksheet(1)->deleteColumns(QStringLiteral("B"));
+                workbook->worksheet(1)->deleteRows(QStringLiteral("10:100000"));
+            }
             workbook->save();
             workbook->close(false);
             ok = true;
@@ -67,6 +74,11 @@ int measure(const QString &what, const QString &file)
             inputs.columnTo = QStringLiteral("E");
             inputs.rowFrom = QStringLiteral("1000");
             inputs.rowTo = QStringLiteral("1999");
+        } else if (what == QLatin1String("delete")) {
+            inputs.mode = RowsColumnsMode::Delete;
+            inputs.columnFrom = inputs.columnTo = QStringLiteral("B");
+            inputs.rowFrom = QStringLiteral("10");
+            inputs.rowTo = QStringLiteral("100000");
         } else {
             inputs.mode = RowsColumnsMode::Size;
             inputs.columnFrom = QStringLiteral("B");
@@ -110,11 +122,12 @@ int main(int argc, char *argv[])
     generator.waitForFinished(-1);
     out << rows << " x 10 cells, " << QFileInfo(source).size() / 1024 << " KiB\n";
     out << QStringLiteral("%1%2%3%4\n")
-               .arg(QStringLiteral("run"), -10)
+               .arg(QStringLiteral("run"), -14)
                .arg(QStringLiteral("ms"), 10)
                .arg(QStringLiteral("CPU ms"), 10)
                .arg(QStringLiteral("peak MiB"), 10);
-    for (const QString &what : {QStringLiteral("hide"), QStringLiteral("size"), QStringLiteral("engine")}) {
+    for (const QString &what : {QStringLiteral("hide"), QStringLiteral("size"), QStringLiteral("delete"),
+             QStringLiteral("engine"), QStringLiteral("engine-delete")}) {
         const QString target = dir.filePath(what + QStringLiteral(".xlsx"));
         QFile::remove(target);
         QFile::copy(source, target);
@@ -127,7 +140,7 @@ int main(int argc, char *argv[])
             continue;
         }
         out << QStringLiteral("%1%2%3%4  %5\n")
-                   .arg(what, -10)
+                   .arg(what, -14)
                    .arg(figures[0].toDouble(), 10, 'f', 1)
                    .arg(figures[1].toDouble(), 10, 'f', 1)
                    .arg(figures[2].toDouble() / 1024, 10, 'f', 1)

@@ -346,18 +346,21 @@ const CommandHelp kCommands[] = {
         "  an empty password protects without one. --no-password asks for none.\n"
         "  A workbook or worksheet already protected with another password is left as it\n"
         "  is and fails; Excel 5.0/95 workbooks and shared workbooks fail unchanged.\n"},
-    {"rows-cols", "Hide or resize a run of columns and a run of rows in worksheets in place.",
-        "gridmule-cli rows-cols hide|size [options] [--log FILE] FILE...\n"
-        "  --columns FROM:TO the columns by their letters, e.g. C:E (hide, the\n"
-        "                    width of size)\n"
-        "  --rows FROM:TO    the rows by their numbers, e.g. 3:7 (hide, the height\n"
-        "                    of size)\n"
+    {"rows-cols", "Hide, delete or resize a run of columns and a run of rows in worksheets in place.",
+        "gridmule-cli rows-cols hide|delete|size [options] [--log FILE] FILE...\n"
+        "  --columns FROM:TO the columns by their letters, e.g. C:E (hide, delete,\n"
+        "                    the width of size)\n"
+        "  --rows FROM:TO    the rows by their numbers, e.g. 3:7 (hide, delete, the\n"
+        "                    height of size); delete takes the columns first and\n"
+        "                    numbers the rows after them\n"
         "  --height POINTS   size: the row height (0 hides the rows)\n"
         "  --width CHARS     size: the column width in characters of the Normal font\n"
         "                    (0 hides the columns)\n"
         "  --all-sheets      every worksheet (default: the active sheet)\n"
         "  --sheet NAME      the worksheets with this name (letter case aside)\n"
-        "  Deleting rows and columns is not available yet.\n"},
+        "  --yes             delete: confirm the deletion, which cannot be undone\n"
+        "  Every reference to the deleted cells' sheet moves with them. Deleting is\n"
+        "  done in .xlsx workbooks; an .xls workbook fails as not supported.\n"},
 };
 
 const char *const kCommonHelp = "Every command also takes:\n"
@@ -870,8 +873,6 @@ int runRowsColumnsCommand(const QStringList &args)
                                             : RowsColumnsSheets::Active;
     inputs.sheetName = parser.value(sheet);
     inputs.mode = RowsColumnsMode(modes.indexOf(mode));
-    if (inputs.mode == RowsColumnsMode::Delete)
-        return badArguments(QStringLiteral("Deleting rows and columns is not available yet."));
     // A run is given as its two ends, as the panel's two fields hold them.
     auto ends = [](const QString &run) {
         const qsizetype colon = run.indexOf(u':');

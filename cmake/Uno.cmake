@@ -56,6 +56,8 @@ set(UNO_TYPES
   com.sun.star.sheet.XSpreadsheet
   com.sun.star.sheet.XSpreadsheetView
   com.sun.star.sheet.XPrintAreas
+  com.sun.star.sheet.XCellRangeMovement
+  com.sun.star.sheet.CellDeleteMode
   com.sun.star.sheet.XCellRangeAddressable
   com.sun.star.sheet.XCalculatable
   com.sun.star.sheet.XCellRangeFormula

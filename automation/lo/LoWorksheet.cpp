@@ -9,7 +9,9 @@
 #include <com/sun/star/awt/Size.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/container/XNamed.hpp>
+#include <com/sun/star/sheet/CellDeleteMode.hpp>
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
+#include <com/sun/star/sheet/XCellRangeMovement.hpp>
 #include <com/sun/star/sheet/XPrintAreas.hpp>
 #include <com/sun/star/table/CellRangeAddress.hpp>
 #include <com/sun/star/table/XCell.hpp>
@@ -54,6 +56,36 @@ QString LoWorksheet::cellText(const QString &address)
         const Reference<table::XCellRange> cells(m_sheet, UNO_QUERY_THROW);
         const Reference<table::XCell> cell = cells->getCellRangeByName(toOU(address))->getCellByPosition(0, 0);
         return toQ(Reference<text::XText>(cell, UNO_QUERY_THROW)->getString());
+    });
+}
+
+void LoWorksheet::deleteColumns(const QString &columns)
+{
+    removeLines(columns, true);
+}
+
+void LoWorksheet::deleteRows(const QString &rows)
+{
+    removeLines(rows, false);
+}
+
+void LoWorksheet::removeLines(const QString &text, bool columns)
+{
+    const std::optional<LineRun> run = columns ? columnRun(text, 16384) : rowRun(text, 1048576);
+    if (!run)
+        throw EngineError(ErrorCode::LineRunInvalid, text);
+    m_engine->call(m_engine->limits().call, ErrorCode::Unexpected, [&] {
+        table::CellRangeAddress address = Reference<sheet::XCellRangeAddressable>(m_sheet, UNO_QUERY_THROW)->getRangeAddress();
+        if (columns) {
+            address.StartColumn = sal_Int32(run->first - 1);
+            address.EndColumn = sal_Int32(run->last - 1);
+        } else {
+            address.StartRow = sal_Int32(run->first - 1);
+            address.EndRow = sal_Int32(run->last - 1);
+        }
+        Reference<sheet::XCellRangeMovement>(m_sheet, UNO_QUERY_THROW)
+            ->removeRange(address, columns ? sheet::CellDeleteMode_COLUMNS : sheet::CellDeleteMode_ROWS);
+        return 0;
     });
 }
 

@@ -31,8 +31,13 @@ public:
     void setOrientation(Orientation orientation) override;
     int exportPdf(const QString &path) override;
     QString cellText(const QString &address) override;
+    // The engine's own deletion: the cells below or to the right move, references follow.
+    void deleteColumns(const QString &columns) override;
+    void deleteRows(const QString &rows) override;
 
 private:
+    void removeLines(const QString &text, bool columns);
+
     std::shared_ptr<LoEngine> m_engine;
     LoWorkbook *m_book;
     css::uno::Reference<css::sheet::XSpreadsheet> m_sheet;

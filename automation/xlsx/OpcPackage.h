@@ -54,6 +54,12 @@ public:
     // its cell data (see SplicedXmlPart); read once and kept. A part is edited either this way
     // or through xml(), never both. Throws Damaged.
     SplicedXmlPart &sheet(const QString &partName);
+    // The cell data of a sheet part edited as text, as it will be written (its rewrites
+    // applied), in chunks.
+    void readSheetData(const QString &partName, const ZipArchive::ChunkSink &sink)
+    {
+        sheet(partName).readSkipped(m_archive, sink);
+    }
     // The part is already being edited as a tree through xml().
     bool editedAsTree(const QString &partName) const;
     // Adds a new XML part with the given initial content.

@@ -9,6 +9,7 @@
 #include "automation/xlsx/PrintAreaText.h"
 #include "automation/xlsx/SheetDecorations.h"
 #include "automation/xlsx/SheetPageSetup.h"
+#include "automation/xlsx/SheetLineDeletion.h"
 #include "automation/xlsx/SheetRowsColumns.h"
 #include "automation/xlsx/SheetStructure.h"
 
@@ -141,6 +142,18 @@ void PackageWorksheet::setColumnWidth(const QString &columns, double characters)
 {
     requireWorksheet("Range.ColumnWidth");
     SheetRowsColumns(*m_document, m_entry).setColumnWidth(columnsOf(columns), characters);
+}
+
+void PackageWorksheet::deleteColumns(const QString &columns)
+{
+    requireWorksheet("Range.Delete");
+    SheetLineDeletion(*m_document, m_entry).deleteColumns(columnsOf(columns));
+}
+
+void PackageWorksheet::deleteRows(const QString &rows)
+{
+    requireWorksheet("Range.Delete");
+    SheetLineDeletion(*m_document, m_entry).deleteRows(rowsOf(rows));
 }
 
 void PackageWorksheet::setVisibility(SheetVisibility visibility)

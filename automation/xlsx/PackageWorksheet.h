@@ -44,6 +44,8 @@ public:
     void setRowsHidden(const QString &rows) override;
     void setRowHeight(const QString &rows, double points) override;
     void setColumnWidth(const QString &columns, double characters) override;
+    void deleteColumns(const QString &columns) override;
+    void deleteRows(const QString &rows) override;
 
 private:
     void requirePageSetup(const char *member) const;

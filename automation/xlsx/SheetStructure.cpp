@@ -114,27 +114,6 @@ bool mayMention(const QByteArray &bytes, const QString &sheetName, bool needsBan
 }
 
 // Parts reachable from the package root through internal relationships.
-QStringList reachableParts(OpcPackage &package)
-{
-    QStringList order;
-    QSet<QString> seen;
-    std::vector<QString> pending{QString()};
-    while (!pending.empty()) {
-        const QString source = pending.back();
-        pending.pop_back();
-        for (const Relationship &relationship : package.relationships(source)) {
-            if (relationship.partName.isEmpty() || !package.hasPart(relationship.partName))
-                continue;
-            const QString key = relationship.partName.toCaseFolded();
-            if (seen.contains(key))
-                continue;
-            seen.insert(key);
-            order.append(relationship.partName);
-            pending.push_back(relationship.partName);
-        }
-    }
-    return order;
-}
 
 bool isTrue(pugi::xml_attribute attribute)
 {
@@ -252,6 +231,29 @@ void syncAppTitles(OpcPackage &package, const std::vector<SheetEntry> &before, c
 }
 
 } // namespace
+
+QStringList reachableParts(OpcPackage &package)
+{
+    QStringList order;
+    QSet<QString> seen;
+    std::vector<QString> pending{QString()};
+    while (!pending.empty()) {
+        const QString source = pending.back();
+        pending.pop_back();
+        for (const Relationship &relationship : package.relationships(source)) {
+            if (relationship.partName.isEmpty() || !package.hasPart(relationship.partName))
+                continue;
+            const QString key = relationship.partName.toCaseFolded();
+            if (seen.contains(key))
+                continue;
+            seen.insert(key);
+            order.append(relationship.partName);
+            pending.push_back(relationship.partName);
+        }
+    }
+    return order;
+}
+
 
 void checkSheetName(const QString &name, const QStringList &otherSheetNames)
 {
@@ -1490,6 +1492,24 @@ QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourc
         setTabSelected(m_document, before[size_t(previousActive)], false);
     syncAppTitles(package, before, model.sheets(), [](const QString &title) { return std::optional<QString>(title); });
     return name;
+}
+
+} // namespace gm::xlsx
+
+namespace gm::xlsx {
+
+void recalculateOnLoad(OpcPackage &package, const QString &workbookPart)
+{
+    for (const Relationship &relationship : package.relationships(workbookPart)) {
+        if (!rel::isType(relationship.type, calcChainRelationship))
+            continue;
+        package.removeRelationship(workbookPart, relationship.id);
+        if (package.hasPart(relationship.partName)) {
+            package.removePart(relationship.partName);
+            package.removeOverride(relationship.partName);
+        }
+    }
+    requireFullCalculation(package.xml(workbookPart));
 }
 
 } // namespace gm::xlsx

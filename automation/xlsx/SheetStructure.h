@@ -8,7 +8,14 @@
 
 namespace gm::xlsx {
 
+class OpcPackage;
 class PackageDocument;
+
+// Every part reachable from the package's relationships, each once, nearest first.
+QStringList reachableParts(OpcPackage &package);
+// Drops the calculation chain (part, relationship and content type), which lists cells by
+// address, and asks for a full recalculation when the workbook is next loaded.
+void recalculateOnLoad(OpcPackage &package, const QString &workbookPart);
 
 // Checks a new sheet name against the rules of the workbook format: not empty, at most 31
 // characters (UTF-16 units), none of \ / ? * : [ ], no "'" at either end, not "History", and

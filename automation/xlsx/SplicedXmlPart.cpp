@@ -242,6 +242,41 @@ QByteArray SplicedXmlPart::element(std::string_view localName) const
     return {};
 }
 
+std::vector<QByteArray> SplicedXmlPart::elements(std::string_view localName) const
+{
+    std::vector<QByteArray> result;
+    for (const Child &child : m_children) {
+        if (sameName(child.localName, localName))
+            result.push_back(m_text.mid(child.start, child.end - child.start));
+    }
+    return result;
+}
+
+bool SplicedXmlPart::replaceElements(std::string_view localName, const std::vector<QByteArray> &texts)
+{
+    if (localName == std::string_view(m_skipped.constData(), size_t(m_skipped.size())))
+        throw EngineError(ErrorCode::Unexpected, QStringLiteral("%1 is not edited").arg(QString::fromLatin1(m_skipped)));
+    std::vector<const Child *> found;
+    for (const Child &child : m_children) {
+        if (sameName(child.localName, localName))
+            found.push_back(&child);
+    }
+    if (found.size() != texts.size())
+        throw EngineError(ErrorCode::Unexpected, QStringLiteral("%1: element count changed").arg(m_name));
+    bool changed = false;
+    // From the end, so that the earlier positions stay valid.
+    for (size_t i = found.size(); i-- > 0;) {
+        const Child &child = *found[i];
+        if (m_text.mid(child.start, child.end - child.start) == texts[i])
+            continue;
+        m_text.replace(child.start, child.end - child.start, texts[i]);
+        changed = true;
+    }
+    if (changed)
+        index();
+    return changed;
+}
+
 bool SplicedXmlPart::setElement(std::string_view localName, const QByteArray &text, std::span<const std::string_view> order)
 {
     if (localName == std::string_view(m_skipped.constData(), size_t(m_skipped.size())))

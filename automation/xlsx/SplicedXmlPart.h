@@ -36,6 +36,11 @@ public:
 
     // The first child element of the root with that local name, as written; empty when none.
     QByteArray element(std::string_view localName) const;
+    // Every child element of the root with that local name, as written, in order.
+    std::vector<QByteArray> elements(std::string_view localName) const;
+    // Replaces the child elements with that local name, in order, by `texts`, one for each
+    // (an empty text removes its element). Returns false when nothing changed.
+    bool replaceElements(std::string_view localName, const std::vector<QByteArray> &texts);
     // Replaces the first child element with that local name by `text`, or removes it when
     // `text` is empty. When there is none, `text` is inserted before the first child that
     // comes later in `order` (an mc:AlternateContent child ranks as the element it offers),

@@ -173,3 +173,103 @@ TEST(FormulaReferences, DeleteTurnsReferencesIntoRefErrors)
         EXPECT_EQ(s(deleteSheet(q(c.formula), q(c.deleted), order)), s(q(c.expected)));
     }
 }
+
+TEST(FormulaReferences, DeletedRowsAndColumnsMoveReferencesByTheSixCases)
+{
+    struct LinesCase
+    {
+        const char16_t *host; // the sheet the formula is on
+        bool columns;
+        qint64 first;
+        qint64 last;
+        const char16_t *formula;
+        const char16_t *expected;
+    };
+    // The deletions are on the sheet "Data".
+    const LinesCase cases[] = {
+        // Rows 3:5: before, after, inside, containing, tail cut, head cut.
+        {u"Data", false, 3, 5, u"SUM(A1:A2)", u"SUM(A1:A2)"},
+        {u"Data", false, 3, 5, u"A9*2", u"A6*2"},
+        {u"Data", false, 3, 5, u"A4+$A$3:$A$5", u"#REF!+#REF!"},
+        {u"Data", false, 3, 5, u"SUM(A1:A10)", u"SUM(A1:A7)"},
+        {u"Data", false, 3, 5, u"SUM($A$1:B4)", u"SUM($A$1:B2)"},
+        {u"Data", false, 3, 5, u"SUM(A4:$B$9)", u"SUM(A3:$B$6)"},
+        // Rows 1:3 and 4:5 as the engine moved them.
+        {u"Data", false, 1, 3, u"SUM(A3:A6)", u"SUM(A1:A3)"},
+        {u"Data", false, 1, 3, u"SUM(Data!2:4)", u"SUM(Data!1:1)"},
+        {u"Data", false, 1, 3, u"SUM(A2:A3)", u"SUM(#REF!)"},
+        {u"Other", false, 4, 5, u"Data!2:4+Data!A9+A9", u"Data!2:3+Data!A7+A9"},
+        {u"Other", false, 4, 5, u"'data'!$A$5", u"#REF!"},
+        // Whole columns are untouched by rows and whole rows by columns.
+        {u"Data", false, 1, 3, u"SUM(B:C)+SUM($2:$9)", u"SUM(B:C)+SUM($1:$6)"},
+        {u"Data", true, 2, 3, u"SUM(B:C)+SUM($2:$9)+SUM(A:E)", u"SUM(#REF!)+SUM($2:$9)+SUM(A:C)"},
+        // Columns B:C: the same rule on the column axis.
+        {u"Data", true, 2, 3, u"A1+D1+$E$5+B7", u"A1+B1+$C$5+#REF!"},
+        {u"Data", true, 2, 3, u"SUM(A1:D4)+SUM(C1:F1)+SUM(A2:B2)", u"SUM(A1:B4)+SUM(B1:D1)+SUM(A2:A2)"},
+        // A formula on another sheet moves only references qualified with the sheet; one on
+        // the sheet keeps its references to other sheets.
+        {u"Other", false, 1, 1, u"A5+Data!A5+Data10!A5", u"A5+Data!A4+Data10!A5"},
+        {u"Data", false, 1, 1, u"A5+Other!A5", u"A4+Other!A5"},
+        {u"", false, 1, 1, u"Data!$A$2:$A$9", u"Data!$A$1:$A$8"},
+        // Quoted names, texts, functions, names, numbers, structured and external references.
+        {u"Other", false, 1, 1, u"'Data'!B2&\"Data!B2\"&[1]Data!B2", u"'Data'!B1&\"Data!B2\"&[1]Data!B2"},
+        {u"Data", false, 1, 1, u"LOG10(A2)+ATAN2(A3,1)+1E5+A5", u"LOG10(A1)+ATAN2(A2,1)+1E5+A4"},
+        {u"Data", false, 1, 1, u"Rate*A2+Sales[Amount]+T(\"A2\")+{1,2}", u"Rate*A1+Sales[Amount]+T(\"A2\")+{1,2}"},
+        {u"Data", false, 1, 1, u"Data!Print_Area+#REF!", u"Data!Print_Area+#REF!"},
+        // 3-D spans cover sheets whose cells do not move, and stay.
+        {u"Other", false, 1, 1, u"SUM(Data:Other!A5)", u"SUM(Data:Other!A5)"},
+        // The last row of the grid: a range to it shrinks like any other.
+        {u"Data", false, 1, 1, u"SUM(A2:A1048576)", u"SUM(A1:A1048575)"},
+    };
+    for (const LinesCase &c : cases) {
+        SCOPED_TRACE(s(q(c.formula)) + (c.columns ? " columns " : " rows ") + std::to_string(c.first));
+        const LineDeletion deletion{c.columns, c.first, c.last};
+        EXPECT_EQ(s(deleteLines(q(c.formula), q(c.host), QStringLiteral("Data"), deletion)), s(q(c.expected)));
+    }
+}
+
+TEST(FormulaReferences, AreasAreReadAndWrittenBack)
+{
+    const std::pair<const char16_t *, const char16_t *> cases[] = {
+        {u"a1", u"A1"},
+        {u"$XFD$1048576", u"$XFD$1048576"},
+        {u"B3:A1", u"A1:B3"},
+        {u"$C:A", u"A:$C"},
+        {u"$5:$2", u"$2:$5"},
+        {u"XFE1", u""},
+        {u"A0", u""},
+        {u"A1048577", u""},
+        {u"A", u""},
+        {u"5", u""},
+        {u"A1:B", u""},
+        {u"Rate", u""},
+        {u"A$", u""},
+    };
+    for (const auto &[text, expected] : cases) {
+        SCOPED_TRACE(s(q(text)));
+        const std::optional<Area> area = parseArea(q(text));
+        EXPECT_EQ(area ? s(areaText(*area)) : std::string(), s(q(expected)));
+    }
+}
+
+TEST(FormulaReferences, CopiedFormulasMoveRelativeReferences)
+{
+    struct CopyCase
+    {
+        qint64 rows;
+        qint64 columns;
+        const char16_t *formula;
+        const char16_t *expected;
+    };
+    const CopyCase cases[] = {
+        {3, 0, u"A2>B2", u"A5>B5"},
+        {3, 1, u"$A2+A$2+$A$2+Other!B2", u"$A5+B$2+$A$2+Other!C5"},
+        {-1, 0, u"SUM(A2:A9)+SUM(2:3)+SUM(B:B)", u"SUM(A1:A8)+SUM(1:2)+SUM(B:B)"},
+        {-2, 0, u"A2+Other!A1+$A$1", u"#REF!+#REF!+$A$1"},
+        {0, 0, u"A1", u"A1"},
+    };
+    for (const CopyCase &c : cases) {
+        SCOPED_TRACE(s(q(c.formula)));
+        EXPECT_EQ(s(copyFormula(q(c.formula), c.rows, c.columns)), s(q(c.expected)));
+    }
+}

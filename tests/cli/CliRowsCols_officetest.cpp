@@ -46,3 +46,22 @@ TEST(CliRowsCols, HideAndSizeInPlaceAndRefuseBadArguments)
     }
     EXPECT_TRUE(gm::test::readAll(xlsx) == before);
 }
+
+TEST(CliRowsCols, DeleteMovesReferencesInXlsxAndFailsAnXlsOnItsOwn)
+{
+    QTemporaryDir dir;
+    const QString xlsx = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheet_references.xlsx")), dir.path());
+    const QString xls = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xls")), dir.path());
+    const QByteArray xlsBefore = gm::test::readAll(xls);
+
+    CliRun run = runCli({QStringLiteral("rows-cols"), QStringLiteral("delete"), QStringLiteral("--rows"), QStringLiteral("1"),
+        QStringLiteral("--sheet"), QStringLiteral("data"), QStringLiteral("--yes"), xlsx});
+    EXPECT_TRUE(run.out.contains(xlsx + QStringLiteral("\tdeleted\t"))) << run.out.toStdString();
+    run = runCli({QStringLiteral("rows-cols"), QStringLiteral("delete"), QStringLiteral("--rows"), QStringLiteral("1"),
+        QStringLiteral("--yes"), xls});
+    EXPECT_TRUE(run.out.contains(xls + QStringLiteral("\tfailed\t"))) << run.out.toStdString();
+    const QByteArray calc = gm::test::zipEntry(xlsx, QStringLiteral("xl/worksheets/sheet4.xml"));
+    EXPECT_TRUE(calc.contains("<f>SUM(Data!A1:A4)</f>")) << calc.constData();
+    EXPECT_TRUE(calc.contains("<f>#REF!*2</f>")) << calc.constData();
+    EXPECT_EQ(gm::test::readAll(xls), xlsBefore);
+}

@@ -73,14 +73,36 @@ TEST_F(RowsColumnsPanelTest, SizesReachTheActiveSheetOfEachListedWorkbook)
     EXPECT_EQ(sheetXml(xlsx, 1), first);
 }
 
-// Deleting rows and columns is not offered yet: its mode cannot be chosen, so no file can be
-// handed to an unfinished deletion.
-TEST_F(RowsColumnsPanelTest, DeletionCannotBeChosenYet)
+// Deletion asks first, then deletes the rows of the named sheet of an .xlsx workbook with the
+// references to them; an .xls workbook in the same list fails on its own and stays as it was.
+TEST_F(RowsColumnsPanelTest, DeletionMovesReferencesInXlsxAndFailsAnXlsAlone)
 {
-    auto *deletion = find<QAbstractButton>(QStringLiteral("OpBatchColRow(1)"));
-    EXPECT_FALSE(deletion->isEnabled());
-    EXPECT_EQ(deletion->toolTip(), kNotAvailableYet);
-    EXPECT_FALSE(find<QPushButton>(QStringLiteral("CmdBatchColsAndRows"))->isEnabled());
+    const QString xlsx = copyInto(fixture(QStringLiteral("sheet_references.xlsx")), tempPath(QStringLiteral("in")));
+    const QString xls = copyInto(fixture(QStringLiteral("sheets_second_active.xls")), tempPath(QStringLiteral("in")));
+    m_dialogs.files.push_back({xls, xlsx});
+    action(QStringLiteral("AddFile"))->trigger();
+    const QByteArray xlsBefore = readAll(xls);
+
+    click(QStringLiteral("OpBatchColRow(1)"));
+    click(QStringLiteral("OptBatchColRowSheetName(0)"));
+    find<QComboBox>(QStringLiteral("CmbSheetName"))->setEditText(QStringLiteral("Data"));
+    click(QStringLiteral("ChkDelRows"));
+    setText(QStringLiteral("txtRow1(0)"), QStringLiteral("2"));
+    setText(QStringLiteral("txtRow2(0)"), QStringLiteral("3"));
+    m_dialogs.answers.push_back(QMessageBox::Ok);
+
+    QSignalSpy finished(&m_window->runner(), &RunController::runFinished);
+    click(QStringLiteral("CmdBatchColsAndRows"));
+    ASSERT_TRUE(finished.wait(60000));
+    ASSERT_FALSE(m_dialogs.texts().isEmpty());
+    EXPECT_EQ(m_dialogs.texts().front(), kRowsColumnsConfirmDelete);
+
+    const QString data = sheetXml(xlsx, 1);
+    EXPECT_FALSE(data.contains(QStringLiteral("<row r=\"4\"")));
+    EXPECT_TRUE(data.contains(QStringLiteral("<c r=\"A3\"><v>5</v></c>"))) << data.toStdString();
+    const QString names = QString::fromUtf8(zipEntry(xlsx, QStringLiteral("xl/workbook.xml")));
+    EXPECT_TRUE(names.contains(QStringLiteral(">Data!$A$1:$A$3<"))) << names.toStdString();
+    EXPECT_EQ(readAll(xls), xlsBefore);
 }
 
 } // namespace

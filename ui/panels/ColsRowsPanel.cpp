@@ -62,12 +62,6 @@ ColsRowsPanel::ColsRowsPanel(PanelContext &context, QWidget *parent)
     for (int i = 0; i < captions.size(); ++i) {
         auto *mode = option(indexed(QStringLiteral("OpBatchColRow"), i), captions.at(i), this);
         m_modes->addButton(mode, i);
-        // Deleting rows and columns must move every reference with the cells; until it does,
-        // the mode cannot be chosen.
-        if (i == int(RowsColumnsMode::Delete)) {
-            mode->setEnabled(false);
-            mode->setToolTip(kNotAvailableYet);
-        }
         modeRow->addWidget(mode);
         modeRow->addSpacing(12);
     }
