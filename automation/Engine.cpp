@@ -82,9 +82,14 @@ void Workbook::exclusiveAccess()
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("Workbook.ExclusiveAccess"));
 }
 
-QString Workbook::insertWorksheetCopy(Workbook &, const QString &)
+QString Workbook::insertWorksheetCopy(Workbook &, const QString &, const QString &)
 {
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.Copy"));
+}
+
+QStringList Workbook::insertWorksheetCopies(Workbook &, const QStringList &, const QString &, std::optional<EngineError> *)
+{
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheets.Copy"));
 }
 
 void Worksheet::deleteSheet()

@@ -6,6 +6,8 @@
 // see only these classes.
 // Every member may throw EngineError; nothing else leaves a backend.
 
+#include "automation/EngineError.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -166,10 +168,18 @@ public:
     virtual void setWritePassword(const QString &password);
 
     // Copies the worksheet `sheetName` of `source` into this workbook before its first
-    // worksheet and returns the copy's name ("Name (2)" when the name is taken). Throws
-    // SheetNotFound, SheetCopyUnsupported, NotSupported (a pair of backends that cannot copy
-    // between each other) and changes nothing then.
-    virtual QString insertWorksheetCopy(Workbook &source, const QString &sheetName);
+    // worksheet and returns the copy's name ("Name (2)" when the name is taken). References
+    // to other sheets of the source become references into the file `sourcePath` (by
+    // default the source's own). Throws SheetNotFound, SheetCopyUnsupported, NotSupported (a
+    // pair of backends that cannot copy between each other) and changes nothing then.
+    virtual QString insertWorksheetCopy(Workbook &source, const QString &sheetName, const QString &sourcePath = {});
+    // Copies the worksheets `sheetNames` of `source` together, so that they stand in front
+    // in their own order and their references to each other name the copies; references to
+    // sheets not copied lead into the file `sourcePath`. A sheet that cannot be copied is
+    // left out: its entry in the returned names is empty and the reason goes to `refused`.
+    // Throws NotSupported as insertWorksheetCopy does.
+    virtual QStringList insertWorksheetCopies(Workbook &source, const QStringList &sheetNames, const QString &sourcePath,
+        std::optional<EngineError> *refused);
     // Sharing for several users at a time. A workbook is shared exactly when it carries the
     // list of its users. share() turns sharing on (saved with the next save), refusing
     // workbooks that cannot be shared; exclusiveAccess() turns it off and drops the change

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -40,6 +41,32 @@ bool needsQuotes(const QString &sheetName);
 // The qualifier for a sheet, or a 3-D span, ending in "!", quoted when needed with every
 // "'" doubled.
 QString qualifier(const QString &first, const QString &last = {});
+
+// The qualifier for a sheet of another workbook, by the number under which this workbook
+// lists its link to that workbook (1 for the first): [1]Sheet! or '[1]My Sheet'!.
+QString externalQualifier(int book, const QString &sheet);
+
+// A rectangle of cells, 1-based and inclusive.
+struct Area
+{
+    qint64 firstRow = 1;
+    qint64 lastRow = 1;
+    qint64 firstColumn = 1;
+    qint64 lastColumn = 1;
+    bool contains(qint64 row, qint64 column) const
+    {
+        return row >= firstRow && row <= lastRow && column >= firstColumn && column <= lastColumn;
+    }
+};
+// The cells a reference after a qualifier covers: a cell (B2, $B$2), a range (A1:C3, in
+// either order), whole columns (A:C) or whole rows (3:5). Nothing for a name, an error or
+// anything outside the grid.
+std::optional<Area> operandArea(QStringView operand);
+
+// The formula with each qualifier of this workbook (see sheetPrefixes) replaced by the text
+// `replace` gives for it, "!" included; a qualifier for which it gives nothing stays.
+// Qualifiers into other workbooks are never offered.
+QString replaceQualifiers(const QString &formula, const std::function<std::optional<QString>(const SheetPrefix &)> &replace);
 
 // The formula with every qualifier of this workbook that names `from` (letter case aside),
 // alone or as an end of a 3-D span, naming `to` instead. Other text is kept as it is.

@@ -9,6 +9,7 @@
 #include "automation/xlsx/PackageWorksheet.h"
 #include "automation/xlsx/SheetStructure.h"
 #include "automation/xlsx/WorkbookSharing.h"
+#include "automation/xlsx/WorkbookTheme.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -163,21 +164,56 @@ void PackageWorkbook::exclusiveAccess()
     unshare(*m_document);
 }
 
-QString PackageWorkbook::insertWorksheetCopy(Workbook &source, const QString &sheetName)
+namespace {
+
+PackageWorkbook &packageSource(Workbook &source)
 {
     auto *package = dynamic_cast<PackageWorkbook *>(&source);
     if (!package)
         throw EngineError(ErrorCode::NotSupported, QStringLiteral("Worksheet.Copy from another kind of workbook"));
-    m_document->ensureOpen();
-    package->m_document->ensureOpen();
-    const SheetEntry *found = nullptr;
-    for (const SheetEntry &entry : package->m_document->model().sheets()) {
+    return *package;
+}
+
+QString worksheetPart(PackageDocument &document, const QString &sheetName)
+{
+    for (const SheetEntry &entry : document.model().sheets()) {
         if (entry.kind == SheetKind::Worksheet && entry.name.compare(sheetName, Qt::CaseInsensitive) == 0)
-            found = &entry;
+            return entry.partName;
     }
-    if (!found)
-        throw EngineError(ErrorCode::SheetNotFound, sheetName);
-    return SheetStructure(*m_document).insertCopy(*package->m_document, found->partName);
+    throw EngineError(ErrorCode::SheetNotFound, sheetName);
+}
+
+} // namespace
+
+QString PackageWorkbook::insertWorksheetCopy(Workbook &source, const QString &sheetName, const QString &sourcePath)
+{
+    PackageWorkbook &package = packageSource(source);
+    m_document->ensureOpen();
+    package.m_document->ensureOpen();
+    const QString part = worksheetPart(*package.m_document, sheetName);
+    return SheetStructure(*m_document)
+        .insertCopy(*package.m_document, part, sourcePath.isEmpty() ? package.fullName() : sourcePath);
+}
+
+QStringList PackageWorkbook::insertWorksheetCopies(
+    Workbook &source, const QStringList &sheetNames, const QString &sourcePath, std::optional<EngineError> *refused)
+{
+    PackageWorkbook &package = packageSource(source);
+    m_document->ensureOpen();
+    package.m_document->ensureOpen();
+    QStringList parts;
+    for (const QString &name : sheetNames)
+        parts.append(worksheetPart(*package.m_document, name));
+    return SheetStructure(*m_document)
+        .insertCopies(*package.m_document, parts, sourcePath.isEmpty() ? package.fullName() : sourcePath, refused);
+}
+
+void PackageWorkbook::adoptTheme(Workbook &source)
+{
+    PackageWorkbook &package = packageSource(source);
+    m_document->ensureOpen();
+    package.m_document->ensureOpen();
+    copyTheme(*package.m_document, *m_document);
 }
 
 void PackageWorkbook::setPassword(const QString &password)

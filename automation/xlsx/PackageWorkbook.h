@@ -42,7 +42,11 @@ public:
     QString builtinProperty(DocumentProperty property) override;
     void setBuiltinProperty(DocumentProperty property, const QString &value) override;
 
-    QString insertWorksheetCopy(Workbook &source, const QString &sheetName) override;
+    QString insertWorksheetCopy(Workbook &source, const QString &sheetName, const QString &sourcePath = {}) override;
+    QStringList insertWorksheetCopies(Workbook &source, const QStringList &sheetNames, const QString &sourcePath,
+        std::optional<EngineError> *refused) override;
+    // Gives this workbook the theme of `source` (its colours and fonts), replacing its own.
+    void adoptTheme(Workbook &source);
 
     void protect(const ProtectionPassword &password, bool structure, bool windows) override;
     // The package encrypted as a whole; <fileSharing> with the iterated password hash.

@@ -2,6 +2,7 @@
 
 #include "automation/EngineError.h"
 #include "automation/FormulaReferences.h"
+#include "automation/xlsx/ExternalLinks.h"
 #include "automation/xlsx/OpcPackage.h"
 #include "automation/xlsx/PackageDocument.h"
 #include "automation/xlsx/SchemaOrder.h"
@@ -956,16 +957,67 @@ void forEachElement(pugi::xml_node root, Visit visit)
     }
 }
 
-// A formula of the copied sheet may name that sheet only: a reference to another sheet of
-// the source would become a link to the source file, which this copy does not make.
-QString ownFormula(const QString &formula, const QString &sourceName, const QString &copyName)
+// How the references of a copied sheet are written in the target. A reference to the sheet
+// itself, or to another sheet of the source copied into the target with it, names that copy;
+// a reference to any other sheet of the source becomes a reference into the source file
+// ([n]Sheet!A1), and the cells it reads are gathered so that the link can hold their values.
+// What cannot be written that way is refused: references that already lead into other
+// workbooks, 3-D spans, names or errors qualified by another sheet, sheets the source lacks.
+class CopiedReferences
 {
-    for (const formula::SheetPrefix &prefix : formula::sheetPrefixes(formula)) {
-        if (prefix.external || prefix.isSpan() || prefix.first.compare(sourceName, Qt::CaseInsensitive) != 0)
-            throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to another sheet: ") + formula);
+public:
+    CopiedReferences(const QHash<QString, QString> &copies, const WorkbookModel &source, int book)
+        : m_copies(copies), m_book(book)
+    {
+        for (const SheetEntry &entry : source.sheets()) {
+            if (entry.kind == SheetKind::Worksheet)
+                m_sourceSheets.insert(entry.name.toCaseFolded(), entry.name);
+        }
     }
-    return sourceName == copyName ? formula : formula::renameSheet(formula, sourceName, copyName);
-}
+
+    QString convert(const QString &text)
+    {
+        return formula::replaceQualifiers(text, [&](const formula::SheetPrefix &prefix) -> std::optional<QString> {
+            if (prefix.isSpan())
+                throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to several sheets: ") + text);
+            const QString key = prefix.first.toCaseFolded();
+            if (const auto copy = m_copies.constFind(key); copy != m_copies.constEnd())
+                return copy.value() == prefix.first ? std::nullopt : std::optional<QString>(formula::qualifier(copy.value()));
+            const QString sheet = m_sourceSheets.value(key);
+            const std::optional<formula::Area> area
+                = formula::operandArea(QStringView(text).mid(prefix.start + prefix.length, prefix.operandLength));
+            if (sheet.isEmpty() || !area)
+                throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to another sheet: ") + text);
+            m_linked[sheet].push_back(*area);
+            return formula::externalQualifier(m_book, sheet);
+        });
+    }
+
+    // Refuses what has no place in the target before any reference is converted.
+    static void refuseExternal(const QString &text)
+    {
+        for (const formula::SheetPrefix &prefix : formula::sheetPrefixes(text)) {
+            if (prefix.external)
+                throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to another workbook: ") + text);
+        }
+    }
+
+    QString operator()(const QString &text)
+    {
+        if (!text.contains(u'!'))
+            return text;
+        refuseExternal(text);
+        return convert(text);
+    }
+
+    const LinkedCells &linked() const { return m_linked; }
+
+private:
+    QHash<QString, QString> m_copies;
+    QHash<QString, QString> m_sourceSheets; // case-folded name -> name
+    int m_book = 1;
+    LinkedCells m_linked;
+};
 
 // Relationship kinds a copied sheet may carry, by the last segment of their type: the parts
 // hang off the sheet alone and are copied with it. Anything else (pivot tables, slicers,
@@ -1089,18 +1141,86 @@ struct CopiedPart
 
 } // namespace
 
-QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourceSheetPart)
+QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourceSheetPart, const QString &sourcePath)
+{
+    const SheetEntry *entry = sourceWorksheet(source, sourceSheetPart);
+    const QHash<QString, QString> copies{{entry->name.toCaseFolded(), QString()}};
+    return copySheet(source, sourceSheetPart, sourcePath, copies, {}, false);
+}
+
+QStringList SheetStructure::insertCopies(PackageDocument &source, const QStringList &sourceSheetParts,
+    const QString &sourcePath, std::optional<EngineError> *refused)
+{
+    // The sheets that can be copied together: a sheet refused takes itself out, and the
+    // others are checked again, since their references to it now lead into the source file.
+    QStringList names;
+    for (const QString &part : sourceSheetParts)
+        names.append(sourceWorksheet(source, part)->name);
+    std::vector<bool> copied(size_t(sourceSheetParts.size()), true);
+    QHash<QString, QString> copies;
+    for (bool changed = true; changed;) {
+        changed = false;
+        copies.clear();
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            if (copied[size_t(i)])
+                copies.insert(names[i].toCaseFolded(), QString());
+        }
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            if (!copied[size_t(i)])
+                continue;
+            try {
+                copySheet(source, sourceSheetParts[i], sourcePath, copies, {}, true);
+            } catch (const EngineError &e) {
+                if (refused)
+                    *refused = e;
+                copied[size_t(i)] = false;
+                changed = true;
+            }
+        }
+    }
+
+    // The copies' names, given from the last sheet to the first as the copies go in front
+    // one after another: a name already taken goes to the copy that comes earlier.
+    QStringList taken;
+    for (const SheetEntry &sheet : m_document.model().sheets())
+        taken.append(sheet.name);
+    QStringList result(names.size());
+    for (qsizetype i = names.size() - 1; i >= 0; --i) {
+        if (!copied[size_t(i)])
+            continue;
+        result[i] = copyName(names[i], taken);
+        taken.append(result[i]);
+        copies.insert(names[i].toCaseFolded(), result[i]);
+    }
+    for (qsizetype i = names.size() - 1; i >= 0; --i) {
+        if (!copied[size_t(i)])
+            continue;
+        try {
+            copySheet(source, sourceSheetParts[i], sourcePath, copies, result[i], false);
+        } catch (const EngineError &e) {
+            if (refused)
+                *refused = e;
+            result[i].clear();
+        }
+    }
+    return result;
+}
+
+const SheetEntry *SheetStructure::sourceWorksheet(PackageDocument &source, const QString &sourceSheetPart)
+{
+    for (const SheetEntry &entry : source.model().sheets()) {
+        if (entry.partName.compare(sourceSheetPart, Qt::CaseInsensitive) == 0 && entry.kind == SheetKind::Worksheet)
+            return &entry;
+    }
+    throw EngineError(ErrorCode::SheetNotFound, sourceSheetPart);
+}
+
+QString SheetStructure::copySheet(PackageDocument &source, const QString &sourceSheetPart, const QString &sourcePath,
+    QHash<QString, QString> copies, const QString &givenName, bool checkOnly)
 {
     // The source: its sheet, read and checked before the target changes.
     const WorkbookModel &sourceModel = source.model();
-    const SheetEntry *found = nullptr;
-    for (const SheetEntry &entry : sourceModel.sheets()) {
-        if (entry.partName.compare(sourceSheetPart, Qt::CaseInsensitive) == 0)
-            found = &entry;
-    }
-    if (!found || found->kind != SheetKind::Worksheet)
-        throw EngineError(ErrorCode::SheetNotFound, sourceSheetPart);
-    const SheetEntry sourceEntry = *found;
+    const SheetEntry sourceEntry = *sourceWorksheet(source, sourceSheetPart);
     if (sourceEntry.visibility == SheetVisibility::VeryHidden)
         throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("very hidden sheet ") + sourceEntry.name);
     OpcPackage &from = source.package();
@@ -1117,7 +1237,10 @@ QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourc
         if (sheet.kind == SheetKind::Worksheet && position == int(before.size()))
             position = sheet.position;
     }
-    const QString name = copyName(sourceEntry.name, taken);
+    const QString name = givenName.isEmpty() ? copyName(sourceEntry.name, taken) : givenName;
+    copies.insert(sourceEntry.name.toCaseFolded(), name);
+    const QString location = linkLocation(sourcePath);
+    CopiedReferences references(copies, sourceModel, linkNumber(package, model.partName(), location));
 
     XmlPart copy(sourceEntry.partName, from.partBytes(sourceEntry.partName));
     pugi::xml_node sheetRoot = copy.root();
@@ -1145,7 +1268,7 @@ QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourc
         } else if (isOneOf(local, worksheetFormulas)) {
             const QString text = xml::text(node);
             if (!text.isEmpty()) {
-                const QString own = ownFormula(text, sourceEntry.name, name);
+                const QString own = references(text);
                 if (own != text)
                     xml::setText(node, own);
                 formulaNodes.push_back(node);
@@ -1163,7 +1286,7 @@ QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourc
     std::vector<std::pair<pugi::xml_node, QString>> ownNames;
     for (pugi::xml_node definedName : elementChildren(xml::child(sourceWorkbook.root(), "definedNames"), "definedName")) {
         if (definedName.attribute("localSheetId").as_int(-1) == sourceEntry.position)
-            ownNames.emplace_back(definedName, ownFormula(xml::text(definedName), sourceEntry.name, name));
+            ownNames.emplace_back(definedName, references(xml::text(definedName)));
     }
 
     // Every target part the copy edits is read before anything changes.
@@ -1261,8 +1384,8 @@ QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourc
             = table->serialize();
     }
 
-    // Charts name the copied sheet in their ranges; a range on another sheet of the source
-    // would have to become a link to the source file and is refused like such a formula.
+    // Charts name the copied sheet in their ranges, and other sheets of the source like the
+    // formulas do.
     QList<int> usedBlocks;
     for (CopiedPart &part : parts) {
         if (part.contentType == chartType || part.contentType == chartExType) {
@@ -1274,7 +1397,7 @@ QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourc
                 const QString text = xml::text(node);
                 if (text.isEmpty())
                     return;
-                const QString own = renameTables(ownFormula(text, sourceEntry.name, name));
+                const QString own = renameTables(references(text));
                 if (own != text)
                     changed = xml::setText(node, own) || changed;
             });
@@ -1309,6 +1432,9 @@ QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourc
         throw EngineError(ErrorCode::Damaged, QStringLiteral("shared strings missing"));
     QString stringsPart = partFor(package, model.partName(), sharedStringsRelationship);
     XmlPart *strings = stringsPart.isEmpty() ? nullptr : &package.xml(stringsPart);
+
+    if (checkOnly)
+        return name;
 
     // Shared strings: each string the copy uses is appended to the target's table (or found
     // there) and the cell points at it.
@@ -1416,6 +1542,10 @@ QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourc
     writeRelationships(partName, sheetRelationships);
     package.createXml(partName, copy.serialize());
     package.ensureOverride(partName, worksheetType);
+
+    // References to other sheets of the source read them through a link to the source file.
+    if (!references.linked().empty())
+        addLink(package, workbook, location, from, sourceModel, references.linked());
 
     // The workbook part: the sheet entry, names, views.
     pugi::xml_node root = workbook.root();

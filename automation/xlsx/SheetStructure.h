@@ -1,10 +1,14 @@
 #pragma once
 
 #include "automation/Engine.h"
+#include "automation/EngineError.h"
 #include "automation/xlsx/WorkbookModel.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 namespace gm::xlsx {
 
@@ -54,16 +58,32 @@ public:
     // tables (given workbook-unique ids, and names unique among tables and defined names,
     // with the copy's structured references following), comments with their VML (moved to
     // free shape-id blocks), external hyperlinks and printer settings are copied as new
-    // parts with their relationships and content types. The copy becomes the active sheet
-    // unless it is hidden. Pivot tables, form controls, embedded objects, threaded comments,
-    // formulas or charts that refer to other sheets, cell metadata, or a very hidden sheet
-    // throw SheetCopyUnsupported before anything changes.
-    QString insertCopy(PackageDocument &source, const QString &sourceSheetPart);
+    // parts with their relationships and content types. References of formulas, names and
+    // chart ranges to other sheets of the source become references into the file
+    // `sourcePath` through a link that holds the values the source shows now. The copy
+    // becomes the active sheet unless it is hidden. Pivot tables, form controls, embedded
+    // objects, threaded comments, references into other workbooks or across several sheets,
+    // cell metadata, or a very hidden sheet throw SheetCopyUnsupported before anything
+    // changes.
+    QString insertCopy(PackageDocument &source, const QString &sourceSheetPart, const QString &sourcePath);
+    // Copies several worksheets of `source` together, as insertCopy does, so that they end up
+    // in front in their own order: references between them name the copies, and only
+    // references to sheets left behind lead into the source file. A sheet that cannot be
+    // copied is left out (its name in the result is empty, the reason in `refused`) and the
+    // others' references to it become links. Returns the copies' names, in the order asked.
+    QStringList insertCopies(PackageDocument &source, const QStringList &sourceSheetParts, const QString &sourcePath,
+        std::optional<EngineError> *refused);
 
 private:
     const SheetEntry &entryOf(const QString &sheetPart) const;
     void refuseWhenStructureLocked() const;
     bool hasOtherVisibleSheet(int position) const;
+    static const SheetEntry *sourceWorksheet(PackageDocument &source, const QString &sourceSheetPart);
+    // One copy: `copies` gives the source sheets copied along (case-folded name -> copy's
+    // name); `givenName` the copy's name when already chosen. With checkOnly, everything is
+    // read and checked and nothing changes.
+    QString copySheet(PackageDocument &source, const QString &sourceSheetPart, const QString &sourcePath,
+        QHash<QString, QString> copies, const QString &givenName, bool checkOnly);
 
     PackageDocument &m_document;
 };

@@ -4,6 +4,8 @@
 #include "operations/Checks.h"
 #include "operations/sheets/PackageSource.h"
 
+#include <QFileInfo>
+
 #include <functional>
 
 namespace gm {
@@ -253,7 +255,9 @@ RunSummary runInsertSheet(
     // A missing file fails at opening and is logged.
     operation.options.testExistence = false;
     operation.change
-        = [&](Workbook &workbook, FileContext &) { workbook.insertWorksheetCopy(source->workbook(), inputs.sheetName); };
+        = [&, sourcePath = QFileInfo(inputs.sourcePath).absoluteFilePath()](Workbook &workbook, FileContext &) {
+              workbook.insertWorksheetCopy(source->workbook(), inputs.sheetName, sourcePath);
+          };
     RunSummary summary = frame.run(inputs.entries, operation);
     source.reset();
     return summary;

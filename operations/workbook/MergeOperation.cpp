@@ -116,26 +116,44 @@ QStringList worksheetNames(Workbook &workbook)
 // empty exactly when its source is, so the test is made on the source.
 using EmptySheets = QSet<QString>;
 
-// Copies the worksheets of one document to the front of the merged workbook, last first, so
-// that they end up in their own order. A refused rename is held and the next sheet goes on.
-void mergeDocument(Workbook &merged, Workbook &source, const QString &baseName, const MergeInputs &inputs, EmptySheets &empty,
-    std::optional<EngineError> &held)
+// Copies the worksheets of one document to the front of the merged workbook together, so
+// that they keep their own order and their references to each other stay inside the merged
+// workbook; references to sheets left out (empty ones skipped, ones that cannot be copied)
+// lead into the document's file. A refused sheet or rename is held and the others go on.
+void mergeDocument(Workbook &merged, Workbook &source, const QString &sourcePath, const QString &baseName,
+    const MergeInputs &inputs, EmptySheets &empty, std::optional<EngineError> &held)
 {
-    for (int position = source.worksheetCount(); position >= 1; --position) {
+    QStringList names;
+    QList<bool> emptiness;
+    for (int position = 1; position <= source.worksheetCount(); ++position) {
         try {
             std::unique_ptr<Worksheet> sheet = source.worksheet(position);
             const bool isEmpty = isEmptyWorksheet(*sheet);
             if (inputs.skipEmpty && isEmpty)
                 continue;
-            QString name = merged.insertWorksheetCopy(source, sheet->name());
-            if (isEmpty)
-                empty.insert(name.toCaseFolded());
-            if (inputs.nameByBook) {
-                const QString prefixed = baseName + u'-' + name;
-                merged.worksheet(1)->setName(prefixed);
-                if (empty.remove(name.toCaseFolded()))
-                    empty.insert(prefixed.toCaseFolded());
-            }
+            names.append(sheet->name());
+            emptiness.append(isEmpty);
+        } catch (const EngineError &e) {
+            held = e;
+        }
+    }
+    if (names.isEmpty())
+        return;
+    const QStringList copies = merged.insertWorksheetCopies(source, names, sourcePath, &held);
+    // From the last copy to the first, as names were given.
+    for (qsizetype i = copies.size() - 1; i >= 0; --i) {
+        const QString &name = copies[i];
+        if (name.isEmpty())
+            continue;
+        if (emptiness[i])
+            empty.insert(name.toCaseFolded());
+        if (!inputs.nameByBook)
+            continue;
+        try {
+            const QString prefixed = baseName + u'-' + name;
+            merged.worksheet(name)->setName(prefixed);
+            if (empty.remove(name.toCaseFolded()))
+                empty.insert(prefixed.toCaseFolded());
         } catch (const EngineError &e) {
             held = e;
         }
@@ -258,7 +276,12 @@ RunSummary mergeWorkbooks(const MergeInputs &inputs, UserInterface &ui, const Ru
         std::optional<EngineError> held;
         try {
             PackageSource source(engines, path);
-            mergeDocument(*merged, source.workbook(), mergeBaseName(source.name()), inputs, empty, held);
+            mergeDocument(*merged, source.workbook(), QFileInfo(path).absoluteFilePath(), mergeBaseName(source.name()),
+                inputs, empty, held);
+            // The merged workbook takes the theme of the first document (the documents go
+            // from the last to the first), so that theme colours and fonts look as there.
+            if (auto *package = dynamic_cast<xlsx::PackageWorkbook *>(merged.get()))
+                package->adoptTheme(source.workbook());
         } catch (const EngineError &e) {
             held = e;
         } catch (const std::exception &) {

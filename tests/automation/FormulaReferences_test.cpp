@@ -273,3 +273,66 @@ TEST(FormulaReferences, CopiedFormulasMoveRelativeReferences)
         EXPECT_EQ(s(copyFormula(q(c.formula), c.rows, c.columns)), s(q(c.expected)));
     }
 }
+
+TEST(FormulaReferences, OperandsReadAsTheCellsTheyCover)
+{
+    struct Case
+    {
+        const char *operand;
+        std::optional<Area> area; // rows then columns
+    };
+    const Case cases[] = {
+        {"B3", Area{3, 3, 2, 2}},
+        {"$B$3", Area{3, 3, 2, 2}},
+        {"C9:$A$2", Area{2, 9, 1, 3}},
+        {"XFD1048576", Area{1048576, 1048576, 16384, 16384}},
+        {"A:C", Area{1, 1048576, 1, 3}},
+        {"$5:3", Area{3, 5, 1, 16384}},
+        {"XFE1", std::nullopt}, // beyond the last column
+        {"A1048577", std::nullopt},
+        {"A0", std::nullopt},
+        {"Rate", std::nullopt}, // a name
+        {"A", std::nullopt},
+        {"5", std::nullopt},
+        {"A1:C", std::nullopt},
+        {"#REF!", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.operand);
+        const std::optional<Area> area = operandArea(QString::fromUtf8(c.operand));
+        ASSERT_EQ(area.has_value(), c.area.has_value());
+        if (!area)
+            continue;
+        EXPECT_EQ(area->firstRow, c.area->firstRow);
+        EXPECT_EQ(area->lastRow, c.area->lastRow);
+        EXPECT_EQ(area->firstColumn, c.area->firstColumn);
+        EXPECT_EQ(area->lastColumn, c.area->lastColumn);
+    }
+}
+
+TEST(FormulaReferences, ReplacedQualifiersIntoAnotherWorkbookReadBackAsExternal)
+{
+    // Every qualifier of this workbook becomes one into workbook 2; the tokeniser must then
+    // read each of them as external, with the sheet and operand it had.
+    const QString formulas[] = {QStringLiteral("Data!A1*2+'Other Sheet'!$B$2:C3"), QStringLiteral("'It''s'!A1&\"Data!A1\""), QStringLiteral("A1+Data!1:2")};
+    for (const QString &text : formulas) {
+        SCOPED_TRACE(text.toStdString());
+        const std::vector<SheetPrefix> before = sheetPrefixes(text);
+        const QString linked = replaceQualifiers(
+            text, [](const SheetPrefix &prefix) { return externalQualifier(2, prefix.first); });
+        const std::vector<SheetPrefix> after = sheetPrefixes(linked);
+        ASSERT_EQ(after.size(), before.size()) << linked.toStdString();
+        for (size_t i = 0; i < after.size(); ++i) {
+            EXPECT_TRUE(after[i].external);
+            EXPECT_EQ(after[i].first, before[i].first);
+            EXPECT_EQ(linked.mid(after[i].start, after[i].length), externalQualifier(2, before[i].first));
+            EXPECT_EQ(linked.mid(after[i].start + after[i].length, after[i].operandLength),
+                text.mid(before[i].start + before[i].length, before[i].operandLength));
+        }
+        // Text outside the qualifiers stays.
+        EXPECT_EQ(replaceQualifiers(text, [](const SheetPrefix &) { return std::nullopt; }), text);
+    }
+    EXPECT_EQ(externalQualifier(1, QStringLiteral("Data")), QStringLiteral("[1]Data!"));
+    EXPECT_EQ(externalQualifier(3, QStringLiteral("It's")), QStringLiteral("'[3]It''s'!"));
+}

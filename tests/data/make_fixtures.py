@@ -197,6 +197,60 @@ def make_sheet_references(path):
             z.writestr(name, text.encode("utf-8"))
 
 
+def make_linked_sheets(path):
+    """Sheets whose formulas read other sheets: "Calc" reads "Data" and "Other Sheet" (numbers,
+    shared strings, a logical value, an error, whole columns) and itself; its own name "Rate"
+    reads "Data". Every formula carries the value the spreadsheet program stored for it."""
+    wt = "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"
+    names = ["Data", "Other Sheet", "Calc"]
+    strings = ["north", "south", "label"]
+
+    def sheet(rows):
+        return DECL + f'<worksheet {NS}><sheetViews><sheetView workbookViewId="0"/></sheetViews>' \
+            f'<sheetData>{rows}</sheetData></worksheet>'
+
+    data = "".join(f'<row r="{n}"><c r="A{n}"><v>{n * 10}</v></c>'
+                   + (f'<c r="B{n}" t="s"><v>{n - 1}</v></c>' if n <= 2 else "") + '</row>' for n in range(1, 5))
+    data += '<row r="5"><c r="A5" t="b"><v>1</v></c><c r="B5" t="e"><v>#DIV/0!</v></c></row>'
+    other = '<row r="1"><c r="A1"><v>7.5</v></c><c r="B1" t="s"><v>2</v></c></row>'
+
+    def f(cell, text, value, kind=""):
+        t = f' t="{kind}"' if kind else ""
+        return f'<c r="{cell}"{t}><f>{text}</f><v>{value}</v></c>'
+
+    calc = ('<row r="1">' + f("A1", "Data!A1*2", 20) + f("B1", "SUM(Data!$A$1:$A$4)", 100) + '</row>'
+            '<row r="2">' + f("A2", "'Other Sheet'!A1+Calc!A1", 27.5) + f("B2", 'Data!B2&amp;"-"&amp;\'Other Sheet\'!B1', "south-label", "str") + '</row>'
+            '<row r="3">' + f("A3", "SUM(Data!A:A)", 100) + f("B3", "Rate*2", 40) + '</row>'
+            '<row r="4">' + f("A4", "IF(Data!A5,1,0)", 1) + f("B4", 'ISERROR(Data!B5)', 1, "b") + '</row>')
+    parts = {
+        "[Content_Types].xml": DECL + '<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+        '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
+        '<Default Extension="xml" ContentType="application/xml"/>'
+        '<Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>'
+        + "".join(f'<Override PartName="/xl/worksheets/sheet{i + 1}.xml" ContentType="{wt}"/>' for i in range(len(names)))
+        + '<Override PartName="/xl/sharedStrings.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml"/>'
+        '</Types>',
+        "_rels/.rels": DECL + '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+        f'<Relationship Id="rId1" Type="{REL}/officeDocument" Target="xl/workbook.xml"/></Relationships>',
+        "xl/workbook.xml": DECL + f'<workbook {NS}><bookViews><workbookView/></bookViews><sheets>'
+        + "".join(f'<sheet name="{n}" sheetId="{i + 1}" r:id="rId{i + 1}"/>' for i, n in enumerate(names))
+        + '</sheets><definedNames><definedName name="Rate" localSheetId="2">Data!$A$2</definedName></definedNames>'
+        '<calcPr calcId="191029"/></workbook>',
+        "xl/_rels/workbook.xml.rels": DECL + '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+        + "".join(f'<Relationship Id="rId{i + 1}" Type="{REL}/worksheet" Target="worksheets/sheet{i + 1}.xml"/>'
+                  for i in range(len(names)))
+        + f'<Relationship Id="rId9" Type="{REL}/sharedStrings" Target="sharedStrings.xml"/></Relationships>',
+        "xl/sharedStrings.xml": DECL + '<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
+        f'count="{len(strings)}" uniqueCount="{len(strings)}">' + "".join(f"<si><t>{t}</t></si>" for t in strings) + "</sst>",
+        "xl/worksheets/sheet1.xml": sheet(data),
+        "xl/worksheets/sheet2.xml": sheet(other),
+        "xl/worksheets/sheet3.xml": sheet(calc),
+    }
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, text in parts.items():
+            z.writestr(name, text.encode("utf-8"))
+
+
 def make_plain_xlsx(path, sheets, formats=()):
     """A workbook of plain sheets: sheets = [(name, [(ref, value, style), ...]), ...]; numbers
     only; style indexes the cell formats built from `formats` (numFmtId, formatCode or None)."""
@@ -390,6 +444,7 @@ if __name__ == "__main__":
     make_xlsx(xlsx)
     convert_with_libreoffice(xlsx, "xls")
     make_sheet_references(os.path.join(HERE, "sheet_references.xlsx"))
+    make_linked_sheets(os.path.join(HERE, "linked_sheets.xlsx"))
     make_plain_xlsx(os.path.join(HERE, "displayed_values.xlsx"),
                     [("Values", [("A1", 1234.5678, 1), ("B1", 2.5, 0), ("C1", 45356, 2), ("D1", 45356, 3)])],
                     [(4, None), (14, None), (164, "m/d/yyyy")])

@@ -4,6 +4,7 @@
 // sheets follow the merge's rules, and a failing source is logged while the rest goes on.
 
 #include "automation/BatchFrame.h"
+#include "automation/FormulaReferences.h"
 #include "operations/workbook/MergeOperation.h"
 #include "support/TestSupport.h"
 #include "support/WorkbookReader.h"
@@ -195,6 +196,61 @@ TEST_F(MergeTest, AnExistingTargetIsKeptUnlessReplacingIsConfirmedAndADryRunWrit
     inputs.targetPath = QStringLiteral("  ");
     EXPECT_TRUE(mergeWorkbooks(inputs, noTarget, {}).stopped);
     EXPECT_EQ(noTarget.messages, QStringList{kMergeNoTarget});
+}
+
+TEST_F(MergeTest, SheetsReadingEachOtherStayTogetherAndTheMergedWorkbookTakesTheFirstTheme)
+{
+    const QString themed = corpus("theme01.xlsx"); // Sheet1 with a chart, and a theme
+    if (themed.isEmpty())
+        GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
+    const QString linked = test::copyInto(test::fixture(QStringLiteral("linked_sheets.xlsx")), m_dir.path());
+
+    struct Case
+    {
+        bool nameByBook;
+        const char *data;
+        const char *other;
+        const char *calc;
+    };
+    const Case cases[] = {{false, "Data", "Other Sheet", "Calc"},
+        {true, "linked_sheets-Data", "linked_sheets-Other Sheet", "linked_sheets-Calc"}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.nameByBook);
+        MergeInputs inputs;
+        inputs.entries = {themed, linked};
+        inputs.nameByBook = c.nameByBook;
+        inputs.targetPath = m_dir.filePath(QStringLiteral("merged-%1.xlsx").arg(c.nameByBook));
+        test::ScriptedUi ui;
+        MergeResult result;
+        const RunSummary summary = mergeWorkbooks(inputs, ui, logging(), false, &result);
+        ASSERT_EQ(summary.failedCount(), 0);
+        const QString data = QString::fromUtf8(c.data);
+        const QString other = QString::fromUtf8(c.other);
+        const QString calc = QString::fromUtf8(c.calc);
+        EXPECT_EQ(result.sheetNames.mid(1), QStringList({data, other, calc}));
+
+        // The formulas of Calc read the merged copies; nothing leads outside the workbook.
+        const QByteArray workbook = test::zipEntry(inputs.targetPath, QStringLiteral("xl/workbook.xml"));
+        EXPECT_FALSE(workbook.contains("externalReference"));
+        const test::ReaderResult read = test::readWithOpenpyxl(inputs.targetPath);
+        if (!read.available)
+            GTEST_SKIP() << "Python with openpyxl not available";
+        ASSERT_TRUE(read.error.isEmpty()) << read.error.toStdString();
+        const test::ReaderSheet *copy = read.sheet(calc);
+        ASSERT_NE(copy, nullptr);
+        EXPECT_EQ(copy->cells.value(QStringLiteral("A1")).toString(), u'=' + formula::qualifier(data) + QStringLiteral("A1*2"));
+        EXPECT_EQ(copy->cells.value(QStringLiteral("A2")).toString(),
+            u'=' + formula::qualifier(other) + QStringLiteral("A1+") + formula::qualifier(calc) + QStringLiteral("A1"));
+
+        // The theme is the first document's, with its relationship and content type.
+        EXPECT_EQ(test::zipEntry(inputs.targetPath, QStringLiteral("xl/theme/theme1.xml")),
+            test::zipEntry(themed, QStringLiteral("xl/theme/theme1.xml")));
+        EXPECT_TRUE(test::zipEntry(inputs.targetPath, QStringLiteral("xl/_rels/workbook.xml.rels"))
+                        .contains("/relationships/theme\" Target=\"theme/theme1.xml\""));
+        EXPECT_TRUE(test::zipEntry(inputs.targetPath, QStringLiteral("[Content_Types].xml"))
+                        .contains("PartName=\"/xl/theme/theme1.xml\" "
+                                  "ContentType=\"application/vnd.openxmlformats-officedocument.theme+xml\""));
+    }
 }
 
 } // namespace

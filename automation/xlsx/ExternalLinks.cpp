@@ -1,0 +1,315 @@
+#include "automation/xlsx/ExternalLinks.h"
+
+#include "automation/EngineError.h"
+#include "automation/xlsx/OpcPackage.h"
+#include "automation/xlsx/SchemaOrder.h"
+#include "automation/xlsx/WorkbookModel.h"
+#include "automation/xlsx/XmlPart.h"
+#include "automation/xlsx/XmlTree.h"
+
+#include <QUrl>
+
+#include <array>
+#include <optional>
+
+namespace gm::xlsx {
+
+namespace {
+
+using namespace std::string_view_literals;
+
+const QString externalLinkType
+    = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.externalLink+xml");
+const QString externalLinkRelationship
+    = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/externalLink");
+const QString externalLinkPathRelationship
+    = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/externalLinkPath");
+const QString sharedStringsRelationship
+    = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings");
+constexpr std::string_view relationshipsNamespace = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+
+std::vector<pugi::xml_node> children(pugi::xml_node parent, std::string_view localName)
+{
+    std::vector<pugi::xml_node> result;
+    for (pugi::xml_node node = parent.first_child(); node; node = node.next_sibling()) {
+        if (node.type() == pugi::node_element && xml::localName(node) == localName)
+            result.push_back(node);
+    }
+    return result;
+}
+
+// The workbook's links, in the order of their numbers, by part name ("" for an entry whose
+// part is missing: it still takes its number).
+QStringList linkParts(OpcPackage &package, const QString &workbookPart)
+{
+    QHash<QString, QString> parts;
+    for (const Relationship &relationship : package.relationships(workbookPart))
+        parts.insert(relationship.id, relationship.partName);
+    QStringList result;
+    const pugi::xml_node references = xml::child(package.xml(workbookPart).root(), "externalReferences");
+    for (pugi::xml_node reference : children(references, "externalReference"))
+        result.append(parts.value(QString::fromUtf8(xml::prefixedAttribute(reference, "id").value())));
+    return result;
+}
+
+// The file a link part points at, as its relationship writes it.
+QString linkTarget(OpcPackage &package, const QString &linkPart)
+{
+    if (linkPart.isEmpty() || !package.hasPart(linkPart))
+        return {};
+    for (const Relationship &relationship : package.relationships(linkPart)) {
+        if (rel::isType(relationship.type, externalLinkPathRelationship))
+            return relationship.target;
+    }
+    return {};
+}
+
+// A cached cell as the link holds it: its type (empty for a number) and value text.
+struct CachedCell
+{
+    QString type;
+    QString value;
+};
+using CachedRows = std::map<qint64, std::map<qint64, CachedCell>>;
+
+// Row and column of a cell reference such as "C12"; nothing when it is not one.
+std::optional<std::pair<qint64, qint64>> cellPosition(const QString &reference)
+{
+    const std::optional<formula::Area> area = formula::operandArea(reference);
+    if (!area || area->firstRow != area->lastRow || area->firstColumn != area->lastColumn || reference.contains(u':'))
+        return std::nullopt;
+    return std::pair{area->firstRow, area->firstColumn};
+}
+
+QString columnLetters(qint64 column)
+{
+    QString letters;
+    for (; column > 0; column = (column - 1) / 26)
+        letters.prepend(QChar(char16_t(u'A' + (column - 1) % 26)));
+    return letters;
+}
+
+// The text of a string item: its runs, phonetic readings left out.
+QString itemText(pugi::xml_node item)
+{
+    QString text;
+    for (pugi::xml_node node = item.first_child(); node; node = node.next_sibling()) {
+        const std::string_view local = xml::localName(node);
+        if (local == "t")
+            text += xml::text(node);
+        else if (local == "r")
+            text += xml::text(xml::child(node, "t"));
+    }
+    return text;
+}
+
+// The values the cells of `areas` show in a worksheet of the source: numbers, texts (shared
+// or inline strings and formula results alike become text), logical values and errors.
+// Empty cells and formulas without a stored result are left out.
+void readValues(const QByteArray &sheetBytes, const std::vector<pugi::xml_node> &strings,
+    const std::vector<formula::Area> &areas, CachedRows &rows)
+{
+    pugi::xml_document document;
+    if (!document.load_buffer(sheetBytes.constData(), size_t(sheetBytes.size()), pugi::parse_default, pugi::encoding_utf8))
+        throw EngineError(ErrorCode::Damaged, QStringLiteral("worksheet not readable"));
+    const pugi::xml_node sheetData = xml::child(document.document_element(), "sheetData");
+    qint64 rowNumber = 0;
+    for (pugi::xml_node row : children(sheetData, "row")) {
+        rowNumber = row.attribute("r") ? row.attribute("r").as_llong() : rowNumber + 1;
+        qint64 column = 0;
+        for (pugi::xml_node cell : children(row, "c")) {
+            if (pugi::xml_attribute reference = cell.attribute("r")) {
+                const std::optional<std::pair<qint64, qint64>> position = cellPosition(QString::fromUtf8(reference.value()));
+                if (!position)
+                    continue;
+                column = position->second;
+            } else {
+                ++column;
+            }
+            if (std::none_of(areas.begin(), areas.end(), [&](const formula::Area &a) { return a.contains(rowNumber, column); }))
+                continue;
+            const std::string_view type = cell.attribute("t").value();
+            CachedCell cached;
+            if (type == "inlineStr") {
+                cached = {QStringLiteral("str"), itemText(xml::child(cell, "is"))};
+            } else {
+                const pugi::xml_node value = xml::child(cell, "v");
+                if (!value)
+                    continue;
+                const QString text = xml::text(value);
+                if (type == "s") {
+                    const int index = text.toInt();
+                    if (index < 0 || index >= int(strings.size()))
+                        throw EngineError(ErrorCode::Damaged, QStringLiteral("shared string %1 missing").arg(index));
+                    cached = {QStringLiteral("str"), itemText(strings[size_t(index)])};
+                } else if (type.empty() || type == "n") {
+                    cached = {QString(), text};
+                } else {
+                    cached = {QString::fromUtf8(type.data(), qsizetype(type.size())), text};
+                }
+            }
+            rows[rowNumber][column] = cached;
+        }
+    }
+}
+
+// The cells a link's sheet data holds now.
+CachedRows cachedRows(pugi::xml_node sheetData)
+{
+    CachedRows rows;
+    for (pugi::xml_node row : children(sheetData, "row")) {
+        for (pugi::xml_node cell : children(row, "cell")) {
+            const std::optional<std::pair<qint64, qint64>> position
+                = cellPosition(QString::fromUtf8(cell.attribute("r").value()));
+            if (position)
+                rows[position->first][position->second]
+                    = {QString::fromUtf8(cell.attribute("t").value()), xml::text(xml::child(cell, "v"))};
+        }
+    }
+    return rows;
+}
+
+void writeRows(pugi::xml_node sheetData, const CachedRows &rows)
+{
+    while (sheetData.first_child())
+        sheetData.remove_child(sheetData.first_child());
+    const std::string rowName = xml::siblingName(sheetData, "row");
+    const std::string cellName = xml::siblingName(sheetData, "cell");
+    const std::string valueName = xml::siblingName(sheetData, "v");
+    for (const auto &[rowNumber, cells] : rows) {
+        pugi::xml_node row = sheetData.append_child(rowName.c_str());
+        row.append_attribute("r").set_value(rowNumber);
+        for (const auto &[column, cached] : cells) {
+            pugi::xml_node cell = row.append_child(cellName.c_str());
+            cell.append_attribute("r").set_value((columnLetters(column) + QString::number(rowNumber)).toUtf8().constData());
+            if (!cached.type.isEmpty())
+                cell.append_attribute("t").set_value(cached.type.toUtf8().constData());
+            cell.append_child(valueName.c_str()).text().set(cached.value.toUtf8().constData());
+        }
+    }
+}
+
+QString freeLinkPart(OpcPackage &package)
+{
+    for (int n = 1;; ++n) {
+        const QString candidate = QStringLiteral("xl/externalLinks/externalLink%1.xml").arg(n);
+        if (!package.hasPart(candidate))
+            return candidate;
+    }
+}
+
+// A relationship target for `toPart`, relative to the folder of `fromPart`.
+QString relativeTo(const QString &fromPart, const QString &toPart)
+{
+    const QString folder = fromPart.left(fromPart.lastIndexOf(u'/') + 1);
+    return toPart.startsWith(folder) && !folder.isEmpty() ? toPart.mid(folder.size()) : u'/' + toPart;
+}
+
+} // namespace
+
+QString linkLocation(const QString &path)
+{
+    return QUrl::fromLocalFile(path).toString(QUrl::PrettyDecoded);
+}
+
+int linkNumber(OpcPackage &package, const QString &workbookPart, const QString &location)
+{
+    const QStringList parts = linkParts(package, workbookPart);
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        if (linkTarget(package, parts[i]) == location)
+            return int(i) + 1;
+    }
+    return int(parts.size()) + 1;
+}
+
+int addLink(OpcPackage &package, XmlPart &workbook, const QString &location, OpcPackage &source,
+    const WorkbookModel &sourceModel, const LinkedCells &cells)
+{
+    const QString workbookPart = workbook.name();
+    const int number = linkNumber(package, workbookPart, location);
+    QStringList parts = linkParts(package, workbookPart);
+    QString linkPart;
+    if (number <= parts.size()) {
+        linkPart = parts[number - 1];
+    } else {
+        linkPart = freeLinkPart(package);
+        package.createXml(linkPart,
+            QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+                              "<externalLink xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+                              "<externalBook xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" "
+                              "r:id=\"rId1\"><sheetNames/><sheetDataSet/></externalBook></externalLink>"));
+        package.ensureOverride(linkPart, externalLinkType);
+        package.addRelationship(linkPart, externalLinkPathRelationship, location);
+        XmlPart &relationships = package.xml(OpcPackage::relationshipsPartName(linkPart));
+        relationships.root().last_child().append_attribute("TargetMode").set_value("External");
+        xml::prefixedAttribute(xml::child(package.xml(linkPart).root(), "externalBook"), "id")
+            .set_value(package.relationships(linkPart).back().id.toUtf8().constData());
+
+        const QString id = package.addRelationship(workbookPart, externalLinkRelationship, relativeTo(workbookPart, linkPart));
+        pugi::xml_node root = workbook.root();
+        pugi::xml_node references = xml::child(root, "externalReferences");
+        if (!references)
+            references = xml::insertChild(root, xml::siblingName(root, "externalReferences"), order::workbook);
+        pugi::xml_node reference = references.append_child(xml::siblingName(root, "externalReference").c_str());
+        reference.append_attribute(xml::qualifiedName(root, relationshipsNamespace, "id", "r").c_str())
+            .set_value(id.toUtf8().constData());
+        workbook.markDirty();
+    }
+
+    XmlPart &link = package.xml(linkPart);
+    pugi::xml_node book = xml::child(link.root(), "externalBook");
+    if (!book)
+        throw EngineError(ErrorCode::Damaged, QStringLiteral("link without a workbook: ") + linkPart);
+    const auto ensure = [&](std::string_view name) {
+        static constexpr std::array order{"sheetNames"sv, "definedNames"sv, "sheetDataSet"sv};
+        pugi::xml_node node = xml::child(book, name);
+        return node ? node : xml::insertChild(book, xml::siblingName(book, name), order);
+    };
+    pugi::xml_node sheetNames = ensure("sheetNames");
+    pugi::xml_node dataSet = ensure("sheetDataSet");
+
+    std::vector<pugi::xml_node> strings;
+    for (const Relationship &relationship : source.relationships(sourceModel.partName())) {
+        if (rel::isType(relationship.type, sharedStringsRelationship) && source.hasPart(relationship.partName))
+            strings = children(source.xml(relationship.partName).root(), "si");
+    }
+
+    for (const auto &[sheet, areas] : cells) {
+        QString sheetPart;
+        for (const SheetEntry &entry : sourceModel.sheets()) {
+            if (entry.name.compare(sheet, Qt::CaseInsensitive) == 0)
+                sheetPart = entry.partName;
+        }
+        if (sheetPart.isEmpty() || !source.hasPart(sheetPart))
+            throw EngineError(ErrorCode::Damaged, QStringLiteral("linked sheet missing: ") + sheet);
+
+        int index = -1;
+        const std::vector<pugi::xml_node> names = children(sheetNames, "sheetName");
+        for (size_t i = 0; i < names.size(); ++i) {
+            if (QString::fromUtf8(names[i].attribute("val").value()).compare(sheet, Qt::CaseInsensitive) == 0)
+                index = int(i);
+        }
+        if (index < 0) {
+            index = int(names.size());
+            sheetNames.append_child(xml::siblingName(sheetNames, "sheetName").c_str())
+                .append_attribute("val")
+                .set_value(sheet.toUtf8().constData());
+        }
+        pugi::xml_node sheetData;
+        for (pugi::xml_node data : children(dataSet, "sheetData")) {
+            if (data.attribute("sheetId").as_int(-1) == index)
+                sheetData = data;
+        }
+        if (!sheetData) {
+            sheetData = dataSet.append_child(xml::siblingName(dataSet, "sheetData").c_str());
+            sheetData.append_attribute("sheetId").set_value(index);
+        }
+        CachedRows rows = cachedRows(sheetData);
+        readValues(source.partBytes(sheetPart), strings, areas, rows);
+        writeRows(sheetData, rows);
+    }
+    link.markDirty();
+    return number;
+}
+
+} // namespace gm::xlsx

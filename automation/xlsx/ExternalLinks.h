@@ -1,0 +1,41 @@
+#pragma once
+
+#include "automation/FormulaReferences.h"
+
+#include <QString>
+
+#include <map>
+#include <vector>
+
+namespace gm::xlsx {
+
+class OpcPackage;
+class XmlPart;
+class WorkbookModel;
+
+// Links from a workbook to cells of another workbook file, as formulas read them with
+// [n]Sheet!A1. Each link is an externalLink part listing the other workbook's sheets and
+// holding the last values of the cells read from them, so that the formulas show those
+// values before the link is ever updated; its relationship names the file, and the workbook
+// lists the links in <externalReferences> in the order of their numbers.
+
+// The cells read from each sheet of the other workbook, by sheet name as spelled there.
+using LinkedCells = std::map<QString, std::vector<formula::Area>>;
+
+// How a link names a workbook file: its absolute path as a file URL, the way the spreadsheet
+// program writes a file that is not beside the linking workbook.
+QString linkLocation(const QString &path);
+
+// The number of the workbook's link to `location` ([n] in formulas): that of the link it
+// already has, or the one a new link would get.
+int linkNumber(OpcPackage &package, const QString &workbookPart, const QString &location);
+
+// Gives the workbook its link to `location` (a new externalLink part with its relationships,
+// content type and <externalReferences> entry), or extends the link it has, so that it lists
+// the sheets of `cells` and holds the values their cells have in `source`, the linked
+// workbook's package as read now. Returns the link's number. Throws EngineError(Damaged) when
+// a sheet of `cells` is not in the source.
+int addLink(OpcPackage &package, XmlPart &workbook, const QString &location, OpcPackage &source,
+    const WorkbookModel &sourceModel, const LinkedCells &cells);
+
+} // namespace gm::xlsx
