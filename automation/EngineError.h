@@ -60,6 +60,7 @@ enum class ErrorCode : int {
     PrintOutputFailed = 1090,
     PrinterUnavailable = 1091,
     PrintJobFailed = 1092,
+    FormulaInvalid = 1046,
     Unexpected = 1099,
 };
 

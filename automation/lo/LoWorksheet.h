@@ -32,7 +32,17 @@ public:
     int exportPdf(const QString &path) override;
     QString cellText(const QString &address) override;
 
+    // Cells, rows and columns of a BIFF8 .xls (see LoWorkbook::requireXlsCells). Every cell
+    // written and every line deleted is declared to the workbook's save check.
+    std::optional<CellBounds> usedRange() override;
+    std::vector<QString> displayedTexts(const CellBounds &bounds) override;
+    void setCellValues(const std::vector<CellWrite> &writes) override;
+    void deleteColumns(const QString &columns) override;
+    void deleteRows(const QString &rows) override;
+
 private:
+    void deleteLines(const QString &text, bool rows);
+
     std::shared_ptr<LoEngine> m_engine;
     LoWorkbook *m_book;
     css::uno::Reference<css::sheet::XSpreadsheet> m_sheet;

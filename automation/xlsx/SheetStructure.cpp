@@ -672,18 +672,6 @@ void SheetStructure::remove(const QString &sheetPart)
 
 namespace gm::xlsx {
 
-namespace {
-
-const QString stylesRelationship = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles");
-const QString sharedStringsRelationship
-    = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings");
-const QString sharedStringsType = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml");
-constexpr std::string_view relationshipsNamespace = "http://schemas.openxmlformats.org/officeDocument/2006/relationships"sv;
-constexpr std::string_view strictRelationshipsNamespace = "http://purl.oclc.org/ooxml/officeDocument/relationships"sv;
-
-// The name a copy takes in a workbook that already has `taken`: the name itself when free,
-// else "Base (n)" with the first free n, where a name already ending in " (k)" counts on
-// from k + 1. The base is shortened so that the result keeps to 31 characters.
 QString copyName(const QString &name, const QStringList &taken)
 {
     auto isTaken = [&](const QString &candidate) {
@@ -711,6 +699,15 @@ QString copyName(const QString &name, const QStringList &taken)
             return candidate;
     }
 }
+
+namespace {
+
+const QString stylesRelationship = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles");
+const QString sharedStringsRelationship
+    = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings");
+const QString sharedStringsType = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml");
+constexpr std::string_view relationshipsNamespace = "http://schemas.openxmlformats.org/officeDocument/2006/relationships"sv;
+constexpr std::string_view strictRelationshipsNamespace = "http://purl.oclc.org/ooxml/officeDocument/relationships"sv;
 
 QByteArray nodeBytes(pugi::xml_node node)
 {

@@ -252,8 +252,17 @@ RunSummary runInsertSheet(
     operation.options.emptyListMessage = kInsertEmptyList;
     // A missing file fails at opening and is logged.
     operation.options.testExistence = false;
-    operation.change
-        = [&](Workbook &workbook, FileContext &) { workbook.insertWorksheetCopy(source->workbook(), inputs.sheetName); };
+    operation.options.use = WorkbookUse::GuardedEngine;
+    operation.change = [&](Workbook &workbook, FileContext &) {
+        try {
+            workbook.insertWorksheetCopy(source->workbook(), inputs.sheetName);
+        } catch (const EngineError &e) {
+            if (e.code() != ErrorCode::NotSupported)
+                throw;
+            // A target the engine edits (an .xls) copies from the source as the engine reads it.
+            workbook.insertWorksheetCopy(source->engineWorkbook(), inputs.sheetName);
+        }
+    };
     RunSummary summary = frame.run(inputs.entries, operation);
     source.reset();
     return summary;
