@@ -118,6 +118,8 @@ QString EngineError::describe(ErrorCode code)
         return QStringLiteral("打印机不存在或不接受打印作业，打印作业未发送。");
     case ErrorCode::PrintJobFailed:
         return QStringLiteral("打印作业发送失败。");
+    case ErrorCode::FormulaInvalid:
+        return QStringLiteral("公式有语法错误，该单元格未做更改。");
     case ErrorCode::Unexpected:
         break;
     }

@@ -64,6 +64,7 @@ enum class ErrorCode : int {
     LineDeletionUnsupported = 1065,
     LineDeletionHeader = 1066,
     LineDeletionPivotTable = 1067,
+    FormulaInvalid = 1046,
     Unexpected = 1099,
 };
 

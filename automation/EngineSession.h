@@ -16,6 +16,9 @@ enum class WorkbookUse {
     DocumentProperties, // document properties only: .xlsx and .xls without the engine
     Protection, // workbook and sheet protection: .xlsx by the package editor, BIFF8 .xls by
                 // the record editor; never the engine, whose save would lose content
+    GuardedEngine, // cells, rows and inserted sheets: .xlsx by the package editor; .xls by the
+                   // engine, whose save replaces the original only when the file's content
+                   // check finds nothing changed that the operation did not declare
     DocumentPasswords, // open and modify passwords: .xlsx by the package editor, BIFF8 .xls by
                        // the record editor; anything else fails (the engine cannot write them
                        // without damaging the file)

@@ -528,60 +528,6 @@ QString externalQualifier(int book, const QString &sheet)
     return u'\'' + QString(inner).replace(u'\'', QStringLiteral("''")) + QStringLiteral("'!");
 }
 
-namespace {
-
-// One end of a reference: column and row, either missing for whole rows or columns.
-struct ReferenceEnd
-{
-    qint64 column = 0;
-    qint64 row = 0;
-};
-
-std::optional<ReferenceEnd> referenceEnd(QStringView text)
-{
-    constexpr qint64 columns = 16384;
-    constexpr qint64 rows = 1048576;
-    ReferenceEnd end;
-    qsizetype i = 0;
-    if (i < text.size() && text[i] == u'$')
-        ++i;
-    const qsizetype lettersStart = i;
-    while (i < text.size() && text[i].toUpper() >= u'A' && text[i].toUpper() <= u'Z' && i - lettersStart < 4)
-        end.column = end.column * 26 + (text[i++].toUpper().unicode() - u'A' + 1);
-    if (i < text.size() && text[i] == u'$' && i > lettersStart)
-        ++i;
-    const qsizetype digitsStart = i;
-    while (i < text.size() && isDigit(text[i]) && i - digitsStart < 8)
-        end.row = end.row * 10 + (text[i++].unicode() - u'0');
-    if (i != text.size() || (end.column == 0 && end.row == 0) || end.column > columns || end.row > rows)
-        return std::nullopt;
-    if (digitsStart > lettersStart && i > digitsStart && end.row == 0)
-        return std::nullopt;
-    return end;
-}
-
-} // namespace
-
-std::optional<Area> operandArea(QStringView operand)
-{
-    const qsizetype colon = operand.indexOf(u':');
-    const std::optional<ReferenceEnd> first = referenceEnd(colon < 0 ? operand : operand.left(colon));
-    const std::optional<ReferenceEnd> last = colon < 0 ? first : referenceEnd(operand.mid(colon + 1));
-    if (!first || !last)
-        return std::nullopt;
-    const bool cells = first->column > 0 && first->row > 0;
-    if (cells != (last->column > 0 && last->row > 0))
-        return std::nullopt;
-    if (!cells && ((first->column > 0) != (last->column > 0) || colon < 0))
-        return std::nullopt; // a lone "A" or "5" is a name, not a column or row
-    Area area;
-    area.firstColumn = first->column > 0 ? std::min(first->column, last->column) : 1;
-    area.lastColumn = first->column > 0 ? std::max(first->column, last->column) : 16384;
-    area.firstRow = first->row > 0 ? std::min(first->row, last->row) : 1;
-    area.lastRow = first->row > 0 ? std::max(first->row, last->row) : 1048576;
-    return area;
-}
-
 QString replaceQualifiers(const QString &formula, const std::function<std::optional<QString>(const SheetPrefix &)> &replace)
 {
     const std::vector<SheetPrefix> prefixes = sheetPrefixes(formula);

@@ -46,23 +46,6 @@ QString qualifier(const QString &first, const QString &last = {});
 // lists its link to that workbook (1 for the first): [1]Sheet! or '[1]My Sheet'!.
 QString externalQualifier(int book, const QString &sheet);
 
-// A rectangle of cells, 1-based and inclusive.
-struct Area
-{
-    qint64 firstRow = 1;
-    qint64 lastRow = 1;
-    qint64 firstColumn = 1;
-    qint64 lastColumn = 1;
-    bool contains(qint64 row, qint64 column) const
-    {
-        return row >= firstRow && row <= lastRow && column >= firstColumn && column <= lastColumn;
-    }
-};
-// The cells a reference after a qualifier covers: a cell (B2, $B$2), a range (A1:C3, in
-// either order), whole columns (A:C) or whole rows (3:5). Nothing for a name, an error or
-// anything outside the grid.
-std::optional<Area> operandArea(QStringView operand);
-
 // The formula with each qualifier of this workbook (see sheetPrefixes) replaced by the text
 // `replace` gives for it, "!" included; a qualifier for which it gives nothing stays.
 // Qualifiers into other workbooks are never offered.
@@ -99,12 +82,17 @@ struct Area
     bool lastRowAbsolute = false;
     bool firstColumnAbsolute = false;
     bool lastColumnAbsolute = false;
+    bool contains(qint64 row, qint64 column) const
+    {
+        return row >= firstRow && row <= lastRow && column >= firstColumn && column <= lastColumn;
+    }
 };
 inline constexpr qint64 kGridRows = 1048576;
 inline constexpr qint64 kGridColumns = 16384;
 
-// Reads a whole text as a reference of the grid ("$A$1", "b2:c3", "A:C", "2:2"); nothing
-// when it is anything else, or names a row or column outside the grid.
+// Reads a whole text as a reference of the grid ("$A$1", "b2:c3", "A:C", "2:2"), as the cells
+// it covers (whole columns span every row, ends in either order); nothing when it is anything
+// else (a name, an error, a lone "A" or "5"), or names a row or column outside the grid.
 std::optional<Area> parseArea(QStringView text);
 // The reference written back, letters in upper case, "$" where it was.
 QString areaText(const Area &area);

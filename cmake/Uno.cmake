@@ -73,6 +73,25 @@ set(UNO_TYPES
   com.sun.star.awt.Size
   com.sun.star.drawing.XDrawPageSupplier
   com.sun.star.drawing.XDrawPage
+  com.sun.star.sheet.XSpreadsheets2
+  com.sun.star.sheet.AddressConvention
+  com.sun.star.sheet.FormulaLanguage
+  com.sun.star.sheet.FormulaMapGroup
+  com.sun.star.sheet.FormulaOpCodeMapEntry
+  com.sun.star.sheet.XFormulaOpCodeMapper
+  com.sun.star.sheet.XFormulaParser
+  com.sun.star.sheet.XFormulaTokens
+  com.sun.star.sheet.XSheetOperation
+  com.sun.star.table.CellAddress
+  com.sun.star.table.CellContentType
+  com.sun.star.table.XColumnRowRange
+  com.sun.star.table.XTableColumns
+  com.sun.star.table.XTableRows
+  com.sun.star.util.Date
+  com.sun.star.util.NumberFormat
+  com.sun.star.util.XNumberFormatTypes
+  com.sun.star.util.XNumberFormats
+  com.sun.star.util.XNumberFormatsSupplier
 )
 list(JOIN UNO_TYPES ";" UNO_TYPES_ARG)
 set(UNO_GEN_DIR ${CMAKE_BINARY_DIR}/uno-headers)

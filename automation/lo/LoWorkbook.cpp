@@ -10,6 +10,7 @@
 #include "automation/lo/UnoSupport.h"
 #include "automation/ole/PropertyStreamCopy.h"
 #include "automation/xlsx/HeaderFooterText.h"
+#include "automation/xlsx/SheetStructure.h"
 
 #include <QDir>
 #include <QFile>
@@ -40,6 +41,7 @@
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/sheet/XSpreadsheetView.hpp>
 #include <com/sun/star/sheet/XSpreadsheets.hpp>
+#include <com/sun/star/sheet/XSpreadsheets2.hpp>
 #include <com/sun/star/style/XStyleFamiliesSupplier.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
@@ -864,6 +866,132 @@ void LoWorkbook::setBuiltinProperty(DocumentProperty property, const QString &va
             container->addProperty(name, beans::PropertyAttribute::REMOVABLE, uno::Any(text));
     });
     m_modified = true;
+}
+
+
+bool LoWorkbook::hasXlsCells() const
+{
+    return m_source.kind == WorkbookKind::Xls && m_source.filterName == kXlsFilter;
+}
+
+void LoWorkbook::requireXlsCells(int index, bool reading)
+{
+    if (!hasXlsCells())
+        throw EngineError(ErrorCode::NotSupported, QStringLiteral("cell contents of this workbook through the engine"));
+    if (reading && m_changedSheets.contains(index))
+        throw EngineError(ErrorCode::NotSupported, QStringLiteral("reading cells this session has changed"));
+}
+
+const xls::WorkbookContent &LoWorkbook::fileContent()
+{
+    if (!m_fileContent)
+        m_fileContent = xls::readXlsContent(m_source.path);
+    return *m_fileContent;
+}
+
+std::optional<CellBounds> LoWorkbook::fileUsedRange(int index)
+{
+    if (!m_fileUsage)
+        m_fileUsage = worksheetUsage(m_source.path);
+    const QString name = biffSheet(index).name;
+    for (const SheetUsage &usage : std::as_const(*m_fileUsage)) {
+        if (usage.name != name)
+            continue;
+        const UsedRange &r = usage.range;
+        if (!r.isNonEmpty())
+            return std::nullopt;
+        return CellBounds{r.firstRow + 1, r.lastRow + 1, r.firstColumn + 1, r.lastColumn + 1};
+    }
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("no worksheet of the file is named ") + name);
+}
+
+void LoWorkbook::cellsChanged(int index)
+{
+    m_changedSheets.insert(index);
+    m_modified = true;
+}
+
+QString LoWorkbook::insertWorksheetCopy(Workbook &sourceBook, const QString &sheetName, const QString & /*sourcePath*/)
+{
+    auto *source = dynamic_cast<LoWorkbook *>(&sourceBook);
+    if (!source || m_source.kind != WorkbookKind::Xls || m_source.filterName != kXlsFilter || !m_biff.valid)
+        throw EngineError(ErrorCode::NotSupported, QStringLiteral("copying a worksheet into this workbook through the engine"));
+    if (m_source.readOnly)
+        throw EngineError(ErrorCode::ReadOnlyFile, m_source.path);
+    const std::unique_ptr<Worksheet> from = source->worksheet(sheetName);
+    if (from->visibility() == SheetVisibility::VeryHidden)
+        throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("very hidden sheet ") + from->name());
+    const QString fromName = from->name();
+    const int fromIndex = from->sheetIndex();
+    const int count = sheetCount();
+    const QList<int> indices = worksheetIndices();
+    const int position = indices.isEmpty() ? count + 1 : indices.first();
+    QStringList taken;
+    for (int i = 1; i <= count; ++i)
+        taken << sheet(i)->name();
+    const QString name = xlsx::copyName(fromName, taken);
+
+    const bool linked = m_engine->call(m_engine->limitForFile(QFileInfo(m_source.path).size()), ErrorCode::Unexpected, [&] {
+        Reference<sheet::XSpreadsheetDocument> doc(m_document, UNO_QUERY_THROW);
+        Reference<sheet::XSpreadsheets2> sheets(doc->getSheets(), UNO_QUERY_THROW);
+        Reference<beans::XPropertySet> properties(m_document, UNO_QUERY_THROW);
+        auto links = [&] {
+            Reference<container::XIndexAccess> all(properties->getPropertyValue("ExternalDocLinks"), UNO_QUERY);
+            return all.is() ? all->getCount() : 0;
+        };
+        const sal_Int32 linksBefore = links();
+        Reference<sheet::XSpreadsheetDocument> from(source->document(), UNO_QUERY_THROW);
+        const sal_Int32 at = sheets->importSheet(from, toOU(fromName), position - 1);
+        Reference<container::XIndexAccess> byIndex(sheets, UNO_QUERY_THROW);
+        Reference<container::XNamed>(byIndex->getByIndex(at), UNO_QUERY_THROW)->setName(toOU(name));
+        // A formula that reads another sheet of the source would read the source file itself.
+        if (links() != linksBefore) {
+            sheets->removeByName(toOU(name));
+            return true;
+        }
+        // The copy takes the source sheet's page setup, not the engine's default style with
+        // its own header and footer.
+        Reference<beans::XPropertySet> fromStyle = source->pageStyle(fromIndex, false);
+        Reference<style::XStyleFamiliesSupplier> families(m_document, UNO_QUERY_THROW);
+        Reference<container::XNameContainer> pageStyles(
+            families->getStyleFamilies()->getByName("PageStyles"), UNO_QUERY_THROW);
+        Reference<lang::XMultiServiceFactory> factory(m_document, UNO_QUERY_THROW);
+        Reference<beans::XPropertySet> style(factory->createInstance("com.sun.star.style.PageStyle"), UNO_QUERY_THROW);
+        OUString styleName;
+        for (int n = 1; styleName.isEmpty() || pageStyles->hasByName(styleName); ++n)
+            styleName = "PageStyle_Copy_" + OUString::number(n);
+        pageStyles->insertByName(styleName, uno::Any(style));
+        for (const beans::Property &property : fromStyle->getPropertySetInfo()->getProperties()) {
+            if (property.Attributes & beans::PropertyAttribute::READONLY)
+                continue;
+            try {
+                style->setPropertyValue(property.Name, fromStyle->getPropertyValue(property.Name));
+            } catch (const uno::Exception &) { }
+        }
+        Reference<beans::XPropertySet>(byIndex->getByIndex(at), UNO_QUERY_THROW)->setPropertyValue("PageStyle", uno::Any(styleName));
+        return false;
+    });
+    if (linked)
+        throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("formulas of %1 refer to other sheets").arg(fromName));
+
+    // What the file recorded moves along with the sheets after the copy.
+    BiffSheet copy;
+    copy.name = name;
+    m_biff.sheets.insert(position - 1, copy);
+    if (m_biff.activeSheet >= position - 1)
+        ++m_biff.activeSheet;
+    auto shifted = [&](const auto &map) {
+        std::remove_cvref_t<decltype(map)> result;
+        for (auto it = map.cbegin(); it != map.cend(); ++it)
+            result.insert(it.key() >= position ? it.key() + 1 : it.key(), it.value());
+        return result;
+    };
+    m_headerFooters = shifted(m_headerFooters);
+    for (int &pending : m_pendingHeaderFooters)
+        pending += pending >= position ? 1 : 0;
+    m_expectedChanges.insertedSheets << position;
+    m_modified = true;
+    return name;
 }
 
 } // namespace gm::lo

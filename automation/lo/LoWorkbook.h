@@ -6,6 +6,7 @@
 #include "automation/Preflight.h"
 #include "automation/lo/HeaderFooterPackage.h"
 #include "automation/lo/LoEngine.h"
+#include "automation/UsedRange.h"
 #include "automation/xls/SaveGuard.h"
 
 #include <com/sun/star/beans/PropertyValue.hpp>
@@ -13,6 +14,7 @@
 #include <com/sun/star/lang/XComponent.hpp>
 
 #include <QMap>
+#include <QSet>
 
 #include <memory>
 
@@ -52,6 +54,7 @@ public:
     void saveAs(const QString &path, int fileFormat) override;
     void close(bool saveChanges) override;
     int exportPdf(const QString &path) override;
+    QString insertWorksheetCopy(Workbook &source, const QString &sheetName, const QString &sourcePath = {}) override;
 
     // The pages of one sheet (1-based position among all sheets) as a PDF file; 0 and no
     // file when it is hidden or holds nothing that prints.
@@ -68,6 +71,20 @@ public:
     // What the changes made so far may alter in an .xls (names, cells, sheet names); an
     // in-place save refuses a written file that differs from the original in anything else.
     xls::ExpectedChanges &expectedChanges() { return m_expectedChanges; }
+
+    // Cell contents of an .xls through the engine. The engine formats values and reads typed
+    // text its own way; what a cell shows is rendered from the file's own values and number
+    // formats instead, as for an .xlsx, and typed text is read by the same en-US parser. Throws
+    // NotSupported for anything but a BIFF8 .xls, and for reading a sheet this session has
+    // already changed.
+    void requireXlsCells(int index, bool reading);
+    // Whether this is a BIFF8 .xls, whose cells the calls above may touch.
+    bool hasXlsCells() const;
+    std::optional<CellBounds> fileUsedRange(int index);
+    const xls::WorkbookContent &fileContent();
+    // Records that a sheet's cells changed (1-based position among all sheets).
+    void cellsChanged(int index);
+    css::uno::Reference<css::lang::XComponent> document() const { return m_document; }
 
 private:
     QList<int> worksheetIndices(); // positions of the worksheets among all sheets
@@ -97,6 +114,9 @@ private:
     QMap<int, HeaderFooterCodes> m_headerFooters; // codes of sheets whose headers were read or set
     QList<int> m_pendingHeaderFooters; // sheets whose codes are still to be applied
     xls::ExpectedChanges m_expectedChanges;
+    std::optional<xls::WorkbookContent> m_fileContent;
+    std::optional<QList<SheetUsage>> m_fileUsage;
+    QSet<int> m_changedSheets;
     // Identity of the file when it was loaded, to notice another program's write.
     std::optional<FileStamp> m_stamp;
 };

@@ -31,12 +31,19 @@ public:
     void setOrientation(Orientation orientation) override;
     int exportPdf(const QString &path) override;
     QString cellText(const QString &address) override;
-    // The engine's own deletion: the cells below or to the right move, references follow.
+
+    // Cells, rows and columns of a BIFF8 .xls (see LoWorkbook::requireXlsCells). Every cell
+    // written and every line deleted is declared to the workbook's save check. Deleting lines
+    // (the engine's own deletion: cells below or to the right move, references follow) also
+    // works in other formats, for comparisons.
+    std::optional<CellBounds> usedRange() override;
+    std::vector<QString> displayedTexts(const CellBounds &bounds) override;
+    void setCellValues(const std::vector<CellWrite> &writes) override;
     void deleteColumns(const QString &columns) override;
     void deleteRows(const QString &rows) override;
 
 private:
-    void removeLines(const QString &text, bool columns);
+    void deleteLines(const QString &text, bool rows);
 
     std::shared_ptr<LoEngine> m_engine;
     LoWorkbook *m_book;

@@ -7,12 +7,15 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <functional>
 #include <cmath>
 #include <type_traits>
 
 namespace gm::xls {
 
 namespace {
+
+QStringList differencesOf(const WorkbookContent &before, const WorkbookContent &after, const ExpectedChanges &expected);
 
 const QString kArrow = QStringLiteral(" \u2192 ");
 const QLatin1String kVbaStorage("_VBA_PROJECT_CUR");
@@ -91,9 +94,45 @@ void compareCells(
         // A formula that may give another result on every calculation.
         if (was->formula && now->formula && (was->isVolatile || now->isVolatile))
             continue;
+        // After deleted rows or columns a formula may read other cells than before.
+        if (was->formula && now->formula && !expected.deletedLines.isEmpty())
+            continue;
         out << QStringLiteral("%1!%2: %3%4%5")
                    .arg(before.name, cellName(int(key >> 16), int(key & 0xFFFF)), was->display(), kArrow, now->display());
     }
+}
+
+// Whether a name's definition refers to a sheet that lost rows or columns ("#2!", "#1:#3!").
+bool refersToShiftedSheet(const QString &definition, const ExpectedChanges &expected)
+{
+    if (expected.deletedLines.isEmpty())
+        return false;
+    static const QRegularExpression sheets(QStringLiteral("#(\\d+)(?::#(\\d+))?!"));
+    for (const QRegularExpressionMatch &match : sheets.globalMatch(definition)) {
+        const int first = match.captured(1).toInt();
+        const int last = match.hasCaptured(2) ? match.captured(2).toInt() : first;
+        for (const ExpectedChanges::LineDeletion &deletion : expected.deletedLines)
+            if (deletion.sheet >= first && deletion.sheet <= last)
+                return true;
+    }
+    return false;
+}
+
+// The cells of a sheet where they stand once the lines are deleted; cells of deleted lines go.
+void applyLineDeletion(CellMap &cells, const ExpectedChanges::LineDeletion &deletion)
+{
+    CellMap moved;
+    const int end = deletion.first + deletion.count;
+    for (auto &[key, cell] : cells) {
+        int row = int(key >> 16), column = int(key & 0xFFFF);
+        int &line = deletion.rows ? row : column;
+        if (line >= deletion.first && line < end)
+            continue;
+        if (line >= end)
+            line -= deletion.count;
+        moved.emplace(cellKey(row, column), std::move(cell));
+    }
+    cells = std::move(moved);
 }
 
 struct NameKey
@@ -129,6 +168,11 @@ void compareNames(const WorkbookContent &before, const WorkbookContent &after, c
         }
         const QList<const DefinedName *> &mine = it.value();
         const QList<const DefinedName *> &theirs = other.value();
+        if (mine.size() == theirs.size() && refersToShiftedSheet(first.definition, expected)
+            && std::equal(mine.cbegin(), mine.cend(), theirs.cbegin(), [](const DefinedName *a, const DefinedName *b) {
+                   return a->hidden == b->hidden && a->name == b->name;
+               }))
+            continue;
         bool same = mine.size() == theirs.size();
         for (qsizetype k = 0; same && k < mine.size(); ++k)
             same = mine[k]->definition == theirs[k]->definition && mine[k]->hidden == theirs[k]->hidden
@@ -187,11 +231,10 @@ void compareEntries(
 // The workbook and the expected changes as they read once the deleted sheets are gone: later
 // sheets, name scopes and sheet references in name definitions ("#5") move down, references
 // to a deleted sheet read "#REF".
-void withoutDeletedSheets(WorkbookContent &book, ExpectedChanges &expected)
+void removeSheets(WorkbookContent &book, QList<int> deleted, std::function<int(int)> &moved)
 {
-    QList<int> deleted = expected.deletedSheets;
     std::sort(deleted.begin(), deleted.end());
-    auto moved = [&](int position) {
+    moved = [deleted](int position) {
         return deleted.contains(position)
             ? -1
             : position - int(std::count_if(deleted.cbegin(), deleted.cend(), [&](int d) { return d < position; }));
@@ -221,6 +264,12 @@ void withoutDeletedSheets(WorkbookContent &book, ExpectedChanges &expected)
         names.append(name);
     }
     book.names = names;
+}
+
+void withoutDeletedSheets(WorkbookContent &book, ExpectedChanges &expected)
+{
+    std::function<int(int)> moved;
+    removeSheets(book, expected.deletedSheets, moved);
     auto movedMap = [&](const auto &map) {
         std::remove_cvref_t<decltype(map)> result;
         for (auto it = map.cbegin(); it != map.cend(); ++it) {
@@ -243,10 +292,27 @@ void withoutDeletedSheets(WorkbookContent &book, ExpectedChanges &expected)
             cells.append(block);
     }
     expected.cells = cells;
+    QSet<quint64> written;
+    for (const quint64 cell : std::as_const(expected.writtenCells)) {
+        if (const int sheet = moved(int(cell >> 32)); sheet > 0)
+            written.insert(quint64(sheet) << 32 | (cell & 0xFFFFFFFFu));
+    }
+    expected.writtenCells = written;
+    QList<ExpectedChanges::LineDeletion> lines;
+    for (ExpectedChanges::LineDeletion deletion : std::as_const(expected.deletedLines)) {
+        if ((deletion.sheet = moved(deletion.sheet)) > 0)
+            lines.append(deletion);
+    }
+    expected.deletedLines = lines;
     expected.deletedSheets.clear();
 }
 
 } // namespace
+
+void ExpectedChanges::addCell(int sheet, int row, int column)
+{
+    writtenCells.insert(quint64(sheet) << 32 | cellKey(row, column));
+}
 
 void ExpectedChanges::addName(const QString &name, int scope)
 {
@@ -262,6 +328,8 @@ bool ExpectedChanges::allowsName(const QString &name, int scope) const
 
 bool ExpectedChanges::allowsCell(int sheet, quint32 key) const
 {
+    if (writtenCells.contains(quint64(sheet) << 32 | key))
+        return true;
     const int row = int(key >> 16), column = int(key & 0xFFFF);
     return std::any_of(cells.cbegin(), cells.cend(), [&](const Cells &c) {
         return c.sheet == sheet && row >= c.firstRow && row <= c.lastRow && column >= c.firstColumn && column <= c.lastColumn;
@@ -281,8 +349,31 @@ QStringList contentDifferences(const WorkbookContent &original, const WorkbookCo
         withoutDeletedSheets(before, expected);
         return contentDifferences(before, after, expected);
     }
-    const WorkbookContent &before = original;
-    const ExpectedChanges &expected = changes;
+    if (!changes.insertedSheets.isEmpty()) {
+        // The copies and the names that came with them are set aside; the rest must read as
+        // before at the positions it had.
+        WorkbookContent without = after;
+        ExpectedChanges expected = changes;
+        std::function<int(int)> moved;
+        removeSheets(without, changes.insertedSheets, moved);
+        expected.insertedSheets.clear();
+        return contentDifferences(original, without, expected);
+    }
+    if (!changes.deletedLines.isEmpty()) {
+        WorkbookContent before = original;
+        for (const ExpectedChanges::LineDeletion &deletion : changes.deletedLines) {
+            if (deletion.sheet >= 1 && deletion.sheet <= before.sheets.size())
+                applyLineDeletion(before.sheets[deletion.sheet - 1].cells, deletion);
+        }
+        return differencesOf(before, after, changes);
+    }
+    return differencesOf(original, after, changes);
+}
+
+namespace {
+
+QStringList differencesOf(const WorkbookContent &before, const WorkbookContent &after, const ExpectedChanges &expected)
+{
     QStringList sheets, cells, names, entries;
     const qsizetype count = std::max(before.sheets.size(), after.sheets.size());
     for (qsizetype i = 0; i < count; ++i) {
@@ -312,6 +403,8 @@ QStringList contentDifferences(const WorkbookContent &original, const WorkbookCo
     compareEntries(before, after, expected, entries);
     return sheets + cells + names + entries;
 }
+
+} // namespace
 
 QString describeDifferences(const QStringList &differences, int shown)
 {

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -39,7 +40,28 @@ struct ExpectedChanges
     // go, later sheets move down, and references to them read #REF!. Every other position of
     // this struct counts before the change too.
     QList<int> deletedSheets;
+    // Sheets the change inserts, by their 1-based position after it; every earlier position
+    // of this struct counts before the insertion. What the copies bring along (their cells and
+    // the names scoped to them) is expected.
+    QList<int> insertedSheets;
+    // Whole rows or columns the change deletes from a sheet, in the order deleted: the cells
+    // after them move back by `count`, all 0-based. Every other position of this struct counts
+    // after the deletions. Formulas may give other results (a range that lost cells, a
+    // reference to a deleted cell now #REF!) and names that refer to the sheet may change,
+    // but a formula must stay a formula and a constant must keep its value at its new address.
+    struct LineDeletion
+    {
+        int sheet = 1; // 1-based position
+        bool rows = true;
+        int first = 0;
+        int count = 1;
+    };
+    QList<LineDeletion> deletedLines;
+    // Single cells the change writes, by sheet and key (see cellKey); for changes that write
+    // many scattered cells.
+    QSet<quint64> writtenCells;
 
+    void addCell(int sheet, int row, int column);
     void addName(const QString &name, int scope);
     bool allowsName(const QString &name, int scope) const;
     bool allowsCell(int sheet, quint32 key) const;

@@ -31,6 +31,9 @@ enum : quint16 {
     kRk = 0x027E,
     kTable = 0x0236,
     kShrFmla = 0x04BC,
+    kDateMode = 0x0022,
+    kXf = 0x00E0,
+    kFormat = 0x041E,
 };
 
 // Function numbers of the built-in functions whose result changes on every calculation.
@@ -538,6 +541,20 @@ private:
             case kName:
                 names << readName(r);
                 break;
+            case kFormat:
+                if (d.size() >= 5) {
+                    PartReader reader(partsOf(r), 2);
+                    m_content.numberFormats.insert(le16(d.constData()), reader.richString(true));
+                }
+                break;
+            case kXf:
+                if (d.size() >= 4)
+                    m_content.xfNumberFormats << le16(d.constData() + 2);
+                break;
+            case kDateMode:
+                if (d.size() >= 2)
+                    m_content.date1904 = le16(d.constData()) == 1;
+                break;
             default:
                 break;
             }
@@ -633,22 +650,28 @@ private:
                 continue;
             const QByteArray &d = r.data;
             const char *p = d.constData();
-            auto put = [&](quint32 key, CellContent cell) { sheet.cells[key] = std::move(cell); };
+            auto put = [&](quint32 key, CellContent cell, quint16 xf) {
+                cell.xf = xf;
+                sheet.cells[key] = std::move(cell);
+            };
+            // Every cell record starts with row, column and format record index.
+            const quint16 xf = d.size() >= 6 ? le16(p + 4) : 0;
             switch (r.type) {
             case kNumber:
                 if (d.size() >= 14)
-                    put(cellKey(le16(p), le16(p + 2)), {CellContent::Type::Number, false, false, leDouble(p + 6), {}, 0});
+                    put(cellKey(le16(p), le16(p + 2)), {CellContent::Type::Number, false, false, leDouble(p + 6), {}, 0}, xf);
                 break;
             case kRk:
                 if (d.size() >= 10)
-                    put(cellKey(le16(p), le16(p + 2)), {CellContent::Type::Number, false, false, rkValue(le32(p + 6)), {}, 0});
+                    put(cellKey(le16(p), le16(p + 2)), {CellContent::Type::Number, false, false, rkValue(le32(p + 6)), {}, 0}, xf);
                 break;
             case kMulRk:
                 if (d.size() >= 6) {
                     const int row = le16(p), first = le16(p + 2);
                     for (int k = 0; 4 + k * 6 + 6 <= d.size() - 2; ++k)
                         put(cellKey(row, first + k),
-                            {CellContent::Type::Number, false, false, rkValue(le32(p + 4 + k * 6 + 2)), {}, 0});
+                            {CellContent::Type::Number, false, false, rkValue(le32(p + 4 + k * 6 + 2)), {}, 0},
+                            le16(p + 4 + k * 6));
                 }
                 break;
             case kLabelSst:
@@ -657,7 +680,7 @@ private:
                     if (index >= quint32(m_strings.size()))
                         throw EngineError(
                             ErrorCode::Damaged, QStringLiteral("string %1 not in the shared string table").arg(index));
-                    put(cellKey(le16(p), le16(p + 2)), {CellContent::Type::Text, false, false, 0, m_strings[index], 0});
+                    put(cellKey(le16(p), le16(p + 2)), {CellContent::Type::Text, false, false, 0, m_strings[index], 0}, xf);
                 }
                 break;
             case kLabel:
@@ -667,24 +690,25 @@ private:
                     const int count = reader.u16();
                     const quint8 flags = reader.u8();
                     put(cellKey(le16(p), le16(p + 2)),
-                        {CellContent::Type::Text, false, false, 0, reader.characters(count, flags & 0x01), 0});
+                        {CellContent::Type::Text, false, false, 0, reader.characters(count, flags & 0x01), 0}, xf);
                 }
                 break;
             case kBoolErr:
                 if (d.size() >= 8)
                     put(cellKey(le16(p), le16(p + 2)),
                         {d[7] ? CellContent::Type::Error : CellContent::Type::Boolean, false, false, 0, {},
-                            static_cast<quint8>(d[6])});
+                            static_cast<quint8>(d[6])},
+                        xf);
                 break;
             case kBlank:
                 if (d.size() >= 6)
-                    put(cellKey(le16(p), le16(p + 2)), {});
+                    put(cellKey(le16(p), le16(p + 2)), {}, xf);
                 break;
             case kMulBlank:
                 if (d.size() >= 6) {
                     const int row = le16(p), first = le16(p + 2);
                     for (int k = 0; 4 + k * 2 + 2 <= d.size() - 2; ++k)
-                        put(cellKey(row, first + k), {});
+                        put(cellKey(row, first + k), {}, le16(p + 4 + k * 2));
                 }
                 break;
             case kFormula: {
@@ -721,7 +745,7 @@ private:
                 cell.isVolatile = (le16(p + 14) & 0x0001) || formula.isVolatile;
                 if (formula.shared)
                     sharedUsers << qMakePair(key, formula.anchor);
-                put(key, cell);
+                put(key, cell, xf);
                 break;
             }
             case kShrFmla:

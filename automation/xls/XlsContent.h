@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -19,6 +20,7 @@ struct CellContent
     double number = 0; // Number
     QString text; // Text, "" for an empty string
     int code = 0; // Boolean: 0 or 1; Error: the file's error code (0x07 #DIV/0! ...)
+    quint16 xf = 0; // the cell's format record (its number format among others)
 
     // The value as a user would read it: 12.5, "text", TRUE, #N/A, (blank); formulas get a
     // leading "=" before their result.
@@ -72,6 +74,11 @@ struct WorkbookContent
     QList<SheetContent> sheets;
     QList<DefinedName> names;
     QList<StorageEntry> entries;
+    // Number formats: the code of each format id the file defines, and the format id of each
+    // format record (XF) by its index. Built-in ids without a record keep their standard code.
+    QHash<int, QString> numberFormats;
+    QList<int> xfNumberFormats;
+    bool date1904 = false;
 
     bool hasVbaProject() const;
     // One digest over every stream of the VBA project, empty when there is none.

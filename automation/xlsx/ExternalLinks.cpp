@@ -75,7 +75,7 @@ using CachedRows = std::map<qint64, std::map<qint64, CachedCell>>;
 // Row and column of a cell reference such as "C12"; nothing when it is not one.
 std::optional<std::pair<qint64, qint64>> cellPosition(const QString &reference)
 {
-    const std::optional<formula::Area> area = formula::operandArea(reference);
+    const std::optional<formula::Area> area = formula::parseArea(reference);
     if (!area || area->firstRow != area->lastRow || area->firstColumn != area->lastColumn || reference.contains(u':'))
         return std::nullopt;
     return std::pair{area->firstRow, area->firstColumn};

@@ -675,18 +675,6 @@ void SheetStructure::remove(const QString &sheetPart)
 
 namespace gm::xlsx {
 
-namespace {
-
-const QString stylesRelationship = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles");
-const QString sharedStringsRelationship
-    = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings");
-const QString sharedStringsType = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml");
-constexpr std::string_view relationshipsNamespace = "http://schemas.openxmlformats.org/officeDocument/2006/relationships"sv;
-constexpr std::string_view strictRelationshipsNamespace = "http://purl.oclc.org/ooxml/officeDocument/relationships"sv;
-
-// The name a copy takes in a workbook that already has `taken`: the name itself when free,
-// else "Base (n)" with the first free n, where a name already ending in " (k)" counts on
-// from k + 1. The base is shortened so that the result keeps to 31 characters.
 QString copyName(const QString &name, const QStringList &taken)
 {
     auto isTaken = [&](const QString &candidate) {
@@ -714,6 +702,15 @@ QString copyName(const QString &name, const QStringList &taken)
             return candidate;
     }
 }
+
+namespace {
+
+const QString stylesRelationship = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles");
+const QString sharedStringsRelationship
+    = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings");
+const QString sharedStringsType = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml");
+constexpr std::string_view relationshipsNamespace = "http://schemas.openxmlformats.org/officeDocument/2006/relationships"sv;
+constexpr std::string_view strictRelationshipsNamespace = "http://purl.oclc.org/ooxml/officeDocument/relationships"sv;
 
 QByteArray nodeBytes(pugi::xml_node node)
 {
@@ -985,7 +982,7 @@ public:
                 return copy.value() == prefix.first ? std::nullopt : std::optional<QString>(formula::qualifier(copy.value()));
             const QString sheet = m_sourceSheets.value(key);
             const std::optional<formula::Area> area
-                = formula::operandArea(QStringView(text).mid(prefix.start + prefix.length, prefix.operandLength));
+                = formula::parseArea(QStringView(text).mid(prefix.start + prefix.length, prefix.operandLength));
             if (sheet.isEmpty() || !area)
                 throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to another sheet: ") + text);
             m_linked[sheet].push_back(*area);

@@ -40,6 +40,11 @@ void checkSheetName(const QString &name, const QStringList &otherSheetNames);
 //   types, the calculation chain is dropped and a full recalculation asked for on load.
 // The document titles of docProps/app.xml follow each change. Sheets are named by their part,
 // which does not change while sheets move. Refusals throw EngineError before anything changes.
+// The name a copy takes in a workbook that already has `taken`: the name itself when free,
+// else "Base (n)" with the first free n, where a name already ending in " (k)" counts on
+// from k + 1. The base is shortened so that the result keeps to 31 characters.
+QString copyName(const QString &name, const QStringList &taken);
+
 class SheetStructure
 {
 public:

@@ -119,7 +119,8 @@ RunSummary runReplaceContent(
     operation.options.completionMessage = kReplaceDone;
     operation.options.testExistence = true;
     operation.options.readOnly = ReadOnlyPolicy::MakeWritable;
-    operation.options.use = WorkbookUse::PackageMembers;
+    // An .xls is changed by the engine and checked cell by cell before it replaces the original.
+    operation.options.use = WorkbookUse::GuardedEngine;
     operation.options.saveMode = SaveMode::CloseSaving;
     operation.change = [&](Workbook &workbook, FileContext &context) {
         const int count = workbook.worksheetCount();

@@ -112,6 +112,13 @@ RunSummary changeRowsColumns(const RowsColumnsInputs &inputs, UserInterface &ui,
     return runRowsColumns(inputs, ui, settings, std::move(engineFactory));
 }
 
+WorkbookUse rowsColumnsUse(RowsColumnsMode mode)
+{
+    // Hiding and sizing are record edits of an .xls; deleting moves cells and references,
+    // which the engine does, its save checked against every cell that should only have moved.
+    return mode == RowsColumnsMode::Delete ? WorkbookUse::GuardedEngine : WorkbookUse::PackageMembers;
+}
+
 RunSummary runRowsColumns(
     const RowsColumnsInputs &inputs, UserInterface &ui, const RunSettings &settings, ApplicationFactory engineFactory)
 {
@@ -126,7 +133,7 @@ RunSummary runRowsColumns(
     operation.options.completionMessage = kRowsColumnsDone;
     operation.options.testExistence = true;
     operation.options.readOnly = ReadOnlyPolicy::MakeWritable;
-    operation.options.use = WorkbookUse::PackageMembers;
+    operation.options.use = rowsColumnsUse(inputs.mode);
     // What succeeded is saved, also when one action failed.
     operation.options.saveMode = SaveMode::SaveThenClose;
     operation.change = [&](Workbook &workbook, FileContext &context) {

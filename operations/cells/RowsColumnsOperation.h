@@ -65,6 +65,9 @@ bool rowsColumnsDeletes(const RowsColumnsInputs &inputs);
 // The checks of the mode's fields, in order.
 Validation validateRowsColumns(const RowsColumnsInputs &inputs);
 
+// Which backend opens the workbooks of a mode.
+WorkbookUse rowsColumnsUse(RowsColumnsMode mode);
+
 // Check list, the sheet choice, the deletion question (through ui), the field checks, then
 // the run.
 RunSummary changeRowsColumns(const RowsColumnsInputs &inputs, UserInterface &ui, const RunSettings &settings,

@@ -50,7 +50,8 @@ RunSummary runSetCells(
     operation.options.completionMessage = kSetCellsDone;
     operation.options.testExistence = true;
     operation.options.readOnly = ReadOnlyPolicy::MakeWritable;
-    operation.options.use = WorkbookUse::PackageMembers;
+    // An .xls is changed by the engine and checked cell by cell before it replaces the original.
+    operation.options.use = WorkbookUse::GuardedEngine;
     // The workbook is saved with the writes that succeeded, also when one failed.
     operation.options.saveMode = SaveMode::SaveThenClose;
     operation.change = [&](Workbook &workbook, FileContext &context) {

@@ -9,7 +9,8 @@
 
 namespace gm {
 
-PackageSource::PackageSource(EngineSession &engines, const QString &path) : m_name(QFileInfo(path).fileName())
+PackageSource::PackageSource(EngineSession &engines, const QString &path)
+    : m_engines(engines), m_path(path), m_name(QFileInfo(path).fileName())
 {
     if (!QFileInfo(path).isFile())
         throw EngineError(QFileInfo(path).absoluteDir().exists() ? ErrorCode::FileNotFound : ErrorCode::PathNotFound, path);
@@ -35,8 +36,20 @@ PackageSource::PackageSource(EngineSession &engines, const QString &path) : m_na
     m_converted = true;
 }
 
+Workbook &PackageSource::engineWorkbook()
+{
+    if (!m_engineWorkbook)
+        m_engineWorkbook = m_engines.open(m_path, WorkbookUse::Engine, /*readOnly=*/true);
+    return *m_engineWorkbook;
+}
+
 PackageSource::~PackageSource()
 {
+    if (m_engineWorkbook) {
+        try {
+            m_engineWorkbook->close(false);
+        } catch (const EngineError &) { }
+    }
     if (m_workbook) {
         try {
             m_workbook->close(false);

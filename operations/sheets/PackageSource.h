@@ -24,6 +24,9 @@ public:
     PackageSource &operator=(const PackageSource &) = delete;
 
     Workbook &workbook() { return *m_workbook; }
+    // The source as the spreadsheet engine loads it, for targets the engine edits; opened
+    // read-only on first use.
+    Workbook &engineWorkbook();
     // The source's file name (not the temporary copy's).
     QString name() const { return m_name; }
     bool converted() const { return m_converted; }
@@ -31,6 +34,9 @@ public:
 private:
     std::unique_ptr<QTemporaryDir> m_folder;
     std::unique_ptr<Workbook> m_workbook;
+    std::unique_ptr<Workbook> m_engineWorkbook;
+    EngineSession &m_engines;
+    QString m_path;
     QString m_name;
     bool m_converted = false;
 };

@@ -254,9 +254,17 @@ RunSummary runInsertSheet(
     operation.options.emptyListMessage = kInsertEmptyList;
     // A missing file fails at opening and is logged.
     operation.options.testExistence = false;
+    operation.options.use = WorkbookUse::GuardedEngine;
     operation.change
         = [&, sourcePath = QFileInfo(inputs.sourcePath).absoluteFilePath()](Workbook &workbook, FileContext &) {
-              workbook.insertWorksheetCopy(source->workbook(), inputs.sheetName, sourcePath);
+              try {
+                  workbook.insertWorksheetCopy(source->workbook(), inputs.sheetName, sourcePath);
+              } catch (const EngineError &e) {
+                  if (e.code() != ErrorCode::NotSupported)
+                      throw;
+                  // A target the engine edits (an .xls) copies from the source as the engine reads it.
+                  workbook.insertWorksheetCopy(source->engineWorkbook(), inputs.sheetName, sourcePath);
+              }
           };
     RunSummary summary = frame.run(inputs.entries, operation);
     source.reset();

@@ -52,7 +52,8 @@ struct RenameSheetInputs
 };
 
 // Insert a copy of one worksheet of a source workbook before the first worksheet of every
-// listed .xlsx workbook. The source is read once for the whole run and never changed.
+// listed workbook (.xlsx by the package editor, .xls by the engine with its save checked). The
+// source is read once for the whole run and never changed.
 inline const QString kInsertEmptyList = QStringLiteral("没有需要处理的文档！");
 inline const QString kNoSourceSheet = QStringLiteral("没有指定源工作表！");
 

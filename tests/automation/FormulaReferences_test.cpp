@@ -276,18 +276,22 @@ TEST(FormulaReferences, CopiedFormulasMoveRelativeReferences)
 
 TEST(FormulaReferences, OperandsReadAsTheCellsTheyCover)
 {
+    struct Cells
+    {
+        qint64 firstRow, lastRow, firstColumn, lastColumn;
+    };
     struct Case
     {
         const char *operand;
-        std::optional<Area> area; // rows then columns
+        std::optional<Cells> area;
     };
     const Case cases[] = {
-        {"B3", Area{3, 3, 2, 2}},
-        {"$B$3", Area{3, 3, 2, 2}},
-        {"C9:$A$2", Area{2, 9, 1, 3}},
-        {"XFD1048576", Area{1048576, 1048576, 16384, 16384}},
-        {"A:C", Area{1, 1048576, 1, 3}},
-        {"$5:3", Area{3, 5, 1, 16384}},
+        {"B3", Cells{3, 3, 2, 2}},
+        {"$B$3", Cells{3, 3, 2, 2}},
+        {"C9:$A$2", Cells{2, 9, 1, 3}},
+        {"XFD1048576", Cells{1048576, 1048576, 16384, 16384}},
+        {"A:C", Cells{1, 1048576, 1, 3}},
+        {"$5:3", Cells{3, 5, 1, 16384}},
         {"XFE1", std::nullopt}, // beyond the last column
         {"A1048577", std::nullopt},
         {"A0", std::nullopt},
@@ -300,7 +304,7 @@ TEST(FormulaReferences, OperandsReadAsTheCellsTheyCover)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.operand);
-        const std::optional<Area> area = operandArea(QString::fromUtf8(c.operand));
+        const std::optional<Area> area = parseArea(QString::fromUtf8(c.operand));
         ASSERT_EQ(area.has_value(), c.area.has_value());
         if (!area)
             continue;

@@ -105,13 +105,3 @@ TEST_F(ReplaceTest, MatchesDisplayedTextAndWritesTypedValues)
             QStringLiteral("second-页"), QStringLiteral("中文,逗号"), QStringLiteral("99.00"), QStringLiteral("2020-01-02")}));
     EXPECT_EQ(engineTexts(path, QStringLiteral("First"), {QStringLiteral("A1")}), QStringList{QStringLiteral("first-页")});
 }
-
-TEST_F(ReplaceTest, XlsIsRefusedAndLeftAlone)
-{
-    const QString path = gm::test::copyInto(fixture(QStringLiteral("sheets_second_active.xls")), dir.path());
-    const QByteArray before = gm::test::readAll(path);
-    const RunSummary summary = replace(path, "first-sheet", "x", false);
-    ASSERT_EQ(summary.files.size(), 1u);
-    EXPECT_EQ(summary.files[0].errorNumber, int(ErrorCode::NotSupported));
-    EXPECT_EQ(gm::test::readAll(path), before);
-}

@@ -227,14 +227,3 @@ TEST_F(SetCellsTest, NamedSheetsRecalculateAndRefuseSharedAndArrayAnchors)
         (QStringList{
             QStringLiteral("20"), QStringLiteral("24"), QStringLiteral("11"), QStringLiteral("30"), QStringLiteral("4")}));
 }
-
-TEST_F(SetCellsTest, XlsIsRefusedAndLeftAlone)
-{
-    const QString path = copy("sheets_second_active.xls");
-    const QByteArray before = gm::test::readAll(path);
-    const RunSummary summary = setCells({{path}, {cell(1, 1, "x")}, CellSheets::All, {}}, ui, settings);
-    ASSERT_EQ(summary.files.size(), 1u);
-    EXPECT_EQ(summary.files[0].errorNumber, int(ErrorCode::NotSupported));
-    EXPECT_EQ(logLines().size(), 1);
-    EXPECT_EQ(gm::test::readAll(path), before);
-}

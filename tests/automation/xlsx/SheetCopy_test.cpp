@@ -518,10 +518,10 @@ TEST_F(SheetCopyTest, ChartsOfOtherSheetsDataReadThemThroughTheLink)
                         EXPECT_TRUE(prefix.external) << text.toStdString();
                         EXPECT_TRUE(links[0].sheets.contains(prefix.first)) << text.toStdString();
                         const std::optional<formula::Area> area
-                            = formula::operandArea(QStringView(text).mid(prefix.start + prefix.length, prefix.operandLength));
+                            = formula::parseArea(QStringView(text).mid(prefix.start + prefix.length, prefix.operandLength));
                         ASSERT_TRUE(area.has_value());
                         for (const QString &key : links[0].cells.keys()) {
-                            const std::optional<formula::Area> cell = formula::operandArea(key.mid(key.indexOf(u'!') + 1));
+                            const std::optional<formula::Area> cell = formula::parseArea(key.mid(key.indexOf(u'!') + 1));
                             if (key.startsWith(prefix.first + u'!') && cell && area->contains(cell->firstRow, cell->firstColumn))
                                 ++cachedInRanges;
                         }
