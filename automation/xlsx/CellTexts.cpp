@@ -148,20 +148,7 @@ private:
         }
     }
 
-    void readStyles(pugi::xml_node root)
-    {
-        QHash<int, QString> codes;
-        for (pugi::xml_node numFmt : xml::child(root, "numFmts").children()) {
-            if (numFmt.type() == pugi::node_element)
-                codes.insert(numFmt.attribute("numFmtId").as_int(), QString::fromUtf8(numFmt.attribute("formatCode").value()));
-        }
-        for (pugi::xml_node xf : xml::child(root, "cellXfs").children()) {
-            if (xf.type() != pugi::node_element)
-                continue;
-            const int id = xf.attribute("numFmtId").as_int(0);
-            m_styleCodes.push_back(codes.contains(id) ? codes.value(id) : builtInFormatCode(id));
-        }
-    }
+    void readStyles(pugi::xml_node root) { m_styleCodes = styleFormatCodes(root); }
 
     const NumberFormat &format(int style)
     {
@@ -253,6 +240,23 @@ std::vector<QString> displayedTexts(PackageDocument &document, const SheetEntry 
         },
         [](qint64) {});
     return texts;
+}
+
+std::vector<QString> styleFormatCodes(pugi::xml_node stylesRoot)
+{
+    QHash<int, QString> codes;
+    for (pugi::xml_node numFmt : xml::child(stylesRoot, "numFmts").children()) {
+        if (numFmt.type() == pugi::node_element)
+            codes.insert(numFmt.attribute("numFmtId").as_int(), QString::fromUtf8(numFmt.attribute("formatCode").value()));
+    }
+    std::vector<QString> result;
+    for (pugi::xml_node xf : xml::child(stylesRoot, "cellXfs").children()) {
+        if (xf.type() != pugi::node_element)
+            continue;
+        const int id = xf.attribute("numFmtId").as_int(0);
+        result.push_back(codes.contains(id) ? codes.value(id) : builtInFormatCode(id));
+    }
+    return result;
 }
 
 } // namespace gm::xlsx

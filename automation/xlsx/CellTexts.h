@@ -3,6 +3,8 @@
 #include "automation/Engine.h"
 #include "automation/xlsx/WorkbookModel.h"
 
+#include <pugixml.hpp>
+
 #include <optional>
 #include <vector>
 
@@ -19,5 +21,9 @@ std::optional<CellBounds> usedRange(PackageDocument &document, const SheetEntry 
 // number format in an en-US session (shared and inline strings, booleans, errors and cached
 // formula results alike); "" for empty cells.
 std::vector<QString> displayedTexts(PackageDocument &document, const SheetEntry &sheet, const CellBounds &bounds);
+
+// The number format code of each cell style (cellXfs) of a styles part, by style index:
+// the part's own codes, else Excel's built-in ones.
+std::vector<QString> styleFormatCodes(pugi::xml_node stylesRoot);
 
 } // namespace gm::xlsx

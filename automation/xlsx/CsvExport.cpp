@@ -3,6 +3,7 @@
 #include "automation/EngineError.h"
 #include "automation/SafeReplace.h"
 #include "automation/cells/NumberFormat.h"
+#include "automation/xlsx/CellTexts.h"
 #include "automation/xlsx/OpcPackage.h"
 #include "automation/xlsx/WorkbookModel.h"
 #include "automation/xlsx/XmlText.h"
@@ -506,17 +507,7 @@ private:
 
     void readStyles(pugi::xml_node root)
     {
-        QHash<int, QString> codes;
-        for (pugi::xml_node numFmt : xml::child(root, "numFmts").children()) {
-            if (numFmt.type() == pugi::node_element)
-                codes.insert(numFmt.attribute("numFmtId").as_int(), QString::fromUtf8(numFmt.attribute("formatCode").value()));
-        }
-        for (pugi::xml_node xf : xml::child(root, "cellXfs").children()) {
-            if (xf.type() != pugi::node_element)
-                continue;
-            const int id = xf.attribute("numFmtId").as_int(0);
-            m_styleCodes.push_back(codes.contains(id) ? codes.value(id) : builtInFormatCode(id));
-        }
+        m_styleCodes = styleFormatCodes(root);
         m_styleFormats.assign(m_styleCodes.size(), nullptr);
         m_styleFills.assign(m_styleCodes.size(), -1);
     }

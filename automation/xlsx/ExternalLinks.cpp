@@ -28,15 +28,7 @@ const QString sharedStringsRelationship
     = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings");
 constexpr std::string_view relationshipsNamespace = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 
-std::vector<pugi::xml_node> children(pugi::xml_node parent, std::string_view localName)
-{
-    std::vector<pugi::xml_node> result;
-    for (pugi::xml_node node = parent.first_child(); node; node = node.next_sibling()) {
-        if (node.type() == pugi::node_element && xml::localName(node) == localName)
-            result.push_back(node);
-    }
-    return result;
-}
+using xml::children;
 
 // The workbook's links, in the order of their numbers, by part name ("" for an entry whose
 // part is missing: it still takes its number).

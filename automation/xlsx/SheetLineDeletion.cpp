@@ -32,15 +32,7 @@ const QString pivotTableRelationship
     = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/pivotTable");
 const QString tableRelationship = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/table");
 
-std::vector<pugi::xml_node> children(pugi::xml_node parent, std::string_view localName)
-{
-    std::vector<pugi::xml_node> result;
-    for (pugi::xml_node node = parent.first_child(); node; node = node.next_sibling()) {
-        if (node.type() == pugi::node_element && xml::localName(node) == localName)
-            result.push_back(node);
-    }
-    return result;
-}
+using xml::children;
 
 QString text(pugi::xml_attribute attribute)
 {

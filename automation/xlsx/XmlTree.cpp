@@ -76,6 +76,16 @@ pugi::xml_node child(pugi::xml_node parent, std::string_view name)
     return {};
 }
 
+std::vector<pugi::xml_node> children(pugi::xml_node parent, std::string_view name)
+{
+    std::vector<pugi::xml_node> result;
+    for (pugi::xml_node node = parent.first_child(); node; node = node.next_sibling()) {
+        if (node.type() == pugi::node_element && localName(node) == name)
+            result.push_back(node);
+    }
+    return result;
+}
+
 pugi::xml_node child(pugi::xml_node parent, std::string_view namespaceUriWanted, std::string_view name)
 {
     for (pugi::xml_node node = parent.first_child(); node; node = node.next_sibling()) {
