@@ -312,14 +312,20 @@ std::vector<SheetPrefix> scan(
     const qsizetype n = text.size();
     bool afterPrefix = false; // the next name is the reference a qualifier applies to
     qsizetype i = 0;
+    // Records a qualifier ending at `end` and returns where reading goes on: past its operand
+    // when that is a reference to cells, so that the second end of Sheet1!A1:B5 is never read
+    // again as an unqualified reference of its own.
     auto addPrefix = [&](SheetPrefix prefix, qsizetype start, qsizetype end) {
         prefix.start = start;
         prefix.length = end - start;
         prefix.operandLength = operandLength(text, end);
-        if (references && prefix.operandLength > 0 && parseArea(QStringView(text).mid(end, prefix.operandLength)))
+        const bool area = prefix.operandLength > 0 && parseArea(QStringView(text).mid(end, prefix.operandLength));
+        if (references && area)
             references->push_back({end, prefix.operandLength, qsizetype(result.size())});
+        const qsizetype next = area ? end + prefix.operandLength : end;
         result.push_back(std::move(prefix));
-        afterPrefix = true;
+        afterPrefix = !area;
+        return next;
     };
     while (i < n) {
         const QChar c = text[i];
@@ -350,8 +356,7 @@ std::vector<SheetPrefix> scan(
             SheetPrefix prefix;
             if (end < n && text[end] == u'!') {
                 splitQuoted(content, &prefix);
-                addPrefix(prefix, i, end + 1);
-                i = end + 1;
+                i = addPrefix(prefix, i, end + 1);
                 continue;
             }
             if (end + 1 < n && text[end] == u':' && text[end + 1] == u'\'') {
@@ -361,8 +366,7 @@ std::vector<SheetPrefix> scan(
                 if (secondEnd > 0 && secondEnd < n && text[secondEnd] == u'!' && !content.startsWith(u'[')) {
                     prefix.first = content;
                     prefix.last = second;
-                    addPrefix(prefix, i, secondEnd + 1);
-                    i = secondEnd + 1;
+                    i = addPrefix(prefix, i, secondEnd + 1);
                     continue;
                 }
             }
@@ -391,8 +395,7 @@ std::vector<SheetPrefix> scan(
                 }
             }
             if (end < n && text[end] == u'!') {
-                addPrefix(prefix, i, end + 1);
-                i = end + 1;
+                i = addPrefix(prefix, i, end + 1);
             } else {
                 i = close + 1;
                 afterPrefix = false;
@@ -420,8 +423,7 @@ std::vector<SheetPrefix> scan(
             if (end < n && text[end] == u'!' && plainName) {
                 SheetPrefix prefix;
                 prefix.first = name;
-                addPrefix(prefix, i, end + 1);
-                i = end + 1;
+                i = addPrefix(prefix, i, end + 1);
                 continue;
             }
             if (!afterPrefix && plainName && end + 1 < n && text[end] == u':' && isNameChar(text[end + 1])) {
@@ -430,8 +432,7 @@ std::vector<SheetPrefix> scan(
                     SheetPrefix prefix;
                     prefix.first = name;
                     prefix.last = text.mid(end + 1, lastEnd - end - 1);
-                    addPrefix(prefix, i, lastEnd + 1);
-                    i = lastEnd + 1;
+                    i = addPrefix(prefix, i, lastEnd + 1);
                     continue;
                 }
             }

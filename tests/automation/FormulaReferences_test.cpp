@@ -210,6 +210,10 @@ TEST(FormulaReferences, DeletedRowsAndColumnsMoveReferencesByTheSixCases)
         // the sheet keeps its references to other sheets.
         {u"Other", false, 1, 1, u"A5+Data!A5+Data10!A5", u"A5+Data!A4+Data10!A5"},
         {u"Data", false, 1, 1, u"A5+Other!A5", u"A4+Other!A5"},
+        // Both ends of a range qualified with another sheet belong to that sheet.
+        {u"Data", false, 1, 1, u"SUM(Other!A1:A7)+Other!$B$2:$B$9+'My Other'!C1:D4+Other!A:B",
+            u"SUM(Other!A1:A7)+Other!$B$2:$B$9+'My Other'!C1:D4+Other!A:B"},
+        {u"Other", false, 2, 3, u"SUM(Data!A1:A7)*A5+SUM(Jan:Mar!A1:A4)", u"SUM(Data!A1:A5)*A5+SUM(Jan:Mar!A1:A4)"},
         {u"", false, 1, 1, u"Data!$A$2:$A$9", u"Data!$A$1:$A$8"},
         // Quoted names, texts, functions, names, numbers, structured and external references.
         {u"Other", false, 1, 1, u"'Data'!B2&\"Data!B2\"&[1]Data!B2", u"'Data'!B1&\"Data!B2\"&[1]Data!B2"},
@@ -264,6 +268,7 @@ TEST(FormulaReferences, CopiedFormulasMoveRelativeReferences)
     const CopyCase cases[] = {
         {3, 0, u"A2>B2", u"A5>B5"},
         {3, 1, u"$A2+A$2+$A$2+Other!B2", u"$A5+B$2+$A$2+Other!C5"},
+        {2, 0, u"SUM(Other!A1:$A$4)+'A b'!B1:C2", u"SUM(Other!A3:$A$4)+'A b'!B3:C4"},
         {-1, 0, u"SUM(A2:A9)+SUM(2:3)+SUM(B:B)", u"SUM(A1:A8)+SUM(1:2)+SUM(B:B)"},
         {-2, 0, u"A2+Other!A1+$A$1", u"#REF!+#REF!+$A$1"},
         {0, 0, u"A1", u"A1"},

@@ -175,7 +175,7 @@ void ColsRowsPanel::updateCommand()
 {
     const int selected = mode();
     bool wanted = false;
-    if (selected >= 0 && selected < 3 && selected != int(RowsColumnsMode::Delete))
+    if (selected >= 0 && selected < 3)
         wanted = m_checks[size_t(selected)][0]->isChecked() || m_checks[size_t(selected)][1]->isChecked();
     setCommandWanted(m_command, wanted && !m_running);
 }

@@ -85,6 +85,43 @@ TEST(LineDeletion, ReferencesOnOtherSheetsAndInNamesFollowTheDeletedRows)
     EXPECT_FALSE(sheet->cells.contains(QStringLiteral("A4")));
 }
 
+// A workbook saved by Excel keeps the stored results of its formulas; those the deletion changes
+// are recomputed when the file is opened, which the workbook asks for. An independent reader
+// finds each subtotal narrowed as Excel narrows a range that loses rows from its inside.
+TEST(LineDeletion, StoredSubtotalsAreLeftToTheRecalculationOnLoad)
+{
+    const QString source = gm::test::corpusFile(QStringLiteral("xlsx/outline01.xlsx"));
+    if (source.isEmpty())
+        GTEST_SKIP() << "the shared corpus is not there";
+    QTemporaryDir dir;
+    const QString path = gm::test::copyInto(source, dir.path());
+    {
+        auto book = openPackage(path);
+        book->worksheet(QStringLiteral("Outlined Rows"))->deleteRows(QStringLiteral("3:4"));
+        book->close(true);
+    }
+    EXPECT_TRUE(zipEntry(path, QStringLiteral("xl/workbook.xml")).contains("fullCalcOnLoad=\"1\""));
+    const gm::test::ReaderResult read = gm::test::readWithOpenpyxl(path);
+    if (!read.available)
+        GTEST_SKIP() << "no openpyxl";
+    ASSERT_TRUE(read.error.isEmpty()) << read.error.toStdString();
+    const gm::test::ReaderSheet *sheet = read.sheet(QStringLiteral("Outlined Rows"));
+    ASSERT_NE(sheet, nullptr);
+    const std::pair<const char *, const char *> cells[] = {
+        {"A4", "North Total"},
+        {"B4", "=SUBTOTAL(9,B2:B3)"},
+        {"A9", "South Total"},
+        {"B9", "=SUBTOTAL(9,B5:B8)"},
+        {"B10", "=SUBTOTAL(9,B2:B8)"},
+        {"B3", "1200"}, // the last "North" row, moved up by two
+    };
+    for (const auto &[cell, expected] : cells) {
+        SCOPED_TRACE(cell);
+        EXPECT_EQ(sheet->cells.value(QString::fromLatin1(cell)).toString(), QString::fromUtf8(expected));
+    }
+    EXPECT_FALSE(sheet->cells.contains(QStringLiteral("A11")));
+}
+
 // A sheet of 30,000 rows is cut in the middle of a shared group whose master is deleted:
 // the rows after the cut arrive in many chunks, and the first remaining cell of the group
 // becomes its master.
