@@ -22,12 +22,6 @@ using namespace std::string_view_literals;
 using formula::Area;
 using formula::LineDeletion;
 
-const QString worksheetType = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml");
-const QString chartType = QStringLiteral("application/vnd.openxmlformats-officedocument.drawingml.chart+xml");
-const QString chartExType = QStringLiteral("application/vnd.ms-office.chartex+xml");
-const QString tableType = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml");
-const QString pivotCacheType
-    = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.pivotCacheDefinition+xml");
 const QString pivotTableRelationship
     = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/pivotTable");
 const QString tableRelationship = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/table");
@@ -535,9 +529,9 @@ void SheetLineDeletion::run(const LineDeletion &deletion)
     std::vector<XmlPart *> formulaParts; // charts, tables of other sheets, pivot caches
     for (const QString &reachable : reachableParts(package)) {
         const QString type = package.contentType(reachable);
-        const bool wanted = type.compare(chartType, Qt::CaseInsensitive) == 0
-            || type.compare(chartExType, Qt::CaseInsensitive) == 0 || type.compare(tableType, Qt::CaseInsensitive) == 0
-            || type.compare(pivotCacheType, Qt::CaseInsensitive) == 0;
+        const bool wanted = type.compare(contentType::chart, Qt::CaseInsensitive) == 0
+            || type.compare(contentType::chartEx, Qt::CaseInsensitive) == 0 || type.compare(contentType::table, Qt::CaseInsensitive) == 0
+            || type.compare(contentType::pivotCache, Qt::CaseInsensitive) == 0;
         if (wanted && mayMention(reachable))
             formulaParts.push_back(&package.xml(reachable));
     }

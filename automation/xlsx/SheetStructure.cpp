@@ -23,12 +23,6 @@ namespace {
 
 using namespace std::string_view_literals;
 
-const QString worksheetType = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml");
-const QString chartType = QStringLiteral("application/vnd.openxmlformats-officedocument.drawingml.chart+xml");
-const QString chartExType = QStringLiteral("application/vnd.ms-office.chartex+xml");
-const QString tableType = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml");
-const QString pivotCacheType
-    = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.pivotCacheDefinition+xml");
 const QString calcChainRelationship
     = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/calcChain");
 
@@ -429,14 +423,14 @@ void rewriteFormulas(OpcPackage &package, const QString &workbookPart, const QSt
             continue;
         const QString type = package.contentType(partName);
         Target target{nullptr, {}, false, false};
-        if (type.compare(worksheetType, Qt::CaseInsensitive) == 0) {
+        if (type.compare(contentType::worksheet, Qt::CaseInsensitive) == 0) {
             target.names = worksheetFormulas;
-        } else if (type.compare(chartType, Qt::CaseInsensitive) == 0 || type.compare(chartExType, Qt::CaseInsensitive) == 0) {
+        } else if (type.compare(contentType::chart, Qt::CaseInsensitive) == 0 || type.compare(contentType::chartEx, Qt::CaseInsensitive) == 0) {
             target.names = chartFormulas;
-            target.chart = type.compare(chartType, Qt::CaseInsensitive) == 0;
-        } else if (type.compare(tableType, Qt::CaseInsensitive) == 0) {
+            target.chart = type.compare(contentType::chart, Qt::CaseInsensitive) == 0;
+        } else if (type.compare(contentType::table, Qt::CaseInsensitive) == 0) {
             target.names = tableFormulas;
-        } else if (type.compare(pivotCacheType, Qt::CaseInsensitive) == 0 && pivotSource) {
+        } else if (type.compare(contentType::pivotCache, Qt::CaseInsensitive) == 0 && pivotSource) {
             target.pivot = true;
         } else {
             continue;
@@ -1328,7 +1322,7 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     QSet<QString> tableNames;
     int highestTableId = 0;
     for (const QString &part : package.partNames()) {
-        if (package.contentType(part) != tableType)
+        if (package.contentType(part) != contentType::table)
             continue;
         const pugi::xml_node table = package.xml(part).root();
         highestTableId = std::max(highestTableId, table.attribute("id").as_int());
@@ -1341,7 +1335,7 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     QList<QPair<QString, QString>> tableRenames; // old name, new name
     std::vector<std::unique_ptr<XmlPart>> tableParts;
     for (CopiedPart &part : parts) {
-        if (part.contentType != tableType)
+        if (part.contentType != contentType::table)
             continue;
         auto table = std::make_unique<XmlPart>(part.target, part.bytes);
         pugi::xml_node root = table->root();
@@ -1385,7 +1379,7 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     // formulas do.
     QList<int> usedBlocks;
     for (CopiedPart &part : parts) {
-        if (part.contentType == chartType || part.contentType == chartExType) {
+        if (part.contentType == contentType::chart || part.contentType == contentType::chartEx) {
             XmlPart chart(part.target, part.bytes);
             bool changed = false;
             forEachElement(chart.root(), [&](pugi::xml_node node) {
@@ -1538,7 +1532,7 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     }
     writeRelationships(partName, sheetRelationships);
     package.createXml(partName, copy.serialize());
-    package.ensureOverride(partName, worksheetType);
+    package.ensureOverride(partName, contentType::worksheet);
 
     // References to other sheets of the source read them through a link to the source file.
     if (!references.linked().empty())

@@ -12,6 +12,16 @@
 
 namespace gm::xlsx {
 
+// Content types of the parts sheet edits look for.
+namespace contentType {
+inline const QString worksheet = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml");
+inline const QString chart = QStringLiteral("application/vnd.openxmlformats-officedocument.drawingml.chart+xml");
+inline const QString chartEx = QStringLiteral("application/vnd.ms-office.chartex+xml");
+inline const QString table = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml");
+inline const QString pivotCache
+    = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.pivotCacheDefinition+xml");
+} // namespace contentType
+
 class OpcPackage;
 class PackageDocument;
 
