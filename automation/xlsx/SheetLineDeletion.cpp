@@ -9,6 +9,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -746,26 +747,9 @@ void SheetLineDeletion::run(const LineDeletion &deletion)
     for (const OtherSheet &other : others) {
         if (package.editedAsTree(other.partName)) {
             XmlPart &tree = package.xml(other.partName);
-            bool changed = false;
-            std::vector<pugi::xml_node> pending{tree.root()};
-            while (!pending.empty()) {
-                pugi::xml_node node = pending.back();
-                pending.pop_back();
-                for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-                    if (child.type() != pugi::node_element)
-                        continue;
-                    const std::string_view local = xml::localName(child);
-                    if (local == "f"sv || local == "formula"sv || local == "formula1"sv || local == "formula2"sv) {
-                        const QString before = xml::text(child);
-                        const QString after = formula::deleteLines(before, other.name, sheetName, deletion);
-                        if (after != before)
-                            changed = xml::setText(child, after) || changed;
-                    } else {
-                        pending.push_back(child);
-                    }
-                }
-            }
-            if (changed)
+            static constexpr std::array formulaNames{"f"sv, "formula"sv, "formula1"sv, "formula2"sv};
+            if (rewriteElements(tree.root(), formulaNames,
+                    [&](const QString &text) { return formula::deleteLines(text, other.name, sheetName, deletion); }))
                 tree.markDirty();
             continue;
         }
@@ -775,25 +759,8 @@ void SheetLineDeletion::run(const LineDeletion &deletion)
         otherPart.addRewrite([=] { return std::make_unique<CellDataRewrite>(otherCanonical, host, sheetName, deletion, false); });
         auto formulasOf = [&](std::string_view localName, std::initializer_list<std::string_view> names) {
             editEach(otherPart, localName, [&](pugi::xml_node root) {
-                bool changed = false;
-                std::vector<pugi::xml_node> pending{root};
-                while (!pending.empty()) {
-                    pugi::xml_node node = pending.back();
-                    pending.pop_back();
-                    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-                        if (child.type() != pugi::node_element)
-                            continue;
-                        if (std::find(names.begin(), names.end(), xml::localName(child)) != names.end()) {
-                            const QString before = xml::text(child);
-                            const QString after = formula::deleteLines(before, host, sheetName, deletion);
-                            if (after != before)
-                                changed = xml::setText(child, after) || changed;
-                        } else {
-                            pending.push_back(child);
-                        }
-                    }
-                }
-                return changed;
+                return rewriteElements(root, std::span(names.begin(), names.size()),
+                    [&](const QString &text) { return formula::deleteLines(text, host, sheetName, deletion); });
             });
         };
         formulasOf("conditionalFormatting"sv, {"formula"sv});
@@ -820,24 +787,9 @@ void SheetLineDeletion::run(const LineDeletion &deletion)
                 = std::any_of(tables.begin(), tables.end(), [&](const TableEdit &t) { return t.part == formulaPart; });
             if (onTable)
                 continue;
-            std::vector<pugi::xml_node> pending{root};
-            while (!pending.empty()) {
-                pugi::xml_node node = pending.back();
-                pending.pop_back();
-                for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-                    if (child.type() != pugi::node_element)
-                        continue;
-                    const std::string_view local = xml::localName(child);
-                    if (local == "f"sv || local == "calculatedColumnFormula"sv || local == "totalsRowFormula"sv) {
-                        const QString before = xml::text(child);
-                        const QString after = formula::deleteLines(before, {}, sheetName, deletion);
-                        if (after != before)
-                            changed = xml::setText(child, after) || changed;
-                    } else {
-                        pending.push_back(child);
-                    }
-                }
-            }
+            static constexpr std::array formulaNames{"f"sv, "calculatedColumnFormula"sv, "totalsRowFormula"sv};
+            changed = rewriteElements(root, formulaNames,
+                [&](const QString &text) { return formula::deleteLines(text, {}, sheetName, deletion); });
         }
         if (changed)
             formulaPart->markDirty();

@@ -53,31 +53,6 @@ std::vector<pugi::xml_node> elementChildren(pugi::xml_node parent, std::string_v
     return result;
 }
 
-// Rewrites the text of every element of those names below root; returns whether any changed.
-bool rewriteElements(pugi::xml_node root, std::span<const std::string_view> names, const Rewrite &rewrite)
-{
-    bool changed = false;
-    std::vector<pugi::xml_node> pending{root};
-    while (!pending.empty()) {
-        pugi::xml_node node = pending.back();
-        pending.pop_back();
-        for (pugi::xml_node child = node.last_child(); child; child = child.previous_sibling()) {
-            if (child.type() != pugi::node_element)
-                continue;
-            if (isOneOf(xml::localName(child), names)) {
-                const QString text = xml::text(child);
-                if (!text.isEmpty()) {
-                    const QString rewritten = rewrite(text);
-                    if (rewritten != text)
-                        changed = xml::setText(child, rewritten) || changed;
-                }
-            } else if (child.first_child()) {
-                pending.push_back(child);
-            }
-        }
-    }
-    return changed;
-}
 
 // Whether the part's stored text may name the sheet at all: a cheap test that spares parsing
 // parts (large worksheets above all) that cannot hold a reference to it. It looks for the
@@ -226,6 +201,31 @@ void syncAppTitles(OpcPackage &package, const std::vector<SheetEntry> &before, c
 }
 
 } // namespace
+
+bool rewriteElements(pugi::xml_node root, std::span<const std::string_view> names, const Rewrite &rewrite)
+{
+    bool changed = false;
+    std::vector<pugi::xml_node> pending{root};
+    while (!pending.empty()) {
+        pugi::xml_node node = pending.back();
+        pending.pop_back();
+        for (pugi::xml_node child = node.last_child(); child; child = child.previous_sibling()) {
+            if (child.type() != pugi::node_element)
+                continue;
+            if (isOneOf(xml::localName(child), names)) {
+                const QString text = xml::text(child);
+                if (!text.isEmpty()) {
+                    const QString rewritten = rewrite(text);
+                    if (rewritten != text)
+                        changed = xml::setText(child, rewritten) || changed;
+                }
+            } else if (child.first_child()) {
+                pending.push_back(child);
+            }
+        }
+    }
+    return changed;
+}
 
 QStringList reachableParts(OpcPackage &package)
 {

@@ -8,7 +8,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <pugixml.hpp>
+
+#include <functional>
 #include <optional>
+#include <span>
+#include <string_view>
 
 namespace gm::xlsx {
 
@@ -21,6 +26,11 @@ inline const QString table = QStringLiteral("application/vnd.openxmlformats-offi
 inline const QString pivotCache
     = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.pivotCacheDefinition+xml");
 } // namespace contentType
+
+// Rewrites the text of every element with one of those local names below root (not below a
+// match); returns whether any text changed.
+bool rewriteElements(pugi::xml_node root, std::span<const std::string_view> names,
+    const std::function<QString(const QString &)> &rewrite);
 
 class OpcPackage;
 class PackageDocument;
