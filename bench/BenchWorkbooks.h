@@ -134,4 +134,45 @@ inline void writeXlsx(const QString &path, int rows, int cols, const QByteArray 
     }
 }
 
+// A <hyperlinks> element with an internal link in each of rows A1..An.
+inline QByteArray hyperlinks(int rows)
+{
+    QByteArray xml = "<hyperlinks>";
+    for (int r = 1; r <= rows; ++r) {
+        const QByteArray n = QByteArray::number(r);
+        xml += "<hyperlink ref=\"A" + n + "\" location=\"'Sheet1'!B" + n + "\" display=\"B" + n + "\"/>";
+    }
+    return xml + "</hyperlinks>";
+}
+
+// A 24-bit BMP of width x height in a colour gradient.
+inline QByteArray bmp(int width, int height)
+{
+    const int row = (width * 3 + 3) & ~3;
+    QByteArray file("BM");
+    auto u16 = [&](quint16 v) {
+        file += char(v & 0xFF);
+        file += char(v >> 8);
+    };
+    auto u32 = [&](quint32 v) {
+        u16(quint16(v & 0xFFFF));
+        u16(quint16(v >> 16));
+    };
+    for (quint32 v : {quint32(54 + row * height), 0u, 54u, 40u, quint32(width), quint32(height)})
+        u32(v);
+    u16(1);
+    u16(24);
+    for (quint32 v : {0u, quint32(row * height), 2835u, 2835u, 0u, 0u})
+        u32(v);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            file += char(x);
+            file += char(y);
+            file += char(x + y);
+        }
+        file += QByteArray(row - width * 3, '\0');
+    }
+    return file;
+}
+
 } // namespace bench

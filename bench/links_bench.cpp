@@ -25,54 +25,6 @@ using bench::timePerFile;
 
 namespace {
 
-QByteArray hyperlinks(int rows)
-{
-    QByteArray xml = "<hyperlinks>";
-    for (int r = 1; r <= rows; ++r) {
-        const QByteArray n = QByteArray::number(r);
-        xml += "<hyperlink ref=\"A" + n + "\" location=\"'Sheet1'!B" + n + "\" display=\"B" + n + "\"/>";
-    }
-    return xml + "</hyperlinks>";
-}
-
-// A 24-bit BMP of width x height in a colour gradient.
-QByteArray bmp(int width, int height)
-{
-    const int row = (width * 3 + 3) & ~3;
-    QByteArray file("BM");
-    auto u16 = [&](quint16 v) {
-        file += char(v & 0xFF);
-        file += char(v >> 8);
-    };
-    auto u32 = [&](quint32 v) {
-        u16(quint16(v & 0xFFFF));
-        u16(quint16(v >> 16));
-    };
-    u32(quint32(54 + row * height));
-    u32(0);
-    u32(54);
-    u32(40);
-    u32(quint32(width));
-    u32(quint32(height));
-    u16(1);
-    u16(24);
-    u32(0);
-    u32(quint32(row * height));
-    u32(2835);
-    u32(2835);
-    u32(0);
-    u32(0);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            file += char(x);
-            file += char(y);
-            file += char(x + y);
-        }
-        file += QByteArray(row - width * 3, '\0');
-    }
-    return file;
-}
-
 void eachWorksheet(Workbook &book, const std::function<void(Worksheet &)> &change)
 {
     for (int i = 1; i <= book.worksheetCount(); ++i)
@@ -92,7 +44,7 @@ int main(int argc, char *argv[])
     {
         QFile file(picture);
         file.open(QIODevice::WriteOnly);
-        file.write(bmp(200, 100));
+        file.write(bench::bmp(200, 100));
     }
 
     out << "ms per file, saved; mean over a run of " << n << " files, final flush to disk included\n";
@@ -104,7 +56,7 @@ int main(int argc, char *argv[])
                .arg(QStringLiteral("ratio (slower)"), 16);
     for (const auto &[kind, rows] : {std::pair{QStringLiteral("small"), 20}, std::pair{QStringLiteral("large"), 2000}}) {
         const QString xlsxSource = dir.filePath(QStringLiteral("%1.xlsx").arg(kind));
-        bench::writeXlsx(xlsxSource, rows, 10, hyperlinks(rows));
+        bench::writeXlsx(xlsxSource, rows, 10, bench::hyperlinks(rows));
         const QString xlsSource = dir.filePath(QStringLiteral("%1.xls").arg(kind));
         {
             auto book = engine.open(xlsxSource);
