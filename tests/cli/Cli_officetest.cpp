@@ -232,7 +232,8 @@ QStringList ourLeftovers(const QString &folder)
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 
-// Starts a conversion of several workbooks and waits until the first output is written.
+// Starts a conversion of several workbooks on one engine, so that the files follow one another
+// whatever the number of processors, and waits until the first output is written.
 struct RunningConversion
 {
     QTemporaryDir dir;
@@ -246,7 +247,8 @@ struct RunningConversion
             sources << gm::test::copyInto(
                 gm::test::fixture(QStringLiteral("sheets_second_active.xls")), dir.path(), QStringLiteral("book%1.xls").arg(i));
         process.start(QStringLiteral(GRIDMULE_CLI),
-            QStringList{QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("csv"), QStringLiteral("--out"), out}
+            QStringList{QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("csv"), QStringLiteral("--out"), out,
+                QStringLiteral("--jobs"), QStringLiteral("1")}
                 + options + sources);
         for (int waited = 0; waited < 1200; ++waited) {
             if (QFileInfo::exists(out + QStringLiteral("/book0.csv")))

@@ -72,6 +72,8 @@ TEST_F(CancelRunTest, TheButtonAndEscStopARunAndReportTheRest)
     writeAll(log, {});
     seed(QStringLiteral("Option/isRecordError"), QStringLiteral("True"));
     seed(QStringLiteral("Option/LogFile"), log);
+    // One engine, so that the files follow one another whatever the number of processors.
+    seed(QStringLiteral("Option/Jobs"), QStringLiteral("1"));
     MainWindow &window = start();
     QApplication::setActiveWindow(&window);
 
