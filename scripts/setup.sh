@@ -11,7 +11,7 @@ packages=(
   libgtest-dev
   libzip-dev zlib1g-dev libpugixml-dev libgsf-1-dev libssl-dev
   fonts-noto-cjk fonts-wqy-microhei fonts-crosextra-carlito fonts-crosextra-caladea fonts-liberation
-  fontconfig unzip python3 python3-openpyxl python3-msoffcrypto-tool python3-xlrd python3-olefile
+  fontconfig unzip python3 python3-openpyxl python3-msoffcrypto-tool python3-xlrd python3-olefile python3-pil
   parallel
   xvfb xauth
   dpkg-dev lintian desktop-file-utils appstream man-db

@@ -2,6 +2,7 @@
 
 #include "automation/EngineError.h"
 #include "automation/xlsx/PackageDocument.h"
+#include "automation/xlsx/SheetObjects.h"
 #include "automation/xlsx/SheetStructure.h"
 #include "automation/xlsx/XmlPart.h"
 #include "automation/xlsx/XmlTree.h"
@@ -26,6 +27,8 @@ using formula::LineDeletion;
 const QString pivotTableRelationship
     = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/pivotTable");
 const QString tableRelationship = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/table");
+const QString commentsRelationship
+    = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/comments");
 
 using xml::children;
 
@@ -450,17 +453,44 @@ void SheetLineDeletion::run(const LineDeletion &deletion)
     SplicedXmlPart &part = m_document.sheetPart(m_sheet);
 
     // Everything that could refuse the deletion is checked before anything changes.
-    for (const auto &[name, what] : {std::pair{"drawing"sv, "drawing"}, std::pair{"legacyDrawing"sv, "comments"},
-             std::pair{"oleObjects"sv, "oleObjects"}, std::pair{"controls"sv, "controls"}}) {
+    for (const auto &[name, what] : {std::pair{"oleObjects"sv, "oleObjects"}, std::pair{"controls"sv, "controls"}}) {
         if (!part.element(name).isEmpty())
             refuse(ErrorCode::LineDeletionUnsupported, sheetName, QString::fromLatin1(what));
     }
+    // The drawing and the legacy drawing of notes, by the relationship their elements name.
+    const std::vector<Relationship> sheetRelationships = package.relationships(partName);
+    auto linkedPart = [&](std::string_view element) {
+        const QByteArray elementText = part.element(element);
+        if (elementText.isEmpty())
+            return QString();
+        const std::unique_ptr<XmlPart> tree = fragment(partName, elementText);
+        const QString id = text(xml::prefixedAttribute(tree->root(), "id"));
+        for (const Relationship &relationship : sheetRelationships) {
+            if (relationship.id == id && !relationship.partName.isEmpty() && package.hasPart(relationship.partName))
+                return relationship.partName;
+        }
+        return QString();
+    };
+    XmlPart *drawing = nullptr;
+    if (const QString drawingPart = linkedPart("drawing"sv); !drawingPart.isEmpty()) {
+        drawing = &package.xml(drawingPart);
+        if (const QString object = objects::drawingRefusal(drawing->root(), deletion); !object.isEmpty())
+            refuse(ErrorCode::LineDeletionUnsupported, sheetName, QStringLiteral("drawing object ") + object);
+    }
+    const QString vmlPart = linkedPart("legacyDrawing"sv);
+    if (!vmlPart.isEmpty()) {
+        if (const QString shape = objects::vmlRefusal(package.partBytes(vmlPart)); !shape.isEmpty())
+            refuse(ErrorCode::LineDeletionUnsupported, sheetName, QStringLiteral("VML ") + shape);
+    }
+    std::vector<XmlPart *> commentParts;
     for (const QByteArray &extension : part.elements("extLst"sv)) {
         if (extension.contains("sqref") || extension.contains(":f>"))
             refuse(ErrorCode::LineDeletionUnsupported, sheetName, QStringLiteral("extLst"));
     }
     std::vector<TableEdit> tables;
-    for (const Relationship &relationship : package.relationships(partName)) {
+    for (const Relationship &relationship : sheetRelationships) {
+        if (rel::isType(relationship.type, commentsRelationship) && package.hasPart(relationship.partName))
+            commentParts.push_back(&package.xml(relationship.partName));
         if (rel::isType(relationship.type, pivotTableRelationship))
             refuse(ErrorCode::LineDeletionPivotTable, sheetName, relationship.partName);
         if (rel::isType(
@@ -726,6 +756,24 @@ void SheetLineDeletion::run(const LineDeletion &deletion)
             setAttribute(breaks, "manualBreakCount", QString::number(manual));
         return true;
     });
+
+    // Pictures, charts and shapes; comments and the notes that show them.
+    if (drawing) {
+        QStringList unusedIds;
+        if (objects::moveDrawingAnchors(drawing->root(), deletion, &unusedIds))
+            drawing->markDirty();
+        for (const QString &id : unusedIds)
+            package.removeRelationship(drawing->name(), id);
+    }
+    for (XmlPart *comments : commentParts) {
+        if (objects::moveComments(comments->root(), deletion))
+            comments->markDirty();
+    }
+    if (!vmlPart.isEmpty()) {
+        const QByteArray before = package.partBytes(vmlPart);
+        if (const QByteArray after = objects::movedVmlNotes(before, deletion); after != before)
+            package.setBinary(vmlPart, after);
+    }
 
     // Tables on the sheet: their ranges and filters.
     for (TableEdit &table : tables) {
