@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -699,6 +700,34 @@ QString deleteLines(const QString &formula, const QString &hostSheet, const QStr
                 return std::nullopt;
             return text;
         });
+}
+
+bool spanMovesWith(const QString &formula, const QStringList &sheetOrder, const QString &sheet, const LineDeletion &deletion)
+{
+    if (!formula.contains(u'!') || !formula.contains(u':'))
+        return false;
+    auto position = [&](const QString &name) {
+        for (qsizetype i = 0; i < sheetOrder.size(); ++i) {
+            if (same(sheetOrder[i], name))
+                return i;
+        }
+        return qsizetype(-1);
+    };
+    const qsizetype at = position(sheet);
+    bool moves = false;
+    rewriteReferences(formula, [&](const Area &area, const SheetPrefix *prefix, bool *) -> std::optional<QString> {
+        if (!prefix || prefix->external || !prefix->isSpan())
+            return std::nullopt;
+        const qsizetype first = position(prefix->first);
+        const qsizetype last = position(prefix->last);
+        if (first < 0 || last < 0 || at < std::min(first, last) || at > std::max(first, last))
+            return std::nullopt;
+        const std::optional<Area> moved = movedArea(area, deletion);
+        if (!moved || areaText(*moved) != areaText(area))
+            moves = true;
+        return std::nullopt;
+    });
+    return moves;
 }
 
 QString copyFormula(const QString &formula, qint64 rows, qint64 columns)

@@ -122,6 +122,11 @@ std::optional<Area> movedArea(const Area &area, const LineDeletion &deletion);
 // other sheets whose cells do not move.
 QString deleteLines(const QString &formula, const QString &hostSheet, const QString &sheet, const LineDeletion &deletion);
 
+// Whether the formula holds a 3-D span (Jan:Mar!B2:B9) that covers `sheet`, by the sheets'
+// tab order `sheetOrder`, with a reference that the deletion on that sheet would move or
+// take. deleteLines leaves such spans as they are; a caller that must not leave them refuses.
+bool spanMovesWith(const QString &formula, const QStringList &sheetOrder, const QString &sheet, const LineDeletion &deletion);
+
 // The formula as it reads when copied `rows` down and `columns` to the right: the relative
 // rows and columns of its references move, absolute ones stay; a reference moved off the grid
 // becomes #REF!.

@@ -5,6 +5,7 @@
 #include "automation/xlsx/SheetObjects.h"
 #include "automation/xlsx/SheetStructure.h"
 #include "automation/xlsx/XmlPart.h"
+#include "automation/xlsx/XmlText.h"
 #include "automation/xlsx/XmlTree.h"
 
 #include <QHash>
@@ -419,6 +420,31 @@ BlockedRanges blockedRanges(OpcPackage &package, const QString &partName)
     return result;
 }
 
+// Calls `visit` with the text of each formula element (f, formula, formula1, formula2) of a
+// stretch of sheet markup that could hold a 3-D span, until it returns true. Returns how much
+// of the markup is done with: all of it for the last stretch, else up to the last end tag read.
+qsizetype visitSpanFormulas(const QByteArray &markup, bool last, const std::function<bool(const QString &)> &visit, bool *found)
+{
+    qsizetype at = 0;
+    while (!*found) {
+        const qsizetype close = markup.indexOf("</", at);
+        const qsizetype nameEnd = close < 0 ? -1 : markup.indexOf('>', close);
+        if (nameEnd < 0)
+            break;
+        std::string_view name(markup.constData() + close + 2, size_t(nameEnd - close - 2));
+        if (const size_t colon = name.find(':'); colon != std::string_view::npos)
+            name.remove_prefix(colon + 1);
+        if (name == "f"sv || name == "formula"sv || name == "formula1"sv || name == "formula2"sv) {
+            const qsizetype open = markup.lastIndexOf('>', close);
+            const QByteArray content = markup.mid(open + 1, close - open - 1);
+            if (content.contains('!') && content.contains(':'))
+                *found = visit(decodeXmlText(QString::fromUtf8(content)));
+        }
+        at = nameEnd + 1;
+    }
+    return last ? markup.size() : at;
+}
+
 [[noreturn]] void refuse(ErrorCode code, const QString &sheet, const QString &what)
 {
     throw EngineError(code, QStringLiteral("%1: %2").arg(sheet, what));
@@ -534,6 +560,46 @@ void SheetLineDeletion::run(const LineDeletion &deletion)
         qint64 last = 0;
         if (onAxis(table, deletion, &first, &last) || first > deletion.last)
             refuse(ErrorCode::LineDeletionUnsupported, sheetName, QStringLiteral("data table ") + formula::areaText(table));
+    }
+
+    // A 3-D span through the sheet is left as it is by the reference rule, which is exact only
+    // while the deletion leaves its cells where they are: a span that would move is refused.
+    {
+        QStringList sheetOrder;
+        for (const SheetEntry &entry : m_document.model().sheets())
+            sheetOrder.append(entry.name);
+        bool found = false;
+        QString spanning;
+        auto check = [&](const QString &formulaText) {
+            if (!formula::spanMovesWith(formulaText, sheetOrder, sheetName, deletion))
+                return false;
+            spanning = formulaText;
+            return true;
+        };
+        for (pugi::xml_node name :
+            children(xml::child(package.xml(m_document.model().partName()).root(), "definedNames"), "definedName")) {
+            if (!found)
+                found = check(xml::text(name));
+        }
+        for (const SheetEntry &entry : m_document.model().sheets()) {
+            if (found || entry.kind != SheetKind::Worksheet)
+                continue;
+            if (entry.partName.compare(partName, Qt::CaseInsensitive) != 0) {
+                visitSpanFormulas(package.partBytes(entry.partName), true, check, &found);
+                continue;
+            }
+            // The sheet being cut may be huge: its cell data streams by.
+            QByteArray buffer;
+            package.readSheetData(partName, [&](const char *data, qsizetype size) {
+                if (found)
+                    return;
+                buffer.append(data, size);
+                buffer.remove(0, visitSpanFormulas(buffer, false, check, &found));
+            });
+            visitSpanFormulas(buffer, true, check, &found);
+        }
+        if (found)
+            refuse(ErrorCode::LineDeletionUnsupported, sheetName, QStringLiteral("3-D reference ") + spanning);
     }
 
     // Other sheets: their formulas that name the sheet. Parts are read before any changes.

@@ -232,6 +232,36 @@ TEST(FormulaReferences, DeletedRowsAndColumnsMoveReferencesByTheSixCases)
     }
 }
 
+TEST(FormulaReferences, SpansThroughTheCutSheetWhoseCellsWouldMoveAreFound)
+{
+    struct SpanCase
+    {
+        const char16_t *sheet; // the sheet the lines are deleted from
+        bool columns;
+        qint64 first;
+        qint64 last;
+        const char16_t *formula;
+        bool moves;
+    };
+    // Tab order: Jan, Feb, Mar, Summary.
+    const SpanCase cases[] = {
+        {u"Feb", false, 5, 6, u"SUM(Jan:Mar!B2:B9)", true}, // a sheet inside the span, rows inside the range
+        {u"Jan", false, 12, 12, u"SUM(Jan:Mar!B2:B9)", false}, // after the range: nothing moves
+        {u"Mar", false, 1, 1, u"SUM(Jan:Mar!B2:B9)", true}, // before it: the range would move up
+        {u"Summary", false, 1, 1, u"SUM(Jan:Mar!B2:B9)", false}, // not in the span
+        {u"Feb", false, 1, 1, u"SUM('Mar:Jan'!B:B)", false}, // whole columns stay when rows go
+        {u"Feb", true, 2, 2, u"SUM('Mar:Jan'!B:B)", true}, // ends in either order
+        {u"feb", false, 1, 1, u"SUM(Jan:Mar!A2)+\"Jan:Mar!A2\"", true},
+        {u"Feb", false, 1, 1, u"SUM([1]Jan:Mar!A2)+Feb!A5+\"Jan:Mar!A2\"", false}, // another workbook, a plain reference, a text
+        {u"Feb", false, 1, 1, u"SUM(Jan:Nov!A2)", false}, // a span this workbook cannot place
+    };
+    const QStringList order{QStringLiteral("Jan"), QStringLiteral("Feb"), QStringLiteral("Mar"), QStringLiteral("Summary")};
+    for (const SpanCase &c : cases) {
+        SCOPED_TRACE(s(q(c.formula)) + " on " + s(q(c.sheet)));
+        EXPECT_EQ(spanMovesWith(q(c.formula), order, q(c.sheet), LineDeletion{c.columns, c.first, c.last}), c.moves);
+    }
+}
+
 TEST(FormulaReferences, AreasAreReadAndWrittenBack)
 {
     const std::pair<const char16_t *, const char16_t *> cases[] = {
@@ -324,12 +354,13 @@ TEST(FormulaReferences, ReplacedQualifiersIntoAnotherWorkbookReadBackAsExternal)
 {
     // Every qualifier of this workbook becomes one into workbook 2; the tokeniser must then
     // read each of them as external, with the sheet and operand it had.
-    const QString formulas[] = {QStringLiteral("Data!A1*2+'Other Sheet'!$B$2:C3"), QStringLiteral("'It''s'!A1&\"Data!A1\""), QStringLiteral("A1+Data!1:2")};
+    const QString formulas[] = {QStringLiteral("Data!A1*2+'Other Sheet'!$B$2:C3"), QStringLiteral("'It''s'!A1&\"Data!A1\""),
+        QStringLiteral("A1+Data!1:2")};
     for (const QString &text : formulas) {
         SCOPED_TRACE(text.toStdString());
         const std::vector<SheetPrefix> before = sheetPrefixes(text);
-        const QString linked = replaceQualifiers(
-            text, [](const SheetPrefix &prefix) { return externalQualifier(2, prefix.first); });
+        const QString linked
+            = replaceQualifiers(text, [](const SheetPrefix &prefix) { return externalQualifier(2, prefix.first); });
         const std::vector<SheetPrefix> after = sheetPrefixes(linked);
         ASSERT_EQ(after.size(), before.size()) << linked.toStdString();
         for (size_t i = 0; i < after.size(); ++i) {

@@ -85,6 +85,34 @@ TEST(LineDeletion, ReferencesOnOtherSheetsAndInNamesFollowTheDeletedRows)
     EXPECT_FALSE(sheet->cells.contains(QStringLiteral("A4")));
 }
 
+// The reference rule leaves a 3-D span as it is: a deletion that would move the cells a span
+// names on one of its sheets is refused, the file kept; one after them goes ahead.
+TEST(LineDeletion, AThreeDimensionalSpanWhoseCellsWouldMoveIsRefused)
+{
+    const std::pair<const char *, bool> cases[] = {{"Data", true}, {"Other", true}, {"Calc", false}};
+    for (const auto &[sheet, refused] : cases) {
+        SCOPED_TRACE(sheet);
+        QTemporaryDir dir;
+        const QString path = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheet_references.xlsx")), dir.path());
+        const QByteArray before = gm::test::readAll(path);
+        auto book = openPackage(path);
+        try {
+            book->worksheet(QString::fromUtf8(sheet))->deleteRows(QStringLiteral("1"));
+            EXPECT_FALSE(refused);
+        } catch (const EngineError &e) {
+            EXPECT_TRUE(refused) << e.what();
+            EXPECT_EQ(e.code(), ErrorCode::LineDeletionUnsupported);
+            EXPECT_TRUE(QString::fromUtf8(e.what()).contains(QStringLiteral("Data:Other!A1"))) << e.what();
+        }
+        book->close(true);
+        if (refused) {
+            EXPECT_EQ(gm::test::readAll(path), before);
+        } else {
+            EXPECT_TRUE(zipEntry(path, QStringLiteral("xl/worksheets/sheet4.xml")).contains("SUM(Data:Other!A1)"));
+        }
+    }
+}
+
 // A workbook saved by Excel keeps the stored results of its formulas; those the deletion changes
 // are recomputed when the file is opened, which the workbook asks for. An independent reader
 // finds each subtotal narrowed as Excel narrows a range that loses rows from its inside.
@@ -108,12 +136,8 @@ TEST(LineDeletion, StoredSubtotalsAreLeftToTheRecalculationOnLoad)
     const gm::test::ReaderSheet *sheet = read.sheet(QStringLiteral("Outlined Rows"));
     ASSERT_NE(sheet, nullptr);
     const std::pair<const char *, const char *> cells[] = {
-        {"A4", "North Total"},
-        {"B4", "=SUBTOTAL(9,B2:B3)"},
-        {"A9", "South Total"},
-        {"B9", "=SUBTOTAL(9,B5:B8)"},
-        {"B10", "=SUBTOTAL(9,B2:B8)"},
-        {"B3", "1200"}, // the last "North" row, moved up by two
+        {"A4", "North Total"}, {"B4", "=SUBTOTAL(9,B2:B3)"}, {"A9", "South Total"}, {"B9", "=SUBTOTAL(9,B5:B8)"},
+        {"B10", "=SUBTOTAL(9,B2:B8)"}, {"B3", "1200"}, // the last "North" row, moved up by two
     };
     for (const auto &[cell, expected] : cells) {
         SCOPED_TRACE(cell);
