@@ -320,7 +320,12 @@ bool moveComments(pugi::xml_node comments, const LineDeletion &deletion)
 
 QString vmlRefusal(const QByteArray &vml)
 {
-    for (const VmlShape &shape : vmlShapes(vml)) {
+    const std::vector<VmlShape> shapes = vmlShapes(vml);
+    // Client data outside the shapes read here (another prefix, say) would be left behind.
+    const auto read = std::count_if(shapes.begin(), shapes.end(), [](const VmlShape &shape) { return !shape.objectType.isEmpty(); });
+    if (vml.count("ClientData ObjectType=") != read)
+        return QStringLiteral("shapes");
+    for (const VmlShape &shape : shapes) {
         if (shape.objectType != "Note")
             return shape.objectType.isEmpty() ? QStringLiteral("VML shape") : QString::fromUtf8(shape.objectType);
         qsizetype start = 0;
