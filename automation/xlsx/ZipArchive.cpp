@@ -35,15 +35,36 @@ struct ZipFileCloser
 
 } // namespace
 
-RawDeflater::RawDeflater(int primeBits, int primeValue) : m_stream(std::make_unique<z_stream>())
+RawDeflater::RawDeflater() : m_stream(std::make_unique<z_stream>())
 {
     constexpr int rawDeflateWindowBits = -15;
     if (deflateInit2(m_stream.get(), kDeflateLevel, Z_DEFLATED, rawDeflateWindowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         m_stream.reset();
         throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate: out of memory"));
     }
-    if (primeBits > 0 && deflatePrime(m_stream.get(), primeBits, primeValue) != Z_OK)
-        throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate: cannot continue the stream"));
+}
+
+void RawDeflater::setDictionary(const char *data, qsizetype size)
+{
+    constexpr qsizetype window = 32 * 1024;
+    if (size > window) {
+        data += size - window;
+        size = window;
+    }
+    if (size > 0 && deflateSetDictionary(m_stream.get(), reinterpret_cast<const Bytef *>(data), uInt(size)) != Z_OK)
+        throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate: cannot set the preceding text"));
+}
+
+void RawDeflater::prime(int bits, quint32 value)
+{
+    // zlib takes at most 16 bits at a time.
+    while (bits > 0) {
+        const int now = std::min(bits, 16);
+        if (deflatePrime(m_stream.get(), now, int(value & ((1u << now) - 1))) != Z_OK)
+            throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate: cannot continue the stream"));
+        value >>= now;
+        bits -= now;
+    }
 }
 
 RawDeflater::~RawDeflater()
@@ -323,6 +344,9 @@ zip_int64_t deflatedSourceCallback(void *userdata, void *data, zip_uint64_t leng
                     zip_error_set(&source->error, ZIP_ER_READ, 0);
                     return -1;
                 }
+                const qint64 cleared = source->data.clearedBit / 8;
+                if (source->data.clearedBit >= 0 && cleared >= source->position && cleared < source->position + n)
+                    out[done + zip_uint64_t(cleared - source->position)] &= char(~(1 << (source->data.clearedBit % 8)));
                 done += zip_uint64_t(n);
                 source->position += n;
             } else {
@@ -422,7 +446,7 @@ QByteArray ZipArchive::rebuilt(const std::vector<Change> &changes) const
             deflater.add(change.data.constData(), change.data.size());
             compressed = Deflated{0, deflater.finish(),
                 quint32(crc32(0, reinterpret_cast<const Bytef *>(change.data.constData()), uInt(change.data.size()))),
-                change.data.size()};
+                change.data.size(), -1};
         }
         if (compressed) {
             if (compressed->keptBytes > 0 && i < 0)
