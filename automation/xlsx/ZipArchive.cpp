@@ -302,6 +302,37 @@ void ZipArchive::readStored(const QString &name, const ChunkSink &sink) const
     streamEntry(m_zip, indexOf(name), name, ZIP_FL_COMPRESSED, info(name).compressedSize, sink);
 }
 
+void ZipArchive::expectSameStored(const ZipArchive &copy, const QString &name) const
+{
+    const EntryInfo mine = info(name);
+    const EntryInfo theirs = copy.info(name);
+    if (mine.method != theirs.method || mine.crc != theirs.crc || mine.size != theirs.size
+        || mine.compressedSize != theirs.compressedSize)
+        throwDamaged(QStringLiteral("%1: not copied as stored").arg(name));
+    // Both streams are read in chunks of their own sizes: the copy's chunks are compared with
+    // what is held of this entry's stream so far.
+    QByteArray pending;
+    qint64 compared = 0;
+    std::unique_ptr<zip_file_t, ZipFileCloser> file(zip_fopen_index(m_zip, zip_uint64_t(indexOf(name)), ZIP_FL_COMPRESSED));
+    if (!file)
+        throwDamaged(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(zip_strerror(m_zip))));
+    copy.readStored(name, [&](const char *data, qsizetype size) {
+        pending.resize(size);
+        qsizetype done = 0;
+        while (done < size) {
+            const zip_int64_t n = zip_fread(file.get(), pending.data() + done, zip_uint64_t(size - done));
+            if (n <= 0)
+                throwDamaged(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(zip_file_strerror(file.get()))));
+            done += qsizetype(n);
+        }
+        if (std::memcmp(pending.constData(), data, size_t(size)) != 0)
+            throwDamaged(QStringLiteral("%1: stored bytes differ from the original").arg(name));
+        compared += size;
+    });
+    if (compared != mine.compressedSize)
+        throwDamaged(QStringLiteral("%1: not copied whole").arg(name));
+}
+
 namespace {
 
 // A libzip source that hands over already deflated data: the leading stored bytes of an entry

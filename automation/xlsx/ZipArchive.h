@@ -93,6 +93,10 @@ public:
     void readChunks(const QString &name, const ChunkSink &sink) const;
     // The entry's stored bytes (compressed, as they sit in the archive) in chunks.
     void readStored(const QString &name, const ChunkSink &sink) const;
+    // Throws Damaged unless `copy` holds the entry with the same method, CRC, sizes and stored
+    // bytes: an entry copied through unchanged reads back as well as it did here, without
+    // being inflated again.
+    void expectSameStored(const ZipArchive &copy, const QString &name) const;
 
     // New content given as deflate data: the first `keptBytes` stored bytes of the entry of the
     // same name in this archive, followed by `appended`. Lets a change to the end of a large

@@ -1,6 +1,7 @@
 // A sheet entry written back by ending the deflate block that holds the first change early:
 // the stored bytes before the change are kept, whatever the block layout the writer chose, and
-// the entry inflates with plain zlib to exactly the text a whole recompression gives.
+// the entry inflates with plain zlib to exactly the text a whole recompression gives. And the
+// check of a saved file that entries copied through are byte for byte the ones read.
 
 #include "PackageInspection.h"
 
@@ -320,6 +321,25 @@ TEST(DeflateSplice, IndependentReadersReadTheResult)
     ASSERT_EQ(after.sheets.size(), before.sheets.size());
     EXPECT_EQ(after.sheets.front().cells, before.sheets.front().cells);
     EXPECT_EQ(after.sheets.front().cells.value(QStringLiteral("A19999")).toString(), QString::number(19999 % 7));
+}
+
+TEST(SaveCheck, CopiedEntriesMustHoldTheStoredBytesThatWereRead)
+{
+    const QByteArray text = "<worksheet xmlns=\"main\"><sheetData>" + cellRows(500, true) + "</sheetData></worksheet>";
+    const ZipArchive original = archiveOf(text, 6, Z_DEFAULT_STRATEGY);
+    const QByteArray bytes = original.rebuilt({});
+    original.expectSameStored(ZipArchive::fromBytes(bytes), entry);
+
+    // One stored bit changed, headers left alone: caught without inflating.
+    QByteArray flipped = bytes;
+    ASSERT_TRUE(flipped.startsWith("PK\x03\x04"));
+    const auto *header = reinterpret_cast<const uchar *>(bytes.constData());
+    const qsizetype data = 30 + (header[26] | header[27] << 8) + (header[28] | header[29] << 8);
+    flipped[data + 100] = char(flipped.at(data + 100) ^ 0x10);
+    EXPECT_THROW(original.expectSameStored(ZipArchive::fromBytes(flipped), entry), EngineError);
+    // The same text compressed otherwise is not the entry that was read.
+    EXPECT_THROW(original.expectSameStored(archiveOf(text, 1, Z_DEFAULT_STRATEGY), entry), EngineError);
+    EXPECT_THROW(original.expectSameStored(archiveOf(text + " ", 6, Z_DEFAULT_STRATEGY), entry), EngineError);
 }
 
 } // namespace
