@@ -151,7 +151,10 @@ int main(int argc, char *argv[])
             const QString suffix = QFileInfo(source).suffix();
             bench::timePerFile(copies(source, QStringLiteral("engine-warm"), 1), viaEngine, [](Workbook &) {});
             const double engineMs = bench::timePerFile(copies(source, QStringLiteral("engine"), n), viaEngine, [](Workbook &) {});
-            out << QStringLiteral("%1 %2%3\n").arg(suffix, -5).arg(QStringLiteral("engine load+save"), -18).arg(engineMs, 8, 'f', 2);
+            out << QStringLiteral("%1 %2%3\n")
+                       .arg(suffix, -5)
+                       .arg(QStringLiteral("engine load+save"), -18)
+                       .arg(engineMs, 8, 'f', 2);
             for (const auto &[changeSuffix, label, ms] : measured) {
                 if (changeSuffix == suffix)
                     out << QStringLiteral("      %1%2x\n").arg(label, -18).arg(engineMs / ms, 8, 'f', 1);
