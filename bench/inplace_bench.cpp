@@ -5,8 +5,11 @@
 // and each change's result is written there as out-<change>.<suffix>, so that two builds can be
 // compared byte for byte (cmp) on the same sources. Figures for the engine's load-and-save are
 // in protect_bench, links_bench and replace_bench.
-// Usage: inplace_bench [N] [FOLDER] [CHANGE]   (N files per change, default 20; only CHANGE, e.g.
-// xls:protect-sheets, when given)
+// With ENGINE as a fourth argument, the engine's load-and-save of the same sources follows in the
+// same run, and each change is shown as a multiple of it. The load average is printed at the
+// start and the end: on a shared machine the time on the clock follows it.
+// Usage: inplace_bench [N] [FOLDER] [CHANGE|all] [engine]   (N files per change, default 20;
+// only CHANGE, e.g. xls:protect-sheets, when given)
 
 #include "BenchWorkbooks.h"
 #include "automation/Durability.h"
@@ -60,7 +63,12 @@ int main(int argc, char *argv[])
     const QDir keep(argc > 2 ? QString::fromLocal8Bit(argv[2]) : temporary.path());
     QDir().mkpath(keep.path());
     QDir work(temporary.path());
-    const QString only = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
+    const QString only = argc > 3 && qstrcmp(argv[3], "all") != 0 ? QString::fromLocal8Bit(argv[3]) : QString();
+    const bool withEngine = argc > 4 && qstrcmp(argv[4], "engine") == 0;
+    auto loadAverage = [] {
+        QFile file(QStringLiteral("/proc/loadavg"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readLine().trimmed()) : QStringLiteral("unknown");
+    };
     auto wanted = [&](const QString &suffix, const QString &label) {
         return only.isEmpty() || only == suffix + QLatin1Char(':') + label;
     };
@@ -111,8 +119,10 @@ int main(int argc, char *argv[])
         QFile::copy(file, target);
     };
 
+    out << "load average: " << loadAverage() << "\n";
     out << "ms per file, 10,000-cell sheet, saved; mean over a run of " << n
         << " files, final flush included; then processor ms per file\n";
+    QList<std::tuple<QString, QString, double>> measured; // suffix, change, ms per file
     for (const QString &source : {xlsxSource, xlsSource}) {
         const QString suffix = QFileInfo(source).suffix();
         auto editor = [&](const QString &p) {
@@ -128,9 +138,30 @@ int main(int argc, char *argv[])
             const double ms = bench::timePerFile(files, editor, change);
             const double cpu = (cpuMs() - cpuBefore) / n;
             keepResult(files.front(), label);
+            measured.append({suffix, label, ms});
             out << QStringLiteral("%1 %2%3%4\n").arg(suffix, -5).arg(label, -18).arg(ms, 8, 'f', 2).arg(cpu, 8, 'f', 2);
             out.flush();
         }
+    }
+
+    if (withEngine) {
+        lo::LoApplication engine(libreOfficeProgramDir());
+        const auto viaEngine = [&](const QString &path) { return engine.open(path, false); };
+        for (const QString &source : {xlsxSource, xlsSource}) {
+            const QString suffix = QFileInfo(source).suffix();
+            bench::timePerFile(copies(source, QStringLiteral("engine-warm"), 1), viaEngine, [](Workbook &) {});
+            const double engineMs = bench::timePerFile(copies(source, QStringLiteral("engine"), n), viaEngine, [](Workbook &) {});
+            out << QStringLiteral("%1 %2%3\n")
+                       .arg(suffix, -5)
+                       .arg(QStringLiteral("engine load+save"), -18)
+                       .arg(engineMs, 8, 'f', 2);
+            for (const auto &[changeSuffix, label, ms] : measured) {
+                if (changeSuffix == suffix)
+                    out << QStringLiteral("      %1%2x\n").arg(label, -18).arg(engineMs / ms, 8, 'f', 1);
+            }
+            out.flush();
+        }
+        engine.quit();
     }
 
     bench::SilentUi ui;
@@ -161,5 +192,6 @@ int main(int argc, char *argv[])
                    .arg(double(timer.nsecsElapsed()) / 1e6 / n, 8, 'f', 2)
                    .arg(cpu, 8, 'f', 2);
     }
+    out << "load average: " << loadAverage() << "\n";
     return 0;
 }

@@ -102,6 +102,8 @@ public:
     // A new archive with those changes; every other entry is copied through as stored.
     QByteArray build(const std::vector<ZipArchive::Change> &changes) const;
     int entryCount() const { return int(m_archive.entryNames().size()); }
+    // The archive as read (or as last committed).
+    const ZipArchive &archive() const { return m_archive; }
     // Called once the built archive has been stored: it becomes the package's content.
     void committed(QByteArray bytes);
 

@@ -1,6 +1,7 @@
 #include "automation/xlsx/SplicedXmlPart.h"
 
 #include "automation/EngineError.h"
+#include "automation/xlsx/DeflateBlocks.h"
 #include "automation/xlsx/XmlScanner.h"
 
 #include <zlib.h>
@@ -148,7 +149,6 @@ void SplicedXmlPart::read(const ZipArchive &archive)
             throwDamaged(m_name, QStringLiteral("inflate: out of memory"));
         std::unique_ptr<z_stream, InflateEnd> guard(&stream);
         bool ended = false;
-        quint8 lastByte = 0;
         last.crc = crc;
         archive.readStored(m_name, [&](const char *data, qsizetype size) {
             stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
@@ -165,8 +165,6 @@ void SplicedXmlPart::read(const ZipArchive &archive)
                 const int result = inflate(&stream, Z_BLOCK);
                 if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
                     throwDamaged(m_name, QString::fromUtf8(stream.msg ? stream.msg : "inflate failed"));
-                if (reinterpret_cast<const char *>(stream.next_in) > data)
-                    lastByte = quint8(stream.next_in[-1]);
                 const qsizetype produced = chunkSize - qsizetype(stream.avail_out);
                 pendingUsed += produced;
                 if (produced > 0)
@@ -175,7 +173,7 @@ void SplicedXmlPart::read(const ZipArchive &archive)
                 const bool atBoundary = result == Z_OK && (stream.data_type & 128);
                 if (atBoundary && !(stream.data_type & 64)) {
                     const int unused = stream.data_type & 7;
-                    last = Boundary{qint64(stream.total_in) * 8 - unused, m_size, crc, lastByte};
+                    last = Boundary{qint64(stream.total_in) * 8 - unused, m_size, crc};
                     if (leadOutTaken) {
                         m_boundaries.push_back(last);
                     } else {
@@ -376,18 +374,53 @@ ZipArchive::Change SplicedXmlPart::change(const ZipArchive &archive) const
     }
     if (!from)
         return recompressed(archive);
-    const QByteArray newTail = m_text.mid(afterPlaceholder); // begins at m_skipEnd of the entry
-    const QByteArray rest = from->offset < m_skipEnd ? m_leadOut.mid(from->offset - m_boundaries.front().offset) + newTail
-                                                     : newTail.mid(from->offset - m_skipEnd);
 
-    const int usedBits = int(from->bit % 8);
-    RawDeflater deflater(usedBits, from->partial & ((1 << usedBits) - 1));
-    deflater.add(rest.constData(), rest.size());
+    // The stored bytes from the byte that boundary falls in: the block it starts is ended early,
+    // at its last code before the change, so that a long block is not compressed again whole.
+    const qint64 firstByte = from->bit / 8;
+    QByteArray stored;
+    qint64 position = 0;
+    archive.readStored(m_name, [&](const char *data, qsizetype size) {
+        const qint64 start = std::max(position, firstByte);
+        if (start < position + size)
+            stored.append(data + (start - position), qsizetype(position + size - start));
+        position += size;
+    });
+    const std::optional<BlockCut> cut = cutDeflateBlock(stored, from->bit - firstByte * 8, from->offset, firstChange);
+
+    // The known text from the first recorded boundary on: the lead-out, then the new tail, which
+    // equals the old one up to the first change.
+    const qint64 known = m_boundaries.front().offset;
+    const QByteArray text = m_leadOut + m_text.mid(afterPlaceholder);
+    const qint64 keptText = cut ? cut->offset : from->offset;
+    const qint64 keptBit = cut ? firstByte * 8 + cut->bit : from->bit;
+    const QByteArray rest = text.mid(qsizetype(keptText - known));
+
+    RawDeflater deflater;
+    const qsizetype window = qsizetype(keptText - known);
+    deflater.setDictionary(text.constData(), window);
+    // The bits of the last kept byte that belong to the kept data, then the end of the block.
+    const int usedBits = int(keptBit % 8);
+    quint32 partial = usedBits == 0 ? 0 : quint8(stored.at(qsizetype(keptBit / 8 - firstByte))) & ((1u << usedBits) - 1);
     ZipArchive::Deflated deflated;
-    deflated.keptBytes = from->bit / 8;
+    deflated.keptBytes = keptBit / 8;
+    if (cut && cut->final) {
+        // The block ended early is no longer the last one.
+        if (from->bit / 8 < deflated.keptBytes)
+            deflated.clearedBit = from->bit;
+        else
+            partial &= ~(1u << (from->bit % 8));
+    }
+    deflater.prime(usedBits, partial);
+    if (cut)
+        deflater.prime(cut->endCodeBits, cut->endCode);
+    deflater.add(rest.constData(), rest.size());
     deflated.appended = deflater.finish();
-    deflated.crc = crc32(from->crc, reinterpret_cast<const Bytef *>(rest.constData()), uInt(rest.size()));
-    deflated.size = from->offset + rest.size();
+    // The CRC at the boundary, continued over the text of the kept codes and the new text.
+    const qsizetype sinceBoundary = qsizetype(from->offset - known);
+    deflated.crc
+        = crc32(from->crc, reinterpret_cast<const Bytef *>(text.constData() + sinceBoundary), uInt(text.size() - sinceBoundary));
+    deflated.size = known + text.size();
     return ZipArchive::Change{m_name, {}, std::move(deflated)};
 }
 

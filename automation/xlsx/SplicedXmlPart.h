@@ -18,8 +18,8 @@ namespace gm::xlsx {
 // hundreds of megabytes: the body of one child element (`skipped`, sheetData) is never held.
 // The part is read once, in chunks; everything else in it is kept as text. Bytes outside the
 // changed elements stay exactly as they were. When saved, the deflated bytes of the entry up
-// to the last deflate block boundary before the first change are reused as they are stored,
-// and only the rest is compressed again.
+// to the last code before the first change are reused as they are stored (the block holding
+// the change is ended there), and only the rest is compressed again.
 class SplicedXmlPart
 {
 public:
@@ -75,7 +75,6 @@ private:
         qint64 bit = 0; // position in the stored bytes, in bits
         qint64 offset = 0; // position in the uncompressed text
         quint32 crc = 0; // CRC of the uncompressed text before offset
-        quint8 partial = 0; // the stored byte the boundary falls in, when not on a byte edge
     };
 
     void read(const ZipArchive &archive);

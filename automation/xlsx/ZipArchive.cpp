@@ -35,15 +35,36 @@ struct ZipFileCloser
 
 } // namespace
 
-RawDeflater::RawDeflater(int primeBits, int primeValue) : m_stream(std::make_unique<z_stream>())
+RawDeflater::RawDeflater() : m_stream(std::make_unique<z_stream>())
 {
     constexpr int rawDeflateWindowBits = -15;
     if (deflateInit2(m_stream.get(), kDeflateLevel, Z_DEFLATED, rawDeflateWindowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         m_stream.reset();
         throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate: out of memory"));
     }
-    if (primeBits > 0 && deflatePrime(m_stream.get(), primeBits, primeValue) != Z_OK)
-        throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate: cannot continue the stream"));
+}
+
+void RawDeflater::setDictionary(const char *data, qsizetype size)
+{
+    constexpr qsizetype window = 32 * 1024;
+    if (size > window) {
+        data += size - window;
+        size = window;
+    }
+    if (size > 0 && deflateSetDictionary(m_stream.get(), reinterpret_cast<const Bytef *>(data), uInt(size)) != Z_OK)
+        throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate: cannot set the preceding text"));
+}
+
+void RawDeflater::prime(int bits, quint32 value)
+{
+    // zlib takes at most 16 bits at a time.
+    while (bits > 0) {
+        const int now = std::min(bits, 16);
+        if (deflatePrime(m_stream.get(), now, int(value & ((1u << now) - 1))) != Z_OK)
+            throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate: cannot continue the stream"));
+        value >>= now;
+        bits -= now;
+    }
 }
 
 RawDeflater::~RawDeflater()
@@ -281,6 +302,37 @@ void ZipArchive::readStored(const QString &name, const ChunkSink &sink) const
     streamEntry(m_zip, indexOf(name), name, ZIP_FL_COMPRESSED, info(name).compressedSize, sink);
 }
 
+void ZipArchive::expectSameStored(const ZipArchive &copy, const QString &name) const
+{
+    const EntryInfo mine = info(name);
+    const EntryInfo theirs = copy.info(name);
+    if (mine.method != theirs.method || mine.crc != theirs.crc || mine.size != theirs.size
+        || mine.compressedSize != theirs.compressedSize)
+        throwDamaged(QStringLiteral("%1: not copied as stored").arg(name));
+    // Both streams are read in chunks of their own sizes: the copy's chunks are compared with
+    // what is held of this entry's stream so far.
+    QByteArray pending;
+    qint64 compared = 0;
+    std::unique_ptr<zip_file_t, ZipFileCloser> file(zip_fopen_index(m_zip, zip_uint64_t(indexOf(name)), ZIP_FL_COMPRESSED));
+    if (!file)
+        throwDamaged(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(zip_strerror(m_zip))));
+    copy.readStored(name, [&](const char *data, qsizetype size) {
+        pending.resize(size);
+        qsizetype done = 0;
+        while (done < size) {
+            const zip_int64_t n = zip_fread(file.get(), pending.data() + done, zip_uint64_t(size - done));
+            if (n <= 0)
+                throwDamaged(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(zip_file_strerror(file.get()))));
+            done += qsizetype(n);
+        }
+        if (std::memcmp(pending.constData(), data, size_t(size)) != 0)
+            throwDamaged(QStringLiteral("%1: stored bytes differ from the original").arg(name));
+        compared += size;
+    });
+    if (compared != mine.compressedSize)
+        throwDamaged(QStringLiteral("%1: not copied whole").arg(name));
+}
+
 namespace {
 
 // A libzip source that hands over already deflated data: the leading stored bytes of an entry
@@ -323,6 +375,9 @@ zip_int64_t deflatedSourceCallback(void *userdata, void *data, zip_uint64_t leng
                     zip_error_set(&source->error, ZIP_ER_READ, 0);
                     return -1;
                 }
+                const qint64 cleared = source->data.clearedBit / 8;
+                if (source->data.clearedBit >= 0 && cleared >= source->position && cleared < source->position + n)
+                    out[done + zip_uint64_t(cleared - source->position)] &= char(~(1 << (source->data.clearedBit % 8)));
                 done += zip_uint64_t(n);
                 source->position += n;
             } else {
@@ -422,7 +477,7 @@ QByteArray ZipArchive::rebuilt(const std::vector<Change> &changes) const
             deflater.add(change.data.constData(), change.data.size());
             compressed = Deflated{0, deflater.finish(),
                 quint32(crc32(0, reinterpret_cast<const Bytef *>(change.data.constData()), uInt(change.data.size()))),
-                change.data.size()};
+                change.data.size(), -1};
         }
         if (compressed) {
             if (compressed->keptBytes > 0 && i < 0)

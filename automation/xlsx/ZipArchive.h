@@ -25,12 +25,17 @@ constexpr int kDeflateLevel = 5;
 class RawDeflater
 {
 public:
-    // `primeBits` bits of `primeValue` go first, so that the new blocks can continue a stream
-    // whose last kept block ends inside a byte.
-    explicit RawDeflater(int primeBits = 0, int primeValue = 0);
+    RawDeflater();
     ~RawDeflater();
     RawDeflater(const RawDeflater &) = delete;
     RawDeflater &operator=(const RawDeflater &) = delete;
+
+    // Both only before the first add(). The text that precedes the new data in the stream,
+    // whose last 32 KiB later matches may refer to.
+    void setDictionary(const char *data, qsizetype size);
+    // `bits` bits of `value` (lowest first) go before the new blocks, so that they can
+    // continue a stream whose kept part ends inside a byte.
+    void prime(int bits, quint32 value);
 
     void add(const char *data, qsizetype size);
     QByteArray finish();
@@ -88,6 +93,10 @@ public:
     void readChunks(const QString &name, const ChunkSink &sink) const;
     // The entry's stored bytes (compressed, as they sit in the archive) in chunks.
     void readStored(const QString &name, const ChunkSink &sink) const;
+    // Throws Damaged unless `copy` holds the entry with the same method, CRC, sizes and stored
+    // bytes: an entry copied through unchanged reads back as well as it did here, without
+    // being inflated again.
+    void expectSameStored(const ZipArchive &copy, const QString &name) const;
 
     // New content given as deflate data: the first `keptBytes` stored bytes of the entry of the
     // same name in this archive, followed by `appended`. Lets a change to the end of a large
@@ -98,6 +107,9 @@ public:
         QByteArray appended;
         quint32 crc = 0; // of the whole new uncompressed content
         qint64 size = 0; // of the whole new uncompressed content
+        // A bit of the kept bytes written as 0: the last-block flag of a kept block that no
+        // longer ends the stream. -1 for none.
+        qint64 clearedBit = -1;
     };
 
     struct Change
