@@ -18,6 +18,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <sys/socket.h>
@@ -161,6 +163,38 @@ TEST_F(LoEngineTest, SavesInPlaceThroughACheckedTemporaryFileKeepingPermissions)
 
     // Nothing but the two workbooks is left in the folder: no temporary or lock file.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+TEST_F(LoEngineTest, AnEngineThatDiesBetweenCallsFailsTheNextCallWithoutEndingTheProgram)
+{
+    // Requests go to the engine over a socket; writing one after the engine died must fail
+    // the call, not end the program with SIGPIPE. The engine is killed right before calls
+    // that write, several times, so that some writes meet the closed socket.
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        lo::LoApplication app(libreOfficeProgramDir());
+        auto book = app.open(fixture(QStringLiteral("sheets_second_active.xlsx")), true);
+        ASSERT_EQ(book->worksheetCount(), 2);
+        ::kill(app.enginePid(), SIGKILL);
+        ErrorCode failure = ErrorCode::Unexpected;
+        for (int call = 0; call < 1000 && failure == ErrorCode::Unexpected; ++call) {
+            try {
+                book->worksheetCount();
+                std::this_thread::sleep_for(std::chrono::microseconds(200 * round));
+            } catch (const EngineError &e) {
+                failure = e.code();
+            }
+        }
+        EXPECT_NE(failure, ErrorCode::Unexpected) << "the dead engine kept answering";
+    }
+    // The same for any pipe this program writes to once it has started an engine.
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ::close(ends[0]);
+    const char byte = 'x';
+    EXPECT_EQ(::write(ends[1], &byte, 1), -1);
+    EXPECT_EQ(errno, EPIPE);
+    ::close(ends[1]);
 }
 
 TEST_F(LoEngineTest, AHungEngineIsKilledByTheWatchdogAndReplaced)
