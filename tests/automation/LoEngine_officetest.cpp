@@ -22,6 +22,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -195,6 +196,42 @@ TEST_F(LoEngineTest, AnEngineThatDiesBetweenCallsFailsTheNextCallWithoutEndingTh
     EXPECT_EQ(::write(ends[1], &byte, 1), -1);
     EXPECT_EQ(errno, EPIPE);
     ::close(ends[1]);
+}
+
+TEST_F(LoEngineTest, AWorkbookOnAFullDiskFailsAsDiskFullAndStaysAsItWas)
+{
+    // The engine cannot write its lock file on a full disk and opens the workbook read-only,
+    // as it does for a workbook another program holds; the user must be told the real cause.
+    const QString mountPoint = dir.filePath(QStringLiteral("small"));
+    ASSERT_TRUE(QDir().mkpath(mountPoint));
+    if (::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "no small file system could be mounted: " << std::strerror(errno);
+    struct Unmount
+    {
+        QByteArray path;
+        ~Unmount() { ::umount2(path.constData(), MNT_DETACH); }
+    } unmount{QFile::encodeName(mountPoint)};
+    const QString book = gm::test::copyInto(fixture(QStringLiteral("sheets_second_active.xls")), mountPoint);
+    ASSERT_TRUE(QFile::setPermissions(book, QFile::ReadOwner | QFile::WriteOwner));
+    const QByteArray before = gm::test::readAll(book);
+    {
+        QFile fill(QDir(mountPoint).filePath(QStringLiteral("fill")));
+        ASSERT_TRUE(fill.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'x');
+        while (fill.write(block) == block.size() && fill.flush()) { }
+    }
+    EngineSession session;
+    for (const WorkbookUse use : {WorkbookUse::Engine, WorkbookUse::GuardedEngine}) {
+        try {
+            session.open(book, use, false);
+            ADD_FAILURE() << "opened for writing on a full disk";
+        } catch (const EngineError &e) {
+            EXPECT_EQ(e.code(), ErrorCode::DiskFull) << e.what();
+        }
+    }
+    EXPECT_EQ(gm::test::readAll(book), before);
+    // A workbook only read is opened as usual.
+    EXPECT_EQ(session.open(book, WorkbookUse::Engine, true)->worksheetCount(), 2);
 }
 
 TEST_F(LoEngineTest, AHungEngineIsKilledByTheWatchdogAndReplaced)
