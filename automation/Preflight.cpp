@@ -3,6 +3,7 @@
 #include "automation/EngineError.h"
 #include "automation/SafeReplace.h"
 #include "automation/ole/CompoundFile.h"
+#include "automation/ole/GsfDiagnostics.h"
 #include "automation/xls/XlsDocument.h"
 
 #include <QFile>
@@ -12,7 +13,6 @@
 #include <gsf/gsf-infile-msole.h>
 #include <gsf/gsf-infile.h>
 #include <gsf/gsf-input-stdio.h>
-#include <gsf/gsf-utils.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -41,7 +41,9 @@ struct GObjectDeleter
 // Stream names at the root of a compound file.
 bool oleHasStream(const QString &path, const char *name)
 {
-    gsf_init();
+    // What libgsf says about a damaged file is not for the console; the checks after this one
+    // report the file.
+    const ole::GsfDiagnostics quiet;
     std::unique_ptr<GsfInput, GObjectDeleter> input(gsf_input_stdio_new(QFile::encodeName(path).constData(), nullptr));
     if (!input)
         return false;

@@ -7,25 +7,28 @@
 #include "automation/PrintQueue.h"
 #include "automation/UserInterface.h"
 #include "operations/Checks.h"
-#include "operations/files/BatchRename.h"
 #include "operations/cells/ReplaceOperation.h"
 #include "operations/cells/RowsColumnsOperation.h"
 #include "operations/cells/SetCellsOperation.h"
+#include "operations/files/BatchRename.h"
 #include "operations/sheets/SheetBackgroundOperation.h"
 #include "operations/sheets/SheetOperations.h"
 #include "operations/workbook/ConvertOperation.h"
 #include "operations/workbook/HeaderFooterOperation.h"
+#include "operations/workbook/HyperLinkOperation.h"
 #include "operations/workbook/MergeOperation.h"
 #include "operations/workbook/PasswordOperation.h"
-#include "operations/workbook/HyperLinkOperation.h"
 #include "operations/workbook/PrintOperation.h"
 #include "operations/workbook/PrintSetupOperation.h"
-#include "operations/workbook/ProtectOperation.h"
 #include "operations/workbook/PropertiesOperation.h"
+#include "operations/workbook/ProtectOperation.h"
 #include "operations/workbook/StatisticsOperation.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTextStream>
 
 #include <array>
@@ -476,8 +479,8 @@ int runConvertCommand(const QStringList &args)
 
 int runPropertiesCommand(const QStringList &args)
 {
-    static const char *names[kPropertyCount] = {"title",    "subject", "author",  "category",      "keywords",
-                                                "comments", "manager", "company", "hyperlink-base"};
+    static const char *names[kPropertyCount]
+        = {"title", "subject", "author", "category", "keywords", "comments", "manager", "company", "hyperlink-base"};
     QCommandLineParser parser;
     QList<QCommandLineOption> properties;
     for (const char *name : names)
@@ -608,7 +611,8 @@ int runProtectCommand(const QStringList &args)
     ConsoleUserInterface ui(false);
     // The list and the options are checked before a password is asked for.
     Validation failed;
-    if (!passChecks(ui, inputs.entries, kProtectEmptyList, [&] { return validateProtect(inputs); }, &failed))
+    if (!passChecks(
+            ui, inputs.entries, kProtectEmptyList, [&] { return validateProtect(inputs); }, &failed))
         return kExitBadArguments;
     if (!parser.isSet(noPassword)) {
         QString error;
@@ -981,7 +985,7 @@ int runRenameCommand(const QStringList &args)
     RenameInputs inputs;
     inputs.entries = common.entries;
     const int kinds = int(parser.isSet(replace)) + int(parser.isSet(insert)) + int(parser.isSet(erase))
-            + int(parser.isSet(mainCase) || parser.isSet(extensionCase));
+        + int(parser.isSet(mainCase) || parser.isSet(extensionCase));
     if (kinds != 1)
         return badArguments(QStringLiteral("Give exactly one of --replace, --insert, --delete and --case."));
     if (parser.isSet(replace)) {
@@ -1006,7 +1010,7 @@ int runRenameCommand(const QStringList &args)
     } else {
         inputs.kind = RenameKind::Case;
         if ((parser.isSet(mainCase) && !caseChange(parser.value(mainCase), &inputs.mainNameCase))
-                || (parser.isSet(extensionCase) && !caseChange(parser.value(extensionCase), &inputs.extensionCase)))
+            || (parser.isSet(extensionCase) && !caseChange(parser.value(extensionCase), &inputs.extensionCase)))
             return badArguments(QStringLiteral("--case and --extension-case take upper, lower or keep."));
     }
     if ((parser.isSet(with) || parser.isSet(all)) && !parser.isSet(replace))
@@ -1080,10 +1084,18 @@ int runMergeCommand(const QStringList &args)
     if (summary.stopped)
         return kExitBadArguments;
     for (const FileResult &file : summary.files)
-        out() << file.path << '\t' << outcomeText(file.outcome, QStringLiteral("merged")) << '\t' << file.errorDescription
-              << Qt::endl;
-    for (const QString &sheet : std::as_const(result.sheetNames))
-        out() << QStringLiteral("sheet\t") << sheet << Qt::endl;
+        printLine({file.path, outcomeText(file.outcome, QStringLiteral("merged")), file.errorNumber, file.errorDescription,
+                      file.milliseconds, {}, {}},
+            common.format);
+    // The merged workbook's sheets: a line each, or one object after the files' objects.
+    if (common.format == OutputFormat::JsonLines) {
+        const QJsonObject merged{{QStringLiteral("out"), QFileInfo(inputs.targetPath).absoluteFilePath()},
+            {QStringLiteral("sheets"), QJsonArray::fromStringList(result.sheetNames)}};
+        out() << QString::fromUtf8(QJsonDocument(merged).toJson(QJsonDocument::Compact)) << Qt::endl;
+    } else {
+        for (const QString &sheet : std::as_const(result.sheetNames))
+            out() << QStringLiteral("sheet\t") << sheet << Qt::endl;
+    }
     if (summary.logged)
         err() << QStringLiteral("日志文件：") << settings.logFile << Qt::endl;
     if (!parser.isSet(dryRun) && !result.written)
@@ -1192,10 +1204,10 @@ int runPrintCommand(const QStringList &args)
         do
             ++index;
         while (index < inputs.entries.size() && inputs.entries.at(index).trimmed().isEmpty());
-        QString line = file.path + u'\t' + outcomeText(file.outcome, done);
-        if (file.outcome == FileOutcome::Failed)
-            line += u'\t' + file.errorDescription;
+        ReportLine line{
+            file.path, outcomeText(file.outcome, done), file.errorNumber, file.errorDescription, file.milliseconds, {}, {}};
         QStringList printed;
+        QJsonArray printedJobs;
         for (const PrintJob &job : jobs) {
             if (job.entryIndex != index)
                 continue;
@@ -1204,10 +1216,16 @@ int runPrintCommand(const QStringList &args)
             if (!job.jobId.isEmpty())
                 text += QStringLiteral(" (job ") + job.jobId + u')';
             printed << text;
+            printedJobs.append(QJsonObject{
+                {QStringLiteral("sheet"), job.sheet}, {QStringLiteral("pages"), job.pages}, {QStringLiteral("job"), job.jobId}});
         }
+        // Text: the description only for a failed file, then the jobs.
+        if (file.outcome != FileOutcome::Failed)
+            line.description.clear();
         if (file.outcome != FileOutcome::Skipped)
-            line += u'\t' + (printed.isEmpty() ? QStringLiteral("nothing to print") : printed.join(QStringLiteral("; ")));
-        out() << line << Qt::endl;
+            line.textExtra << (printed.isEmpty() ? QStringLiteral("nothing to print") : printed.join(QStringLiteral("; ")));
+        line.jsonExtra.insert(QStringLiteral("jobs"), printedJobs);
+        printLine(line, common.format);
     }
     if (summary.logged)
         err() << QStringLiteral("日志文件：") << settings.logFile << Qt::endl;

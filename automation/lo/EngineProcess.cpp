@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -239,6 +240,16 @@ void EngineProcess::spawn()
         envp.push_back(e.data());
     envp.push_back(nullptr);
 
+    // The engine is spoken to over a socket. A request written just after the engine died
+    // must fail with EPIPE, so that the call fails and the engine is replaced, instead of
+    // SIGPIPE ending this program in the middle of a run. A handler the program set is kept.
+    static std::once_flag ignorePipeSignal;
+    std::call_once(ignorePipeSignal, [] {
+        struct sigaction current = {};
+        if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+            ::signal(SIGPIPE, SIG_IGN);
+    });
+
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid < 0)
@@ -246,6 +257,7 @@ void EngineProcess::spawn()
     if (pid == 0) {
         // Own process group, so that the whole engine can be killed at once; die with us.
         ::setsid();
+        ::signal(SIGPIPE, SIG_DFL);
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() != parent)
             ::_exit(127);

@@ -1,12 +1,13 @@
 #include "automation/lo/LoApplication.h"
 
-#include "automation/xls/BiffInfo.h"
 #include "automation/EngineError.h"
 #include "automation/lo/LoEngine.h"
 #include "automation/lo/LoWorkbook.h"
 #include "automation/lo/UnoSupport.h"
+#include "automation/xls/BiffInfo.h"
 
 #include <QFileInfo>
+#include <QStorageInfo>
 
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/UpdateDocMode.hpp>
@@ -72,7 +73,18 @@ bool filterAccepted(const QString &filter, WorkbookKind kind)
     return filter == QStringLiteral("Calc MS Excel 2007 XML") || filter == QStringLiteral("Calc MS Excel 2007 VBA XML");
 }
 
-ErrorCode loadFailure(AbortingHandler &handler)
+// The engine asks about, or opens read-only, a document whose lock file it cannot write
+// beside it: either another program holds the workbook, or the disk has no room left.
+ErrorCode lockRefusal(const QString &path)
+{
+    constexpr qint64 lockFileRoom = 64 * 1024;
+    const QStorageInfo storage(QFileInfo(path).absolutePath());
+    if (storage.isValid() && storage.bytesAvailable() >= 0 && storage.bytesAvailable() < lockFileRoom)
+        return ErrorCode::DiskFull;
+    return ErrorCode::InUse;
+}
+
+ErrorCode loadFailure(AbortingHandler &handler, const QString &path)
 {
     if (handler.asked("PasswordRequest"))
         return ErrorCode::PasswordRequired;
@@ -81,7 +93,7 @@ ErrorCode loadFailure(AbortingHandler &handler)
     if (handler.asked("NoSuchFilterRequest") || handler.asked("FilterOptionsRequest"))
         return ErrorCode::NotAWorkbook;
     if (handler.asked("Locked") || handler.asked("LockFile") || handler.asked("OwnLock"))
-        return ErrorCode::InUse;
+        return lockRefusal(path);
     return ErrorCode::Damaged;
 }
 
@@ -143,13 +155,12 @@ std::unique_ptr<Workbook> LoApplication::openWithPassword(const QString &path, c
         if (e.code() != ErrorCode::PasswordRequired)
             throw;
         kind = QFileInfo(absolute).suffix().startsWith(QLatin1String("xlsx"), Qt::CaseInsensitive) ? WorkbookKind::Xlsx
-                                                                                                     : WorkbookKind::Xls;
+                                                                                                   : WorkbookKind::Xls;
     }
     return load(absolute, kind, true, password);
 }
 
-std::unique_ptr<Workbook> LoApplication::load(
-    const QString &absolute, WorkbookKind kind, bool readOnly, const QString &password)
+std::unique_ptr<Workbook> LoApplication::load(const QString &absolute, WorkbookKind kind, bool readOnly, const QString &password)
 {
     rtl::Reference<AbortingHandler> handler(new AbortingHandler);
     std::vector<css::beans::PropertyValue> properties{
@@ -173,11 +184,11 @@ std::unique_ptr<Workbook> LoApplication::load(
             [&] { return m_engine->desktop()->loadComponentFromURL(fileUrl(absolute), "_blank", 0, args); });
     } catch (const EngineError &e) {
         if (e.code() == ErrorCode::Damaged)
-            throw EngineError(loadFailure(*handler), e.detail());
+            throw EngineError(loadFailure(*handler, absolute), e.detail());
         throw;
     }
     if (!document.is())
-        throw EngineError(loadFailure(*handler), absolute);
+        throw EngineError(loadFailure(*handler, absolute), absolute);
     m_engine->documentOpened(absolute);
 
     // From here the document is owned by the workbook object, which closes it on failure.
@@ -192,7 +203,7 @@ std::unique_ptr<Workbook> LoApplication::load(
     if (!filterAccepted(filter, kind))
         throw EngineError(ErrorCode::NotAWorkbook, filter);
     if (!readOnly && lockedByOther)
-        throw EngineError(ErrorCode::InUse, absolute);
+        throw EngineError(lockRefusal(absolute), absolute);
 
     workbook->setImportDetails(filter, kind == WorkbookKind::Xls ? readBiff(absolute) : BiffSummary{});
     return workbook;

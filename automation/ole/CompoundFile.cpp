@@ -1,6 +1,7 @@
 #include "automation/ole/CompoundFile.h"
 
 #include "automation/EngineError.h"
+#include "automation/ole/GsfDiagnostics.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -14,11 +15,9 @@
 #include <gsf/gsf-outfile.h>
 #include <gsf/gsf-output-memory.h>
 #include <gsf/gsf-output.h>
-#include <gsf/gsf-utils.h>
 
 #include <map>
 #include <memory>
-#include <mutex>
 
 namespace gm::ole {
 
@@ -36,57 +35,6 @@ struct GObjectDeleter
     }
 };
 template<typename T> using GObjectPtr = std::unique_ptr<T, GObjectDeleter>;
-
-// libgsf reports trouble with g_warning and g_critical. While one of the calls here runs,
-// those messages are collected instead of printed, and become the detail of the error.
-// One caller at a time: the handlers are process-wide.
-class GsfDiagnostics
-{
-public:
-    GsfDiagnostics() : m_lock(mutex())
-    {
-        static std::once_flag once;
-        std::call_once(once, [] { gsf_init(); });
-        for (const char *domain : domains)
-            m_handlers.push_back(g_log_set_handler(
-                domain, GLogLevelFlags(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION), collect, &m_messages));
-    }
-    ~GsfDiagnostics()
-    {
-        for (size_t i = 0; i < m_handlers.size(); ++i)
-            g_log_remove_handler(domains[i], m_handlers[i]);
-    }
-    GsfDiagnostics(const GsfDiagnostics &) = delete;
-    GsfDiagnostics &operator=(const GsfDiagnostics &) = delete;
-
-    // `what`, followed by the collected messages.
-    QString detail(const QString &what, GError *error = nullptr) const
-    {
-        QStringList parts{what};
-        if (error && error->message)
-            parts << QString::fromUtf8(error->message);
-        parts << m_messages;
-        return parts.join(QStringLiteral(": "));
-    }
-
-private:
-    static std::recursive_mutex &mutex()
-    {
-        static std::recursive_mutex instance;
-        return instance;
-    }
-    static void collect(const gchar *, GLogLevelFlags, const gchar *message, gpointer data)
-    {
-        auto *messages = static_cast<QStringList *>(data);
-        if (messages->size() < 8)
-            messages->append(QString::fromUtf8(message));
-    }
-
-    static constexpr const char *domains[] = {nullptr, "libgsf", "libgsf:msole", "GLib", "GLib-GObject"};
-    std::unique_lock<std::recursive_mutex> m_lock;
-    std::vector<guint> m_handlers;
-    QStringList m_messages;
-};
 
 void readChildren(GsfInfile *storage, CompoundEntry &entry, const GsfDiagnostics &diagnostics)
 {

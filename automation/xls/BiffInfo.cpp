@@ -1,12 +1,13 @@
 #include "automation/xls/BiffInfo.h"
 
+#include "automation/ole/GsfDiagnostics.h"
+
 #include <QFile>
 
 #include <gsf/gsf-infile-msole.h>
 #include <gsf/gsf-infile.h>
 #include <gsf/gsf-input-stdio.h>
 #include <gsf/gsf-input.h>
-#include <gsf/gsf-utils.h>
 
 namespace gm {
 
@@ -102,7 +103,7 @@ QString unicodeString(const QByteArray &data, int offset, bool longCount)
 BiffSummary readBiff(const QString &path)
 {
     BiffSummary summary;
-    gsf_init();
+    const ole::GsfDiagnostics quiet; // a damaged file gives an empty summary, not console output
     GPtr<GsfInput> input{gsf_input_stdio_new(QFile::encodeName(path).constData(), nullptr)};
     if (!input.p)
         return summary;

@@ -18,8 +18,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -161,6 +164,74 @@ TEST_F(LoEngineTest, SavesInPlaceThroughACheckedTemporaryFileKeepingPermissions)
 
     // Nothing but the two workbooks is left in the folder: no temporary or lock file.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+TEST_F(LoEngineTest, AnEngineThatDiesBetweenCallsFailsTheNextCallWithoutEndingTheProgram)
+{
+    // Requests go to the engine over a socket; writing one after the engine died must fail
+    // the call, not end the program with SIGPIPE. The engine is killed right before calls
+    // that write, several times, so that some writes meet the closed socket.
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        lo::LoApplication app(libreOfficeProgramDir());
+        auto book = app.open(fixture(QStringLiteral("sheets_second_active.xlsx")), true);
+        ASSERT_EQ(book->worksheetCount(), 2);
+        ::kill(app.enginePid(), SIGKILL);
+        ErrorCode failure = ErrorCode::Unexpected;
+        for (int call = 0; call < 1000 && failure == ErrorCode::Unexpected; ++call) {
+            try {
+                book->worksheetCount();
+                std::this_thread::sleep_for(std::chrono::microseconds(200 * round));
+            } catch (const EngineError &e) {
+                failure = e.code();
+            }
+        }
+        EXPECT_NE(failure, ErrorCode::Unexpected) << "the dead engine kept answering";
+    }
+    // The same for any pipe this program writes to once it has started an engine.
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ::close(ends[0]);
+    const char byte = 'x';
+    EXPECT_EQ(::write(ends[1], &byte, 1), -1);
+    EXPECT_EQ(errno, EPIPE);
+    ::close(ends[1]);
+}
+
+TEST_F(LoEngineTest, AWorkbookOnAFullDiskFailsAsDiskFullAndStaysAsItWas)
+{
+    // The engine cannot write its lock file on a full disk and opens the workbook read-only,
+    // as it does for a workbook another program holds; the user must be told the real cause.
+    const QString mountPoint = dir.filePath(QStringLiteral("small"));
+    ASSERT_TRUE(QDir().mkpath(mountPoint));
+    if (::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "no small file system could be mounted: " << std::strerror(errno);
+    struct Unmount
+    {
+        QByteArray path;
+        ~Unmount() { ::umount2(path.constData(), MNT_DETACH); }
+    } unmount{QFile::encodeName(mountPoint)};
+    const QString book = gm::test::copyInto(fixture(QStringLiteral("sheets_second_active.xls")), mountPoint);
+    ASSERT_TRUE(QFile::setPermissions(book, QFile::ReadOwner | QFile::WriteOwner));
+    const QByteArray before = gm::test::readAll(book);
+    {
+        QFile fill(QDir(mountPoint).filePath(QStringLiteral("fill")));
+        ASSERT_TRUE(fill.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'x');
+        while (fill.write(block) == block.size() && fill.flush()) { }
+    }
+    EngineSession session;
+    for (const WorkbookUse use : {WorkbookUse::Engine, WorkbookUse::GuardedEngine}) {
+        try {
+            session.open(book, use, false);
+            ADD_FAILURE() << "opened for writing on a full disk";
+        } catch (const EngineError &e) {
+            EXPECT_EQ(e.code(), ErrorCode::DiskFull) << e.what();
+        }
+    }
+    EXPECT_EQ(gm::test::readAll(book), before);
+    // A workbook only read is opened as usual.
+    EXPECT_EQ(session.open(book, WorkbookUse::Engine, true)->worksheetCount(), 2);
 }
 
 TEST_F(LoEngineTest, AHungEngineIsKilledByTheWatchdogAndReplaced)

@@ -7,6 +7,8 @@
 #include "support/TestSupport.h"
 #include "support/WorkbookReader.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -87,6 +89,33 @@ TEST(CliMerge, BothFormatsMergeIntoXlsxAndXlsThatEveryReaderReads)
     const QByteArray before = gm::test::readAll(xls);
     EXPECT_NE(gm::test::runCli({QStringLiteral("merge"), QStringLiteral("--out"), xls, ranges}).exitCode, 0);
     EXPECT_EQ(gm::test::readAll(xls), before);
+}
+
+TEST(CliMerge, JsonLinesReportEachFileThenTheMergedSheets)
+{
+    QTemporaryDir dir;
+    const QString first = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")), dir.path());
+    const QString missing = dir.filePath(QStringLiteral("missing.xlsx"));
+    const QString target = dir.filePath(QStringLiteral("merged.xlsx"));
+    const CliRun run = gm::test::runCli({QStringLiteral("merge"), QStringLiteral("--out"), target, QStringLiteral("--output"),
+        QStringLiteral("jsonl"), first, missing});
+    EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
+    QList<QJsonObject> lines;
+    for (const QString &text : run.out.split(u'\n', Qt::SkipEmptyParts)) {
+        const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
+        ASSERT_TRUE(document.isObject()) << text.toStdString();
+        lines << document.object();
+    }
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[0].value(QStringLiteral("path")).toString(), first);
+    EXPECT_EQ(lines[0].value(QStringLiteral("result")).toString(), QStringLiteral("merged"));
+    EXPECT_EQ(lines[0].value(QStringLiteral("error")).toInt(-1), 0);
+    EXPECT_EQ(lines[1].value(QStringLiteral("path")).toString(), missing);
+    EXPECT_EQ(lines[1].value(QStringLiteral("result")).toString(), QStringLiteral("failed"));
+    EXPECT_NE(lines[1].value(QStringLiteral("error")).toInt(), 0);
+    EXPECT_FALSE(lines[1].value(QStringLiteral("description")).toString().isEmpty());
+    EXPECT_EQ(lines[2].value(QStringLiteral("out")).toString(), target);
+    EXPECT_EQ(lines[2].value(QStringLiteral("sheets")).toVariant().toStringList(), engineNames(target));
 }
 
 TEST(CliMerge, InsertTakesAnXlsSourceThroughATemporaryXlsx)

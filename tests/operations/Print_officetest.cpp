@@ -12,6 +12,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -245,6 +248,19 @@ TEST(PrintService, TheCommandLinePrintsTheChosenSheetsToANamedPrinter)
         {QStringLiteral("print"), QStringLiteral("--dry-run"), QStringLiteral("--sheets"), QStringLiteral("3,1"), xlsx});
     EXPECT_EQ(dry.exitCode, 0) << dry.err.toStdString();
     EXPECT_EQ(dry.out, xlsx + QStringLiteral("\twould print\tArea: 2 pages; One: 1 page\n"));
+    // The same as a JSON object, the jobs as an array.
+    const auto dryJson = gm::test::runCli({QStringLiteral("print"), QStringLiteral("--dry-run"), QStringLiteral("--sheets"),
+        QStringLiteral("3,1"), QStringLiteral("--output"), QStringLiteral("jsonl"), xlsx});
+    EXPECT_EQ(dryJson.exitCode, 0) << dryJson.err.toStdString();
+    const QJsonObject report = QJsonDocument::fromJson(dryJson.out.trimmed().toUtf8()).object();
+    EXPECT_EQ(report.value(QStringLiteral("path")).toString(), xlsx);
+    EXPECT_EQ(report.value(QStringLiteral("result")).toString(), QStringLiteral("would print"));
+    const QJsonArray jobs = report.value(QStringLiteral("jobs")).toArray();
+    ASSERT_EQ(jobs.size(), 2) << dryJson.out.toStdString();
+    EXPECT_EQ(jobs[0].toObject().value(QStringLiteral("sheet")).toString(), QStringLiteral("Area"));
+    EXPECT_EQ(jobs[0].toObject().value(QStringLiteral("pages")).toInt(), 2);
+    EXPECT_EQ(jobs[1].toObject().value(QStringLiteral("sheet")).toString(), QStringLiteral("One"));
+    EXPECT_EQ(jobs[1].toObject().value(QStringLiteral("pages")).toInt(), 1);
 
     const auto printed = gm::test::runCli({QStringLiteral("print"), QStringLiteral("--printer"), QStringLiteral("GridmuleCli"),
         QStringLiteral("--sheets"), QStringLiteral("3,1"), QStringLiteral("--copies"), QStringLiteral("3"), xlsx});
