@@ -2,10 +2,10 @@
 
 #include "automation/EngineError.h"
 #include "automation/PathHelpers.h"
-#include "automation/PdfPages.h"
 #include "automation/Preflight.h"
 #include "automation/SafeReplace.h"
 #include "automation/WebArchive.h"
+#include "automation/PdfPages.h"
 #include "automation/lo/LoWorksheet.h"
 #include "automation/lo/UnoSupport.h"
 #include "automation/ole/PropertyStreamCopy.h"
@@ -981,7 +981,8 @@ QString LoWorkbook::insertWorksheetCopy(Workbook &sourceBook, const QString &she
         // its own header and footer.
         Reference<beans::XPropertySet> fromStyle = source->pageStyle(fromIndex, false);
         Reference<style::XStyleFamiliesSupplier> families(m_document, UNO_QUERY_THROW);
-        Reference<container::XNameContainer> pageStyles(families->getStyleFamilies()->getByName("PageStyles"), UNO_QUERY_THROW);
+        Reference<container::XNameContainer> pageStyles(
+            families->getStyleFamilies()->getByName("PageStyles"), UNO_QUERY_THROW);
         Reference<lang::XMultiServiceFactory> factory(m_document, UNO_QUERY_THROW);
         Reference<beans::XPropertySet> style(factory->createInstance("com.sun.star.style.PageStyle"), UNO_QUERY_THROW);
         OUString styleName;
@@ -995,8 +996,7 @@ QString LoWorkbook::insertWorksheetCopy(Workbook &sourceBook, const QString &she
                 style->setPropertyValue(property.Name, fromStyle->getPropertyValue(property.Name));
             } catch (const uno::Exception &) { }
         }
-        Reference<beans::XPropertySet>(byIndex->getByIndex(at), UNO_QUERY_THROW)
-            ->setPropertyValue("PageStyle", uno::Any(styleName));
+        Reference<beans::XPropertySet>(byIndex->getByIndex(at), UNO_QUERY_THROW)->setPropertyValue("PageStyle", uno::Any(styleName));
         return false;
     });
     if (linked)

@@ -465,7 +465,8 @@ void SheetRecords::remove(int position)
             const BiffRecord &record = records[i];
             if (record.type == kName && removedNames.contains(int(names.indexOf(i)) + 1))
                 continue;
-            if (std::find(std::begin(kUnwalkedFormulas), std::end(kUnwalkedFormulas), record.type) != std::end(kUnwalkedFormulas))
+            if (std::find(std::begin(kUnwalkedFormulas), std::end(kUnwalkedFormulas), record.type)
+                != std::end(kUnwalkedFormulas))
                 notDeletable(QStringLiteral("record 0x%1 holds formulas").arg(record.type, 4, 16, QLatin1Char('0')));
             if (record.type == kObj && objectHasFormula(record.data))
                 notDeletable(QStringLiteral("an object holds a formula"));

@@ -129,9 +129,8 @@ TEST_F(XlsSheetOperationsTest, FormulasGiveTheSameResultsAfterARename)
     const QString original = references("original");
     const QString path = gm::test::copyInto(original, dir.filePath(QStringLiteral("a")));
     const EngineView before = engineView(path);
-    ASSERT_EQ(names(before.sheets),
-        QStringList({QStringLiteral("Data"), QStringLiteral("Other"), QStringLiteral("It's"), QStringLiteral("Calc"),
-            QStringLiteral("Hidden"), QStringLiteral("Secret")}));
+    ASSERT_EQ(names(before.sheets), QStringList({QStringLiteral("Data"), QStringLiteral("Other"), QStringLiteral("It's"),
+                                        QStringLiteral("Calc"), QStringLiteral("Hidden"), QStringLiteral("Secret")}));
 
     // "a" replaced in every worksheet name, letter case counting: Data → Dxtx, Calc → Cxlc.
     RenameSheetInputs inputs{{path}, 0, QStringLiteral("a"), QStringLiteral("x"), {}};
@@ -140,9 +139,8 @@ TEST_F(XlsSheetOperationsTest, FormulasGiveTheSameResultsAfterARename)
     EXPECT_EQ(ui.messages, QStringList{kSheetsDone});
 
     const EngineView after = engineView(path);
-    EXPECT_EQ(names(after.sheets),
-        QStringList({QStringLiteral("Dxtx"), QStringLiteral("Other"), QStringLiteral("It's"), QStringLiteral("Cxlc"),
-            QStringLiteral("Hidden"), QStringLiteral("Secret")}));
+    EXPECT_EQ(names(after.sheets), QStringList({QStringLiteral("Dxtx"), QStringLiteral("Other"), QStringLiteral("It's"),
+                                       QStringLiteral("Cxlc"), QStringLiteral("Hidden"), QStringLiteral("Secret")}));
     EXPECT_EQ(after.active, QStringLiteral("Cxlc"));
     // Every result is the same (but INDIRECT("Data!A2"), a text naming a sheet that is gone,
     // where the engine calculates it again).
@@ -262,9 +260,8 @@ TEST_F(XlsSheetOperationsTest, DeletedSheetsLeaveRefErrorsAndNothingElseMoves)
     QStringList sheets, texts;
     for (int i = 1; i <= book->sheetCount(); ++i)
         sheets << book->sheet(i)->name();
-    EXPECT_EQ(sheets,
-        QStringList({QStringLiteral("Other"), QStringLiteral("It's"), QStringLiteral("Calc"), QStringLiteral("Hidden"),
-            QStringLiteral("Secret")}));
+    EXPECT_EQ(sheets, QStringList({QStringLiteral("Other"), QStringLiteral("It's"), QStringLiteral("Calc"),
+                          QStringLiteral("Hidden"), QStringLiteral("Secret")}));
     EXPECT_EQ(book->activeSheet()->name(), QStringLiteral("Calc"));
     auto calc = book->worksheet(QStringLiteral("Calc"));
     for (const char *cell : {"A1", "A2", "A3", "A4", "A5", "A6", "B1", "B3", "C1", "D1"})
