@@ -1130,7 +1130,89 @@ struct CopiedPart
     std::vector<Relationship> relationships;
 };
 
+// Writes the relationships part of `owner`: each relationship with its id and type, internal
+// ones pointing at the copy `targets` names for their part (key: case-folded source part),
+// external ones as they were. A part without relationships gets none.
+void writeRelationships(OpcPackage &package, const QString &owner, const std::vector<Relationship> &relationships,
+    const QHash<QString, QString> &targets)
+{
+    const QString relsPart = OpcPackage::relationshipsPartName(owner);
+    if (package.hasPart(relsPart))
+        package.removePart(relsPart);
+    if (relationships.empty())
+        return;
+    pugi::xml_document document;
+    pugi::xml_node root = document.append_child("Relationships");
+    root.append_attribute("xmlns").set_value("http://schemas.openxmlformats.org/package/2006/relationships");
+    for (const Relationship &relationship : relationships) {
+        pugi::xml_node node = root.append_child("Relationship");
+        node.append_attribute("Id").set_value(relationship.id.toUtf8().constData());
+        node.append_attribute("Type").set_value(relationship.type.toUtf8().constData());
+        const QString target = relationship.partName.isEmpty()
+            ? relationship.target
+            : relativeTarget(owner, targets.value(relationship.partName.toCaseFolded()));
+        node.append_attribute("Target").set_value(target.toUtf8().constData());
+        if (relationship.partName.isEmpty())
+            node.append_attribute("TargetMode").set_value("External");
+    }
+    package.createXml(
+        relsPart, QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n") + nodeBytes(root));
+    if (package.contentType(relsPart).isEmpty())
+        package.ensureOverride(relsPart, QStringLiteral("application/vnd.openxmlformats-package.relationships+xml"));
+}
+
+// Adds a copied part with its content type: a kind of file the package has none of (a picture
+// format, VML) gets a Default entry for its extension, as the spreadsheet program writes
+// them; a part whose extension stands for another type gets an Override.
+void addCopiedPart(OpcPackage &package, const CopiedPart &part)
+{
+    package.setBinary(part.target, part.bytes);
+    const qsizetype dot = part.target.lastIndexOf(u'.');
+    const QString extension = part.target.mid(dot + 1);
+    if (!part.contentType.isEmpty() && package.contentType(part.target) != part.contentType) {
+        if (dot < 0 || !package.ensureDefault(extension, part.contentType))
+            package.ensureOverride(part.target, part.contentType);
+    }
+}
+
 } // namespace
+
+QStringList copyRelatedParts(OpcPackage &source, const QString &sourceOwner, OpcPackage &target, const QString &targetOwner)
+{
+    QSet<QString> reserved{targetOwner.toCaseFolded()};
+    QHash<QString, QString> targets{{sourceOwner.toCaseFolded(), targetOwner}};
+    std::vector<CopiedPart> parts;
+    std::vector<Relationship> ownerRelationships;
+    QStringList pending{sourceOwner};
+    while (!pending.isEmpty()) {
+        const QString owner = pending.takeFirst();
+        std::vector<Relationship> relationships = source.relationships(owner);
+        for (const Relationship &relationship : relationships) {
+            if (relationship.partName.isEmpty() || targets.contains(relationship.partName.toCaseFolded()))
+                continue;
+            if (!source.hasPart(relationship.partName))
+                throw EngineError(ErrorCode::Damaged, QStringLiteral("missing part ") + relationship.partName);
+            const QString copy = freshPartName(target, relationship.partName, reserved);
+            targets.insert(relationship.partName.toCaseFolded(), copy);
+            pending.append(relationship.partName);
+            parts.push_back({relationship.partName, copy, source.contentType(relationship.partName),
+                source.partBytes(relationship.partName), {}});
+        }
+        if (owner == sourceOwner)
+            ownerRelationships = std::move(relationships);
+        else
+            std::find_if(parts.begin(), parts.end(), [&](const CopiedPart &p) { return p.source == owner; })->relationships
+                = std::move(relationships);
+    }
+    QStringList copies;
+    for (const CopiedPart &part : parts) {
+        addCopiedPart(target, part);
+        writeRelationships(target, part.target, part.relationships, targets);
+        copies << part.target;
+    }
+    writeRelationships(target, targetOwner, ownerRelationships, targets);
+    return copies;
+}
 
 QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourceSheetPart, const QString &sourcePath)
 {
@@ -1494,43 +1576,11 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
         if (pugi::xml_node view = xml::child(xml::child(sheetRoot, "sheetViews"), "sheetView"))
             view.prepend_attribute("tabSelected").set_value(1);
     }
-    const auto writeRelationships = [&](const QString &owner, const std::vector<Relationship> &relationships) {
-        if (relationships.empty())
-            return;
-        pugi::xml_document document;
-        pugi::xml_node root = document.append_child("Relationships");
-        root.append_attribute("xmlns").set_value("http://schemas.openxmlformats.org/package/2006/relationships");
-        for (const Relationship &relationship : relationships) {
-            pugi::xml_node node = root.append_child("Relationship");
-            node.append_attribute("Id").set_value(relationship.id.toUtf8().constData());
-            node.append_attribute("Type").set_value(relationship.type.toUtf8().constData());
-            const QString target = relationship.partName.isEmpty()
-                ? relationship.target
-                : relativeTarget(owner, targets.value(relationship.partName.toCaseFolded()));
-            node.append_attribute("Target").set_value(target.toUtf8().constData());
-            if (relationship.partName.isEmpty())
-                node.append_attribute("TargetMode").set_value("External");
-        }
-        const QString relsPart = OpcPackage::relationshipsPartName(owner);
-        package.createXml(
-            relsPart, QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n") + nodeBytes(root));
-        if (package.contentType(relsPart).isEmpty())
-            package.ensureOverride(relsPart, QStringLiteral("application/vnd.openxmlformats-package.relationships+xml"));
-    };
     for (const CopiedPart &part : parts) {
-        package.setBinary(part.target, part.bytes);
-        const qsizetype dot = part.target.lastIndexOf(u'.');
-        const QString extension = part.target.mid(dot + 1);
-        if (!part.contentType.isEmpty() && package.contentType(part.target) != part.contentType) {
-            // A kind of file the target has none of (a picture format, VML) gets a Default
-            // entry for its extension, as the spreadsheet program writes them; a part whose
-            // extension stands for another type gets an Override.
-            if (dot < 0 || !package.ensureDefault(extension, part.contentType))
-                package.ensureOverride(part.target, part.contentType);
-        }
-        writeRelationships(part.target, part.relationships);
+        addCopiedPart(package, part);
+        writeRelationships(package, part.target, part.relationships, targets);
     }
-    writeRelationships(partName, sheetRelationships);
+    writeRelationships(package, partName, sheetRelationships, targets);
     package.createXml(partName, copy.serialize());
     package.ensureOverride(partName, contentType::worksheet);
 

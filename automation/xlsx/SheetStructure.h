@@ -35,6 +35,14 @@ bool rewriteElements(pugi::xml_node root, std::span<const std::string_view> name
 class OpcPackage;
 class PackageDocument;
 
+// Copies into `target` the parts that `sourceOwner` of `source` reaches through its
+// relationships, and the parts those reach, each under a name `target` does not use (the same
+// folder and stem, the first free number), with their content types; then gives `targetOwner`
+// the relationships of `sourceOwner`, with the same ids, pointing at the copies (external
+// ones as they were), so that the owner's content can be copied as it is. Returns the names
+// of the copies. Throws EngineError(Damaged) for a relationship to a part the source lacks.
+QStringList copyRelatedParts(OpcPackage &source, const QString &sourceOwner, OpcPackage &target, const QString &targetOwner);
+
 // Every part reachable from the package's relationships, each once, nearest first.
 QStringList reachableParts(OpcPackage &package);
 // Drops the calculation chain (part, relationship and content type), which lists cells by
