@@ -304,7 +304,8 @@ TEST_F(MergeTest, TheAdoptedThemeBringsItsPicturesAndTheReplacedOneLeavesNone)
     inputs.entries = {withThemePicture(firstTheme, m_dir.filePath(QStringLiteral("first.xlsx")), firstFill,
                           QStringLiteral("xl/media/image1.png")),
         pictures,
-        withThemePicture(lastTheme, m_dir.filePath(QStringLiteral("last.xlsx")), lastFill, QStringLiteral("xl/media/image7.png"))};
+        withThemePicture(
+            lastTheme, m_dir.filePath(QStringLiteral("last.xlsx")), lastFill, QStringLiteral("xl/media/image7.png"))};
     inputs.targetPath = m_dir.filePath(QStringLiteral("merged.xlsx"));
     test::ScriptedUi ui;
     MergeResult result;
@@ -316,7 +317,8 @@ TEST_F(MergeTest, TheAdoptedThemeBringsItsPicturesAndTheReplacedOneLeavesNone)
     const QByteArray themeRels = test::zipEntry(merged, QStringLiteral("xl/theme/_rels/theme1.xml.rels"));
     EXPECT_TRUE(themeRels.contains("Id=\"rIdFill\"")) << themeRels.toStdString();
     const qsizetype target = themeRels.indexOf("Target=\"../") + 11;
-    const QString fill = QStringLiteral("xl/") + QString::fromUtf8(themeRels.mid(target, themeRels.indexOf('"', target) - target));
+    const QString fill
+        = QStringLiteral("xl/") + QString::fromUtf8(themeRels.mid(target, themeRels.indexOf('"', target) - target));
     EXPECT_EQ(test::zipEntry(merged, fill), firstFill) << fill.toStdString();
 
     // The sheet picture is there once; the replaced theme's picture is gone; pictures have
