@@ -952,13 +952,26 @@ void forEachElement(pugi::xml_node root, Visit visit)
 // itself, or to another sheet of the source copied into the target with it, names that copy;
 // a reference to any other sheet of the source becomes a reference into the source file
 // ([n]Sheet!A1), and the cells it reads are gathered so that the link can hold their values.
-// What cannot be written that way is refused: references that already lead into other
-// workbooks, 3-D spans, names or errors qualified by another sheet, sheets the source lacks.
+// A reference that already leads into another workbook keeps leading there, under the
+// number the target's link to that file has or will have. Links the target lacks are
+// numbered after its own, in the order first met. What cannot be written that way is
+// refused: 3-D spans over sheets of the source, names or errors qualified by another sheet,
+// sheets the source lacks.
 class CopiedReferences
 {
 public:
-    CopiedReferences(const QHash<QString, QString> &copies, const WorkbookModel &source, int book)
-        : m_copies(copies), m_book(book)
+    // A link the copy needs: to the source file itself (sourceNumber 0) or the source's link
+    // `sourceNumber`.
+    struct Link
+    {
+        QString location;
+        int sourceNumber = 0;
+    };
+
+    CopiedReferences(const QHash<QString, QString> &copies, const WorkbookModel &source, OpcPackage &sourcePackage,
+        const QString &sourcePath, OpcPackage &target, const QString &targetWorkbookPart)
+        : m_copies(copies), m_source(sourcePackage), m_sourceWorkbookPart(source.partName()), m_sourcePath(sourcePath),
+          m_target(target), m_targetWorkbookPart(targetWorkbookPart)
     {
         for (const SheetEntry &entry : source.sheets()) {
             if (entry.kind == SheetKind::Worksheet)
@@ -966,8 +979,11 @@ public:
         }
     }
 
-    QString convert(const QString &text)
+    QString operator()(const QString &original)
     {
+        if (!original.contains(u'!'))
+            return original;
+        const QString text = renumbered(original);
         return formula::replaceQualifiers(text, [&](const formula::SheetPrefix &prefix) -> std::optional<QString> {
             if (prefix.isSpan())
                 throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to several sheets: ") + text);
@@ -980,34 +996,87 @@ public:
             if (sheet.isEmpty() || !area)
                 throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to another sheet: ") + text);
             m_linked[sheet].push_back(*area);
-            return formula::externalQualifier(m_book, sheet);
+            return formula::externalQualifier(numberFor(linkLocation(m_sourcePath), 0), sheet);
         });
     }
 
-    // Refuses what has no place in the target before any reference is converted.
-    static void refuseExternal(const QString &text)
-    {
-        for (const formula::SheetPrefix &prefix : formula::sheetPrefixes(text)) {
-            if (prefix.external)
-                throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to another workbook: ") + text);
-        }
-    }
-
-    QString operator()(const QString &text)
-    {
-        if (!text.contains(u'!'))
-            return text;
-        refuseExternal(text);
-        return convert(text);
-    }
-
     const LinkedCells &linked() const { return m_linked; }
+    // The links the copy's references use, in the order of the numbers given to new ones.
+    const std::vector<Link> &links() const { return m_links; }
 
 private:
+    // The formula with each reference into another workbook renumbered.
+    QString renumbered(const QString &text)
+    {
+        QString result;
+        qsizetype copied = 0;
+        for (const formula::SheetPrefix &prefix : formula::sheetPrefixes(text)) {
+            if (!prefix.external || prefix.start < copied)
+                continue;
+            result += QStringView(text).mid(copied, prefix.start - copied);
+            result += external(text, prefix);
+            copied = prefix.start + prefix.length;
+        }
+        if (copied == 0)
+            return text;
+        result += QStringView(text).mid(copied);
+        return result;
+    }
+
+    // [k]Sheet!A1, '[k]Sheet'!A1, [k]Jan:Mar!A1, [k]!Name: the same reference through the
+    // target's link to the file of the source's link k.
+    QString external(const QString &text, const formula::SheetPrefix &prefix)
+    {
+        const QString qualifier = text.mid(prefix.start, prefix.length);
+        const qsizetype open = qualifier.indexOf(u'[');
+        const int sourceNumber = qualifier.mid(open + 1, qualifier.indexOf(u']') - open - 1).toInt();
+        const QString location = linkLocationOf(m_source, m_sourceWorkbookPart, sourceNumber, m_sourcePath);
+        if (location.isEmpty())
+            throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to another workbook: ") + text);
+        const int number = numberFor(location, sourceNumber);
+        if (prefix.first.isEmpty()) // [k]!Name: a workbook-level name of the other file
+            return u'[' + QString::number(number) + QStringLiteral("]!");
+        if (!prefix.isSpan())
+            return formula::externalQualifier(number, prefix.first);
+        const QString span = prefix.first + u':' + prefix.last;
+        const QString inner = u'[' + QString::number(number) + u']' + span;
+        return formula::needsQuotes(prefix.first) || formula::needsQuotes(prefix.last)
+            ? u'\'' + QString(inner).replace(u'\'', QStringLiteral("''")) + QStringLiteral("'!")
+            : inner + u'!';
+    }
+
+    int numberFor(const QString &location, int sourceNumber)
+    {
+        int number = 0;
+        for (size_t i = 0; i < m_links.size(); ++i) {
+            if (m_links[i].location != location)
+                continue;
+            number = m_numbers[i];
+            if (m_links[i].sourceNumber == sourceNumber)
+                return number;
+        }
+        if (number == 0) {
+            const int existing = linkCount(m_target, m_targetWorkbookPart);
+            number = linkNumber(m_target, m_targetWorkbookPart, location);
+            if (number > existing)
+                number = existing + 1 + m_newLinks++;
+        }
+        m_links.push_back({location, sourceNumber});
+        m_numbers.push_back(number);
+        return number;
+    }
+
     QHash<QString, QString> m_copies;
     QHash<QString, QString> m_sourceSheets; // case-folded name -> name
-    int m_book = 1;
+    OpcPackage &m_source;
+    QString m_sourceWorkbookPart;
+    QString m_sourcePath;
+    OpcPackage &m_target;
+    QString m_targetWorkbookPart;
     LinkedCells m_linked;
+    std::vector<Link> m_links;
+    std::vector<int> m_numbers;
+    int m_newLinks = 0; // links the target does not have yet
 };
 
 // Relationship kinds a copied sheet may carry, by the last segment of their type: the parts
@@ -1312,8 +1381,7 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     }
     const QString name = givenName.isEmpty() ? copyName(sourceEntry.name, taken) : givenName;
     copies.insert(sourceEntry.name.toCaseFolded(), name);
-    const QString location = linkLocation(sourcePath);
-    CopiedReferences references(copies, sourceModel, linkNumber(package, model.partName(), location));
+    CopiedReferences references(copies, sourceModel, from, sourcePath, package, model.partName());
 
     XmlPart copy(sourceEntry.partName, from.partBytes(sourceEntry.partName));
     pugi::xml_node sheetRoot = copy.root();
@@ -1584,9 +1652,15 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     package.createXml(partName, copy.serialize());
     package.ensureOverride(partName, contentType::worksheet);
 
-    // References to other sheets of the source read them through a link to the source file.
-    if (!references.linked().empty())
-        addLink(package, workbook, location, from, sourceModel, references.linked());
+    // References to other sheets of the source read them through a link to the source file,
+    // and references into other workbooks keep reading them through links of the target.
+    bool sourceLinked = false;
+    for (const CopiedReferences::Link &link : references.links()) {
+        if (link.sourceNumber != 0)
+            copyLink(package, workbook, link.location, from, sourceModel.partName(), link.sourceNumber);
+        else if (!std::exchange(sourceLinked, true))
+            addLink(package, workbook, link.location, from, sourceModel, references.linked());
+    }
 
     // The workbook part: the sheet entry, names, views.
     pugi::xml_node root = workbook.root();

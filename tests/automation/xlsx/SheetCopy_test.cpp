@@ -576,5 +576,74 @@ TEST_F(SheetCopyTest, RefusesWhatTheCopyCannotCarryAndLeavesTheTargetUntouched)
     }
 }
 
+TEST_F(SheetCopyTest, ReferencesIntoOtherWorkbooksKeepTheirFileThroughTheTargetsLinks)
+{
+    // "first" and "second" are the same workbook in two files. A sheet copied from "first"
+    // into "middle" reads it through middle's link 1.
+    const QString linked = gm::test::fixture(QStringLiteral("linked_sheets.xlsx"));
+    const QString first = gm::test::copyInto(linked, m_dir.path(), QStringLiteral("first.xlsx"));
+    const QString second = gm::test::copyInto(linked, m_dir.path(), QStringLiteral("second.xlsx"));
+    const QString plain = gm::test::fixture(QStringLiteral("sheets_second_active.xlsx"));
+    const QString middle = gm::test::copyInto(plain, m_dir.path(), QStringLiteral("middle.xlsx"));
+    ASSERT_EQ(insert(middle, first, QStringLiteral("Calc")), QStringLiteral("Calc"));
+    const std::vector<LinkView> middleLinks = linksOf(middle);
+    ASSERT_EQ(middleLinks.size(), 1u);
+
+    struct Case
+    {
+        const char *name;
+        const QString *earlier; // the file the target already links to, through its link 1
+        QString linkNumber; // the number the copy's references read through
+        size_t links; // the target's links afterwards
+    };
+    const Case cases[] = {{"a link to another file", &second, QStringLiteral("2"), 2},
+        {"a link to the same file", &first, QStringLiteral("1"), 1}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString target = gm::test::copyInto(plain, m_dir.path(), QString::fromUtf8(c.name) + QStringLiteral(".xlsx"));
+        // The target's own link reads Data!A1 and the Other Sheet alone.
+        ASSERT_EQ(insert(target, *c.earlier, QStringLiteral("Calc")), QStringLiteral("Calc"));
+        const std::vector<LinkView> before = linksOf(target);
+        ASSERT_EQ(before.size(), 1u);
+        EXPECT_EQ(insert(target, middle, QStringLiteral("Calc")), QStringLiteral("Calc (2)"));
+
+        // The copy's formulas and its own name read the first file as they did in middle.
+        const QString n = u'[' + c.linkNumber + u']';
+        QMap<QString, QString> expected = formulasOf(middle, QStringLiteral("Calc"));
+        for (auto it = expected.begin(); it != expected.end(); ++it) {
+            it.value().replace(QStringLiteral("[1]"), n);
+            it.value().replace(QStringLiteral("Calc!"), QStringLiteral("'Calc (2)'!"));
+        }
+        EXPECT_EQ(formulasOf(target, QStringLiteral("Calc (2)")), expected);
+        EXPECT_EQ(formulasOf(target, QStringLiteral("Calc"))[QStringLiteral("A1")], QStringLiteral("[1]Data!A1*2"));
+        const auto workbook = parseXml(entry(target, QStringLiteral("xl/workbook.xml")));
+        QStringList rates;
+        for (pugi::xml_node name : workbook->document_element().child("definedNames").children("definedName")) {
+            if (std::string_view(name.attribute("name").value()) == "Rate")
+                rates.append(QString::fromUtf8(name.text().get()));
+        }
+        EXPECT_TRUE(rates.contains(n + QStringLiteral("Data!$A$2"))) << rates.join(u' ').toStdString();
+
+        // The link to the first file lists its sheets and holds the values middle's link
+        // holds; the target's own link keeps its values.
+        const std::vector<LinkView> links = linksOf(target);
+        ASSERT_EQ(links.size(), c.links);
+        const LinkView &read = links[size_t(c.linkNumber.toInt() - 1)];
+        EXPECT_EQ(read.target, middleLinks[0].target);
+        EXPECT_EQ(read.sheets, middleLinks[0].sheets);
+        EXPECT_EQ(read.cells, middleLinks[0].cells);
+        EXPECT_EQ(links[0].target, before[0].target);
+        expectConsistentPackage(target);
+
+        const gm::test::ReaderResult openpyxl = gm::test::readWithOpenpyxl(target);
+        if (!openpyxl.available)
+            continue;
+        ASSERT_TRUE(openpyxl.error.isEmpty()) << openpyxl.error.toStdString();
+        ASSERT_NE(openpyxl.sheet(QStringLiteral("Calc (2)")), nullptr);
+        EXPECT_EQ(openpyxl.sheet(QStringLiteral("Calc (2)"))->cells.value(QStringLiteral("B1")).toString(),
+            QStringLiteral("=SUM(") + n + QStringLiteral("Data!$A$1:$A$4)"));
+    }
+}
+
 } // namespace
 } // namespace gm::xlsx
