@@ -381,11 +381,11 @@ int copyLink(OpcPackage &package, XmlPart &workbook, const QString &location, Op
             const int scope = sheetId ? sheets.value(sheetId.as_int(), -1) : -1;
             const std::vector<pugi::xml_node> existingNames = children(own, "definedName");
             const bool known = std::any_of(existingNames.begin(), existingNames.end(), [&](pugi::xml_node existing) {
-                    return QString::fromUtf8(existing.attribute("name").value())
-                               .compare(QString::fromUtf8(name.attribute("name").value()), Qt::CaseInsensitive)
-                        == 0
-                        && existing.attribute("sheetId").as_int(-1) == scope;
-                });
+                return QString::fromUtf8(existing.attribute("name").value())
+                           .compare(QString::fromUtf8(name.attribute("name").value()), Qt::CaseInsensitive)
+                    == 0
+                    && existing.attribute("sheetId").as_int(-1) == scope;
+            });
             if (known)
                 continue;
             pugi::xml_node copy = own.append_copy(name);

@@ -970,8 +970,12 @@ public:
 
     CopiedReferences(const QHash<QString, QString> &copies, const WorkbookModel &source, OpcPackage &sourcePackage,
         const QString &sourcePath, OpcPackage &target, const QString &targetWorkbookPart)
-        : m_copies(copies), m_source(sourcePackage), m_sourceWorkbookPart(source.partName()), m_sourcePath(sourcePath),
-          m_target(target), m_targetWorkbookPart(targetWorkbookPart)
+        : m_copies(copies),
+          m_source(sourcePackage),
+          m_sourceWorkbookPart(source.partName()),
+          m_sourcePath(sourcePath),
+          m_target(target),
+          m_targetWorkbookPart(targetWorkbookPart)
     {
         for (const SheetEntry &entry : source.sheets()) {
             if (entry.kind == SheetKind::Worksheet)

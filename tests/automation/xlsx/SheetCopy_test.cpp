@@ -596,8 +596,8 @@ TEST_F(SheetCopyTest, ReferencesIntoOtherWorkbooksKeepTheirFileThroughTheTargets
         QString linkNumber; // the number the copy's references read through
         size_t links; // the target's links afterwards
     };
-    const Case cases[] = {{"a link to another file", &second, QStringLiteral("2"), 2},
-        {"a link to the same file", &first, QStringLiteral("1"), 1}};
+    const Case cases[] = {
+        {"a link to another file", &second, QStringLiteral("2"), 2}, {"a link to the same file", &first, QStringLiteral("1"), 1}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         const QString target = gm::test::copyInto(plain, m_dir.path(), QString::fromUtf8(c.name) + QStringLiteral(".xlsx"));
