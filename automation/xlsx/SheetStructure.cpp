@@ -955,8 +955,8 @@ void forEachElement(pugi::xml_node root, Visit visit)
 // A reference that already leads into another workbook keeps leading there, under the
 // number the target's link to that file has or will have. Links the target lacks are
 // numbered after its own, in the order first met. What cannot be written that way is
-// refused: 3-D spans over sheets of the source, names or errors qualified by another sheet,
-// sheets the source lacks.
+// refused: 3-D spans over sheets of the source that are not all copied side by side, names
+// or errors qualified by another sheet, sheets the source lacks.
 class CopiedReferences
 {
 public:
@@ -968,18 +968,23 @@ public:
         int sourceNumber = 0;
     };
 
-    CopiedReferences(const QHash<QString, QString> &copies, const WorkbookModel &source, OpcPackage &sourcePackage,
-        const QString &sourcePath, OpcPackage &target, const QString &targetWorkbookPart)
+    CopiedReferences(const QHash<QString, QString> &copies, const QStringList &copyOrder, const WorkbookModel &source,
+        OpcPackage &sourcePackage, const QString &sourcePath, OpcPackage &target, const QString &targetWorkbookPart)
         : m_copies(copies),
+          m_copyOrder(copyOrder),
           m_source(sourcePackage),
           m_sourceWorkbookPart(source.partName()),
           m_sourcePath(sourcePath),
           m_target(target),
           m_targetWorkbookPart(targetWorkbookPart)
     {
-        for (const SheetEntry &entry : source.sheets()) {
-            if (entry.kind == SheetKind::Worksheet)
-                m_sourceSheets.insert(entry.name.toCaseFolded(), entry.name);
+        std::vector<SheetEntry> sheets = source.sheets();
+        std::sort(sheets.begin(), sheets.end(), [](const SheetEntry &a, const SheetEntry &b) { return a.position < b.position; });
+        for (const SheetEntry &entry : sheets) {
+            if (entry.kind != SheetKind::Worksheet)
+                continue;
+            m_sourceSheets.insert(entry.name.toCaseFolded(), entry.name);
+            m_sourceOrder.append(entry.name.toCaseFolded());
         }
     }
 
@@ -990,7 +995,7 @@ public:
         const QString text = renumbered(original);
         return formula::replaceQualifiers(text, [&](const formula::SheetPrefix &prefix) -> std::optional<QString> {
             if (prefix.isSpan())
-                throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to several sheets: ") + text);
+                return span(text, prefix);
             const QString key = prefix.first.toCaseFolded();
             if (const auto copy = m_copies.constFind(key); copy != m_copies.constEnd())
                 return copy.value() == prefix.first ? std::nullopt : std::optional<QString>(formula::qualifier(copy.value()));
@@ -1009,6 +1014,23 @@ public:
     const std::vector<Link> &links() const { return m_links; }
 
 private:
+    // A 3-D span stays one when every worksheet it spans in the source is copied and the
+    // copies stand side by side in the same order; it then spans the copies.
+    std::optional<QString> span(const QString &text, const formula::SheetPrefix &prefix) const
+    {
+        const qsizetype first = m_sourceOrder.indexOf(prefix.first.toCaseFolded());
+        const qsizetype last = m_sourceOrder.indexOf(prefix.last.toCaseFolded());
+        const QStringList spanned = first < 0 || last < first ? QStringList() : m_sourceOrder.mid(first, last - first + 1);
+        const qsizetype at = spanned.isEmpty() ? -1 : m_copyOrder.indexOf(spanned.front());
+        if (at < 0 || m_copyOrder.mid(at, spanned.size()) != spanned)
+            throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to several sheets: ") + text);
+        const QString from = m_copies.value(spanned.front());
+        const QString to = m_copies.value(spanned.back());
+        if (from == prefix.first && to == prefix.last)
+            return std::nullopt;
+        return formula::qualifier(from, to);
+    }
+
     // The formula with each reference into another workbook renumbered.
     QString renumbered(const QString &text)
     {
@@ -1071,7 +1093,9 @@ private:
     }
 
     QHash<QString, QString> m_copies;
+    QStringList m_copyOrder; // case-folded source names of the copies, in their order in the target
     QHash<QString, QString> m_sourceSheets; // case-folded name -> name
+    QStringList m_sourceOrder; // case-folded worksheet names, in tab order
     OpcPackage &m_source;
     QString m_sourceWorkbookPart;
     QString m_sourcePath;
@@ -1291,7 +1315,7 @@ QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourc
 {
     const SheetEntry *entry = sourceWorksheet(source, sourceSheetPart);
     const QHash<QString, QString> copies{{entry->name.toCaseFolded(), QString()}};
-    return copySheet(source, sourceSheetPart, sourcePath, copies, {}, false);
+    return copySheet(source, sourceSheetPart, sourcePath, copies, {}, {}, false);
 }
 
 QStringList SheetStructure::insertCopies(PackageDocument &source, const QStringList &sourceSheetParts,
@@ -1304,18 +1328,22 @@ QStringList SheetStructure::insertCopies(PackageDocument &source, const QStringL
         names.append(sourceWorksheet(source, part)->name);
     std::vector<bool> copied(size_t(sourceSheetParts.size()), true);
     QHash<QString, QString> copies;
+    QStringList order; // the copies in front of the target, in their order
     for (bool changed = true; changed;) {
         changed = false;
         copies.clear();
+        order.clear();
         for (qsizetype i = 0; i < names.size(); ++i) {
-            if (copied[size_t(i)])
+            if (copied[size_t(i)]) {
                 copies.insert(names[i].toCaseFolded(), QString());
+                order.append(names[i].toCaseFolded());
+            }
         }
         for (qsizetype i = 0; i < names.size(); ++i) {
             if (!copied[size_t(i)])
                 continue;
             try {
-                copySheet(source, sourceSheetParts[i], sourcePath, copies, {}, true);
+                copySheet(source, sourceSheetParts[i], sourcePath, copies, order, {}, true);
             } catch (const EngineError &e) {
                 if (refused)
                     *refused = e;
@@ -1342,7 +1370,7 @@ QStringList SheetStructure::insertCopies(PackageDocument &source, const QStringL
         if (!copied[size_t(i)])
             continue;
         try {
-            copySheet(source, sourceSheetParts[i], sourcePath, copies, result[i], false);
+            copySheet(source, sourceSheetParts[i], sourcePath, copies, order, result[i], false);
         } catch (const EngineError &e) {
             if (refused)
                 *refused = e;
@@ -1362,7 +1390,7 @@ const SheetEntry *SheetStructure::sourceWorksheet(PackageDocument &source, const
 }
 
 QString SheetStructure::copySheet(PackageDocument &source, const QString &sourceSheetPart, const QString &sourcePath,
-    QHash<QString, QString> copies, const QString &givenName, bool checkOnly)
+    QHash<QString, QString> copies, const QStringList &copyOrder, const QString &givenName, bool checkOnly)
 {
     // The source: its sheet, read and checked before the target changes.
     const WorkbookModel &sourceModel = source.model();
@@ -1385,7 +1413,8 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     }
     const QString name = givenName.isEmpty() ? copyName(sourceEntry.name, taken) : givenName;
     copies.insert(sourceEntry.name.toCaseFolded(), name);
-    CopiedReferences references(copies, sourceModel, from, sourcePath, package, model.partName());
+    CopiedReferences references(copies, copyOrder.isEmpty() ? QStringList{sourceEntry.name.toCaseFolded()} : copyOrder,
+        sourceModel, from, sourcePath, package, model.partName());
 
     XmlPart copy(sourceEntry.partName, from.partBytes(sourceEntry.partName));
     pugi::xml_node sheetRoot = copy.root();

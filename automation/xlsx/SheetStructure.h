@@ -113,10 +113,11 @@ private:
     bool hasOtherVisibleSheet(int position) const;
     static const SheetEntry *sourceWorksheet(PackageDocument &source, const QString &sourceSheetPart);
     // One copy: `copies` gives the source sheets copied along (case-folded name -> copy's
-    // name); `givenName` the copy's name when already chosen. With checkOnly, everything is
+    // name), `copyOrder` the same case-folded names in the order the copies stand in the
+    // target; `givenName` the copy's name when already chosen. With checkOnly, everything is
     // read and checked and nothing changes.
     QString copySheet(PackageDocument &source, const QString &sourceSheetPart, const QString &sourcePath,
-        QHash<QString, QString> copies, const QString &givenName, bool checkOnly);
+        QHash<QString, QString> copies, const QStringList &copyOrder, const QString &givenName, bool checkOnly);
 
     PackageDocument &m_document;
 };

@@ -645,5 +645,67 @@ TEST_F(SheetCopyTest, ReferencesIntoOtherWorkbooksKeepTheirFileThroughTheTargets
     }
 }
 
+TEST_F(SheetCopyTest, ThreeDimensionalSpansStayWhenEverySpannedSheetIsCopiedInOrder)
+{
+    // linked_sheets with Calc!A9 = SUM('Data:Other Sheet'!A1).
+    const QString linked = gm::test::fixture(QStringLiteral("linked_sheets.xlsx"));
+    const QString source = m_dir.filePath(QStringLiteral("spans.xlsx"));
+    QList<std::pair<QString, QByteArray>> entries;
+    for (const QString &name : gm::test::zipEntryNames(linked)) {
+        QByteArray bytes = gm::test::zipEntry(linked, name);
+        if (name == QStringLiteral("xl/worksheets/sheet3.xml"))
+            bytes.replace("</sheetData>", "<row r=\"9\"><c r=\"A9\"><f>SUM('Data:Other Sheet'!A1)</f></c></row></sheetData>");
+        entries.append({name, bytes});
+    }
+    gm::test::writeZip(source, entries);
+    ASSERT_EQ(formulasOf(source, QStringLiteral("Calc")).value(QStringLiteral("A9")), QStringLiteral("SUM('Data:Other Sheet'!A1)"));
+
+    const QString data = QStringLiteral("Data"), other = QStringLiteral("Other Sheet"), calc = QStringLiteral("Calc");
+    struct Case
+    {
+        const char *name;
+        bool dataTaken; // the target already has a sheet named Data
+        QStringList sheets; // copied together, in this order
+        QString span; // Calc's A9 in the target; empty: Calc is refused
+    };
+    const Case cases[] = {
+        {"all in order", false, {data, other, calc}, QStringLiteral("SUM('Data:Other Sheet'!A1)")},
+        {"a renamed end", true, {data, other, calc}, QStringLiteral("SUM('Data (2):Other Sheet'!A1)")},
+        {"reversed", false, {other, data, calc}, {}},
+        {"one end left behind", false, {data, calc}, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString target = gm::test::copyInto(
+            gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")), m_dir.path(), QString::fromUtf8(c.name) + QStringLiteral(".xlsx"));
+        if (c.dataTaken)
+            insert(target, source, data);
+        const QByteArray before = gm::test::readAll(target);
+        QStringList names;
+        std::optional<EngineError> refused;
+        {
+            auto from = openPackage(source);
+            auto workbook = openPackage(target);
+            names = workbook->insertWorksheetCopies(*from, c.sheets, QString(), &refused);
+            workbook->close(true);
+        }
+        if (c.span.isEmpty()) {
+            ASSERT_TRUE(refused.has_value());
+            EXPECT_EQ(refused->code(), ErrorCode::SheetCopyUnsupported);
+            EXPECT_TRUE(names.last().isEmpty());
+            continue;
+        }
+        EXPECT_FALSE(refused.has_value());
+        EXPECT_NE(gm::test::readAll(target), before);
+        EXPECT_EQ(formulasOf(target, names.last()).value(QStringLiteral("A9")), c.span);
+        expectConsistentPackage(target);
+        const gm::test::ReaderResult read = gm::test::readWithOpenpyxl(target);
+        if (!read.available)
+            continue;
+        ASSERT_TRUE(read.error.isEmpty()) << read.error.toStdString();
+        EXPECT_EQ(read.sheet(names.last())->cells.value(QStringLiteral("A9")).toString(), u'=' + c.span);
+    }
+}
+
 } // namespace
 } // namespace gm::xlsx
