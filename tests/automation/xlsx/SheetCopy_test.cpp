@@ -464,8 +464,8 @@ TEST_F(SheetCopyTest, SheetsCopiedTogetherReferToEachOtherAndLinkOnlyToSheetsLef
     EXPECT_EQ(links[0].sheets, QStringList({QStringLiteral("Data"), QStringLiteral("Other Sheet")}));
     expectConsistentPackage(target);
 
-    // A sheet that cannot be copied stays out, and the others go in; all three sheets
-    // together refer only to each other, so no link is made.
+    // Copied together, Calc's 3-D span over Data and Other spans their copies and its
+    // reference to Other's own name reads the copy's; only It's, left behind, is linked.
     const QString references = copyOf(gm::test::fixture(QStringLiteral("sheet_references.xlsx")));
     const QString second = copyOf(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")));
     {
@@ -474,12 +474,16 @@ TEST_F(SheetCopyTest, SheetsCopiedTogetherReferToEachOtherAndLinkOnlyToSheetsLef
         std::optional<EngineError> refused;
         const QStringList names = workbook->insertWorksheetCopies(
             *from, {QStringLiteral("Data"), QStringLiteral("Other"), QStringLiteral("Calc")}, QString(), &refused);
-        EXPECT_EQ(names, QStringList({QStringLiteral("Data"), QStringLiteral("Other"), QString()}));
-        ASSERT_TRUE(refused.has_value());
-        EXPECT_EQ(refused->code(), ErrorCode::SheetCopyUnsupported);
+        EXPECT_EQ(names, QStringList({QStringLiteral("Data"), QStringLiteral("Other"), QStringLiteral("Calc")}));
+        EXPECT_FALSE(refused.has_value());
         workbook->close(true);
     }
-    EXPECT_TRUE(linksOf(second).empty());
+    const QMap<QString, QString> calc = formulasOf(second, QStringLiteral("Calc"));
+    EXPECT_TRUE(calc.values().contains(QStringLiteral("SUM(Data:Other!A1)")));
+    EXPECT_TRUE(calc.values().contains(QStringLiteral("Other!Local")));
+    const std::vector<LinkView> secondLinks = linksOf(second);
+    ASSERT_EQ(secondLinks.size(), 1u);
+    EXPECT_EQ(secondLinks[0].sheets, QStringList({QStringLiteral("It's")}));
     expectConsistentPackage(second);
 }
 
