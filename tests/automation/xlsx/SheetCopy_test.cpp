@@ -662,7 +662,8 @@ TEST_F(SheetCopyTest, ThreeDimensionalSpansStayWhenEverySpannedSheetIsCopiedInOr
         entries.append({name, bytes});
     }
     gm::test::writeZip(source, entries);
-    ASSERT_EQ(formulasOf(source, QStringLiteral("Calc")).value(QStringLiteral("A9")), QStringLiteral("SUM('Data:Other Sheet'!A1)"));
+    ASSERT_EQ(
+        formulasOf(source, QStringLiteral("Calc")).value(QStringLiteral("A9")), QStringLiteral("SUM('Data:Other Sheet'!A1)"));
 
     const QString data = QStringLiteral("Data"), other = QStringLiteral("Other Sheet"), calc = QStringLiteral("Calc");
     struct Case
@@ -680,8 +681,8 @@ TEST_F(SheetCopyTest, ThreeDimensionalSpansStayWhenEverySpannedSheetIsCopiedInOr
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        const QString target = gm::test::copyInto(
-            gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")), m_dir.path(), QString::fromUtf8(c.name) + QStringLiteral(".xlsx"));
+        const QString target = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")), m_dir.path(),
+            QString::fromUtf8(c.name) + QStringLiteral(".xlsx"));
         if (c.dataTaken)
             insert(target, source, data);
         const QByteArray before = gm::test::readAll(target);
