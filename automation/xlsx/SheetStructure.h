@@ -93,14 +93,17 @@ public:
     // free shape-id blocks), external hyperlinks and printer settings are copied as new
     // parts with their relationships and content types. References of formulas, names and
     // chart ranges to other sheets of the source become references into the file
-    // `sourcePath` through a link that holds the values the source shows now. The copy
-    // becomes the active sheet unless it is hidden. Pivot tables, form controls, embedded
-    // objects, threaded comments, references into other workbooks or across several sheets,
+    // `sourcePath` through a link that holds the values the source shows now; references
+    // into other workbooks keep reading them through this workbook's link to the same file
+    // (added, or extended with what it lacks) and are renumbered. The copy becomes the
+    // active sheet unless it is hidden. Pivot tables, form controls, embedded objects,
+    // threaded comments, 3-D spans over sheets not copied along, names of other sheets,
     // cell metadata, or a very hidden sheet throw SheetCopyUnsupported before anything
     // changes.
     QString insertCopy(PackageDocument &source, const QString &sourceSheetPart, const QString &sourcePath);
     // Copies several worksheets of `source` together, as insertCopy does, so that they end up
-    // in front in their own order: references between them name the copies, and only
+    // in front in their own order: references between them name the copies (a 3-D span
+    // whose sheets are all copied, in the same order, spans the copies), and only
     // references to sheets left behind lead into the source file. A sheet that cannot be
     // copied is left out (its name in the result is empty, the reason in `refused`) and the
     // others' references to it become links. Returns the copies' names, in the order asked.
