@@ -9,6 +9,8 @@
 #include "automation/lo/LoWorksheet.h"
 #include "automation/lo/UnoSupport.h"
 #include "automation/ole/PropertyStreamCopy.h"
+#include "automation/xls/SheetRecords.h"
+#include "automation/xls/XlsDocument.h"
 #include "automation/xlsx/HeaderFooterText.h"
 #include "automation/xlsx/SheetStructure.h"
 
@@ -350,6 +352,7 @@ void LoWorkbook::save()
         requireSignature(temporary, m_source.kind);
         if (m_source.kind == WorkbookKind::Xls) {
             try {
+                restoreTabs(temporary);
                 ole::copyPropertyStreams(m_source.path, temporary);
             } catch (const EngineError &) {
                 QFile::remove(temporary);
@@ -761,6 +764,29 @@ void LoWorkbook::refreshFormulaResults()
     });
 }
 
+void LoWorkbook::restoreTabs(const QString &written)
+{
+    // The engine writes the sheet at the active index it read at load time as the active
+    // one, and shows it even when it is hidden; once sheets were inserted in front, that is
+    // another sheet. It also writes very hidden sheets as merely hidden. The written file
+    // gets back the states and the active sheet this workbook holds.
+    if (!m_biff.valid || m_biff.sheets.isEmpty() || m_biff.sheets.size() != sheetCount())
+        return;
+    QList<SheetVisibility> states;
+    for (const BiffSheet &sheet : std::as_const(m_biff.sheets))
+        states << (sheet.state == 0 ? SheetVisibility::Visible
+                : sheet.state == 1  ? SheetVisibility::Hidden
+                                    : SheetVisibility::VeryHidden);
+    xls::XlsDocument document(written, false);
+    xls::SheetRecords records(document.stream());
+    if (records.sheetCount() != states.size())
+        throw EngineError(ErrorCode::SaveFailed, QStringLiteral("written workbook has %1 sheets").arg(records.sheetCount()));
+    if (!records.restoreTabs(states, std::max(m_biff.activeSheet, 0)))
+        return;
+    document.markModified();
+    document.save();
+}
+
 void LoWorkbook::guardAgainstLoss(const QString &written)
 {
     // A save must not change what the original had and the change did not touch: the engine
@@ -868,7 +894,6 @@ void LoWorkbook::setBuiltinProperty(DocumentProperty property, const QString &va
     m_modified = true;
 }
 
-
 bool LoWorkbook::hasXlsCells() const
 {
     return m_source.kind == WorkbookKind::Xls && m_source.filterName == kXlsFilter;
@@ -923,6 +948,7 @@ QString LoWorkbook::insertWorksheetCopy(Workbook &sourceBook, const QString &she
         throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("very hidden sheet ") + from->name());
     const QString fromName = from->name();
     const int fromIndex = from->sheetIndex();
+    const bool hidden = from->visibility() != SheetVisibility::Visible;
     const int count = sheetCount();
     const QList<int> indices = worksheetIndices();
     const int position = indices.isEmpty() ? count + 1 : indices.first();
@@ -944,6 +970,8 @@ QString LoWorkbook::insertWorksheetCopy(Workbook &sourceBook, const QString &she
         const sal_Int32 at = sheets->importSheet(from, toOU(fromName), position - 1);
         Reference<container::XIndexAccess> byIndex(sheets, UNO_QUERY_THROW);
         Reference<container::XNamed>(byIndex->getByIndex(at), UNO_QUERY_THROW)->setName(toOU(name));
+        Reference<beans::XPropertySet>(byIndex->getByIndex(at), UNO_QUERY_THROW)
+            ->setPropertyValue("IsVisible", uno::Any(!hidden));
         // A formula that reads another sheet of the source would read the source file itself.
         if (links() != linksBefore) {
             sheets->removeByName(toOU(name));
@@ -975,10 +1003,15 @@ QString LoWorkbook::insertWorksheetCopy(Workbook &sourceBook, const QString &she
         throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("formulas of %1 refer to other sheets").arg(fromName));
 
     // What the file recorded moves along with the sheets after the copy.
+    // The copy becomes the active sheet, as a copy does in the spreadsheet program, unless it
+    // is hidden: then the active sheet stays the one it was.
     BiffSheet copy;
     copy.name = name;
+    copy.state = hidden ? 1 : 0;
     m_biff.sheets.insert(position - 1, copy);
-    if (m_biff.activeSheet >= position - 1)
+    if (!hidden)
+        m_biff.activeSheet = position - 1;
+    else if (m_biff.activeSheet >= position - 1)
         ++m_biff.activeSheet;
     auto shifted = [&](const auto &map) {
         std::remove_cvref_t<decltype(map)> result;

@@ -90,6 +90,7 @@ private:
     QList<int> worksheetIndices(); // positions of the worksheets among all sheets
     void applyHeaderFooters();
     void guardAgainstLoss(const QString &written);
+    void restoreTabs(const QString &written);
     void refreshFormulaResults();
     int activeIndex();
     void storeTo(const QString &path, const QString &filter, const QString &options,

@@ -302,6 +302,48 @@ void SheetRecords::settleWindows(int position, bool removed, bool recount)
         writeU16(records[index].data, kCtabSel, quint16(std::max(selected, 1)));
 }
 
+bool SheetRecords::restoreTabs(const QList<SheetVisibility> &states, int active)
+{
+    const int count = int(m_sheets.size());
+    if (states.size() != count
+        || std::none_of(states.cbegin(), states.cend(), [](SheetVisibility v) { return v == SheetVisibility::Visible; }))
+        throw EngineError(ErrorCode::InvalidArgument, QStringLiteral("sheet states do not fit the workbook"));
+    QList<BiffRecord> &records = m_stream.records();
+    bool changed = false;
+    for (int position = 0; position < count; ++position) {
+        QByteArray &data = records[m_sheets[position]].data;
+        const char wanted = char((uchar(data[4]) & ~kStateMask) | stateCode(states[position]));
+        changed = changed || data[4] != wanted;
+        data[4] = wanted;
+    }
+    active = visibleFrom(std::clamp(active, 0, count - 1));
+
+    const int end = m_stream.globalsEnd();
+    for (int i = 0; i < end; ++i) {
+        BiffRecord &window = records[i];
+        if (window.type != kWindow1 || window.data.size() < kCtabSel + 2)
+            continue;
+        int first = readU16(window.data, kItabFirst);
+        if (first > active || state(first) != 0)
+            first = active;
+        for (auto [offset, value] : {std::pair{kItabCur, active}, std::pair{kItabFirst, first}, std::pair{kCtabSel, 1}}) {
+            changed = changed || readU16(window.data, offset) != value;
+            writeU16(window.data, offset, quint16(value));
+        }
+    }
+    for (int position = 0; position < count; ++position) {
+        const int index = window2Of(position);
+        if (index < 0)
+            continue;
+        QByteArray &data = records[index].data;
+        const quint16 grbit = readU16(data, 0);
+        const quint16 wanted = position == active ? quint16(grbit | kSelected | kPaged) : quint16(grbit & ~(kSelected | kPaged));
+        changed = changed || wanted != grbit;
+        writeU16(data, 0, wanted);
+    }
+    return changed;
+}
+
 bool SheetRecords::rename(int position, const QString &newName)
 {
     if (position < 0 || position >= m_sheets.size())

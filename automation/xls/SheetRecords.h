@@ -42,6 +42,14 @@ public:
     // cannot follow exactly).
     void remove(int position);
 
+    // Puts back the tabs of a workbook whose copy was written by a program that lost them:
+    // each sheet's state as given (in tab order), `active` as the active and only selected
+    // tab (the nearest visible sheet when it is not visible), the first shown tab no further
+    // right than it. Returns whether records changed. Not a change of the structure, so a
+    // protected structure does not refuse it; throws InvalidArgument when the states do not
+    // match the sheets or leave none visible.
+    bool restoreTabs(const QList<SheetVisibility> &states, int active);
+
     QString name(int position) const;
     SheetVisibility visibility(int position) const;
     int sheetCount() const { return int(m_sheets.size()); }

@@ -7,6 +7,9 @@
 #include "automation/xlsx/XmlPart.h"
 #include "automation/xlsx/XmlTree.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
 #include <QUrl>
 
 #include <array>
@@ -197,11 +200,89 @@ QString relativeTo(const QString &fromPart, const QString &toPart)
     return toPart.startsWith(folder) && !folder.isEmpty() ? toPart.mid(folder.size()) : u'/' + toPart;
 }
 
+// A new, empty link part for `location` with its relationships and content type, listed last
+// in the workbook's <externalReferences>.
+QString newLinkPart(OpcPackage &package, XmlPart &workbook, const QString &location)
+{
+    const QString workbookPart = workbook.name();
+    QString linkPart;
+    linkPart = freeLinkPart(package);
+    package.createXml(linkPart,
+        QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+                          "<externalLink xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+                          "<externalBook xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" "
+                          "r:id=\"rId1\"><sheetNames/><sheetDataSet/></externalBook></externalLink>"));
+    package.ensureOverride(linkPart, externalLinkType);
+    package.addRelationship(linkPart, externalLinkPathRelationship, location);
+    XmlPart &relationships = package.xml(OpcPackage::relationshipsPartName(linkPart));
+    relationships.root().last_child().append_attribute("TargetMode").set_value("External");
+    xml::prefixedAttribute(xml::child(package.xml(linkPart).root(), "externalBook"), "id")
+        .set_value(package.relationships(linkPart).back().id.toUtf8().constData());
+
+    const QString id = package.addRelationship(workbookPart, externalLinkRelationship, relativeTo(workbookPart, linkPart));
+    pugi::xml_node root = workbook.root();
+    pugi::xml_node references = xml::child(root, "externalReferences");
+    if (!references)
+        references = xml::insertChild(root, xml::siblingName(root, "externalReferences"), order::workbook);
+    pugi::xml_node reference = references.append_child(xml::siblingName(root, "externalReference").c_str());
+    reference.append_attribute(xml::qualifiedName(root, relationshipsNamespace, "id", "r").c_str())
+        .set_value(id.toUtf8().constData());
+    workbook.markDirty();
+    return linkPart;
+}
+
+// The <externalBook> of a link part, with the children a link fills in order.
+pugi::xml_node linkBook(OpcPackage &package, const QString &linkPart)
+{
+    pugi::xml_node book = xml::child(package.xml(linkPart).root(), "externalBook");
+    if (!book)
+        throw EngineError(ErrorCode::Damaged, QStringLiteral("link without a workbook: ") + linkPart);
+    return book;
+}
+
+pugi::xml_node ensureBookChild(pugi::xml_node book, std::string_view name)
+{
+    static constexpr std::array order{"sheetNames"sv, "definedNames"sv, "sheetDataSet"sv};
+    pugi::xml_node node = xml::child(book, name);
+    return node ? node : xml::insertChild(book, xml::siblingName(book, name), order);
+}
+
+// The index of the sheet in the link's <sheetNames>, added at the end when missing.
+int linkSheetIndex(pugi::xml_node sheetNames, const QString &sheet)
+{
+    const std::vector<pugi::xml_node> names = children(sheetNames, "sheetName");
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (QString::fromUtf8(names[i].attribute("val").value()).compare(sheet, Qt::CaseInsensitive) == 0)
+            return int(i);
+    }
+    sheetNames.append_child(xml::siblingName(sheetNames, "sheetName").c_str())
+        .append_attribute("val")
+        .set_value(sheet.toUtf8().constData());
+    return int(names.size());
+}
+
+// The cached data of the link's sheet `index`, added when missing.
+pugi::xml_node linkSheetData(pugi::xml_node dataSet, int index)
+{
+    for (pugi::xml_node data : children(dataSet, "sheetData")) {
+        if (data.attribute("sheetId").as_int(-1) == index)
+            return data;
+    }
+    pugi::xml_node data = dataSet.append_child(xml::siblingName(dataSet, "sheetData").c_str());
+    data.append_attribute("sheetId").set_value(index);
+    return data;
+}
+
 } // namespace
 
 QString linkLocation(const QString &path)
 {
     return QUrl::fromLocalFile(path).toString(QUrl::PrettyDecoded);
+}
+
+int linkCount(OpcPackage &package, const QString &workbookPart)
+{
+    return int(linkParts(package, workbookPart).size());
 }
 
 int linkNumber(OpcPackage &package, const QString &workbookPart, const QString &location)
@@ -224,41 +305,13 @@ int addLink(OpcPackage &package, XmlPart &workbook, const QString &location, Opc
     if (number <= parts.size()) {
         linkPart = parts[number - 1];
     } else {
-        linkPart = freeLinkPart(package);
-        package.createXml(linkPart,
-            QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
-                              "<externalLink xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
-                              "<externalBook xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" "
-                              "r:id=\"rId1\"><sheetNames/><sheetDataSet/></externalBook></externalLink>"));
-        package.ensureOverride(linkPart, externalLinkType);
-        package.addRelationship(linkPart, externalLinkPathRelationship, location);
-        XmlPart &relationships = package.xml(OpcPackage::relationshipsPartName(linkPart));
-        relationships.root().last_child().append_attribute("TargetMode").set_value("External");
-        xml::prefixedAttribute(xml::child(package.xml(linkPart).root(), "externalBook"), "id")
-            .set_value(package.relationships(linkPart).back().id.toUtf8().constData());
-
-        const QString id = package.addRelationship(workbookPart, externalLinkRelationship, relativeTo(workbookPart, linkPart));
-        pugi::xml_node root = workbook.root();
-        pugi::xml_node references = xml::child(root, "externalReferences");
-        if (!references)
-            references = xml::insertChild(root, xml::siblingName(root, "externalReferences"), order::workbook);
-        pugi::xml_node reference = references.append_child(xml::siblingName(root, "externalReference").c_str());
-        reference.append_attribute(xml::qualifiedName(root, relationshipsNamespace, "id", "r").c_str())
-            .set_value(id.toUtf8().constData());
-        workbook.markDirty();
+        linkPart = newLinkPart(package, workbook, location);
     }
 
     XmlPart &link = package.xml(linkPart);
-    pugi::xml_node book = xml::child(link.root(), "externalBook");
-    if (!book)
-        throw EngineError(ErrorCode::Damaged, QStringLiteral("link without a workbook: ") + linkPart);
-    const auto ensure = [&](std::string_view name) {
-        static constexpr std::array order{"sheetNames"sv, "definedNames"sv, "sheetDataSet"sv};
-        pugi::xml_node node = xml::child(book, name);
-        return node ? node : xml::insertChild(book, xml::siblingName(book, name), order);
-    };
-    pugi::xml_node sheetNames = ensure("sheetNames");
-    pugi::xml_node dataSet = ensure("sheetDataSet");
+    pugi::xml_node book = linkBook(package, linkPart);
+    pugi::xml_node sheetNames = ensureBookChild(book, "sheetNames");
+    pugi::xml_node dataSet = ensureBookChild(book, "sheetDataSet");
 
     std::vector<pugi::xml_node> strings;
     for (const Relationship &relationship : source.relationships(sourceModel.partName())) {
@@ -275,30 +328,87 @@ int addLink(OpcPackage &package, XmlPart &workbook, const QString &location, Opc
         if (sheetPart.isEmpty() || !source.hasPart(sheetPart))
             throw EngineError(ErrorCode::Damaged, QStringLiteral("linked sheet missing: ") + sheet);
 
-        int index = -1;
-        const std::vector<pugi::xml_node> names = children(sheetNames, "sheetName");
-        for (size_t i = 0; i < names.size(); ++i) {
-            if (QString::fromUtf8(names[i].attribute("val").value()).compare(sheet, Qt::CaseInsensitive) == 0)
-                index = int(i);
-        }
-        if (index < 0) {
-            index = int(names.size());
-            sheetNames.append_child(xml::siblingName(sheetNames, "sheetName").c_str())
-                .append_attribute("val")
-                .set_value(sheet.toUtf8().constData());
-        }
-        pugi::xml_node sheetData;
-        for (pugi::xml_node data : children(dataSet, "sheetData")) {
-            if (data.attribute("sheetId").as_int(-1) == index)
-                sheetData = data;
-        }
-        if (!sheetData) {
-            sheetData = dataSet.append_child(xml::siblingName(dataSet, "sheetData").c_str());
-            sheetData.append_attribute("sheetId").set_value(index);
-        }
+        const pugi::xml_node sheetData = linkSheetData(dataSet, linkSheetIndex(sheetNames, sheet));
         CachedRows rows = cachedRows(sheetData);
         readValues(source.partBytes(sheetPart), strings, areas, rows);
         writeRows(sheetData, rows);
+    }
+    link.markDirty();
+    return number;
+}
+
+QString linkLocationOf(OpcPackage &package, const QString &workbookPart, int number, const QString &workbookPath)
+{
+    const QStringList parts = linkParts(package, workbookPart);
+    if (number < 1 || number > parts.size())
+        return {};
+    QString target = linkTarget(package, parts[number - 1]);
+    if (target.isEmpty() || target.contains(QStringLiteral("://")) || target.startsWith(u'/') || target.startsWith(u'\\')
+        || (target.size() > 1 && target[1] == u':'))
+        return target;
+    // A file named relative to the workbook's own folder.
+    target.replace(u'\\', u'/');
+    return linkLocation(QDir::cleanPath(QFileInfo(workbookPath).absolutePath() + u'/' + target));
+}
+
+int copyLink(OpcPackage &package, XmlPart &workbook, const QString &location, OpcPackage &source,
+    const QString &sourceWorkbookPart, int sourceNumber)
+{
+    const QStringList sourceParts = linkParts(source, sourceWorkbookPart);
+    if (sourceNumber < 1 || sourceNumber > sourceParts.size() || !source.hasPart(sourceParts[sourceNumber - 1]))
+        throw EngineError(ErrorCode::Damaged, QStringLiteral("link %1 missing").arg(sourceNumber));
+    const pugi::xml_node from = linkBook(source, sourceParts[sourceNumber - 1]);
+
+    const QString workbookPart = workbook.name();
+    const int number = linkNumber(package, workbookPart, location);
+    const QStringList parts = linkParts(package, workbookPart);
+    const QString linkPart = number <= parts.size() ? parts[number - 1] : newLinkPart(package, workbook, location);
+    XmlPart &link = package.xml(linkPart);
+    pugi::xml_node book = linkBook(package, linkPart);
+    pugi::xml_node sheetNames = ensureBookChild(book, "sheetNames");
+
+    // The sheets by their index in the source's link -> index in this one.
+    QHash<int, int> sheets;
+    int sourceIndex = 0;
+    for (pugi::xml_node name : children(xml::child(from, "sheetNames"), "sheetName"))
+        sheets.insert(sourceIndex++, linkSheetIndex(sheetNames, QString::fromUtf8(name.attribute("val").value())));
+
+    // Names of the other workbook that formulas read; a name the link already has stays.
+    if (const pugi::xml_node names = xml::child(from, "definedNames")) {
+        pugi::xml_node own = ensureBookChild(book, "definedNames");
+        for (pugi::xml_node name : children(names, "definedName")) {
+            const pugi::xml_attribute sheetId = name.attribute("sheetId");
+            const int scope = sheetId ? sheets.value(sheetId.as_int(), -1) : -1;
+            const std::vector<pugi::xml_node> existingNames = children(own, "definedName");
+            const bool known = std::any_of(existingNames.begin(), existingNames.end(), [&](pugi::xml_node existing) {
+                return QString::fromUtf8(existing.attribute("name").value())
+                           .compare(QString::fromUtf8(name.attribute("name").value()), Qt::CaseInsensitive)
+                    == 0
+                    && existing.attribute("sheetId").as_int(-1) == scope;
+            });
+            if (known)
+                continue;
+            pugi::xml_node copy = own.append_copy(name);
+            if (sheetId)
+                copy.attribute("sheetId").set_value(scope);
+        }
+    }
+
+    // The cached values; a cell the link already holds keeps its value.
+    if (const pugi::xml_node dataSet = xml::child(from, "sheetDataSet")) {
+        pugi::xml_node own = ensureBookChild(book, "sheetDataSet");
+        for (pugi::xml_node data : children(dataSet, "sheetData")) {
+            const int index = sheets.value(data.attribute("sheetId").as_int(), -1);
+            if (index < 0)
+                throw EngineError(ErrorCode::Damaged, QStringLiteral("link data of an unlisted sheet"));
+            const pugi::xml_node sheetData = linkSheetData(own, index);
+            CachedRows rows = cachedRows(data);
+            for (const auto &[row, cells] : cachedRows(sheetData)) {
+                for (const auto &[column, cell] : cells)
+                    rows[row][column] = cell;
+            }
+            writeRows(sheetData, rows);
+        }
     }
     link.markDirty();
     return number;

@@ -26,6 +26,9 @@ using LinkedCells = std::map<QString, std::vector<formula::Area>>;
 // program writes a file that is not beside the linking workbook.
 QString linkLocation(const QString &path);
 
+// How many links the workbook has.
+int linkCount(OpcPackage &package, const QString &workbookPart);
+
 // The number of the workbook's link to `location` ([n] in formulas): that of the link it
 // already has, or the one a new link would get.
 int linkNumber(OpcPackage &package, const QString &workbookPart, const QString &location);
@@ -37,5 +40,17 @@ int linkNumber(OpcPackage &package, const QString &workbookPart, const QString &
 // a sheet of `cells` is not in the source.
 int addLink(OpcPackage &package, XmlPart &workbook, const QString &location, OpcPackage &source,
     const WorkbookModel &sourceModel, const LinkedCells &cells);
+
+// Where the workbook's link `number` leads, as linkLocation() names it when the link names a
+// file relative to the workbook's folder (`workbookPath`); as written otherwise; empty when
+// the workbook has no such link.
+QString linkLocationOf(OpcPackage &package, const QString &workbookPart, int number, const QString &workbookPath);
+
+// Gives the workbook the link `sourceNumber` of the workbook `source` under `location` (a new
+// link, or the link it has to that file, which then also lists the other one's sheets, names
+// and cached values it lacks), so that a copied formula reads the same cells through it.
+// Returns the link's number. Throws EngineError(Damaged) for a link the source lacks.
+int copyLink(OpcPackage &package, XmlPart &workbook, const QString &location, OpcPackage &source,
+    const QString &sourceWorkbookPart, int sourceNumber);
 
 } // namespace gm::xlsx

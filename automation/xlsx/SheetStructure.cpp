@@ -952,25 +952,50 @@ void forEachElement(pugi::xml_node root, Visit visit)
 // itself, or to another sheet of the source copied into the target with it, names that copy;
 // a reference to any other sheet of the source becomes a reference into the source file
 // ([n]Sheet!A1), and the cells it reads are gathered so that the link can hold their values.
-// What cannot be written that way is refused: references that already lead into other
-// workbooks, 3-D spans, names or errors qualified by another sheet, sheets the source lacks.
+// A reference that already leads into another workbook keeps leading there, under the
+// number the target's link to that file has or will have. Links the target lacks are
+// numbered after its own, in the order first met. What cannot be written that way is
+// refused: 3-D spans over sheets of the source that are not all copied side by side, names
+// or errors qualified by another sheet, sheets the source lacks.
 class CopiedReferences
 {
 public:
-    CopiedReferences(const QHash<QString, QString> &copies, const WorkbookModel &source, int book)
-        : m_copies(copies), m_book(book)
+    // A link the copy needs: to the source file itself (sourceNumber 0) or the source's link
+    // `sourceNumber`.
+    struct Link
     {
-        for (const SheetEntry &entry : source.sheets()) {
-            if (entry.kind == SheetKind::Worksheet)
-                m_sourceSheets.insert(entry.name.toCaseFolded(), entry.name);
+        QString location;
+        int sourceNumber = 0;
+    };
+
+    CopiedReferences(const QHash<QString, QString> &copies, const QStringList &copyOrder, const WorkbookModel &source,
+        OpcPackage &sourcePackage, const QString &sourcePath, OpcPackage &target, const QString &targetWorkbookPart)
+        : m_copies(copies),
+          m_copyOrder(copyOrder),
+          m_source(sourcePackage),
+          m_sourceWorkbookPart(source.partName()),
+          m_sourcePath(sourcePath),
+          m_target(target),
+          m_targetWorkbookPart(targetWorkbookPart)
+    {
+        std::vector<SheetEntry> sheets = source.sheets();
+        std::sort(sheets.begin(), sheets.end(), [](const SheetEntry &a, const SheetEntry &b) { return a.position < b.position; });
+        for (const SheetEntry &entry : sheets) {
+            if (entry.kind != SheetKind::Worksheet)
+                continue;
+            m_sourceSheets.insert(entry.name.toCaseFolded(), entry.name);
+            m_sourceOrder.append(entry.name.toCaseFolded());
         }
     }
 
-    QString convert(const QString &text)
+    QString operator()(const QString &original)
     {
+        if (!original.contains(u'!'))
+            return original;
+        const QString text = renumbered(original);
         return formula::replaceQualifiers(text, [&](const formula::SheetPrefix &prefix) -> std::optional<QString> {
             if (prefix.isSpan())
-                throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to several sheets: ") + text);
+                return span(text, prefix);
             const QString key = prefix.first.toCaseFolded();
             if (const auto copy = m_copies.constFind(key); copy != m_copies.constEnd())
                 return copy.value() == prefix.first ? std::nullopt : std::optional<QString>(formula::qualifier(copy.value()));
@@ -980,34 +1005,106 @@ public:
             if (sheet.isEmpty() || !area)
                 throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to another sheet: ") + text);
             m_linked[sheet].push_back(*area);
-            return formula::externalQualifier(m_book, sheet);
+            return formula::externalQualifier(numberFor(linkLocation(m_sourcePath), 0), sheet);
         });
     }
 
-    // Refuses what has no place in the target before any reference is converted.
-    static void refuseExternal(const QString &text)
-    {
-        for (const formula::SheetPrefix &prefix : formula::sheetPrefixes(text)) {
-            if (prefix.external)
-                throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to another workbook: ") + text);
-        }
-    }
-
-    QString operator()(const QString &text)
-    {
-        if (!text.contains(u'!'))
-            return text;
-        refuseExternal(text);
-        return convert(text);
-    }
-
     const LinkedCells &linked() const { return m_linked; }
+    // The links the copy's references use, in the order of the numbers given to new ones.
+    const std::vector<Link> &links() const { return m_links; }
 
 private:
+    // A 3-D span stays one when every worksheet it spans in the source is copied and the
+    // copies stand side by side in the same order; it then spans the copies.
+    std::optional<QString> span(const QString &text, const formula::SheetPrefix &prefix) const
+    {
+        const qsizetype first = m_sourceOrder.indexOf(prefix.first.toCaseFolded());
+        const qsizetype last = m_sourceOrder.indexOf(prefix.last.toCaseFolded());
+        const QStringList spanned = first < 0 || last < first ? QStringList() : m_sourceOrder.mid(first, last - first + 1);
+        const qsizetype at = spanned.isEmpty() ? -1 : m_copyOrder.indexOf(spanned.front());
+        if (at < 0 || m_copyOrder.mid(at, spanned.size()) != spanned)
+            throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to several sheets: ") + text);
+        const QString from = m_copies.value(spanned.front());
+        const QString to = m_copies.value(spanned.back());
+        if (from == prefix.first && to == prefix.last)
+            return std::nullopt;
+        return formula::qualifier(from, to);
+    }
+
+    // The formula with each reference into another workbook renumbered.
+    QString renumbered(const QString &text)
+    {
+        QString result;
+        qsizetype copied = 0;
+        for (const formula::SheetPrefix &prefix : formula::sheetPrefixes(text)) {
+            if (!prefix.external || prefix.start < copied)
+                continue;
+            result += QStringView(text).mid(copied, prefix.start - copied);
+            result += external(text, prefix);
+            copied = prefix.start + prefix.length;
+        }
+        if (copied == 0)
+            return text;
+        result += QStringView(text).mid(copied);
+        return result;
+    }
+
+    // [k]Sheet!A1, '[k]Sheet'!A1, [k]Jan:Mar!A1, [k]!Name: the same reference through the
+    // target's link to the file of the source's link k.
+    QString external(const QString &text, const formula::SheetPrefix &prefix)
+    {
+        const QString qualifier = text.mid(prefix.start, prefix.length);
+        const qsizetype open = qualifier.indexOf(u'[');
+        const int sourceNumber = qualifier.mid(open + 1, qualifier.indexOf(u']') - open - 1).toInt();
+        const QString location = linkLocationOf(m_source, m_sourceWorkbookPart, sourceNumber, m_sourcePath);
+        if (location.isEmpty())
+            throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to another workbook: ") + text);
+        const int number = numberFor(location, sourceNumber);
+        if (prefix.first.isEmpty()) // [k]!Name: a workbook-level name of the other file
+            return u'[' + QString::number(number) + QStringLiteral("]!");
+        if (!prefix.isSpan())
+            return formula::externalQualifier(number, prefix.first);
+        const QString span = prefix.first + u':' + prefix.last;
+        const QString inner = u'[' + QString::number(number) + u']' + span;
+        return formula::needsQuotes(prefix.first) || formula::needsQuotes(prefix.last)
+            ? u'\'' + QString(inner).replace(u'\'', QStringLiteral("''")) + QStringLiteral("'!")
+            : inner + u'!';
+    }
+
+    int numberFor(const QString &location, int sourceNumber)
+    {
+        int number = 0;
+        for (size_t i = 0; i < m_links.size(); ++i) {
+            if (m_links[i].location != location)
+                continue;
+            number = m_numbers[i];
+            if (m_links[i].sourceNumber == sourceNumber)
+                return number;
+        }
+        if (number == 0) {
+            const int existing = linkCount(m_target, m_targetWorkbookPart);
+            number = linkNumber(m_target, m_targetWorkbookPart, location);
+            if (number > existing)
+                number = existing + 1 + m_newLinks++;
+        }
+        m_links.push_back({location, sourceNumber});
+        m_numbers.push_back(number);
+        return number;
+    }
+
     QHash<QString, QString> m_copies;
+    QStringList m_copyOrder; // case-folded source names of the copies, in their order in the target
     QHash<QString, QString> m_sourceSheets; // case-folded name -> name
-    int m_book = 1;
+    QStringList m_sourceOrder; // case-folded worksheet names, in tab order
+    OpcPackage &m_source;
+    QString m_sourceWorkbookPart;
+    QString m_sourcePath;
+    OpcPackage &m_target;
+    QString m_targetWorkbookPart;
     LinkedCells m_linked;
+    std::vector<Link> m_links;
+    std::vector<int> m_numbers;
+    int m_newLinks = 0; // links the target does not have yet
 };
 
 // Relationship kinds a copied sheet may carry, by the last segment of their type: the parts
@@ -1130,13 +1227,95 @@ struct CopiedPart
     std::vector<Relationship> relationships;
 };
 
+// Writes the relationships part of `owner`: each relationship with its id and type, internal
+// ones pointing at the copy `targets` names for their part (key: case-folded source part),
+// external ones as they were. A part without relationships gets none.
+void writeRelationships(OpcPackage &package, const QString &owner, const std::vector<Relationship> &relationships,
+    const QHash<QString, QString> &targets)
+{
+    const QString relsPart = OpcPackage::relationshipsPartName(owner);
+    if (package.hasPart(relsPart))
+        package.removePart(relsPart);
+    if (relationships.empty())
+        return;
+    pugi::xml_document document;
+    pugi::xml_node root = document.append_child("Relationships");
+    root.append_attribute("xmlns").set_value("http://schemas.openxmlformats.org/package/2006/relationships");
+    for (const Relationship &relationship : relationships) {
+        pugi::xml_node node = root.append_child("Relationship");
+        node.append_attribute("Id").set_value(relationship.id.toUtf8().constData());
+        node.append_attribute("Type").set_value(relationship.type.toUtf8().constData());
+        const QString target = relationship.partName.isEmpty()
+            ? relationship.target
+            : relativeTarget(owner, targets.value(relationship.partName.toCaseFolded()));
+        node.append_attribute("Target").set_value(target.toUtf8().constData());
+        if (relationship.partName.isEmpty())
+            node.append_attribute("TargetMode").set_value("External");
+    }
+    package.createXml(
+        relsPart, QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n") + nodeBytes(root));
+    if (package.contentType(relsPart).isEmpty())
+        package.ensureOverride(relsPart, QStringLiteral("application/vnd.openxmlformats-package.relationships+xml"));
+}
+
+// Adds a copied part with its content type: a kind of file the package has none of (a picture
+// format, VML) gets a Default entry for its extension, as the spreadsheet program writes
+// them; a part whose extension stands for another type gets an Override.
+void addCopiedPart(OpcPackage &package, const CopiedPart &part)
+{
+    package.setBinary(part.target, part.bytes);
+    const qsizetype dot = part.target.lastIndexOf(u'.');
+    const QString extension = part.target.mid(dot + 1);
+    if (!part.contentType.isEmpty() && package.contentType(part.target) != part.contentType) {
+        if (dot < 0 || !package.ensureDefault(extension, part.contentType))
+            package.ensureOverride(part.target, part.contentType);
+    }
+}
+
 } // namespace
+
+QStringList copyRelatedParts(OpcPackage &source, const QString &sourceOwner, OpcPackage &target, const QString &targetOwner)
+{
+    QSet<QString> reserved{targetOwner.toCaseFolded()};
+    QHash<QString, QString> targets{{sourceOwner.toCaseFolded(), targetOwner}};
+    std::vector<CopiedPart> parts;
+    std::vector<Relationship> ownerRelationships;
+    QStringList pending{sourceOwner};
+    while (!pending.isEmpty()) {
+        const QString owner = pending.takeFirst();
+        std::vector<Relationship> relationships = source.relationships(owner);
+        for (const Relationship &relationship : relationships) {
+            if (relationship.partName.isEmpty() || targets.contains(relationship.partName.toCaseFolded()))
+                continue;
+            if (!source.hasPart(relationship.partName))
+                throw EngineError(ErrorCode::Damaged, QStringLiteral("missing part ") + relationship.partName);
+            const QString copy = freshPartName(target, relationship.partName, reserved);
+            targets.insert(relationship.partName.toCaseFolded(), copy);
+            pending.append(relationship.partName);
+            parts.push_back({relationship.partName, copy, source.contentType(relationship.partName),
+                source.partBytes(relationship.partName), {}});
+        }
+        if (owner == sourceOwner)
+            ownerRelationships = std::move(relationships);
+        else
+            std::find_if(parts.begin(), parts.end(), [&](const CopiedPart &p) { return p.source == owner; })->relationships
+                = std::move(relationships);
+    }
+    QStringList copies;
+    for (const CopiedPart &part : parts) {
+        addCopiedPart(target, part);
+        writeRelationships(target, part.target, part.relationships, targets);
+        copies << part.target;
+    }
+    writeRelationships(target, targetOwner, ownerRelationships, targets);
+    return copies;
+}
 
 QString SheetStructure::insertCopy(PackageDocument &source, const QString &sourceSheetPart, const QString &sourcePath)
 {
     const SheetEntry *entry = sourceWorksheet(source, sourceSheetPart);
     const QHash<QString, QString> copies{{entry->name.toCaseFolded(), QString()}};
-    return copySheet(source, sourceSheetPart, sourcePath, copies, {}, false);
+    return copySheet(source, sourceSheetPart, sourcePath, copies, {}, {}, false);
 }
 
 QStringList SheetStructure::insertCopies(PackageDocument &source, const QStringList &sourceSheetParts,
@@ -1149,18 +1328,22 @@ QStringList SheetStructure::insertCopies(PackageDocument &source, const QStringL
         names.append(sourceWorksheet(source, part)->name);
     std::vector<bool> copied(size_t(sourceSheetParts.size()), true);
     QHash<QString, QString> copies;
+    QStringList order; // the copies in front of the target, in their order
     for (bool changed = true; changed;) {
         changed = false;
         copies.clear();
+        order.clear();
         for (qsizetype i = 0; i < names.size(); ++i) {
-            if (copied[size_t(i)])
+            if (copied[size_t(i)]) {
                 copies.insert(names[i].toCaseFolded(), QString());
+                order.append(names[i].toCaseFolded());
+            }
         }
         for (qsizetype i = 0; i < names.size(); ++i) {
             if (!copied[size_t(i)])
                 continue;
             try {
-                copySheet(source, sourceSheetParts[i], sourcePath, copies, {}, true);
+                copySheet(source, sourceSheetParts[i], sourcePath, copies, order, {}, true);
             } catch (const EngineError &e) {
                 if (refused)
                     *refused = e;
@@ -1187,7 +1370,7 @@ QStringList SheetStructure::insertCopies(PackageDocument &source, const QStringL
         if (!copied[size_t(i)])
             continue;
         try {
-            copySheet(source, sourceSheetParts[i], sourcePath, copies, result[i], false);
+            copySheet(source, sourceSheetParts[i], sourcePath, copies, order, result[i], false);
         } catch (const EngineError &e) {
             if (refused)
                 *refused = e;
@@ -1207,7 +1390,7 @@ const SheetEntry *SheetStructure::sourceWorksheet(PackageDocument &source, const
 }
 
 QString SheetStructure::copySheet(PackageDocument &source, const QString &sourceSheetPart, const QString &sourcePath,
-    QHash<QString, QString> copies, const QString &givenName, bool checkOnly)
+    QHash<QString, QString> copies, const QStringList &copyOrder, const QString &givenName, bool checkOnly)
 {
     // The source: its sheet, read and checked before the target changes.
     const WorkbookModel &sourceModel = source.model();
@@ -1230,8 +1413,8 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     }
     const QString name = givenName.isEmpty() ? copyName(sourceEntry.name, taken) : givenName;
     copies.insert(sourceEntry.name.toCaseFolded(), name);
-    const QString location = linkLocation(sourcePath);
-    CopiedReferences references(copies, sourceModel, linkNumber(package, model.partName(), location));
+    CopiedReferences references(copies, copyOrder.isEmpty() ? QStringList{sourceEntry.name.toCaseFolded()} : copyOrder,
+        sourceModel, from, sourcePath, package, model.partName());
 
     XmlPart copy(sourceEntry.partName, from.partBytes(sourceEntry.partName));
     pugi::xml_node sheetRoot = copy.root();
@@ -1494,49 +1677,23 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
         if (pugi::xml_node view = xml::child(xml::child(sheetRoot, "sheetViews"), "sheetView"))
             view.prepend_attribute("tabSelected").set_value(1);
     }
-    const auto writeRelationships = [&](const QString &owner, const std::vector<Relationship> &relationships) {
-        if (relationships.empty())
-            return;
-        pugi::xml_document document;
-        pugi::xml_node root = document.append_child("Relationships");
-        root.append_attribute("xmlns").set_value("http://schemas.openxmlformats.org/package/2006/relationships");
-        for (const Relationship &relationship : relationships) {
-            pugi::xml_node node = root.append_child("Relationship");
-            node.append_attribute("Id").set_value(relationship.id.toUtf8().constData());
-            node.append_attribute("Type").set_value(relationship.type.toUtf8().constData());
-            const QString target = relationship.partName.isEmpty()
-                ? relationship.target
-                : relativeTarget(owner, targets.value(relationship.partName.toCaseFolded()));
-            node.append_attribute("Target").set_value(target.toUtf8().constData());
-            if (relationship.partName.isEmpty())
-                node.append_attribute("TargetMode").set_value("External");
-        }
-        const QString relsPart = OpcPackage::relationshipsPartName(owner);
-        package.createXml(
-            relsPart, QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n") + nodeBytes(root));
-        if (package.contentType(relsPart).isEmpty())
-            package.ensureOverride(relsPart, QStringLiteral("application/vnd.openxmlformats-package.relationships+xml"));
-    };
     for (const CopiedPart &part : parts) {
-        package.setBinary(part.target, part.bytes);
-        const qsizetype dot = part.target.lastIndexOf(u'.');
-        const QString extension = part.target.mid(dot + 1);
-        if (!part.contentType.isEmpty() && package.contentType(part.target) != part.contentType) {
-            // A kind of file the target has none of (a picture format, VML) gets a Default
-            // entry for its extension, as the spreadsheet program writes them; a part whose
-            // extension stands for another type gets an Override.
-            if (dot < 0 || !package.ensureDefault(extension, part.contentType))
-                package.ensureOverride(part.target, part.contentType);
-        }
-        writeRelationships(part.target, part.relationships);
+        addCopiedPart(package, part);
+        writeRelationships(package, part.target, part.relationships, targets);
     }
-    writeRelationships(partName, sheetRelationships);
+    writeRelationships(package, partName, sheetRelationships, targets);
     package.createXml(partName, copy.serialize());
     package.ensureOverride(partName, contentType::worksheet);
 
-    // References to other sheets of the source read them through a link to the source file.
-    if (!references.linked().empty())
-        addLink(package, workbook, location, from, sourceModel, references.linked());
+    // References to other sheets of the source read them through a link to the source file,
+    // and references into other workbooks keep reading them through links of the target.
+    bool sourceLinked = false;
+    for (const CopiedReferences::Link &link : references.links()) {
+        if (link.sourceNumber != 0)
+            copyLink(package, workbook, link.location, from, sourceModel.partName(), link.sourceNumber);
+        else if (!std::exchange(sourceLinked, true))
+            addLink(package, workbook, link.location, from, sourceModel, references.linked());
+    }
 
     // The workbook part: the sheet entry, names, views.
     pugi::xml_node root = workbook.root();

@@ -35,6 +35,14 @@ bool rewriteElements(pugi::xml_node root, std::span<const std::string_view> name
 class OpcPackage;
 class PackageDocument;
 
+// Copies into `target` the parts that `sourceOwner` of `source` reaches through its
+// relationships, and the parts those reach, each under a name `target` does not use (the same
+// folder and stem, the first free number), with their content types; then gives `targetOwner`
+// the relationships of `sourceOwner`, with the same ids, pointing at the copies (external
+// ones as they were), so that the owner's content can be copied as it is. Returns the names
+// of the copies. Throws EngineError(Damaged) for a relationship to a part the source lacks.
+QStringList copyRelatedParts(OpcPackage &source, const QString &sourceOwner, OpcPackage &target, const QString &targetOwner);
+
 // Every part reachable from the package's relationships, each once, nearest first.
 QStringList reachableParts(OpcPackage &package);
 // Drops the calculation chain (part, relationship and content type), which lists cells by
@@ -85,14 +93,17 @@ public:
     // free shape-id blocks), external hyperlinks and printer settings are copied as new
     // parts with their relationships and content types. References of formulas, names and
     // chart ranges to other sheets of the source become references into the file
-    // `sourcePath` through a link that holds the values the source shows now. The copy
-    // becomes the active sheet unless it is hidden. Pivot tables, form controls, embedded
-    // objects, threaded comments, references into other workbooks or across several sheets,
+    // `sourcePath` through a link that holds the values the source shows now; references
+    // into other workbooks keep reading them through this workbook's link to the same file
+    // (added, or extended with what it lacks) and are renumbered. The copy becomes the
+    // active sheet unless it is hidden. Pivot tables, form controls, embedded objects,
+    // threaded comments, 3-D spans over sheets not copied along, names of other sheets,
     // cell metadata, or a very hidden sheet throw SheetCopyUnsupported before anything
     // changes.
     QString insertCopy(PackageDocument &source, const QString &sourceSheetPart, const QString &sourcePath);
     // Copies several worksheets of `source` together, as insertCopy does, so that they end up
-    // in front in their own order: references between them name the copies, and only
+    // in front in their own order: references between them name the copies (a 3-D span
+    // whose sheets are all copied, in the same order, spans the copies), and only
     // references to sheets left behind lead into the source file. A sheet that cannot be
     // copied is left out (its name in the result is empty, the reason in `refused`) and the
     // others' references to it become links. Returns the copies' names, in the order asked.
@@ -105,10 +116,11 @@ private:
     bool hasOtherVisibleSheet(int position) const;
     static const SheetEntry *sourceWorksheet(PackageDocument &source, const QString &sourceSheetPart);
     // One copy: `copies` gives the source sheets copied along (case-folded name -> copy's
-    // name); `givenName` the copy's name when already chosen. With checkOnly, everything is
+    // name), `copyOrder` the same case-folded names in the order the copies stand in the
+    // target; `givenName` the copy's name when already chosen. With checkOnly, everything is
     // read and checked and nothing changes.
     QString copySheet(PackageDocument &source, const QString &sourceSheetPart, const QString &sourcePath,
-        QHash<QString, QString> copies, const QString &givenName, bool checkOnly);
+        QHash<QString, QString> copies, const QStringList &copyOrder, const QString &givenName, bool checkOnly);
 
     PackageDocument &m_document;
 };

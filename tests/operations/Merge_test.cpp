@@ -11,6 +11,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -251,6 +252,91 @@ TEST_F(MergeTest, SheetsReadingEachOtherStayTogetherAndTheMergedWorkbookTakesThe
                         .contains("PartName=\"/xl/theme/theme1.xml\" "
                                   "ContentType=\"application/vnd.openxmlformats-officedocument.theme+xml\""));
     }
+}
+
+// A copy of the workbook `base` whose theme fills its first background with the picture
+// `picture`, stored as `picturePart` (a name the workbook may already use for another picture).
+QString withThemePicture(const QString &base, const QString &path, const QByteArray &picture, const QString &picturePart)
+{
+    QList<std::pair<QString, QByteArray>> entries;
+    for (const QString &name : test::zipEntryNames(base)) {
+        QByteArray bytes = test::zipEntry(base, name);
+        if (name == QStringLiteral("xl/theme/theme1.xml")) {
+            const qsizetype list = bytes.indexOf("<a:bgFillStyleLst>") + qsizetype(qstrlen("<a:bgFillStyleLst>"));
+            const qsizetype end = bytes.indexOf("</a:solidFill>", list) + qsizetype(qstrlen("</a:solidFill>"));
+            bytes.replace(list, end - list,
+                "<a:blipFill><a:blip xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" "
+                "r:embed=\"rIdFill\"/><a:stretch><a:fillRect/></a:stretch></a:blipFill>");
+        } else if (name == QStringLiteral("[Content_Types].xml") && !bytes.contains("Extension=\"png\"")) {
+            bytes.replace("<Default ", "<Default Extension=\"png\" ContentType=\"image/png\"/><Default ");
+        }
+        entries.append({name, bytes});
+    }
+    entries.append({QStringLiteral("xl/theme/_rels/theme1.xml.rels"),
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+        "<Relationship Id=\"rIdFill\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/image\" "
+        "Target=\"../media/"
+            + picturePart.section(u'/', -1).toUtf8() + "\"/></Relationships>"});
+    entries.append({picturePart, picture});
+    test::writeZip(path, entries);
+    return path;
+}
+
+TEST_F(MergeTest, TheAdoptedThemeBringsItsPicturesAndTheReplacedOneLeavesNone)
+{
+    const QString firstTheme = corpus("theme01.xlsx");
+    const QString lastTheme = corpus("theme02.xlsx");
+    const QString firstPicture = corpus("image01.xlsx");
+    const QString lastPicture = corpus("image02.xlsx");
+    if (firstTheme.isEmpty() || lastTheme.isEmpty() || firstPicture.isEmpty() || lastPicture.isEmpty())
+        GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
+    // Links holds a sheet picture at xl/media/image1.png.
+    const QString pictures = test::copyInto(test::fixture(QStringLiteral("links_and_pictures.xlsx")), m_dir.path());
+    const QByteArray sheetPicture = test::zipEntry(pictures, QStringLiteral("xl/media/image1.png"));
+    const QByteArray firstFill = test::zipEntry(firstPicture, QStringLiteral("xl/media/image1.png"));
+    const QByteArray lastFill = test::zipEntry(lastPicture, QStringLiteral("xl/media/image1.png"));
+    ASSERT_EQ(QSet<QByteArray>({sheetPicture, firstFill, lastFill}).size(), 3);
+
+    // The first document's theme fills with a picture named as the sheet picture; the last
+    // one's theme, adopted first and then replaced, has a picture of its own.
+    MergeInputs inputs;
+    inputs.entries = {withThemePicture(firstTheme, m_dir.filePath(QStringLiteral("first.xlsx")), firstFill,
+                          QStringLiteral("xl/media/image1.png")),
+        pictures,
+        withThemePicture(
+            lastTheme, m_dir.filePath(QStringLiteral("last.xlsx")), lastFill, QStringLiteral("xl/media/image7.png"))};
+    inputs.targetPath = m_dir.filePath(QStringLiteral("merged.xlsx"));
+    test::ScriptedUi ui;
+    MergeResult result;
+    ASSERT_EQ(mergeWorkbooks(inputs, ui, logging(), false, &result).failedCount(), 0);
+
+    const QString &merged = inputs.targetPath;
+    EXPECT_EQ(test::zipEntry(merged, QStringLiteral("xl/theme/theme1.xml")),
+        test::zipEntry(inputs.entries[0], QStringLiteral("xl/theme/theme1.xml")));
+    const QByteArray themeRels = test::zipEntry(merged, QStringLiteral("xl/theme/_rels/theme1.xml.rels"));
+    EXPECT_TRUE(themeRels.contains("Id=\"rIdFill\"")) << themeRels.toStdString();
+    const qsizetype target = themeRels.indexOf("Target=\"../") + 11;
+    const QString fill
+        = QStringLiteral("xl/") + QString::fromUtf8(themeRels.mid(target, themeRels.indexOf('"', target) - target));
+    EXPECT_EQ(test::zipEntry(merged, fill), firstFill) << fill.toStdString();
+
+    // The sheet picture is there once; the replaced theme's picture is gone; pictures have
+    // their content type.
+    int sheetPictures = 0;
+    for (const QString &name : test::zipEntryNames(merged)) {
+        const QByteArray bytes = test::zipEntry(merged, name);
+        sheetPictures += bytes == sheetPicture;
+        EXPECT_NE(bytes, lastFill) << name.toStdString();
+    }
+    EXPECT_EQ(sheetPictures, 1);
+    EXPECT_TRUE(test::zipEntry(merged, QStringLiteral("[Content_Types].xml")).contains("Extension=\"png\""));
+
+    const test::ReaderResult read = test::readWithOpenpyxl(merged);
+    if (!read.available)
+        GTEST_SKIP() << "Python with openpyxl not available";
+    ASSERT_TRUE(read.error.isEmpty()) << read.error.toStdString();
+    expectSameContent(read, QStringLiteral("Links"), pictures, QStringLiteral("Links"));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "operations/workbook/MergeOperation.h"
 #include "support/TestSupport.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -84,4 +85,43 @@ TEST_F(SheetLinksTest, InsertedAndMergedSheetsShowTheSourceValuesInTheEngine)
     EXPECT_FALSE(gm::test::zipEntry(inputs.targetPath, QStringLiteral("xl/workbook.xml")).contains("externalReference"));
     EXPECT_EQ(engineTexts(inputs.targetPath, QStringLiteral("Calc"), calcCells), expected);
     EXPECT_EQ(engineTexts(inputs.targetPath, QStringLiteral("Sheet1 (2)"), xlsCells), xlsExpected);
+}
+
+TEST_F(SheetLinksTest, ACopiedSheetReadsTheFileItsLinkNamedAmongTheTargetsOwnLinks)
+{
+    // "first" and "second" differ in Data!A1 (10 and 11); the target already reads "second"
+    // through its link 1 when a sheet that reads "first" through its own link 1 comes in.
+    // Their formulas hold no results, so that the engine computes them.
+    const QString linked = gm::test::fixture(QStringLiteral("linked_sheets.xlsx"));
+    auto variant = [&](const char *name, const QByteArray &dataA1) {
+        const QString path = dir.filePath(QString::fromUtf8(name));
+        QList<std::pair<QString, QByteArray>> entries;
+        static const QRegularExpression result(QStringLiteral("(</f>)<v>[^<]*</v>"));
+        for (const QString &entry : gm::test::zipEntryNames(linked)) {
+            QByteArray bytes = gm::test::zipEntry(linked, entry);
+            if (entry == QStringLiteral("xl/worksheets/sheet1.xml"))
+                bytes.replace("<c r=\"A1\"><v>10</v>", "<c r=\"A1\"><v>" + dataA1 + "</v>");
+            else if (entry.startsWith(QStringLiteral("xl/worksheets/sheet")))
+                bytes = QString::fromUtf8(bytes).replace(result, QStringLiteral("\\1")).toUtf8();
+            entries.append({entry, bytes});
+        }
+        gm::test::writeZip(path, entries);
+        return path;
+    };
+    const QString first = variant("first.xlsx", "10");
+    const QString second = variant("second.xlsx", "11");
+    const QStringList fromFirst = engineTexts(first, QStringLiteral("Calc"), calcCells);
+    const QStringList fromSecond = engineTexts(second, QStringLiteral("Calc"), calcCells);
+    ASSERT_NE(fromFirst, fromSecond);
+
+    const QString plain = gm::test::fixture(QStringLiteral("sheets_second_active.xlsx"));
+    const QString middle = gm::test::copyInto(plain, dir.path(), QStringLiteral("middle.xlsx"));
+    const QString target = gm::test::copyInto(plain, dir.path(), QStringLiteral("target.xlsx"));
+    gm::test::ScriptedUi ui;
+    ASSERT_EQ(insertSheet(InsertSheetInputs{{middle}, first, QStringLiteral("Calc")}, ui, RunSettings{}).failedCount(), 0);
+    ASSERT_EQ(insertSheet(InsertSheetInputs{{target}, second, QStringLiteral("Calc")}, ui, RunSettings{}).failedCount(), 0);
+    ASSERT_EQ(insertSheet(InsertSheetInputs{{target}, middle, QStringLiteral("Calc")}, ui, RunSettings{}).failedCount(), 0);
+
+    EXPECT_EQ(engineTexts(target, QStringLiteral("Calc (2)"), calcCells), fromFirst);
+    EXPECT_EQ(engineTexts(target, QStringLiteral("Calc"), calcCells), fromSecond);
 }

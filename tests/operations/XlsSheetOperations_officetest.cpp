@@ -6,11 +6,14 @@
 #include "automation/EngineSession.h"
 #include "automation/xls/BiffInfo.h"
 #include "automation/xls/SaveGuard.h"
+#include "automation/xls/SheetRecords.h"
+#include "automation/xls/XlsDocument.h"
 #include "operations/sheets/SheetOperations.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -95,6 +98,23 @@ QStringList names(const std::vector<SheetView> &sheets)
     for (const SheetView &sheet : sheets)
         result << sheet.name;
     return result;
+}
+
+// xlrd's reading of the worksheets: "name:state:shown" per worksheet, the state 0 visible, 1
+// hidden, 2 very hidden, shown 1 for the sheet the window displays; empty without xlrd.
+QStringList xlrdTabs(const QString &path)
+{
+    static const char *script = "import sys\n"
+                                "try:\n    import xlrd\nexcept ImportError:\n    sys.exit(0)\n"
+                                "book = xlrd.open_workbook(sys.argv[1])\n"
+                                "for s in book.sheets():\n"
+                                "    print('%s:%d:%d' % (s.name, s.visibility, s.sheet_visible))\n";
+    QProcess process;
+    const QString python
+        = QFile::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3") : QStringLiteral("python3");
+    process.start(python, {QStringLiteral("-c"), QString::fromUtf8(script), path});
+    process.waitForFinished(60000);
+    return QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
 }
 
 QStringList differences(const QString &original, const QString &edited, const xls::ExpectedChanges &expected)
@@ -257,4 +277,73 @@ TEST_F(XlsSheetOperationsTest, DeletedSheetsLeaveRefErrorsAndNothingElseMoves)
     xls::ExpectedChanges expected;
     expected.deletedSheets = {1};
     EXPECT_EQ(differences(original, path, expected), QStringList());
+}
+
+TEST_F(XlsSheetOperationsTest, InsertedSheetsKeepTheirStateAndTheTargetKeepsItsTabs)
+{
+    // The engine writes the sheet at the active index it loaded as the active, shown one, and
+    // very hidden sheets as hidden: a copy in front moves a hidden sheet onto that index.
+    GM_REQUIRE_CORPUS(oneHidden, "xls/poi-TwoSheetsOneHidden.xls"); // Sheet1 hidden, Sheet2 active
+    GM_REQUIRE_CORPUS(hide01, "xlsx/hide01.xlsx"); // Sheet1, Sheet2 (hidden), Sheet3
+    const QString visibleSource = gm::test::fixture(QStringLiteral("sheets_second_active.xlsx"));
+    // The same workbook with Sheet1 very hidden.
+    const QString veryHidden = gm::test::copyInto(oneHidden, dir.filePath(QStringLiteral("very")));
+    {
+        xls::XlsDocument document(veryHidden, false);
+        xls::SheetRecords(document.stream()).setVisibility(0, SheetVisibility::VeryHidden);
+        document.markModified();
+        document.save();
+    }
+    struct Case
+    {
+        QString target, source, sheet;
+        QString copy; // the copy's name
+        QString active; // the active sheet afterwards
+    };
+    const Case cases[] = {
+        {oneHidden, visibleSource, QStringLiteral("第二"), QStringLiteral("第二"), QStringLiteral("第二")},
+        {oneHidden, hide01, QStringLiteral("Sheet2"), QStringLiteral("Sheet2 (2)"), QStringLiteral("Sheet2")},
+        {veryHidden, oneHidden, QStringLiteral("Sheet1"), QStringLiteral("Sheet1 (2)"), QStringLiteral("Sheet2")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE((c.target + QStringLiteral(" <- ") + c.sheet).toStdString());
+        const QString path = gm::test::copyInto(c.target, dir.filePath(QStringLiteral("insert")));
+        const BiffSummary original = readBiff(path);
+        std::unique_ptr<Workbook> source = session.open(c.source, WorkbookUse::Engine, true);
+        const SheetVisibility sourceState = source->worksheet(c.sheet)->visibility();
+        source->close(false);
+
+        const RunSummary summary = insertSheet({{path}, c.source, c.sheet}, ui, settings);
+        ASSERT_EQ(summary.failedCount(), 0) << summary.files[0].errorDetail.toStdString();
+
+        // The file: the copy in front with its source's state, every other sheet as it was.
+        const BiffSummary edited = readBiff(path);
+        ASSERT_EQ(edited.sheets.size(), original.sheets.size() + 1);
+        EXPECT_EQ(edited.sheets[0].name, c.copy);
+        EXPECT_EQ(edited.sheets[0].state, sourceState == SheetVisibility::Visible ? 0 : 1);
+        for (int i = 0; i < original.sheets.size(); ++i) {
+            EXPECT_EQ(edited.sheets[i + 1].name, original.sheets[i].name);
+            EXPECT_EQ(edited.sheets[i + 1].state, original.sheets[i].state) << original.sheets[i].name.toStdString();
+        }
+        EXPECT_EQ(edited.sheets[edited.activeSheet].name, c.active);
+
+        // The engine and xlrd read the same states and show the same sheet.
+        const EngineView view = engineView(path);
+        EXPECT_EQ(view.active, c.active);
+        for (int i = 0; i < edited.sheets.size(); ++i)
+            EXPECT_EQ(view.sheets[size_t(i)].visibility == SheetVisibility::Visible, edited.sheets[i].state == 0);
+        QStringList expectedTabs;
+        for (const BiffSheet &sheet : edited.sheets) {
+            if (sheet.type == 0)
+                expectedTabs << QStringLiteral("%1:%2:%3").arg(sheet.name).arg(sheet.state).arg(sheet.name == c.active);
+        }
+        const QStringList tabs = xlrdTabs(path);
+        if (!tabs.isEmpty()) {
+            EXPECT_EQ(tabs, expectedTabs);
+        }
+
+        xls::ExpectedChanges expected;
+        expected.insertedSheets = {1};
+        EXPECT_EQ(differences(c.target, path, expected), QStringList());
+    }
 }

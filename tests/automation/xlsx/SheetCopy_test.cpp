@@ -464,8 +464,8 @@ TEST_F(SheetCopyTest, SheetsCopiedTogetherReferToEachOtherAndLinkOnlyToSheetsLef
     EXPECT_EQ(links[0].sheets, QStringList({QStringLiteral("Data"), QStringLiteral("Other Sheet")}));
     expectConsistentPackage(target);
 
-    // A sheet that cannot be copied stays out, and the others go in; all three sheets
-    // together refer only to each other, so no link is made.
+    // Copied together, Calc's 3-D span over Data and Other spans their copies and its
+    // reference to Other's own name reads the copy's; only It's, left behind, is linked.
     const QString references = copyOf(gm::test::fixture(QStringLiteral("sheet_references.xlsx")));
     const QString second = copyOf(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")));
     {
@@ -474,12 +474,16 @@ TEST_F(SheetCopyTest, SheetsCopiedTogetherReferToEachOtherAndLinkOnlyToSheetsLef
         std::optional<EngineError> refused;
         const QStringList names = workbook->insertWorksheetCopies(
             *from, {QStringLiteral("Data"), QStringLiteral("Other"), QStringLiteral("Calc")}, QString(), &refused);
-        EXPECT_EQ(names, QStringList({QStringLiteral("Data"), QStringLiteral("Other"), QString()}));
-        ASSERT_TRUE(refused.has_value());
-        EXPECT_EQ(refused->code(), ErrorCode::SheetCopyUnsupported);
+        EXPECT_EQ(names, QStringList({QStringLiteral("Data"), QStringLiteral("Other"), QStringLiteral("Calc")}));
+        EXPECT_FALSE(refused.has_value());
         workbook->close(true);
     }
-    EXPECT_TRUE(linksOf(second).empty());
+    const QMap<QString, QString> calc = formulasOf(second, QStringLiteral("Calc"));
+    EXPECT_TRUE(calc.values().contains(QStringLiteral("SUM(Data:Other!A1)")));
+    EXPECT_TRUE(calc.values().contains(QStringLiteral("Other!Local")));
+    const std::vector<LinkView> secondLinks = linksOf(second);
+    ASSERT_EQ(secondLinks.size(), 1u);
+    EXPECT_EQ(secondLinks[0].sheets, QStringList({QStringLiteral("It's")}));
     expectConsistentPackage(second);
 }
 
@@ -573,6 +577,138 @@ TEST_F(SheetCopyTest, RefusesWhatTheCopyCannotCarryAndLeavesTheTargetUntouched)
         }
         workbook->close(true);
         EXPECT_EQ(gm::test::readAll(target), before);
+    }
+}
+
+TEST_F(SheetCopyTest, ReferencesIntoOtherWorkbooksKeepTheirFileThroughTheTargetsLinks)
+{
+    // "first" and "second" are the same workbook in two files. A sheet copied from "first"
+    // into "middle" reads it through middle's link 1.
+    const QString linked = gm::test::fixture(QStringLiteral("linked_sheets.xlsx"));
+    const QString first = gm::test::copyInto(linked, m_dir.path(), QStringLiteral("first.xlsx"));
+    const QString second = gm::test::copyInto(linked, m_dir.path(), QStringLiteral("second.xlsx"));
+    const QString plain = gm::test::fixture(QStringLiteral("sheets_second_active.xlsx"));
+    const QString middle = gm::test::copyInto(plain, m_dir.path(), QStringLiteral("middle.xlsx"));
+    ASSERT_EQ(insert(middle, first, QStringLiteral("Calc")), QStringLiteral("Calc"));
+    const std::vector<LinkView> middleLinks = linksOf(middle);
+    ASSERT_EQ(middleLinks.size(), 1u);
+
+    struct Case
+    {
+        const char *name;
+        const QString *earlier; // the file the target already links to, through its link 1
+        QString linkNumber; // the number the copy's references read through
+        size_t links; // the target's links afterwards
+    };
+    const Case cases[] = {
+        {"a link to another file", &second, QStringLiteral("2"), 2}, {"a link to the same file", &first, QStringLiteral("1"), 1}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString target = gm::test::copyInto(plain, m_dir.path(), QString::fromUtf8(c.name) + QStringLiteral(".xlsx"));
+        // The target's own link reads Data!A1 and the Other Sheet alone.
+        ASSERT_EQ(insert(target, *c.earlier, QStringLiteral("Calc")), QStringLiteral("Calc"));
+        const std::vector<LinkView> before = linksOf(target);
+        ASSERT_EQ(before.size(), 1u);
+        EXPECT_EQ(insert(target, middle, QStringLiteral("Calc")), QStringLiteral("Calc (2)"));
+
+        // The copy's formulas and its own name read the first file as they did in middle.
+        const QString n = u'[' + c.linkNumber + u']';
+        QMap<QString, QString> expected = formulasOf(middle, QStringLiteral("Calc"));
+        for (auto it = expected.begin(); it != expected.end(); ++it) {
+            it.value().replace(QStringLiteral("[1]"), n);
+            it.value().replace(QStringLiteral("Calc!"), QStringLiteral("'Calc (2)'!"));
+        }
+        EXPECT_EQ(formulasOf(target, QStringLiteral("Calc (2)")), expected);
+        EXPECT_EQ(formulasOf(target, QStringLiteral("Calc"))[QStringLiteral("A1")], QStringLiteral("[1]Data!A1*2"));
+        const auto workbook = parseXml(entry(target, QStringLiteral("xl/workbook.xml")));
+        QStringList rates;
+        for (pugi::xml_node name : workbook->document_element().child("definedNames").children("definedName")) {
+            if (std::string_view(name.attribute("name").value()) == "Rate")
+                rates.append(QString::fromUtf8(name.text().get()));
+        }
+        EXPECT_TRUE(rates.contains(n + QStringLiteral("Data!$A$2"))) << rates.join(u' ').toStdString();
+
+        // The link to the first file lists its sheets and holds the values middle's link
+        // holds; the target's own link keeps its values.
+        const std::vector<LinkView> links = linksOf(target);
+        ASSERT_EQ(links.size(), c.links);
+        const LinkView &read = links[size_t(c.linkNumber.toInt() - 1)];
+        EXPECT_EQ(read.target, middleLinks[0].target);
+        EXPECT_EQ(read.sheets, middleLinks[0].sheets);
+        EXPECT_EQ(read.cells, middleLinks[0].cells);
+        EXPECT_EQ(links[0].target, before[0].target);
+        expectConsistentPackage(target);
+
+        const gm::test::ReaderResult openpyxl = gm::test::readWithOpenpyxl(target);
+        if (!openpyxl.available)
+            continue;
+        ASSERT_TRUE(openpyxl.error.isEmpty()) << openpyxl.error.toStdString();
+        ASSERT_NE(openpyxl.sheet(QStringLiteral("Calc (2)")), nullptr);
+        EXPECT_EQ(openpyxl.sheet(QStringLiteral("Calc (2)"))->cells.value(QStringLiteral("B1")).toString(),
+            QStringLiteral("=SUM(") + n + QStringLiteral("Data!$A$1:$A$4)"));
+    }
+}
+
+TEST_F(SheetCopyTest, ThreeDimensionalSpansStayWhenEverySpannedSheetIsCopiedInOrder)
+{
+    // linked_sheets with Calc!A9 = SUM('Data:Other Sheet'!A1).
+    const QString linked = gm::test::fixture(QStringLiteral("linked_sheets.xlsx"));
+    const QString source = m_dir.filePath(QStringLiteral("spans.xlsx"));
+    QList<std::pair<QString, QByteArray>> entries;
+    for (const QString &name : gm::test::zipEntryNames(linked)) {
+        QByteArray bytes = gm::test::zipEntry(linked, name);
+        if (name == QStringLiteral("xl/worksheets/sheet3.xml"))
+            bytes.replace("</sheetData>", "<row r=\"9\"><c r=\"A9\"><f>SUM('Data:Other Sheet'!A1)</f></c></row></sheetData>");
+        entries.append({name, bytes});
+    }
+    gm::test::writeZip(source, entries);
+    ASSERT_EQ(
+        formulasOf(source, QStringLiteral("Calc")).value(QStringLiteral("A9")), QStringLiteral("SUM('Data:Other Sheet'!A1)"));
+
+    const QString data = QStringLiteral("Data"), other = QStringLiteral("Other Sheet"), calc = QStringLiteral("Calc");
+    struct Case
+    {
+        const char *name;
+        bool dataTaken; // the target already has a sheet named Data
+        QStringList sheets; // copied together, in this order
+        QString span; // Calc's A9 in the target; empty: Calc is refused
+    };
+    const Case cases[] = {
+        {"all in order", false, {data, other, calc}, QStringLiteral("SUM('Data:Other Sheet'!A1)")},
+        {"a renamed end", true, {data, other, calc}, QStringLiteral("SUM('Data (2):Other Sheet'!A1)")},
+        {"reversed", false, {other, data, calc}, {}},
+        {"one end left behind", false, {data, calc}, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString target = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")), m_dir.path(),
+            QString::fromUtf8(c.name) + QStringLiteral(".xlsx"));
+        if (c.dataTaken)
+            insert(target, source, data);
+        const QByteArray before = gm::test::readAll(target);
+        QStringList names;
+        std::optional<EngineError> refused;
+        {
+            auto from = openPackage(source);
+            auto workbook = openPackage(target);
+            names = workbook->insertWorksheetCopies(*from, c.sheets, QString(), &refused);
+            workbook->close(true);
+        }
+        if (c.span.isEmpty()) {
+            ASSERT_TRUE(refused.has_value());
+            EXPECT_EQ(refused->code(), ErrorCode::SheetCopyUnsupported);
+            EXPECT_TRUE(names.last().isEmpty());
+            continue;
+        }
+        EXPECT_FALSE(refused.has_value());
+        EXPECT_NE(gm::test::readAll(target), before);
+        EXPECT_EQ(formulasOf(target, names.last()).value(QStringLiteral("A9")), c.span);
+        expectConsistentPackage(target);
+        const gm::test::ReaderResult read = gm::test::readWithOpenpyxl(target);
+        if (!read.available)
+            continue;
+        ASSERT_TRUE(read.error.isEmpty()) << read.error.toStdString();
+        EXPECT_EQ(read.sheet(names.last())->cells.value(QStringLiteral("A9")).toString(), u'=' + c.span);
     }
 }
 
