@@ -25,6 +25,8 @@
 
 #include <algorithm>
 
+#include <sys/resource.h>
+
 using namespace gm;
 
 namespace {
@@ -40,6 +42,18 @@ public:
     void setBusy(bool) override { }
     void openInViewer(const QString &) override { }
 };
+
+// Processor seconds used so far by this program and by the engines it started and ended.
+double processorSeconds()
+{
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage{};
+        getrusage(who, &usage);
+        total += usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    return total;
+}
 
 QString loadAverage()
 {
@@ -88,14 +102,19 @@ int main(int argc, char *argv[])
         RunSettings settings;
         settings.jobs = workers;
         const QString before = loadAverage();
+        const double processor = processorSeconds();
         QElapsedTimer timer;
         timer.start();
         const RunSummary summary = runConvert(inputs, ui, settings);
         const double seconds = timer.nsecsElapsed() / 1e9;
-        out << QStringLiteral("%1 worker(s): %2 s, %3 failed; load average before %4, after %5\n")
+        const double used = processorSeconds() - processor;
+        out << QStringLiteral("%1 worker(s): %2 s, %3 failed; processor time %4 s (%5 processors busy); "
+                              "load average before %6, after %7\n")
                    .arg(workers, 2)
                    .arg(seconds, 0, 'f', 2)
                    .arg(summary.failedCount())
+                   .arg(used, 0, 'f', 2)
+                   .arg(used / seconds, 0, 'f', 2)
                    .arg(before, loadAverage());
         out.flush();
         return seconds;
@@ -120,14 +139,19 @@ int main(int argc, char *argv[])
         RunSettings settings;
         settings.jobs = workers;
         const QString before = loadAverage();
+        const double processor = processorSeconds();
         QElapsedTimer timer;
         timer.start();
         const RunSummary summary = runSetCells(inputs, ui, settings);
         const double seconds = timer.nsecsElapsed() / 1e9;
-        out << QStringLiteral("%1 worker(s): %2 s, %3 failed; load average before %4, after %5\n")
+        const double used = processorSeconds() - processor;
+        out << QStringLiteral("%1 worker(s): %2 s, %3 failed; processor time %4 s (%5 processors busy); "
+                              "load average before %6, after %7\n")
                    .arg(workers, 2)
                    .arg(seconds, 0, 'f', 2)
                    .arg(summary.failedCount())
+                   .arg(used, 0, 'f', 2)
+                   .arg(used / seconds, 0, 'f', 2)
                    .arg(before, loadAverage());
         out.flush();
         return seconds;
