@@ -390,13 +390,22 @@ void BatchFrame::runOnWorkers(
             if (!output.isEmpty())
                 keys << entryKey(output);
         }
-        // An entry is prepared only when a worker is free for it and no earlier entry with the
-        // same source or output is still running, so that its questions see what those wrote.
-        if (!pool.waitForRoom(keys, report)) {
+        // An entry is prepared only when no earlier entry with the same source or output is
+        // still running, so that its questions see what those wrote. It is prepared while the
+        // workers are busy, so that a worker that ends finds its next entry ready.
+        if (!pool.waitForNoClash(keys, report)) {
             pool.settle(index, cancelledEntry(path));
             report();
             continue;
         }
+        // Hands prepared engine work to the next free worker; a run stopped meanwhile leaves
+        // the entry untouched.
+        auto handOut = [&](EngineWorkers::Job job) {
+            if (pool.waitForRoom(keys, report))
+                pool.start(std::move(job));
+            else
+                pool.settle(index, cancelledEntry(path));
+        };
         clock.restart();
         m_ui.setProgress(index, count);
         FileContext context(*this, path, index);
@@ -406,16 +415,16 @@ void BatchFrame::runOnWorkers(
             const bool toOpen = prepareChange(context, result);
             if (toOpen && EngineSession::engineBound(path, m_options->use)) {
                 const qint64 preparing = clock.elapsed();
-                pool.start({index, keys, [this, &operation, prepared = result, index, preparing](EngineSession &engines) {
-                                QElapsedTimer working;
-                                working.start();
-                                FileContext context(*this, prepared.path, index, &engines);
-                                FileResult result = prepared;
-                                changeWorkbook(context, operation, result);
-                                endFile(result, working);
-                                result.milliseconds += preparing;
-                                return result;
-                            }});
+                handOut({index, keys, [this, &operation, prepared = result, index, preparing](EngineSession &engines) {
+                             QElapsedTimer working;
+                             working.start();
+                             FileContext context(*this, prepared.path, index, &engines);
+                             FileResult result = prepared;
+                             changeWorkbook(context, operation, result);
+                             endFile(result, working);
+                             result.milliseconds += preparing;
+                             return result;
+                         }});
             } else {
                 if (toOpen)
                     changeWorkbook(context, operation, result);
@@ -440,16 +449,16 @@ void BatchFrame::runOnWorkers(
             continue;
         }
         const qint64 preparing = clock.elapsed();
-        pool.start({index, keys, [this, path, index, work, preparing](EngineSession &engines) {
-                        QElapsedTimer working;
-                        working.start();
-                        FileContext context(*this, path, index, &engines);
-                        FileResult result{path, FileOutcome::Processed, 0, {}, {}};
-                        runWork(work, context, result);
-                        endFile(result, working);
-                        result.milliseconds += preparing;
-                        return result;
-                    }});
+        handOut({index, keys, [this, path, index, work, preparing](EngineSession &engines) {
+                     QElapsedTimer working;
+                     working.start();
+                     FileContext context(*this, path, index, &engines);
+                     FileResult result{path, FileOutcome::Processed, 0, {}, {}};
+                     runWork(work, context, result);
+                     endFile(result, working);
+                     result.milliseconds += preparing;
+                     return result;
+                 }});
         report();
     }
     pool.drain(report);

@@ -7,8 +7,7 @@
 
 namespace gm {
 
-EngineWorkers::EngineWorkers(int count, const ApplicationFactory &factory, int entries)
-    : m_results(static_cast<size_t>(entries))
+EngineWorkers::EngineWorkers(int count, const ApplicationFactory &factory, int entries) : m_results(static_cast<size_t>(entries))
 {
     for (int i = 0; i < count; ++i)
         m_workers.push_back(std::make_unique<Worker>(factory));
@@ -40,11 +39,21 @@ void EngineWorkers::abort()
 
 bool EngineWorkers::waitForRoom(const QStringList &keys, const std::function<void()> &report)
 {
+    return waitUntil([&] { return !clashes(keys) && idleWorker(); }, report);
+}
+
+bool EngineWorkers::waitForNoClash(const QStringList &keys, const std::function<void()> &report)
+{
+    return waitUntil([&] { return !clashes(keys); }, report);
+}
+
+bool EngineWorkers::waitUntil(const std::function<bool()> &ready, const std::function<void()> &report)
+{
     std::unique_lock lock(m_mutex);
     for (;;) {
         if (interruptRequested())
             return false;
-        if (!clashes(keys) && idleWorker())
+        if (ready())
             return true;
         m_changed.wait(lock);
         lock.unlock();

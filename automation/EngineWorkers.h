@@ -44,6 +44,9 @@ public:
     // false when the run is stopped meanwhile. `report` is called, unlocked, whenever a job
     // ended. Only the run's thread hands jobs out, so the room found stays free for start().
     bool waitForRoom(const QStringList &keys, const std::function<void()> &report);
+    // The same without waiting for a free worker: the next entry is prepared while the
+    // workers are busy, and handed out when one is free.
+    bool waitForNoClash(const QStringList &keys, const std::function<void()> &report);
     // The same without waiting.
     bool hasRoom(const QStringList &keys);
     void start(Job job);
@@ -66,6 +69,7 @@ private:
         std::thread thread;
     };
 
+    bool waitUntil(const std::function<bool()> &ready, const std::function<void()> &report);
     Worker *idleWorker() const;
     bool clashes(const QStringList &keys) const;
     void work(Worker &worker);

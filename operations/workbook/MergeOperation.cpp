@@ -364,8 +364,8 @@ RunSummary mergeWorkbooks(const MergeInputs &inputs, UserInterface &ui, const Ru
                 source.emplace(engines, path, conversions->take(index));
             else
                 source.emplace(engines, path);
-            mergeDocument(*merged, source->workbook(), QFileInfo(path).absoluteFilePath(), mergeBaseName(source->name()),
-                inputs, empty, held);
+            mergeDocument(*merged, source->workbook(), QFileInfo(path).absoluteFilePath(), mergeBaseName(source->name()), inputs,
+                empty, held);
             // The merged workbook takes the theme of the first document (the documents go
             // from the last to the first), so that theme colours and fonts look as there.
             if (auto *package = dynamic_cast<xlsx::PackageWorkbook *>(merged.get()))

@@ -81,9 +81,10 @@ protected:
     }
 
     // Fresh copies, always at the same paths: .xls files, one of them (print_pages) a file
-    // whose save through the engine the guard refuses, so that it stays as it was; an .xlsx the package editor changes on the run's thread, a read-only .xls, a file
-    // that is no workbook, a workbook the engine would save with losses (from the corpus, when
-    // it is there), a blank entry, a missing file and one file named twice.
+    // whose save through the engine the guard refuses, so that it stays as it was; an .xlsx
+    // the package editor changes on the run's thread, a read-only .xls, a file that is no
+    // workbook, a workbook the engine would save with losses (from the corpus, when it is
+    // there), a blank entry, a missing file and one file named twice.
     QStringList books()
     {
         QDir(folder).removeRecursively();
@@ -142,8 +143,8 @@ using Change = std::function<RunSummary(const QStringList &, UserInterface &, co
 RunSummary setSomeCells(const QStringList &entries, UserInterface &ui, const RunSettings &settings, ApplicationFactory factory)
 {
     // On every worksheet: a number, a formula over it and a text.
-    return setCells({entries, {cell(2, 5, "41"), cell(3, 5, "=E2+1"), cell(40, 20, "并行")}, CellSheets::All, {}}, ui,
-        settings, std::move(factory));
+    return setCells({entries, {cell(2, 5, "41"), cell(3, 5, "=E2+1"), cell(40, 20, "并行")}, CellSheets::All, {}}, ui, settings,
+        std::move(factory));
 }
 
 RunSummary replaceSheet(const QStringList &entries, UserInterface &ui, const RunSettings &settings, ApplicationFactory factory)
@@ -325,8 +326,8 @@ TEST_F(XlsChangeWorkersTest, AMergeOfXlsSourcesGivesTheSameWorkbookWithOneAndTwo
     ASSERT_EQ(one.log.size(), 2) << one.log.join(u'\n').toStdString();
     EXPECT_TRUE(one.log[0].contains(QStringLiteral("/bad.xls")));
     EXPECT_TRUE(one.log[1].contains(QStringLiteral("/s1.xls")));
-    for (const QString &prefix : {QStringLiteral("p1-"), QStringLiteral("s1-"), QStringLiteral("s2-"), QStringLiteral("p2-"),
-             QStringLiteral("s3-")})
+    for (const QString &prefix :
+        {QStringLiteral("p1-"), QStringLiteral("s1-"), QStringLiteral("s2-"), QStringLiteral("p2-"), QStringLiteral("s3-")})
         EXPECT_TRUE(std::any_of(one.sheets.begin(), one.sheets.end(), [&](const QString &s) { return s.startsWith(prefix); }))
             << prefix.toStdString();
     EXPECT_EQ(one.sheets.first().left(3), QStringLiteral("p1-"));
