@@ -2,6 +2,7 @@
 
 #include "automation/Durability.h"
 #include "automation/EngineError.h"
+#include "automation/EngineWorkers.h"
 #include "automation/Interruption.h"
 #include "automation/RunLog.h"
 #include "automation/RunMemory.h"
@@ -14,9 +15,6 @@
 #include <QThread>
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
 namespace gm {
 
@@ -69,161 +67,6 @@ void runWork(const EngineWork &work, FileContext &context, FileResult &result)
     if (result.outcome != FileOutcome::Failed)
         result.outcome = context.outcome();
 }
-
-// The engine workers of one run: threads with an engine session each (so each has its own
-// engine process, private folder and pipe, watchdog and restarts), taking one entry at a
-// time. Handing out happens on the run's thread; results come back into their list position.
-class WorkerPool
-{
-public:
-    struct Job
-    {
-        int index = 0;
-        QStringList keys; // the source and output the job works on
-        std::function<FileResult(EngineSession &)> run;
-    };
-
-    WorkerPool(int count, const ApplicationFactory &factory, int entries) : m_results(static_cast<size_t>(entries))
-    {
-        for (int i = 0; i < count; ++i)
-            m_workers.push_back(std::make_unique<Worker>(factory));
-        for (auto &worker : m_workers)
-            worker->thread = std::thread([this, w = worker.get()] { work(*w); });
-    }
-
-    ~WorkerPool()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_closing = true;
-        }
-        m_changed.notify_all();
-        for (auto &worker : m_workers)
-            if (worker->thread.joinable())
-                worker->thread.join();
-    }
-
-    // Stops every worker's engine at once (any thread): the files in progress fail now.
-    void abort()
-    {
-        for (auto &worker : m_workers)
-            worker->engines.abort();
-        {
-            std::lock_guard lock(m_mutex); // a waiting run sees the stop after this
-        }
-        m_changed.notify_all();
-    }
-
-    // Waits until a worker is free and no job in progress shares a key with `keys`; returns
-    // false when the run is stopped meanwhile. `report` is called, unlocked, whenever a job
-    // ended. Only the run's thread hands jobs out, so the room found stays free for start().
-    bool waitForRoom(const QStringList &keys, const std::function<void()> &report)
-    {
-        std::unique_lock lock(m_mutex);
-        for (;;) {
-            if (interruptRequested())
-                return false;
-            if (!clashes(keys) && idleWorker())
-                return true;
-            m_changed.wait(lock);
-            lock.unlock();
-            report();
-            lock.lock();
-        }
-    }
-
-    void start(Job job)
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            Worker *worker = idleWorker();
-            for (const QString &key : std::as_const(job.keys))
-                m_inFlight.insert(key);
-            worker->job = std::move(job);
-        }
-        m_changed.notify_all();
-    }
-
-    // Waits until every job handed out has ended.
-    void drain(const std::function<void()> &report)
-    {
-        std::unique_lock lock(m_mutex);
-        while (std::any_of(m_workers.begin(), m_workers.end(), [](const auto &w) { return w->job.has_value(); })) {
-            m_changed.wait(lock);
-            lock.unlock();
-            report();
-            lock.lock();
-        }
-    }
-
-    void settle(int index, FileResult result)
-    {
-        std::lock_guard lock(m_mutex);
-        m_results[static_cast<size_t>(index)] = std::move(result);
-    }
-
-    // The result at `index` once it is known (taken out of the pool).
-    std::optional<FileResult> take(int index)
-    {
-        std::lock_guard lock(m_mutex);
-        std::optional<FileResult> result;
-        result.swap(m_results[static_cast<size_t>(index)]);
-        return result;
-    }
-
-private:
-    struct Worker
-    {
-        explicit Worker(const ApplicationFactory &factory) : engines(factory) { }
-        EngineSession engines;
-        std::optional<Job> job; // the entry being worked on; none while idle
-        std::thread thread;
-    };
-
-    Worker *idleWorker() const
-    {
-        for (const auto &worker : m_workers)
-            if (!worker->job)
-                return worker.get();
-        return nullptr;
-    }
-
-    bool clashes(const QStringList &keys) const
-    {
-        return std::any_of(keys.begin(), keys.end(), [&](const QString &key) { return m_inFlight.contains(key); });
-    }
-
-    void work(Worker &worker)
-    {
-        {
-            // The worker's files reach the disk before the run reports its end.
-            DeferredDurability durability;
-            std::unique_lock lock(m_mutex);
-            for (;;) {
-                m_changed.wait(lock, [&] { return worker.job.has_value() || m_closing; });
-                if (!worker.job)
-                    break;
-                Job &job = *worker.job;
-                lock.unlock();
-                FileResult result = job.run(worker.engines);
-                lock.lock();
-                m_results[static_cast<size_t>(job.index)] = std::move(result);
-                for (const QString &key : std::as_const(job.keys))
-                    m_inFlight.remove(key);
-                worker.job.reset();
-                m_changed.notify_all();
-            }
-        }
-        worker.engines.quit();
-    }
-
-    std::vector<std::unique_ptr<Worker>> m_workers;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_closing = false;
-    QSet<QString> m_inFlight;
-    std::vector<std::optional<FileResult>> m_results;
-};
 
 // What two entries must not share while they run: the source and the file written.
 QString entryKey(const QString &path)
@@ -337,7 +180,9 @@ RunSummary BatchFrame::run(const QStringList &entries, const Operation &operatio
     int nonBlank = 0;
     for (const QString &path : entries)
         nonBlank += path.trimmed().isEmpty() ? 0 : 1;
-    const int workers = operation.prepare ? std::min(m_settings.jobs, nonBlank) : 1;
+    const bool handsOut
+        = operation.prepare || (operation.changeOnWorkers && operation.options.saveMode != SaveMode::SaveLeaveOpen);
+    const int workers = handsOut ? std::min(m_settings.jobs, nonBlank) : 1;
     if (workers > 1) {
         watch.reset(); // the workers' run watches its own engines
         runOnWorkers(entries, operation, workers, done);
@@ -427,24 +272,41 @@ FileResult BatchFrame::runEntry(const QString &path, int index, const Operation 
         return result;
     }
 
+    if (prepareChange(context, result))
+        changeWorkbook(context, operation, result);
+    return result;
+}
+
+bool BatchFrame::prepareChange(FileContext &context, FileResult &result)
+{
+    const QString &path = context.path();
     if (m_options->showProgress)
         context.showProgress();
 
     if (m_options->readOnly != ReadOnlyPolicy::None && QFileInfo::exists(path) && !isOwnerWritable(path)) {
         if (m_options->readOnly == ReadOnlyPolicy::Skip) {
             result.outcome = FileOutcome::Skipped;
-            return result;
+            return false;
         }
-        attempt([&] {
+        attemptStep(result, [&] {
             if (!makeOwnerWritable(path))
                 throw EngineError(ErrorCode::PermissionDenied, path);
         });
     }
+    return true;
+}
+
+void BatchFrame::changeWorkbook(FileContext &context, const Operation &operation, FileResult &result)
+{
+    const QString &path = context.path();
+    // Every step of a file is attempted even when an earlier one failed, except that nothing
+    // acts on a workbook that could not be opened; the last failure is the one recorded.
+    auto attempt = [&](auto &&step) { attemptStep(result, step); };
 
     std::unique_ptr<Workbook> workbook;
     attempt([&] { workbook = context.open(path); });
     if (!workbook)
-        return result;
+        return;
 
     attempt([&] {
         operation.change(*workbook, context);
@@ -479,14 +341,13 @@ FileResult BatchFrame::runEntry(const QString &path, int index, const Operation 
     }
     if (result.outcome != FileOutcome::Failed)
         result.outcome = context.outcome();
-    return result;
 }
 
 void BatchFrame::runOnWorkers(
     const QStringList &entries, const Operation &operation, int workers, const std::function<void(FileResult)> &done)
 {
     const int count = static_cast<int>(entries.size());
-    WorkerPool pool(workers, m_engineFactory, count);
+    EngineWorkers pool(workers, m_engineFactory, count);
     // A stop signal or a cancel stops every engine at once, so that the files in progress fail now.
     InterruptWatch watch([&] {
         m_session.abort();
@@ -520,23 +381,59 @@ void BatchFrame::runOnWorkers(
             report();
             continue;
         }
+        // A file changed in place is the same file under each of its names.
         QStringList keys{entryKey(path)};
+        if (!operation.prepare)
+            keys << entryKey(resolveLinkTarget(path));
         if (operation.outputOf) {
             const QString output = operation.outputOf(path);
             if (!output.isEmpty())
                 keys << entryKey(output);
         }
-        // An entry is prepared only when a worker is free for it and no earlier entry with the
-        // same source or output is still running, so that its questions see what those wrote.
-        if (!pool.waitForRoom(keys, report)) {
+        // An entry is prepared only when no earlier entry with the same source or output is
+        // still running, so that its questions see what those wrote. It is prepared while the
+        // workers are busy, so that a worker that ends finds its next entry ready.
+        if (!pool.waitForNoClash(keys, report)) {
             pool.settle(index, cancelledEntry(path));
             report();
             continue;
         }
+        // Hands prepared engine work to the next free worker; a run stopped meanwhile leaves
+        // the entry untouched.
+        auto handOut = [&](EngineWorkers::Job job) {
+            if (pool.waitForRoom(keys, report))
+                pool.start(std::move(job));
+            else
+                pool.settle(index, cancelledEntry(path));
+        };
         clock.restart();
         m_ui.setProgress(index, count);
         FileContext context(*this, path, index);
         FileResult result{path, FileOutcome::Processed, 0, {}, {}};
+        if (!operation.prepare) {
+            // A change: the editors' files are changed here, the engine's on a worker.
+            const bool toOpen = prepareChange(context, result);
+            if (toOpen && EngineSession::engineBound(path, m_options->use)) {
+                const qint64 preparing = clock.elapsed();
+                handOut({index, keys, [this, &operation, prepared = result, index, preparing](EngineSession &engines) {
+                             QElapsedTimer working;
+                             working.start();
+                             FileContext context(*this, prepared.path, index, &engines);
+                             FileResult result = prepared;
+                             changeWorkbook(context, operation, result);
+                             endFile(result, working);
+                             result.milliseconds += preparing;
+                             return result;
+                         }});
+            } else {
+                if (toOpen)
+                    changeWorkbook(context, operation, result);
+                endFile(result, clock);
+                pool.settle(index, std::move(result));
+            }
+            report();
+            continue;
+        }
         EngineWork work;
         attemptStep(result, [&] {
             work = operation.prepare(context);
@@ -552,16 +449,16 @@ void BatchFrame::runOnWorkers(
             continue;
         }
         const qint64 preparing = clock.elapsed();
-        pool.start({index, keys, [this, path, index, work, preparing](EngineSession &engines) {
-                        QElapsedTimer working;
-                        working.start();
-                        FileContext context(*this, path, index, &engines);
-                        FileResult result{path, FileOutcome::Processed, 0, {}, {}};
-                        runWork(work, context, result);
-                        endFile(result, working);
-                        result.milliseconds += preparing;
-                        return result;
-                    }});
+        handOut({index, keys, [this, path, index, work, preparing](EngineSession &engines) {
+                     QElapsedTimer working;
+                     working.start();
+                     FileContext context(*this, path, index, &engines);
+                     FileResult result{path, FileOutcome::Processed, 0, {}, {}};
+                     runWork(work, context, result);
+                     endFile(result, working);
+                     result.milliseconds += preparing;
+                     return result;
+                 }});
         report();
     }
     pool.drain(report);

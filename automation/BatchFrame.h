@@ -148,6 +148,12 @@ struct Operation
     // file never run at once: the later one is prepared only when the earlier one is done,
     // so that it sees (and may ask about) the earlier one's output.
     std::function<QString(const QString &path)> outputOf;
+    // A `change` that asks nothing and shares nothing between files may be worked on by the
+    // run's engine workers: a file the engine changes (an .xls under WorkbookUse::GuardedEngine)
+    // is opened, changed, saved and closed on a free worker while the next entries are
+    // prepared; the read-only step and progress stay on the run's thread, and files the
+    // editors change are worked there too. Never with SaveMode::SaveLeaveOpen.
+    bool changeOnWorkers = false;
 };
 
 class BatchFrame
@@ -175,6 +181,11 @@ public:
 private:
     void sweepFolders(const QStringList &entries) const;
     FileResult runEntry(const QString &path, int index, const Operation &operation);
+    // The steps of a `change` entry before its workbook is opened (progress, read-only
+    // policy); false when they settle the entry.
+    bool prepareChange(FileContext &context, FileResult &result);
+    // Opens, changes, saves and closes the workbook of a `change` entry on the context's engines.
+    void changeWorkbook(FileContext &context, const Operation &operation, FileResult &result);
     // The entry's checks before any work: a stopped run, a missing file. Returns the result
     // when they settle the entry.
     std::optional<FileResult> settledBeforeWork(const QString &path);

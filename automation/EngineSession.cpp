@@ -10,6 +10,8 @@
 #include "automation/xls/XlsWorkbook.h"
 #include "automation/xlsx/PackageWorkbook.h"
 
+#include <QFile>
+
 namespace gm {
 
 EngineSession::EngineSession(ApplicationFactory factory) : m_factory(factory ? std::move(factory) : defaultFactory()) { }
@@ -22,6 +24,26 @@ EngineSession::~EngineSession()
 void EngineSession::removeDeadEngineLeftovers()
 {
     lo::EngineProcess::removeStaleFolders();
+}
+
+bool EngineSession::engineBound(const QString &path, WorkbookUse use)
+{
+    switch (use) {
+    case WorkbookUse::Engine:
+        return true;
+    case WorkbookUse::GuardedEngine: {
+        // Only a zip package can be a workbook the package editor opens; a zip that is none
+        // still reaches the engine, on whichever thread opens it.
+        QFile file(path);
+        return !file.open(QIODevice::ReadOnly) || file.read(4) != QByteArray("PK\x03\x04", 4);
+    }
+    case WorkbookUse::PackageMembers:
+    case WorkbookUse::DocumentProperties:
+    case WorkbookUse::Protection:
+    case WorkbookUse::DocumentPasswords:
+        break;
+    }
+    return false;
 }
 
 ApplicationFactory EngineSession::defaultFactory()

@@ -47,6 +47,10 @@ public:
     // Stops a running engine at once, from any thread (a run being interrupted).
     void abort();
 
+    // Whether open() gives the file to LibreOffice for `use`, told by the file's first bytes
+    // (a file that cannot be read counts as the engine's: its open reports why).
+    static bool engineBound(const QString &path, WorkbookUse use);
+
     static ApplicationFactory defaultFactory();
     // Removes what engines of programs that died left: private folders, pipe sockets.
     static void removeDeadEngineLeftovers();

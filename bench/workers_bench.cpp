@@ -1,12 +1,15 @@
 // Engine workers benchmark: converts the same .xls files to .xlsx through the batch frame with
-// 1 worker and with N workers (engine start-up included, as in a real run) and prints the wall
-// times, the speed-up and the load average measured before and after each run.
+// 1 worker and with N workers (engine start-up included, as in a real run), then sets cells in
+// copies of them (the engine's change, checked cell by cell before each original is replaced)
+// with 1 and N workers, and prints the wall times, the speed-ups and the load average measured
+// before and after each run.
 // Usage: workers_bench [FILES] [N]   (default 50 files of 300 x 10 cells, N = processors)
 
 #include "automation/BatchFrame.h"
 #include "automation/Engine.h"
 #include "automation/EngineLocator.h"
 #include "automation/lo/LoApplication.h"
+#include "operations/cells/SetCellsOperation.h"
 #include "operations/workbook/ConvertOperation.h"
 
 #include <QCoreApplication>
@@ -21,6 +24,8 @@
 #include "BenchWorkbooks.h"
 
 #include <algorithm>
+
+#include <sys/resource.h>
 
 using namespace gm;
 
@@ -37,6 +42,18 @@ public:
     void setBusy(bool) override { }
     void openInViewer(const QString &) override { }
 };
+
+// Processor seconds used so far by this program and by the engines it started and ended.
+double processorSeconds()
+{
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage{};
+        getrusage(who, &usage);
+        total += usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    return total;
+}
 
 QString loadAverage()
 {
@@ -85,14 +102,19 @@ int main(int argc, char *argv[])
         RunSettings settings;
         settings.jobs = workers;
         const QString before = loadAverage();
+        const double processor = processorSeconds();
         QElapsedTimer timer;
         timer.start();
         const RunSummary summary = runConvert(inputs, ui, settings);
         const double seconds = timer.nsecsElapsed() / 1e9;
-        out << QStringLiteral("%1 worker(s): %2 s, %3 failed; load average before %4, after %5\n")
+        const double used = processorSeconds() - processor;
+        out << QStringLiteral("%1 worker(s): %2 s, %3 failed; processor time %4 s (%5 processors busy); "
+                              "load average before %6, after %7\n")
                    .arg(workers, 2)
                    .arg(seconds, 0, 'f', 2)
                    .arg(summary.failedCount())
+                   .arg(used, 0, 'f', 2)
+                   .arg(used / seconds, 0, 'f', 2)
                    .arg(before, loadAverage());
         out.flush();
         return seconds;
@@ -100,5 +122,42 @@ int main(int argc, char *argv[])
     const double one = timeRun(1);
     const double many = timeRun(jobs);
     out << QStringLiteral("speed-up with %1 workers: %2x\n").arg(jobs).arg(one / many, 0, 'f', 2);
+
+    out << "\nsetting 3 cells on every worksheet of copies of the same files (.xls changed in place)\n";
+    auto timeChange = [&](int workers) {
+        const QString folder = dir.filePath(QStringLiteral("change-%1").arg(workers));
+        QDir().mkpath(folder);
+        SetCellsInputs inputs;
+        for (const QString &source : std::as_const(sources)) {
+            inputs.entries << folder + QLatin1Char('/') + QFileInfo(source).fileName();
+            QFile::copy(source, inputs.entries.last());
+        }
+        inputs.cells = {{QStringLiteral("2"), QStringLiteral("12"), QStringLiteral("41")},
+            {QStringLiteral("3"), QStringLiteral("12"), QStringLiteral("=L2+1")},
+            {QStringLiteral("400"), QStringLiteral("3"), QStringLiteral("text")}};
+        inputs.sheets = CellSheets::All;
+        RunSettings settings;
+        settings.jobs = workers;
+        const QString before = loadAverage();
+        const double processor = processorSeconds();
+        QElapsedTimer timer;
+        timer.start();
+        const RunSummary summary = runSetCells(inputs, ui, settings);
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        const double used = processorSeconds() - processor;
+        out << QStringLiteral("%1 worker(s): %2 s, %3 failed; processor time %4 s (%5 processors busy); "
+                              "load average before %6, after %7\n")
+                   .arg(workers, 2)
+                   .arg(seconds, 0, 'f', 2)
+                   .arg(summary.failedCount())
+                   .arg(used, 0, 'f', 2)
+                   .arg(used / seconds, 0, 'f', 2)
+                   .arg(before, loadAverage());
+        out.flush();
+        return seconds;
+    };
+    const double changeOne = timeChange(1);
+    const double changeMany = timeChange(jobs);
+    out << QStringLiteral("speed-up with %1 workers: %2x\n").arg(jobs).arg(changeOne / changeMany, 0, 'f', 2);
     return 0;
 }

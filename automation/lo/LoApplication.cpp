@@ -179,16 +179,23 @@ std::unique_ptr<Workbook> LoApplication::load(const QString &absolute, WorkbookK
     source.path = absolute;
     source.kind = kind;
     source.readOnly = readOnly;
+    // The engine writes the file's lock file early in the load: an engine stopped under the
+    // load (a cancel, its watchdog) must take it away too, so the file counts as open from here.
+    if (!readOnly)
+        m_engine->documentOpened(absolute);
     try {
         document = m_engine->call(m_engine->limitForFile(QFileInfo(absolute).size()), ErrorCode::Damaged,
             [&] { return m_engine->desktop()->loadComponentFromURL(fileUrl(absolute), "_blank", 0, args); });
     } catch (const EngineError &e) {
+        m_engine->documentClosed(absolute); // a load that failed in a running engine leaves no lock
         if (e.code() == ErrorCode::Damaged)
             throw EngineError(loadFailure(*handler, absolute), e.detail());
         throw;
     }
-    if (!document.is())
+    if (!document.is()) {
+        m_engine->documentClosed(absolute);
         throw EngineError(loadFailure(*handler, absolute), absolute);
+    }
     m_engine->documentOpened(absolute);
 
     // From here the document is owned by the workbook object, which closes it on failure.

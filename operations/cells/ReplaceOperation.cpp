@@ -122,6 +122,8 @@ RunSummary runReplaceContent(
     // An .xls is changed by the engine and checked cell by cell before it replaces the original.
     operation.options.use = WorkbookUse::GuardedEngine;
     operation.options.saveMode = SaveMode::CloseSaving;
+    // The change asks nothing and keeps nothing between files: several engines may work at once.
+    operation.changeOnWorkers = true;
     operation.change = [&](Workbook &workbook, FileContext &context) {
         const int count = workbook.worksheetCount();
         for (int position = 1; position <= count; ++position) {

@@ -136,6 +136,8 @@ RunSummary runRowsColumns(
     operation.options.use = rowsColumnsUse(inputs.mode);
     // What succeeded is saved, also when one action failed.
     operation.options.saveMode = SaveMode::SaveThenClose;
+    // The change asks nothing and keeps nothing between files: several engines may work at once.
+    operation.changeOnWorkers = true;
     operation.change = [&](Workbook &workbook, FileContext &context) {
         // Each action is tried on its own: one that fails does not keep the next from running.
         auto attempt = [&](auto &&action) {

@@ -54,6 +54,8 @@ RunSummary runSetCells(
     operation.options.use = WorkbookUse::GuardedEngine;
     // The workbook is saved with the writes that succeeded, also when one failed.
     operation.options.saveMode = SaveMode::SaveThenClose;
+    // The change asks nothing and keeps nothing between files: several engines may work at once.
+    operation.changeOnWorkers = true;
     operation.change = [&](Workbook &workbook, FileContext &context) {
         auto write = [&](Worksheet &sheet) {
             try {

@@ -18,22 +18,40 @@ PackageSource::PackageSource(EngineSession &engines, const QString &path)
         m_workbook = engines.open(path, WorkbookUse::PackageMembers, /*readOnly=*/true);
         return;
     }
-    m_folder = std::make_unique<QTemporaryDir>(scratchFolderTemplate(QStringLiteral("source")));
-    if (!m_folder->isValid())
-        throw EngineError(ErrorCode::WriteFailed, m_folder->errorString());
-    const QString converted = m_folder->filePath(QStringLiteral("source.xlsx"));
-    {
-        std::unique_ptr<Workbook> original = engines.open(path, WorkbookUse::Engine, /*readOnly=*/true);
-        try {
-            original->saveAs(converted, FileFormat::OpenXmlWorkbook);
-        } catch (...) {
-            original->close(false);
-            throw;
-        }
-        original->close(false);
-    }
-    m_workbook = engines.open(converted, WorkbookUse::PackageMembers, /*readOnly=*/true);
+    Converted converted = convert(engines, path);
+    m_folder = std::move(converted.folder);
+    m_workbook = engines.open(converted.package, WorkbookUse::PackageMembers, /*readOnly=*/true);
     m_converted = true;
+}
+
+PackageSource::PackageSource(EngineSession &engines, const QString &path, Converted converted)
+    : m_folder(std::move(converted.folder)), m_engines(engines), m_path(path), m_name(QFileInfo(path).fileName())
+{
+    m_workbook = engines.open(converted.package, WorkbookUse::PackageMembers, /*readOnly=*/true);
+    m_converted = true;
+}
+
+bool PackageSource::needsConversion(const QString &path)
+{
+    return QFileInfo(path).isFile() && !xlsx::isXlsxPackage(path);
+}
+
+PackageSource::Converted PackageSource::convert(EngineSession &engines, const QString &path)
+{
+    Converted converted;
+    converted.folder = std::make_unique<QTemporaryDir>(scratchFolderTemplate(QStringLiteral("source")));
+    if (!converted.folder->isValid())
+        throw EngineError(ErrorCode::WriteFailed, converted.folder->errorString());
+    converted.package = converted.folder->filePath(QStringLiteral("source.xlsx"));
+    std::unique_ptr<Workbook> original = engines.open(path, WorkbookUse::Engine, /*readOnly=*/true);
+    try {
+        original->saveAs(converted.package, FileFormat::OpenXmlWorkbook);
+    } catch (...) {
+        original->close(false);
+        throw;
+    }
+    original->close(false);
+    return converted;
 }
 
 Workbook &PackageSource::engineWorkbook()

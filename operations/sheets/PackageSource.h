@@ -17,8 +17,21 @@ namespace gm {
 class PackageSource
 {
 public:
+    // A source written to a temporary .xlsx, which lives as long as its folder.
+    struct Converted
+    {
+        std::unique_ptr<QTemporaryDir> folder;
+        QString package;
+    };
+
     // Throws EngineError: what opening the source or converting it gave.
     PackageSource(EngineSession &engines, const QString &path);
+    // A source converted beforehand (possibly by another engine), taking over its package.
+    PackageSource(EngineSession &engines, const QString &path, Converted converted);
+    // Whether the source is converted before its worksheets can be copied.
+    static bool needsConversion(const QString &path);
+    // Writes the source to a temporary .xlsx with `engines`. Throws EngineError.
+    static Converted convert(EngineSession &engines, const QString &path);
     ~PackageSource();
     PackageSource(const PackageSource &) = delete;
     PackageSource &operator=(const PackageSource &) = delete;

@@ -2,6 +2,7 @@
 
 #include "automation/EngineError.h"
 #include "automation/EngineSession.h"
+#include "automation/EngineWorkers.h"
 #include "automation/Interruption.h"
 #include "automation/PathHelpers.h"
 #include "automation/RunLog.h"
@@ -198,6 +199,77 @@ void writeXlsOutput(EngineSession &engines, const QString &mergedPackage, const 
     replaceWithTemporary(temporary, target);
 }
 
+// Sources that must first be converted to .xlsx (an .xls) are converted by engine workers,
+// several at once, in the order the merge takes the documents and a few documents ahead of
+// it; the merge itself goes on one document after the other on its own thread.
+class SourceConversions
+{
+public:
+    SourceConversions(const QStringList &entries, const QList<qsizetype> &order, int workers, const ApplicationFactory &factory)
+        : m_entries(entries), m_order(order), m_converted(size_t(order.size())), m_ahead(2 * workers),
+          m_workers(workers, factory, int(order.size())), m_watch([this] { m_workers.abort(); })
+    { }
+
+    // The converted package of the source at `index`, or what converting it gave.
+    PackageSource::Converted take(qsizetype index)
+    {
+        const qsizetype slot = m_order.indexOf(index);
+        while (m_started <= slot) {
+            if (!m_workers.waitForRoom(keys(m_started), [] { }))
+                throw EngineError(ErrorCode::Interrupted);
+            startNext();
+        }
+        const FileResult result = m_workers.waitFor(int(slot));
+        ++m_taken;
+        feed();
+        if (result.outcome == FileOutcome::Failed)
+            throw EngineError(static_cast<ErrorCode>(result.errorNumber), result.errorDescription, result.errorDetail);
+        return std::move(m_converted[size_t(slot)]);
+    }
+
+    // Hands out conversions while workers are free.
+    void feed()
+    {
+        while (m_started < m_order.size() && m_started - m_taken < m_ahead && m_workers.hasRoom(keys(m_started)))
+            startNext();
+    }
+
+private:
+    QStringList keys(qsizetype slot) const
+    {
+        return {QDir::cleanPath(QFileInfo(m_entries.at(m_order.at(slot))).absoluteFilePath())};
+    }
+
+    void startNext()
+    {
+        const qsizetype slot = m_started++;
+        const QString path = m_entries.at(m_order.at(slot));
+        PackageSource::Converted *converted = &m_converted[size_t(slot)];
+        m_workers.start({int(slot), keys(slot), [path, converted](EngineSession &engines) {
+                             FileResult result{path, FileOutcome::Processed, 0, {}, {}};
+                             try {
+                                 *converted = PackageSource::convert(engines, path);
+                             } catch (const EngineError &e) {
+                                 result = {path, FileOutcome::Failed, e.number(), e.description(), e.detail()};
+                             } catch (const std::exception &) {
+                                 const ErrorCode code = ErrorCode::Unexpected;
+                                 result = {path, FileOutcome::Failed, int(code), EngineError::describe(code), {}};
+                             }
+                             removeOutstandingTemporaries();
+                             return result;
+                         }});
+    }
+
+    const QStringList &m_entries;
+    const QList<qsizetype> m_order; // the entries converted, in the order the merge takes them
+    std::vector<PackageSource::Converted> m_converted; // filled by the workers, one slot each
+    const qsizetype m_ahead;
+    qsizetype m_started = 0;
+    qsizetype m_taken = 0;
+    EngineWorkers m_workers; // ended before the converted packages are removed
+    InterruptWatch m_watch; // a stop signal or a cancel stops the conversions at once
+};
+
 } // namespace
 
 Validation validateMerge(const MergeInputs &inputs)
@@ -241,7 +313,7 @@ RunSummary mergeWorkbooks(const MergeInputs &inputs, UserInterface &ui, const Ru
     const bool xlsxOutput = GetExtension(result.targetPath).compare(QStringLiteral(".xlsx"), Qt::CaseInsensitive) == 0;
 
     ui.setBusy(true);
-    EngineSession engines(std::move(engineFactory));
+    EngineSession engines(engineFactory);
     QTemporaryDir scratch(scratchFolderTemplate(QStringLiteral("merge")));
     const QString mergedPath = scratch.filePath(QStringLiteral("merged.xlsx"));
     std::unique_ptr<Workbook> merged;
@@ -254,6 +326,16 @@ RunSummary mergeWorkbooks(const MergeInputs &inputs, UserInterface &ui, const Ru
     } catch (const EngineError &e) {
         outputFailure = e.description();
     }
+
+    // With several engines, the sources the engine converts are converted on workers.
+    std::optional<SourceConversions> conversions;
+    QList<qsizetype> toConvert;
+    for (qsizetype index = inputs.entries.size() - 1; merged && settings.jobs > 1 && index >= 0; --index) {
+        if (!inputs.entries.at(index).trimmed().isEmpty() && PackageSource::needsConversion(inputs.entries.at(index)))
+            toConvert.append(index);
+    }
+    if (const int workers = int(std::min<qsizetype>(settings.jobs, toConvert.size())); workers > 1)
+        conversions.emplace(inputs.entries, toConvert, workers, engineFactory);
 
     // Documents from the last to the first; each one's failure is logged and the run goes on.
     std::vector<FileResult> files;
@@ -275,13 +357,19 @@ RunSummary mergeWorkbooks(const MergeInputs &inputs, UserInterface &ui, const Ru
         FileResult file{path, FileOutcome::Processed, 0, {}, {}};
         std::optional<EngineError> held;
         try {
-            PackageSource source(engines, path);
-            mergeDocument(*merged, source.workbook(), QFileInfo(path).absoluteFilePath(), mergeBaseName(source.name()),
-                inputs, empty, held);
+            if (conversions)
+                conversions->feed();
+            std::optional<PackageSource> source;
+            if (conversions && toConvert.contains(index))
+                source.emplace(engines, path, conversions->take(index));
+            else
+                source.emplace(engines, path);
+            mergeDocument(*merged, source->workbook(), QFileInfo(path).absoluteFilePath(), mergeBaseName(source->name()), inputs,
+                empty, held);
             // The merged workbook takes the theme of the first document (the documents go
             // from the last to the first), so that theme colours and fonts look as there.
             if (auto *package = dynamic_cast<xlsx::PackageWorkbook *>(merged.get()))
-                package->adoptTheme(source.workbook());
+                package->adoptTheme(source->workbook());
         } catch (const EngineError &e) {
             held = e;
         } catch (const std::exception &) {
@@ -316,6 +404,7 @@ RunSummary mergeWorkbooks(const MergeInputs &inputs, UserInterface &ui, const Ru
         files.push_back(std::move(file));
     }
     summary.files.assign(files.rbegin(), files.rend());
+    conversions.reset();
 
     // The output, written once and complete.
     if (merged && !summary.interrupted) {

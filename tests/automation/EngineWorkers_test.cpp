@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -148,4 +149,19 @@ TEST_F(EngineWorkersTest, EntriesSharingASourceOrAnOutputNeverRunAtOnce)
     EXPECT_LT(events.indexOf(QStringLiteral("end a-1.xls")), events.indexOf(QStringLiteral("prepare a-2.xls")));
     EXPECT_LT(events.indexOf(QStringLiteral("end x.xls")), events.lastIndexOf(QStringLiteral("prepare x.xls")));
     EXPECT_EQ(events.count(QStringLiteral("start x.xls")), 2);
+}
+
+TEST_F(EngineWorkersTest, TheNextEntryIsPreparedWhileEveryWorkerIsBusy)
+{
+    // Both workers wait in their work until the third entry has been prepared, so that a
+    // worker that ends finds its next entry ready instead of waiting for it to be prepared.
+    const QStringList entries = {file(QStringLiteral("a.xls")), file(QStringLiteral("b.xls")), file(QStringLiteral("c.xls"))};
+    std::atomic<int> sawPrepared{0};
+    const RunSummary summary = run(entries, [&](const QString &name) {
+        if (name != QStringLiteral("c.xls") && m_journal.waitFor(QStringLiteral("prepare c.xls")))
+            ++sawPrepared;
+    });
+    EXPECT_EQ(sawPrepared.load(), 2);
+    EXPECT_EQ(summary.failedCount(), 0);
+    EXPECT_EQ(m_journal.events().count(QStringLiteral("start c.xls")), 1);
 }

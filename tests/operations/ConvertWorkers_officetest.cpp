@@ -8,6 +8,7 @@
 #include "automation/PathHelpers.h"
 #include "automation/lo/LoApplication.h"
 #include "operations/workbook/ConvertOperation.h"
+#include "support/MeddlingEngine.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -25,44 +26,10 @@
 
 using namespace gm;
 using gm::test::fixture;
+using gm::test::MeddlingApplication;
 using gm::test::readAll;
 
 namespace {
-
-// A real engine whose open of one chosen file first does something to the run: kills this
-// engine, or cancels the run and waits until the cancel has stopped this engine.
-class MeddlingApplication : public Application
-{
-public:
-    enum class Act { KillEngine, Cancel };
-    MeddlingApplication(QString victim, Act act)
-        : m_engine(std::make_unique<lo::LoApplication>(libreOfficeProgramDir())), m_victim(std::move(victim)), m_act(act)
-    { }
-    EngineInfo info() override { return m_engine->info(); }
-    std::unique_ptr<Workbook> open(const QString &path, bool readOnly) override
-    {
-        if (QFileInfo(path).fileName() == m_victim) {
-            if (m_act == Act::KillEngine) {
-                ::kill(m_engine->enginePid(), SIGKILL);
-            } else {
-                requestCancel();
-                // The run's watch stops every engine; no time limit is assumed for it.
-                while (m_engine->isAlive())
-                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-        }
-        return m_engine->open(path, readOnly);
-    }
-    std::unique_ptr<Workbook> add() override { return m_engine->add(); }
-    bool isAlive() const override { return m_engine->isAlive(); }
-    void abort() override { m_engine->abort(); }
-    void quit() override { m_engine->quit(); }
-
-private:
-    std::unique_ptr<lo::LoApplication> m_engine;
-    QString m_victim;
-    Act m_act;
-};
 
 class ConvertWorkersTest : public ::testing::Test
 {

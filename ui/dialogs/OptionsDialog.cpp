@@ -42,7 +42,7 @@ OptionsDialog::OptionsDialog(AppState &state, SettingsStore &store, UserDialogs 
     frameLayout->addWidget(m_logFile, 1, 0);
     frameLayout->addWidget(choose, 1, 1);
 
-    // Conversions run on this many engines at once, each on its own processor.
+    // Engine work (conversions, .xls changes, merge sources) runs on this many engines at once.
     auto *engines = new QGroupBox(QStringLiteral("并行处理"), this);
     engines->setObjectName(QStringLiteral("FrameJobs"));
     m_jobs = new QSpinBox(engines);
@@ -50,7 +50,7 @@ OptionsDialog::OptionsDialog(AppState &state, SettingsStore &store, UserDialogs 
     m_jobs->setRange(1, kMaxEngineJobs);
     m_jobs->setValue(state.jobs);
     auto *enginesLayout = grid(engines);
-    enginesLayout->addWidget(label(QStringLiteral("同时转换的文档数（引擎数）："), engines), 0, 0);
+    enginesLayout->addWidget(label(QStringLiteral("同时处理的文档数（引擎数）："), engines), 0, 0);
     enginesLayout->addWidget(m_jobs, 0, 1);
 
     auto *ok = button(QStringLiteral("CmdOK"), QStringLiteral("确定"), this);
