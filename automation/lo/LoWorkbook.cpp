@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QSet>
 
 #include <com/sun/star/beans/PropertyAttribute.hpp>
 #include <com/sun/star/beans/XPropertyContainer.hpp>
@@ -278,6 +279,35 @@ void LoWorkbook::checkUnchangedOnDisk() const
         throw EngineError(ErrorCode::InUse, QStringLiteral("changed on disk by another program"));
 }
 
+namespace {
+
+// The files among `paths` that some process of ours holds open. Several engines may store into
+// one folder at once, and a "lu*.tmp" that another engine is still writing must not be taken
+// away when this engine's store fails.
+QSet<QString> heldOpen(const QStringList &paths)
+{
+    QSet<QString> held;
+    if (paths.isEmpty())
+        return held;
+    QSet<QString> wanted;
+    for (const QString &path : paths)
+        wanted.insert(QFileInfo(path).canonicalFilePath());
+    const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &pid : processes) {
+        if (pid.isEmpty() || !pid.front().isDigit())
+            continue;
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+        for (const QFileInfo &fd : QDir(fds).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+            const QString target = fd.symLinkTarget();
+            if (wanted.contains(target))
+                held.insert(target);
+        }
+    }
+    return held;
+}
+
+} // namespace
+
 void LoWorkbook::storeTo(
     const QString &path, const QString &filter, const QString &options, const uno::Sequence<beans::PropertyValue> &filterData)
 {
@@ -308,10 +338,15 @@ void LoWorkbook::storeTo(
                     fileUrl(path), uno::Sequence<beans::PropertyValue>(args.data(), static_cast<sal_Int32>(args.size())));
         });
     } catch (const EngineError &) {
+        QStringList appeared;
         for (const QString &name : folder.entryList(patterns, entries)) {
-            if (engineFilesBefore.contains(name))
+            if (!engineFilesBefore.contains(name))
+                appeared << folder.filePath(name);
+        }
+        const QSet<QString> inUse = heldOpen(appeared);
+        for (const QString &leftover : appeared) {
+            if (inUse.contains(QFileInfo(leftover).canonicalFilePath()))
                 continue;
-            const QString leftover = folder.filePath(name);
             if (QFileInfo(leftover).isDir())
                 QDir(leftover).removeRecursively();
             else
