@@ -472,7 +472,7 @@ void SheetCellRecords::write(const std::vector<Entry> &entries, const EntryConte
             break;
         case TypedEntry::Type::Number:
             // The format typing gives goes only to cells formatted General.
-            if (plan.entry.numberFormatId > 0 && formatIdOf(xf) == 0) {
+            if (plan.entry.numberFormatId > 0 && codeOf(formatIdOf(xf)).compare(QLatin1String("General"), Qt::CaseInsensitive) == 0) {
                 const int id = plan.entry.numberFormatId;
                 if (formats.contains(id) && formats.value(id) != builtInFormatCode(id))
                     needEngine(m_sheet, QStringLiteral("number format %1 redefined by the file").arg(id));
@@ -589,12 +589,6 @@ void SheetCellRecords::write(const std::vector<Entry> &entries, const EntryConte
             table.push_back(std::move(units[k]));
     }
     const auto firstColumn = [](const CellUnit &unit) { return readU16(unit.records.front().data, 2); };
-    for (CellUnit &unit : added) {
-        const auto at = std::upper_bound(table.begin(), table.end(), unit, [&](const CellUnit &a, const CellUnit &b) {
-            return a.row != b.row ? a.row < b.row : firstColumn(a) < firstColumn(b);
-        });
-        table.insert(at, std::move(unit));
-    }
     const quint16 defaultFlags = defaultAt >= 0 ? readU16(records[defaultAt].data, 0) : 0;
     const quint16 defaultHeight = defaultAt >= 0 ? readU16(records[defaultAt].data, 2) : 255;
     QByteArray &dimensions = records[dimensionsAt].data;
@@ -622,6 +616,12 @@ void SheetCellRecords::write(const std::vector<Entry> &entries, const EntryConte
             columnMic = std::min(columnMic, quint16(column));
             columnMac = std::max(columnMac, quint16(column + 1));
         }
+    }
+    for (CellUnit &unit : added) {
+        const auto at = std::upper_bound(table.begin(), table.end(), unit, [&](const CellUnit &a, const CellUnit &b) {
+            return a.row != b.row ? a.row < b.row : firstColumn(a) < firstColumn(b);
+        });
+        table.insert(at, std::move(unit));
     }
     writeU32(dimensions, 0, rowMic);
     writeU32(dimensions, 4, rowMac);
