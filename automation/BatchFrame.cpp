@@ -308,11 +308,34 @@ void BatchFrame::changeWorkbook(FileContext &context, const Operation &operation
     if (!workbook)
         return;
 
+    bool needsEngine = false;
     attempt([&] {
-        operation.change(*workbook, context);
+        try {
+            operation.change(*workbook, context);
+        } catch (const EngineError &error) {
+            if (error.code() != ErrorCode::XlsCellsNeedEngine || m_options->use != WorkbookUse::CellValues)
+                throw;
+            needsEngine = true;
+            return;
+        }
         if (const EngineError *held = context.heldFailure())
             throw *held;
     });
+    if (needsEngine) {
+        // The in-place editor cannot store everything the change writes exactly: the file's
+        // change is done again from the start by the engine, whose save is checked cell by cell.
+        attempt([&] { workbook->close(false); });
+        workbook.reset();
+        context.clearFailure();
+        attempt([&] { workbook = context.engines().open(path, WorkbookUse::GuardedEngine); });
+        if (!workbook)
+            return result;
+        attempt([&] {
+            operation.change(*workbook, context);
+            if (const EngineError *held = context.heldFailure())
+                throw *held;
+        });
+    }
     // A save that failed for want of room says so, whatever the backend reported.
     auto saving = [&](auto &&step) {
         return [&, step] {

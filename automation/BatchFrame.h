@@ -116,6 +116,8 @@ public:
     // step; the file is recorded as failed with the last such failure.
     void recordFailure(const EngineError &error);
     const EngineError *heldFailure() const { return m_held ? &*m_held : nullptr; }
+    // Forgets a held failure (the change is done again on another backend).
+    void clearFailure() { m_held.reset(); }
 
 private:
     BatchFrame &m_frame;

@@ -92,6 +92,8 @@ QString EngineError::describe(ErrorCode code)
         return QStringLiteral("工作表含有数据透视表，不能删除其行或列，未删除。");
     case ErrorCode::LineSizeOutOfRange:
         return QStringLiteral("行高或列宽超出允许的范围（行高最大409.5磅，列宽最大255个字符）。");
+    case ErrorCode::XlsCellsNeedEngine:
+        return QStringLiteral("该 .xls 文件的单元格内容无法在原文件中直接写入，需要由表格引擎处理。");
     case ErrorCode::XlsCellTableUnsupported:
         return QStringLiteral("该 .xls 工作表的单元格记录排列方式无法在原文件中改写，未设置行的隐藏或行高，未做修改。");
     case ErrorCode::SheetCopyUnsupported:

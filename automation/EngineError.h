@@ -65,6 +65,7 @@ enum class ErrorCode : int {
     LineDeletionHeader = 1066,
     LineDeletionPivotTable = 1067,
     FormulaInvalid = 1046,
+    XlsCellsNeedEngine = 1032,
     Unexpected = 1099,
 };
 

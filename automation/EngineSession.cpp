@@ -105,7 +105,7 @@ std::unique_ptr<Workbook> EngineSession::open(const QString &path, WorkbookUse u
             return ole::openXlsProperties(path);
         // Sheets and page setup of an .xls are changed record by record. An Excel 5.0/95
         // workbook goes to the engine, which reads it and refuses to save it.
-        if (kind == WorkbookKind::Xls && use == WorkbookUse::PackageMembers) {
+        if (kind == WorkbookKind::Xls && (use == WorkbookUse::PackageMembers || use == WorkbookUse::CellValues)) {
             try {
                 return xls::openXlsRecords(path, readOnly);
             } catch (const EngineError &e) {

@@ -19,6 +19,10 @@ enum class WorkbookUse {
     GuardedEngine, // cells, rows and inserted sheets: .xlsx by the package editor; .xls by the
                    // engine, whose save replaces the original only when the file's content
                    // check finds nothing changed that the operation did not declare
+    CellValues, // reading and writing cell values: .xlsx by the package editor; BIFF8 .xls by the
+                // record editor, and by the guarded engine when the change writes something
+                // the record editor cannot store exactly (XlsCellsNeedEngine): the run then
+                // does the file's change again from the start on the engine
     DocumentPasswords, // open and modify passwords: .xlsx by the package editor, BIFF8 .xls by
                        // the record editor; anything else fails (the engine cannot write them
                        // without damaging the file)

@@ -1,8 +1,10 @@
-// .xls cell operations through the engine: per-file milliseconds of replace (equals: one cell,
-// contains: every text cell), set cells (ten cells) and deleting rows 2-11, each saved with
-// the cell-by-cell check, over .xls files of one 10,000-cell sheet (1,000 rows x 10 columns,
-// every third cell text); beside them the engine's plain load-and-save of the same files and
-// the check alone, which together are the floor of any engine change.
+// .xls cell operations: per-file milliseconds of replace (equals: one cell, contains: every
+// text cell) and set cells (ten constants) written into the records; the same ten cells with
+// one formula among them (the whole file then goes through the engine), ten formulas, and
+// deleting rows 2-11 through the engine; each saved with the cell-by-cell check, over .xls
+// files of one 10,000-cell sheet (1,000 rows x 10 columns, every third cell text). Beside them
+// the engine's plain load-and-save of the same files and the check alone, which together are
+// the floor of any engine change.
 // Usage: xls_cells_bench [N]   (N files per kind, default 5)
 
 #include "BenchWorkbooks.h"
@@ -89,6 +91,19 @@ int main(int argc, char *argv[])
     replace.contains = true;
     const double containsMs = runMs(files, [&] { return runReplaceContent(replace, ui, {}); });
 
+    files = makeFiles(dir, QStringLiteral("constants"), n);
+    SetCellsInputs constants;
+    constants.entries = files;
+    const char *typed[] = {"12.5", "5%", "1/2/2020", "TRUE", "#N/A", "'001", "text", "1,234", "$3.50", "other text"};
+    for (int i = 1; i <= 10; ++i)
+        constants.cells << CellListEntry{QString::number(i * 7), QString::number(i), QString::fromUtf8(typed[i - 1])};
+    const double constantsMs = runMs(files, [&] { return runSetCells(constants, ui, {}); });
+
+    files = makeFiles(dir, QStringLiteral("mixed"), n);
+    constants.entries = files;
+    constants.cells.last().content = QStringLiteral("=A1*2");
+    const double mixedMs = runMs(files, [&] { return runSetCells(constants, ui, {}); });
+
     files = makeFiles(dir, QStringLiteral("set"), n);
     SetCellsInputs set;
     set.entries = files;
@@ -119,6 +134,8 @@ int main(int argc, char *argv[])
     out << "ms per file, .xls with a 10,000-cell sheet, saved; mean over a run of " << n << " files\n";
     out << QStringLiteral("replace, equals (1 cell changed):      %1\n").arg(equalsMs, 8, 'f', 1);
     out << QStringLiteral("replace, contains (4,000 cells):       %1\n").arg(containsMs, 8, 'f', 1);
+    out << QStringLiteral("set cells (10 constants):              %1\n").arg(constantsMs, 8, 'f', 1);
+    out << QStringLiteral("set cells (9 constants, 1 formula):    %1\n").arg(mixedMs, 8, 'f', 1);
     out << QStringLiteral("set cells (10 formulas):               %1\n").arg(setMs, 8, 'f', 1);
     out << QStringLiteral("delete rows 2-11:                      %1\n").arg(deleteMs, 8, 'f', 1);
     out << QStringLiteral("engine load+save (check included):     %1\n").arg(engineMs, 8, 'f', 1);

@@ -333,4 +333,10 @@ void BiffRecordStream::setPositions(quint32 sourceId, int firstOffset, const QLi
         m_pointers.append({sourceId, firstOffset + 4 * k, targets[k], 0, 0});
 }
 
+void BiffRecordStream::setPosition(quint32 sourceId, int offset, quint32 targetId, int targetPart, quint32 targetOffset)
+{
+    m_pointers.removeIf([&](const Pointer &pointer) { return pointer.sourceId == sourceId && pointer.sourceOffset == offset; });
+    m_pointers.append({sourceId, offset, targetId, targetPart, targetOffset});
+}
+
 } // namespace gm::xls

@@ -126,6 +126,10 @@ public:
     // records `targets`, in order, when the stream is written; whatever those fields pointed
     // at before is forgotten.
     void setPositions(quint32 sourceId, int firstOffset, const QList<quint32> &targets);
+    // The 4-byte position field of record `sourceId` at `offset` points `targetOffset` bytes
+    // past the header of part `targetPart` (0 the record itself, k its k-th continuation) of
+    // record `targetId`; a pointer held for that field before is forgotten.
+    void setPosition(quint32 sourceId, int offset, quint32 targetId, int targetPart, quint32 targetOffset);
 
 private:
     struct Pointer

@@ -48,7 +48,9 @@ enum : quint16 {
     kShrFmla = 0x04BC,
 };
 
-bool isCell(quint16 type)
+} // namespace
+
+bool isCellRecord(quint16 type)
 {
     switch (type) {
     case kFormulaCell:
@@ -67,9 +69,21 @@ bool isCell(quint16 type)
     }
 }
 
-bool followsCell(quint16 type)
+bool followsCellRecord(quint16 type)
 {
     return type == kString || type == kArray || type == kTable || type == kShrFmla;
+}
+
+namespace {
+
+bool isCell(quint16 type)
+{
+    return isCellRecord(type);
+}
+
+bool followsCell(quint16 type)
+{
+    return followsCellRecord(type);
 }
 
 bool isCellTable(quint16 type)
@@ -106,13 +120,6 @@ QByteArray defaultRowRecord(int row, const DefaultRow &defaults)
     writeU16(data, 14, format);
     return data;
 }
-
-// A cell record with the records that belong to it (STRING, ARRAY, SHRFMLA, TABLE).
-struct CellUnit
-{
-    int row = 0;
-    QList<BiffRecord> records;
-};
 
 struct Block
 {
@@ -158,6 +165,65 @@ EngineError unsupportedTable(int sheet, const QString &what)
 }
 
 } // namespace
+
+void layOutCellTable(BiffRecordStream &stream, int indexAt, int tableFirst, int tableLast, int insertAt,
+    std::vector<std::pair<int, BiffRecord>> allRows, const std::vector<CellUnit> &units)
+{
+    std::map<int, Block> byBlock;
+    int rowMin = kXlsRows;
+    int rowMax = -1;
+    for (auto &[row, record] : allRows) {
+        byBlock[row / kRowsPerBlock].rows.emplace_back(row, std::move(record));
+        rowMin = std::min(rowMin, row);
+        rowMax = std::max(rowMax, row);
+    }
+    for (const CellUnit &unit : units) {
+        byBlock[unit.row / kRowsPerBlock].cells.push_back(&unit);
+        rowMin = std::min(rowMin, unit.row);
+        rowMax = std::max(rowMax, unit.row);
+    }
+
+    QList<BiffRecord> table;
+    QList<quint32> dbCells;
+    for (auto &[number, block] : byBlock) {
+        BiffRecord cell{kDbCell, dbCell(block), {}, 0};
+        for (auto &[row, record] : block.rows)
+            table.append(std::move(record));
+        for (const CellUnit *unit : block.cells)
+            table.append(unit->records);
+        if (indexAt < 0)
+            continue;
+        dbCells.append(stream.identify(cell));
+        table.append(std::move(cell));
+    }
+
+    QList<BiffRecord> &records = stream.records();
+    const quint32 indexId = indexAt >= 0 ? stream.identify(records[indexAt]) : 0;
+    if (tableFirst >= 0)
+        records.remove(tableFirst, tableLast - tableFirst + 1);
+    QList<BiffRecord> out;
+    out.reserve(records.size() + table.size());
+    out.append(records.mid(0, insertAt));
+    out.append(std::move(table));
+    out.append(records.mid(insertAt));
+    records = std::move(out);
+    if (indexAt < 0)
+        return;
+
+    // INDEX: rwMic, rwMac (the row after the last), one position per block.
+    BiffRecord &index = records[stream.indexOf(indexId)];
+    QByteArray data = index.data.left(16);
+    writeU32(data, 4, rowMax < 0 ? 0 : quint32(rowMin));
+    writeU32(data, 8, rowMax < 0 ? 0 : quint32(rowMax + 1));
+    data.append(QByteArray(4 * dbCells.size(), '\0'));
+    index.data = std::move(data);
+    stream.setPositions(indexId, 16, dbCells);
+}
+
+QByteArray plainRowRecord(int row, quint16 defaultFlags, quint16 defaultHeight)
+{
+    return defaultRowRecord(row, DefaultRow{defaultFlags, defaultHeight});
+}
 
 SheetRowRecords::SheetRowRecords(BiffRecordStream &stream, int sheetPosition) : m_stream(stream), m_sheet(sheetPosition) { }
 
@@ -372,52 +438,8 @@ bool SheetRowRecords::apply(LineRun rows, const Change &change)
     for (auto &[row, data] : added)
         allRows.emplace_back(row, BiffRecord{kRow, std::move(data), {}, 0});
     std::stable_sort(allRows.begin(), allRows.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-
-    std::map<int, Block> byBlock;
-    int rowMin = kXlsRows;
-    int rowMax = -1;
-    for (auto &[row, record] : allRows) {
-        byBlock[row / kRowsPerBlock].rows.emplace_back(row, std::move(record));
-        rowMin = std::min(rowMin, row);
-        rowMax = std::max(rowMax, row);
-    }
-    for (const CellUnit &unit : units) {
-        byBlock[unit.row / kRowsPerBlock].cells.push_back(&unit);
-        rowMin = std::min(rowMin, unit.row);
-        rowMax = std::max(rowMax, unit.row);
-    }
-
-    QList<BiffRecord> table;
-    QList<quint32> dbCells;
-    for (auto &[number, block] : byBlock) {
-        BiffRecord cell{kDbCell, dbCell(block), {}, 0};
-        for (auto &[row, record] : block.rows)
-            table.append(std::move(record));
-        for (const CellUnit *unit : block.cells)
-            table.append(unit->records);
-        dbCells.append(m_stream.identify(cell));
-        table.append(std::move(cell));
-    }
-
-    const quint32 indexId = m_stream.identify(records[indexAt]);
-    const int insertAt = tableFirst >= 0 ? tableFirst : dimensionsAt + 1;
-    if (tableFirst >= 0)
-        records.remove(tableFirst, tableLast - tableFirst + 1);
-    QList<BiffRecord> out;
-    out.reserve(records.size() + table.size());
-    out.append(records.mid(0, insertAt));
-    out.append(std::move(table));
-    out.append(records.mid(insertAt));
-    records = std::move(out);
-
-    // INDEX: rwMic, rwMac (the row after the last), one position per block.
-    BiffRecord &index = records[m_stream.indexOf(indexId)];
-    QByteArray data = index.data.left(16);
-    writeU32(data, 4, rowMax < 0 ? 0 : quint32(rowMin));
-    writeU32(data, 8, rowMax < 0 ? 0 : quint32(rowMax + 1));
-    data.append(QByteArray(4 * dbCells.size(), '\0'));
-    index.data = std::move(data);
-    m_stream.setPositions(indexId, 16, dbCells);
+    layOutCellTable(m_stream, indexAt, tableFirst, tableLast, tableFirst >= 0 ? tableFirst : dimensionsAt + 1,
+        std::move(allRows), units);
     return true;
 }
 

@@ -7,6 +7,30 @@ namespace gm::xls {
 
 inline constexpr qint64 kXlsRows = 65536;
 
+// Records of a sheet's cell table: those holding cells, and those that belong to the formula
+// cell before them (STRING, ARRAY, SHRFMLA, TABLE).
+bool isCellRecord(quint16 type);
+bool followsCellRecord(quint16 type);
+
+// A ROW record as the spreadsheet program writes one for a row that has no format of its own,
+// from the sheet's DEFAULTROWHEIGHT (flags, height in twips; 0 and 255 without one).
+QByteArray plainRowRecord(int row, quint16 defaultFlags, quint16 defaultHeight);
+
+// A cell record with the records that belong to it.
+struct CellUnit
+{
+    int row = 0;
+    QList<BiffRecord> records;
+};
+
+// Puts `rows` (in row order) and `units` (in the order they are written) in place of the
+// records tableFirst ... tableLast of the stream, or at insertAt when the sheet has no cell
+// table yet, 32 rows to a block: the block's ROW records, its cells, then, where the sheet
+// has an INDEX (at indexAt, else -1), a DBCELL with the block's offsets. INDEX then lists
+// the blocks and the first and last row.
+void layOutCellTable(BiffRecordStream &stream, int indexAt, int tableFirst, int tableLast, int insertAt,
+    std::vector<std::pair<int, BiffRecord>> rows, const std::vector<CellUnit> &units);
+
 // The row records (ROW) of one worksheet: hidden state and height of runs of rows, stored as
 // the spreadsheet program stores them.
 // - A row that has a record gets the change in it: fDyZero hides it and keeps miyRw, so that

@@ -404,15 +404,45 @@ void XlsDocument::save()
         QFile::remove(temporary);
         throw EngineError(ErrorCode::WriteFailed, QStringLiteral("the new file does not read back: %1").arg(difference));
     }
+    if (m_expected) {
+        // Written cells are compared with the original, so that nothing else changed with them.
+        QStringList differences;
+        try {
+            differences = contentDifferences(originalContent(), readXlsContent(written), *m_expected);
+        } catch (const EngineError &error) {
+            differences << error.detail();
+        }
+        if (!differences.isEmpty()) {
+            QFile::remove(temporary);
+            throw EngineError(ErrorCode::WouldLoseContent, describeDifferences(differences));
+        }
+    }
     replaceWithTemporary(temporary, target);
     m_bytes = written;
     m_root = std::move(root);
     m_modified = false;
+    m_content.reset();
+    if (m_expected)
+        m_expected = ExpectedChanges{};
     if (m_openPassword) {
         // The records in memory are the plain ones: a later save would write them unencrypted.
         m_openPassword.reset();
         refuseSave(EngineError(ErrorCode::PasswordRequired, QStringLiteral("the workbook is now encrypted")));
     }
+}
+
+const WorkbookContent &XlsDocument::originalContent()
+{
+    if (!m_content)
+        m_content = readXlsContent(m_bytes);
+    return *m_content;
+}
+
+ExpectedChanges &XlsDocument::expectedChanges()
+{
+    if (!m_expected)
+        m_expected.emplace();
+    return *m_expected;
 }
 
 } // namespace gm::xls

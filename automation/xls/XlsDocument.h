@@ -4,6 +4,8 @@
 #include "automation/EngineError.h"
 #include "automation/ole/CompoundFile.h"
 #include "automation/xls/BiffRecordStream.h"
+#include "automation/xls/SaveGuard.h"
+#include "automation/xls/XlsContent.h"
 
 #include <QList>
 #include <QString>
@@ -73,6 +75,12 @@ public:
     // EngineError: InvalidArgument (empty), PasswordNotEncodable, SharedWorkbook.
     void setWritePassword(const QString &password, const QString &userName);
 
+    // What the workbook held when it was read, cell by cell.
+    const WorkbookContent &originalContent();
+    // The cells a change writes. Once asked for, the save compares the new file with the
+    // original cell by cell and fails with WouldLoseContent when anything else differs.
+    ExpectedChanges &expectedChanges();
+
     // A requested change could not be made: the file is then never saved half-changed, and
     // save() fails with this error instead.
     void refuseSave(const EngineError &error);
@@ -96,6 +104,8 @@ private:
     QList<XlsSheet> m_sheets;
     std::optional<EngineError> m_refusal;
     std::optional<QString> m_openPassword;
+    std::optional<WorkbookContent> m_content;
+    std::optional<ExpectedChanges> m_expected;
 };
 
 // The workbook stream of a compound file: "Workbook" in any letter case, else "Book"; nullptr

@@ -3,14 +3,19 @@
 #include "automation/BackgroundPicture.h"
 #include "automation/EngineError.h"
 #include "automation/xls/ProtectionRecords.h"
+#include "automation/xls/SheetCellRecords.h"
 #include "automation/xls/SheetRecordEdits.h"
 #include "automation/xls/SheetColumnRecords.h"
 #include "automation/xls/SheetPageRecords.h"
 #include "automation/xls/SheetRowRecords.h"
 #include "automation/xls/SheetRecords.h"
 #include "automation/xls/WorkbookNames.h"
+#include "automation/xls/XlsCellTexts.h"
+#include "automation/UsedRange.h"
 #include "automation/xlsx/HeaderFooterText.h"
 #include "automation/xlsx/SheetRowsColumns.h"
+
+#include <QDate>
 
 namespace gm::xls {
 
@@ -240,6 +245,56 @@ void XlsWorksheet::setRowHeight(const QString &rows, double points)
     if (!(points >= 0) || points > xlsx::kMaxRowHeight)
         throw EngineError(ErrorCode::LineSizeOutOfRange, QString::number(points));
     change([&] { return SheetRowRecords(m_document->stream(), m_sheet.position).setHeight(run, points); });
+}
+
+std::optional<CellBounds> XlsWorksheet::usedRange()
+{
+    requirePageSetup("Worksheet.UsedRange", true);
+    for (const SheetUsage &usage : worksheetUsage(m_document->path())) {
+        if (usage.name != m_sheet.name)
+            continue;
+        const UsedRange &r = usage.range;
+        if (!r.isNonEmpty())
+            return std::nullopt;
+        return CellBounds{r.firstRow + 1, r.lastRow + 1, r.firstColumn + 1, r.lastColumn + 1};
+    }
+    throw EngineError(ErrorCode::NotSupported, QStringLiteral("no worksheet of the file is named ") + m_sheet.name);
+}
+
+std::vector<QString> XlsWorksheet::displayedTexts(const CellBounds &bounds)
+{
+    requirePageSetup("Range.Text", true);
+    return xls::displayedTexts(m_document->originalContent(), m_sheet.position, bounds);
+}
+
+void XlsWorksheet::setCellValues(const std::vector<CellWrite> &writes)
+{
+    m_document->ensureOpen();
+    if (m_sheet.kind != SheetKind::Worksheet)
+        throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Value on ") + m_sheet.name);
+    std::optional<EngineError> failure;
+    std::vector<SheetCellRecords::Entry> entries;
+    entries.reserve(writes.size());
+    for (const CellWrite &write : writes) {
+        if (write.row < 1 || write.row > kXlsRows || write.column < 1 || write.column > kXlsColumns) {
+            failure = EngineError(ErrorCode::CellOutOfRange, QStringLiteral("row %1, column %2").arg(write.row).arg(write.column));
+            continue;
+        }
+        entries.push_back({int(write.row - 1), int(write.column - 1), write.text});
+    }
+    if (!entries.empty()) {
+        EntryContext context;
+        context.system = usesDate1904(m_document->stream()) ? DateSystem::Date1904 : DateSystem::Date1900;
+        context.currentYear = QDate::currentDate().year();
+        // Nothing has changed when this throws, and the workbook may still be saved.
+        SheetCellRecords(m_document->stream(), m_sheet.position).write(entries, context);
+        ExpectedChanges &expected = m_document->expectedChanges();
+        for (const SheetCellRecords::Entry &entry : entries)
+            expected.addCell(m_sheet.position + 1, entry.row, entry.column);
+        m_document->markModified();
+    }
+    if (failure)
+        throw *failure;
 }
 
 } // namespace gm::xls

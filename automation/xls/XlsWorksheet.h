@@ -45,6 +45,14 @@ public:
     void setRowsHidden(const QString &rows) override;
     void setRowHeight(const QString &rows, double points) override;
 
+    // Cells as the file held them when it was opened.
+    std::optional<CellBounds> usedRange() override;
+    std::vector<QString> displayedTexts(const CellBounds &bounds) override;
+    // Constants are written into the records (see SheetCellRecords); an entry that needs the
+    // spreadsheet engine (a formula ...) throws XlsCellsNeedEngine before anything changes.
+    // The save then checks that no cell other than those written changed.
+    void setCellValues(const std::vector<CellWrite> &writes) override;
+
 private:
     // Reads the sheet's name, position and state again from the document.
     void refresh();

@@ -119,8 +119,9 @@ RunSummary runReplaceContent(
     operation.options.completionMessage = kReplaceDone;
     operation.options.testExistence = true;
     operation.options.readOnly = ReadOnlyPolicy::MakeWritable;
-    // An .xls is changed by the engine and checked cell by cell before it replaces the original.
-    operation.options.use = WorkbookUse::GuardedEngine;
+    // An .xls is changed in its records where the replacements allow, else by the engine, and
+    // checked cell by cell before it replaces the original.
+    operation.options.use = WorkbookUse::CellValues;
     operation.options.saveMode = SaveMode::CloseSaving;
     // The change asks nothing and keeps nothing between files: several engines may work at once.
     operation.changeOnWorkers = true;
@@ -138,7 +139,7 @@ RunSummary runReplaceContent(
                     sheet->setCellValues(writes);
             } catch (const EngineError &e) {
                 // A backend that cannot read or write cells leaves the file as it was.
-                if (e.code() == ErrorCode::NotSupported)
+                if (e.code() == ErrorCode::NotSupported || e.code() == ErrorCode::XlsCellsNeedEngine)
                     throw;
                 context.recordFailure(e);
             }

@@ -50,8 +50,9 @@ RunSummary runSetCells(
     operation.options.completionMessage = kSetCellsDone;
     operation.options.testExistence = true;
     operation.options.readOnly = ReadOnlyPolicy::MakeWritable;
-    // An .xls is changed by the engine and checked cell by cell before it replaces the original.
-    operation.options.use = WorkbookUse::GuardedEngine;
+    // An .xls is changed in its records where the entries allow, else by the engine, and
+    // checked cell by cell before it replaces the original.
+    operation.options.use = WorkbookUse::CellValues;
     // The workbook is saved with the writes that succeeded, also when one failed.
     operation.options.saveMode = SaveMode::SaveThenClose;
     // The change asks nothing and keeps nothing between files: several engines may work at once.
@@ -62,7 +63,7 @@ RunSummary runSetCells(
                 sheet.setCellValues(writes);
             } catch (const EngineError &e) {
                 // A backend that cannot write cells leaves the file as it was.
-                if (e.code() == ErrorCode::NotSupported && !sheet.isChart())
+                if ((e.code() == ErrorCode::NotSupported && !sheet.isChart()) || e.code() == ErrorCode::XlsCellsNeedEngine)
                     throw;
                 context.recordFailure(e);
             }

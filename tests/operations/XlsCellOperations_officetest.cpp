@@ -168,8 +168,8 @@ TEST_F(XlsCellOperationsTest, WorkbooksTheEngineWouldDamageFailAndStayAsTheyWere
         const char *file;
         ErrorCode error;
     };
-    // An empty-string cell the engine drops on saving; an Excel 5.0/95 workbook it cannot
-    // write back.
+    // An empty-string cell the engine drops on saving (a formula takes the file to the engine);
+    // an Excel 5.0/95 workbook it cannot write back.
     for (const Case &c : {Case{"xls/calamine-empty-string.xls", ErrorCode::WouldLoseContent},
              Case{"xls/calamine-biff5_write.xls", ErrorCode::UnsupportedFormat}}) {
         SCOPED_TRACE(c.file);
@@ -178,7 +178,7 @@ TEST_F(XlsCellOperationsTest, WorkbooksTheEngineWouldDamageFailAndStayAsTheyWere
             GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
         const QString path = copy(source, "damaged.xls");
         const QByteArray bytes = gm::test::readAll(path);
-        const RunSummary summary = setCells({{path}, {cell(40, 20, "x")}, CellSheets::All, {}}, ui, settings);
+        const RunSummary summary = setCells({{path}, {cell(40, 20, "x"), cell(41, 20, "=1")}, CellSheets::All, {}}, ui, settings);
         ASSERT_EQ(summary.files.size(), 1u);
         EXPECT_EQ(summary.files[0].errorNumber, int(c.error)) << summary.files[0].errorDetail.toStdString();
         EXPECT_EQ(gm::test::readAll(path), bytes);
