@@ -329,7 +329,7 @@ void BatchFrame::changeWorkbook(FileContext &context, const Operation &operation
         context.clearFailure();
         attempt([&] { workbook = context.engines().open(path, WorkbookUse::GuardedEngine); });
         if (!workbook)
-            return result;
+            return;
         attempt([&] {
             operation.change(*workbook, context);
             if (const EngineError *held = context.heldFailure())
