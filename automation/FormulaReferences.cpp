@@ -306,8 +306,8 @@ qsizetype referenceEnd(const QString &text, qsizetype start, qsizetype end)
 // The tokeniser: every sheet qualifier, and where `tables` is given, every table name that
 // opens a structured reference (Table1[Column], Table1[[#Headers],[A]]), as start and length;
 // where `references` is given, every reference to cells.
-std::vector<SheetPrefix> scan(
-    const QString &text, std::vector<std::pair<qsizetype, qsizetype>> *tables, std::vector<ReferenceToken> *references = nullptr)
+std::vector<SheetPrefix> scan(const QString &text, std::vector<std::pair<qsizetype, qsizetype>> *tables,
+    std::vector<ReferenceToken> *references = nullptr, QStringList *names = nullptr)
 {
     std::vector<SheetPrefix> result;
     const qsizetype n = text.size();
@@ -453,6 +453,11 @@ std::vector<SheetPrefix> scan(
                 if (tables && !qualified)
                     tables->emplace_back(i - name.size(), name.size());
                 i = skipBrackets(text, i); // a structured reference: Table1[Column]
+            } else if (names && !qualified && plainName && !(i < n && (text[i] == u'(' || text[i] == u':'))
+                && !(i > name.size() && text[i - name.size() - 1] == u':')
+                && parseArea(name) == std::nullopt && name.compare(u"TRUE", Qt::CaseInsensitive) != 0
+                && name.compare(u"FALSE", Qt::CaseInsensitive) != 0) {
+                names->append(name); // neither a function, a cell, a table nor a logical
             }
         } else {
             if (c != u':')
@@ -464,6 +469,13 @@ std::vector<SheetPrefix> scan(
 }
 
 } // namespace
+
+QStringList unqualifiedNames(const QString &formula)
+{
+    QStringList names;
+    scan(formula, nullptr, nullptr, &names);
+    return names;
+}
 
 std::vector<SheetPrefix> sheetPrefixes(const QString &text)
 {

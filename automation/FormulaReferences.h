@@ -34,6 +34,11 @@ struct SheetPrefix
 // 'Jan 1:Mar 3'!A1 and 'Jan 1':'Mar 3'!A1.
 std::vector<SheetPrefix> sheetPrefixes(const QString &formula);
 
+// The names a formula uses without a qualifier (SUM(Total)), left to right: defined names,
+// or names the formula's workbook does not know. Functions, cells, ranges, table names and
+// logicals are not among them.
+QStringList unqualifiedNames(const QString &formula);
+
 // Whether a sheet name must be quoted in a formula: it holds a character other than ASCII
 // letters, digits, "_" and ".", starts with a digit or ".", reads as a cell of the grid
 // (A1, XFD1048576) or starts like an R1C1 reference (R, C, RC, R12, C3).

@@ -969,7 +969,8 @@ public:
     };
 
     CopiedReferences(const QHash<QString, QString> &copies, const QStringList &copyOrder, const WorkbookModel &source,
-        OpcPackage &sourcePackage, const QString &sourcePath, OpcPackage &target, const QString &targetWorkbookPart)
+        int sourcePosition, OpcPackage &sourcePackage, const QString &sourcePath, OpcPackage &target,
+        const QString &targetWorkbookPart)
         : m_copies(copies),
           m_copyOrder(copyOrder),
           m_source(sourcePackage),
@@ -986,10 +987,35 @@ public:
             m_sourceSheets.insert(entry.name.toCaseFolded(), entry.name);
             m_sourceOrder.append(entry.name.toCaseFolded());
         }
+        // Workbook-level names of the source that the copy's formulas cannot read in the
+        // target: not the sheet's own (those are copied with it), and not one the target has
+        // (the copy then reads the target's, as the spreadsheet program offers by default).
+        QSet<QString> own;
+        for (pugi::xml_node name :
+            elementChildren(xml::child(sourcePackage.xml(source.partName()).root(), "definedNames"), "definedName")) {
+            const QString key = QString::fromUtf8(name.attribute("name").value()).toCaseFolded();
+            if (!name.attribute("localSheetId"))
+                m_unreadableNames.insert(key);
+            else if (name.attribute("localSheetId").as_int(-1) == sourcePosition)
+                own.insert(key);
+        }
+        for (pugi::xml_node name :
+            elementChildren(xml::child(target.xml(targetWorkbookPart).root(), "definedNames"), "definedName")) {
+            if (!name.attribute("localSheetId"))
+                own.insert(QString::fromUtf8(name.attribute("name").value()).toCaseFolded());
+        }
+        m_unreadableNames.subtract(own);
     }
 
     QString operator()(const QString &original)
     {
+        // A name of the source's workbook would read nothing (#NAME?) in the target.
+        if (!m_unreadableNames.isEmpty()) {
+            for (const QString &name : formula::unqualifiedNames(original)) {
+                if (m_unreadableNames.contains(name.toCaseFolded()))
+                    throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("workbook name ") + name);
+            }
+        }
         if (!original.contains(u'!'))
             return original;
         const QString text = renumbered(original);
@@ -1092,6 +1118,7 @@ private:
         return number;
     }
 
+    QSet<QString> m_unreadableNames; // case-folded
     QHash<QString, QString> m_copies;
     QStringList m_copyOrder; // case-folded source names of the copies, in their order in the target
     QHash<QString, QString> m_sourceSheets; // case-folded name -> name
@@ -1414,7 +1441,7 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     const QString name = givenName.isEmpty() ? copyName(sourceEntry.name, taken) : givenName;
     copies.insert(sourceEntry.name.toCaseFolded(), name);
     CopiedReferences references(copies, copyOrder.isEmpty() ? QStringList{sourceEntry.name.toCaseFolded()} : copyOrder,
-        sourceModel, from, sourcePath, package, model.partName());
+        sourceModel, sourceEntry.position, from, sourcePath, package, model.partName());
 
     XmlPart copy(sourceEntry.partName, from.partBytes(sourceEntry.partName));
     pugi::xml_node sheetRoot = copy.root();

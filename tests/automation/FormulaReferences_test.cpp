@@ -65,6 +65,21 @@ TEST(FormulaReferences, QualifiersAreFoundWithTheirSheetsAndSpans)
     }
 }
 
+TEST(FormulaReferences, UnqualifiedNamesLeaveOutFunctionsCellsTablesAndQualifiedNames)
+{
+    const std::vector<std::pair<QString, QStringList>> cases = {
+        {QStringLiteral("SUM(Total)+Rate*2"), {QStringLiteral("Total"), QStringLiteral("Rate")}},
+        {QStringLiteral("SUM(A1:B5,$C$1,A:C,2:5)+TRUE"), {}},
+        {QStringLiteral("Other!Local+[1]!Ext+'My Sheet'!A1"), {}},
+        {QStringLiteral("SUM(Table1[Amount])&\"Total\"&1E3"), {}},
+        {QStringLiteral("IF(_x,Data!A1,Net_Sales)"), {QStringLiteral("_x"), QStringLiteral("Net_Sales")}},
+    };
+    for (const auto &[formula, names] : cases) {
+        SCOPED_TRACE(formula.toStdString());
+        EXPECT_EQ(unqualifiedNames(formula), names);
+    }
+}
+
 TEST(FormulaReferences, QuotingFollowsTheWriterRules)
 {
     const std::pair<const char16_t *, const char16_t *> cases[] = {

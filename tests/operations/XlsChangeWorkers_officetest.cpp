@@ -6,6 +6,7 @@
 #include "automation/Interruption.h"
 #include "automation/xls/XlsContent.h"
 #include "operations/cells/ReplaceOperation.h"
+#include "operations/cells/RowsColumnsOperation.h"
 #include "operations/cells/SetCellsOperation.h"
 #include "operations/workbook/MergeOperation.h"
 #include "support/MeddlingEngine.h"
@@ -157,6 +158,18 @@ RunSummary replaceSheet(const QStringList &entries, UserInterface &ui, const Run
     return replaceContent(inputs, ui, settings, std::move(factory));
 }
 
+// Row 1 of the active sheet deleted: an .xls change that only the engine makes.
+RunSummary deleteFirstRow(const QStringList &entries, UserInterface &ui, const RunSettings &settings, ApplicationFactory factory)
+{
+    RowsColumnsInputs inputs;
+    inputs.entries = entries;
+    inputs.mode = RowsColumnsMode::Delete;
+    inputs.rows = true;
+    inputs.rowFrom = QStringLiteral("1");
+    inputs.rowTo = QStringLiteral("1");
+    return runRowsColumns(inputs, ui, settings, std::move(factory));
+}
+
 } // namespace
 
 TEST_F(XlsChangeWorkersTest, TwoWorkersChangeTheSameFilesWithTheSameLogAndOrderAsOne)
@@ -222,7 +235,7 @@ TEST_F(XlsChangeWorkersTest, AnEngineKilledUnderOneChangeFailsOnlyThatFileAndKee
         return std::make_unique<MeddlingApplication>(QStringLiteral("victim.xls"), MeddlingApplication::Act::KillEngine);
     };
     settings.jobs = 2;
-    const RunSummary summary = replaceSheet(entries, ui, settings, factory);
+    const RunSummary summary = deleteFirstRow(entries, ui, settings, factory);
     ASSERT_EQ(summary.files.size(), entries.size());
     for (const FileResult &file : summary.files) {
         SCOPED_TRACE(file.path.toStdString());
@@ -231,7 +244,7 @@ TEST_F(XlsChangeWorkersTest, AnEngineKilledUnderOneChangeFailsOnlyThatFileAndKee
             EXPECT_EQ(readAll(file.path), original);
         } else {
             EXPECT_EQ(file.outcome, FileOutcome::Processed) << file.errorDescription.toStdString();
-            EXPECT_TRUE(contentOf(file.path).contains("second-page")) << "the change landed";
+            EXPECT_NE(readAll(file.path), original) << "the change landed";
         }
     }
     EXPECT_GE(started.load(), 2); // the victim's worker started a new engine for its next file

@@ -464,10 +464,37 @@ TEST_F(SheetCopyTest, SheetsCopiedTogetherReferToEachOtherAndLinkOnlyToSheetsLef
     EXPECT_EQ(links[0].sheets, QStringList({QStringLiteral("Data"), QStringLiteral("Other Sheet")}));
     expectConsistentPackage(target);
 
-    // Copied together, Calc's 3-D span over Data and Other spans their copies and its
-    // reference to Other's own name reads the copy's; only It's, left behind, is linked.
+    // Calc's SUM(Total) reads a workbook-level name of its workbook: into a target without
+    // that name the copy is refused, as it would show #NAME?; the sheets copied with it stay.
     const QString references = copyOf(gm::test::fixture(QStringLiteral("sheet_references.xlsx")));
     const QString second = copyOf(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")));
+    {
+        auto from = openPackage(references);
+        auto workbook = openPackage(gm::test::copyInto(second, m_dir.path(), QStringLiteral("without_total.xlsx")));
+        std::optional<EngineError> refused;
+        const QStringList names = workbook->insertWorksheetCopies(
+            *from, {QStringLiteral("Data"), QStringLiteral("Other"), QStringLiteral("Calc")}, QString(), &refused);
+        EXPECT_EQ(names, QStringList({QStringLiteral("Data"), QStringLiteral("Other"), QString()}));
+        ASSERT_TRUE(refused.has_value());
+        EXPECT_EQ(refused->code(), ErrorCode::SheetCopyUnsupported);
+        EXPECT_TRUE(refused->detail().contains(QStringLiteral("Total"))) << refused->detail().toStdString();
+        workbook->close(false);
+    }
+    // A target with a name Total of its own: the copy reads the target's. Copied together,
+    // Calc's 3-D span over Data and Other spans their copies and its reference to Other's own
+    // name reads the copy's; only It's, left behind, is linked.
+    {
+        QList<std::pair<QString, QByteArray>> entries;
+        for (const QString &name : gm::test::zipEntryNames(second)) {
+            QByteArray bytes = gm::test::zipEntry(second, name);
+            if (name == u"xl/workbook.xml") {
+                ASSERT_TRUE(bytes.contains("</sheets>"));
+                bytes.replace("</sheets>", "</sheets><definedNames><definedName name=\"Total\">First!$A$1</definedName></definedNames>");
+            }
+            entries.append({name, bytes});
+        }
+        gm::test::writeZip(second, entries);
+    }
     {
         auto from = openPackage(references);
         auto workbook = openPackage(second);
