@@ -20,17 +20,8 @@ namespace gm::xls {
 namespace {
 
 enum : quint16 {
-    kFormat = 0x041E,
-    kXf = 0x00E0,
     kXfCrc = 0x087C,
     kDate1904 = 0x0022,
-    kMulRk = 0x00BD,
-    kMulBlank = 0x00BE,
-    kLabelSst = 0x00FD,
-    kBlank = 0x0201,
-    kNumber = 0x0203,
-    kBoolErr = 0x0205,
-    kRk = 0x027E,
 };
 
 constexpr qsizetype kMaxRecordData = 8224;

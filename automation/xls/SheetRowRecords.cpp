@@ -32,15 +32,6 @@ constexpr int kRowsPerBlock = 32;
 
 enum : quint16 {
     kFormulaCell = 0x0006,
-    kRString = 0x00D6,
-    kMulRk = 0x00BD,
-    kMulBlank = 0x00BE,
-    kLabelSst = 0x00FD,
-    kBlank = 0x0201,
-    kNumber = 0x0203,
-    kLabel = 0x0204,
-    kBoolErr = 0x0205,
-    kRk = 0x027E,
     // Records that belong to the formula cell before them.
     kString = 0x0207,
     kArray = 0x0221,

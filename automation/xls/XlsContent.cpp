@@ -18,22 +18,11 @@ namespace {
 // Cell and formula records; the record types shared with the editors are in BiffRecordStream.h.
 enum : quint16 {
     kExternName = 0x0023,
-    kMulRk = 0x00BD,
-    kMulBlank = 0x00BE,
-    kRString = 0x00D6,
-    kLabelSst = 0x00FD,
-    kBlank = 0x0201,
-    kNumber = 0x0203,
-    kLabel = 0x0204,
-    kBoolErr = 0x0205,
     kString = 0x0207,
     kArray = 0x0221,
-    kRk = 0x027E,
     kTable = 0x0236,
     kShrFmla = 0x04BC,
     kDateMode = 0x0022,
-    kXf = 0x00E0,
-    kFormat = 0x041E,
 };
 
 // Function numbers of the built-in functions whose result changes on every calculation.
