@@ -3,6 +3,7 @@
 #include "automation/EngineError.h"
 #include "automation/cells/NumberFormat.h"
 #include "automation/xls/SheetColumnRecords.h"
+#include "automation/xls/SheetRecordEdits.h"
 #include "automation/xls/SheetRowRecords.h"
 #include "automation/xls/XlsContent.h"
 
@@ -322,18 +323,8 @@ void SheetCellRecords::write(const std::vector<Entry> &entries, const EntryConte
     // The sheet's own records (embedded chart substreams aside).
     int indexAt = -1, dimensionsAt = -1, defaultAt = -1, tableFirst = -1, tableLast = -1;
     QList<int> columnInfos;
-    int depth = 0;
-    for (int i = substream.bof + 1; i < substream.eof; ++i) {
+    for (const int i : SheetRecordEdits(m_stream, m_sheet).ownRecords()) {
         const BiffRecord &record = records[i];
-        if (record.type == kBof) {
-            ++depth;
-            continue;
-        }
-        if (depth > 0) {
-            if (record.type == kEof)
-                --depth;
-            continue;
-        }
         if (record.type == kIndex && indexAt < 0 && record.data.size() >= 16)
             indexAt = i;
         else if (record.type == kDimensions && dimensionsAt < 0 && record.data.size() >= 12)
@@ -342,7 +333,7 @@ void SheetCellRecords::write(const std::vector<Entry> &entries, const EntryConte
             defaultAt = i;
         else if (record.type == kColInfo && record.data.size() >= 8)
             columnInfos.append(i);
-        if (record.type != kRow && record.type != kDbCell && !isCellRecord(record.type) && !followsCellRecord(record.type))
+        if (!isCellTableRecord(record.type))
             continue;
         if (tableFirst < 0)
             tableFirst = i;

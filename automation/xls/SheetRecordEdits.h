@@ -23,6 +23,9 @@ public:
     // Removes the background bitmap record. Returns false when there was none.
     bool removeBackground();
 
+    // Indexes of the records directly in the sheet's substream, BOF and EOF excluded.
+    QList<int> ownRecords() const;
+
     static constexpr quint16 kHLink = 0x01B8;
     static constexpr quint16 kHLinkTooltip = 0x0800;
     static constexpr quint16 kBackground = 0x00E9;
@@ -30,8 +33,6 @@ public:
     static constexpr qsizetype kMaxPayload = 8224;
 
 private:
-    // Indexes of the records directly in the sheet's substream, BOF and EOF excluded.
-    QList<int> ownRecords() const;
     int removeAll(std::initializer_list<quint16> types);
 
     BiffRecordStream &m_stream;

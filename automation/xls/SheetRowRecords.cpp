@@ -1,6 +1,7 @@
 #include "automation/xls/SheetRowRecords.h"
 
 #include "automation/EngineError.h"
+#include "automation/xls/SheetRecordEdits.h"
 #include "automation/xlsx/SheetRowsColumns.h"
 
 #include <algorithm>
@@ -65,22 +66,12 @@ bool followsCellRecord(quint16 type)
     return type == kString || type == kArray || type == kTable || type == kShrFmla;
 }
 
+bool isCellTableRecord(quint16 type)
+{
+    return type == kRow || type == kDbCell || isCellRecord(type) || followsCellRecord(type);
+}
+
 namespace {
-
-bool isCell(quint16 type)
-{
-    return isCellRecord(type);
-}
-
-bool followsCell(quint16 type)
-{
-    return followsCellRecord(type);
-}
-
-bool isCellTable(quint16 type)
-{
-    return type == kRow || type == kDbCell || isCell(type) || followsCell(type);
-}
 
 struct DefaultRow
 {
@@ -253,30 +244,20 @@ bool SheetRowRecords::apply(LineRun rows, const Change &change)
     int usedEnd = 0; // the row after the last one that has a record or a cell
     std::vector<int> rowAt(kXlsRows, -1);
     std::vector<int> rowRecords;
-    int depth = 0;
-    for (int i = substream.bof + 1; i < substream.eof; ++i) {
+    for (const int i : SheetRecordEdits(m_stream, m_sheet).ownRecords()) {
         const BiffRecord &record = records[i];
-        if (record.type == kBof) {
-            ++depth;
-            continue;
-        }
-        if (depth > 0) {
-            if (record.type == kEof)
-                --depth;
-            continue;
-        }
         if (record.type == kIndex && indexAt < 0 && record.data.size() >= 16)
             indexAt = i;
         else if (record.type == kDefaultRowHeight && defaultAt < 0 && record.data.size() >= 4)
             defaultAt = i;
         else if (record.type == kDimensions && dimensionsAt < 0)
             dimensionsAt = i;
-        if (!isCellTable(record.type))
+        if (!isCellTableRecord(record.type))
             continue;
         if (tableFirst < 0)
             tableFirst = i;
         tableLast = i;
-        if (isCell(record.type) && record.data.size() >= 2)
+        if (isCellRecord(record.type) && record.data.size() >= 2)
             usedEnd = std::max(usedEnd, readU16(record.data, 0) + 1);
         if (record.type == kRow) {
             if (record.data.size() < 16)
@@ -352,12 +333,12 @@ bool SheetRowRecords::apply(LineRun rows, const Change &change)
             bool cellSeen = false;
             for (int i = tableFirst; i <= tableLast; ++i) {
                 const quint16 type = records[i].type;
-                if (!isCellTable(type))
+                if (!isCellTableRecord(type))
                     throw unsupportedTable(
                         m_sheet, QStringLiteral("record 0x%1 among the cells").arg(type, 4, 16, QLatin1Char('0')));
-                if (followsCell(type) && !cellSeen)
+                if (followsCellRecord(type) && !cellSeen)
                     throw unsupportedTable(m_sheet, QStringLiteral("formula data before any cell"));
-                cellSeen = cellSeen || isCell(type);
+                cellSeen = cellSeen || isCellRecord(type);
             }
         }
     }
@@ -420,9 +401,9 @@ bool SheetRowRecords::apply(LineRun rows, const Change &change)
             BiffRecord &record = records[i];
             if (record.type == kRow)
                 allRows.emplace_back(readU16(record.data, 0), std::move(record));
-            else if (isCell(record.type))
+            else if (isCellRecord(record.type))
                 units.push_back({readU16(record.data, 0), {std::move(record)}});
-            else if (followsCell(record.type))
+            else if (followsCellRecord(record.type))
                 units.back().records.append(std::move(record));
         }
     }

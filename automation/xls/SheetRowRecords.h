@@ -11,6 +11,8 @@ inline constexpr qint64 kXlsRows = 65536;
 // cell before them (STRING, ARRAY, SHRFMLA, TABLE).
 bool isCellRecord(quint16 type);
 bool followsCellRecord(quint16 type);
+// Any record of the cell table: those above, ROW and DBCELL.
+bool isCellTableRecord(quint16 type);
 
 // A ROW record as the spreadsheet program writes one for a row that has no format of its own,
 // from the sheet's DEFAULTROWHEIGHT (flags, height in twips; 0 and 255 without one).
