@@ -215,19 +215,9 @@ QList<SheetUsage> xlsxUsage(const QString &path, bool trustDimension)
 }
 
 // BIFF8 record types read for the used range.
-enum : quint16 {
-    kNumber = 0x0203,
-    kLabel = 0x0204,
-    kLabelSst = 0x00FD,
-    kRk = 0x027E,
-    kMulRk = 0x00BD,
-    kBlank = 0x0201,
-    kMulBlank = 0x00BE,
-    kBoolErr = 0x0205,
-    kRString = 0x00D6,
-    kRow = 0x0208,
-    kNote = 0x001C,
-};
+using xls::kBlank, xls::kBoolErr, xls::kLabel, xls::kLabelSst, xls::kMulBlank, xls::kMulRk, xls::kNumber, xls::kRk,
+    xls::kRString, xls::kRow;
+constexpr quint16 kNote = 0x001C;
 
 QList<SheetUsage> xlsUsage(const QString &path, bool trustDimension)
 {
