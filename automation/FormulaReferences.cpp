@@ -542,13 +542,16 @@ QString externalQualifier(int book, const QString &sheet)
     return u'\'' + QString(inner).replace(u'\'', QStringLiteral("''")) + QStringLiteral("'!");
 }
 
-QString replaceQualifiers(const QString &formula, const std::function<std::optional<QString>(const SheetPrefix &)> &replace)
+namespace {
+
+QString replacePrefixes(const QString &formula, bool external,
+    const std::function<std::optional<QString>(const SheetPrefix &)> &replace)
 {
     const std::vector<SheetPrefix> prefixes = sheetPrefixes(formula);
     QString result;
     qsizetype copied = 0;
     for (const SheetPrefix &prefix : prefixes) {
-        if (prefix.external || prefix.start < copied)
+        if (prefix.external != external || prefix.start < copied)
             continue;
         const std::optional<QString> replacement = replace(prefix);
         if (!replacement)
@@ -561,6 +564,19 @@ QString replaceQualifiers(const QString &formula, const std::function<std::optio
         return formula;
     result += QStringView(formula).mid(copied);
     return result;
+}
+
+} // namespace
+
+QString replaceQualifiers(const QString &formula, const std::function<std::optional<QString>(const SheetPrefix &)> &replace)
+{
+    return replacePrefixes(formula, false, replace);
+}
+
+QString replaceExternalQualifiers(
+    const QString &formula, const std::function<std::optional<QString>(const SheetPrefix &)> &replace)
+{
+    return replacePrefixes(formula, true, replace);
 }
 
 namespace {

@@ -55,6 +55,9 @@ QString externalQualifier(int book, const QString &sheet);
 // `replace` gives for it, "!" included; a qualifier for which it gives nothing stays.
 // Qualifiers into other workbooks are never offered.
 QString replaceQualifiers(const QString &formula, const std::function<std::optional<QString>(const SheetPrefix &)> &replace);
+// The same for the qualifiers into other workbooks ([n]Sheet!, '[n]Sheet'!, [n]Jan:Mar!, [n]!).
+QString replaceExternalQualifiers(
+    const QString &formula, const std::function<std::optional<QString>(const SheetPrefix &)> &replace);
 
 // The formula with every qualifier of this workbook that names `from` (letter case aside),
 // alone or as an end of a 3-D span, naming `to` instead. Other text is kept as it is.

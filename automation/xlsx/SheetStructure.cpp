@@ -1060,19 +1060,8 @@ private:
     // The formula with each reference into another workbook renumbered.
     QString renumbered(const QString &text)
     {
-        QString result;
-        qsizetype copied = 0;
-        for (const formula::SheetPrefix &prefix : formula::sheetPrefixes(text)) {
-            if (!prefix.external || prefix.start < copied)
-                continue;
-            result += QStringView(text).mid(copied, prefix.start - copied);
-            result += external(text, prefix);
-            copied = prefix.start + prefix.length;
-        }
-        if (copied == 0)
-            return text;
-        result += QStringView(text).mid(copied);
-        return result;
+        return formula::replaceExternalQualifiers(
+            text, [&](const formula::SheetPrefix &prefix) -> std::optional<QString> { return external(text, prefix); });
     }
 
     // [k]Sheet!A1, '[k]Sheet'!A1, [k]Jan:Mar!A1, [k]!Name: the same reference through the
