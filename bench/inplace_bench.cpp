@@ -8,8 +8,12 @@
 // With ENGINE as a fourth argument, the engine's load-and-save of the same sources follows in the
 // same run, and each change is shown as a multiple of it. The load average is printed at the
 // start and the end: on a shared machine the time on the clock follows it.
-// Usage: inplace_bench [N] [FOLDER] [CHANGE|all] [engine]   (N files per change, default 20;
-// only CHANGE, e.g. xls:protect-sheets, when given)
+// With "corpus" in place of the change, FOLDER is a folder of .xlsx workbooks (left as it is):
+// each change is timed on copies of each workbook beside the engine's load-and-save of copies
+// of the same workbook, and the median over the workbooks of the engine's time over the
+// change's is printed for each change.
+// Usage: inplace_bench [N] [FOLDER] [CHANGE|all|corpus] [engine]   (N files per change, default
+// 20; only CHANGE, e.g. xls:protect-sheets, when given)
 
 #include "BenchWorkbooks.h"
 #include "automation/Durability.h"
@@ -31,6 +35,7 @@
 
 #include <ctime>
 #include <functional>
+#include <map>
 #include <vector>
 
 using namespace gm;
@@ -60,7 +65,8 @@ int main(int argc, char *argv[])
     const int n = argc > 1 ? std::max(1, atoi(argv[1])) : 20;
     QTextStream out(stdout);
     QTemporaryDir temporary;
-    const QDir keep(argc > 2 ? QString::fromLocal8Bit(argv[2]) : temporary.path());
+    const bool corpus = argc > 3 && qstrcmp(argv[3], "corpus") == 0;
+    const QDir keep(argc > 2 && !corpus ? QString::fromLocal8Bit(argv[2]) : temporary.path());
     QDir().mkpath(keep.path());
     QDir work(temporary.path());
     const QString only = argc > 3 && qstrcmp(argv[3], "all") != 0 ? QString::fromLocal8Bit(argv[3]) : QString();
@@ -76,7 +82,7 @@ int main(int argc, char *argv[])
     const QString xlsxSource = keep.filePath(QStringLiteral("source.xlsx"));
     const QString xlsSource = keep.filePath(QStringLiteral("source.xls"));
     const QString picture = keep.filePath(QStringLiteral("back.bmp"));
-    if (!QFile::exists(xlsxSource) || !QFile::exists(xlsSource)) {
+    if (!corpus && (!QFile::exists(xlsxSource) || !QFile::exists(xlsSource))) {
         bench::writeXlsx(xlsxSource, 1000, 10, bench::hyperlinks(1000));
         lo::LoApplication engine(libreOfficeProgramDir());
         auto book = engine.open(xlsxSource, true);
@@ -118,6 +124,41 @@ int main(int argc, char *argv[])
         QFile::remove(target);
         QFile::copy(file, target);
     };
+
+    if (corpus) {
+        const QDir folder(QString::fromLocal8Bit(argv[2]));
+        lo::LoApplication engine(libreOfficeProgramDir());
+        const auto viaEngine = [&](const QString &path) { return engine.open(path, false); };
+        const auto viaPackage = [](const QString &path) { return xlsx::openPackage(path); };
+        out << "load average: " << loadAverage() << "\n";
+        std::map<QString, std::vector<double>> ratios;
+        int workbooks = 0;
+        for (const QString &name : folder.entryList({QStringLiteral("*.xlsx")}, QDir::Files, QDir::Name)) {
+            const QString source = folder.filePath(name);
+            double engineMs = 0;
+            try {
+                bench::timePerFile(copies(source, QStringLiteral("engine-warm"), 1), viaEngine, [](Workbook &) {});
+                engineMs = bench::timePerFile(copies(source, QStringLiteral("engine"), n), viaEngine, [](Workbook &) {});
+            } catch (const EngineError &) {
+                continue;
+            }
+            ++workbooks;
+            for (const auto &[label, change] : changes) {
+                try {
+                    bench::timePerFile(copies(source, QStringLiteral("warm"), 1), viaPackage, change);
+                    ratios[label].push_back(engineMs / bench::timePerFile(copies(source, label, n), viaPackage, change));
+                } catch (const EngineError &) {
+                    // not a change this workbook takes in place
+                }
+            }
+        }
+        engine.quit();
+        out << "corpus: " << workbooks << " workbooks the engine loads and saves; median per-workbook multiple of the change\n";
+        for (const auto &[label, values] : ratios)
+            out << QStringLiteral("      %1%2x  (%3 workbooks)\n").arg(label, -18).arg(bench::median(values), 8, 'f', 1).arg(values.size());
+        out << "load average: " << loadAverage() << "\n";
+        return 0;
+    }
 
     out << "load average: " << loadAverage() << "\n";
     out << "ms per file, 10,000-cell sheet, saved; mean over a run of " << n

@@ -1,5 +1,7 @@
 #include "automation/xlsx/DeflateBlocks.h"
 
+#include <QtEndian>
+
 #include <array>
 
 namespace gm::xlsx {
@@ -20,21 +22,33 @@ public:
         : m_data(reinterpret_cast<const uchar *>(data.constData())), m_end(qint64(data.size()) * 8), m_bit(bit)
     { }
 
-    int bit()
+    int bit() { return bits(1); }
+    // The next `count` bits (at most 16) without taking them.
+    int peek(int count) const
     {
-        if (m_bit >= m_end) {
-            m_overrun = true;
-            return 0;
+        const qint64 first = m_bit >> 3;
+        const qint64 bytes = m_end >> 3;
+        quint32 window = 0;
+        if (first + 4 <= bytes) {
+            window = qFromLittleEndian<quint32>(m_data + first);
+        } else {
+            for (qint64 i = 0; first + i < bytes; ++i)
+                window |= quint32(m_data[first + i]) << (8 * i);
         }
-        const int value = (m_data[m_bit >> 3] >> (m_bit & 7)) & 1;
-        ++m_bit;
-        return value;
+        return int((window >> (m_bit & 7)) & ((1u << count) - 1));
+    }
+    void skip(int count)
+    {
+        m_bit += count;
+        if (m_bit > m_end) {
+            m_overrun = true;
+            m_bit = m_end;
+        }
     }
     int bits(int count)
     {
-        int value = 0;
-        for (int i = 0; i < count; ++i)
-            value |= bit() << i;
+        const int value = peek(count);
+        skip(count);
         return value;
     }
     qint64 position() const { return m_bit; }
@@ -48,11 +62,14 @@ private:
 };
 
 // A canonical Huffman code: how many codes have each length, and the symbols in code order.
+// Codes of up to fastBits bits are also looked up in a table indexed by the next bits.
 struct Huffman
 {
+    static constexpr int fastBits = 10;
     std::array<int, maxCodeBits + 1> count{};
     std::array<int, literalCodes> symbol{};
     std::array<int, literalCodes> length{};
+    std::array<int, 1 << fastBits> fast{}; // the code's length << 16 | its symbol; 0 for a longer code
 
     // False for an over-subscribed set of lengths.
     bool build(const int *lengths, int n)
@@ -75,12 +92,31 @@ struct Huffman
             if (lengths[i] != 0)
                 symbol[size_t(offsets[size_t(lengths[i])]++)] = i;
         }
+        // Each short code fills every entry whose low bits are the code as it is read (first
+        // bit lowest).
+        fast.fill(0);
+        int code = 0;
+        int index = 0;
+        for (int len = 1; len <= fastBits; ++len) {
+            for (int k = 0; k < count[size_t(len)]; ++k, ++index, ++code) {
+                int reversed = 0;
+                for (int i = 0; i < len; ++i)
+                    reversed |= ((code >> (len - 1 - i)) & 1) << i;
+                for (int entry = reversed; entry < (1 << fastBits); entry += 1 << len)
+                    fast[size_t(entry)] = len << 16 | symbol[size_t(index)];
+            }
+            code <<= 1;
+        }
         return true;
     }
 
     // -1 when the bits form no code.
     int decode(BitReader &in) const
     {
+        if (const int entry = fast[size_t(in.peek(fastBits))]; entry != 0) {
+            in.skip(entry >> 16);
+            return entry & 0xFFFF;
+        }
         int code = 0;
         int first = 0;
         int index = 0;

@@ -46,6 +46,33 @@ OpcPackage::OpcPackage(ZipArchive archive)
         throw EngineError(ErrorCode::NotAWorkbook, QStringLiteral("no [Content_Types].xml"));
 }
 
+void OpcPackage::verifyEntries()
+{
+    static const QString worksheetType = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml");
+    static const QString chartsheetType = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.chartsheet+xml");
+    auto isSheet = [](const QString &type) {
+        return type.compare(worksheetType, Qt::CaseInsensitive) == 0 || type.compare(chartsheetType, Qt::CaseInsensitive) == 0;
+    };
+    QStringList sheets;
+    QStringList extensions;
+    const pugi::xml_node types = xml(contentTypesPart).root();
+    for (pugi::xml_node node = types.first_child(); node; node = node.next_sibling()) {
+        if (node.type() != pugi::node_element || !isSheet(xml::attribute(node, "ContentType")))
+            continue;
+        if (xml::localName(node) == "Override")
+            sheets.append(xml::attribute(node, "PartName").mid(1));
+        else if (xml::localName(node) == "Default")
+            extensions.append(QLatin1Char('.') + xml::attribute(node, "Extension"));
+    }
+    for (const QString &extension : extensions) {
+        for (const QString &name : m_archive.entryNames()) {
+            if (name.endsWith(extension, Qt::CaseInsensitive))
+                sheets.append(name);
+        }
+    }
+    m_archive.verifyEntries(sheets);
+}
+
 bool OpcPackage::hasPart(const QString &partName) const
 {
     const QString key = folded(partName);

@@ -35,8 +35,10 @@ public:
     OpcPackage(const OpcPackage &) = delete;
     OpcPackage &operator=(const OpcPackage &) = delete;
 
-    // Reads every entry, so that a bad CRC shows now rather than in a later copy. Throws Damaged.
-    void verifyEntries() const { m_archive.verifyEntries(); }
+    // Reads every entry, so that a bad CRC shows now rather than in a later copy. Worksheet and
+    // chart sheet parts, which are read again whenever one is edited, are held as checked
+    // while they fit (see ZipArchive::verifyEntries). Throws Damaged.
+    void verifyEntries();
 
     bool hasPart(const QString &partName) const;
     // The stored spelling of an existing part's name, else the name as given.

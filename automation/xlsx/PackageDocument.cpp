@@ -162,7 +162,8 @@ PackageDocument::Written PackageDocument::write(const QString &target, const std
     // entry that was not changed holding the stored bytes that were checked when the package
     // was opened, the changed parts as built and well-formed.
     // Parts given as deflate data can be large: they are checked as they stream by, by their
-    // CRC and size and by a scan of their XML.
+    // CRC and size and by a scan of their XML; a spliced part proven when it was made is
+    // compared with the bytes it was built from instead.
     QStringList changed;
     for (const ZipArchive::Change &change : changes)
         changed.append(change.name);
@@ -177,6 +178,12 @@ PackageDocument::Written PackageDocument::write(const QString &target, const std
         for (const ZipArchive::Change &change : changes) {
             if (change.remove)
                 continue;
+            if (change.deflated && change.deflated->proven) {
+                // Inflated and compared with its text when it was made, its cell data scanned
+                // when it was read and the rest as edited: it need only be stored as built.
+                stored.expectDeflated(m_package->archive(), change.name, *change.deflated);
+                continue;
+            }
             if (change.deflated) {
                 const ZipArchive::EntryInfo info = stored.info(change.name);
                 if (info.crc != change.deflated->crc || info.size != change.deflated->size)

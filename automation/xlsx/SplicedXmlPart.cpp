@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <memory>
 
 namespace gm::xlsx {
@@ -15,8 +16,8 @@ namespace gm::xlsx {
 namespace {
 
 constexpr std::string_view markupCompatibility = "http://schemas.openxmlformats.org/markup-compatibility/2006";
-constexpr qsizetype chunkSize = 256 * 1024;
 constexpr int deflateWindowBits = -15; // raw deflate, as zip entries hold it
+constexpr qsizetype deflateWindow = 32 * 1024; // how far back a deflate match may refer
 
 QByteArray localNameOf(const QByteArray &qualified)
 {
@@ -74,6 +75,48 @@ struct InflateEnd
 {
     void operator()(z_stream *stream) const { inflateEnd(stream); }
 };
+
+// Whether raw deflate data that starts at bit `skipBits` of `data`, at a block boundary,
+// inflates to exactly `text` and ends there, given the text before the boundary (`before`,
+// of which the last window is used).
+bool inflatesTo(const QByteArray &data, int skipBits, QByteArrayView before, QByteArrayView text)
+{
+    if (data.isEmpty())
+        return false;
+    z_stream stream{};
+    if (inflateInit2(&stream, deflateWindowBits) != Z_OK)
+        return false;
+    std::unique_ptr<z_stream, InflateEnd> guard(&stream);
+    before = before.last(std::min(before.size(), deflateWindow));
+    if (!before.isEmpty()
+        && inflateSetDictionary(&stream, reinterpret_cast<const Bytef *>(before.data()), uInt(before.size())) != Z_OK)
+        return false;
+    // The bits of the first byte from the boundary on go in first.
+    qsizetype next = 0;
+    if (skipBits > 0) {
+        if (inflatePrime(&stream, 8 - skipBits, quint8(data.at(0)) >> skipBits) != Z_OK)
+            return false;
+        next = 1;
+    }
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData() + next));
+    stream.avail_in = uInt(data.size() - next);
+    constexpr qsizetype chunk = 64 * 1024;
+    std::unique_ptr<char[]> buffer(new char[chunk]);
+    qsizetype matched = 0;
+    while (true) {
+        stream.next_out = reinterpret_cast<Bytef *>(buffer.get());
+        stream.avail_out = uInt(chunk);
+        const int result = inflate(&stream, Z_NO_FLUSH);
+        const qsizetype produced = chunk - qsizetype(stream.avail_out);
+        if (matched + produced > text.size() || std::memcmp(buffer.get(), text.data() + matched, size_t(produced)) != 0)
+            return false;
+        matched += produced;
+        if (result == Z_STREAM_END)
+            return matched == text.size() && stream.avail_in == 0;
+        if (result != Z_OK)
+            return false;
+    }
+}
 } // namespace
 
 SplicedXmlPart::SplicedXmlPart(const ZipArchive &archive, QString name, QByteArray skipped)
@@ -100,23 +143,21 @@ void SplicedXmlPart::read(const ZipArchive &archive)
             m_skipEnd = element.end;
     };
 
-    quint32 crc = crc32(0, nullptr, 0);
     bool placed = false;
-    // Text since the last block boundary, until the skipped element ends: inflate writes into
-    // it directly, and a boundary empties it.
+    // Text from up to a window before the last block boundary, until the skipped element ends.
     QByteArray pending;
-    qsizetype pendingUsed = 0;
     qint64 pendingStart = 0;
-    Boundary last;
+    Boundary last{0, 0, quint32(crc32(0, nullptr, 0))};
     // Block boundaries exist only in deflated entries; others are compressed again whole.
     bool leadOutTaken = info.method != 8;
 
     auto consume = [&](const char *data, qsizetype size) {
         const qint64 from = m_size;
         const qint64 to = m_size + size;
-        crc = crc32(crc, reinterpret_cast<const Bytef *>(data), uInt(size));
         scanner.feed(data, size);
         m_size = to;
+        if (!leadOutTaken)
+            pending.append(data, size);
         // Keep everything but the skipped element's body, which an empty element stands for.
         if (!placed) {
             if (m_skipStart < 0) {
@@ -136,64 +177,34 @@ void SplicedXmlPart::read(const ZipArchive &archive)
             if (start < to)
                 m_original.append(data + (start - from), qsizetype(to - start));
             if (!leadOutTaken) {
-                m_leadOut = QByteArray(pending.constData(), qsizetype(m_skipEnd - pendingStart));
+                m_leadOut = pending.left(qsizetype(m_skipEnd - pendingStart));
+                m_leadOutStart = pendingStart;
                 m_boundaries.push_back(last);
                 leadOutTaken = true;
+                pending = QByteArray();
             }
         }
     };
 
     if (info.method == 8) {
-        z_stream stream{};
-        if (inflateInit2(&stream, deflateWindowBits) != Z_OK)
-            throwDamaged(m_name, QStringLiteral("inflate: out of memory"));
-        std::unique_ptr<z_stream, InflateEnd> guard(&stream);
-        bool ended = false;
-        last.crc = crc;
-        archive.readStored(m_name, [&](const char *data, qsizetype size) {
-            stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
-            stream.avail_in = uInt(size);
-            while (!ended) {
-                if (leadOutTaken)
-                    pendingUsed = 0;
-                if (pending.size() < pendingUsed + chunkSize)
-                    pending.resize(pendingUsed + chunkSize);
-                char *out = pending.data() + pendingUsed;
-                stream.next_out = reinterpret_cast<Bytef *>(out);
-                stream.avail_out = uInt(chunkSize);
-                // Z_BLOCK stops at every block boundary, so that each one can be noted.
-                const int result = inflate(&stream, Z_BLOCK);
-                if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
-                    throwDamaged(m_name, QString::fromUtf8(stream.msg ? stream.msg : "inflate failed"));
-                const qsizetype produced = chunkSize - qsizetype(stream.avail_out);
-                pendingUsed += produced;
-                if (produced > 0)
-                    consume(out, produced);
-                ended = result == Z_STREAM_END;
-                const bool atBoundary = result == Z_OK && (stream.data_type & 128);
-                if (atBoundary && !(stream.data_type & 64)) {
-                    const int unused = stream.data_type & 7;
-                    last = Boundary{qint64(stream.total_in) * 8 - unused, m_size, crc};
-                    if (leadOutTaken) {
-                        m_boundaries.push_back(last);
-                    } else {
-                        pendingUsed = 0;
-                        pendingStart = m_size;
-                    }
-                }
-                // At a boundary, go on: the final block's end is reported before the stream's.
-                if (result == Z_BUF_ERROR || (stream.avail_in == 0 && stream.avail_out > 0 && !atBoundary))
-                    break;
+        archive.readBlocks(m_name, consume, [&](qint64 bit, quint32 crcBefore) {
+            last = Boundary{bit, m_size, crcBefore};
+            if (leadOutTaken) {
+                m_boundaries.push_back(last);
+                return;
             }
+            // The window before the boundary stays: the block after it may refer to that text.
+            const qsizetype keep = std::min(pending.size(), deflateWindow);
+            pending.remove(0, pending.size() - keep);
+            pendingStart = m_size - keep;
         });
-        if (!ended)
-            throwDamaged(m_name, QStringLiteral("compressed data ends early"));
     } else {
         archive.readChunks(m_name, consume);
     }
     scanner.finish();
-    if (crc != info.crc || m_size != info.size)
-        throwDamaged(m_name, QStringLiteral("CRC or size mismatch"));
+    // The reads checked the CRC and the size; the size is what the offsets rest on.
+    if (m_size != info.size)
+        throwDamaged(m_name, QStringLiteral("size mismatch"));
     if (m_skipEnd < 0)
         m_boundaries.clear();
 }
@@ -388,9 +399,9 @@ ZipArchive::Change SplicedXmlPart::change(const ZipArchive &archive) const
     });
     const std::optional<BlockCut> cut = cutDeflateBlock(stored, from->bit - firstByte * 8, from->offset, firstChange);
 
-    // The known text from the first recorded boundary on: the lead-out, then the new tail, which
-    // equals the old one up to the first change.
-    const qint64 known = m_boundaries.front().offset;
+    // The known text from a window before the first recorded boundary on: the lead-out, then
+    // the new tail, which equals the old one up to the first change.
+    const qint64 known = m_leadOutStart;
     const QByteArray text = m_leadOut + m_text.mid(afterPlaceholder);
     const qint64 keptText = cut ? cut->offset : from->offset;
     const qint64 keptBit = cut ? firstByte * 8 + cut->bit : from->bit;
@@ -421,6 +432,18 @@ ZipArchive::Change SplicedXmlPart::change(const ZipArchive &archive) const
     deflated.crc
         = crc32(from->crc, reinterpret_cast<const Bytef *>(text.constData() + sinceBoundary), uInt(text.size() - sinceBoundary));
     deflated.size = known + text.size();
+
+    // The new stored bytes from the boundary on, the last-block flag cleared where it goes,
+    // must inflate to the text from the boundary on: the bits before it are unchanged.
+    QByteArray fromBoundary = stored.left(qsizetype(deflated.keptBytes - firstByte)) + deflated.appended;
+    if (deflated.clearedBit >= 0) {
+        const qsizetype at = qsizetype(deflated.clearedBit / 8 - firstByte);
+        fromBoundary[at] = char(fromBoundary.at(at) & ~(1 << (deflated.clearedBit % 8)));
+    }
+    if (!inflatesTo(fromBoundary, int(from->bit % 8), QByteArrayView(text).first(sinceBoundary),
+            QByteArrayView(text).sliced(sinceBoundary)))
+        throw EngineError(ErrorCode::SaveFailed, QStringLiteral("%1: the spliced entry does not inflate to its text").arg(m_name));
+    deflated.proven = true;
     return ZipArchive::Change{m_name, {}, std::move(deflated)};
 }
 

@@ -19,7 +19,9 @@ namespace gm::xlsx {
 // The part is read once, in chunks; everything else in it is kept as text. Bytes outside the
 // changed elements stay exactly as they were. When saved, the deflated bytes of the entry up
 // to the last code before the first change are reused as they are stored (the block holding
-// the change is ended there), and only the rest is compressed again.
+// the change is ended there), and only the rest is compressed again; the new bytes are then
+// inflated from the block boundary before the change and compared with the text, so that the
+// entry is known to hold that text without inflating it whole.
 class SplicedXmlPart
 {
 public:
@@ -92,9 +94,11 @@ private:
     QByteArray m_placeholder;
     qint64 m_placeholderAt = 0; // where the empty element stands in m_original
     // Deflate block boundaries: the last one before the skipped element's end, then every
-    // later one; and the text from that first boundary to the skipped element's end.
+    // later one; and the text from up to a deflate window (32 KiB) before that first boundary
+    // to the skipped element's end, starting at m_leadOutStart.
     std::vector<Boundary> m_boundaries;
     QByteArray m_leadOut;
+    qint64 m_leadOutStart = 0;
 
     struct Child
     {

@@ -147,7 +147,8 @@ ZipArchive::ZipArchive(ZipArchive &&other) noexcept
     : m_bytes(std::move(other.m_bytes)),
       m_zip(std::exchange(other.m_zip, nullptr)),
       m_names(std::move(other.m_names)),
-      m_byFoldedName(std::move(other.m_byFoldedName))
+      m_byFoldedName(std::move(other.m_byFoldedName)),
+      m_held(std::move(other.m_held))
 {
 }
 
@@ -161,6 +162,7 @@ ZipArchive &ZipArchive::operator=(ZipArchive &&other) noexcept
         m_zip = std::exchange(other.m_zip, nullptr);
         m_names = std::move(other.m_names);
         m_byFoldedName = std::move(other.m_byFoldedName);
+        m_held = std::move(other.m_held);
     }
     return *this;
 }
@@ -208,6 +210,8 @@ QByteArray ZipArchive::read(const QString &name) const
     const qint64 i = indexOf(name);
     if (i < 0)
         throwDamaged(QStringLiteral("missing part %1").arg(name));
+    if (const Held *entry = held(i))
+        return entry->text;
     zip_stat_t stat;
     zip_stat_init(&stat);
     if (zip_stat_index(m_zip, zip_uint64_t(i), 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE))
@@ -239,12 +243,33 @@ QByteArray ZipArchive::read(const QString &name) const
     return data;
 }
 
-void ZipArchive::verifyEntries(const QStringList &skip) const
+void ZipArchive::verifyEntries(const QStringList &hold) const
 {
-    for (const QString &name : m_names) {
-        if (!skip.contains(name, Qt::CaseInsensitive))
+    qint64 room = kHeldBytes;
+    for (qint64 i = 0; i < m_names.size(); ++i) {
+        const QString &name = m_names.at(i);
+        if (held(i))
+            continue;
+        const EntryInfo entry = info(name);
+        if (entry.method != 8 || entry.size > room || !hold.contains(name, Qt::CaseInsensitive)) {
             readChunks(name, [](const char *, qsizetype) {});
+            continue;
+        }
+        // The one inflate of the entry checks it and keeps what a later read needs.
+        Held kept;
+        kept.text.reserve(qsizetype(entry.size));
+        inflateBlocks(
+            i, name, [&kept](const char *data, qsizetype size) { kept.text.append(data, size); },
+            [&kept](qint64 bit, quint32 crc) { kept.blocks.push_back({bit, kept.text.size(), crc}); });
+        room -= entry.size;
+        m_held.emplace(i, std::move(kept));
     }
+}
+
+const ZipArchive::Held *ZipArchive::held(qint64 index) const
+{
+    const auto it = m_held.find(index);
+    return it == m_held.end() ? nullptr : &it->second;
 }
 
 ZipArchive::EntryInfo ZipArchive::info(const QString &name) const
@@ -292,9 +317,100 @@ void streamEntry(
 
 } // namespace
 
+namespace {
+
+constexpr qsizetype heldChunkSize = 256 * 1024;
+
+// Text held in memory, handed over in chunks of at most heldChunkSize bytes, none crossing
+// `until`.
+void sendHeld(const QByteArray &text, qsizetype from, qsizetype until, const ZipArchive::ChunkSink &sink)
+{
+    for (qsizetype at = from; at < until; at += heldChunkSize)
+        sink(text.constData() + at, std::min(heldChunkSize, until - at));
+}
+
+struct InflateEnd
+{
+    void operator()(z_stream *stream) const { inflateEnd(stream); }
+};
+
+} // namespace
+
 void ZipArchive::readChunks(const QString &name, const ChunkSink &sink) const
 {
-    streamEntry(m_zip, indexOf(name), name, 0, info(name).size, sink);
+    const qint64 i = indexOf(name);
+    if (const Held *entry = i >= 0 ? held(i) : nullptr) {
+        sendHeld(entry->text, 0, entry->text.size(), sink);
+        return;
+    }
+    streamEntry(m_zip, i, name, 0, info(name).size, sink);
+}
+
+void ZipArchive::readBlocks(const QString &name, const ChunkSink &sink, const BoundarySink &boundary) const
+{
+    const qint64 i = indexOf(name);
+    if (i < 0)
+        throwDamaged(QStringLiteral("missing part %1").arg(name));
+    if (const Held *entry = held(i)) {
+        qsizetype from = 0;
+        for (const Held::Block &block : entry->blocks) {
+            sendHeld(entry->text, from, qsizetype(block.offset), sink);
+            from = qsizetype(block.offset);
+            boundary(block.bit, block.crc);
+        }
+        sendHeld(entry->text, from, entry->text.size(), sink);
+        return;
+    }
+    inflateBlocks(i, name, sink, boundary);
+}
+
+void ZipArchive::inflateBlocks(qint64 index, const QString &name, const ChunkSink &sink, const BoundarySink &boundary) const
+{
+    const EntryInfo entry = info(name);
+    if (entry.method != 8)
+        throwDamaged(QStringLiteral("%1: not deflated").arg(name));
+    z_stream stream{};
+    constexpr int rawInflateWindowBits = -15;
+    if (inflateInit2(&stream, rawInflateWindowBits) != Z_OK)
+        throwDamaged(QStringLiteral("%1: inflate: out of memory").arg(name));
+    std::unique_ptr<z_stream, InflateEnd> guard(&stream);
+    constexpr qsizetype chunkSize = 256 * 1024;
+    std::unique_ptr<char[]> buffer(new char[chunkSize]);
+    quint32 crc = quint32(crc32(0, nullptr, 0));
+    qint64 size = 0;
+    bool ended = false;
+    streamEntry(m_zip, index, name, ZIP_FL_COMPRESSED, entry.compressedSize, [&](const char *data, qsizetype length) {
+        stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
+        stream.avail_in = uInt(length);
+        while (!ended) {
+            stream.next_out = reinterpret_cast<Bytef *>(buffer.get());
+            stream.avail_out = uInt(chunkSize);
+            // Z_BLOCK stops at every block boundary, so that each one can be reported.
+            const int result = inflate(&stream, Z_BLOCK);
+            if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
+                throwDamaged(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(stream.msg ? stream.msg : "inflate failed")));
+            const qsizetype produced = chunkSize - qsizetype(stream.avail_out);
+            if (produced > 0) {
+                size += produced;
+                if (size > entry.size)
+                    throwDamaged(QStringLiteral("%1: longer than its recorded size").arg(name));
+                crc = quint32(crc32(crc, reinterpret_cast<const Bytef *>(buffer.get()), uInt(produced)));
+                sink(buffer.get(), produced);
+            }
+            ended = result == Z_STREAM_END;
+            // The end of a block that is not the last one: the next block starts here.
+            const bool atBoundary = result == Z_OK && (stream.data_type & 128);
+            if (atBoundary && !(stream.data_type & 64))
+                boundary(qint64(stream.total_in) * 8 - (stream.data_type & 7), crc);
+            // At a boundary, go on: the final block's end is reported before the stream's.
+            if (result == Z_BUF_ERROR || (stream.avail_in == 0 && stream.avail_out > 0 && !atBoundary))
+                break;
+        }
+    });
+    if (!ended)
+        throwDamaged(QStringLiteral("%1: compressed data ends early").arg(name));
+    if (crc != entry.crc || size != entry.size)
+        throwDamaged(QStringLiteral("%1: CRC or size mismatch").arg(name));
 }
 
 void ZipArchive::readStored(const QString &name, const ChunkSink &sink) const
@@ -331,6 +447,44 @@ void ZipArchive::expectSameStored(const ZipArchive &copy, const QString &name) c
     });
     if (compared != mine.compressedSize)
         throwDamaged(QStringLiteral("%1: not copied whole").arg(name));
+}
+
+void ZipArchive::expectDeflated(const ZipArchive &original, const QString &name, const Deflated &deflated) const
+{
+    const EntryInfo mine = info(name);
+    const qint64 total = deflated.keptBytes + deflated.appended.size();
+    if (mine.method != 8 || mine.crc != deflated.crc || mine.size != deflated.size || mine.compressedSize != total)
+        throwDamaged(QStringLiteral("%1 differs from the built part").arg(name));
+    std::unique_ptr<zip_file_t, ZipFileCloser> kept;
+    if (deflated.keptBytes > 0) {
+        kept.reset(zip_fopen_index(original.m_zip, zip_uint64_t(original.indexOf(name)), ZIP_FL_COMPRESSED));
+        if (!kept)
+            throwDamaged(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(zip_strerror(original.m_zip))));
+    }
+    // The stored bytes are compared, chunk by chunk, with the ones the entry was built from.
+    QByteArray expected;
+    qint64 position = 0;
+    readStored(name, [&](const char *data, qsizetype size) {
+        expected.resize(size);
+        qsizetype done = 0;
+        while (done < size && position + done < deflated.keptBytes) {
+            const zip_uint64_t want = zip_uint64_t(std::min<qint64>(size - done, deflated.keptBytes - position - done));
+            const zip_int64_t n = zip_fread(kept.get(), expected.data() + done, want);
+            if (n <= 0)
+                throwDamaged(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(zip_file_strerror(kept.get()))));
+            done += qsizetype(n);
+        }
+        if (done < size)
+            std::memcpy(expected.data() + done, deflated.appended.constData() + (position + done - deflated.keptBytes), size_t(size - done));
+        const qint64 cleared = deflated.clearedBit / 8;
+        if (deflated.clearedBit >= 0 && cleared >= position && cleared < position + size)
+            expected[qsizetype(cleared - position)] = char(expected.at(qsizetype(cleared - position)) & ~(1 << (deflated.clearedBit % 8)));
+        if (std::memcmp(expected.constData(), data, size_t(size)) != 0)
+            throwDamaged(QStringLiteral("%1 differs from the built part").arg(name));
+        position += size;
+    });
+    if (position != total)
+        throwDamaged(QStringLiteral("%1 differs from the built part").arg(name));
 }
 
 namespace {

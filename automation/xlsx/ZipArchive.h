@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -73,9 +74,12 @@ public:
     QString storedName(const QString &name) const;
     // Uncompressed content; the CRC is checked. Throws Damaged for a missing or bad entry.
     QByteArray read(const QString &name) const;
-    // Reads every entry to its end, in chunks, so that each CRC is checked; entries named in
-    // `skip` are left out.
-    void verifyEntries(const QStringList &skip = {}) const;
+    // Reads every entry to its end, in chunks, so that each CRC is checked. Deflated entries
+    // named in `hold` are kept inflated, with their block boundaries, while they fit in
+    // kHeldBytes together: later reads of them (read, readChunks, readBlocks) hand over what
+    // was checked here instead of inflating the entry again.
+    void verifyEntries(const QStringList &hold = {}) const;
+    static constexpr qint64 kHeldBytes = 32 * 1024 * 1024;
 
     struct EntryInfo
     {
@@ -93,6 +97,13 @@ public:
     void readChunks(const QString &name, const ChunkSink &sink) const;
     // The entry's stored bytes (compressed, as they sit in the archive) in chunks.
     void readStored(const QString &name, const ChunkSink &sink) const;
+    // The uncompressed content of a deflated entry in chunks, as readChunks, and where each
+    // deflate block after the first starts: `boundary` is called with the block's first bit in
+    // the stored bytes and the CRC of the text before it, once that text has gone to `sink`.
+    // The end of the last block is not reported. The CRC and the size are checked at the end.
+    // Throws Damaged.
+    using BoundarySink = std::function<void(qint64 bit, quint32 crc)>;
+    void readBlocks(const QString &name, const ChunkSink &sink, const BoundarySink &boundary) const;
     // Throws Damaged unless `copy` holds the entry with the same method, CRC, sizes and stored
     // bytes: an entry copied through unchanged reads back as well as it did here, without
     // being inflated again.
@@ -110,6 +121,11 @@ public:
         // A bit of the kept bytes written as 0: the last-block flag of a kept block that no
         // longer ends the stream. -1 for none.
         qint64 clearedBit = -1;
+        // The new stored bytes were inflated when they were made, from a block boundary of the
+        // kept bytes on, and gave exactly the text they stand for; the bits before that
+        // boundary are the entry's own, which inflated to the same text when it was read. A
+        // stored entry holding these bytes (expectDeflated) therefore holds that text.
+        bool proven = false;
     };
 
     struct Change
@@ -125,16 +141,35 @@ public:
     // the time stamp 1980-01-01 00:00 that Excel gives its entries; removed entries are left out.
     // Content given as data is deflated at kDeflateLevel.
     QByteArray rebuilt(const std::vector<Change> &changes) const;
+    // Throws Damaged unless this archive's entry `name` is stored deflated with exactly the
+    // bytes `deflated` describes (the kept bytes of `original`'s entry, then the appended
+    // ones), and the CRC and size it gives.
+    void expectDeflated(const ZipArchive &original, const QString &name, const Deflated &deflated) const;
 
 private:
     ZipArchive() = default;
     void index();
     qint64 indexOf(const QString &name) const;
 
+    struct Held
+    {
+        QByteArray text;
+        struct Block
+        {
+            qint64 bit = 0; // where the block starts in the stored bytes
+            qint64 offset = 0; // where its text starts
+            quint32 crc = 0; // of the text before it
+        };
+        std::vector<Block> blocks; // every block but the first
+    };
+    const Held *held(qint64 index) const;
+    void inflateBlocks(qint64 index, const QString &name, const ChunkSink &sink, const BoundarySink &boundary) const;
+
     QByteArray m_bytes;
     ::zip *m_zip = nullptr;
     QStringList m_names;
     QHash<QString, qint64> m_byFoldedName;
+    mutable std::map<qint64, Held> m_held; // key: entry index
 };
 
 } // namespace gm::xlsx

@@ -160,6 +160,10 @@ TEST(DeflateSplice, TheBlockHoldingTheChangeIsEndedEarlyWhateverTheWriterChose)
         const QByteArray text = "<worksheet xmlns=\"main\" xmlns:r=\"rel\"><sheetData>" + compression.cells + "</sheetData>"
             + hyperlinks(300) + "<pageMargins/>" + extensions + "</worksheet>";
         const ZipArchive archive = archiveOf(text, compression.level, compression.strategy);
+        // The same entry checked and held when the archive was opened gives the same result.
+        const ZipArchive held = ZipArchive::fromBytes(archive.rebuilt({}));
+        held.verifyEntries({entry});
+        EXPECT_EQ(held.read(entry), text);
         for (const Edit &edit : editsAfterCellData()) {
             SCOPED_TRACE(std::string(compression.name) + " / " + edit.name);
             QByteArray expected = text;
@@ -173,6 +177,13 @@ TEST(DeflateSplice, TheBlockHoldingTheChangeIsEndedEarlyWhateverTheWriterChose)
             edit.apply(part);
             const ZipArchive::Change change = part.change(archive);
             ASSERT_TRUE(change.deflated.has_value());
+            EXPECT_TRUE(change.deflated->proven);
+            SplicedXmlPart heldPart(held, entry, "sheetData");
+            edit.apply(heldPart);
+            const ZipArchive::Change heldChange = heldPart.change(held);
+            ASSERT_TRUE(heldChange.deflated.has_value());
+            EXPECT_EQ(heldChange.deflated->keptBytes, change.deflated->keptBytes);
+            EXPECT_TRUE(heldChange.deflated->appended == change.deflated->appended);
             const ZipArchive rebuilt = ZipArchive::fromBytes(archive.rebuilt({change}));
             const QByteArray inflated = inflateEntry(rebuilt, entry);
             ASSERT_EQ(inflated.size(), expected.size());
@@ -340,6 +351,25 @@ TEST(SaveCheck, CopiedEntriesMustHoldTheStoredBytesThatWereRead)
     // The same text compressed otherwise is not the entry that was read.
     EXPECT_THROW(original.expectSameStored(archiveOf(text, 1, Z_DEFAULT_STRATEGY), entry), EngineError);
     EXPECT_THROW(original.expectSameStored(archiveOf(text + " ", 6, Z_DEFAULT_STRATEGY), entry), EngineError);
+
+    // A spliced entry must hold the kept bytes, then the appended ones: a bit changed in
+    // either is caught without inflating.
+    const QByteArray sheet = "<worksheet xmlns=\"main\"><sheetData>" + cellRows(3000, true) + "</sheetData>" + hyperlinks(50)
+        + "</worksheet>";
+    const ZipArchive before = archiveOf(sheet, 6, Z_DEFAULT_STRATEGY);
+    SplicedXmlPart part(before, entry, "sheetData");
+    part.setElement("sheetProtection", "<sheetProtection sheet=\"1\"/>", order::worksheet);
+    const ZipArchive::Change change = part.change(before);
+    ASSERT_TRUE(change.deflated && change.deflated->proven && change.deflated->keptBytes > 0);
+    const QByteArray spliced = before.rebuilt({change});
+    ZipArchive::fromBytes(spliced).expectDeflated(before, entry, *change.deflated);
+    const auto *splicedHeader = reinterpret_cast<const uchar *>(spliced.constData());
+    const qsizetype splicedData = 30 + (splicedHeader[26] | splicedHeader[27] << 8) + (splicedHeader[28] | splicedHeader[29] << 8);
+    for (const qint64 at : {change.deflated->keptBytes / 2, change.deflated->keptBytes + change.deflated->appended.size() / 2}) {
+        QByteArray changed = spliced;
+        changed[splicedData + at] = char(changed.at(splicedData + at) ^ 0x10);
+        EXPECT_THROW(ZipArchive::fromBytes(changed).expectDeflated(before, entry, *change.deflated), EngineError) << at;
+    }
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <tuple>
 
 namespace gm::xlsx {
 namespace {
@@ -74,6 +75,18 @@ TEST_F(PackageSave, RefusesWhatItCannotOpenAndLeavesItAlone)
     for (qsizetype i = at + stored.size() / 2; i < at + stored.size() / 2 + 4; ++i)
         flipped[i] = char(flipped[i] ^ 0x5A);
     gm::test::writeAll(folder + QStringLiteral("flipped.xlsx"), flipped);
+    // The same sheet with another CRC in its headers: its data inflates, the CRC does not match.
+    QByteArray wrongCrc = original;
+    const QByteArray sheetName("xl/worksheets/sheet1.xml");
+    for (const auto &[signature, crcAt, nameAt] :
+        {std::tuple{QByteArray("PK\x01\x02", 4), 16, 46}, std::tuple{QByteArray("PK\x03\x04", 4), 14, 30}}) {
+        for (qsizetype i = wrongCrc.indexOf(signature); i >= 0; i = wrongCrc.indexOf(signature, i + 4)) {
+            if (wrongCrc.mid(i + nameAt, sheetName.size()) == sheetName)
+                wrongCrc[i + crcAt] = char(wrongCrc.at(i + crcAt) ^ 0x01);
+        }
+    }
+    ASSERT_NE(wrongCrc, original);
+    gm::test::writeAll(folder + QStringLiteral("crc.xlsx"), wrongCrc);
     gm::test::writeAll(folder + QStringLiteral("truncated.xlsx"), original.left(original.size() * 6 / 10));
     gm::test::writeAll(folder + QStringLiteral("empty.xlsx"), {});
     gm::test::writeAll(folder + QStringLiteral("text.xlsx"), "a\tb\r\n1\t2\r\n");
@@ -92,6 +105,7 @@ TEST_F(PackageSave, RefusesWhatItCannotOpenAndLeavesItAlone)
         ErrorCode code;
     } cases[] = {
         {folder + QStringLiteral("flipped.xlsx"), ErrorCode::Damaged},
+        {folder + QStringLiteral("crc.xlsx"), ErrorCode::Damaged},
         {folder + QStringLiteral("truncated.xlsx"), ErrorCode::Damaged},
         {folder + QStringLiteral("empty.xlsx"), ErrorCode::EmptyFile},
         {folder + QStringLiteral("text.xlsx"), ErrorCode::NotAWorkbook},
