@@ -3,6 +3,7 @@
 #include "automation/EngineError.h"
 
 #include <QFile>
+#include <QSet>
 
 #include <zip.h>
 #include <zlib.h>
@@ -245,13 +246,18 @@ QByteArray ZipArchive::read(const QString &name) const
 
 void ZipArchive::verifyEntries(const QStringList &hold) const
 {
+    QSet<qint64> wanted;
+    for (const QString &name : hold) {
+        if (const qint64 i = indexOf(name); i >= 0)
+            wanted.insert(i);
+    }
     qint64 room = kHeldBytes;
     for (qint64 i = 0; i < m_names.size(); ++i) {
         const QString &name = m_names.at(i);
         if (held(i))
             continue;
         const EntryInfo entry = info(name);
-        if (entry.method != 8 || entry.size > room || !hold.contains(name, Qt::CaseInsensitive)) {
+        if (entry.method != 8 || entry.size > room || !wanted.contains(i)) {
             readChunks(name, [](const char *, qsizetype) {});
             continue;
         }
