@@ -137,8 +137,9 @@ TEST(PrintRun, WithoutAPrinterNothingStartsAfterTheListCheck)
     ui.messages.clear();
     summary = printWorkbooks(inputs, ui, {}, dry, noEngine);
     EXPECT_TRUE(summary.stopped);
-    EXPECT_EQ(ui.messages, QStringList{kPrintBadCopies});
+    EXPECT_EQ(ui.messages, QStringList{kPrintNoSheets});
     ui.messages.clear();
+    inputs.printSheets = false;
     inputs.copies = QStringLiteral("1");
     summary = printWorkbooks(inputs, ui, {}, dry, noEngine);
     EXPECT_FALSE(summary.stopped);
