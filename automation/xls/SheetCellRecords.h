@@ -27,8 +27,8 @@ namespace gm::xls {
 //   records (colMic/colMac, new rows), DIMENSIONS and the row blocks (DBCELL, INDEX) follow.
 // Whatever cannot be stored exactly this way throws EngineError(XlsCellsNeedEngine) before any
 // record changes: formulas, cells of a shared, array or table formula, format records that
-// cannot be added (the table is full), a built-in number
-// format the file redefines, a cell table this editor cannot lay out.
+// cannot be added (the table is full), a built-in number format the file redefines, a cell
+// table this editor cannot lay out.
 class SheetCellRecords
 {
 public:
