@@ -10,6 +10,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -22,6 +23,7 @@ namespace {
 
 enum : quint16 {
     kXfCrc = 0x087C,
+    kXfExt = 0x087D,
     kDate1904 = 0x0022,
 };
 
@@ -32,6 +34,8 @@ constexpr int kMaxTextLength = 32767;
 constexpr quint16 fGhostDirty = 0x0080; // ROW: the row has a format of its own
 constexpr quint8 fAtrNum = 0x04; // XF byte 9: the number format is the cell's own
 constexpr quint8 f123Prefix = 0x08; // XF byte 4: the text was typed with a leading apostrophe
+constexpr qsizetype kXfCrcSize = 20; // frtHeader (12), reserved, cxfs u16 @14, crc u32 @16
+constexpr qsizetype kXfExtIndex = 14; // XFEXT: after frtHeader and a reserved u16, ixfe u16
 
 [[noreturn]] void needEngine(int sheet, const QString &why)
 {
@@ -268,6 +272,26 @@ struct Planned
 
 } // namespace
 
+quint32 xfChecksum(const QList<QByteArray> &xfPayloads)
+{
+    static const auto table = [] {
+        std::array<quint32, 256> t{};
+        for (quint32 i = 0; i < 256; ++i) {
+            quint32 value = i << 24;
+            for (int bit = 0; bit < 8; ++bit)
+                value = (value & 0x80000000u) ? (value << 1) ^ 0xAFu : value << 1;
+            t[i] = value;
+        }
+        return t;
+    }();
+    quint32 crc = 0;
+    for (const QByteArray &payload : xfPayloads) {
+        for (const char byte : payload)
+            crc = (crc << 8) ^ table[((crc >> 24) ^ quint8(byte)) & 0xFF];
+    }
+    return crc;
+}
+
 bool usesDate1904(const BiffRecordStream &stream)
 {
     const int end = stream.globalsEnd();
@@ -299,7 +323,9 @@ void SheetCellRecords::write(const std::vector<Entry> &entries, const EntryConte
     QHash<int, QString> formats;
     int sstAt = -1;
     int extSstAt = -1;
-    bool xfChecksum = false;
+    int xfCrcAt = -1;
+    QHash<int, int> xfExtAt; // XF index -> its XFEXT record
+    int lastXfExt = -1;
     for (int i = 0; i < globalsEnd; ++i) {
         const BiffRecord &record = records[i];
         if (record.type == kXf)
@@ -310,8 +336,12 @@ void SheetCellRecords::write(const std::vector<Entry> &entries, const EntryConte
             sstAt = i;
         else if (record.type == kExtSst && extSstAt < 0)
             extSstAt = i;
-        else if (record.type == kXfCrc)
-            xfChecksum = true;
+        else if (record.type == kXfCrc && xfCrcAt < 0 && record.data.size() >= kXfCrcSize)
+            xfCrcAt = i;
+        else if (record.type == kXfExt && record.data.size() >= kXfExtIndex + 2) {
+            xfExtAt.insert(readU16(record.data, kXfExtIndex), i);
+            lastXfExt = i;
+        }
     }
     auto xfRecord = [&](quint16 xf) -> const QByteArray & {
         static const QByteArray none;
@@ -399,6 +429,7 @@ void SheetCellRecords::write(const std::vector<Entry> &entries, const EntryConte
     // Plan every write before anything changes: whatever needs the engine is found first.
     std::map<quint32, Planned> planned;
     QList<QByteArray> addedXfs;
+    QList<quint16> addedFrom; // the format record each added one was made from
     auto xfFor = [&](quint16 base, const std::function<void(QByteArray &)> &change) -> quint16 {
         QByteArray wanted = xfRecord(base);
         if (wanted.isEmpty())
@@ -414,11 +445,10 @@ void SheetCellRecords::write(const std::vector<Entry> &entries, const EntryConte
             if (addedXfs[k] == wanted)
                 return quint16(xfAt.size() + k);
         }
-        if (xfChecksum)
-            needEngine(m_sheet, QStringLiteral("format records carry a checksum"));
         if (xfAt.size() + addedXfs.size() >= kMaxCellFormats)
             needEngine(m_sheet, QStringLiteral("format record table full"));
         addedXfs.append(wanted);
+        addedFrom.append(base);
         return quint16(xfAt.size() + addedXfs.size() - 1);
     };
     for (const Entry &entry : entries) {
@@ -654,6 +684,33 @@ void SheetCellRecords::write(const std::vector<Entry> &entries, const EntryConte
         }
     }
     if (!addedXfs.isEmpty()) {
+        // The checksum tells readers whether the extensions still describe the format records;
+        // it is kept true only when it was true. Records after the format records first, so
+        // that the indexes found above still hold.
+        QList<QByteArray> payloads;
+        for (const int i : std::as_const(xfAt))
+            payloads.append(records[i].data);
+        const bool checksumHolds = xfCrcAt >= 0 && readU16(records[xfCrcAt].data, 14) == xfAt.size()
+            && readU32(records[xfCrcAt].data, 16) == xfChecksum(payloads);
+        if (checksumHolds) {
+            QList<BiffRecord> extensions;
+            for (qsizetype k = 0; k < addedXfs.size(); ++k) {
+                const auto from = xfExtAt.constFind(addedFrom[k]);
+                if (from == xfExtAt.cend())
+                    continue;
+                BiffRecord extension{kXfExt, records[*from].data, records[*from].continuations, 0};
+                writeU16(extension.data, kXfExtIndex, quint16(xfAt.size() + k));
+                extensions.append(extension);
+            }
+            if (!extensions.isEmpty()) {
+                const int after = lastXfExt >= 0 ? lastXfExt : xfCrcAt;
+                for (qsizetype k = extensions.size() - 1; k >= 0; --k)
+                    records.insert(after + 1, extensions[k]);
+            }
+            BiffRecord &checksum = records[xfCrcAt];
+            writeU16(checksum.data, 14, quint16(xfAt.size() + addedXfs.size()));
+            writeU32(checksum.data, 16, xfChecksum(payloads + addedXfs));
+        }
         const int after = xfAt.last();
         for (qsizetype k = addedXfs.size() - 1; k >= 0; --k)
             records.insert(after + 1, BiffRecord{kXf, addedXfs[k], {}, 0});

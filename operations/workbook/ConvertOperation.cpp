@@ -119,7 +119,11 @@ RunSummary runConvert(
     const int index = inputs.targetIndex >= 0 && inputs.targetIndex < targets.size() ? inputs.targetIndex : 0;
     const int code = targets.at(index).code;
     const QString extension = FormatExtension(code);
+    // A folder the run creates and leaves empty (every file failed, or the disk was full)
+    // is removed again at the end; one that was there before stays, empty or not.
+    const bool folderExisted = QFileInfo::exists(inputs.outputFolder) || QFileInfo(inputs.outputFolder).isSymLink();
     const QString outputFolder = EnsureFolder(inputs.outputFolder);
+    const bool folderCreated = !folderExisted && QFileInfo(outputFolder).isDir();
 
     Operation operation;
     operation.options.actionName = kConvertAction;
@@ -182,7 +186,10 @@ RunSummary runConvert(
     };
 
     BatchFrame frame(ui, settings, std::move(engineFactory));
-    return frame.run(inputs.entries, operation);
+    RunSummary summary = frame.run(inputs.entries, operation);
+    if (folderCreated)
+        QDir().rmdir(outputFolder); // fails, as it should, on a folder with anything in it
+    return summary;
 }
 
 RunSummary convertWorkbooks(const ConvertInputs &inputs, UserInterface &ui, const RunSettings &settings,

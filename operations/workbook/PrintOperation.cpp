@@ -81,8 +81,9 @@ RunSummary printWorkbooks(const PrintInputs &inputs, UserInterface &ui, const Ru
 {
     if (!BatchFrame::checkList(ui, inputs.entries, kPrintEmptyList))
         return stoppedRun();
+    // A dry run queues nothing, so it needs no printer: it lays out the pages all the same.
     const QString printer = resolvePrinter(inputs.printer);
-    if (printer.isEmpty()) {
+    if (printer.isEmpty() && !options.dryRun) {
         ui.inform(kPrintNoPrinter);
         return stoppedRun();
     }

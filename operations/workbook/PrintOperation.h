@@ -62,12 +62,13 @@ struct PrintOptions
     std::vector<PrintJob> *jobs = nullptr; // receives every job, in order, when given
 };
 
-// Check list, the printer check, Validate (each failure shown through ui), then the run.
+// Check list, the printer check (not for a dry run), Validate (each failure shown through ui),
+// then the run.
 // The window calls the checks itself on the GUI thread (to focus the control) and runPrint
 // on a worker.
 RunSummary printWorkbooks(const PrintInputs &inputs, UserInterface &ui, const RunSettings &settings,
     const PrintOptions &options = {}, ApplicationFactory engineFactory = {}, Validation *failed = nullptr);
-// The run itself, to `printer` (a destination resolvePrinter gave).
+// The run itself, to `printer` (a destination resolvePrinter gave; may be empty in a dry run).
 RunSummary runPrint(const PrintInputs &inputs, const QString &printer, UserInterface &ui, const RunSettings &settings,
     const PrintOptions &options = {}, ApplicationFactory engineFactory = {});
 

@@ -14,6 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
+
+#include <sys/mount.h>
 
 using namespace gm;
 using gm::test::readAll;
@@ -116,6 +119,46 @@ TEST_F(ConvertSafetyTest, AFailedOverwriteKeepsTheOldOutput)
         EXPECT_EQ(readAll(out + QStringLiteral("/sheets_second_active.xls")), "old copy");
     }
     EXPECT_EQ(outputs().size(), 2);
+}
+
+TEST_F(ConvertSafetyTest, AnOutputFolderTheRunMadeGoesAgainWhenNothingCouldBeWrittenIntoIt)
+{
+    // A copy onto a full disk: the run makes the missing output folder, the copy fails.
+    const QString xls = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xls")), src);
+    const QString mountPoint = dir.filePath(QStringLiteral("small"));
+    ASSERT_TRUE(QDir().mkpath(mountPoint));
+    if (::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "no small file system could be mounted: " << std::strerror(errno);
+    struct Unmount
+    {
+        QByteArray path;
+        ~Unmount() { ::umount2(path.constData(), MNT_DETACH); }
+    } unmount{QFile::encodeName(mountPoint)};
+    {
+        QFile fill(QDir(mountPoint).filePath(QStringLiteral("fill")));
+        ASSERT_TRUE(fill.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'x');
+        while (fill.write(block) == block.size() && fill.flush()) { }
+    }
+    const QString existing = out;
+    out = mountPoint + QStringLiteral("/new");
+    RunSummary summary = convert({xls}, FileFormat::Excel8);
+    ASSERT_EQ(summary.files.size(), 1u);
+    EXPECT_EQ(summary.files[0].errorNumber, static_cast<int>(ErrorCode::DiskFull));
+    EXPECT_FALSE(QFileInfo::exists(out));
+    EXPECT_EQ(
+        QDir(mountPoint).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{QStringLiteral("fill")});
+
+    // Once there is room the copy is written into the folder, which stays.
+    QFile::remove(QDir(mountPoint).filePath(QStringLiteral("fill")));
+    summary = convert({xls}, FileFormat::Excel8);
+    EXPECT_EQ(summary.files[0].outcome, FileOutcome::Copied);
+    EXPECT_EQ(outputs(), QStringList{QStringLiteral("sheets_second_active.xls")});
+
+    // A folder that was there before stays, though nothing was written into it.
+    out = existing;
+    summary = convert({src + QStringLiteral("/missing.xls")}, FileFormat::Excel8);
+    EXPECT_TRUE(QFileInfo(out).isDir());
 }
 
 TEST_F(ConvertSafetyTest, AStopRequestReportsEveryFileItDidNotReach)

@@ -1,6 +1,7 @@
 // Batch printing without the engine: reading the sheet positions and the copy count, the
 // order of the checks before a run, the "no printer" stop, and counting the pages of a PDF.
 
+#include "automation/EngineError.h"
 #include "automation/PdfPages.h"
 #include "operations/workbook/PrintOperation.h"
 #include "support/PrivateCups.h"
@@ -123,6 +124,29 @@ TEST(PrintRun, WithoutAPrinterNothingStartsAfterTheListCheck)
     EXPECT_TRUE(summary.files.empty());
     EXPECT_EQ(ui.messages, QStringList{kPrintNoPrinter});
     EXPECT_TRUE(ui.statuses.isEmpty());
+
+    // A dry run sends nothing and needs no printer: the other checks still stop it, and once
+    // they pass the file goes to the engine (here one that cannot start).
+    PrintOptions dry;
+    dry.dryRun = true;
+    int engineStarts = 0;
+    auto noEngine = [&engineStarts]() -> std::unique_ptr<Application> {
+        ++engineStarts;
+        throw EngineError(ErrorCode::EngineUnavailable);
+    };
+    ui.messages.clear();
+    summary = printWorkbooks(inputs, ui, {}, dry, noEngine);
+    EXPECT_TRUE(summary.stopped);
+    EXPECT_EQ(ui.messages, QStringList{kPrintNoSheets});
+    ui.messages.clear();
+    inputs.printSheets = false;
+    inputs.copies = QStringLiteral("1");
+    summary = printWorkbooks(inputs, ui, {}, dry, noEngine);
+    EXPECT_FALSE(summary.stopped);
+    ASSERT_EQ(summary.files.size(), 1u);
+    EXPECT_EQ(summary.files[0].errorNumber, int(ErrorCode::EngineUnavailable));
+    EXPECT_EQ(engineStarts, 1);
+    EXPECT_FALSE(ui.messages.contains(kPrintNoPrinter));
 }
 
 TEST(PdfPages, CountsPageObjectsNotPageTreeNodes)

@@ -2,6 +2,7 @@
 // ever started; a print area the .xls grid cannot hold fails the file and leaves it untouched.
 
 #include "automation/EngineError.h"
+#include "automation/ole/CompoundFile.h"
 #include "automation/xls/BiffInfo.h"
 #include "operations/workbook/HeaderFooterOperation.h"
 #include "operations/workbook/PrintSetupOperation.h"
@@ -114,10 +115,25 @@ TEST_F(XlsPageSetupRunTest, EncryptedAndDamagedXlsFailWithTheirOwnErrors)
         {"xls/calamine-issue_385.xls", ErrorCode::PasswordRequired},
         {"bad/xlrd-corrupted_error.xls", ErrorCode::Damaged},
         {"bad/calamine-OOM_alloc3.xls", ErrorCode::Damaged},
+        // A sound container whose workbook stream is no sequence of records: cut inside one,
+        // and with bytes before its first BOF.
+        {"cut", ErrorCode::Damaged},
+        {"junk", ErrorCode::Damaged},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.file);
-        const QString book = copy(c.file);
+        QString book;
+        if (QByteArray(c.file) == "cut" || QByteArray(c.file) == "junk") {
+            ole::CompoundEntry root = ole::CompoundFile::readFile(gm::test::fixture(QStringLiteral("sheets_second_active.xls")));
+            ole::CompoundEntry *stream = root.child("Workbook");
+            ASSERT_NE(stream, nullptr);
+            stream->data = QByteArray(c.file) == "cut" ? stream->data.left(stream->data.size() / 2 + 1)
+                                                       : QByteArray::fromHex("01000200ABCD") + stream->data;
+            book = dir.filePath(QString::fromLatin1(c.file) + QStringLiteral(".xls"));
+            gm::test::writeAll(book, ole::CompoundFile::write(root));
+        } else {
+            book = copy(c.file);
+        }
         if (book.isEmpty())
             GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
         const QByteArray before = gm::test::readAll(book);
