@@ -19,8 +19,8 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -86,20 +86,14 @@ QStringList makeFiles(const QTemporaryDir &dir, const QString &kind, int n)
     return files;
 }
 
-ReplaceInputs inputsFor(const QStringList &files, const QString &find, bool contains)
+Cost replaceCost(const QStringList &files, const QString &find, bool contains)
 {
+    bench::SilentUi ui;
     ReplaceInputs inputs;
     inputs.entries = files;
     inputs.find = find;
     inputs.replacement = QStringLiteral("替换");
     inputs.contains = contains;
-    return inputs;
-}
-
-Cost replaceCost(const QStringList &files, const QString &find, bool contains)
-{
-    bench::SilentUi ui;
-    const ReplaceInputs inputs = inputsFor(files, find, contains);
     return timed(int(files.size()), [&] {
         DeferredDurability run;
         const RunSummary summary = runReplaceContent(inputs, ui, {});
@@ -119,23 +113,24 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     QTemporaryDir dir;
 
-    const QString equalsFind = QStringLiteral("文本16");
-    const QString containsFind = QStringLiteral("文本");
-    const Cost equals = replaceCost(makeFiles(dir, QStringLiteral("equals"), n), equalsFind, false);
-    const Cost contains = replaceCost(makeFiles(dir, QStringLiteral("contains"), n), containsFind, true);
+    const Cost equals = replaceCost(makeFiles(dir, QStringLiteral("equals"), n), QStringLiteral("文本16"), false);
+    const Cost contains = replaceCost(makeFiles(dir, QStringLiteral("contains"), n), QStringLiteral("文本"), true);
 
     lo::LoApplication engine(libreOfficeProgramDir());
     // A first file brings the engine's libraries in, as it would in a run.
     engine.open(makeFiles(dir, QStringLiteral("warm"), 1).front())->close(false);
     const QStringList engineFiles = makeFiles(dir, QStringLiteral("engine"), n);
-    const Cost loadSave = timed(n, [&] {
-        DeferredDurability run;
-        for (const QString &file : engineFiles) {
-            auto book = engine.open(file);
-            book->save();
-            book->close(false);
-        }
-    }, engine.enginePid());
+    const Cost loadSave = timed(
+        n,
+        [&] {
+            DeferredDurability run;
+            for (const QString &file : engineFiles) {
+                auto book = engine.open(file);
+                book->save();
+                book->close(false);
+            }
+        },
+        engine.enginePid());
 
     double load[3] = {0, 0, 0};
     getloadavg(load, 3);
@@ -143,7 +138,8 @@ int main(int argc, char *argv[])
         << QString::number(load[0], 'f', 1) << "\n";
     out << "                                         CPU   elapsed\n";
     auto line = [&](const char *label, const Cost &cost) {
-        out << QString::fromUtf8(label).leftJustified(36) << QStringLiteral("%1  %2\n").arg(cost.cpuMs, 8, 'f', 2).arg(cost.wallMs, 8, 'f', 2);
+        out << QString::fromUtf8(label).leftJustified(36)
+            << QStringLiteral("%1  %2\n").arg(cost.cpuMs, 8, 'f', 2).arg(cost.wallMs, 8, 'f', 2);
     };
     line("replace, equals (1 cell changed)", equals);
     line("replace, contains (4,000 cells)", contains);

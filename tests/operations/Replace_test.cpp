@@ -166,7 +166,8 @@ TEST(ReplaceRun, RowsAndCellsOutOfOrderAreWrittenWhereTheyStand)
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("unordered.xlsx"));
     const QString sheetName = QStringLiteral("xl/worksheets/sheet1.xml");
-    const QByteArray row2 = R"(<row r="2" spans="1:2" outlineLevel="2"><c r="A2" t="s"><v>1</v></c><c r="B2"><v>1000</v></c></row>)";
+    const QByteArray row2
+        = R"(<row r="2" spans="1:2" outlineLevel="2"><c r="A2" t="s"><v>1</v></c><c r="B2"><v>1000</v></c></row>)";
     QList<std::pair<QString, QByteArray>> entries;
     for (const QString &name : gm::test::zipEntryNames(source)) {
         QByteArray bytes = gm::test::zipEntry(source, name);
@@ -186,9 +187,8 @@ TEST(ReplaceRun, RowsAndCellsOutOfOrderAreWrittenWhereTheyStand)
     inputs.find = QStringLiteral("north"); // A2 to A5 show North
     inputs.replacement = QStringLiteral("N");
     gm::test::ScriptedUi ui;
-    const RunSummary summary = replaceContent(inputs, ui, RunSettings{}, []() -> std::unique_ptr<Application> {
-        throw EngineError(ErrorCode::EngineUnavailable);
-    });
+    const RunSummary summary = replaceContent(
+        inputs, ui, RunSettings{}, []() -> std::unique_ptr<Application> { throw EngineError(ErrorCode::EngineUnavailable); });
     ASSERT_EQ(summary.failedCount(), 0) << summary.files[0].errorDescription.toStdString();
 
     const QByteArray sheet = gm::test::zipEntry(path, sheetName);
