@@ -7,6 +7,8 @@
 #include <QHash>
 
 #include <cstring>
+#include <optional>
+#include <string_view>
 
 namespace gm::xlsx {
 
@@ -78,6 +80,32 @@ QString unescaped(const QString &text)
     return out;
 }
 
+// The text General shows for a number stored as `raw`, when that is `raw` itself: a plain
+// decimal of at most 11 characters besides the sign, with no exponent, no leading zeros and
+// no trailing zeros in its fraction. Most stored numbers are such, and need neither reading
+// nor rendering; nothing for the others.
+std::optional<QString> generalAsStored(std::string_view raw)
+{
+    const size_t sign = !raw.empty() && raw.front() == '-' ? 1 : 0;
+    const std::string_view body = raw.substr(sign);
+    if (body.empty() || body.size() > 11 || (body == "0" && sign))
+        return std::nullopt;
+    size_t i = 0;
+    while (i < body.size() && body[i] >= '0' && body[i] <= '9')
+        ++i;
+    if (i == 0 || (body[0] == '0' && i > 1))
+        return std::nullopt;
+    if (i < body.size()) {
+        if (body[i] != '.' || i + 1 == body.size() || body.back() == '0')
+            return std::nullopt;
+        for (size_t k = i + 1; k < body.size(); ++k) {
+            if (body[k] < '0' || body[k] > '9')
+                return std::nullopt;
+        }
+    }
+    return QString::fromLatin1(raw.data(), qsizetype(raw.size()));
+}
+
 // The text of a string item: its own <t>, or its runs' <t> in order; phonetic runs left out.
 QString itemText(pugi::xml_node item)
 {
@@ -124,7 +152,7 @@ public:
             return {};
         } else if (type == "s") {
             const long long index = v.text().as_llong(-1);
-            value = CellValue::ofText(index >= 0 && index < qsizetype(m_strings.size()) ? m_strings[size_t(index)] : QString());
+            value = CellValue::ofText(sharedString(index));
         } else if (type == "str") {
             value = CellValue::ofText(unescaped(QString::fromUtf8(v.child_value())));
         } else if (type == "b") {
@@ -134,6 +162,11 @@ public:
         } else if (type == "d") {
             return QString::fromUtf8(v.child_value());
         } else {
+            const int style = cell.attribute("s").as_int(0);
+            if (isGeneral(style)) {
+                if (std::optional<QString> shown = generalAsStored(v.child_value()))
+                    return *shown;
+            }
             value = CellValue::ofNumber(v.text().as_double());
         }
         return format(cell.attribute("s").as_int(0)).format(value, m_system);
@@ -144,11 +177,35 @@ private:
     {
         for (pugi::xml_node item : root.children()) {
             if (item.type() == pugi::node_element && xml::localName(item) == "si")
-                m_strings.push_back(itemText(item));
+                m_items.push_back(item);
         }
     }
 
-    void readStyles(pugi::xml_node root) { m_styleCodes = styleFormatCodes(root); }
+    QString sharedString(long long index)
+    {
+        if (index < 0 || index >= qsizetype(m_items.size()))
+            return {};
+        if (m_strings.empty())
+            m_strings.resize(m_items.size());
+        std::optional<QString> &text = m_strings[size_t(index)];
+        if (!text)
+            text = itemText(m_items[size_t(index)]);
+        return *text;
+    }
+
+    void readStyles(pugi::xml_node root)
+    {
+        m_styleCodes = styleFormatCodes(root);
+        for (const QString &code : m_styleCodes)
+            m_generalStyles.push_back(code.compare(QLatin1String("General"), Qt::CaseInsensitive) == 0);
+    }
+
+    bool isGeneral(int style) const
+    {
+        if (style < 0 || style >= int(m_styleCodes.size()))
+            return true; // shown with the built-in General, as format() does
+        return m_generalStyles[size_t(style)];
+    }
 
     const NumberFormat &format(int style)
     {
@@ -160,8 +217,12 @@ private:
     OpcPackage &m_package;
     pugi::xml_node m_sheetData;
     DateSystem m_system = DateSystem::Date1900;
-    std::vector<QString> m_strings;
+    // The items of the shared-string table, each read when a cell first shows it: a table
+    // often holds far more text than the cells in view use.
+    std::vector<pugi::xml_node> m_items;
+    std::vector<std::optional<QString>> m_strings;
     std::vector<QString> m_styleCodes;
+    std::vector<bool> m_generalStyles; // by style: its format is General
     NumberFormatCache m_formats;
 };
 

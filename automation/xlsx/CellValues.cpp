@@ -11,6 +11,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -236,59 +237,69 @@ public:
     }
 
 private:
-    // The row element for a row number, inserted in order when missing. Rows written without
-    // their number get it, so that the order can be kept.
+    // The row element for a row number, inserted in order when missing. Rows are found by
+    // their number wherever they stand: other writers leave them out of order. Before a row is
+    // inserted, rows written without their number get it, so that theirs stays as it was.
     pugi::xml_node rowNode(qint64 number)
     {
-        qint64 implied = 0;
-        for (pugi::xml_node row = m_sheetData.first_child(); row; row = row.next_sibling()) {
-            if (row.type() != pugi::node_element || xml::localName(row) != "row")
-                continue;
-            pugi::xml_attribute r = row.attribute("r");
-            const qint64 current = r ? r.as_llong(0) : implied + 1;
-            if (!r)
-                row.append_attribute("r").set_value(current);
-            implied = current;
-            if (current == number)
-                return row;
-            if (current > number) {
-                pugi::xml_node added = m_sheetData.insert_child_before(xml::siblingName(m_sheetData, "row").c_str(), row);
-                added.append_attribute("r").set_value(number);
-                return added;
+        if (!m_rowsIndexed) {
+            m_rowsIndexed = true;
+            qint64 implied = 0;
+            for (pugi::xml_node row = m_sheetData.first_child(); row; row = row.next_sibling()) {
+                if (row.type() != pugi::node_element || xml::localName(row) != "row")
+                    continue;
+                const pugi::xml_attribute r = row.attribute("r");
+                implied = r ? r.as_llong(0) : implied + 1;
+                m_unnumberedRows = m_unnumberedRows || !r;
+                m_rows.emplace(implied, row); // the first of rows written twice
             }
         }
-        pugi::xml_node added = m_sheetData.append_child(xml::siblingName(m_sheetData, "row").c_str());
+        if (const auto found = m_rows.find(number); found != m_rows.end())
+            return found->second;
+        if (m_unnumberedRows) {
+            for (auto &[current, row] : m_rows) {
+                if (!row.attribute("r"))
+                    row.prepend_attribute("r").set_value(current);
+            }
+            m_unnumberedRows = false;
+        }
+        const auto next = m_rows.upper_bound(number);
+        const std::string name = xml::siblingName(m_sheetData, "row");
+        pugi::xml_node added = next == m_rows.end() ? m_sheetData.append_child(name.c_str())
+                                                    : m_sheetData.insert_child_before(name.c_str(), next->second);
         added.append_attribute("r").set_value(number);
+        m_rows.emplace(number, added);
         return added;
     }
 
+    // The cell element for a column of a row, inserted in order when missing; found wherever
+    // it stands, as rows are.
     pugi::xml_node cellNode(pugi::xml_node row, qint64 rowNumber, qint64 column)
     {
+        std::vector<std::pair<qint64, pugi::xml_node>> cells;
         qint64 implied = 0;
-        const std::string name = cellName(rowNumber, column);
         for (pugi::xml_node cell = row.first_child(); cell; cell = cell.next_sibling()) {
             if (cell.type() != pugi::node_element || xml::localName(cell) != "c")
                 continue;
-            pugi::xml_attribute r = cell.attribute("r");
-            qint64 current = implied + 1;
-            if (r) {
-                const std::optional<CellRef> ref = parseRef(r.value());
-                if (ref)
-                    current = ref->column;
-            } else {
-                cell.prepend_attribute("r").set_value(cellName(rowNumber, current).c_str());
-            }
-            implied = current;
-            if (current == column)
+            const std::optional<CellRef> ref = parseRef(cell.attribute("r").value());
+            implied = ref ? ref->column : implied + 1;
+            if (implied == column) {
+                if (!cell.attribute("r"))
+                    cell.prepend_attribute("r").set_value(cellName(rowNumber, column).c_str());
                 return cell;
-            if (current > column) {
-                pugi::xml_node added = row.insert_child_before(xml::siblingName(row, "c").c_str(), cell);
-                added.append_attribute("r").set_value(name.c_str());
-                return added;
             }
+            cells.emplace_back(implied, cell);
         }
-        pugi::xml_node added = row.append_child(xml::siblingName(row, "c").c_str());
-        added.append_attribute("r").set_value(name.c_str());
+        pugi::xml_node next;
+        for (auto &[current, cell] : cells) {
+            if (!cell.attribute("r"))
+                cell.prepend_attribute("r").set_value(cellName(rowNumber, current).c_str());
+            if (!next && current > column)
+                next = cell;
+        }
+        const std::string name = xml::siblingName(row, "c");
+        pugi::xml_node added = next ? row.insert_child_before(name.c_str(), next) : row.append_child(name.c_str());
+        added.append_attribute("r").set_value(cellName(rowNumber, column).c_str());
         return added;
     }
 
@@ -297,14 +308,25 @@ private:
     {
         if (!m_arraysRead) {
             m_arraysRead = true;
-            for (pugi::xpath_node hit : m_sheetData.select_nodes(".//*[local-name()='f'][@t='array' or @t='dataTable']")) {
-                const std::string ref = hit.node().attribute("ref").value();
-                const size_t colon = ref.find(':');
-                const std::optional<CellRef> first = parseRef(std::string_view(ref).substr(0, colon));
-                const std::optional<CellRef> last
-                    = colon == std::string::npos ? first : parseRef(std::string_view(ref).substr(colon + 1));
-                if (first && last)
-                    m_arrays.push_back({*first, *last});
+            // A formula comes first in its cell; a walk is far cheaper than a path query.
+            for (pugi::xml_node line = m_sheetData.first_child(); line; line = line.next_sibling()) {
+                for (pugi::xml_node entry = line.first_child(); entry; entry = entry.next_sibling()) {
+                    pugi::xml_node f = entry.first_child();
+                    while (f && f.type() != pugi::node_element)
+                        f = f.next_sibling();
+                    if (!f || xml::localName(f) != "f")
+                        continue;
+                    const std::string_view kind = f.attribute("t").value();
+                    if (kind != "array" && kind != "dataTable")
+                        continue;
+                    const std::string ref = f.attribute("ref").value();
+                    const size_t colon = ref.find(':');
+                    const std::optional<CellRef> first = parseRef(std::string_view(ref).substr(0, colon));
+                    const std::optional<CellRef> last
+                        = colon == std::string::npos ? first : parseRef(std::string_view(ref).substr(colon + 1));
+                    if (first && last)
+                        m_arrays.push_back({*first, *last});
+                }
             }
         }
         for (const auto &[first, last] : m_arrays) {
@@ -336,12 +358,18 @@ private:
                     ++m_uniqueCount;
             }
         }
-        // A new item every time: an existing one may carry runs or phonetic text of its own.
-        pugi::xml_node root = m_sharedStrings->root();
-        pugi::xml_node item = root.append_child(xml::siblingName(root, "si").c_str());
-        setStringElement(item.append_child(xml::siblingName(root, "t").c_str()), text);
+        // A new item for each new text, shared by the cells written with it: an item that was
+        // there before may carry runs or phonetic text of its own.
+        auto item = m_addedItems.constFind(text);
+        if (item == m_addedItems.cend()) {
+            item = m_addedItems.insert(text, m_uniqueCount);
+            pugi::xml_node root = m_sharedStrings->root();
+            pugi::xml_node si = root.append_child(xml::siblingName(root, "si").c_str());
+            setStringElement(si.append_child(xml::siblingName(root, "t").c_str()), text);
+            ++m_uniqueCount;
+        }
         ++m_addedStrings;
-        setValue(cell, "s", std::to_string(m_uniqueCount++));
+        setValue(cell, "s", std::to_string(*item));
     }
 
     pugi::xml_node cellXfs()
@@ -351,14 +379,17 @@ private:
         return xml::child(m_package.xml(m_stylesName).root(), "cellXfs");
     }
 
+    // The cell style at an index; the list is read once, and a style added joins it.
     pugi::xml_node xf(int index)
     {
-        int i = 0;
-        for (pugi::xml_node node : cellXfs().children()) {
-            if (node.type() == pugi::node_element && i++ == index)
-                return node;
+        if (!m_xfsRead) {
+            m_xfsRead = true;
+            for (pugi::xml_node node : cellXfs().children()) {
+                if (node.type() == pugi::node_element)
+                    m_xfs.push_back(node);
+            }
         }
-        return {};
+        return index >= 0 && index < int(m_xfs.size()) ? m_xfs[size_t(index)] : pugi::xml_node();
     }
 
     int numberFormatOf(int style) { return xf(style).attribute("numFmtId").as_int(0); }
@@ -387,9 +418,8 @@ private:
         }
         if (quotePrefix)
             set("quotePrefix", "1");
-        int count = 0;
-        for (pugi::xml_node node : list.children())
-            count += node.type() == pugi::node_element ? 1 : 0;
+        m_xfs.push_back(copy);
+        const int count = int(m_xfs.size());
         if (pugi::xml_attribute countAttribute = list.attribute("count"))
             countAttribute.set_value(count);
         m_package.xml(m_stylesName).markDirty();
@@ -453,12 +483,18 @@ private:
     QString m_stylesName;
     XmlPart *m_sharedStrings = nullptr;
     long long m_uniqueCount = 0;
-    long long m_addedStrings = 0;
+    long long m_addedStrings = 0; // cells given a shared string
+    QHash<QString, long long> m_addedItems; // index of each item added, by text
     QHash<QString, int> m_newStyles;
     bool m_formulasChanged = false;
     bool m_written = false;
     bool m_arraysRead = false;
     std::vector<std::pair<CellRef, CellRef>> m_arrays;
+    bool m_xfsRead = false;
+    std::vector<pugi::xml_node> m_xfs; // cellXfs, in order
+    bool m_rowsIndexed = false;
+    bool m_unnumberedRows = false;
+    std::map<qint64, pugi::xml_node> m_rows; // by row number
 };
 
 } // namespace

@@ -1,5 +1,10 @@
 #include "operations/cells/ReplaceOperation.h"
 
+#include "automation/EngineError.h"
+#include "support/TestSupport.h"
+
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 using namespace gm;
@@ -151,4 +156,49 @@ TEST(ReplaceMatching, HundredAndFirstEmptyCellEndsTheRow)
             expectWrites(writes, {{1, 1, "b"}, {2, 1, "b"}});
         }
     }
+}
+
+// Other writers than the spreadsheet program leave rows, and cells in a row, out of order: a
+// match in such a row is written into its own row and cell, never into a second copy of them.
+TEST(ReplaceRun, RowsAndCellsOutOfOrderAreWrittenWhereTheyStand)
+{
+    GM_REQUIRE_CORPUS(source, "xlsx/outline01.xlsx");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("unordered.xlsx"));
+    const QString sheetName = QStringLiteral("xl/worksheets/sheet1.xml");
+    const QByteArray row2
+        = R"(<row r="2" spans="1:2" outlineLevel="2"><c r="A2" t="s"><v>1</v></c><c r="B2"><v>1000</v></c></row>)";
+    QList<std::pair<QString, QByteArray>> entries;
+    for (const QString &name : gm::test::zipEntryNames(source)) {
+        QByteArray bytes = gm::test::zipEntry(source, name);
+        if (name == sheetName) {
+            ASSERT_TRUE(bytes.contains(row2));
+            // Row 2 last, its cell B2 before A2.
+            bytes.replace(row2, "");
+            bytes.replace("</sheetData>",
+                R"(<row r="2" spans="1:2" outlineLevel="2"><c r="B2"><v>1000</v></c><c r="A2" t="s"><v>1</v></c></row></sheetData>)");
+        }
+        entries.append({name, bytes});
+    }
+    gm::test::writeZip(path, entries);
+
+    ReplaceInputs inputs;
+    inputs.entries = {path};
+    inputs.find = QStringLiteral("north"); // A2 to A5 show North
+    inputs.replacement = QStringLiteral("N");
+    gm::test::ScriptedUi ui;
+    const RunSummary summary = replaceContent(
+        inputs, ui, RunSettings{}, []() -> std::unique_ptr<Application> { throw EngineError(ErrorCode::EngineUnavailable); });
+    ASSERT_EQ(summary.failedCount(), 0) << summary.files[0].errorDescription.toStdString();
+
+    const QByteArray sheet = gm::test::zipEntry(path, sheetName);
+    EXPECT_EQ(sheet.count(R"(<row r="2")"), 1);
+    EXPECT_EQ(sheet.count(R"(r="A2")"), 1);
+    // The row and its cells stay where and as they were; the four cells share one new string.
+    EXPECT_TRUE(sheet.contains(
+        R"(<row r="2" spans="1:2" outlineLevel="2"><c r="B2"><v>1000</v></c><c r="A2" t="s"><v>7</v></c></row></sheetData>)"))
+        << sheet.toStdString();
+    EXPECT_TRUE(sheet.contains(R"(<c r="A5" t="s"><v>7</v></c>)"));
+    const QByteArray strings = gm::test::zipEntry(path, QStringLiteral("xl/sharedStrings.xml"));
+    EXPECT_TRUE(strings.endsWith("<si><t>Grand Total</t></si><si><t>N</t></si></sst>")) << strings.toStdString();
 }
