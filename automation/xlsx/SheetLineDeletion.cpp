@@ -840,9 +840,9 @@ void SheetLineDeletion::run(const LineDeletion &deletion)
         return true;
     });
 
-    // Pictures, charts and shapes; comments and the notes that show them.
-    // Pictures, charts and comment parts the deletion leaves unused go, with the notes'
-    // drawing once it shows nothing.
+    // Pictures, charts and shapes; comments and the notes that show them. Comment parts left
+    // without comments go, and the notes' drawing once it shows nothing; the pictures and
+    // charts they or removed objects used go at the end, once nothing reaches them.
     if (drawing) {
         QStringList unusedIds;
         if (objects::moveDrawingAnchors(drawing->root(), deletion, lineSizes, &unusedIds))
