@@ -2,7 +2,9 @@
 
 #include "automation/EngineError.h"
 #include "automation/xlsx/PackageDocument.h"
+#include "automation/xlsx/SchemaOrder.h"
 #include "automation/xlsx/SheetObjects.h"
+#include "automation/xlsx/SheetRowsColumns.h"
 #include "automation/xlsx/SheetStructure.h"
 #include "automation/xlsx/XmlPart.h"
 #include "automation/xlsx/XmlText.h"
@@ -30,6 +32,8 @@ const QString pivotTableRelationship
 const QString tableRelationship = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/table");
 const QString commentsRelationship
     = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/comments");
+const QString threadedCommentsRelationship
+    = QStringLiteral("http://schemas.microsoft.com/office/2017/10/relationships/threadedComment");
 
 using xml::children;
 
@@ -485,43 +489,55 @@ void SheetLineDeletion::run(const LineDeletion &deletion)
     }
     // The drawing and the legacy drawing of notes, by the relationship their elements name.
     const std::vector<Relationship> sheetRelationships = package.relationships(partName);
-    auto linkedPart = [&](std::string_view element) {
+    auto linkedPart = [&](std::string_view element, QString *relationshipId = nullptr) {
         const QByteArray elementText = part.element(element);
         if (elementText.isEmpty())
             return QString();
         const std::unique_ptr<XmlPart> tree = fragment(partName, elementText);
         const QString id = text(xml::prefixedAttribute(tree->root(), "id"));
         for (const Relationship &relationship : sheetRelationships) {
-            if (relationship.id == id && !relationship.partName.isEmpty() && package.hasPart(relationship.partName))
+            if (relationship.id == id && !relationship.partName.isEmpty() && package.hasPart(relationship.partName)) {
+                if (relationshipId)
+                    *relationshipId = id;
                 return relationship.partName;
+            }
         }
         return QString();
     };
     XmlPart *drawing = nullptr;
+    LineSizes lineSizes;
     if (const QString drawingPart = linkedPart("drawing"sv); !drawingPart.isEmpty()) {
         drawing = &package.xml(drawingPart);
         if (const QString object = objects::drawingRefusal(drawing->root(), deletion); !object.isEmpty())
             refuse(ErrorCode::LineDeletionUnsupported, sheetName, QStringLiteral("drawing object ") + object);
+        // Objects that keep their size or place are measured in the sheet's heights or widths.
+        if (const auto lines = objects::sizedLines(drawing->root(), deletion))
+            lineSizes = SheetRowsColumns(m_document, m_sheet).lineSizes(deletion.columns, lines->first, lines->second);
     }
-    const QString vmlPart = linkedPart("legacyDrawing"sv);
+    QString vmlRelationship;
+    const QString vmlPart = linkedPart("legacyDrawing"sv, &vmlRelationship);
     if (!vmlPart.isEmpty()) {
         if (const QString shape = objects::vmlRefusal(package.partBytes(vmlPart)); !shape.isEmpty())
             refuse(ErrorCode::LineDeletionUnsupported, sheetName, QStringLiteral("VML ") + shape);
     }
-    std::vector<XmlPart *> commentParts;
+    struct CommentsPart
+    {
+        XmlPart *part;
+        QString relationshipId;
+    };
+    std::vector<CommentsPart> commentParts; // legacy and threaded
     for (const QByteArray &extension : part.elements("extLst"sv)) {
         if (extension.contains("sqref") || extension.contains(":f>"))
             refuse(ErrorCode::LineDeletionUnsupported, sheetName, QStringLiteral("extLst"));
     }
     std::vector<TableEdit> tables;
     for (const Relationship &relationship : sheetRelationships) {
-        if (rel::isType(relationship.type, commentsRelationship) && package.hasPart(relationship.partName))
-            commentParts.push_back(&package.xml(relationship.partName));
+        const bool comments = rel::isType(relationship.type, commentsRelationship)
+            || rel::isType(relationship.type, threadedCommentsRelationship);
+        if (comments && package.hasPart(relationship.partName))
+            commentParts.push_back({&package.xml(relationship.partName), relationship.id});
         if (rel::isType(relationship.type, pivotTableRelationship))
             refuse(ErrorCode::LineDeletionPivotTable, sheetName, relationship.partName);
-        if (rel::isType(
-                relationship.type, QStringLiteral("http://schemas.microsoft.com/office/2017/10/relationships/threadedComment")))
-            refuse(ErrorCode::LineDeletionUnsupported, sheetName, QStringLiteral("threaded comments"));
         if (!rel::isType(relationship.type, tableRelationship) || !package.hasPart(relationship.partName))
             continue;
         XmlPart &table = package.xml(relationship.partName);
@@ -624,7 +640,8 @@ void SheetLineDeletion::run(const LineDeletion &deletion)
             others.push_back({entry.name, entry.partName});
     }
     std::vector<XmlPart *> formulaParts; // charts, tables of other sheets, pivot caches
-    for (const QString &reachable : reachableParts(package)) {
+    const QStringList reachableBefore = reachableParts(package);
+    for (const QString &reachable : reachableBefore) {
         const QString type = package.contentType(reachable);
         const bool wanted = type.compare(contentType::chart, Qt::CaseInsensitive) == 0
             || type.compare(contentType::chartEx, Qt::CaseInsensitive) == 0 || type.compare(contentType::table, Qt::CaseInsensitive) == 0
@@ -823,22 +840,32 @@ void SheetLineDeletion::run(const LineDeletion &deletion)
         return true;
     });
 
-    // Pictures, charts and shapes; comments and the notes that show them.
+    // Pictures, charts and shapes; comments and the notes that show them. Comment parts left
+    // without comments go, and the notes' drawing once it shows nothing; the pictures and
+    // charts they or removed objects used go at the end, once nothing reaches them.
     if (drawing) {
         QStringList unusedIds;
-        if (objects::moveDrawingAnchors(drawing->root(), deletion, &unusedIds))
+        if (objects::moveDrawingAnchors(drawing->root(), deletion, lineSizes, &unusedIds))
             drawing->markDirty();
         for (const QString &id : unusedIds)
             package.removeRelationship(drawing->name(), id);
     }
-    for (XmlPart *comments : commentParts) {
-        if (objects::moveComments(comments->root(), deletion))
-            comments->markDirty();
+    for (const CommentsPart &comments : commentParts) {
+        if (!objects::moveComments(comments.part->root(), deletion))
+            continue;
+        comments.part->markDirty();
+        if (!objects::hasComments(comments.part->root()))
+            package.removeRelationship(partName, comments.relationshipId);
     }
     if (!vmlPart.isEmpty()) {
         const QByteArray before = package.partBytes(vmlPart);
-        if (const QByteArray after = objects::movedVmlNotes(before, deletion); after != before)
+        const QByteArray after = objects::movedVmlNotes(before, deletion);
+        if (after != before && !objects::hasVmlShapes(after)) {
+            part.setElement("legacyDrawing"sv, {}, order::worksheet);
+            package.removeRelationship(partName, vmlRelationship);
+        } else if (after != before) {
             package.setBinary(vmlPart, after);
+        }
     }
 
     // Tables on the sheet: their ranges and filters.
@@ -923,6 +950,7 @@ void SheetLineDeletion::run(const LineDeletion &deletion)
 
     // Cells have moved: the calculation chain lists them by address.
     recalculateOnLoad(package, workbookPart);
+    removeUnreachableParts(package, reachableBefore);
 }
 
 } // namespace gm::xlsx

@@ -18,15 +18,16 @@ class PackageDocument;
 // - on the sheet: dimension, column spans, merged ranges, conditional formats and
 //   validations (ranges and formulas, re-anchored on their first remaining cell),
 //   hyperlinks, the filter, page breaks, sort state and tables; pictures, charts and shapes
-//   (see objects::drawingRefusal), comments and the notes that show them;
+//   (see objects::moveDrawingAnchors), comments, threaded comments and the notes that show
+//   them; a comments part left without comments, a notes drawing left without notes and
+//   pictures and charts no object shows any more go with their relationships;
 // - elsewhere: formulas of other sheets, defined names (print areas and titles, filter
 //   ranges), chart ranges, table formulas and pivot sources.
 // The calculation chain is dropped and a full recalculation asked for on load.
 // What the spreadsheet program refuses (cutting part of an array formula or data table,
 // deleting the header row of a table or filter, a sheet with a pivot table) and what cannot be
-// moved exactly (an object of fixed size or place across the deleted lines, controls, embedded
-// objects, threaded comments, extension lists with ranges) throw EngineError before anything
-// changes.
+// moved exactly (controls, embedded objects, extension lists with ranges) throw EngineError
+// before anything changes.
 class SheetLineDeletion
 {
 public:

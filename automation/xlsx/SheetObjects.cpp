@@ -104,6 +104,136 @@ Marker marker(pugi::xml_node anchor, std::string_view name, const Band &band)
     return {xml::child(node, band.columns ? "col"sv : "row"sv), xml::child(node, band.columns ? "colOff"sv : "rowOff"sv)};
 }
 
+std::vector<pugi::xml_node> elements(pugi::xml_node parent)
+{
+    std::vector<pugi::xml_node> result;
+    for (pugi::xml_node node = parent.first_child(); node; node = node.next_sibling()) {
+        if (node.type() == pugi::node_element)
+            result.push_back(node);
+    }
+    return result;
+}
+
+// An object of a drawing: an anchor, or an mc:AlternateContent with the anchors of its
+// choices and its fallback, of which a reader shows one.
+struct DrawingObject
+{
+    pugi::xml_node element;
+    std::vector<pugi::xml_node> anchors;
+};
+
+std::vector<DrawingObject> drawingObjects(pugi::xml_node drawing)
+{
+    std::vector<DrawingObject> objects;
+    for (pugi::xml_node element : elements(drawing)) {
+        DrawingObject object{element, {}};
+        if (xml::localName(element) == "AlternateContent"sv) {
+            for (pugi::xml_node alternative : elements(element)) {
+                for (pugi::xml_node anchor : elements(alternative))
+                    object.anchors.push_back(anchor);
+            }
+        } else {
+            object.anchors.push_back(element);
+        }
+        objects.push_back(object);
+    }
+    return objects;
+}
+
+// Whether placing the anchor needs the sizes of lines: an object that keeps its size (or its
+// place on the page) while the deletion cuts it or, for one that stays, runs before it.
+bool needsSizes(pugi::xml_node anchor, const Band &band)
+{
+    if (xml::localName(anchor) != "twoCellAnchor"sv)
+        return false;
+    const Marker from = marker(anchor, "from"sv, band);
+    const Marker to = marker(anchor, "to"sv, band);
+    if (!from.valid() || !to.valid())
+        return false;
+    switch (behaviour(anchor)) {
+    case Behaviour::Move:
+        return !band.after(from.point()) && !band.before(to.point());
+    case Behaviour::Stay:
+        return !band.before(to.point());
+    default:
+        return false;
+    }
+}
+
+// Positions on the deletion's axis before and after it, from the sizes of the lines.
+struct Layout
+{
+    const Band &band;
+    const LineSizes &sizes;
+
+    qint64 before(Point point) const { return sizes.start(point.line) + point.offset; }
+    qint64 deleted() const { return sizes.start(band.last + 1) - sizes.start(band.first); }
+    // Where a line starts once the deletion is done.
+    qint64 startAfter(qint64 line) const
+    {
+        return line < band.first ? sizes.start(line) : sizes.start(line + band.count) - deleted();
+    }
+    // The point at a position once the deletion is done: the last line starting at or before it.
+    Point pointAfter(qint64 position) const
+    {
+        qint64 low = 0;
+        qint64 high = (band.columns ? kSheetColumns : kSheetRows) - 1;
+        if (position <= 0)
+            return {0, 0};
+        while (low < high) {
+            const qint64 middle = low + (high - low + 1) / 2;
+            if (startAfter(middle) <= position)
+                low = middle;
+            else
+                high = middle - 1;
+        }
+        return {low, position - startAfter(low)};
+    }
+};
+
+// Moves one anchor; returns whether it changed. An object that moves and sizes with its
+// cells has each end inside the deleted run go to the run's edge. One that moves but keeps
+// its size keeps its start when the run lies after it, moves back with the lines after the
+// run, and starts where the run was when its start was deleted; its end follows at its own
+// size. One that stays keeps its place on the grid and its size.
+bool moveAnchor(pugi::xml_node anchor, const Band &band, const LineSizes &sizes)
+{
+    const Behaviour kind = behaviour(anchor);
+    const Marker from = marker(anchor, "from"sv, band);
+    const Marker to = marker(anchor, "to"sv, band);
+    bool changed = false;
+    if (kind == Behaviour::MoveAndSize) {
+        changed = from.set(band.moved(from.point())) | changed;
+        changed = to.set(band.moved(to.point())) | changed;
+        return changed;
+    }
+    if (needsSizes(anchor, band)) {
+        const Layout layout{band, sizes};
+        const qint64 top = layout.before(from.point());
+        const qint64 size = layout.before(to.point()) - top;
+        if (kind == Behaviour::Move) {
+            const Point start = band.moved(from.point());
+            changed = from.set(start) | changed;
+            changed = to.set(layout.pointAfter(layout.startAfter(start.line) + start.offset + size)) | changed;
+        } else {
+            changed = from.set(layout.pointAfter(top)) | changed;
+            changed = to.set(layout.pointAfter(top + size)) | changed;
+        }
+        return changed;
+    }
+    if (kind == Behaviour::Move && from.valid()) {
+        // A one-cell anchor's size is its own: only where it starts counts. A two-cell one
+        // that the run neither cuts nor precedes lies before it.
+        const bool oneCell = xml::localName(anchor) == "oneCellAnchor"sv;
+        if (!oneCell && !band.after(from.point()))
+            return false;
+        changed = from.set(band.moved(from.point())) | changed;
+        if (!oneCell)
+            changed = to.set(band.moved(to.point())) | changed;
+    }
+    return changed;
+}
+
 pugi::xml_node findElement(pugi::xml_node node, std::string_view localName)
 {
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
@@ -140,16 +270,6 @@ void collectIds(pugi::xml_node node, QSet<QString> &ids)
         if (child.type() == pugi::node_element)
             collectIds(child, ids);
     }
-}
-
-std::vector<pugi::xml_node> elements(pugi::xml_node parent)
-{
-    std::vector<pugi::xml_node> result;
-    for (pugi::xml_node node = parent.first_child(); node; node = node.next_sibling()) {
-        if (node.type() == pugi::node_element)
-            result.push_back(node);
-    }
-    return result;
 }
 
 // A span of the VML text and what replaces it.
@@ -222,67 +342,76 @@ std::vector<VmlShape> vmlShapes(const QByteArray &vml)
 
 } // namespace
 
+std::optional<std::pair<qint64, qint64>> sizedLines(pugi::xml_node drawing, const LineDeletion &deletion)
+{
+    const Band band(deletion);
+    std::optional<std::pair<qint64, qint64>> lines;
+    for (const DrawingObject &object : drawingObjects(drawing)) {
+        for (pugi::xml_node anchor : object.anchors) {
+            if (!needsSizes(anchor, band))
+                continue;
+            const Point from = marker(anchor, "from"sv, band).point();
+            const Point to = marker(anchor, "to"sv, band).point();
+            // The lines that come up under the object's new place follow the deleted ones.
+            const qint64 first = std::min(from.line, band.first);
+            const qint64 last = std::max(to.line, band.last) + band.count + 1024;
+            lines = lines ? std::pair{std::min(lines->first, first), std::max(lines->second, last)} : std::pair{first, last};
+        }
+    }
+    return lines;
+}
+
 QString drawingRefusal(pugi::xml_node drawing, const LineDeletion &deletion)
 {
     const Band band(deletion);
-    for (pugi::xml_node anchor : elements(drawing)) {
-        const Marker from = marker(anchor, "from"sv, band);
-        const Marker to = marker(anchor, "to"sv, band);
-        const bool oneCell = xml::localName(anchor) == "oneCellAnchor"sv;
-        switch (behaviour(anchor)) {
-        case Behaviour::Unknown:
-            return QString::fromUtf8(anchor.name());
-        case Behaviour::MoveAndSize:
-            if (!from.valid() || !to.valid())
-                return objectName(anchor);
-            break;
-        case Behaviour::Stay:
-            // An absolute position stays; cell markers that stay must not have lines
-            // deleted before them.
-            if (xml::localName(anchor) != "absoluteAnchor"sv && (!to.valid() || !band.before(to.point())))
-                return objectName(anchor);
-            break;
-        case Behaviour::Move:
-            if (!from.valid())
-                return objectName(anchor);
-            if (band.after(from.point()))
+    for (const DrawingObject &object : drawingObjects(drawing)) {
+        int removed = 0;
+        for (pugi::xml_node anchor : object.anchors) {
+            const Marker from = marker(anchor, "from"sv, band);
+            const Marker to = marker(anchor, "to"sv, band);
+            switch (behaviour(anchor)) {
+            case Behaviour::Unknown:
+                return QString::fromUtf8(anchor.name());
+            case Behaviour::MoveAndSize:
+                if (!from.valid() || !to.valid())
+                    return objectName(anchor);
+                removed += band.covers(from.point(), to.point()) ? 1 : 0;
                 break;
-            // A one-cell anchor's size is its own: only where it starts counts.
-            if (oneCell ? from.point().line >= band.first : !to.valid() || !band.before(to.point()))
-                return objectName(anchor);
-            break;
+            case Behaviour::Stay:
+                if (xml::localName(anchor) != "absoluteAnchor"sv && (!from.valid() || !to.valid()))
+                    return objectName(anchor);
+                break;
+            case Behaviour::Move:
+                if (!from.valid() || (xml::localName(anchor) != "oneCellAnchor"sv && !to.valid()))
+                    return objectName(anchor);
+                break;
+            }
         }
+        // A reader shows one of the alternatives: they go together or stay together.
+        if (removed != 0 && removed != int(object.anchors.size()))
+            return objectName(object.anchors.front());
     }
     return {};
 }
 
-bool moveDrawingAnchors(pugi::xml_node drawing, const LineDeletion &deletion, QStringList *unusedIds)
+bool moveDrawingAnchors(pugi::xml_node drawing, const LineDeletion &deletion, const LineSizes &sizes, QStringList *unusedIds)
 {
     const Band band(deletion);
     bool changed = false;
     QSet<QString> removedIds;
-    for (pugi::xml_node anchor : elements(drawing)) {
-        const Behaviour kind = behaviour(anchor);
-        const Marker from = marker(anchor, "from"sv, band);
-        const Marker to = marker(anchor, "to"sv, band);
-        if (kind == Behaviour::MoveAndSize) {
-            if (band.covers(from.point(), to.point())) {
-                collectIds(anchor, removedIds);
-                drawing.remove_child(anchor);
-                changed = true;
-                continue;
-            }
-            const Point start = band.moved(from.point());
-            const Point end = band.moved(to.point());
-            changed = from.set(start) | changed;
-            changed = to.set(end) | changed;
+    for (const DrawingObject &object : drawingObjects(drawing)) {
+        const bool covered = !object.anchors.empty() && std::all_of(object.anchors.begin(), object.anchors.end(), [&](pugi::xml_node anchor) {
+            return behaviour(anchor) == Behaviour::MoveAndSize
+                && band.covers(marker(anchor, "from"sv, band).point(), marker(anchor, "to"sv, band).point());
+        });
+        if (covered) {
+            collectIds(object.element, removedIds);
+            drawing.remove_child(object.element);
+            changed = true;
             continue;
         }
-        if (kind == Behaviour::Move && from.valid() && band.after(from.point())) {
-            changed = from.set(band.moved(from.point())) | changed;
-            if (to.valid())
-                changed = to.set(band.moved(to.point())) | changed;
-        }
+        for (pugi::xml_node anchor : object.anchors)
+            changed = moveAnchor(anchor, band, sizes) || changed;
     }
     if (!removedIds.isEmpty()) {
         QSet<QString> usedIds;
@@ -295,11 +424,24 @@ bool moveDrawingAnchors(pugi::xml_node drawing, const LineDeletion &deletion, QS
     return changed;
 }
 
+namespace {
+
+// The list that holds the comments of a comments part, with the comments' local name: the
+// commentList of legacy comments, or the root of threaded comments.
+std::pair<pugi::xml_node, std::string_view> commentList(pugi::xml_node comments)
+{
+    if (xml::localName(comments) == "ThreadedComments"sv)
+        return {comments, "threadedComment"sv};
+    return {xml::child(comments, "commentList"sv), "comment"sv};
+}
+
+} // namespace
+
 bool moveComments(pugi::xml_node comments, const LineDeletion &deletion)
 {
     bool changed = false;
-    pugi::xml_node list = xml::child(comments, "commentList"sv);
-    for (pugi::xml_node comment : xml::children(list, "comment"sv)) {
+    auto [list, name] = commentList(comments);
+    for (pugi::xml_node comment : xml::children(list, name)) {
         const std::optional<Area> cell = formula::parseArea(xml::attribute(comment, "ref"));
         if (!cell)
             continue;
@@ -316,6 +458,17 @@ bool moveComments(pugi::xml_node comments, const LineDeletion &deletion)
         }
     }
     return changed;
+}
+
+bool hasComments(pugi::xml_node comments)
+{
+    const auto [list, name] = commentList(comments);
+    return !xml::children(list, name).empty();
+}
+
+bool hasVmlShapes(const QByteArray &vml)
+{
+    return !vmlShapes(vml).empty();
 }
 
 QString vmlRefusal(const QByteArray &vml)

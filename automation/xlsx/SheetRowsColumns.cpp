@@ -146,6 +146,41 @@ struct RowChange
     }
 };
 
+// Just past the markup that starts at `open`, or nullptr when it does not end in the data.
+const char *markupEnd(const char *open, const char *end)
+{
+    const std::string_view rest(open, size_t(end - open));
+    auto after = [&](std::string_view terminator) -> const char * {
+        const size_t at = rest.find(terminator, 2);
+        return at == std::string_view::npos ? nullptr : open + at + terminator.size();
+    };
+    if (rest.size() < 2)
+        return nullptr;
+    if (rest[1] == '!') {
+        if (rest.size() < 4)
+            return nullptr;
+        if (rest.starts_with("<!--"sv))
+            return after("-->"sv);
+        if (rest.size() < 9)
+            return nullptr;
+        return rest.starts_with("<![CDATA["sv) ? after("]]>"sv) : after(">"sv);
+    }
+    if (rest[1] == '?')
+        return after("?>"sv);
+    char quote = 0;
+    for (const char *c = open + 1; c < end; ++c) {
+        if (quote) {
+            if (*c == quote)
+                quote = 0;
+        } else if (*c == '"' || *c == '\'') {
+            quote = *c;
+        } else if (*c == '>') {
+            return c + 1;
+        }
+    }
+    return nullptr;
+}
+
 // Rewrites the cell data of a sheet as it streams by: the start tags of the rows in the run
 // get the change, and rows of the run that have no element yet get one, in order. Only the
 // markup of row start tags and of the cell data's own tags is looked at; everything else is
@@ -193,41 +228,6 @@ private:
             markup(std::string_view(open, size_t(close - open)), out);
             p = close;
         }
-    }
-
-    // Just past the markup that starts at `open`, or nullptr when it does not end in the data.
-    static const char *markupEnd(const char *open, const char *end)
-    {
-        const std::string_view rest(open, size_t(end - open));
-        auto after = [&](std::string_view terminator) -> const char * {
-            const size_t at = rest.find(terminator, 2);
-            return at == std::string_view::npos ? nullptr : open + at + terminator.size();
-        };
-        if (rest.size() < 2)
-            return nullptr;
-        if (rest[1] == '!') {
-            if (rest.size() < 4)
-                return nullptr;
-            if (rest.starts_with("<!--"sv))
-                return after("-->"sv);
-            if (rest.size() < 9)
-                return nullptr;
-            return rest.starts_with("<![CDATA["sv) ? after("]]>"sv) : after(">"sv);
-        }
-        if (rest[1] == '?')
-            return after("?>"sv);
-        char quote = 0;
-        for (const char *c = open + 1; c < end; ++c) {
-            if (quote) {
-                if (*c == quote)
-                    quote = 0;
-            } else if (*c == '"' || *c == '\'') {
-                quote = *c;
-            } else if (*c == '>') {
-                return c + 1;
-            }
-        }
-        return nullptr;
     }
 
     void markup(std::string_view text, QByteArray &out)
@@ -421,7 +421,110 @@ void changeColumns(SplicedXmlPart &part, LineRun run, const ColumnChange &change
     part.setElement("cols"sv, text, order::worksheet);
 }
 
+// Reads the heights of rows first..last (1-based) from the cell data as it streams by: only
+// row start tags are looked at.
+class RowHeightReader
+{
+public:
+    RowHeightReader(qint64 first, qint64 last, double shownHeight, LineSizes &sizes)
+        : m_first(first), m_last(last), m_shownHeight(shownHeight), m_sizes(sizes)
+    { }
+
+    void feed(const char *data, qsizetype size)
+    {
+        if (!m_carry.isEmpty()) {
+            m_carry.append(data, size);
+            const QByteArray buffer = std::move(m_carry);
+            m_carry.clear();
+            scan(buffer.constData(), buffer.size());
+        } else {
+            scan(data, size);
+        }
+    }
+
+private:
+    void scan(const char *data, qsizetype size)
+    {
+        const char *p = data;
+        const char *end = data + size;
+        while (p < end && m_lastRow <= m_last) {
+            const char *open = static_cast<const char *>(std::memchr(p, '<', size_t(end - p)));
+            if (!open)
+                return;
+            const char *close = markupEnd(open, end);
+            if (!close) {
+                m_carry = QByteArray(open, end - open);
+                return;
+            }
+            const std::string_view text(open, size_t(close - open));
+            p = close;
+            if (text.size() < 3 || text[1] == '/' || text[1] == '!' || text[1] == '?')
+                continue;
+            size_t nameEnd = 1;
+            while (nameEnd < text.size() && !isSpace(text[nameEnd]) && text[nameEnd] != '/' && text[nameEnd] != '>')
+                ++nameEnd;
+            if (localPart(text.substr(1, nameEnd - 1)) != "row"sv)
+                continue;
+            const StartTag row = StartTag::parse(text);
+            qint64 number = m_lastRow + 1;
+            if (const QByteArray *r = row.value("r"sv)) {
+                bool ok = false;
+                const qint64 written = r->toLongLong(&ok);
+                if (ok && written > 0)
+                    number = written;
+            }
+            m_lastRow = number;
+            if (number < m_first || number > m_last)
+                continue;
+            double points = m_shownHeight;
+            if (const QByteArray *height = row.value("ht"sv)) {
+                bool ok = false;
+                const double value = height->toDouble(&ok);
+                if (ok && value >= 0)
+                    points = value;
+            }
+            if (const QByteArray *hidden = row.value("hidden"sv); hidden && (*hidden == "1" || *hidden == "true"))
+                points = 0;
+            m_sizes.set(number - 1, std::llround(points * 12700));
+        }
+    }
+
+    qint64 m_first;
+    qint64 m_last;
+    double m_shownHeight;
+    LineSizes &m_sizes;
+    qint64 m_lastRow = 0;
+    QByteArray m_carry;
+};
+
+// Pixels of a column `width` characters wide, for a maximum digit width in pixels.
+qint64 columnPixels(double width, int digitWidth)
+{
+    return qint64(std::trunc((256 * width + std::trunc(128.0 / digitWidth)) / 256 * digitWidth));
+}
+
 } // namespace
+
+void LineSizes::set(qint64 line, qint64 size)
+{
+    const qint64 before = m_extra.empty() ? 0 : m_extra.back() + m_sizes.back() - m_default;
+    m_lines.push_back(line);
+    m_sizes.push_back(size);
+    m_extra.push_back(before);
+}
+
+qint64 LineSizes::size(qint64 line) const
+{
+    const auto at = std::lower_bound(m_lines.begin(), m_lines.end(), line);
+    return at != m_lines.end() && *at == line ? m_sizes[size_t(at - m_lines.begin())] : m_default;
+}
+
+qint64 LineSizes::start(qint64 line) const
+{
+    const size_t set = size_t(std::lower_bound(m_lines.begin(), m_lines.end(), line) - m_lines.begin());
+    const qint64 extra = set == 0 ? 0 : m_extra[set - 1] + m_sizes[set - 1] - m_default;
+    return line * m_default + extra;
+}
 
 double snappedRowHeight(double points)
 {
@@ -539,6 +642,68 @@ int SheetRowsColumns::maximumDigitWidth()
     }
     m_digitWidth = digitWidthOfFont(family, points);
     return *m_digitWidth;
+}
+
+LineSizes SheetRowsColumns::lineSizes(bool columns, qint64 first, qint64 last)
+{
+    SplicedXmlPart &part = m_document.sheetPart(m_sheet);
+    StartTag format;
+    if (const QByteArray text = part.element("sheetFormatPr"sv); !text.isEmpty())
+        format = StartTag::parse(std::string_view(text.constData(), size_t(text.indexOf('>') + 1)));
+    auto number = [&](std::string_view name, double fallback) {
+        bool ok = false;
+        const QByteArray *value = format.value(name);
+        const double result = value ? value->toDouble(&ok) : 0;
+        return ok ? result : fallback;
+    };
+    first = std::max<qint64>(first, 0);
+    if (!columns) {
+        // A sheet without a default height was written for the default font: Calibri 11.
+        const double shownHeight = number("defaultRowHeight"sv, 15);
+        const QByteArray *zeroHeight = format.value("zeroHeight"sv);
+        const bool hiddenByDefault = zeroHeight && (*zeroHeight == "1" || *zeroHeight == "true");
+        LineSizes sizes(hiddenByDefault ? 0 : std::llround(shownHeight * 12700));
+        RowHeightReader reader(first + 1, std::min(last, kSheetRows - 1) + 1, shownHeight, sizes);
+        m_document.package().readSheetData(m_sheet.partName, [&](const char *data, qsizetype size) { reader.feed(data, size); });
+        return sizes;
+    }
+    const int digitWidth = maximumDigitWidth();
+    const qint64 defaultPixels = format.value("defaultColWidth"sv)
+        ? columnPixels(number("defaultColWidth"sv, 0), digitWidth)
+        : (qint64(number("baseColWidth"sv, 8)) * digitWidth + 5 + 7) / 8 * 8;
+    LineSizes sizes(defaultPixels * 9525);
+    const QByteArray cols = part.element("cols"sv);
+    std::vector<std::pair<qint64, qint64>> set; // 0-based column, pixels
+    for (qsizetype at = cols.indexOf('<', 1); at >= 0; at = cols.indexOf('<', at + 1)) {
+        const qsizetype close = cols.indexOf('>', at);
+        if (close < 0)
+            break;
+        const StartTag tag = StartTag::parse(std::string_view(cols.constData() + at, size_t(close + 1 - at)));
+        if (localPart(std::string_view(tag.name.constData(), size_t(tag.name.size()))) != "col"sv)
+            continue;
+        const QByteArray *min = tag.value("min"sv);
+        const QByteArray *max = tag.value("max"sv);
+        if (!min || !max)
+            continue;
+        const QByteArray *hidden = tag.value("hidden"sv);
+        const QByteArray *width = tag.value("width"sv);
+        qint64 pixels = defaultPixels;
+        if (hidden && (*hidden == "1" || *hidden == "true"))
+            pixels = 0;
+        else if (width)
+            pixels = columnPixels(width->toDouble(), digitWidth);
+        for (qint64 column = std::max(min->toLongLong() - 1, first); column <= std::min({max->toLongLong() - 1, last, kSheetColumns - 1}); ++column)
+            set.emplace_back(column, pixels);
+    }
+    // Spans must not overlap; where they do, the first one written counts.
+    std::stable_sort(set.begin(), set.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    qint64 previous = -1;
+    for (const auto &[column, pixels] : set) {
+        if (column != previous)
+            sizes.set(column, pixels * 9525);
+        previous = column;
+    }
+    return sizes;
 }
 
 } // namespace gm::xlsx

@@ -7,10 +7,32 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 namespace gm::xlsx {
 
 class PackageDocument;
+
+// The sizes of the rows or the columns of a sheet in EMU (12700 to the point, 9525 to the
+// pixel), as drawings measure positions on the grid; lines are 0-based, as drawings count
+// them. Lines not set have the default size.
+class LineSizes
+{
+public:
+    explicit LineSizes(qint64 defaultSize = 0) : m_default(defaultSize) { }
+
+    // Lines are set in ascending order, each once.
+    void set(qint64 line, qint64 size);
+    qint64 size(qint64 line) const;
+    // From the start of line 0 to the start of the line.
+    qint64 start(qint64 line) const;
+
+private:
+    qint64 m_default;
+    std::vector<qint64> m_lines;
+    std::vector<qint64> m_sizes;
+    std::vector<qint64> m_extra; // sum of (size - default) over the lines set before each
+};
 
 inline constexpr qint64 kSheetRows = 1048576;
 inline constexpr qint64 kSheetColumns = 16384;
@@ -39,6 +61,10 @@ public:
 
     // The maximum digit width in pixels of the Normal style's font: the unit of widths.
     int maximumDigitWidth();
+    // The sizes of the rows (columns) as the sheet stores them now: heights of <row> elements
+    // (hidden ones 0) over the sheet's default height, widths of <col> spans over its default
+    // width. Only lines first..last (0-based) are read; the others count as default.
+    LineSizes lineSizes(bool columns, qint64 first, qint64 last);
 
 private:
     PackageDocument &m_document;

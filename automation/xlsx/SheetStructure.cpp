@@ -249,6 +249,23 @@ QStringList reachableParts(OpcPackage &package)
     return order;
 }
 
+void removeUnreachableParts(OpcPackage &package, const QStringList &reachableBefore)
+{
+    QSet<QString> stillReachable;
+    for (const QString &part : reachableParts(package))
+        stillReachable.insert(part.toCaseFolded());
+    for (const QString &part : reachableBefore) {
+        if (stillReachable.contains(part.toCaseFolded()))
+            continue;
+        const QString relsPart = OpcPackage::relationshipsPartName(part);
+        if (package.hasPart(relsPart)) {
+            package.removePart(relsPart);
+            package.removeOverride(relsPart);
+        }
+        package.removePart(part);
+        package.removeOverride(part);
+    }
+}
 
 void checkSheetName(const QString &name, const QStringList &otherSheetNames)
 {
@@ -633,20 +650,7 @@ void SheetStructure::remove(const QString &sheetPart)
     model.reload();
 
     // Parts only the deleted sheet reached go, with their relationships and content types.
-    QSet<QString> stillReachable;
-    for (const QString &part : reachableParts(package))
-        stillReachable.insert(part.toCaseFolded());
-    for (const QString &part : reachableBefore) {
-        if (stillReachable.contains(part.toCaseFolded()))
-            continue;
-        const QString relsPart = OpcPackage::relationshipsPartName(part);
-        if (package.hasPart(relsPart)) {
-            package.removePart(relsPart);
-            package.removeOverride(relsPart);
-        }
-        package.removePart(part);
-        package.removeOverride(part);
-    }
+    removeUnreachableParts(package, reachableBefore);
 
     int active = previousActive == position ? nearestVisible(before, position) : previousActive;
     if (active > position)

@@ -45,6 +45,9 @@ QStringList copyRelatedParts(OpcPackage &source, const QString &sourceOwner, Opc
 
 // Every part reachable from the package's relationships, each once, nearest first.
 QStringList reachableParts(OpcPackage &package);
+// Removes the parts of `reachableBefore` (an earlier reachableParts) that nothing reaches any
+// more, with their relationships parts and content type entries.
+void removeUnreachableParts(OpcPackage &package, const QStringList &reachableBefore);
 // Drops the calculation chain (part, relationship and content type), which lists cells by
 // address, and asks for a full recalculation when the workbook is next loaded.
 void recalculateOnLoad(OpcPackage &package, const QString &workbookPart);

@@ -5,12 +5,15 @@
 // and the VML notes that show them. Formula cells carry no stored result.
 //
 // Sheet "Data" (rows and columns 0-based in the drawing, as drawings count them):
-//   Box 1    move and size   col 3..5 (to offset 0), row 1..3 (to offset 0)
+//   Box 1    move and size   col 3..5 (to offset 0), row 1..3 (to offset 0), offered twice by
+//            an mc:AlternateContent (its choice and its fallback)
 //   Box 2    move and size   col 3..5, row 4 (+50000) .. 8 (+100000)
 //   Box 3    move only       col 6..7, row 9 .. 10 (+190500)
 //   Label    one-cell anchor col 1, row 10
 //   Frame    absolute anchor
 //   Picture  move and size   col 8..9 (+100), row 3 .. 4 (+100), the only user of rId1
+//   Box 4    stays           col 10..11, row 8 .. 9 (+95250)
+//   row 10 is twice the default height (30 pt), column 7 is 145 pixels wide
 //   comments on A2, B5 and D9, each with its note
 // Sheet "Other": formulas naming Data.
 
@@ -74,13 +77,13 @@ inline void writeDrawnSheetWorkbook(const QString &path)
     QByteArray rows;
     for (int r = 1; r <= 12; ++r) {
         const QByteArray n = QByteArray::number(r);
-        rows += "<row r=\"" + n + "\"><c r=\"A" + n + "\"><v>" + QByteArray::number(r * 10) + "</v></c><c r=\"B" + n + "\"><f>A"
+        rows += "<row r=\"" + n + (r == 11 ? "\" ht=\"30\" customHeight=\"1" : "") + "\"><c r=\"A" + n + "\"><v>" + QByteArray::number(r * 10) + "</v></c><c r=\"B" + n + "\"><f>A"
             + n + "*2</f></c>";
         if (r == 1)
             rows += "<c r=\"C1\"><f>SUM(A1:A12)</f></c>";
         rows += "</row>";
     }
-    const QByteArray data = head + "<dimension ref=\"A1:C12\"/><sheetData>" + rows
+    const QByteArray data = head + "<dimension ref=\"A1:C12\"/><cols><col min=\"8\" max=\"8\" width=\"20.7109375\" customWidth=\"1\"/></cols><sheetData>" + rows
         + "</sheetData><drawing r:id=\"rId1\"/><legacyDrawing r:id=\"rId2\"/></worksheet>";
     const QByteArray other = head
         + "<sheetData><row r=\"1\"><c r=\"A1\"><f>Data!A5+Data!A9</f></c><c r=\"B1\"><f>SUM(Data!B1:B12)</f></c></row>"
@@ -95,13 +98,17 @@ inline void writeDrawnSheetWorkbook(const QString &path)
                                "<a:xfrm><a:off x=\"0\" y=\"0\"/><a:ext cx=\"609600\" cy=\"190500\"/></a:xfrm><a:prstGeom "
                                "prst=\"rect\"><a:avLst/></a:prstGeom></xdr:spPr></xdr:pic><xdr:clientData/>"
                                "</xdr:twoCellAnchor>";
-    const QByteArray drawing = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
-<xdr:wsDr xmlns:xdr="http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing" xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">)"
-        + drawnSheetAnchor("twoCellAnchor", "", 3, 1, 0, 5, 0, 3, 0, 2, "Box 1")
+    const QByteArray drawing = QByteArray(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<xdr:wsDr xmlns:xdr="http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing" xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">)")
+        + "<mc:AlternateContent xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\"><mc:Choice "
+          "xmlns:a14=\"http://schemas.microsoft.com/office/drawing/2010/main\" Requires=\"a14\">"
+        + drawnSheetAnchor("twoCellAnchor", "", 3, 1, 0, 5, 0, 3, 0, 2, "Box 1") + "</mc:Choice><mc:Fallback>"
+        + drawnSheetAnchor("twoCellAnchor", "", 3, 1, 0, 5, 0, 3, 0, 2, "Box 1") + "</mc:Fallback></mc:AlternateContent>"
         + drawnSheetAnchor("twoCellAnchor", "", 3, 4, 50000, 5, 0, 8, 100000, 3, "Box 2")
         + drawnSheetAnchor("twoCellAnchor", "oneCell", 6, 9, 0, 7, 0, 10, 190500, 4, "Box 3")
         + drawnSheetAnchor("oneCellAnchor", "", 1, 10, 0, 0, 0, 0, 0, 5, "Label")
-        + drawnSheetAnchor("absoluteAnchor", "", 0, 0, 0, 0, 0, 0, 0, 6, "Frame") + picture + "</xdr:wsDr>";
+        + drawnSheetAnchor("absoluteAnchor", "", 0, 0, 0, 0, 0, 0, 0, 6, "Frame") + picture
+        + drawnSheetAnchor("twoCellAnchor", "absolute", 10, 8, 0, 11, 0, 9, 95250, 8, "Box 4") + "</xdr:wsDr>";
     const QByteArray drawingRels = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
 <Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/image" Target="../media/image1.png"/></Relationships>)";
     const QByteArray comments = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
