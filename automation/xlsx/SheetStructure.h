@@ -95,11 +95,17 @@ public:
     // chart ranges to other sheets of the source become references into the file
     // `sourcePath` through a link that holds the values the source shows now; references
     // into other workbooks keep reading them through this workbook's link to the same file
-    // (added, or extended with what it lacks) and are renumbered. The copy becomes the
-    // active sheet unless it is hidden. Pivot tables, form controls, embedded objects,
-    // threaded comments, 3-D spans over sheets not copied along, names of other sheets,
-    // cell metadata, or a very hidden sheet throw SheetCopyUnsupported before anything
-    // changes.
+    // (added, or extended with what it lacks) and are renumbered. Workbook-level names of the
+    // source that the copy uses and this workbook lacks are added to it, written like the
+    // formulas (with the names they use in turn); a name this workbook has is its own. A 3-D
+    // span over sheets not copied along reads the source file: one reference per spanned
+    // sheet where it is an argument of SUM, COUNT, AVERAGE and the like (which reads the same
+    // and which every reader computes from the link), the span [n]Jan:Mar!B2 elsewhere, the
+    // link listing the sheets in the source's order. A name of another sheet (Other!Local)
+    // that stands for fixed cells reads them through the link. The copy becomes the active
+    // sheet unless it is hidden. Pivot tables, form controls, embedded objects, threaded
+    // comments, names of other sheets that stand for formulas or relative cells, cell
+    // metadata, or a very hidden sheet throw SheetCopyUnsupported before anything changes.
     QString insertCopy(PackageDocument &source, const QString &sourceSheetPart, const QString &sourcePath);
     // Copies several worksheets of `source` together, as insertCopy does, so that they end up
     // in front in their own order: references between them name the copies (a 3-D span
