@@ -549,11 +549,12 @@ TEST_F(SheetCopyTest, NamesAndSpansOfSheetsLeftBehindReadTheSourceFile)
 {
     // sheet_references' Calc reads Other's own name (D1: Other!Local), a 3-D span over Data
     // and Other (A3) and the workbook-level name Total (A6), which here reads the name Part
-    // and Calc itself; Part reads itself through Cycle.
+    // and Calc itself; Part reads the hidden sheet, which no formula reads, and itself
+    // through Cycle.
     const QString fixture = gm::test::fixture(QStringLiteral("sheet_references.xlsx"));
     const QString source = variantOf(fixture, m_dir.filePath(QStringLiteral("names.xlsx")), QStringLiteral("xl/workbook.xml"),
         "<definedName name=\"Total\">Data!$A$1:$A$5</definedName>",
-        "<definedName name=\"Total\">SUM(Part,Calc!$A$1)</definedName><definedName name=\"Part\">Other!$A$1:$A$2+Cycle"
+        "<definedName name=\"Total\">SUM(Part,Calc!$A$1)</definedName><definedName name=\"Part\">Hidden!$A$1+Cycle"
         "</definedName><definedName name=\"Cycle\">Part</definedName>");
     const QString target = copyOf(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")));
     ASSERT_EQ(insert(target, source, QStringLiteral("Calc")), QStringLiteral("Calc"));
@@ -566,14 +567,15 @@ TEST_F(SheetCopyTest, NamesAndSpansOfSheetsLeftBehindReadTheSourceFile)
     EXPECT_EQ(formulas.value(QStringLiteral("A6")), QStringLiteral("SUM(Total)"));
     // The names came once, with the first copy, and read it; the second copy reads them too.
     const QMap<QString, QString> names{{QStringLiteral("Total"), QStringLiteral("SUM(Part,Calc!$A$1)")},
-        {QStringLiteral("Part"), QStringLiteral("[1]Other!$A$1:$A$2+Cycle")}, {QStringLiteral("Cycle"), QStringLiteral("Part")}};
+        {QStringLiteral("Part"), QStringLiteral("[1]Hidden!$A$1+Cycle")}, {QStringLiteral("Cycle"), QStringLiteral("Part")}};
     EXPECT_EQ(workbookNamesOf(target), names);
-    // One link to the source, its sheets in the source's order (Data, Other, It's), holding
-    // what the names read too.
+    // One link to the source, its sheets in the source's order, holding what the names
+    // read too.
     const std::vector<LinkView> links = linksOf(target);
     ASSERT_EQ(links.size(), 1u);
-    EXPECT_EQ(links[0].sheets, QStringList({QStringLiteral("Data"), QStringLiteral("Other"), QStringLiteral("It's")}));
-    EXPECT_TRUE(links[0].cells.contains(QStringLiteral("Other!A2")));
+    EXPECT_EQ(links[0].sheets,
+        QStringList({QStringLiteral("Data"), QStringLiteral("Other"), QStringLiteral("It's"), QStringLiteral("Hidden")}));
+    EXPECT_EQ(links[0].cells.value(QStringLiteral("Hidden!A1")), QStringLiteral("|5"));
     expectConsistentPackage(target);
 
     const gm::test::ReaderResult read = gm::test::readWithOpenpyxl(target);
