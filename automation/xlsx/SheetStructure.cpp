@@ -983,10 +983,11 @@ bool isAbsolute(const formula::Area &area)
 //   turn; a name the target has is the target's.
 // - A 3-D span over sheets that are not all copied side by side reads the source file: as
 //   one reference per spanned sheet where it is an argument of a function that takes spans
-//   (SUM([1]Jan!B2,[1]Feb!B2,[1]Mar!B2), which every reader computes from the link's values),
-//   otherwise as the span [n]Jan:Mar!B2.
+//   (SUM([1]Jan!B2,[1]Feb!B2,[1]Mar!B2), which every reader computes from the link's values;
+//   the office engine computes no span through a link), otherwise as the span [n]Jan:Mar!B2.
 // - A name of a sheet left behind (Other!Local) that stands for fixed cells reads them through
-//   the link ([n]Other!$A$1).
+//   the link ([n]Other!$A$1), which every reader computes; the office engine reads no name of
+//   another sheet through a link ([n]Other!Local shows #NAME? there).
 // What cannot be written that way is refused: names of other sheets that stand for formulas
 // or cells relative to where they are used, errors qualified by another sheet, sheets the
 // source lacks, a copied name that a table of the target already bears.

@@ -55,6 +55,11 @@ void recalculateOnLoad(OpcPackage &package, const QString &workbookPart);
 // SheetNameTaken.
 void checkSheetName(const QString &name, const QStringList &otherSheetNames);
 
+// The name a copy takes in a workbook that already has `taken`: the name itself when free,
+// else "Base (n)" with the first free n, where a name already ending in " (k)" counts on
+// from k + 1. The base is shortened so that the result keeps to 31 characters.
+QString copyName(const QString &name, const QStringList &taken);
+
 // Structural edits of the sheets of an open package, done as the spreadsheet program does
 // them so that the workbook stays consistent:
 // - visibility: visible, hidden and very hidden are kept apart; the active sheet, the first
@@ -65,14 +70,13 @@ void checkSheetName(const QString &name, const QStringList &otherSheetNames);
 //   into other workbooks stay as they are; hyperlink locations are static addresses and stay);
 // - delete: references to the sheet become #REF!, its own names go and later sheet-scoped
 //   names are renumbered, parts no longer reachable go with their relationships and content
-//   types, the calculation chain is dropped and a full recalculation asked for on load.
+//   types, the calculation chain is dropped and a full recalculation asked for on load;
+// - copy from another package: the copy reads what its source sheet reads, the sheets copied
+//   with it as the copies, the workbook names it uses as names added to this workbook (unless
+//   it has its own), and the sheets left behind, names and 3-D spans over them included,
+//   through a link to the source file that holds the values they show now.
 // The document titles of docProps/app.xml follow each change. Sheets are named by their part,
 // which does not change while sheets move. Refusals throw EngineError before anything changes.
-// The name a copy takes in a workbook that already has `taken`: the name itself when free,
-// else "Base (n)" with the first free n, where a name already ending in " (k)" counts on
-// from k + 1. The base is shortened so that the result keeps to 31 characters.
-QString copyName(const QString &name, const QStringList &taken);
-
 class SheetStructure
 {
 public:
