@@ -534,10 +534,10 @@ QString qualifier(const QString &first, const QString &last)
     return first + u':' + last + u'!';
 }
 
-QString externalQualifier(int book, const QString &sheet)
+QString externalQualifier(int book, const QString &sheet, const QString &last)
 {
-    const QString inner = u'[' + QString::number(book) + u']' + sheet;
-    if (!needsQuotes(sheet))
+    const QString inner = u'[' + QString::number(book) + u']' + sheet + (last.isEmpty() ? QString() : u':' + last);
+    if (!needsQuotes(sheet) && (last.isEmpty() || !needsQuotes(last)))
         return inner + u'!';
     return u'\'' + QString(inner).replace(u'\'', QStringLiteral("''")) + QStringLiteral("'!");
 }
@@ -577,6 +577,78 @@ QString replaceExternalQualifiers(
     const QString &formula, const std::function<std::optional<QString>(const SheetPrefix &)> &replace)
 {
     return replacePrefixes(formula, true, replace);
+}
+
+QString replaceQualifiedReferences(const QString &formula,
+    const std::function<std::optional<QString>(const SheetPrefix &, const QString &operand)> &replace)
+{
+    const std::vector<SheetPrefix> prefixes = sheetPrefixes(formula);
+    QString result;
+    qsizetype copied = 0;
+    for (const SheetPrefix &prefix : prefixes) {
+        if (prefix.external || prefix.start < copied)
+            continue;
+        const qsizetype end = prefix.start + prefix.length + prefix.operandLength;
+        const std::optional<QString> replacement
+            = replace(prefix, formula.mid(prefix.start + prefix.length, prefix.operandLength));
+        if (!replacement)
+            continue;
+        result += QStringView(formula).mid(copied, prefix.start - copied);
+        result += *replacement;
+        copied = end;
+    }
+    if (copied == 0)
+        return formula;
+    result += QStringView(formula).mid(copied);
+    return result;
+}
+
+QString argumentOf(const QString &formula, qsizetype start, qsizetype end)
+{
+    auto skipSpaces = [&](qsizetype at, int step) {
+        while (at >= 0 && at < formula.size() && formula[at] == u' ')
+            at += step;
+        return at;
+    };
+    const qsizetype before = skipSpaces(start - 1, -1);
+    const qsizetype after = skipSpaces(end, 1);
+    if (before < 0 || after >= formula.size() || (formula[before] != u'(' && formula[before] != u',')
+        || (formula[after] != u')' && formula[after] != u','))
+        return {};
+    // The open parentheses up to the argument, each with the function it calls ("" for none).
+    QStringList calls;
+    for (qsizetype i = 0; i < start;) {
+        const QChar c = formula[i];
+        if (c == u'"') {
+            i = skipString(formula, i);
+        } else if (c == u'\'') {
+            QString content;
+            const qsizetype next = readQuoted(formula, i, &content);
+            if (next < 0)
+                return {};
+            i = next;
+        } else if (c == u'[') {
+            i = skipBrackets(formula, i);
+        } else if (c == u'{') {
+            while (i < formula.size() && formula[i] != u'}')
+                i = formula[i] == u'"' ? skipString(formula, i) : i + 1;
+            ++i;
+        } else if (isNameChar(c)) {
+            const qsizetype nameStart = i;
+            i = readName(formula, i);
+            if (i < formula.size() && formula[i] == u'(') {
+                calls.append(formula.mid(nameStart, i - nameStart));
+                ++i;
+            }
+        } else {
+            if (c == u'(')
+                calls.append(QString());
+            else if (c == u')' && !calls.isEmpty())
+                calls.removeLast();
+            ++i;
+        }
+    }
+    return calls.isEmpty() ? QString() : calls.last();
 }
 
 namespace {

@@ -47,9 +47,10 @@ bool needsQuotes(const QString &sheetName);
 // "'" doubled.
 QString qualifier(const QString &first, const QString &last = {});
 
-// The qualifier for a sheet of another workbook, by the number under which this workbook
-// lists its link to that workbook (1 for the first): [1]Sheet! or '[1]My Sheet'!.
-QString externalQualifier(int book, const QString &sheet);
+// The qualifier for a sheet of another workbook, or a 3-D span of its sheets, by the number
+// under which this workbook lists its link to that workbook (1 for the first): [1]Sheet!,
+// '[1]My Sheet'!, [1]Jan:Mar!.
+QString externalQualifier(int book, const QString &sheet, const QString &last = {});
 
 // The formula with each qualifier of this workbook (see sheetPrefixes) replaced by the text
 // `replace` gives for it, "!" included; a qualifier for which it gives nothing stays.
@@ -58,6 +59,17 @@ QString replaceQualifiers(const QString &formula, const std::function<std::optio
 // The same for the qualifiers into other workbooks ([n]Sheet!, '[n]Sheet'!, [n]Jan:Mar!, [n]!).
 QString replaceExternalQualifiers(
     const QString &formula, const std::function<std::optional<QString>(const SheetPrefix &)> &replace);
+// The formula with each qualifier of this workbook and the operand after it (Sheet!A1:B2,
+// Jan:Mar!B2, Other!Local) replaced by the text `replace` gives for both, from the operand's
+// text; a reference for which it gives nothing stays.
+QString replaceQualifiedReferences(const QString &formula,
+    const std::function<std::optional<QString>(const SheetPrefix &, const QString &operand)> &replace);
+
+// The function of which the text from `start` to `end` is a whole argument, spaces aside:
+// "SUM" for the span in SUM(A1, Jan:Mar!B2), "_xlfn.STDEV.S" for one in _xlfn.STDEV.S(...).
+// Empty when that text is part of a larger operand, stands in parentheses that call no
+// function (a union), or is not inside a call.
+QString argumentOf(const QString &formula, qsizetype start, qsizetype end);
 
 // The formula with every qualifier of this workbook that names `from` (letter case aside),
 // alone or as an end of a 3-D span, naming `to` instead. Other text is kept as it is.

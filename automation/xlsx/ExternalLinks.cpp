@@ -273,6 +273,50 @@ pugi::xml_node linkSheetData(pugi::xml_node dataSet, int index)
     return data;
 }
 
+// Puts the link's sheets in the order `order` gives them (case-folded names; sheets it lacks
+// go last, as they were), so that a 3-D span over sheets of the linked workbook covers the
+// same sheets in the link as there. Sheets are numbered by their place in the list, so the
+// cached data and sheet-scoped names follow. Returns whether anything moved.
+bool orderLinkSheets(pugi::xml_node book, const QStringList &order)
+{
+    pugi::xml_node sheetNames = xml::child(book, "sheetNames");
+    const std::vector<pugi::xml_node> names = children(sheetNames, "sheetName");
+    std::vector<int> sorted(names.size());
+    for (size_t i = 0; i < names.size(); ++i)
+        sorted[i] = int(i);
+    auto rank = [&](int index) {
+        const qsizetype at = order.indexOf(QString::fromUtf8(names[size_t(index)].attribute("val").value()).toCaseFolded());
+        return at < 0 ? order.size() : at;
+    };
+    std::stable_sort(sorted.begin(), sorted.end(), [&](int a, int b) { return rank(a) < rank(b); });
+    QHash<int, int> moved; // old index -> new index
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        if (sorted[i] != int(i))
+            moved.insert(sorted[i], int(i));
+    }
+    if (moved.isEmpty())
+        return false;
+    for (int index : sorted)
+        sheetNames.append_move(names[size_t(index)]);
+    auto renumber = [&](pugi::xml_node parent, const char *element) {
+        for (pugi::xml_node node : children(parent, element)) {
+            pugi::xml_attribute sheetId = node.attribute("sheetId");
+            if (sheetId && moved.contains(sheetId.as_int(-1)))
+                sheetId.set_value(moved.value(sheetId.as_int()));
+        }
+    };
+    renumber(xml::child(book, "definedNames"), "definedName");
+    renumber(xml::child(book, "sheetDataSet"), "sheetData");
+    // The cached data in the order of the sheets.
+    pugi::xml_node dataSet = xml::child(book, "sheetDataSet");
+    std::vector<pugi::xml_node> data = children(dataSet, "sheetData");
+    std::stable_sort(data.begin(), data.end(),
+        [](pugi::xml_node a, pugi::xml_node b) { return a.attribute("sheetId").as_int() < b.attribute("sheetId").as_int(); });
+    for (pugi::xml_node node : data)
+        dataSet.append_move(node);
+    return true;
+}
+
 } // namespace
 
 QString linkLocation(const QString &path)
@@ -333,6 +377,12 @@ int addLink(OpcPackage &package, XmlPart &workbook, const QString &location, Opc
         readValues(source.partBytes(sheetPart), strings, areas, rows);
         writeRows(sheetData, rows);
     }
+    std::vector<SheetEntry> sheets = sourceModel.sheets();
+    std::sort(sheets.begin(), sheets.end(), [](const SheetEntry &a, const SheetEntry &b) { return a.position < b.position; });
+    QStringList order;
+    for (const SheetEntry &entry : sheets)
+        order.append(entry.name.toCaseFolded());
+    orderLinkSheets(book, order);
     link.markDirty();
     return number;
 }

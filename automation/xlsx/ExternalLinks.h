@@ -36,7 +36,8 @@ int linkNumber(OpcPackage &package, const QString &workbookPart, const QString &
 // Gives the workbook its link to `location` (a new externalLink part with its relationships,
 // content type and <externalReferences> entry), or extends the link it has, so that it lists
 // the sheets of `cells` and holds the values their cells have in `source`, the linked
-// workbook's package as read now. Returns the link's number. Throws EngineError(Damaged) when
+// workbook's package as read now. The link lists the sheets in the source's tab order, so
+// that a 3-D span ([n]Jan:Mar!B2) covers the same sheets through it. Returns the link's number. Throws EngineError(Damaged) when
 // a sheet of `cells` is not in the source.
 int addLink(OpcPackage &package, XmlPart &workbook, const QString &location, OpcPackage &source,
     const WorkbookModel &sourceModel, const LinkedCells &cells);

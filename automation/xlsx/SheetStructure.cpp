@@ -952,15 +952,49 @@ void forEachElement(pugi::xml_node root, Visit visit)
     }
 }
 
+// Functions that take 3-D spans (SUM(Jan:Mar!B2)): each adds up, counts or compares the
+// cells of all its arguments alike, so a span among them reads the same as one argument per
+// spanned sheet.
+constexpr std::array spanFunctions{u"SUM"sv, u"AVERAGE"sv, u"AVERAGEA"sv, u"COUNT"sv, u"COUNTA"sv, u"MAX"sv, u"MAXA"sv,
+    u"MIN"sv, u"MINA"sv, u"PRODUCT"sv, u"STDEV"sv, u"STDEVA"sv, u"STDEVP"sv, u"STDEVPA"sv, u"VAR"sv, u"VARA"sv, u"VARP"sv,
+    u"VARPA"sv, u"_xlfn.STDEV.S"sv, u"_xlfn.STDEV.P"sv, u"_xlfn.VAR.S"sv, u"_xlfn.VAR.P"sv};
+constexpr qsizetype maxArguments = 255;
+
+bool isSpanFunction(const QString &name)
+{
+    return std::any_of(spanFunctions.begin(), spanFunctions.end(),
+        [&](std::u16string_view f) { return name.compare(QStringView(f), Qt::CaseInsensitive) == 0; });
+}
+
+// Whether every row and column of the reference is absolute ($A$1, $B:$C, $2:$3): one that
+// reads the same cells wherever it is written.
+bool isAbsolute(const formula::Area &area)
+{
+    const bool rows = area.kind == formula::Area::Kind::Columns || (area.firstRowAbsolute && area.lastRowAbsolute);
+    const bool columns = area.kind == formula::Area::Kind::Rows || (area.firstColumnAbsolute && area.lastColumnAbsolute);
+    return rows && columns;
+}
+
 // How the references of a copied sheet are written in the target. A reference to the sheet
 // itself, or to another sheet of the source copied into the target with it, names that copy;
 // a reference to any other sheet of the source becomes a reference into the source file
 // ([n]Sheet!A1), and the cells it reads are gathered so that the link can hold their values.
 // A reference that already leads into another workbook keeps leading there, under the
 // number the target's link to that file has or will have. Links the target lacks are
-// numbered after its own, in the order first met. What cannot be written that way is
-// refused: 3-D spans over sheets of the source that are not all copied side by side, names
-// or errors qualified by another sheet, sheets the source lacks.
+// numbered after its own, in the order first met.
+// - A workbook-level name of the source that the target lacks (SUM(Total)) is copied into
+//   the target, its own references written the same way, and so are the names it uses in
+//   turn; a name the target has is the target's.
+// - A 3-D span over sheets that are not all copied side by side reads the source file: as
+//   one reference per spanned sheet where it is an argument of a function that takes spans
+//   (SUM([1]Jan!B2,[1]Feb!B2,[1]Mar!B2), which every reader computes from the link's values;
+//   the office engine computes no span through a link), otherwise as the span [n]Jan:Mar!B2.
+// - A name of a sheet left behind (Other!Local) that stands for fixed cells reads them through
+//   the link ([n]Other!$A$1), which every reader computes; the office engine reads no name of
+//   another sheet through a link ([n]Other!Local shows #NAME? there).
+// What cannot be written that way is refused: names of other sheets that stand for formulas
+// or cells relative to where they are used, errors qualified by another sheet, sheets the
+// source lacks, a copied name that a table of the target already bears.
 class CopiedReferences
 {
 public:
@@ -970,6 +1004,12 @@ public:
     {
         QString location;
         int sourceNumber = 0;
+    };
+    // A workbook-level name of the source to add to the target, with its text as written there.
+    struct Name
+    {
+        pugi::xml_node source;
+        QString text;
     };
 
     CopiedReferences(const QHash<QString, QString> &copies, const QStringList &copyOrder, const WorkbookModel &source,
@@ -990,75 +1030,143 @@ public:
                 continue;
             m_sourceSheets.insert(entry.name.toCaseFolded(), entry.name);
             m_sourceOrder.append(entry.name.toCaseFolded());
+            m_sourcePositions.insert(entry.name.toCaseFolded(), entry.position);
         }
         // Workbook-level names of the source that the copy's formulas cannot read in the
-        // target: not the sheet's own (those are copied with it), and not one the target has
-        // (the copy then reads the target's, as the spreadsheet program offers by default).
+        // target as they are: not the sheet's own (those are copied with it), and not one
+        // the target has (the copy then reads the target's, as the spreadsheet program
+        // offers by default). These are copied along when used.
         QSet<QString> own;
         for (pugi::xml_node name :
             elementChildren(xml::child(sourcePackage.xml(source.partName()).root(), "definedNames"), "definedName")) {
             const QString key = QString::fromUtf8(name.attribute("name").value()).toCaseFolded();
             if (!name.attribute("localSheetId"))
-                m_unreadableNames.insert(key);
+                m_sourceNames.insert(key, name);
             else if (name.attribute("localSheetId").as_int(-1) == sourcePosition)
                 own.insert(key);
+            m_sheetNames.insert({name.attribute("localSheetId").as_int(-1), key}, name);
         }
         for (pugi::xml_node name :
             elementChildren(xml::child(target.xml(targetWorkbookPart).root(), "definedNames"), "definedName")) {
             if (!name.attribute("localSheetId"))
                 own.insert(QString::fromUtf8(name.attribute("name").value()).toCaseFolded());
         }
-        m_unreadableNames.subtract(own);
+        for (const QString &key : own)
+            m_sourceNames.remove(key);
+        // Tables share the names' space: a copied name must not take a table's.
+        for (const QString &part : target.partNames()) {
+            if (target.contentType(part) == contentType::table) {
+                const pugi::xml_node table = target.xml(part).root();
+                m_targetTables.insert(QString::fromUtf8(table.attribute("name").value()).toCaseFolded());
+                m_targetTables.insert(QString::fromUtf8(table.attribute("displayName").value()).toCaseFolded());
+            }
+        }
     }
 
     QString operator()(const QString &original)
     {
-        // A name of the source's workbook would read nothing (#NAME?) in the target.
-        if (!m_unreadableNames.isEmpty()) {
-            for (const QString &name : formula::unqualifiedNames(original)) {
-                if (m_unreadableNames.contains(name.toCaseFolded()))
-                    throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("workbook name ") + name);
-            }
-        }
+        if (!m_sourceNames.isEmpty())
+            copyNamesUsed(original);
         if (!original.contains(u'!'))
             return original;
         const QString text = renumbered(original);
-        return formula::replaceQualifiers(text, [&](const formula::SheetPrefix &prefix) -> std::optional<QString> {
-            if (prefix.isSpan())
-                return span(text, prefix);
-            const QString key = prefix.first.toCaseFolded();
-            if (const auto copy = m_copies.constFind(key); copy != m_copies.constEnd())
-                return copy.value() == prefix.first ? std::nullopt : std::optional<QString>(formula::qualifier(copy.value()));
-            const QString sheet = m_sourceSheets.value(key);
-            const std::optional<formula::Area> area
-                = formula::parseArea(QStringView(text).mid(prefix.start + prefix.length, prefix.operandLength));
-            if (sheet.isEmpty() || !area)
-                throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to another sheet: ") + text);
-            m_linked[sheet].push_back(*area);
-            return formula::externalQualifier(numberFor(linkLocation(m_sourcePath), 0), sheet);
-        });
+        return formula::replaceQualifiedReferences(
+            text, [&](const formula::SheetPrefix &prefix, const QString &operand) -> std::optional<QString> {
+                if (prefix.isSpan())
+                    return span(text, prefix, operand);
+                const QString key = prefix.first.toCaseFolded();
+                if (const auto copy = m_copies.constFind(key); copy != m_copies.constEnd()) {
+                    return copy.value() == prefix.first ? std::nullopt
+                                                        : std::optional<QString>(formula::qualifier(copy.value()) + operand);
+                }
+                const QString sheet = m_sourceSheets.value(key);
+                if (sheet.isEmpty())
+                    throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to another sheet: ") + text);
+                const std::optional<formula::Area> area = formula::parseArea(operand);
+                if (!area)
+                    return sheetName(text, key, operand);
+                m_linked[sheet].push_back(*area);
+                return formula::externalQualifier(numberFor(linkLocation(m_sourcePath), 0), sheet) + operand;
+            });
     }
 
+    // The source's workbook-level names the copy uses and the target lacks, each after the
+    // names it uses itself.
+    const std::vector<Name> &names() const { return m_names; }
     const LinkedCells &linked() const { return m_linked; }
     // The links the copy's references use, in the order of the numbers given to new ones.
     const std::vector<Link> &links() const { return m_links; }
 
 private:
-    // A 3-D span stays one when every worksheet it spans in the source is copied and the
-    // copies stand side by side in the same order; it then spans the copies.
-    std::optional<QString> span(const QString &text, const formula::SheetPrefix &prefix) const
+    // Copies the workbook-level names of the source that the text uses and the target lacks,
+    // and the ones they use (each name once, so that names using each other end).
+    void copyNamesUsed(const QString &text)
     {
-        const qsizetype first = m_sourceOrder.indexOf(prefix.first.toCaseFolded());
-        const qsizetype last = m_sourceOrder.indexOf(prefix.last.toCaseFolded());
-        const QStringList spanned = first < 0 || last < first ? QStringList() : m_sourceOrder.mid(first, last - first + 1);
-        const qsizetype at = spanned.isEmpty() ? -1 : m_copyOrder.indexOf(spanned.front());
-        if (at < 0 || m_copyOrder.mid(at, spanned.size()) != spanned)
+        for (const QString &used : formula::unqualifiedNames(text)) {
+            const QString key = used.toCaseFolded();
+            const auto name = m_sourceNames.constFind(key);
+            if (name == m_sourceNames.constEnd() || m_copiedNames.contains(key))
+                continue;
+            if (m_targetTables.contains(key))
+                throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("workbook name taken by a table: ") + used);
+            m_copiedNames.insert(key);
+            const pugi::xml_node node = name.value();
+            const QString written = (*this)(xml::text(node));
+            m_names.push_back({node, written});
+        }
+    }
+
+    // Other!Local, for a sheet `key` of the source that is not copied: the cells the name
+    // stands for, read through the link, when that is one fixed reference.
+    QString sheetName(const QString &text, const QString &key, const QString &operand)
+    {
+        const pugi::xml_node name = m_sheetNames.value({m_sourcePositions.value(key, -2), operand.toCaseFolded()});
+        const QString refersTo = name ? xml::text(name) : QString();
+        const std::vector<formula::SheetPrefix> prefixes = formula::sheetPrefixes(refersTo);
+        if (prefixes.size() == 1 && prefixes[0].start == 0 && !prefixes[0].external && !prefixes[0].isSpan()
+            && prefixes[0].length + prefixes[0].operandLength == refersTo.size()) {
+            const std::optional<formula::Area> area = formula::parseArea(QStringView(refersTo).mid(prefixes[0].length));
+            if (area && isAbsolute(*area))
+                return (*this)(refersTo);
+        }
+        throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("name of another sheet: ") + text);
+    }
+
+    // A 3-D span stays one when every worksheet it spans in the source is copied and the
+    // copies stand side by side in the same order; it then spans the copies. Otherwise it
+    // reads the spanned sheets of the source file.
+    std::optional<QString> span(const QString &text, const formula::SheetPrefix &prefix, const QString &operand)
+    {
+        qsizetype first = m_sourceOrder.indexOf(prefix.first.toCaseFolded());
+        qsizetype last = m_sourceOrder.indexOf(prefix.last.toCaseFolded());
+        if (first > last)
+            std::swap(first, last);
+        if (first < 0)
             throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to several sheets: ") + text);
-        const QString from = m_copies.value(spanned.front());
-        const QString to = m_copies.value(spanned.back());
-        if (from == prefix.first && to == prefix.last)
-            return std::nullopt;
-        return formula::qualifier(from, to);
+        const QStringList spanned = m_sourceOrder.mid(first, last - first + 1);
+        const qsizetype at = m_copyOrder.indexOf(spanned.front());
+        if (at >= 0 && m_copyOrder.mid(at, spanned.size()) == spanned) {
+            const QString from = m_copies.value(spanned.front());
+            const QString to = m_copies.value(spanned.back());
+            if (from == prefix.first && to == prefix.last)
+                return std::nullopt;
+            return formula::qualifier(from, to) + operand;
+        }
+        const std::optional<formula::Area> area = formula::parseArea(operand);
+        if (!area)
+            throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("reference to several sheets: ") + text);
+        const int number = numberFor(linkLocation(m_sourcePath), 0);
+        QStringList each;
+        for (const QString &key : spanned) {
+            const QString sheet = m_sourceSheets.value(key);
+            m_linked[sheet].push_back(*area);
+            each.append(formula::externalQualifier(number, sheet) + operand);
+        }
+        const QString function = formula::argumentOf(text, prefix.start, prefix.start + prefix.length + prefix.operandLength);
+        if (isSpanFunction(function) && each.size() < maxArguments)
+            return each.join(u',');
+        return formula::externalQualifier(number, m_sourceSheets.value(spanned.front()), m_sourceSheets.value(spanned.back()))
+            + operand;
     }
 
     // The formula with each reference into another workbook renumbered.
@@ -1081,13 +1189,7 @@ private:
         const int number = numberFor(location, sourceNumber);
         if (prefix.first.isEmpty()) // [k]!Name: a workbook-level name of the other file
             return u'[' + QString::number(number) + QStringLiteral("]!");
-        if (!prefix.isSpan())
-            return formula::externalQualifier(number, prefix.first);
-        const QString span = prefix.first + u':' + prefix.last;
-        const QString inner = u'[' + QString::number(number) + u']' + span;
-        return formula::needsQuotes(prefix.first) || formula::needsQuotes(prefix.last)
-            ? u'\'' + QString(inner).replace(u'\'', QStringLiteral("''")) + QStringLiteral("'!")
-            : inner + u'!';
+        return formula::externalQualifier(number, prefix.first, prefix.last);
     }
 
     int numberFor(const QString &location, int sourceNumber)
@@ -1111,7 +1213,12 @@ private:
         return number;
     }
 
-    QSet<QString> m_unreadableNames; // case-folded
+    QHash<QString, pugi::xml_node> m_sourceNames; // case-folded: workbook-level names to copy when used
+    QHash<std::pair<int, QString>, pugi::xml_node> m_sheetNames; // (localSheetId or -1, case-folded name)
+    QSet<QString> m_targetTables; // case-folded
+    QSet<QString> m_copiedNames; // case-folded
+    std::vector<Name> m_names;
+    QHash<QString, int> m_sourcePositions; // case-folded worksheet name -> position
     QHash<QString, QString> m_copies;
     QStringList m_copyOrder; // case-folded source names of the copies, in their order in the target
     QHash<QString, QString> m_sourceSheets; // case-folded name -> name
@@ -1535,6 +1642,8 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     XmlPart &workbook = package.xml(model.partName());
     for (pugi::xml_node definedName : elementChildren(xml::child(workbook.root(), "definedNames"), "definedName"))
         tableNames.insert(QString::fromUtf8(definedName.attribute("name").value()).toCaseFolded());
+    for (const CopiedReferences::Name &copied : references.names())
+        tableNames.insert(QString::fromUtf8(copied.source.attribute("name").value()).toCaseFolded());
     QList<QPair<QString, QString>> tableRenames; // old name, new name
     std::vector<std::unique_ptr<XmlPart>> tableParts;
     for (CopiedPart &part : parts) {
@@ -1747,13 +1856,16 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
         if (scope && scope.as_int(-1) >= position)
             scope.set_value(scope.as_int() + 1);
     }
-    if (!ownNames.empty() && !names)
+    if ((!ownNames.empty() || !references.names().empty()) && !names)
         names = xml::insertChild(root, xml::siblingName(root, "definedNames"), order::workbook);
     for (const auto &[sourceName, formulaText] : ownNames) {
         pugi::xml_node added = names.append_copy(sourceName);
         added.attribute("localSheetId").set_value(position);
         xml::setText(added, formulaText);
     }
+    // The workbook-level names the copy reads, which the target lacked.
+    for (const CopiedReferences::Name &copied : references.names())
+        xml::setText(names.append_copy(copied.source), copied.text);
 
     const int previousActive = model.activeTab();
     const bool activate = sourceEntry.visibility == SheetVisibility::Visible;

@@ -58,6 +58,11 @@ void recalculateOnLoad(OpcPackage &package, const QString &workbookPart);
 // SheetNameTaken.
 void checkSheetName(const QString &name, const QStringList &otherSheetNames);
 
+// The name a copy takes in a workbook that already has `taken`: the name itself when free,
+// else "Base (n)" with the first free n, where a name already ending in " (k)" counts on
+// from k + 1. The base is shortened so that the result keeps to 31 characters.
+QString copyName(const QString &name, const QStringList &taken);
+
 // Structural edits of the sheets of an open package, done as the spreadsheet program does
 // them so that the workbook stays consistent:
 // - visibility: visible, hidden and very hidden are kept apart; the active sheet, the first
@@ -68,14 +73,13 @@ void checkSheetName(const QString &name, const QStringList &otherSheetNames);
 //   into other workbooks stay as they are; hyperlink locations are static addresses and stay);
 // - delete: references to the sheet become #REF!, its own names go and later sheet-scoped
 //   names are renumbered, parts no longer reachable go with their relationships and content
-//   types, the calculation chain is dropped and a full recalculation asked for on load.
+//   types, the calculation chain is dropped and a full recalculation asked for on load;
+// - copy from another package: the copy reads what its source sheet reads, the sheets copied
+//   with it as the copies, the workbook names it uses as names added to this workbook (unless
+//   it has its own), and the sheets left behind, names and 3-D spans over them included,
+//   through a link to the source file that holds the values they show now.
 // The document titles of docProps/app.xml follow each change. Sheets are named by their part,
 // which does not change while sheets move. Refusals throw EngineError before anything changes.
-// The name a copy takes in a workbook that already has `taken`: the name itself when free,
-// else "Base (n)" with the first free n, where a name already ending in " (k)" counts on
-// from k + 1. The base is shortened so that the result keeps to 31 characters.
-QString copyName(const QString &name, const QStringList &taken);
-
 class SheetStructure
 {
 public:
@@ -98,11 +102,17 @@ public:
     // chart ranges to other sheets of the source become references into the file
     // `sourcePath` through a link that holds the values the source shows now; references
     // into other workbooks keep reading them through this workbook's link to the same file
-    // (added, or extended with what it lacks) and are renumbered. The copy becomes the
-    // active sheet unless it is hidden. Pivot tables, form controls, embedded objects,
-    // threaded comments, 3-D spans over sheets not copied along, names of other sheets,
-    // cell metadata, or a very hidden sheet throw SheetCopyUnsupported before anything
-    // changes.
+    // (added, or extended with what it lacks) and are renumbered. Workbook-level names of the
+    // source that the copy uses and this workbook lacks are added to it, written like the
+    // formulas (with the names they use in turn); a name this workbook has is its own. A 3-D
+    // span over sheets not copied along reads the source file: one reference per spanned
+    // sheet where it is an argument of SUM, COUNT, AVERAGE and the like (which reads the same
+    // and which every reader computes from the link), the span [n]Jan:Mar!B2 elsewhere, the
+    // link listing the sheets in the source's order. A name of another sheet (Other!Local)
+    // that stands for fixed cells reads them through the link. The copy becomes the active
+    // sheet unless it is hidden. Pivot tables, form controls, embedded objects, threaded
+    // comments, names of other sheets that stand for formulas or relative cells, cell
+    // metadata, or a very hidden sheet throw SheetCopyUnsupported before anything changes.
     QString insertCopy(PackageDocument &source, const QString &sourceSheetPart, const QString &sourcePath);
     // Copies several worksheets of `source` together, as insertCopy does, so that they end up
     // in front in their own order: references between them name the copies (a 3-D span

@@ -370,18 +370,19 @@ TEST(FormulaReferences, ReplacedQualifiersIntoAnotherWorkbookReadBackAsExternal)
     // Every qualifier of this workbook becomes one into workbook 2; the tokeniser must then
     // read each of them as external, with the sheet and operand it had.
     const QString formulas[] = {QStringLiteral("Data!A1*2+'Other Sheet'!$B$2:C3"), QStringLiteral("'It''s'!A1&\"Data!A1\""),
-        QStringLiteral("A1+Data!1:2")};
+        QStringLiteral("A1+Data!1:2"), QStringLiteral("SUM(Jan:'Mar 1'!B2,Jan:Mar!C3)")};
     for (const QString &text : formulas) {
         SCOPED_TRACE(text.toStdString());
         const std::vector<SheetPrefix> before = sheetPrefixes(text);
-        const QString linked
-            = replaceQualifiers(text, [](const SheetPrefix &prefix) { return externalQualifier(2, prefix.first); });
+        const QString linked = replaceQualifiers(
+            text, [](const SheetPrefix &prefix) { return externalQualifier(2, prefix.first, prefix.last); });
         const std::vector<SheetPrefix> after = sheetPrefixes(linked);
         ASSERT_EQ(after.size(), before.size()) << linked.toStdString();
         for (size_t i = 0; i < after.size(); ++i) {
             EXPECT_TRUE(after[i].external);
             EXPECT_EQ(after[i].first, before[i].first);
-            EXPECT_EQ(linked.mid(after[i].start, after[i].length), externalQualifier(2, before[i].first));
+            EXPECT_EQ(after[i].last, before[i].last);
+            EXPECT_EQ(linked.mid(after[i].start, after[i].length), externalQualifier(2, before[i].first, before[i].last));
             EXPECT_EQ(linked.mid(after[i].start + after[i].length, after[i].operandLength),
                 text.mid(before[i].start + before[i].length, before[i].operandLength));
         }
@@ -390,4 +391,37 @@ TEST(FormulaReferences, ReplacedQualifiersIntoAnotherWorkbookReadBackAsExternal)
     }
     EXPECT_EQ(externalQualifier(1, QStringLiteral("Data")), QStringLiteral("[1]Data!"));
     EXPECT_EQ(externalQualifier(3, QStringLiteral("It's")), QStringLiteral("'[3]It''s'!"));
+    EXPECT_EQ(externalQualifier(1, QStringLiteral("Jan"), QStringLiteral("Mar 1")), QStringLiteral("'[1]Jan:Mar 1'!"));
+
+    // Qualifiers replaced together with their operands.
+    EXPECT_EQ(replaceQualifiedReferences(QStringLiteral("Other!Local+\"Other!A1\"+Data!A1:B2"),
+                  [](const SheetPrefix &prefix, const QString &operand) -> std::optional<QString> {
+                      if (prefix.first == u"Data")
+                          return std::nullopt;
+                      return u'<' + operand + u'>';
+                  }),
+        QStringLiteral("<Local>+\"Other!A1\"+Data!A1:B2"));
+}
+
+TEST(FormulaReferences, ArgumentsStandingAloneNameTheirFunction)
+{
+    // The last 3-D span of each formula, and the function it is a whole argument of.
+    const std::pair<const char *, const char *> cases[] = {
+        {"SUM(A1, Jan:Mar!B2)", "SUM"},
+        {"IF(A1,\"x(\",_xlfn.STDEV.S(Jan:Mar!B2 ))", "_xlfn.STDEV.S"},
+        {"MAX('a(b'!A1,Jan:Mar!B2,3)", "MAX"},
+        {"SUM(Jan:Mar!B2*2)", ""},
+        {"SUM((Jan:Mar!B2))", ""},
+        {"SUM(1)+Jan:Mar!B2", ""},
+        {"COUNT({1,\")\"},Table1[[#This Row],[(a]],Jan:Mar!B2)", "COUNT"},
+    };
+    for (const auto &[text, function] : cases) {
+        SCOPED_TRACE(text);
+        const QString formula = QString::fromUtf8(text);
+        const std::vector<SheetPrefix> prefixes = sheetPrefixes(formula);
+        ASSERT_FALSE(prefixes.empty());
+        const SheetPrefix &span = prefixes.back();
+        ASSERT_TRUE(span.isSpan());
+        EXPECT_EQ(argumentOf(formula, span.start, span.start + span.length + span.operandLength), QString::fromUtf8(function));
+    }
 }

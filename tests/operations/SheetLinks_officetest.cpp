@@ -47,14 +47,43 @@ protected:
 const QStringList calcCells{QStringLiteral("A1"), QStringLiteral("B1"), QStringLiteral("A2"), QStringLiteral("B2"),
     QStringLiteral("A3"), QStringLiteral("B3"), QStringLiteral("A4")};
 
+// linked_sheets with Calc also reading a 3-D span over Data, Other Sheet and itself (A9), the
+// workbook-level names Total and Twice, which reads Total (A10, B10), and Other Sheet's own
+// name Seven (A11). These formulas hold no results, so that the engine computes them.
+QString withNamesAndSpans(const QString &path)
+{
+    const QString linked = gm::test::fixture(QStringLiteral("linked_sheets.xlsx"));
+    QList<std::pair<QString, QByteArray>> entries;
+    for (const QString &entry : gm::test::zipEntryNames(linked)) {
+        QByteArray bytes = gm::test::zipEntry(linked, entry);
+        if (entry == QStringLiteral("xl/worksheets/sheet3.xml"))
+            bytes.replace("</sheetData>",
+                "<row r=\"9\"><c r=\"A9\"><f>SUM(Data:Calc!A1)</f></c></row>"
+                "<row r=\"10\"><c r=\"A10\"><f>SUM(Total)</f></c><c r=\"B10\"><f>Twice</f></c></row>"
+                "<row r=\"11\"><c r=\"A11\"><f>'Other Sheet'!Seven+1</f></c></row></sheetData>");
+        else if (entry == QStringLiteral("xl/workbook.xml"))
+            bytes.replace("<definedNames>",
+                "<definedNames><definedName name=\"Seven\" localSheetId=\"1\">'Other Sheet'!$A$1</definedName>"
+                "<definedName name=\"Total\">Data!$A$1:$A$3</definedName><definedName name=\"Twice\">SUM(Total)*2</definedName>");
+        entries.append({entry, bytes});
+    }
+    gm::test::writeZip(path, entries);
+    return path;
+}
+const QStringList namedCells{QStringLiteral("A9"), QStringLiteral("A10"), QStringLiteral("B10"), QStringLiteral("A11")};
+
 } // namespace
 
 TEST_F(SheetLinksTest, InsertedAndMergedSheetsShowTheSourceValuesInTheEngine)
 {
-    const QString source = gm::test::copyInto(gm::test::fixture(QStringLiteral("linked_sheets.xlsx")), dir.path());
-    const QStringList expected = engineTexts(source, QStringLiteral("Calc"), calcCells);
-    ASSERT_EQ(expected.size(), calcCells.size());
+    const QString source = withNamesAndSpans(dir.filePath(QStringLiteral("linked_sheets.xlsx")));
+    const QStringList expected = engineTexts(source, QStringLiteral("Calc"), calcCells + namedCells);
+    ASSERT_EQ(expected.size(), calcCells.size() + namedCells.size());
     EXPECT_FALSE(expected.contains(QString()));
+    // The span, the names and the other sheet's name read 10 + 7.5 + 20, 10 + 20 + 30, twice
+    // that, 7.5 + 1.
+    EXPECT_EQ(expected.mid(calcCells.size()),
+        QStringList({QStringLiteral("37.5"), QStringLiteral("60"), QStringLiteral("120"), QStringLiteral("8.5")}));
 
     // Inserted: the copy reads the source file through the link.
     const QString target
@@ -62,7 +91,7 @@ TEST_F(SheetLinksTest, InsertedAndMergedSheetsShowTheSourceValuesInTheEngine)
     gm::test::ScriptedUi ui;
     const RunSummary inserted = insertSheet(InsertSheetInputs{{target}, source, QStringLiteral("Calc")}, ui, RunSettings{});
     EXPECT_EQ(inserted.failedCount(), 0);
-    EXPECT_EQ(engineTexts(target, QStringLiteral("Calc"), calcCells), expected);
+    EXPECT_EQ(engineTexts(target, QStringLiteral("Calc"), calcCells + namedCells), expected);
 
     // Merged with a converted .xls whose first sheet reads its second: both stay in the
     // merged workbook, which reads only itself.
@@ -72,19 +101,28 @@ TEST_F(SheetLinksTest, InsertedAndMergedSheetsShowTheSourceValuesInTheEngine)
     const QStringList xlsCells{QStringLiteral("A1"), QStringLiteral("B1"), QStringLiteral("A2"), QStringLiteral("B2"),
         QStringLiteral("C1"), QStringLiteral("C2")};
     const QStringList xlsExpected = engineTexts(formulas, QStringLiteral("Sheet1"), xlsCells);
+    // The source goes in twice. Documents go in from the last to the first, each in front:
+    // the first document's copies come last and read the names the other copy brought.
+    const QString again = gm::test::copyInto(source, dir.path(), QStringLiteral("again.xlsx"));
     MergeInputs inputs;
-    inputs.entries = {source, formulas};
+    inputs.entries = {source, formulas, again};
     inputs.targetPath = dir.filePath(QStringLiteral("merged.xlsx"));
     MergeResult result;
     const RunSummary merged = mergeWorkbooks(inputs, ui, RunSettings{}, false, &result);
     EXPECT_EQ(merged.failedCount(), 0);
-    // The new workbook's own "Sheet1" is still there when the last document goes in.
+    // The new workbook's own "Sheet1" is gone when the .xls document's goes in.
     EXPECT_EQ(result.sheetNames,
-        QStringList({QStringLiteral("Data"), QStringLiteral("Other Sheet"), QStringLiteral("Calc"),
-            QStringLiteral("Sheet1 (2)"), QStringLiteral("Sheet2")}));
+        QStringList({QStringLiteral("Data (2)"), QStringLiteral("Other Sheet (2)"), QStringLiteral("Calc (2)"),
+            QStringLiteral("Sheet1"), QStringLiteral("Sheet2"), QStringLiteral("Data"), QStringLiteral("Other Sheet"),
+            QStringLiteral("Calc")}));
     EXPECT_FALSE(gm::test::zipEntry(inputs.targetPath, QStringLiteral("xl/workbook.xml")).contains("externalReference"));
-    EXPECT_EQ(engineTexts(inputs.targetPath, QStringLiteral("Calc"), calcCells), expected);
-    EXPECT_EQ(engineTexts(inputs.targetPath, QStringLiteral("Sheet1 (2)"), xlsCells), xlsExpected);
+    EXPECT_EQ(engineTexts(inputs.targetPath, QStringLiteral("Calc"), calcCells + namedCells), expected);
+    // The second copy's span spans the copies, 'Data (2):Calc (2)'!A1, a spelling the engine
+    // does not read; its names read as the first's.
+    const QStringList names = namedCells.mid(1);
+    EXPECT_EQ(engineTexts(inputs.targetPath, QStringLiteral("Calc (2)"), calcCells + names),
+        expected.mid(0, calcCells.size()) + expected.mid(calcCells.size() + 1));
+    EXPECT_EQ(engineTexts(inputs.targetPath, QStringLiteral("Sheet1"), xlsCells), xlsExpected);
 }
 
 TEST_F(SheetLinksTest, ACopiedSheetReadsTheFileItsLinkNamedAmongTheTargetsOwnLinks)

@@ -328,6 +328,34 @@ QMap<QString, QString> formulasOf(const QString &path, const QString &sheet)
     return formulas;
 }
 
+// The workbook-level names of a package: name -> text.
+QMap<QString, QString> workbookNamesOf(const QString &path)
+{
+    QMap<QString, QString> names;
+    const auto workbook = parseXml(entry(path, QStringLiteral("xl/workbook.xml")));
+    for (pugi::xml_node name : workbook->document_element().child("definedNames").children("definedName")) {
+        if (!name.attribute("localSheetId"))
+            names[QString::fromUtf8(name.attribute("name").value())] = QString::fromUtf8(name.text().get());
+    }
+    return names;
+}
+
+// A copy of `source` written at `path` with one text of one part replaced.
+QString variantOf(const QString &source, const QString &path, const QString &part, const QByteArray &from, const QByteArray &to)
+{
+    QList<std::pair<QString, QByteArray>> entries;
+    for (const QString &name : gm::test::zipEntryNames(source)) {
+        QByteArray bytes = gm::test::zipEntry(source, name);
+        if (name == part) {
+            EXPECT_TRUE(bytes.contains(from)) << from.toStdString();
+            bytes.replace(from, to);
+        }
+        entries.append({name, bytes});
+    }
+    gm::test::writeZip(path, entries);
+    return path;
+}
+
 // A workbook's links in the order of their numbers: the file each names, the sheets it
 // lists and its cached cells ("Sheet!A1" -> "type|value").
 struct LinkView
@@ -465,20 +493,21 @@ TEST_F(SheetCopyTest, SheetsCopiedTogetherReferToEachOtherAndLinkOnlyToSheetsLef
     expectConsistentPackage(target);
 
     // Calc's SUM(Total) reads a workbook-level name of its workbook: into a target without
-    // that name the copy is refused, as it would show #NAME?; the sheets copied with it stay.
+    // that name the name comes along, reading the copy of Data.
     const QString references = copyOf(gm::test::fixture(QStringLiteral("sheet_references.xlsx")));
     const QString second = copyOf(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")));
     {
+        const QString withoutTotal = gm::test::copyInto(second, m_dir.path(), QStringLiteral("without_total.xlsx"));
         auto from = openPackage(references);
-        auto workbook = openPackage(gm::test::copyInto(second, m_dir.path(), QStringLiteral("without_total.xlsx")));
+        auto workbook = openPackage(withoutTotal);
         std::optional<EngineError> refused;
         const QStringList names = workbook->insertWorksheetCopies(
             *from, {QStringLiteral("Data"), QStringLiteral("Other"), QStringLiteral("Calc")}, QString(), &refused);
-        EXPECT_EQ(names, QStringList({QStringLiteral("Data"), QStringLiteral("Other"), QString()}));
-        ASSERT_TRUE(refused.has_value());
-        EXPECT_EQ(refused->code(), ErrorCode::SheetCopyUnsupported);
-        EXPECT_TRUE(refused->detail().contains(QStringLiteral("Total"))) << refused->detail().toStdString();
-        workbook->close(false);
+        EXPECT_EQ(names, QStringList({QStringLiteral("Data"), QStringLiteral("Other"), QStringLiteral("Calc")}));
+        EXPECT_FALSE(refused.has_value());
+        workbook->close(true);
+        EXPECT_EQ(workbookNamesOf(withoutTotal).value(QStringLiteral("Total")), QStringLiteral("Data!$A$1:$A$5"));
+        expectConsistentPackage(withoutTotal);
     }
     // A target with a name Total of its own: the copy reads the target's. Copied together,
     // Calc's 3-D span over Data and Other spans their copies and its reference to Other's own
@@ -511,7 +540,68 @@ TEST_F(SheetCopyTest, SheetsCopiedTogetherReferToEachOtherAndLinkOnlyToSheetsLef
     const std::vector<LinkView> secondLinks = linksOf(second);
     ASSERT_EQ(secondLinks.size(), 1u);
     EXPECT_EQ(secondLinks[0].sheets, QStringList({QStringLiteral("It's")}));
+    const QMap<QString, QString> targetsOwn{{QStringLiteral("Total"), QStringLiteral("First!$A$1")}};
+    EXPECT_EQ(workbookNamesOf(second), targetsOwn);
     expectConsistentPackage(second);
+}
+
+TEST_F(SheetCopyTest, NamesAndSpansOfSheetsLeftBehindReadTheSourceFile)
+{
+    // sheet_references' Calc reads Other's own name (D1: Other!Local), a 3-D span over Data
+    // and Other (A3) and the workbook-level name Total (A6), which here reads the name Part
+    // and Calc itself; Part reads the hidden sheet, which no formula reads, and itself
+    // through Cycle.
+    const QString fixture = gm::test::fixture(QStringLiteral("sheet_references.xlsx"));
+    const QString source = variantOf(fixture, m_dir.filePath(QStringLiteral("names.xlsx")), QStringLiteral("xl/workbook.xml"),
+        "<definedName name=\"Total\">Data!$A$1:$A$5</definedName>",
+        "<definedName name=\"Total\">SUM(Part,Calc!$A$1)</definedName><definedName name=\"Part\">Hidden!$A$1+Cycle"
+        "</definedName><definedName name=\"Cycle\">Part</definedName>");
+    const QString target = copyOf(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")));
+    ASSERT_EQ(insert(target, source, QStringLiteral("Calc")), QStringLiteral("Calc"));
+    ASSERT_EQ(insert(target, source, QStringLiteral("Calc")), QStringLiteral("Calc (2)"));
+
+    const QMap<QString, QString> formulas = formulasOf(target, QStringLiteral("Calc (2)"));
+    EXPECT_EQ(formulas.value(QStringLiteral("D1")), QStringLiteral("[1]Other!$A$1"));
+    EXPECT_EQ(formulas.value(QStringLiteral("A3")), QStringLiteral("SUM([1]Data!A1,[1]Other!A1)"));
+    EXPECT_EQ(formulas.value(QStringLiteral("A5")), QStringLiteral("'[1]It''s'!A1+[1]Other!A1"));
+    EXPECT_EQ(formulas.value(QStringLiteral("A6")), QStringLiteral("SUM(Total)"));
+    // The names came once, with the first copy, and read it; the second copy reads them too.
+    const QMap<QString, QString> names{{QStringLiteral("Total"), QStringLiteral("SUM(Part,Calc!$A$1)")},
+        {QStringLiteral("Part"), QStringLiteral("[1]Hidden!$A$1+Cycle")}, {QStringLiteral("Cycle"), QStringLiteral("Part")}};
+    EXPECT_EQ(workbookNamesOf(target), names);
+    // One link to the source, its sheets in the source's order, holding what the names
+    // read too.
+    const std::vector<LinkView> links = linksOf(target);
+    ASSERT_EQ(links.size(), 1u);
+    EXPECT_EQ(links[0].sheets,
+        QStringList({QStringLiteral("Data"), QStringLiteral("Other"), QStringLiteral("It's"), QStringLiteral("Hidden")}));
+    EXPECT_EQ(links[0].cells.value(QStringLiteral("Hidden!A1")), QStringLiteral("|5"));
+    expectConsistentPackage(target);
+
+    const gm::test::ReaderResult read = gm::test::readWithOpenpyxl(target);
+    if (read.available) {
+        ASSERT_TRUE(read.error.isEmpty()) << read.error.toStdString();
+        ASSERT_NE(read.sheet(QStringLiteral("Calc (2)")), nullptr);
+        EXPECT_EQ(read.sheet(QStringLiteral("Calc (2)"))->cells.value(QStringLiteral("A3")).toString(),
+            QStringLiteral("=SUM([1]Data!A1,[1]Other!A1)"));
+    }
+
+    // Other's name standing for a cell relative to where it is used cannot be read through
+    // the link: the copy is refused and the target stays as it was.
+    const QString relative = variantOf(fixture, m_dir.filePath(QStringLiteral("relative.xlsx")), QStringLiteral("xl/workbook.xml"),
+        "localSheetId=\"1\">Other!$A$1<", "localSheetId=\"1\">Other!A1<");
+    const QByteArray before = gm::test::readAll(target);
+    auto from = openPackage(relative);
+    auto workbook = openPackage(target);
+    try {
+        workbook->insertWorksheetCopy(*from, QStringLiteral("Calc"));
+        ADD_FAILURE() << "no refusal";
+    } catch (const EngineError &e) {
+        EXPECT_EQ(e.code(), ErrorCode::SheetCopyUnsupported);
+        EXPECT_TRUE(e.detail().contains(QStringLiteral("Other!Local"))) << e.detail().toStdString();
+    }
+    workbook->close(true);
+    EXPECT_EQ(gm::test::readAll(target), before);
 }
 
 TEST_F(SheetCopyTest, ChartsOfOtherSheetsDataReadThemThroughTheLink)
@@ -582,14 +672,11 @@ TEST_F(SheetCopyTest, RefusesWhatTheCopyCannotCarryAndLeavesTheTargetUntouched)
     const Case cases[] = {
         {"poi-WithChartSheet.xlsx", "Sheet6", ErrorCode::SheetCopyUnsupported}, // a pivot table
         {"merge_range02.xlsx", "NoSuchSheet", ErrorCode::SheetNotFound},
-        // a 3-D span (Data:Other!A1) and a name of another sheet (Other!Local)
-        {"sheet_references.xlsx", "Calc", ErrorCode::SheetCopyUnsupported},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.file);
         const QString file = QString::fromUtf8(c.file);
-        const QString source = file == u"sheet_references.xlsx" ? gm::test::fixture(file)
-                                                                : gm::test::corpusFile(QStringLiteral("xlsx/") + file);
+        const QString source = gm::test::corpusFile(QStringLiteral("xlsx/") + file);
         if (source.isEmpty())
             GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
         const QString target = copyOf(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")));
@@ -685,7 +772,9 @@ TEST_F(SheetCopyTest, ThreeDimensionalSpansStayWhenEverySpannedSheetIsCopiedInOr
     for (const QString &name : gm::test::zipEntryNames(linked)) {
         QByteArray bytes = gm::test::zipEntry(linked, name);
         if (name == QStringLiteral("xl/worksheets/sheet3.xml"))
-            bytes.replace("</sheetData>", "<row r=\"9\"><c r=\"A9\"><f>SUM('Data:Other Sheet'!A1)</f></c></row></sheetData>");
+            bytes.replace("</sheetData>",
+                "<row r=\"9\"><c r=\"A9\"><f>SUM('Data:Other Sheet'!A1)</f></c></row>"
+                "<row r=\"10\"><c r=\"A10\"><f>SUM(('Data:Other Sheet'!A1))</f></c></row></sheetData>");
         entries.append({name, bytes});
     }
     gm::test::writeZip(source, entries);
@@ -698,13 +787,20 @@ TEST_F(SheetCopyTest, ThreeDimensionalSpansStayWhenEverySpannedSheetIsCopiedInOr
         const char *name;
         bool dataTaken; // the target already has a sheet named Data
         QStringList sheets; // copied together, in this order
-        QString span; // Calc's A9 in the target; empty: Calc is refused
+        QString span; // Calc's A9 in the target
+        QString inParentheses; // Calc's A10
     };
+    // Spans over sheets not all copied in order read the source: one reference per sheet
+    // as arguments of SUM, the span itself where a sheet list would read otherwise.
+    const QString listed = QStringLiteral("SUM([1]Data!A1,'[1]Other Sheet'!A1)");
+    const QString spanned = QStringLiteral("SUM(('[1]Data:Other Sheet'!A1))");
     const Case cases[] = {
-        {"all in order", false, {data, other, calc}, QStringLiteral("SUM('Data:Other Sheet'!A1)")},
-        {"a renamed end", true, {data, other, calc}, QStringLiteral("SUM('Data (2):Other Sheet'!A1)")},
-        {"reversed", false, {other, data, calc}, {}},
-        {"one end left behind", false, {data, calc}, {}},
+        {"all in order", false, {data, other, calc}, QStringLiteral("SUM('Data:Other Sheet'!A1)"),
+            QStringLiteral("SUM(('Data:Other Sheet'!A1))")},
+        {"a renamed end", true, {data, other, calc}, QStringLiteral("SUM('Data (2):Other Sheet'!A1)"),
+            QStringLiteral("SUM(('Data (2):Other Sheet'!A1))")},
+        {"reversed", false, {other, data, calc}, listed, spanned},
+        {"one end left behind", false, {data, calc}, listed, spanned},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -721,15 +817,15 @@ TEST_F(SheetCopyTest, ThreeDimensionalSpansStayWhenEverySpannedSheetIsCopiedInOr
             names = workbook->insertWorksheetCopies(*from, c.sheets, QString(), &refused);
             workbook->close(true);
         }
-        if (c.span.isEmpty()) {
-            ASSERT_TRUE(refused.has_value());
-            EXPECT_EQ(refused->code(), ErrorCode::SheetCopyUnsupported);
-            EXPECT_TRUE(names.last().isEmpty());
-            continue;
-        }
         EXPECT_FALSE(refused.has_value());
         EXPECT_NE(gm::test::readAll(target), before);
         EXPECT_EQ(formulasOf(target, names.last()).value(QStringLiteral("A9")), c.span);
+        EXPECT_EQ(formulasOf(target, names.last()).value(QStringLiteral("A10")), c.inParentheses);
+        if (c.span == listed) {
+            const std::vector<LinkView> links = linksOf(target);
+            ASSERT_EQ(links.size(), 1u);
+            EXPECT_EQ(links[0].sheets, QStringList({data, other}));
+        }
         expectConsistentPackage(target);
         const gm::test::ReaderResult read = gm::test::readWithOpenpyxl(target);
         if (!read.available)
