@@ -125,6 +125,7 @@ void LoEngine::start(const Reference<uno::XComponentContext> &local)
     } catch (const uno::Exception &e) {
         throw EngineError(ErrorCode::EngineUnavailable, toQ(e.Message));
     }
+    m_process.started();
 
     call(m_limits.start, ErrorCode::EngineUnavailable, [&] {
         m_desktop = frame::Desktop::create(m_context);

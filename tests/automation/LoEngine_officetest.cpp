@@ -434,6 +434,27 @@ TEST_F(LoEngineTest, AStartThatFailsIsTriedOnceMoreFromAFreshProfile)
     }
 }
 
+TEST_F(LoEngineTest, EnginesStartedTogetherSetUpOneProfileAndStartOnCopiesOfIt)
+{
+    // Two engines started at once: at most the first sets a new profile up (when no engine of
+    // this program did so before); the other waits for it and starts on a copy. Both work.
+    std::unique_ptr<lo::LoApplication> apps[2];
+    std::thread other([&] {
+        try {
+            apps[1] = std::make_unique<lo::LoApplication>(libreOfficeProgramDir());
+        } catch (const EngineError &) { }
+    });
+    apps[0] = std::make_unique<lo::LoApplication>(libreOfficeProgramDir());
+    other.join();
+    ASSERT_TRUE(apps[1]);
+    EXPECT_TRUE(apps[0]->startedFromFinishedProfile() || apps[1]->startedFromFinishedProfile());
+    for (auto &app : apps) {
+        auto book = app->open(fixture(QStringLiteral("sheets_second_active.xlsx")), true);
+        EXPECT_EQ(book->worksheetCount(), 2);
+        book->close(false);
+    }
+}
+
 TEST_F(LoEngineTest, AnEngineKilledOrHungMidSaveLeavesNoLockTemporaryOrSocketFile)
 {
     const QString big = bigWorkbook(dir.path());
