@@ -8,6 +8,7 @@
 #include "operations/cells/ReplaceOperation.h"
 #include "operations/cells/RowsColumnsOperation.h"
 #include "operations/cells/SetCellsOperation.h"
+#include "operations/sheets/SheetOperations.h"
 #include "operations/workbook/MergeOperation.h"
 #include "support/MeddlingEngine.h"
 #include "support/TestSupport.h"
@@ -20,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 using namespace gm;
 using gm::test::fixture;
@@ -158,6 +160,12 @@ RunSummary replaceSheet(const QStringList &entries, UserInterface &ui, const Run
     return replaceContent(inputs, ui, settings, std::move(factory));
 }
 
+RunSummary insertSecondSheet(const QStringList &entries, UserInterface &ui, const RunSettings &settings, ApplicationFactory factory)
+{
+    return insertSheet(InsertSheetInputs{entries, fixture(QStringLiteral("sheets_second_active.xlsx")), QStringLiteral("第二")}, ui,
+        settings, std::move(factory));
+}
+
 // Row 1 of the active sheet deleted: an .xls change that only the engine makes.
 RunSummary deleteFirstRow(const QStringList &entries, UserInterface &ui, const RunSettings &settings, ApplicationFactory factory)
 {
@@ -178,8 +186,18 @@ TEST_F(XlsChangeWorkersTest, TwoWorkersChangeTheSameFilesWithTheSameLogAndOrderA
     {
         const char *name;
         Change change;
+        bool engineWork; // some of the files surely need the engine
     };
-    for (const Case &c : {Case{"set cells", setSomeCells}, Case{"replace", replaceSheet}}) {
+    // The engine's part of every file, also a change the record editor hands over (a formula)
+    // and a sheet copied into an .xls, runs on the workers: none starts on the run's thread.
+    const std::thread::id runThread = std::this_thread::get_id();
+    std::atomic<int> runThreadEngines = 0, workerEngines = 0;
+    const ApplicationFactory factory = [&] {
+        ++(std::this_thread::get_id() == runThread ? runThreadEngines : workerEngines);
+        return EngineSession::defaultFactory()();
+    };
+    for (const Case &c : {Case{"set cells", setSomeCells, true}, Case{"replace", replaceSheet, false},
+             Case{"insert sheet", insertSecondSheet, true}}) {
         SCOPED_TRACE(c.name);
         struct Run
         {
@@ -195,7 +213,15 @@ TEST_F(XlsChangeWorkersTest, TwoWorkersChangeTheSameFilesWithTheSameLogAndOrderA
             ui.questions.clear();
             ui.messages.clear();
             settings.jobs = jobs;
-            const RunSummary summary = c.change(entries, ui, settings, {});
+            runThreadEngines = 0;
+            workerEngines = 0;
+            const RunSummary summary = c.change(entries, ui, settings, factory);
+            if (jobs > 1) {
+                EXPECT_EQ(runThreadEngines, 0);
+                if (c.engineWork) {
+                    EXPECT_GT(workerEngines, 0);
+                }
+            }
             return Run{outcomes(summary), logLines(), ui.questions, ui.messages, contents()};
         };
         const Run one = run(1);
