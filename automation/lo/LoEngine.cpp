@@ -77,10 +77,10 @@ LoEngine::LoEngine(const QString &programDir, EngineLimits limits)
         try {
             start(local);
             return;
-        } catch (const EngineError &) {
+        } catch (const EngineError &e) {
             m_process.kill();
             m_process.waitOrKill(0);
-            if (attempt == 2)
+            if (attempt == 2 || e.code() == ErrorCode::Interrupted)
                 throw;
         }
         m_desktop.clear();
