@@ -298,22 +298,28 @@ bool BatchFrame::prepareChange(FileContext &context, FileResult &result)
 
 void BatchFrame::changeWorkbook(FileContext &context, const Operation &operation, FileResult &result)
 {
+    if (editWorkbook(context, operation, result, m_options->use) == Edit::RedoOnEngine)
+        editWorkbook(context, operation, result, WorkbookUse::GuardedEngine);
+}
+
+BatchFrame::Edit BatchFrame::editWorkbook(FileContext &context, const Operation &operation, FileResult &result, WorkbookUse use)
+{
     const QString &path = context.path();
     // Every step of a file is attempted even when an earlier one failed, except that nothing
     // acts on a workbook that could not be opened; the last failure is the one recorded.
     auto attempt = [&](auto &&step) { attemptStep(result, step); };
 
     std::unique_ptr<Workbook> workbook;
-    attempt([&] { workbook = context.open(path); });
+    attempt([&] { workbook = context.engines().open(path, use); });
     if (!workbook)
-        return;
+        return Edit::Done;
 
     bool needsEngine = false;
     attempt([&] {
         try {
             operation.change(*workbook, context);
         } catch (const EngineError &error) {
-            if (error.code() != ErrorCode::XlsCellsNeedEngine || m_options->use != WorkbookUse::CellValues)
+            if (error.code() != ErrorCode::XlsCellsNeedEngine || use != WorkbookUse::CellValues)
                 throw;
             needsEngine = true;
             return;
@@ -325,16 +331,8 @@ void BatchFrame::changeWorkbook(FileContext &context, const Operation &operation
         // The in-place editor cannot store everything the change writes exactly: the file's
         // change is done again from the start by the engine, whose save is checked cell by cell.
         attempt([&] { workbook->close(false); });
-        workbook.reset();
         context.clearFailure();
-        attempt([&] { workbook = context.engines().open(path, WorkbookUse::GuardedEngine); });
-        if (!workbook)
-            return;
-        attempt([&] {
-            operation.change(*workbook, context);
-            if (const EngineError *held = context.heldFailure())
-                throw *held;
-        });
+        return Edit::RedoOnEngine;
     }
     // A save that failed for want of room says so, whatever the backend reported.
     auto saving = [&](auto &&step) {
@@ -364,6 +362,7 @@ void BatchFrame::changeWorkbook(FileContext &context, const Operation &operation
     }
     if (result.outcome != FileOutcome::Failed)
         result.outcome = context.outcome();
+    return Edit::Done;
 }
 
 void BatchFrame::runOnWorkers(
@@ -434,23 +433,27 @@ void BatchFrame::runOnWorkers(
         FileContext context(*this, path, index);
         FileResult result{path, FileOutcome::Processed, 0, {}, {}};
         if (!operation.prepare) {
-            // A change: the editors' files are changed here, the engine's on a worker.
+            // A change: the editors' files are changed here, the engine's on a worker, also
+            // when the editor finds that the engine must do the change after all.
             const bool toOpen = prepareChange(context, result);
-            if (toOpen && EngineSession::engineBound(path, m_options->use)) {
+            std::optional<WorkbookUse> engineUse;
+            if (toOpen && EngineSession::engineBound(path, m_options->use))
+                engineUse = m_options->use;
+            else if (toOpen && editWorkbook(context, operation, result, m_options->use) == Edit::RedoOnEngine)
+                engineUse = WorkbookUse::GuardedEngine;
+            if (engineUse) {
                 const qint64 preparing = clock.elapsed();
-                handOut({index, keys, [this, &operation, prepared = result, index, preparing](EngineSession &engines) {
+                handOut({index, keys, [this, &operation, prepared = result, index, preparing, use = *engineUse](EngineSession &engines) {
                              QElapsedTimer working;
                              working.start();
                              FileContext context(*this, prepared.path, index, &engines);
                              FileResult result = prepared;
-                             changeWorkbook(context, operation, result);
+                             editWorkbook(context, operation, result, use);
                              endFile(result, working);
                              result.milliseconds += preparing;
                              return result;
                          }});
             } else {
-                if (toOpen)
-                    changeWorkbook(context, operation, result);
                 endFile(result, clock);
                 pool.settle(index, std::move(result));
             }

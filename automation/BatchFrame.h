@@ -151,7 +151,8 @@ struct Operation
     // so that it sees (and may ask about) the earlier one's output.
     std::function<QString(const QString &path)> outputOf;
     // A `change` that asks nothing and shares nothing between files may be worked on by the
-    // run's engine workers: a file the engine changes (an .xls under WorkbookUse::GuardedEngine)
+    // run's engine workers: a file the engine changes (an .xls under WorkbookUse::GuardedEngine,
+    // or one whose change the record editor hands to the engine under WorkbookUse::CellValues)
     // is opened, changed, saved and closed on a free worker while the next entries are
     // prepared; the read-only step and progress stay on the run's thread, and files the
     // editors change are worked there too. Never with SaveMode::SaveLeaveOpen.
@@ -188,6 +189,11 @@ private:
     bool prepareChange(FileContext &context, FileResult &result);
     // Opens, changes, saves and closes the workbook of a `change` entry on the context's engines.
     void changeWorkbook(FileContext &context, const Operation &operation, FileResult &result);
+    // The same with the backend chosen for `use`. RedoOnEngine: the record editor cannot store
+    // what the change writes; nothing was saved, and the change is to be done again from the
+    // start with WorkbookUse::GuardedEngine (on whichever engines are free).
+    enum class Edit { Done, RedoOnEngine };
+    Edit editWorkbook(FileContext &context, const Operation &operation, FileResult &result, WorkbookUse use);
     // The entry's checks before any work: a stopped run, a missing file. Returns the result
     // when they settle the entry.
     std::optional<FileResult> settledBeforeWork(const QString &path);

@@ -38,7 +38,7 @@ bool EngineSession::engineBound(const QString &path, WorkbookUse use)
         return !file.open(QIODevice::ReadOnly) || file.read(4) != QByteArray("PK\x03\x04", 4);
     }
     case WorkbookUse::PackageMembers:
-    case WorkbookUse::CellValues: // the record editor's; what it cannot store goes to the run's engine
+    case WorkbookUse::CellValues: // the record editor's; what it cannot store is redone on an engine
     case WorkbookUse::DocumentProperties:
     case WorkbookUse::Protection:
     case WorkbookUse::DocumentPasswords:

@@ -36,9 +36,15 @@ public:
     void kill();
     // Waits up to timeoutMs for the process to end by itself, then kills it.
     void waitOrKill(int timeoutMs);
-    // Replaces the profile and temporary files with empty folders, for a start from scratch.
-    // Only while the process is not running.
+    // Replaces the profile and temporary files with empty folders, for a start from scratch
+    // (not from the program's finished profile, in case that is what failed). Only while the
+    // process is not running.
     void resetProfile();
+    // The engine answered: a profile it started on without having to start again needs no
+    // copy for the engines after it.
+    void started();
+    // Whether the current profile was copied from the program's finished profile.
+    bool startedFromCopy() const { return m_fromCopy; }
 
     // Time each thread of the running engine has spent ready to run but waiting for a CPU,
     // in nanoseconds, by thread id. On a busy machine this is time the engine could not use.
@@ -62,6 +68,7 @@ private:
     void spawn();
     void writeFontConfig() const;
     void reap(bool block);
+    void seedProfile();
 
     QString m_programDir;
     QString m_root; // private folder: profile/, tmp/, fonts.conf
@@ -69,6 +76,8 @@ private:
     std::atomic<pid_t> m_pid = -1; // read by the watchdog's thread too
     int m_exitCode = -1;
     bool m_prepared = false;
+    bool m_fromScratch = false; // the next profile is made by the engine, not copied
+    bool m_fromCopy = false;
 };
 
 } // namespace gm::lo

@@ -118,6 +118,11 @@ pid_t LoApplication::enginePid() const
     return m_engine->pid();
 }
 
+bool LoApplication::startedFromFinishedProfile() const
+{
+    return m_engine->startedFromFinishedProfile();
+}
+
 QStringList LoApplication::engineSockets() const
 {
     return m_engine->socketPaths();

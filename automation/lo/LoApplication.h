@@ -34,6 +34,9 @@ public:
     void quit() override;
 
     pid_t enginePid() const;
+    // Whether the engine started on a copy of the profile an earlier engine of the program
+    // finished, without setting up a new one.
+    bool startedFromFinishedProfile() const;
     // Where the engine's pipe sockets are or would be (existing or not).
     QStringList engineSockets() const;
 

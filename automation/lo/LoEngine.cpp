@@ -77,10 +77,10 @@ LoEngine::LoEngine(const QString &programDir, EngineLimits limits)
         try {
             start(local);
             return;
-        } catch (const EngineError &) {
+        } catch (const EngineError &e) {
             m_process.kill();
             m_process.waitOrKill(0);
-            if (attempt == 2)
+            if (attempt == 2 || e.code() == ErrorCode::Interrupted)
                 throw;
         }
         m_desktop.clear();
@@ -125,6 +125,7 @@ void LoEngine::start(const Reference<uno::XComponentContext> &local)
     } catch (const uno::Exception &e) {
         throw EngineError(ErrorCode::EngineUnavailable, toQ(e.Message));
     }
+    m_process.started();
 
     call(m_limits.start, ErrorCode::EngineUnavailable, [&] {
         m_desktop = frame::Desktop::create(m_context);

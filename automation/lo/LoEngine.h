@@ -34,6 +34,7 @@ public:
     css::uno::Reference<css::uno::XComponentContext> context() const { return m_context; }
     bool isAlive();
     pid_t pid() const { return m_process.pid(); }
+    bool startedFromFinishedProfile() const { return m_process.startedFromCopy(); }
     QStringList socketPaths() const { return m_process.socketPaths(); }
     EngineInfo info();
     void terminate();

@@ -10,7 +10,7 @@
 namespace gm {
 
 PackageSource::PackageSource(EngineSession &engines, const QString &path)
-    : m_engines(engines), m_path(path), m_name(QFileInfo(path).fileName())
+    : m_path(path), m_name(QFileInfo(path).fileName())
 {
     if (!QFileInfo(path).isFile())
         throw EngineError(QFileInfo(path).absoluteDir().exists() ? ErrorCode::FileNotFound : ErrorCode::PathNotFound, path);
@@ -25,7 +25,7 @@ PackageSource::PackageSource(EngineSession &engines, const QString &path)
 }
 
 PackageSource::PackageSource(EngineSession &engines, const QString &path, Converted converted)
-    : m_folder(std::move(converted.folder)), m_engines(engines), m_path(path), m_name(QFileInfo(path).fileName())
+    : m_folder(std::move(converted.folder)), m_path(path), m_name(QFileInfo(path).fileName())
 {
     m_workbook = engines.open(converted.package, WorkbookUse::PackageMembers, /*readOnly=*/true);
     m_converted = true;
@@ -54,18 +54,34 @@ PackageSource::Converted PackageSource::convert(EngineSession &engines, const QS
     return converted;
 }
 
-Workbook &PackageSource::engineWorkbook()
+Workbook &PackageSource::engineWorkbook(EngineSession &engines)
 {
-    if (!m_engineWorkbook)
-        m_engineWorkbook = m_engines.open(m_path, WorkbookUse::Engine, /*readOnly=*/true);
-    return *m_engineWorkbook;
+    std::unique_lock lock(m_engineMutex);
+    if (const auto found = m_engineWorkbooks.find(&engines); found != m_engineWorkbooks.end())
+        return *found->second;
+    lock.unlock(); // engines load the source side by side
+    std::unique_ptr<Workbook> opened = engines.open(m_path, WorkbookUse::Engine, /*readOnly=*/true);
+    lock.lock();
+    std::unique_ptr<Workbook> &slot = m_engineWorkbooks[&engines];
+    slot = std::move(opened);
+    return *slot;
+}
+
+void PackageSource::forgetEngineWorkbook(EngineSession &engines)
+{
+    std::unique_ptr<Workbook> dead;
+    std::lock_guard lock(m_engineMutex);
+    if (const auto found = m_engineWorkbooks.find(&engines); found != m_engineWorkbooks.end()) {
+        dead = std::move(found->second);
+        m_engineWorkbooks.erase(found);
+    }
 }
 
 PackageSource::~PackageSource()
 {
-    if (m_engineWorkbook) {
+    for (auto &[engines, workbook] : m_engineWorkbooks) {
         try {
-            m_engineWorkbook->close(false);
+            workbook->close(false);
         } catch (const EngineError &) { }
     }
     if (m_workbook) {

@@ -6,7 +6,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <map>
 #include <memory>
+#include <mutex>
 
 namespace gm {
 
@@ -37,9 +39,12 @@ public:
     PackageSource &operator=(const PackageSource &) = delete;
 
     Workbook &workbook() { return *m_workbook; }
-    // The source as the spreadsheet engine loads it, for targets the engine edits; opened
-    // read-only on first use.
-    Workbook &engineWorkbook();
+    // The source as the spreadsheet engine of `engines` loads it, for targets that engine
+    // edits; opened read-only on first use in each engine (any thread: the run's engine and
+    // each engine worker's have their own).
+    Workbook &engineWorkbook(EngineSession &engines);
+    // Forgets the source in the engine of `engines`, which died: a restarted engine opens it again.
+    void forgetEngineWorkbook(EngineSession &engines);
     // The source's file name (not the temporary copy's).
     QString name() const { return m_name; }
     bool converted() const { return m_converted; }
@@ -47,8 +52,8 @@ public:
 private:
     std::unique_ptr<QTemporaryDir> m_folder;
     std::unique_ptr<Workbook> m_workbook;
-    std::unique_ptr<Workbook> m_engineWorkbook;
-    EngineSession &m_engines;
+    std::mutex m_engineMutex;
+    std::map<EngineSession *, std::unique_ptr<Workbook>> m_engineWorkbooks;
     QString m_path;
     QString m_name;
     bool m_converted = false;

@@ -255,15 +255,24 @@ RunSummary runInsertSheet(
     // A missing file fails at opening and is logged.
     operation.options.testExistence = false;
     operation.options.use = WorkbookUse::GuardedEngine;
+    // Targets the engine edits (.xls) are changed on the run's engine workers, each copying
+    // from the source as its own engine reads it; the package editor's targets on the run's thread.
+    operation.changeOnWorkers = true;
     operation.change
-        = [&, sourcePath = QFileInfo(inputs.sourcePath).absoluteFilePath()](Workbook &workbook, FileContext &) {
+        = [&, sourcePath = QFileInfo(inputs.sourcePath).absoluteFilePath()](Workbook &workbook, FileContext &context) {
               try {
                   workbook.insertWorksheetCopy(source->workbook(), inputs.sheetName, sourcePath);
               } catch (const EngineError &e) {
                   if (e.code() != ErrorCode::NotSupported)
                       throw;
-                  // A target the engine edits (an .xls) copies from the source as the engine reads it.
-                  workbook.insertWorksheetCopy(source->engineWorkbook(), inputs.sheetName, sourcePath);
+                  try {
+                      workbook.insertWorksheetCopy(source->engineWorkbook(context.engines()), inputs.sheetName, sourcePath);
+                  } catch (const EngineError &failure) {
+                      // A restarted engine loads the source again for the next target.
+                      if (failure.code() == ErrorCode::EngineDied || failure.code() == ErrorCode::TimedOut)
+                          source->forgetEngineWorkbook(context.engines());
+                      throw;
+                  }
               }
           };
     RunSummary summary = frame.run(inputs.entries, operation);

@@ -434,6 +434,34 @@ TEST_F(LoEngineTest, AStartThatFailsIsTriedOnceMoreFromAFreshProfile)
     }
 }
 
+TEST_F(LoEngineTest, EnginesStartedTogetherSetUpOneProfileAndStartOnCopiesOfIt)
+{
+    // Two engines started at once: at most the first sets a new profile up (when no engine of
+    // this program did so before); the other waits for it and starts on a copy. Both work.
+    // Each is used and ended on the thread that started it, as an engine ends with that thread.
+    struct Started
+    {
+        bool fromCopy = false;
+        int sheets = 0;
+    };
+    auto startAndOpen = [](Started &started) {
+        try {
+            lo::LoApplication app(libreOfficeProgramDir());
+            started.fromCopy = app.startedFromFinishedProfile();
+            auto book = app.open(fixture(QStringLiteral("sheets_second_active.xlsx")), true);
+            started.sheets = book->worksheetCount();
+            book->close(false);
+        } catch (const EngineError &) { }
+    };
+    Started started[2];
+    std::thread other([&] { startAndOpen(started[1]); });
+    startAndOpen(started[0]);
+    other.join();
+    EXPECT_TRUE(started[0].fromCopy || started[1].fromCopy);
+    EXPECT_EQ(started[0].sheets, 2);
+    EXPECT_EQ(started[1].sheets, 2);
+}
+
 TEST_F(LoEngineTest, AnEngineKilledOrHungMidSaveLeavesNoLockTemporaryOrSocketFile)
 {
     const QString big = bigWorkbook(dir.path());

@@ -8,6 +8,7 @@
 #include "operations/cells/ReplaceOperation.h"
 #include "operations/cells/RowsColumnsOperation.h"
 #include "operations/cells/SetCellsOperation.h"
+#include "operations/sheets/SheetOperations.h"
 #include "operations/workbook/MergeOperation.h"
 #include "support/MeddlingEngine.h"
 #include "support/TestSupport.h"
@@ -20,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 using namespace gm;
 using gm::test::fixture;
@@ -158,6 +160,12 @@ RunSummary replaceSheet(const QStringList &entries, UserInterface &ui, const Run
     return replaceContent(inputs, ui, settings, std::move(factory));
 }
 
+RunSummary insertSecondSheet(const QStringList &entries, UserInterface &ui, const RunSettings &settings, ApplicationFactory factory)
+{
+    return insertSheet(InsertSheetInputs{entries, fixture(QStringLiteral("sheets_second_active.xlsx")), QStringLiteral("第二")}, ui,
+        settings, std::move(factory));
+}
+
 // Row 1 of the active sheet deleted: an .xls change that only the engine makes.
 RunSummary deleteFirstRow(const QStringList &entries, UserInterface &ui, const RunSettings &settings, ApplicationFactory factory)
 {
@@ -178,8 +186,17 @@ TEST_F(XlsChangeWorkersTest, TwoWorkersChangeTheSameFilesWithTheSameLogAndOrderA
     {
         const char *name;
         Change change;
+        bool engineWork; // some of the files surely need the engine
     };
-    for (const Case &c : {Case{"set cells", setSomeCells}, Case{"replace", replaceSheet}}) {
+    // The engine's part of every file, also a change the record editor hands over (a formula),
+    // runs on the workers: no engine starts on the run's thread.
+    const std::thread::id runThread = std::this_thread::get_id();
+    std::atomic<int> runThreadEngines = 0, workerEngines = 0;
+    const ApplicationFactory factory = [&] {
+        ++(std::this_thread::get_id() == runThread ? runThreadEngines : workerEngines);
+        return EngineSession::defaultFactory()();
+    };
+    for (const Case &c : {Case{"set cells", setSomeCells, true}, Case{"replace", replaceSheet, false}}) {
         SCOPED_TRACE(c.name);
         struct Run
         {
@@ -195,7 +212,15 @@ TEST_F(XlsChangeWorkersTest, TwoWorkersChangeTheSameFilesWithTheSameLogAndOrderA
             ui.questions.clear();
             ui.messages.clear();
             settings.jobs = jobs;
-            const RunSummary summary = c.change(entries, ui, settings, {});
+            runThreadEngines = 0;
+            workerEngines = 0;
+            const RunSummary summary = c.change(entries, ui, settings, factory);
+            if (jobs > 1) {
+                EXPECT_EQ(runThreadEngines, 0);
+                if (c.engineWork) {
+                    EXPECT_GT(workerEngines, 0);
+                }
+            }
             return Run{outcomes(summary), logLines(), ui.questions, ui.messages, contents()};
         };
         const Run one = run(1);
@@ -219,6 +244,33 @@ TEST_F(XlsChangeWorkersTest, TwoWorkersChangeTheSameFilesWithTheSameLogAndOrderA
         EXPECT_EQ(one.log.filter(QStringLiteral("/bad.xls")).size(), 1) << one.log.join(u'\n').toStdString();
         EXPECT_EQ(one.questions, QStringList{kOfferLogQuestion});
         EXPECT_EQ(one.files.size(), size_t(originals.size() + 1 + 1)); // the missing file and b.xls twice
+    }
+}
+
+TEST_F(XlsChangeWorkersTest, SheetsInsertedIntoXlsTargetsAreCopiedByTheWorkersEngines)
+{
+    // Each worker's engine loads the source itself and copies the sheet from it; the run's own
+    // thread starts no engine (the source is an .xlsx, which the package editor reads).
+    QDir(folder).removeRecursively();
+    QStringList entries;
+    for (const char *name : {"a.xls", "b.xls"})
+        entries << gm::test::copyInto(fixture(QStringLiteral("sheets_second_active.xls")), folder, QString::fromLatin1(name));
+    const std::thread::id runThread = std::this_thread::get_id();
+    std::atomic<int> runThreadEngines = 0;
+    const ApplicationFactory factory = [&] {
+        if (std::this_thread::get_id() == runThread)
+            ++runThreadEngines;
+        return EngineSession::defaultFactory()();
+    };
+    settings.jobs = 2;
+    const RunSummary summary = insertSecondSheet(entries, ui, settings, factory);
+    EXPECT_EQ(summary.failedCount(), 0) << logLines().join(u'\n').toStdString();
+    EXPECT_EQ(runThreadEngines, 0);
+    for (const QString &path : std::as_const(entries)) {
+        QStringList names;
+        for (const xls::SheetContent &sheet : xls::readXlsContent(path).sheets)
+            names << sheet.name;
+        EXPECT_EQ(names, (QStringList{QStringLiteral("第二 (2)"), QStringLiteral("First"), QStringLiteral("第二")})) << path.toStdString();
     }
 }
 
