@@ -579,8 +579,11 @@ QString replaceExternalQualifiers(
     return replacePrefixes(formula, true, replace);
 }
 
-QString replaceQualifiedReferences(const QString &formula,
-    const std::function<std::optional<QString>(const SheetPrefix &, const QString &operand)> &replace)
+namespace {
+
+// Replaces qualifiers of this workbook; replace() sets the new text and whether it stands for
+// the operand too.
+template<typename Replace> QString rewrite(const QString &formula, Replace replace)
 {
     const std::vector<SheetPrefix> prefixes = sheetPrefixes(formula);
     QString result;
@@ -588,19 +591,33 @@ QString replaceQualifiedReferences(const QString &formula,
     for (const SheetPrefix &prefix : prefixes) {
         if (prefix.external || prefix.start < copied)
             continue;
-        const qsizetype end = prefix.start + prefix.length + prefix.operandLength;
-        const std::optional<QString> replacement
-            = replace(prefix, formula.mid(prefix.start + prefix.length, prefix.operandLength));
-        if (!replacement)
+        QString replacement;
+        bool withOperand = false;
+        if (!replace(prefix, &replacement, &withOperand))
             continue;
         result += QStringView(formula).mid(copied, prefix.start - copied);
-        result += *replacement;
-        copied = end;
+        result += replacement;
+        copied = prefix.start + prefix.length + (withOperand ? prefix.operandLength : 0);
     }
     if (copied == 0)
         return formula;
     result += QStringView(formula).mid(copied);
     return result;
+}
+
+} // namespace
+
+QString replaceQualifiedReferences(const QString &formula,
+    const std::function<std::optional<QString>(const SheetPrefix &, const QString &operand)> &replace)
+{
+    return rewrite(formula, [&](const SheetPrefix &prefix, QString *replacement, bool *withOperand) {
+        std::optional<QString> text = replace(prefix, formula.mid(prefix.start + prefix.length, prefix.operandLength));
+        if (!text)
+            return false;
+        *replacement = std::move(*text);
+        *withOperand = true;
+        return true;
+    });
 }
 
 QString argumentOf(const QString &formula, qsizetype start, qsizetype end)
@@ -652,30 +669,6 @@ QString argumentOf(const QString &formula, qsizetype start, qsizetype end)
 }
 
 namespace {
-
-// Replaces qualifiers of this workbook; replace() sets the new text and whether it stands for
-// the operand too.
-template<typename Replace> QString rewrite(const QString &formula, Replace replace)
-{
-    const std::vector<SheetPrefix> prefixes = sheetPrefixes(formula);
-    QString result;
-    qsizetype copied = 0;
-    for (const SheetPrefix &prefix : prefixes) {
-        if (prefix.external || prefix.start < copied)
-            continue;
-        QString replacement;
-        bool withOperand = false;
-        if (!replace(prefix, &replacement, &withOperand))
-            continue;
-        result += QStringView(formula).mid(copied, prefix.start - copied);
-        result += replacement;
-        copied = prefix.start + prefix.length + (withOperand ? prefix.operandLength : 0);
-    }
-    if (copied == 0)
-        return formula;
-    result += QStringView(formula).mid(copied);
-    return result;
-}
 
 // Whether any qualifier of the formula can name the sheet: a cheap test before tokenising. A
 // name holding "'" is written with it doubled, so only the test for "!" applies to it.
