@@ -256,6 +256,7 @@ int sweepLeftovers(const QString &folder)
     if (folder.isEmpty() || !dir.exists())
         return 0;
     int removed = 0;
+    bool staleLock = false;
     const QStringList names = dir.entryList({kTemporaryPrefix + QLatin1Char('*'), QStringLiteral(".~lock..~gridmule-*")},
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString &name : names) {
@@ -270,8 +271,41 @@ int sweepLeftovers(const QString &folder)
         else
             QFile::remove(path);
         ++removed;
+        staleLock = staleLock || !name.startsWith(kTemporaryPrefix);
+    }
+    if (staleLock) {
+        QStringList engineTemporaries;
+        for (const QString &name : dir.entryList({QStringLiteral("lu*.tmp")}, QDir::Files | QDir::Hidden))
+            engineTemporaries << dir.filePath(name);
+        const QSet<QString> inUse = heldOpen(engineTemporaries);
+        for (const QString &path : std::as_const(engineTemporaries)) {
+            if (!inUse.contains(QFileInfo(path).canonicalFilePath()) && QFile::remove(path))
+                ++removed;
+        }
     }
     return removed;
+}
+
+QSet<QString> heldOpen(const QStringList &paths)
+{
+    QSet<QString> held;
+    if (paths.isEmpty())
+        return held;
+    QSet<QString> wanted;
+    for (const QString &path : paths)
+        wanted.insert(QFileInfo(path).canonicalFilePath());
+    const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &pid : processes) {
+        if (pid.isEmpty() || !pid.front().isDigit())
+            continue;
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+        for (const QFileInfo &fd : QDir(fds).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+            const QString target = fd.symLinkTarget();
+            if (wanted.contains(target))
+                held.insert(target);
+        }
+    }
+    return held;
 }
 
 QByteArray readWholeFile(const QString &path)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 
 namespace gm {
@@ -57,9 +58,15 @@ EngineError explainWriteFailure(const EngineError &error, const QString &folder,
 void removeOutstandingTemporaries();
 
 // Removes what runs of this program that are no longer running left in a folder: temporary
-// files and folders whose owner process is dead, and the lock files beside them. Returns the
-// number of entries removed.
+// files and folders whose owner process is dead, and the lock files beside them; where such a
+// lock file was found, also the engine's own temporaries ("lu*.tmp") that no process holds
+// open, which a killed engine leaves while storing. Returns the number of entries removed.
 int sweepLeftovers(const QString &folder);
+
+// The files among `paths` (as canonical paths) that some process holds open. Several engines
+// may store into one folder at once, and a "lu*.tmp" that another engine is still writing must
+// not be taken away.
+QSet<QString> heldOpen(const QStringList &paths);
 
 // The whole content of a file. Throws EngineError: FileNotFound or PathNotFound, NotAWorkbook
 // (not a regular file), PermissionDenied (cannot be opened or read).

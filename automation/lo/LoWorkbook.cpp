@@ -279,35 +279,6 @@ void LoWorkbook::checkUnchangedOnDisk() const
         throw EngineError(ErrorCode::InUse, QStringLiteral("changed on disk by another program"));
 }
 
-namespace {
-
-// The files among `paths` that some process of ours holds open. Several engines may store into
-// one folder at once, and a "lu*.tmp" that another engine is still writing must not be taken
-// away when this engine's store fails.
-QSet<QString> heldOpen(const QStringList &paths)
-{
-    QSet<QString> held;
-    if (paths.isEmpty())
-        return held;
-    QSet<QString> wanted;
-    for (const QString &path : paths)
-        wanted.insert(QFileInfo(path).canonicalFilePath());
-    const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &pid : processes) {
-        if (pid.isEmpty() || !pid.front().isDigit())
-            continue;
-        const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
-        for (const QFileInfo &fd : QDir(fds).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
-            const QString target = fd.symLinkTarget();
-            if (wanted.contains(target))
-                held.insert(target);
-        }
-    }
-    return held;
-}
-
-} // namespace
-
 void LoWorkbook::storeTo(
     const QString &path, const QString &filter, const QString &options, const uno::Sequence<beans::PropertyValue> &filterData)
 {

@@ -189,6 +189,7 @@ TEST_F(SafeReplaceTest, TheNextRunRemovesOnlyWhatDeadRunsLeft)
         dead + QStringLiteral("00ab.csv"), QStringLiteral(".~lock.") + dead + QStringLiteral("00ab.csv#"),
         QStringLiteral(".~lock.") + dead + QStringLiteral("77cd.xlsx#"), // its temporary already gone
         dead + QStringLiteral("11ef"), // a scratch folder, with a page inside
+        QStringLiteral("lu4711abc.tmp"), // the dead run's engine was storing here
     };
     const QStringList kept = {
         alive + QStringLiteral("22aa.xlsx"), // a running program's
@@ -196,6 +197,7 @@ TEST_F(SafeReplaceTest, TheNextRunRemovesOnlyWhatDeadRunsLeft)
         QStringLiteral(".~lock.sheets_second_active.xls#"), // not ours
         QStringLiteral(".~gridmule-0123456789abcdef.xlsx"), // no owner named
         QStringLiteral("report.csv"),
+        QStringLiteral("lu4712def.tmp"), // another engine is still writing it
     };
     for (const QString &name : gone + kept) {
         if (name.endsWith(QStringLiteral("11ef"))) {
@@ -205,6 +207,8 @@ TEST_F(SafeReplaceTest, TheNextRunRemovesOnlyWhatDeadRunsLeft)
             gm::test::writeAll(out + QLatin1Char('/') + name, "x");
         }
     }
+    QFile beingWritten(out + QStringLiteral("/lu4712def.tmp"));
+    ASSERT_TRUE(beingWritten.open(QIODevice::Append));
     const QString source = workbook(QStringLiteral("xls"), folder(QStringLiteral("src")));
     // A merge's scratch folder in the system's temporary folder, left by a killed program; and
     // this process's own, which must stay.
