@@ -55,6 +55,7 @@ enum BiffType : quint16 {
     kProtect = 0x0012,
     kRow = 0x0208,
     kDefaultRowHeight = 0x0225,
+    kDate1904 = 0x0022,
 };
 
 // Substream kinds (the dt field of BOF).

@@ -24,7 +24,6 @@ namespace {
 enum : quint16 {
     kXfCrc = 0x087C,
     kXfExt = 0x087D,
-    kDate1904 = 0x0022,
 };
 
 constexpr qsizetype kMaxRecordData = 8224;

@@ -22,7 +22,6 @@ enum : quint16 {
     kArray = 0x0221,
     kTable = 0x0236,
     kShrFmla = 0x04BC,
-    kDateMode = 0x0022,
 };
 
 // Function numbers of the built-in functions whose result changes on every calculation.
@@ -540,7 +539,7 @@ private:
                 if (d.size() >= 4)
                     m_content.xfNumberFormats << le16(d.constData() + 2);
                 break;
-            case kDateMode:
+            case kDate1904:
                 if (d.size() >= 2)
                     m_content.date1904 = le16(d.constData()) == 1;
                 break;
