@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace gm::xlsx {
@@ -181,6 +182,54 @@ const char *markupEnd(const char *open, const char *end)
     return nullptr;
 }
 
+// Splits a part fed in chunks into text and whole markup: a tag, comment, CDATA section or
+// processing instruction cut by the end of a chunk is kept until the next one completes it.
+class MarkupSplitter
+{
+public:
+    // Calls text(data, size) for the text between markup and markup(view) for each piece of
+    // markup, in order; markup() returning false stops the rest of this chunk.
+    template<typename Text, typename Markup> void feed(const char *data, qsizetype size, Text &&text, Markup &&markup)
+    {
+        if (m_carry.isEmpty()) {
+            scan(data, size, text, markup);
+            return;
+        }
+        m_carry.append(data, size);
+        const QByteArray buffer = std::move(m_carry);
+        m_carry.clear();
+        scan(buffer.constData(), buffer.size(), text, markup);
+    }
+
+    // Markup that no chunk completed.
+    QByteArray takeRest() { return std::exchange(m_carry, QByteArray()); }
+
+private:
+    template<typename Text, typename Markup> void scan(const char *data, qsizetype size, Text &text, Markup &markup)
+    {
+        const char *p = data;
+        const char *end = data + size;
+        while (p < end) {
+            const char *open = static_cast<const char *>(std::memchr(p, '<', size_t(end - p)));
+            if (!open) {
+                text(p, end - p);
+                return;
+            }
+            text(p, open - p);
+            const char *close = markupEnd(open, end);
+            if (!close) {
+                m_carry = QByteArray(open, end - open);
+                return;
+            }
+            p = close;
+            if (!markup(std::string_view(open, size_t(close - open))))
+                return;
+        }
+    }
+
+    QByteArray m_carry;
+};
+
 // Rewrites the cell data of a sheet as it streams by: the start tags of the rows in the run
 // get the change, and rows of the run that have no element yet get one, in order. Only the
 // markup of row start tags and of the cell data's own tags is looked at; everything else is
@@ -192,44 +241,20 @@ public:
 
     void feed(const char *data, qsizetype size, QByteArray &out) override
     {
-        if (!m_carry.isEmpty()) {
-            m_carry.append(data, size);
-            const QByteArray buffer = std::move(m_carry);
-            m_carry.clear();
-            scan(buffer.constData(), buffer.size(), out);
-        } else {
-            scan(data, size, out);
-        }
+        m_splitter.feed(
+            data, size, [&](const char *text, qsizetype length) { out.append(text, length); },
+            [&](std::string_view text) {
+                markup(text, out);
+                return true;
+            });
     }
 
     void finish(QByteArray &out) override
     {
-        out += m_carry; // markup cut short: the part was not well-formed to begin with
-        m_carry.clear();
+        out += m_splitter.takeRest(); // markup cut short: the part was not well-formed to begin with
     }
 
 private:
-    void scan(const char *data, qsizetype size, QByteArray &out)
-    {
-        const char *p = data;
-        const char *end = data + size;
-        while (p < end) {
-            const char *open = static_cast<const char *>(std::memchr(p, '<', size_t(end - p)));
-            if (!open) {
-                out.append(p, end - p);
-                return;
-            }
-            out.append(p, open - p);
-            const char *close = markupEnd(open, end);
-            if (!close) {
-                m_carry = QByteArray(open, end - open);
-                return;
-            }
-            markup(std::string_view(open, size_t(close - open)), out);
-            p = close;
-        }
-    }
-
     void markup(std::string_view text, QByteArray &out)
     {
         if (text.size() < 3 || text[1] == '!' || text[1] == '?') {
@@ -309,7 +334,7 @@ private:
     qint64 m_lastRow = 0;
     bool m_inserted = false;
     QByteArray m_rowName = "row";
-    QByteArray m_carry; // markup that a chunk cut
+    MarkupSplitter m_splitter;
 };
 
 // What is done to each column of the run.
@@ -432,61 +457,44 @@ public:
 
     void feed(const char *data, qsizetype size)
     {
-        if (!m_carry.isEmpty()) {
-            m_carry.append(data, size);
-            const QByteArray buffer = std::move(m_carry);
-            m_carry.clear();
-            scan(buffer.constData(), buffer.size());
-        } else {
-            scan(data, size);
-        }
+        if (m_lastRow <= m_last)
+            m_splitter.feed(data, size, [](const char *, qsizetype) { }, [&](std::string_view text) {
+                readRow(text);
+                return m_lastRow <= m_last;
+            });
     }
 
 private:
-    void scan(const char *data, qsizetype size)
+    void readRow(std::string_view text)
     {
-        const char *p = data;
-        const char *end = data + size;
-        while (p < end && m_lastRow <= m_last) {
-            const char *open = static_cast<const char *>(std::memchr(p, '<', size_t(end - p)));
-            if (!open)
-                return;
-            const char *close = markupEnd(open, end);
-            if (!close) {
-                m_carry = QByteArray(open, end - open);
-                return;
-            }
-            const std::string_view text(open, size_t(close - open));
-            p = close;
-            if (text.size() < 3 || text[1] == '/' || text[1] == '!' || text[1] == '?')
-                continue;
-            size_t nameEnd = 1;
-            while (nameEnd < text.size() && !isSpace(text[nameEnd]) && text[nameEnd] != '/' && text[nameEnd] != '>')
-                ++nameEnd;
-            if (localPart(text.substr(1, nameEnd - 1)) != "row"sv)
-                continue;
-            const StartTag row = StartTag::parse(text);
-            qint64 number = m_lastRow + 1;
-            if (const QByteArray *r = row.value("r"sv)) {
-                bool ok = false;
-                const qint64 written = r->toLongLong(&ok);
-                if (ok && written > 0)
-                    number = written;
-            }
-            m_lastRow = number;
-            if (number < m_first || number > m_last)
-                continue;
-            double points = m_shownHeight;
-            if (const QByteArray *height = row.value("ht"sv)) {
-                bool ok = false;
-                const double value = height->toDouble(&ok);
-                if (ok && value >= 0)
-                    points = value;
-            }
-            if (const QByteArray *hidden = row.value("hidden"sv); hidden && (*hidden == "1" || *hidden == "true"))
-                points = 0;
-            m_sizes.set(number - 1, std::llround(points * 12700));
+        if (text.size() < 3 || text[1] == '/' || text[1] == '!' || text[1] == '?')
+            return;
+        size_t nameEnd = 1;
+        while (nameEnd < text.size() && !isSpace(text[nameEnd]) && text[nameEnd] != '/' && text[nameEnd] != '>')
+            ++nameEnd;
+        if (localPart(text.substr(1, nameEnd - 1)) != "row"sv)
+            return;
+        const StartTag row = StartTag::parse(text);
+        qint64 number = m_lastRow + 1;
+        if (const QByteArray *r = row.value("r"sv)) {
+            bool ok = false;
+            const qint64 written = r->toLongLong(&ok);
+            if (ok && written > 0)
+                number = written;
         }
+        m_lastRow = number;
+        if (number < m_first || number > m_last)
+            return;
+        double points = m_shownHeight;
+        if (const QByteArray *height = row.value("ht"sv)) {
+            bool ok = false;
+            const double value = height->toDouble(&ok);
+            if (ok && value >= 0)
+                points = value;
+        }
+        if (const QByteArray *hidden = row.value("hidden"sv); hidden && (*hidden == "1" || *hidden == "true"))
+            points = 0;
+        m_sizes.set(number - 1, std::llround(points * 12700));
     }
 
     qint64 m_first;
@@ -494,7 +502,7 @@ private:
     double m_shownHeight;
     LineSizes &m_sizes;
     qint64 m_lastRow = 0;
-    QByteArray m_carry;
+    MarkupSplitter m_splitter;
 };
 
 // Pixels of a column `width` characters wide, for a maximum digit width in pixels.
