@@ -296,18 +296,20 @@ ZipArchive::EntryInfo ZipArchive::info(const QString &name) const
 
 namespace {
 
+// Entries are read and inflated this much at a time.
+constexpr qsizetype kChunkSize = 256 * 1024;
+
 void streamEntry(
     zip_t *za, qint64 index, const QString &name, zip_flags_t flags, qint64 expectedSize, const ZipArchive::ChunkSink &sink)
 {
     std::unique_ptr<zip_file_t, ZipFileCloser> file(zip_fopen_index(za, zip_uint64_t(index), flags));
     if (!file)
         throwDamaged(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(zip_strerror(za))));
-    constexpr qsizetype chunkSize = 256 * 1024;
-    std::unique_ptr<char[]> buffer(new char[chunkSize]);
+    std::unique_ptr<char[]> buffer(new char[kChunkSize]);
     qint64 done = 0;
     // Read to the end: the CRC is checked only when the end of the entry is reached.
     while (true) {
-        const zip_int64_t n = zip_fread(file.get(), buffer.get(), chunkSize);
+        const zip_int64_t n = zip_fread(file.get(), buffer.get(), kChunkSize);
         if (n < 0)
             throwDamaged(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(zip_file_strerror(file.get()))));
         if (n == 0)
@@ -321,18 +323,12 @@ void streamEntry(
         throwDamaged(QStringLiteral("%1: shorter than its recorded size").arg(name));
 }
 
-} // namespace
-
-namespace {
-
-constexpr qsizetype heldChunkSize = 256 * 1024;
-
-// Text held in memory, handed over in chunks of at most heldChunkSize bytes, none crossing
+// Text held in memory, handed over in chunks of at most kChunkSize bytes, none crossing
 // `until`.
 void sendHeld(const QByteArray &text, qsizetype from, qsizetype until, const ZipArchive::ChunkSink &sink)
 {
-    for (qsizetype at = from; at < until; at += heldChunkSize)
-        sink(text.constData() + at, std::min(heldChunkSize, until - at));
+    for (qsizetype at = from; at < until; at += kChunkSize)
+        sink(text.constData() + at, std::min(kChunkSize, until - at));
 }
 
 struct InflateEnd
@@ -380,8 +376,7 @@ void ZipArchive::inflateBlocks(qint64 index, const QString &name, const ChunkSin
     if (inflateInit2(&stream, rawInflateWindowBits) != Z_OK)
         throwDamaged(QStringLiteral("%1: inflate: out of memory").arg(name));
     std::unique_ptr<z_stream, InflateEnd> guard(&stream);
-    constexpr qsizetype chunkSize = 256 * 1024;
-    std::unique_ptr<char[]> buffer(new char[chunkSize]);
+    std::unique_ptr<char[]> buffer(new char[kChunkSize]);
     quint32 crc = quint32(crc32(0, nullptr, 0));
     qint64 size = 0;
     bool ended = false;
@@ -390,12 +385,12 @@ void ZipArchive::inflateBlocks(qint64 index, const QString &name, const ChunkSin
         stream.avail_in = uInt(length);
         while (!ended) {
             stream.next_out = reinterpret_cast<Bytef *>(buffer.get());
-            stream.avail_out = uInt(chunkSize);
+            stream.avail_out = uInt(kChunkSize);
             // Z_BLOCK stops at every block boundary, so that each one can be reported.
             const int result = inflate(&stream, Z_BLOCK);
             if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
                 throwDamaged(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(stream.msg ? stream.msg : "inflate failed")));
-            const qsizetype produced = chunkSize - qsizetype(stream.avail_out);
+            const qsizetype produced = kChunkSize - qsizetype(stream.avail_out);
             if (produced > 0) {
                 size += produced;
                 if (size > entry.size)
