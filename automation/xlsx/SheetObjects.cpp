@@ -104,16 +104,6 @@ Marker marker(pugi::xml_node anchor, std::string_view name, const Band &band)
     return {xml::child(node, band.columns ? "col"sv : "row"sv), xml::child(node, band.columns ? "colOff"sv : "rowOff"sv)};
 }
 
-std::vector<pugi::xml_node> elements(pugi::xml_node parent)
-{
-    std::vector<pugi::xml_node> result;
-    for (pugi::xml_node node = parent.first_child(); node; node = node.next_sibling()) {
-        if (node.type() == pugi::node_element)
-            result.push_back(node);
-    }
-    return result;
-}
-
 // An object of a drawing: an anchor, or an mc:AlternateContent with the anchors of its
 // choices and its fallback, of which a reader shows one.
 struct DrawingObject
@@ -125,11 +115,11 @@ struct DrawingObject
 std::vector<DrawingObject> drawingObjects(pugi::xml_node drawing)
 {
     std::vector<DrawingObject> objects;
-    for (pugi::xml_node element : elements(drawing)) {
+    for (pugi::xml_node element : xml::children(drawing)) {
         DrawingObject object{element, {}};
         if (xml::localName(element) == "AlternateContent"sv) {
-            for (pugi::xml_node alternative : elements(element)) {
-                for (pugi::xml_node anchor : elements(alternative))
+            for (pugi::xml_node alternative : xml::children(element)) {
+                for (pugi::xml_node anchor : xml::children(alternative))
                     object.anchors.push_back(anchor);
             }
         } else {

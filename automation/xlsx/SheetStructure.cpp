@@ -43,17 +43,6 @@ bool isOneOf(std::string_view name, std::span<const std::string_view> names)
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-std::vector<pugi::xml_node> elementChildren(pugi::xml_node parent, std::string_view localName = {})
-{
-    std::vector<pugi::xml_node> result;
-    for (pugi::xml_node node = parent.first_child(); node; node = node.next_sibling()) {
-        if (node.type() == pugi::node_element && (localName.empty() || xml::localName(node) == localName))
-            result.push_back(node);
-    }
-    return result;
-}
-
-
 // Whether the part's stored text may name the sheet at all: a cheap test that spares parsing
 // parts (large worksheets above all) that cannot hold a reference to it. It looks for the
 // longest run of the name free of characters that XML or formula quoting may spell otherwise,
@@ -136,8 +125,8 @@ void syncAppTitles(OpcPackage &package, const std::vector<SheetEntry> &before, c
     pugi::xml_node titlesVector = xml::child(xml::child(part.root(), "TitlesOfParts"), "vector");
     if (!pairsVector || !titlesVector)
         return;
-    const std::vector<pugi::xml_node> variants = elementChildren(pairsVector);
-    const std::vector<pugi::xml_node> titles = elementChildren(titlesVector);
+    const std::vector<pugi::xml_node> variants = xml::children(pairsVector);
+    const std::vector<pugi::xml_node> titles = xml::children(titlesVector);
     if (variants.size() % 2 != 0 || titles.empty())
         return;
 
@@ -150,7 +139,7 @@ void syncAppTitles(OpcPackage &package, const std::vector<SheetEntry> &before, c
     size_t at = 0;
     for (size_t i = 0; i < variants.size(); i += 2) {
         Group group{variants[i], variants[i + 1], {}, {}};
-        const pugi::xml_node number = elementChildren(group.count).empty() ? pugi::xml_node() : elementChildren(group.count)[0];
+        const pugi::xml_node number = xml::children(group.count).empty() ? pugi::xml_node() : xml::children(group.count)[0];
         const int count = number.text().as_int(-1);
         if (count < 0 || at + size_t(count) > titles.size())
             return;
@@ -189,7 +178,7 @@ void syncAppTitles(OpcPackage &package, const std::vector<SheetEntry> &before, c
             pairsVector.remove_child(group.count);
             continue;
         }
-        elementChildren(group.count)[0].text().set(int(group.after.size()));
+        xml::children(group.count)[0].text().set(int(group.after.size()));
         for (const QString &title : group.after)
             xml::setText(titlesVector.append_child(titleName.c_str()), title);
         pairCount += 2;
@@ -322,7 +311,7 @@ namespace {
 // The sheet element at a position of <sheets>.
 pugi::xml_node sheetNode(pugi::xml_node workbook, int position)
 {
-    const std::vector<pugi::xml_node> sheets = elementChildren(xml::child(workbook, "sheets"), "sheet");
+    const std::vector<pugi::xml_node> sheets = xml::children(xml::child(workbook, "sheets"), "sheet");
     if (position < 0 || position >= int(sheets.size()))
         throw EngineError(ErrorCode::Damaged, QStringLiteral("sheet %1 not in the workbook part").arg(position));
     return sheets[size_t(position)];
@@ -349,7 +338,7 @@ void setTabSelected(PackageDocument &document, const SheetEntry &sheet, bool sel
         return;
     auto select = [&](pugi::xml_node sheetViews) {
         bool changed = false;
-        for (pugi::xml_node view : elementChildren(sheetViews, "sheetView")) {
+        for (pugi::xml_node view : xml::children(sheetViews, "sheetView")) {
             pugi::xml_attribute attribute = view.attribute("tabSelected");
             if (selected && !isTrue(attribute)) {
                 if (!attribute)
@@ -391,7 +380,7 @@ void settleViews(PackageDocument &document, int previousActive, int active, cons
     const std::vector<SheetEntry> &sheets = document.model().sheets();
     XmlPart &workbook = document.package().xml(document.model().partName());
     bool changed = false;
-    for (pugi::xml_node view : elementChildren(xml::child(workbook.root(), "bookViews"), "workbookView")) {
+    for (pugi::xml_node view : xml::children(xml::child(workbook.root(), "bookViews"), "workbookView")) {
         const int oldActive = view.attribute("activeTab").as_int(0);
         int first = view.attribute("firstSheet").as_int(0);
         if (first < 0 || first >= int(sheets.size()) || first > active
@@ -460,7 +449,7 @@ void rewriteFormulas(OpcPackage &package, const QString &workbookPart, const QSt
 
     XmlPart &workbook = package.xml(workbookPart);
     bool namesChanged = false;
-    for (pugi::xml_node name : elementChildren(xml::child(workbook.root(), "definedNames"), "definedName")) {
+    for (pugi::xml_node name : xml::children(xml::child(workbook.root(), "definedNames"), "definedName")) {
         const QString text = xml::text(name);
         const QString rewritten = rewrite(text);
         if (rewritten != text)
@@ -614,7 +603,7 @@ void SheetStructure::remove(const QString &sheetPart)
     pugi::xml_node root = workbook.root();
     // Names scoped to the sheet go; names of later sheets move down by one.
     pugi::xml_node names = xml::child(root, "definedNames");
-    for (pugi::xml_node name : elementChildren(names, "definedName")) {
+    for (pugi::xml_node name : xml::children(names, "definedName")) {
         pugi::xml_attribute scope = name.attribute("localSheetId");
         if (!scope)
             continue;
@@ -623,7 +612,7 @@ void SheetStructure::remove(const QString &sheetPart)
         else if (scope.as_int(-1) > position)
             scope.set_value(scope.as_int() - 1);
     }
-    if (names && elementChildren(names).empty())
+    if (names && xml::children(names).empty())
         root.remove_child(names);
 
     pugi::xml_node node = sheetNode(root, position);
@@ -639,7 +628,7 @@ void SheetStructure::remove(const QString &sheetPart)
     requireFullCalculation(workbook);
 
     // The workbook views: positions after the deleted sheet move down by one.
-    for (pugi::xml_node view : elementChildren(xml::child(root, "bookViews"), "workbookView")) {
+    for (pugi::xml_node view : xml::children(xml::child(root, "bookViews"), "workbookView")) {
         for (const char *attribute : {"activeTab", "firstSheet"}) {
             const int value = view.attribute(attribute).as_int(0);
             if (value > position)
@@ -750,7 +739,7 @@ public:
     {
         m_node = xml::child(styleSheet, name);
         int index = 0;
-        for (pugi::xml_node child : elementChildren(m_node, entry))
+        for (pugi::xml_node child : xml::children(m_node, entry))
             m_index.insert(nodeBytes(child), index++);
         m_count = index;
     }
@@ -812,7 +801,7 @@ public:
           m_borders(target, "borders", "border", std::span(afterNumFmts).subspan(3)),
           m_xfs(target, "cellXfs", "xf", std::span(afterNumFmts).subspan(5)), m_dxfs(target, "dxfs", "dxf", afterDxfs)
     {
-        for (pugi::xml_node format : elementChildren(xml::child(target, "numFmts"), "numFmt")) {
+        for (pugi::xml_node format : xml::children(xml::child(target, "numFmts"), "numFmt")) {
             const int id = format.attribute("numFmtId").as_int();
             m_highestFormat = std::max(m_highestFormat, id);
             m_formatIds.insert(QString::fromUtf8(format.attribute("formatCode").value()), id);
@@ -827,7 +816,7 @@ public:
             return 0;
         if (const auto it = m_xfMap.constFind(sourceIndex); it != m_xfMap.constEnd())
             return it.value();
-        const std::vector<pugi::xml_node> xfs = elementChildren(xml::child(m_source, "cellXfs"), "xf");
+        const std::vector<pugi::xml_node> xfs = xml::children(xml::child(m_source, "cellXfs"), "xf");
         if (sourceIndex < 0 || sourceIndex >= int(xfs.size()))
             throw EngineError(ErrorCode::Damaged, QStringLiteral("cell format %1 missing").arg(sourceIndex));
         pugi::xml_document scratch;
@@ -849,7 +838,7 @@ public:
     {
         if (const auto it = m_dxfMap.constFind(sourceIndex); it != m_dxfMap.constEnd())
             return it.value();
-        const std::vector<pugi::xml_node> dxfs = elementChildren(xml::child(m_source, "dxfs"), "dxf");
+        const std::vector<pugi::xml_node> dxfs = xml::children(xml::child(m_source, "dxfs"), "dxf");
         if (sourceIndex < 0 || sourceIndex >= int(dxfs.size()))
             throw EngineError(ErrorCode::Damaged, QStringLiteral("differential format %1 missing").arg(sourceIndex));
         pugi::xml_document scratch;
@@ -876,7 +865,7 @@ public:
         m_dxfs.finish();
         if (m_formatsChanged) {
             pugi::xml_node formats = xml::child(m_target, "numFmts");
-            const int count = int(elementChildren(formats, "numFmt").size());
+            const int count = int(xml::children(formats, "numFmt").size());
             formats.attribute("count") ? formats.attribute("count").set_value(count)
                                        : formats.prepend_attribute("count").set_value(count);
         }
@@ -892,7 +881,7 @@ private:
         const int sourceId = id.as_int();
         if (sourceId < reserved)
             return; // fills 0 and 1 (none, gray125) are the same in every workbook
-        const std::vector<pugi::xml_node> entries = elementChildren(xml::child(m_source, collection), entry);
+        const std::vector<pugi::xml_node> entries = xml::children(xml::child(m_source, collection), entry);
         if (sourceId < 0 || sourceId >= int(entries.size()))
             throw EngineError(ErrorCode::Damaged, QStringLiteral("%1 %2 missing").arg(QLatin1String(entry)).arg(sourceId));
         id.set_value(target.add(entries[size_t(sourceId)]));
@@ -905,7 +894,7 @@ private:
         if (sourceId < 164)
             return sourceId;
         QString code;
-        for (pugi::xml_node format : elementChildren(xml::child(m_source, "numFmts"), "numFmt")) {
+        for (pugi::xml_node format : xml::children(xml::child(m_source, "numFmts"), "numFmt")) {
             if (format.attribute("numFmtId").as_int() == sourceId)
                 code = QString::fromUtf8(format.attribute("formatCode").value());
         }
@@ -1038,7 +1027,7 @@ public:
         // offers by default). These are copied along when used.
         QSet<QString> own;
         for (pugi::xml_node name :
-            elementChildren(xml::child(sourcePackage.xml(source.partName()).root(), "definedNames"), "definedName")) {
+            xml::children(xml::child(sourcePackage.xml(source.partName()).root(), "definedNames"), "definedName")) {
             const QString key = QString::fromUtf8(name.attribute("name").value()).toCaseFolded();
             if (!name.attribute("localSheetId"))
                 m_sourceNames.insert(key, name);
@@ -1047,7 +1036,7 @@ public:
             m_sheetNames.insert({name.attribute("localSheetId").as_int(-1), key}, name);
         }
         for (pugi::xml_node name :
-            elementChildren(xml::child(target.xml(targetWorkbookPart).root(), "definedNames"), "definedName")) {
+            xml::children(xml::child(target.xml(targetWorkbookPart).root(), "definedNames"), "definedName")) {
             if (!name.attribute("localSheetId"))
                 own.insert(QString::fromUtf8(name.attribute("name").value()).toCaseFolded());
         }
@@ -1585,7 +1574,7 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     // The source's own names, checked like its formulas.
     XmlPart &sourceWorkbook = from.xml(sourceModel.partName());
     std::vector<std::pair<pugi::xml_node, QString>> ownNames;
-    for (pugi::xml_node definedName : elementChildren(xml::child(sourceWorkbook.root(), "definedNames"), "definedName")) {
+    for (pugi::xml_node definedName : xml::children(xml::child(sourceWorkbook.root(), "definedNames"), "definedName")) {
         if (definedName.attribute("localSheetId").as_int(-1) == sourceEntry.position)
             ownNames.emplace_back(definedName, references(xml::text(definedName)));
     }
@@ -1640,7 +1629,7 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
         tableNames.insert(QString::fromUtf8(table.attribute("displayName").value()).toCaseFolded());
     }
     XmlPart &workbook = package.xml(model.partName());
-    for (pugi::xml_node definedName : elementChildren(xml::child(workbook.root(), "definedNames"), "definedName"))
+    for (pugi::xml_node definedName : xml::children(xml::child(workbook.root(), "definedNames"), "definedName"))
         tableNames.insert(QString::fromUtf8(definedName.attribute("name").value()).toCaseFolded());
     for (const CopiedReferences::Name &copied : references.names())
         tableNames.insert(QString::fromUtf8(copied.source.attribute("name").value()).toCaseFolded());
@@ -1743,7 +1732,7 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     // there) and the cell points at it.
     if (!stringCells.empty()) {
         const std::vector<pugi::xml_node> sourceItems
-            = elementChildren(from.xml(sourceStringsPart).root(), "si");
+            = xml::children(from.xml(sourceStringsPart).root(), "si");
         if (!strings) {
             const QString folder = model.partName().left(model.partName().lastIndexOf(u'/') + 1);
             stringsPart = folder + QStringLiteral("sharedStrings.xml");
@@ -1759,7 +1748,7 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
         pugi::xml_node table = strings->root();
         QHash<QByteArray, int> index;
         int count = 0;
-        for (pugi::xml_node item : elementChildren(table, "si"))
+        for (pugi::xml_node item : xml::children(table, "si"))
             index.insert(nodeBytes(item), count++);
         QHash<int, int> mapped;
         for (pugi::xml_node cell : stringCells) {
@@ -1827,7 +1816,7 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     // The workbook part: the sheet entry, names, views.
     pugi::xml_node root = workbook.root();
     pugi::xml_node sheetsNode = xml::child(root, "sheets");
-    const std::vector<pugi::xml_node> sheetNodes = elementChildren(sheetsNode, "sheet");
+    const std::vector<pugi::xml_node> sheetNodes = xml::children(sheetsNode, "sheet");
     for (pugi::xml_node node : sheetNodes)
         highestSheetId = std::max(highestSheetId, node.attribute("sheetId").as_int());
     const QString workbookFolder = model.partName().left(model.partName().lastIndexOf(u'/') + 1);
@@ -1851,7 +1840,7 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     node.append_attribute(idName.c_str()).set_value(relationshipId.toUtf8().constData());
 
     pugi::xml_node names = xml::child(root, "definedNames");
-    for (pugi::xml_node definedName : elementChildren(names, "definedName")) {
+    for (pugi::xml_node definedName : xml::children(names, "definedName")) {
         pugi::xml_attribute scope = definedName.attribute("localSheetId");
         if (scope && scope.as_int(-1) >= position)
             scope.set_value(scope.as_int() + 1);
@@ -1869,7 +1858,7 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
 
     const int previousActive = model.activeTab();
     const bool activate = sourceEntry.visibility == SheetVisibility::Visible;
-    for (pugi::xml_node view : elementChildren(xml::child(root, "bookViews"), "workbookView")) {
+    for (pugi::xml_node view : xml::children(xml::child(root, "bookViews"), "workbookView")) {
         int active = view.attribute("activeTab").as_int(0);
         int first = view.attribute("firstSheet").as_int(0);
         if (active >= position)

@@ -80,7 +80,7 @@ std::vector<pugi::xml_node> children(pugi::xml_node parent, std::string_view nam
 {
     std::vector<pugi::xml_node> result;
     for (pugi::xml_node node = parent.first_child(); node; node = node.next_sibling()) {
-        if (node.type() == pugi::node_element && localName(node) == name)
+        if (node.type() == pugi::node_element && (name.empty() || localName(node) == name))
             result.push_back(node);
     }
     return result;

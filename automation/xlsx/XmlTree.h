@@ -23,8 +23,9 @@ std::string_view namespaceForPrefix(pugi::xml_node node, std::string_view prefix
 
 // First child element with that local name, whatever its prefix.
 pugi::xml_node child(pugi::xml_node parent, std::string_view localName);
-// Every child element with that local name, whatever its prefix, in document order.
-std::vector<pugi::xml_node> children(pugi::xml_node parent, std::string_view localName);
+// Every child element with that local name, whatever its prefix, in document order; with no
+// name, every child element.
+std::vector<pugi::xml_node> children(pugi::xml_node parent, std::string_view localName = {});
 // First child element with that local name in that namespace.
 pugi::xml_node child(pugi::xml_node parent, std::string_view namespaceUri, std::string_view localName);
 // First attribute with that local name whose name carries a prefix (such as r:id).
