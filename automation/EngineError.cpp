@@ -85,7 +85,7 @@ QString EngineError::describe(ErrorCode code)
     case ErrorCode::LineRunInvalid:
         return QStringLiteral("行、列范围无效：列应以字母标识、行应以整数标识，且不能超出工作表的范围。");
     case ErrorCode::LineDeletionUnsupported:
-        return QStringLiteral("工作表含有删除行、列时不能准确随之移动的内容（跨越所删行、列的固定大小图形、控件、嵌入对象、模拟运算表或表格中的列等），未删除。");
+        return QStringLiteral("工作表含有删除行、列时不能准确随之移动的内容（控件、嵌入对象、模拟运算表、部分表格列或无法定位的图形等），未删除。");
     case ErrorCode::LineDeletionHeader:
         return QStringLiteral("不能删除表格或筛选区域的标题行，也不能删除表格的全部数据行，未删除。");
     case ErrorCode::LineDeletionPivotTable:
