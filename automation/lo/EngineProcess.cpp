@@ -8,6 +8,8 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSaveFile>
 #include <QUrl>
 
 #include <algorithm>
@@ -195,6 +197,31 @@ FinishedProfile &finishedProfile()
     return instance;
 }
 
+// The engine's version as its installation states it ("7.4"), read once per program folder;
+// empty when the installation does not say.
+QByteArray installedVersion(const QString &programDir)
+{
+    static std::mutex mutex;
+    static QHash<QString, QByteArray> versions;
+    std::lock_guard lock(mutex);
+    auto found = versions.constFind(programDir);
+    if (found != versions.cend())
+        return *found;
+    QByteArray version;
+    QFile xcd(programDir + QStringLiteral("/../share/registry/main.xcd"));
+    if (xcd.open(QIODevice::ReadOnly)) {
+        static const QRegularExpression pattern(
+            QStringLiteral("<prop oor:name=\"ooSetupVersion\">\\s*<value>(\\d+\\.\\d+)</value>"));
+        const QByteArray text = xcd.readAll();
+        const qsizetype at = text.indexOf("<prop oor:name=\"ooSetupVersion\">");
+        const QRegularExpressionMatch match = pattern.match(at < 0 ? QString() : QString::fromUtf8(text.mid(at, 200)));
+        if (match.hasMatch())
+            version = match.captured(1).toLatin1();
+    }
+    versions.insert(programDir, version);
+    return version;
+}
+
 } // namespace
 
 EngineProcess::EngineProcess(const QString &programDir) : m_programDir(programDir)
@@ -305,6 +332,7 @@ void EngineProcess::start()
         prepareFolder();
         m_fromCopy = !m_fromScratch && finishedProfile().copyTo(m_root + QStringLiteral("/profile"), this);
         m_fromScratch = false;
+        seedProfile();
         m_prepared = true;
     }
     spawn();
@@ -325,6 +353,40 @@ void EngineProcess::resetProfile()
     QDir(m_root + QStringLiteral("/profile")).removeRecursively();
     QDir(m_root + QStringLiteral("/tmp")).removeRecursively();
     m_prepared = false;
+}
+
+void EngineProcess::seedProfile()
+{
+    // The engine runs a second of graphics self-tests whenever it takes itself to be newer
+    // than the version the profile last ran, and headless it never records that version, so
+    // it would run them on every start. The profile states the installed version as its last.
+    const QByteArray version = installedVersion(m_programDir);
+    if (version.isEmpty())
+        return;
+    const QString user = m_root + QStringLiteral("/profile/user");
+    QFile file(user + QStringLiteral("/registrymodifications.xcu"));
+    QByteArray xcu;
+    if (file.exists()) {
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        xcu = file.readAll();
+        file.close();
+        if (xcu.contains("\"ooSetupLastVersion\""))
+            return;
+    } else {
+        xcu = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+              "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n</oor:items>\n";
+    }
+    const qsizetype end = xcu.lastIndexOf("</oor:items>");
+    if (end < 0 || !QDir().mkpath(user))
+        return; // a file the engine wrote differently is left as it is
+    xcu.insert(end,
+        "<item oor:path=\"/org.openoffice.Setup/Product\"><prop oor:name=\"ooSetupLastVersion\" oor:op=\"fuse\"><value>"
+            + version + "</value></prop></item>\n");
+    QSaveFile out(file.fileName());
+    if (out.open(QIODevice::WriteOnly) && out.write(xcu) == xcu.size())
+        out.commit();
 }
 
 void EngineProcess::prepareFolder()
