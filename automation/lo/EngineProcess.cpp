@@ -20,6 +20,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -149,7 +150,8 @@ struct FolderImage
             files.append({relative, content});
         }
         auto inside = [](const QString &relative) {
-            return !relative.isEmpty() && QDir::isRelativePath(relative) && !relative.split(QLatin1Char('/')).contains(QStringLiteral(".."));
+            return !relative.isEmpty() && QDir::isRelativePath(relative)
+                && !relative.split(QLatin1Char('/')).contains(QStringLiteral(".."));
         };
         return in.atEnd() && std::all_of(folders.cbegin(), folders.cend(), inside)
             && std::all_of(files.cbegin(), files.cend(), [&](const auto &file) { return inside(file.first); });
@@ -201,7 +203,7 @@ public:
             QFile file(m_diskPath);
             if (!m_diskPath.isEmpty() && file.open(QIODevice::ReadOnly) && file.size() <= kMaxImageBytes
                 && image.deserialize(file.readAll())) {
-                m_image = std::move(image);
+                m_image = std::make_shared<const FolderImage>(std::move(image));
                 m_state = State::Ready;
             }
         }
@@ -212,8 +214,9 @@ public:
         }
         if (m_state != State::Ready)
             return false;
-        lock.unlock(); // a finished profile is never changed
-        if (m_image.write(profile))
+        const std::shared_ptr<const FolderImage> image = m_image; // never changed, only replaced
+        lock.unlock();
+        if (image->write(profile))
             return true;
         QDir(profile).removeRecursively();
         QDir().mkpath(profile);
@@ -229,7 +232,7 @@ public:
         FolderImage image;
         const bool read = image.read(profile);
         if (read) {
-            m_image = std::move(image);
+            m_image = std::make_shared<const FolderImage>(std::move(image));
             store();
         }
         m_state = read ? State::Ready : State::None;
@@ -257,7 +260,7 @@ public:
         if (m_state != State::Ready)
             return;
         m_state = State::None;
-        m_image = {};
+        m_image.reset();
         if (!m_diskPath.isEmpty())
             QFile::remove(m_diskPath);
     }
@@ -289,7 +292,7 @@ private:
         m_diskTried = false;
         if (m_state == State::Ready || m_state == State::Unneeded) {
             m_state = State::None;
-            m_image = {};
+            m_image.reset();
         }
     }
 
@@ -300,7 +303,7 @@ private:
     {
         if (m_diskPath.isEmpty() || !QDir().mkpath(QFileInfo(m_diskPath).absolutePath()))
             return;
-        const QByteArray bytes = m_image.serialize();
+        const QByteArray bytes = m_image->serialize();
         QSaveFile file(m_diskPath);
         if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size())
             file.commit();
@@ -311,7 +314,7 @@ private:
     std::condition_variable m_changed;
     State m_state = State::None;
     const void *m_preparer = nullptr;
-    FolderImage m_image;
+    std::shared_ptr<const FolderImage> m_image;
     QString m_diskPath;
     bool m_diskTried = false;
 };
@@ -541,8 +544,8 @@ void EngineProcess::seedProfile()
     if (end < 0 || !QDir().mkpath(user))
         return; // a file the engine wrote differently is left as it is
     xcu.insert(end,
-        "<item oor:path=\"/org.openoffice.Setup/Product\"><prop oor:name=\"ooSetupLastVersion\" oor:op=\"fuse\"><value>"
-            + version + "</value></prop></item>\n");
+        "<item oor:path=\"/org.openoffice.Setup/Product\"><prop oor:name=\"ooSetupLastVersion\" oor:op=\"fuse\"><value>" + version
+            + "</value></prop></item>\n");
     QSaveFile out(file.fileName());
     if (out.open(QIODevice::WriteOnly) && out.write(xcu) == xcu.size())
         out.commit();

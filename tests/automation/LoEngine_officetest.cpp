@@ -478,8 +478,8 @@ TEST_F(LoEngineTest, EnginesStartWithoutRunningTheirGraphicsSelfTests)
             lo::EngineProcess::forgetFinishedProfile();
         lo::LoApplication app(libreOfficeProgramDir());
         EXPECT_EQ(app.startedFromFinishedProfile(), fromCopy);
-        const QStringList profiles = QDir::temp().entryList(
-            {QStringLiteral("gridmule-engine-%1-*").arg(::getpid())}, QDir::Dirs | QDir::NoDotAndDotDot);
+        const QStringList profiles
+            = QDir::temp().entryList({QStringLiteral("gridmule-engine-%1-*").arg(::getpid())}, QDir::Dirs | QDir::NoDotAndDotDot);
         ASSERT_EQ(profiles.size(), 1);
         const QString user = QDir::temp().filePath(profiles.first() + QStringLiteral("/profile/user"));
         EXPECT_TRUE(QFileInfo::exists(user + QStringLiteral("/registrymodifications.xcu")));
