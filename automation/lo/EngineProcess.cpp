@@ -4,10 +4,14 @@
 #include "automation/Interruption.h"
 
 #include <QCryptographicHash>
+#include <QDataStream>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <algorithm>
@@ -16,6 +20,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -75,6 +80,8 @@ QString socketPrefix()
     return QStringLiteral("OSL_PIPE_%1_").arg(::getuid());
 }
 
+const char *const kImageTag = "gridmule engine profile 1\n";
+
 // The folders and files under a folder, read into memory.
 struct FolderImage
 {
@@ -101,6 +108,55 @@ struct FolderImage
         return true;
     }
 
+    // The image as bytes: a format tag, the folders, the files, and a SHA-256 of all that.
+    QByteArray serialize() const
+    {
+        QByteArray bytes;
+        {
+            QDataStream out(&bytes, QIODevice::WriteOnly);
+            out.setVersion(QDataStream::Qt_6_0);
+            out.writeRawData(kImageTag, int(qstrlen(kImageTag)));
+            out << folders << qint64(files.size());
+            for (const auto &[relative, content] : files)
+                out << relative << content;
+        }
+        return bytes + QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+    }
+
+    // Reads what serialize() wrote; false for anything else (cut short, changed, or paths that
+    // would lead out of the profile folder).
+    bool deserialize(const QByteArray &bytes)
+    {
+        constexpr int digestSize = 32;
+        const qsizetype tagSize = qstrlen(kImageTag);
+        if (bytes.size() < tagSize + digestSize || !bytes.startsWith(kImageTag))
+            return false;
+        const QByteArray body = bytes.first(bytes.size() - digestSize);
+        if (QCryptographicHash::hash(body, QCryptographicHash::Sha256) != bytes.last(digestSize))
+            return false;
+        QDataStream in(body);
+        in.setVersion(QDataStream::Qt_6_0);
+        in.skipRawData(int(tagSize));
+        qint64 count = 0;
+        in >> folders >> count;
+        if (in.status() != QDataStream::Ok || count < 0 || count > body.size())
+            return false;
+        for (qint64 i = 0; i < count; ++i) {
+            QString relative;
+            QByteArray content;
+            in >> relative >> content;
+            if (in.status() != QDataStream::Ok)
+                return false;
+            files.append({relative, content});
+        }
+        auto inside = [](const QString &relative) {
+            return !relative.isEmpty() && QDir::isRelativePath(relative)
+                && !relative.split(QLatin1Char('/')).contains(QStringLiteral(".."));
+        };
+        return in.atEnd() && std::all_of(folders.cbegin(), folders.cend(), inside)
+            && std::all_of(files.cbegin(), files.cend(), [&](const auto &file) { return inside(file.first); });
+    }
+
     bool write(const QString &root) const
     {
         for (const QString &folder : folders)
@@ -120,7 +176,9 @@ struct FolderImage
 // first engine of this program that does so leaves an image of its profile (under half a
 // megabyte) as it was at that moment, and every later engine starts on a copy of it, which
 // needs no setting up. Engines that start while the first one sets its profile up wait for
-// the image rather than set up their own beside it on the same processors.
+// the image rather than set up their own beside it on the same processors. The image is kept
+// on disk too, so that later runs of the program (each command-line run is one) start on it
+// at once; an image on disk that is damaged or cannot be read is ignored and replaced.
 class FinishedProfile
 {
 public:
@@ -138,6 +196,17 @@ public:
                 throw EngineError(ErrorCode::Interrupted);
             m_changed.wait_for(lock, std::chrono::milliseconds(100));
         }
+        if (m_state == State::None && !m_diskTried) {
+            // A finished profile an earlier run left on disk spares this run setting one up.
+            m_diskTried = true;
+            FolderImage image;
+            QFile file(m_diskPath);
+            if (!m_diskPath.isEmpty() && file.open(QIODevice::ReadOnly) && file.size() <= kMaxImageBytes
+                && image.deserialize(file.readAll())) {
+                m_image = std::make_shared<const FolderImage>(std::move(image));
+                m_state = State::Ready;
+            }
+        }
         if (m_state == State::None) {
             m_state = State::Preparing;
             m_preparer = who;
@@ -145,8 +214,9 @@ public:
         }
         if (m_state != State::Ready)
             return false;
-        lock.unlock(); // a finished profile is never changed
-        if (m_image.write(profile))
+        const std::shared_ptr<const FolderImage> image = m_image; // never changed, only replaced
+        lock.unlock();
+        if (image->write(profile))
             return true;
         QDir(profile).removeRecursively();
         QDir().mkpath(profile);
@@ -161,8 +231,10 @@ public:
             return;
         FolderImage image;
         const bool read = image.read(profile);
-        if (read)
-            m_image = std::move(image);
+        if (read) {
+            m_image = std::make_shared<const FolderImage>(std::move(image));
+            store();
+        }
         m_state = read ? State::Ready : State::None;
         m_preparer = nullptr;
         m_changed.notify_all();
@@ -180,19 +252,128 @@ public:
         m_changed.notify_all();
     }
 
+    // An engine failed to start on a copy of the finished profile: it is not used again, here
+    // or by later runs, and the next engine to start sets a new one up.
+    void discard()
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_state != State::Ready)
+            return;
+        m_state = State::None;
+        m_image.reset();
+        if (!m_diskPath.isEmpty())
+            QFile::remove(m_diskPath);
+    }
+
+    // Where finished profiles are kept between runs (empty: nowhere). A new place is looked
+    // at by the next engine that starts.
+    void setDiskPath(const QString &path)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_diskPath != path) {
+            m_diskPath = path;
+            forgetLocked();
+        }
+    }
+
+    // Drops the image held in memory (not one being made), so that the next engine looks
+    // for one on disk again.
+    void forget()
+    {
+        std::lock_guard lock(m_mutex);
+        forgetLocked();
+    }
+
 private:
+    static constexpr qint64 kMaxImageBytes = 64 * 1024 * 1024;
+
+    void forgetLocked()
+    {
+        m_diskTried = false;
+        if (m_state == State::Ready || m_state == State::Unneeded) {
+            m_state = State::None;
+            m_image.reset();
+        }
+    }
+
+    // Writes the image beside its final place and renames it there, so that another program
+    // reads either the old image or the new one whole. A folder that cannot take it (read-only,
+    // full) only means the next run sets its profile up again.
+    void store() const
+    {
+        if (m_diskPath.isEmpty() || !QDir().mkpath(QFileInfo(m_diskPath).absolutePath()))
+            return;
+        const QByteArray bytes = m_image->serialize();
+        QSaveFile file(m_diskPath);
+        if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size())
+            file.commit();
+    }
+
     enum class State { None, Preparing, Ready, Unneeded };
     std::mutex m_mutex;
     std::condition_variable m_changed;
     State m_state = State::None;
     const void *m_preparer = nullptr;
-    FolderImage m_image;
+    std::shared_ptr<const FolderImage> m_image;
+    QString m_diskPath;
+    bool m_diskTried = false;
 };
 
 FinishedProfile &finishedProfile()
 {
     static FinishedProfile instance;
     return instance;
+}
+
+// The engine's version as its installation states it ("7.4"), read once per program folder;
+// empty when the installation does not say.
+QByteArray installedVersion(const QString &programDir)
+{
+    static std::mutex mutex;
+    static QHash<QString, QByteArray> versions;
+    std::lock_guard lock(mutex);
+    auto found = versions.constFind(programDir);
+    if (found != versions.cend())
+        return *found;
+    QByteArray version;
+    QFile xcd(programDir + QStringLiteral("/../share/registry/main.xcd"));
+    if (xcd.open(QIODevice::ReadOnly)) {
+        static const QRegularExpression pattern(
+            QStringLiteral("<prop oor:name=\"ooSetupVersion\">\\s*<value>(\\d+\\.\\d+)</value>"));
+        const QByteArray text = xcd.readAll();
+        const qsizetype at = text.indexOf("<prop oor:name=\"ooSetupVersion\">");
+        const QRegularExpressionMatch match = pattern.match(at < 0 ? QString() : QString::fromUtf8(text.mid(at, 200)));
+        if (match.hasMatch())
+            version = match.captured(1).toLatin1();
+    }
+    versions.insert(programDir, version);
+    return version;
+}
+
+// Where a finished profile for the engine in `programDir` is kept between runs: in the user's
+// cache folder, named after what the profile depends on (the engine's installation, its
+// version and how we seed the profile), so that another engine never starts on it. Empty
+// when there is no cache folder.
+QString profileImagePath(const QString &programDir)
+{
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (cache.isEmpty())
+        return {};
+    static std::mutex mutex;
+    static QHash<QString, QString> names;
+    std::lock_guard lock(mutex);
+    auto name = names.find(programDir);
+    if (name == names.end()) {
+        const QFileInfo binary(programDir + QStringLiteral("/soffice.bin"));
+        QCryptographicHash key(QCryptographicHash::Sha256);
+        key.addData(QFile::encodeName(binary.canonicalFilePath()));
+        key.addData(QByteArray::number(binary.size()) + ' ' + QByteArray::number(binary.lastModified().toMSecsSinceEpoch()));
+        key.addData(installedVersion(programDir));
+        key.addData(QByteArrayView(kImageTag));
+        name = names.insert(programDir,
+            QStringLiteral("engine-profile-") + QString::fromLatin1(key.result().toHex().left(16)) + QStringLiteral(".img"));
+    }
+    return cache + QStringLiteral("/gridmule/") + *name;
 }
 
 } // namespace
@@ -303,11 +484,18 @@ void EngineProcess::start()
     if (!m_prepared) {
         removeStaleFolders();
         prepareFolder();
+        finishedProfile().setDiskPath(profileImagePath(m_programDir));
         m_fromCopy = !m_fromScratch && finishedProfile().copyTo(m_root + QStringLiteral("/profile"), this);
         m_fromScratch = false;
+        seedProfile();
         m_prepared = true;
     }
     spawn();
+}
+
+void EngineProcess::forgetFinishedProfile()
+{
+    finishedProfile().forget();
 }
 
 void EngineProcess::started()
@@ -320,11 +508,47 @@ void EngineProcess::resetProfile()
     if (m_pid > 0)
         return;
     finishedProfile().release(this, false);
+    if (m_fromCopy)
+        finishedProfile().discard();
     m_fromScratch = true;
     removeSockets();
     QDir(m_root + QStringLiteral("/profile")).removeRecursively();
     QDir(m_root + QStringLiteral("/tmp")).removeRecursively();
     m_prepared = false;
+}
+
+void EngineProcess::seedProfile()
+{
+    // The engine runs a second of graphics self-tests whenever it takes itself to be newer
+    // than the version the profile last ran, and headless it never records that version, so
+    // it would run them on every start. The profile states the installed version as its last.
+    const QByteArray version = installedVersion(m_programDir);
+    if (version.isEmpty())
+        return;
+    const QString user = m_root + QStringLiteral("/profile/user");
+    QFile file(user + QStringLiteral("/registrymodifications.xcu"));
+    QByteArray xcu;
+    if (file.exists()) {
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        xcu = file.readAll();
+        file.close();
+        if (xcu.contains("\"ooSetupLastVersion\""))
+            return;
+    } else {
+        xcu = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+              "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n</oor:items>\n";
+    }
+    const qsizetype end = xcu.lastIndexOf("</oor:items>");
+    if (end < 0 || !QDir().mkpath(user))
+        return; // a file the engine wrote differently is left as it is
+    xcu.insert(end,
+        "<item oor:path=\"/org.openoffice.Setup/Product\"><prop oor:name=\"ooSetupLastVersion\" oor:op=\"fuse\"><value>" + version
+            + "</value></prop></item>\n");
+    QSaveFile out(file.fileName());
+    if (out.open(QIODevice::WriteOnly) && out.write(xcu) == xcu.size())
+        out.commit();
 }
 
 void EngineProcess::prepareFolder()

@@ -56,6 +56,10 @@ public:
     // They live in a fixed folder (/tmp, else /var/tmp) whatever TMPDIR says.
     QStringList socketPaths() const { return socketPathsFor(m_root, m_pipeName); }
 
+    // Forgets the finished profile this program holds, so that the next engine starts on the
+    // one kept in the user's cache folder, or sets one up when there is none that is sound.
+    static void forgetFinishedProfile();
+
     // Removes engine folders and pipe sockets left by earlier program instances that died
     // without cleaning up.
     static void removeStaleFolders();

@@ -4,6 +4,7 @@
 #include "automation/EngineError.h"
 #include "automation/EngineLocator.h"
 #include "automation/EngineSession.h"
+#include "automation/lo/EngineProcess.h"
 #include "automation/lo/LoApplication.h"
 #include "support/TestSupport.h"
 
@@ -460,6 +461,86 @@ TEST_F(LoEngineTest, EnginesStartedTogetherSetUpOneProfileAndStartOnCopiesOfIt)
     EXPECT_TRUE(started[0].fromCopy || started[1].fromCopy);
     EXPECT_EQ(started[0].sheets, 2);
     EXPECT_EQ(started[1].sheets, 2);
+}
+
+TEST_F(LoEngineTest, EnginesStartWithoutRunningTheirGraphicsSelfTests)
+{
+    // The engine writes this log into its profile whenever it runs its graphics self-tests,
+    // which cost about a second of processor time on every start unless the profile records
+    // the installed version as the one last run. Checked for an engine that sets its profile
+    // up and for one that starts on the finished profile.
+    QTemporaryDir cache;
+    const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
+    for (const bool fromCopy : {false, true}) {
+        SCOPED_TRACE(fromCopy);
+        if (!fromCopy)
+            lo::EngineProcess::forgetFinishedProfile();
+        lo::LoApplication app(libreOfficeProgramDir());
+        EXPECT_EQ(app.startedFromFinishedProfile(), fromCopy);
+        const QStringList profiles
+            = QDir::temp().entryList({QStringLiteral("gridmule-engine-%1-*").arg(::getpid())}, QDir::Dirs | QDir::NoDotAndDotDot);
+        ASSERT_EQ(profiles.size(), 1);
+        const QString user = QDir::temp().filePath(profiles.first() + QStringLiteral("/profile/user"));
+        EXPECT_TRUE(QFileInfo::exists(user + QStringLiteral("/registrymodifications.xcu")));
+        EXPECT_FALSE(QFileInfo::exists(user + QStringLiteral("/GraphicsRenderTests.log")));
+    }
+    savedCache.isNull() ? qunsetenv("XDG_CACHE_HOME") : qputenv("XDG_CACHE_HOME", savedCache);
+    lo::EngineProcess::forgetFinishedProfile();
+}
+
+TEST_F(LoEngineTest, AFinishedProfileKeptOnDiskServesLaterRunsAndIsReplacedWhenDamaged)
+{
+    // The user's cache folder is a temporary one here. Each start first forgets the profile
+    // this program holds, as a new run of the program starts without one.
+    struct CacheHome
+    {
+        const QByteArray saved = qgetenv("XDG_CACHE_HOME");
+        explicit CacheHome(const QString &path) { qputenv("XDG_CACHE_HOME", QFile::encodeName(path)); }
+        ~CacheHome()
+        {
+            saved.isNull() ? qunsetenv("XDG_CACHE_HOME") : qputenv("XDG_CACHE_HOME", saved);
+            lo::EngineProcess::forgetFinishedProfile();
+        }
+    } cacheHome(dir.filePath(QStringLiteral("cache")));
+    const QString folder = dir.filePath(QStringLiteral("cache/gridmule"));
+    auto startAndOpen = [] {
+        lo::EngineProcess::forgetFinishedProfile();
+        lo::LoApplication app(libreOfficeProgramDir());
+        auto book = app.open(fixture(QStringLiteral("sheets_second_active.xlsx")), true);
+        EXPECT_EQ(book->worksheetCount(), 2);
+        book->close(false);
+        return app.startedFromFinishedProfile();
+    };
+    auto entries = [&] { return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); };
+
+    // No image yet: the engine sets its profile up and leaves its image, and nothing beside it.
+    EXPECT_FALSE(startAndOpen());
+    const QStringList images = entries();
+    ASSERT_EQ(images.size(), 1);
+    const QString image = folder + QLatin1Char('/') + images.first();
+    EXPECT_TRUE(startAndOpen()) << "the next run starts on the image";
+
+    // A damaged image is ignored and replaced by a sound one that the run after starts on.
+    const QByteArray sound = gm::test::readAll(image);
+    QByteArray changed = sound;
+    changed[sound.size() / 2] = static_cast<char>(changed[sound.size() / 2] ^ 0x20);
+    const std::pair<const char *, QByteArray> damages[]
+        = {{"one byte changed", changed}, {"cut short", sound.left(sound.size() / 2)}, {"not an image", QByteArray(4096, 'x')}};
+    for (const auto &[damage, bytes] : damages) {
+        SCOPED_TRACE(damage);
+        gm::test::writeAll(image, bytes);
+        EXPECT_FALSE(startAndOpen());
+        EXPECT_EQ(entries(), images);
+        EXPECT_TRUE(startAndOpen());
+    }
+
+    // A cache folder that cannot be made (a file stands in its place): engines start as they
+    // would without one, and the file is left as it was.
+    QDir(folder).removeRecursively();
+    gm::test::writeAll(folder, "not a folder");
+    EXPECT_FALSE(startAndOpen());
+    EXPECT_EQ(gm::test::readAll(folder), QByteArray("not a folder"));
 }
 
 TEST_F(LoEngineTest, AnEngineKilledOrHungMidSaveLeavesNoLockTemporaryOrSocketFile)

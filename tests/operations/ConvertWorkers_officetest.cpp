@@ -1,11 +1,12 @@
 // Conversions on several engine workers, on real workbooks through real engines: the same
 // outputs, log and order as one engine; a dead engine fails only its own file; a cancel leaves
-// nothing behind.
+// nothing behind; programs started together share the finished profile on disk safely.
 
 #include "automation/EngineError.h"
 #include "automation/EngineLocator.h"
 #include "automation/Interruption.h"
 #include "automation/PathHelpers.h"
+#include "automation/lo/EngineProcess.h"
 #include "automation/lo/LoApplication.h"
 #include "operations/workbook/ConvertOperation.h"
 #include "support/MeddlingEngine.h"
@@ -14,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -261,4 +263,43 @@ TEST_F(ConvertWorkersTest, CommandLineJobsAreCheckedAndChangeNothingButSpeed)
     }
     EXPECT_EQ(printed[1], printed[0]);
     EXPECT_EQ(printed[0].count(QStringLiteral("\tconverted")), 3);
+}
+
+TEST_F(ConvertWorkersTest, TwoProgramsStartingTogetherOnAnEmptyCacheBothConvertAndLeaveOneSoundProfile)
+{
+    // Two command-line runs with two workers each start at once on an empty cache folder: both
+    // may set a profile up and store its image, one replacing the other whole.
+    const QString cache = dir.filePath(QStringLiteral("cache"));
+    const QStringList entries = sources({QStringLiteral("a.xls"), QStringLiteral("b.xls")});
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), cache);
+    QProcess runs[2];
+    for (int i = 0; i < 2; ++i) {
+        runs[i].setProcessEnvironment(environment);
+        runs[i].start(QStringLiteral(GRIDMULE_CLI),
+            QStringList{QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("xlsx"), QStringLiteral("--out"),
+                out + QString::number(i), QStringLiteral("--jobs"), QStringLiteral("2")}
+                + entries);
+    }
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_TRUE(runs[i].waitForFinished(120000));
+        EXPECT_EQ(runs[i].exitCode(), 0) << runs[i].readAllStandardError().toStdString();
+        EXPECT_EQ(QDir(out + QString::number(i)).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    }
+    const QStringList stored
+        = QDir(cache + QStringLiteral("/gridmule")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    ASSERT_EQ(stored.size(), 1) << stored.join(QLatin1Char(' ')).toStdString();
+    EXPECT_TRUE(stored.first().endsWith(QStringLiteral(".img")));
+
+    // The image left is sound: an engine of this program, which holds none, starts on it.
+    const QByteArray saved = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache));
+    lo::EngineProcess::forgetFinishedProfile();
+    {
+        lo::LoApplication app(libreOfficeProgramDir());
+        EXPECT_TRUE(app.startedFromFinishedProfile());
+    }
+    saved.isNull() ? qunsetenv("XDG_CACHE_HOME") : qputenv("XDG_CACHE_HOME", saved);
+    lo::EngineProcess::forgetFinishedProfile();
 }
