@@ -132,6 +132,8 @@ void SplicedXmlPart::read(const ZipArchive &archive)
     const ZipArchive::EntryInfo info = archive.info(m_name);
     XmlScanner scanner;
     scanner.setKeepChildren(false);
+    // The cell data is kept as stored, or read again by the rewrites that change it.
+    scanner.skipBodyOf(m_skipped);
     scanner.onChildStart = [this](const QByteArray &qualifiedName, qint64 start) {
         if (m_skipStart < 0 && localNameOf(qualifiedName) == m_skipped) {
             m_skipStart = start;
