@@ -429,10 +429,14 @@ ZipArchive::Change SplicedXmlPart::change(const ZipArchive &archive) const
         deflater.prime(cut->endCodeBits, cut->endCode);
     deflater.add(rest.constData(), rest.size());
     deflated.appended = deflater.finish();
-    // The CRC at the boundary, continued over the text of the kept codes and the new text.
+    // The CRC at the boundary, or at a later point of the unchanged text where the opening
+    // check recorded it, continued over the rest of the kept text and the new text.
     const qsizetype sinceBoundary = qsizetype(from->offset - known);
-    deflated.crc
-        = crc32(from->crc, reinterpret_cast<const Bytef *>(text.constData() + sinceBoundary), uInt(text.size() - sinceBoundary));
+    ZipArchive::CrcCheckpoint crcFrom{from->offset, from->crc};
+    if (const ZipArchive::CrcCheckpoint checked = archive.crcCheckpoint(m_name, keptText); checked.offset > crcFrom.offset)
+        crcFrom = checked;
+    const qsizetype crcStart = qsizetype(crcFrom.offset - known);
+    deflated.crc = crc32(crcFrom.crc, reinterpret_cast<const Bytef *>(text.constData() + crcStart), uInt(text.size() - crcStart));
     deflated.size = known + text.size();
 
     // The new stored bytes from the boundary on, the last-block flag cleared where it goes,

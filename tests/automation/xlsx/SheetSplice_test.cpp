@@ -23,6 +23,7 @@
 
 #include <gtest/gtest.h>
 #include <zip.h>
+#include <zlib.h>
 
 #include <functional>
 #include <vector>
@@ -348,6 +349,15 @@ TEST(SheetSplice, CellDataWithCommentsAndCDataIsSteppedOverAndKept)
     data.replace("&lt;pageSetup/&gt; 1", "<![CDATA[</x:sheetData><pageSetup/>]]>1");
     const QByteArray original = declaration + prefixedRoot + "<x:sheetData>" + data + "</x:sheetData>" + margins + "</x:worksheet>";
     const ZipArchive archive = ZipArchive::fromBytes(archiveWith(original, ZIP_CM_DEFLATE, 6));
+    // Held as checked, with the CRCs the opening check took on the way; the new entry's CRC
+    // goes on from the last of them before the change (a wrong one fails the read below).
+    archive.verifyEntries({QStringLiteral("s.xml")});
+    for (const qint64 offset : {qint64(0), qint64(100000), qint64(original.size() - 10)}) {
+        const ZipArchive::CrcCheckpoint checkpoint = archive.crcCheckpoint(QStringLiteral("s.xml"), offset);
+        EXPECT_LE(checkpoint.offset, offset);
+        EXPECT_GT(checkpoint.offset, offset - ZipArchive::kCrcStep);
+        EXPECT_EQ(checkpoint.crc, crc32(0, reinterpret_cast<const Bytef *>(original.constData()), uInt(checkpoint.offset)));
+    }
     SplicedXmlPart part(archive, QStringLiteral("s.xml"), "sheetData");
     EXPECT_EQ(part.element("pageMargins"), margins);
     EXPECT_TRUE(part.element("pageSetup").isEmpty());
