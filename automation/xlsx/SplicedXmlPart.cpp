@@ -123,15 +123,14 @@ SplicedXmlPart::SplicedXmlPart(const ZipArchive &archive, QString name, QByteArr
     : m_name(std::move(name)), m_skipped(std::move(skipped))
 {
     read(archive);
-    m_text = m_original;
-    index();
 }
 
 void SplicedXmlPart::read(const ZipArchive &archive)
 {
     const ZipArchive::EntryInfo info = archive.info(m_name);
     XmlScanner scanner;
-    scanner.setKeepChildren(false);
+    // The cell data is kept as stored, or read again by the rewrites that change it.
+    scanner.skipBodyOf(m_skipped);
     scanner.onChildStart = [this](const QByteArray &qualifiedName, qint64 start) {
         if (m_skipStart < 0 && localNameOf(qualifiedName) == m_skipped) {
             m_skipStart = start;
@@ -207,6 +206,12 @@ void SplicedXmlPart::read(const ZipArchive &archive)
         throwDamaged(m_name, QStringLiteral("size mismatch"));
     if (m_skipEnd < 0)
         m_boundaries.clear();
+    // The scan that read the entry found the children: in the text kept, the skipped element
+    // is the empty one that stands for it, and what follows it moves by the difference.
+    m_text = m_original;
+    takeChildren(scanner, [this](qint64 at) {
+        return m_skipEnd < 0 || at <= m_skipStart ? at : at - (m_skipEnd - m_skipStart) + m_placeholder.size();
+    });
 }
 
 void SplicedXmlPart::index()
@@ -214,15 +219,20 @@ void SplicedXmlPart::index()
     XmlScanner scanner;
     scanner.feed(m_text);
     scanner.finish();
+    takeChildren(scanner, [](qint64 at) { return at; });
+}
+
+void SplicedXmlPart::takeChildren(const XmlScanner &scanner, const std::function<qint64(qint64)> &position)
+{
     m_rootName = scanner.rootName();
     m_rootTag = scanner.rootStartTag();
-    m_rootEndTagStart = scanner.rootEndTagStart();
+    m_rootEndTagStart = position(scanner.rootEndTagStart());
     m_children.clear();
     for (const XmlScanner::Element &element : scanner.children()) {
-        Child child{localNameOf(element.qualifiedName), {}, element.start, element.end};
+        Child child{localNameOf(element.qualifiedName), {}, position(element.start), position(element.end)};
         if (child.localName == "AlternateContent") {
             const QByteArray prefix = prefixOf(element.qualifiedName);
-            const QByteArray ownTag = m_text.mid(element.start, m_text.indexOf('>', element.start) + 1 - element.start);
+            const QByteArray ownTag = m_text.mid(child.start, m_text.indexOf('>', child.start) + 1 - child.start);
             if (declares(ownTag, prefix, markupCompatibility) || declares(m_rootTag, prefix, markupCompatibility))
                 child.offered = localNameOf(element.firstNested);
         }
@@ -427,10 +437,14 @@ ZipArchive::Change SplicedXmlPart::change(const ZipArchive &archive) const
         deflater.prime(cut->endCodeBits, cut->endCode);
     deflater.add(rest.constData(), rest.size());
     deflated.appended = deflater.finish();
-    // The CRC at the boundary, continued over the text of the kept codes and the new text.
+    // The CRC at the boundary, or at a later point of the unchanged text where the opening
+    // check recorded it, continued over the rest of the kept text and the new text.
     const qsizetype sinceBoundary = qsizetype(from->offset - known);
-    deflated.crc
-        = crc32(from->crc, reinterpret_cast<const Bytef *>(text.constData() + sinceBoundary), uInt(text.size() - sinceBoundary));
+    ZipArchive::CrcCheckpoint crcFrom{from->offset, from->crc};
+    if (const ZipArchive::CrcCheckpoint checked = archive.crcCheckpoint(m_name, keptText); checked.offset > crcFrom.offset)
+        crcFrom = checked;
+    const qsizetype crcStart = qsizetype(crcFrom.offset - known);
+    deflated.crc = crc32(crcFrom.crc, reinterpret_cast<const Bytef *>(text.constData() + crcStart), uInt(text.size() - crcStart));
     deflated.size = known + text.size();
 
     // The new stored bytes from the boundary on, the last-block flag cleared where it goes,

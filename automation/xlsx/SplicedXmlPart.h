@@ -13,6 +13,8 @@
 
 namespace gm::xlsx {
 
+class XmlScanner;
+
 // An XML part edited by replacing, removing or inserting whole child elements of its root in
 // its text, without a tree of the document. Built for worksheets, whose cell data can run to
 // hundreds of megabytes: the body of one child element (`skipped`, sheetData) is never held.
@@ -80,7 +82,10 @@ private:
     };
 
     void read(const ZipArchive &archive);
+    // Finds the root's children in m_text.
     void index();
+    // Takes the root and its children from a scan, each offset mapped to one in m_text.
+    void takeChildren(const XmlScanner &scanner, const std::function<qint64(qint64)> &position);
     ZipArchive::Change recompressed(const ZipArchive &archive) const;
 
     QString m_name;

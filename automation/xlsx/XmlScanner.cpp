@@ -4,6 +4,10 @@
 
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace gm::xlsx {
 
 namespace {
@@ -13,7 +17,82 @@ bool isSpace(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
+bool endsName(char c)
+{
+    return c == '>' || isSpace(c);
+}
+
+// The first of data[from, size) that is one of the (up to four) characters, else `size`.
+template<char... Stops>
+qsizetype findAny(const char *data, qsizetype from, qsizetype size)
+{
+    static_assert(sizeof...(Stops) >= 1 && sizeof...(Stops) <= 4);
+    qsizetype i = from;
+#ifdef __SSE2__
+    while (i + 16 <= size) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
+        __m128i hit = _mm_setzero_si128();
+        ((hit = _mm_or_si128(hit, _mm_cmpeq_epi8(block, _mm_set1_epi8(Stops)))), ...);
+        if (const int mask = _mm_movemask_epi8(hit); mask != 0)
+            return i + __builtin_ctz(unsigned(mask));
+        i += 16;
+    }
+#endif
+    while (i < size && ((data[i] != Stops) && ...))
+        ++i;
+    return i;
+}
+
 } // namespace
+
+qsizetype XmlScanner::nextSkipCandidate(const char *data, qsizetype from, qsizetype size) const
+{
+    // Only a "<" that opens an end tag, a comment, CDATA, a declaration or a processing
+    // instruction can matter here; end tags of other names are passed over at once when the
+    // chunk holds them whole. Returns where such a "<" stands, else `size`.
+    const qsizetype nameSize = qsizetype(m_skipName.size());
+    auto isCandidate = [&](qsizetype at) {
+        const char next = data[at + 1];
+        if (next == '!' || next == '?')
+            return true;
+        if (next != '/')
+            return false;
+        if (at + 2 + nameSize >= size)
+            return true; // the name runs past the chunk: the byte-wise states decide
+        return data[at + 2] == m_skipName[0] && std::memcmp(data + at + 2, m_skipName.data(), size_t(nameSize)) == 0 && endsName(data[at + 2 + nameSize]);
+    };
+    qsizetype i = from;
+#ifdef __SSE2__
+    const __m128i open = _mm_set1_epi8('<');
+    const __m128i slash = _mm_set1_epi8('/');
+    const __m128i bang = _mm_set1_epi8('!');
+    const __m128i question = _mm_set1_epi8('?');
+    while (i + 17 <= size) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i + 1));
+        const __m128i special = _mm_or_si128(
+            _mm_cmpeq_epi8(next, slash), _mm_or_si128(_mm_cmpeq_epi8(next, bang), _mm_cmpeq_epi8(next, question)));
+        unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(here, open), special)));
+        while (mask != 0) {
+            const qsizetype at = i + __builtin_ctz(mask);
+            if (isCandidate(at))
+                return at;
+            mask &= mask - 1;
+        }
+        i += 16;
+    }
+#endif
+    while (i < size) {
+        const void *found = std::memchr(data + i, '<', size_t(size - i));
+        if (!found)
+            return size;
+        const qsizetype at = static_cast<const char *>(found) - data;
+        if (at + 1 >= size || isCandidate(at))
+            return at;
+        i = at + 1;
+    }
+    return size;
+}
 
 void XmlScanner::fail(const char *what) const
 {
@@ -88,9 +167,7 @@ void XmlScanner::feed(const char *data, qsizetype size)
             break;
         }
         case State::Attributes: {
-            qsizetype j = i;
-            while (j < size && data[j] != '>' && data[j] != '"' && data[j] != '\'' && data[j] != '<')
-                ++j;
+            const qsizetype j = findAny<'>', '"', '\'', '<'>(data, i, size);
             if (j > i) {
                 // Whether the tag closes itself depends on the last character before ">".
                 for (qsizetype k = j - 1; k >= i; --k) {
@@ -119,9 +196,7 @@ void XmlScanner::feed(const char *data, qsizetype size)
         }
         case State::Quoted: {
             // Attribute values run to the matching quote; ">" may appear in them, "<" may not.
-            qsizetype j = i;
-            while (j < size && data[j] != m_quote && data[j] != '<')
-                ++j;
+            const qsizetype j = m_quote == '"' ? findAny<'"', '<'>(data, i, size) : findAny<'\'', '<'>(data, i, size);
             if (collectRoot && !m_rootSeen)
                 m_rootTag.append(data + i, j - i);
             if (j == size) {
@@ -177,19 +252,58 @@ void XmlScanner::feed(const char *data, qsizetype size)
         }
         case State::Comment:
             if (c == '>' && m_run >= 2)
-                m_state = State::Text;
+                m_state = textState();
             m_run = c == '-' ? m_run + 1 : 0;
             break;
         case State::CData:
             if (c == '>' && m_run >= 2)
-                m_state = State::Text;
+                m_state = textState();
             m_run = c == ']' ? m_run + 1 : 0;
             break;
         case State::Pi:
             if (c == '>' && m_run > 0)
-                m_state = State::Text;
+                m_state = textState();
             m_run = c == '?' ? 1 : 0;
             break;
+        case State::Skip:
+            i = nextSkipCandidate(data, i, size);
+            if (i == size)
+                continue;
+            m_tokenStart = m_offset + i;
+            m_state = State::SkipOpen;
+            break;
+        case State::SkipOpen:
+            if (c == '/') {
+                m_run = 0;
+                m_state = State::SkipEnd;
+            } else if (c == '!') {
+                m_bang.clear();
+                m_state = State::Bang;
+            } else if (c == '?') {
+                m_run = 0;
+                m_state = State::Pi;
+            } else {
+                m_state = State::Skip;
+                continue; // the character is looked at again as text
+            }
+            break;
+        case State::SkipEnd:
+            if (size_t(m_run) < m_skipName.size()) {
+                if (c == m_skipName[size_t(m_run)]) {
+                    ++m_run;
+                    break;
+                }
+                m_state = State::Skip;
+                continue;
+            }
+            if (!endsName(c)) {
+                m_state = State::Skip;
+                continue;
+            }
+            // The stepped-over element's own end tag: read as any end tag from here.
+            m_name = m_skipName;
+            m_state = State::EndName;
+            continue;
         }
         ++i;
     }
@@ -219,6 +333,15 @@ void XmlScanner::startTagDone(bool selfClosed, qint64 end)
                 m_children.push_back(m_current);
             return;
         }
+        if (!m_skipLocalName.isEmpty() && !m_skipDone) {
+            const size_t colon = m_name.find(':');
+            const std::string_view local = colon == std::string::npos ? std::string_view(m_name) : std::string_view(m_name).substr(colon + 1);
+            if (local == std::string_view(m_skipLocalName.constData(), size_t(m_skipLocalName.size()))) {
+                m_skipName = m_name;
+                m_skipping = true;
+                m_state = State::Skip;
+            }
+        }
     } else if (m_depth == 3 && m_current.firstNested.isEmpty()) {
         m_current.firstNested = QByteArray::fromStdString(m_name);
     }
@@ -245,6 +368,10 @@ void XmlScanner::endTagDone(qint64 end)
     m_stackStarts.pop_back();
     --m_depth;
     if (m_depth == 1) {
+        if (m_skipping) {
+            m_skipping = false;
+            m_skipDone = true;
+        }
         m_current.end = end;
         if (onChild)
             onChild(m_current);

@@ -15,6 +15,11 @@ namespace gm::xlsx {
 // Offsets count bytes from the start of the document. A document type declaration, a "<" in
 // an attribute value, a mismatched or missing end tag, or a document without a root throws
 // EngineError(Damaged).
+// One child of the root may be stepped over quickly (skipBodyOf): its body is searched for its
+// own end tag instead of being read tag by tag. Comments, CDATA sections and processing
+// instructions in it are still recognised (their text never ends it) and a document type
+// declaration in it still throws, but the names and nesting of the tags inside it are not
+// checked, and an element of the same name nested in it is not allowed for.
 class XmlScanner
 {
 public:
@@ -45,13 +50,19 @@ public:
     const std::vector<Element> &children() const { return m_children; }
     // When false, the children are reported through onChild only and not kept.
     void setKeepChildren(bool keep) { m_keepChildren = keep; }
+    // The first child of the root with this local name has its body stepped over; before the
+    // first feed().
+    void skipBodyOf(const QByteArray &localName) { m_skipLocalName = localName; }
 
 private:
-    enum class State { Text, TagOpen, StartName, Attributes, Quoted, EndName, EndRest, Bang, Comment, CData, Pi };
+    enum class State { Text, TagOpen, StartName, Attributes, Quoted, EndName, EndRest, Bang, Comment, CData, Pi, Skip, SkipOpen, SkipEnd };
 
     [[noreturn]] void fail(const char *what) const;
     void startTagDone(bool selfClosed, qint64 end);
     void endTagDone(qint64 end);
+    // Where character data goes on after markup: plain text, or the body being stepped over.
+    State textState() const { return m_skipping ? State::Skip : State::Text; }
+    qsizetype nextSkipCandidate(const char *data, qsizetype from, qsizetype size) const;
 
     State m_state = State::Text;
     qint64 m_offset = 0; // offset of the chunk being fed
@@ -72,6 +83,10 @@ private:
     Element m_current;
     std::vector<Element> m_children;
     bool m_keepChildren = true;
+    QByteArray m_skipLocalName;
+    std::string m_skipName; // the stepped-over element's qualified name, as its end tag has it
+    bool m_skipping = false;
+    bool m_skipDone = false;
 };
 
 } // namespace gm::xlsx

@@ -266,10 +266,20 @@ void ZipArchive::verifyEntries(const QStringList &hold) const
         kept.text.reserve(qsizetype(entry.size));
         inflateBlocks(
             i, name, [&kept](const char *data, qsizetype size) { kept.text.append(data, size); },
-            [&kept](qint64 bit, quint32 crc) { kept.blocks.push_back({bit, kept.text.size(), crc}); });
+            [&kept](qint64 bit, quint32 crc) { kept.blocks.push_back({bit, kept.text.size(), crc}); }, &kept.crcs);
         room -= entry.size;
         m_held.emplace(i, std::move(kept));
     }
+}
+
+ZipArchive::CrcCheckpoint ZipArchive::crcCheckpoint(const QString &name, qint64 offset) const
+{
+    const qint64 i = indexOf(name);
+    const Held *entry = i >= 0 ? held(i) : nullptr;
+    if (!entry || entry->crcs.empty() || offset < 0)
+        return CrcCheckpoint{0, quint32(crc32(0, nullptr, 0))};
+    const qint64 k = std::min<qint64>(offset / kCrcStep, qint64(entry->crcs.size()) - 1);
+    return CrcCheckpoint{k * kCrcStep, entry->crcs[size_t(k)]};
 }
 
 const ZipArchive::Held *ZipArchive::held(qint64 index) const
@@ -366,7 +376,8 @@ void ZipArchive::readBlocks(const QString &name, const ChunkSink &sink, const Bo
     inflateBlocks(i, name, sink, boundary);
 }
 
-void ZipArchive::inflateBlocks(qint64 index, const QString &name, const ChunkSink &sink, const BoundarySink &boundary) const
+void ZipArchive::inflateBlocks(qint64 index, const QString &name, const ChunkSink &sink, const BoundarySink &boundary,
+    std::vector<quint32> *checkpoints) const
 {
     const EntryInfo entry = info(name);
     if (entry.method != 8)
@@ -395,7 +406,21 @@ void ZipArchive::inflateBlocks(qint64 index, const QString &name, const ChunkSin
                 size += produced;
                 if (size > entry.size)
                     throwDamaged(QStringLiteral("%1: longer than its recorded size").arg(name));
-                crc = quint32(crc32(crc, reinterpret_cast<const Bytef *>(buffer.get()), uInt(produced)));
+                if (checkpoints) {
+                    // The CRC is taken in steps that end on multiples of kCrcStep, each recorded.
+                    const qint64 start = size - produced;
+                    if (checkpoints->empty())
+                        checkpoints->push_back(crc);
+                    for (qint64 at = start; at < size;) {
+                        const qint64 stop = std::min(size, (at / kCrcStep + 1) * kCrcStep);
+                        crc = quint32(crc32(crc, reinterpret_cast<const Bytef *>(buffer.get() + (at - start)), uInt(stop - at)));
+                        if (stop % kCrcStep == 0)
+                            checkpoints->push_back(crc);
+                        at = stop;
+                    }
+                } else {
+                    crc = quint32(crc32(crc, reinterpret_cast<const Bytef *>(buffer.get()), uInt(produced)));
+                }
                 sink(buffer.get(), produced);
             }
             ended = result == Z_STREAM_END;

@@ -91,6 +91,17 @@ public:
     // Throws Damaged for a missing entry.
     EntryInfo info(const QString &name) const;
 
+    // The CRC of an entry's text before a position at or before `offset`, as computed when a
+    // held entry was checked (every kCrcStep bytes), so that a CRC continued from there need
+    // not run over the text before it again. {0, CRC of nothing} for an entry not held.
+    struct CrcCheckpoint
+    {
+        qint64 offset = 0;
+        quint32 crc = 0;
+    };
+    CrcCheckpoint crcCheckpoint(const QString &name, qint64 offset) const;
+    static constexpr qint64 kCrcStep = 16 * 1024;
+
     using ChunkSink = std::function<void(const char *data, qsizetype size)>;
     // The uncompressed content in chunks, so that a large entry is never held whole; the CRC
     // and the size are checked at the end. Throws Damaged.
@@ -161,9 +172,11 @@ private:
             quint32 crc = 0; // of the text before it
         };
         std::vector<Block> blocks; // every block but the first
+        std::vector<quint32> crcs; // crcs[k]: of the text before k * kCrcStep
     };
     const Held *held(qint64 index) const;
-    void inflateBlocks(qint64 index, const QString &name, const ChunkSink &sink, const BoundarySink &boundary) const;
+    void inflateBlocks(qint64 index, const QString &name, const ChunkSink &sink, const BoundarySink &boundary,
+        std::vector<quint32> *checkpoints = nullptr) const;
 
     QByteArray m_bytes;
     ::zip *m_zip = nullptr;

@@ -23,6 +23,7 @@
 
 #include <gtest/gtest.h>
 #include <zip.h>
+#include <zlib.h>
 
 #include <functional>
 #include <vector>
@@ -91,6 +92,56 @@ TEST(XmlScanner, RejectsDocumentsThatAreNotWellFormed)
              "<w><a></a>", "</w>", "<w>< a/></w>"}) {
         SCOPED_TRACE(xml);
         XmlScanner scanner;
+        EXPECT_THROW(
+            {
+                scanner.feed(QByteArray(xml));
+                scanner.finish();
+            },
+            EngineError);
+    }
+}
+
+TEST(XmlScanner, ASteppedOverBodyEndsOnlyAtItsOwnEndTag)
+{
+    // End-tag lookalikes in comments, CDATA, processing instructions and longer names, and
+    // an end tag cut between any two bytes: the element ends where a full scan ends it.
+    const char *cases[] = {
+        "<w><a/><sheetData><row><c><!-- </sheetData> --></c><c><![CDATA[</sheetData>]]></c>"
+        "<?pi </sheetData> ?></row></sheetData><b>x</b></w>",
+        "<x:w xmlns:x=\"u\"><x:sheetData><x:sheetDataX></x:sheetDataX><x:row/></x:sheetData\n ><x:b/></x:w>",
+        "<w><sheetData/><sheetData><c/></sheetData></w>",
+    };
+    for (const char *text : cases) {
+        SCOPED_TRACE(text);
+        const QByteArray xml(text);
+        XmlScanner full;
+        full.feed(xml);
+        full.finish();
+        for (const bool bytewise : {false, true}) {
+            XmlScanner skipping;
+            skipping.skipBodyOf("sheetData");
+            if (bytewise) {
+                for (char c : xml)
+                    skipping.feed(&c, 1);
+            } else {
+                skipping.feed(xml);
+            }
+            skipping.finish();
+            ASSERT_EQ(skipping.children().size(), full.children().size());
+            for (size_t i = 0; i < full.children().size(); ++i) {
+                EXPECT_EQ(skipping.children()[i].qualifiedName, full.children()[i].qualifiedName);
+                EXPECT_EQ(skipping.children()[i].start, full.children()[i].start);
+                EXPECT_EQ(skipping.children()[i].end, full.children()[i].end);
+            }
+        }
+    }
+    // What stays checked inside the stepped-over body: its end, its comments and CDATA, no
+    // document type declaration; and everything after it.
+    for (const char *xml : {"<w><sheetData><row>", "<w><sheetData><!-- </sheetData></w>", "<w><sheetData><![CDATA[</sheetData>]]></w>",
+             "<w><sheetData><!DOCTYPE x></sheetData></w>", "<w><sheetData></sheetData></x>"}) {
+        SCOPED_TRACE(xml);
+        XmlScanner scanner;
+        scanner.skipBodyOf("sheetData");
         EXPECT_THROW(
             {
                 scanner.feed(QByteArray(xml));
@@ -289,6 +340,32 @@ TEST(SheetSplice, PartsWrittenWholeAreDeflatedAtTheEditorsOwnLevel)
             EXPECT_EQ(rebuilt.info(name).compressedSize, atEditorsLevel);
         }
     }
+}
+
+TEST(SheetSplice, CellDataWithCommentsAndCDataIsSteppedOverAndKept)
+{
+    QByteArray data = rows(4000);
+    data.insert(data.indexOf("<x:row r=\"2000\""), "<!-- </x:sheetData> --><?pi </x:sheetData>?>");
+    data.replace("&lt;pageSetup/&gt; 1", "<![CDATA[</x:sheetData><pageSetup/>]]>1");
+    const QByteArray original = declaration + prefixedRoot + "<x:sheetData>" + data + "</x:sheetData>" + margins + "</x:worksheet>";
+    const ZipArchive archive = ZipArchive::fromBytes(archiveWith(original, ZIP_CM_DEFLATE, 6));
+    // Held as checked, with the CRCs the opening check took on the way; the new entry's CRC
+    // goes on from the last of them before the change (a wrong one fails the read below).
+    archive.verifyEntries({QStringLiteral("s.xml")});
+    for (const qint64 offset : {qint64(0), qint64(100000), qint64(original.size() - 10)}) {
+        const ZipArchive::CrcCheckpoint checkpoint = archive.crcCheckpoint(QStringLiteral("s.xml"), offset);
+        EXPECT_LE(checkpoint.offset, offset);
+        EXPECT_GT(checkpoint.offset, offset - ZipArchive::kCrcStep);
+        EXPECT_EQ(checkpoint.crc, crc32(0, reinterpret_cast<const Bytef *>(original.constData()), uInt(checkpoint.offset)));
+    }
+    SplicedXmlPart part(archive, QStringLiteral("s.xml"), "sheetData");
+    EXPECT_EQ(part.element("pageMargins"), margins);
+    EXPECT_TRUE(part.element("pageSetup").isEmpty());
+    EXPECT_TRUE(part.setElement("pageSetup", "<x:pageSetup orientation=\"landscape\"/>", order::worksheet));
+    QByteArray expected = original;
+    expected.insert(expected.lastIndexOf("</x:worksheet>"), "<x:pageSetup orientation=\"landscape\"/>");
+    const ZipArchive rebuilt = ZipArchive::fromBytes(archive.rebuilt({part.change(archive)}));
+    EXPECT_EQ(rebuilt.read(QStringLiteral("s.xml")), expected);
 }
 
 TEST(SheetSplice, DamagedEntriesFailToOpen)
