@@ -4,6 +4,7 @@
 #include "automation/cells/TypedEntry.h"
 #include "automation/xlsx/PackageDocument.h"
 #include "automation/xlsx/SchemaOrder.h"
+#include "automation/xlsx/SheetDataText.h"
 #include "automation/xlsx/XmlTree.h"
 
 #include <QDate>
@@ -12,6 +13,7 @@
 #include <cctype>
 #include <charconv>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -126,16 +128,333 @@ void setStringElement(pugi::xml_node t, const QString &text)
     t.text().set(value.c_str());
 }
 
+// The array formula ranges of a formula's `t` and `ref`, added to `arrays` when it is one.
+void addArrayRange(std::string_view kind, std::string_view ref, std::vector<std::pair<CellRef, CellRef>> &arrays)
+{
+    if (kind != "array" && kind != "dataTable")
+        return;
+    const size_t colon = ref.find(':');
+    const std::optional<CellRef> first = parseRef(ref.substr(0, colon));
+    const std::optional<CellRef> last = colon == std::string_view::npos ? first : parseRef(ref.substr(colon + 1));
+    if (first && last)
+        arrays.push_back({*first, *last});
+}
+
+// A dimension reference grown to cover a cell; the reference as it was when it already does
+// or cannot be read.
+std::string grownDimension(const std::string &text, qint64 row, qint64 column)
+{
+    const size_t colon = text.find(':');
+    std::optional<CellRef> first = parseRef(std::string_view(text).substr(0, colon));
+    std::optional<CellRef> last = colon == std::string::npos ? first : parseRef(std::string_view(text).substr(colon + 1));
+    if (!first || !last)
+        return text;
+    first = CellRef{std::min(first->row, row), std::min(first->column, column)};
+    last = CellRef{std::max(last->row, row), std::max(last->column, column)};
+    std::string updated = cellName(first->row, first->column);
+    if (first->row != last->row || first->column != last->column)
+        updated += ":" + cellName(last->row, last->column);
+    return updated;
+}
+
+// The rows of a worksheet as the writer sees them: row elements found or inserted by number,
+// the array formula ranges, and the dimension.
+class SheetRows
+{
+public:
+    virtual ~SheetRows() = default;
+    // The row element for a row number, inserted in order when missing. Rows are found by
+    // their number wherever they stand: other writers leave them out of order. Before a row is
+    // inserted, rows written without their number get it, so that theirs stays as it was.
+    virtual pugi::xml_node row(qint64 number) = 0;
+    virtual void extendDimension(qint64 row, qint64 column) = 0;
+    // Called once after the last successful write.
+    virtual void finish() = 0;
+
+    // Whether the cell lies inside the range of an array formula anchored elsewhere.
+    bool isArrayMember(qint64 row, qint64 column)
+    {
+        for (const auto &[first, last] : arrays()) {
+            if (row >= first.row && row <= last.row && column >= first.column && column <= last.column)
+                return true;
+        }
+        return false;
+    }
+
+protected:
+    virtual const std::vector<std::pair<CellRef, CellRef>> &arrays() = 0;
+};
+
+// A sheet part already edited as a tree.
+class TreeRows : public SheetRows
+{
+public:
+    TreeRows(XmlPart &sheet, const QString &partName)
+        : m_sheet(sheet), m_sheetData(xml::child(sheet.root(), "sheetData"))
+    {
+        if (!m_sheetData)
+            throw EngineError(ErrorCode::Damaged, partName + QStringLiteral(": no sheetData"));
+    }
+
+    pugi::xml_node row(qint64 number) override
+    {
+        if (!m_rowsIndexed) {
+            m_rowsIndexed = true;
+            qint64 implied = 0;
+            for (pugi::xml_node row = m_sheetData.first_child(); row; row = row.next_sibling()) {
+                if (row.type() != pugi::node_element || xml::localName(row) != "row")
+                    continue;
+                const pugi::xml_attribute r = row.attribute("r");
+                implied = r ? r.as_llong(0) : implied + 1;
+                m_unnumberedRows = m_unnumberedRows || !r;
+                m_rows.emplace(implied, row); // the first of rows written twice
+            }
+        }
+        if (const auto found = m_rows.find(number); found != m_rows.end())
+            return found->second;
+        if (m_unnumberedRows) {
+            for (auto &[current, row] : m_rows) {
+                if (!row.attribute("r"))
+                    row.prepend_attribute("r").set_value(current);
+            }
+            m_unnumberedRows = false;
+        }
+        const auto next = m_rows.upper_bound(number);
+        const std::string name = xml::siblingName(m_sheetData, "row");
+        pugi::xml_node added = next == m_rows.end() ? m_sheetData.append_child(name.c_str())
+                                                    : m_sheetData.insert_child_before(name.c_str(), next->second);
+        added.append_attribute("r").set_value(number);
+        m_rows.emplace(number, added);
+        return added;
+    }
+
+    void extendDimension(qint64 row, qint64 column) override
+    {
+        pugi::xml_node dimension = xml::child(m_sheet.root(), "dimension");
+        if (!dimension)
+            return;
+        pugi::xml_attribute ref = dimension.attribute("ref");
+        const std::string text = ref.value();
+        const std::string updated = grownDimension(text, row, column);
+        if (updated != text)
+            ref.set_value(updated.c_str());
+    }
+
+    void finish() override { m_sheet.markDirty(); }
+
+protected:
+    const std::vector<std::pair<CellRef, CellRef>> &arrays() override
+    {
+        if (!m_arraysRead) {
+            m_arraysRead = true;
+            // A formula comes first in its cell; a walk is far cheaper than a path query.
+            for (pugi::xml_node line = m_sheetData.first_child(); line; line = line.next_sibling()) {
+                for (pugi::xml_node entry = line.first_child(); entry; entry = entry.next_sibling()) {
+                    pugi::xml_node f = entry.first_child();
+                    while (f && f.type() != pugi::node_element)
+                        f = f.next_sibling();
+                    if (f && xml::localName(f) == "f")
+                        addArrayRange(f.attribute("t").value(), f.attribute("ref").value(), m_arrays);
+                }
+            }
+        }
+        return m_arrays;
+    }
+
+private:
+    XmlPart &m_sheet;
+    pugi::xml_node m_sheetData;
+    bool m_arraysRead = false;
+    std::vector<std::pair<CellRef, CellRef>> m_arrays;
+    bool m_rowsIndexed = false;
+    bool m_unnumberedRows = false;
+    std::map<qint64, pugi::xml_node> m_rows; // by row number
+};
+
+// A sheet part edited in its text: its cell data is read once without a tree; only the rows
+// that are written to are parsed, each on its own, and printed again in place of their text,
+// and new rows are inserted before the first row with a higher number. Every other byte of
+// the cell data stays as it was.
+class TextRows : public SheetRows
+{
+public:
+    TextRows(PackageDocument &document, const QString &partName)
+        : m_part(document.package().sheet(partName)), m_partName(partName), m_text(document.sheetDataText(partName))
+    {
+        SheetDataScan scan(m_text, partName);
+        scan.run(
+            [this](const SheetDataScan::Cell &cell) {
+                if (cell.hasFormula)
+                    addArrayRange(cell.formulaType, cell.formulaRef, m_arrays);
+                return true;
+            },
+            [this](const SheetDataScan::Row &row, bool) {
+                m_rows.push_back({row.start, row.end, row.number, row.numbered});
+                m_byNumber.emplace(row.number, m_rows.size() - 1);
+            });
+        const std::string_view name = scan.qualifiedName();
+        const size_t colon = name.find(':');
+        m_qualifiedName = QByteArray(name.data(), qsizetype(name.size()));
+        m_rowName = (colon == std::string_view::npos ? std::string() : std::string(name.substr(0, colon + 1))) + "row";
+        m_selfClosed = scan.selfClosed();
+        m_endTagStart = scan.endTagStart();
+    }
+
+    pugi::xml_node row(qint64 number) override
+    {
+        if (const auto found = m_byNumber.find(number); found != m_byNumber.end())
+            return edited(found->second).root();
+        if (const auto added = m_added.find(number); added != m_added.end())
+            return added->second->root();
+        if (!m_numbered) {
+            m_numbered = true;
+            for (const auto &[current, index] : m_byNumber) {
+                if (!m_rows[index].numbered)
+                    edited(index).root().prepend_attribute("r").set_value(current);
+            }
+        }
+        const QByteArray text = QByteArray("<") + m_rowName.c_str() + " r=\"" + QByteArray::number(number) + "\"/>";
+        return m_added.emplace(number, std::make_unique<XmlPart>(m_partName, text)).first->second->root();
+    }
+
+    void extendDimension(qint64 row, qint64 column) override
+    {
+        if (!m_bounds) {
+            m_bounds = std::pair{CellRef{row, column}, CellRef{row, column}};
+            return;
+        }
+        m_bounds->first = CellRef{std::min(m_bounds->first.row, row), std::min(m_bounds->first.column, column)};
+        m_bounds->second = CellRef{std::max(m_bounds->second.row, row), std::max(m_bounds->second.column, column)};
+    }
+
+    void finish() override
+    {
+        if (m_edited.empty() && m_added.empty())
+            return;
+        // New rows, by the row they stand before (none: at the end), in order of their number.
+        std::map<size_t, std::vector<XmlPart *>> inserted;
+        for (const auto &[number, part] : m_added) {
+            const auto next = m_byNumber.upper_bound(number);
+            inserted[next == m_byNumber.end() ? m_rows.size() : next->second].push_back(part.get());
+        }
+        auto insertBefore = [&](size_t index, QByteArray &out) {
+            if (const auto found = inserted.find(index); found != inserted.end()) {
+                for (XmlPart *part : found->second)
+                    out += part->serialize();
+            }
+        };
+        auto text = std::make_shared<QByteArray>();
+        QByteArray &out = *text;
+        out.reserve(m_text.size() + 256);
+        if (m_selfClosed) {
+            out = m_text.left(m_text.lastIndexOf('/')) + '>';
+            insertBefore(m_rows.size(), out);
+            out += "</" + m_qualifiedName + '>';
+        } else {
+            qint64 cursor = 0;
+            for (size_t i = 0; i < m_rows.size(); ++i) {
+                const RowSpan &row = m_rows[i];
+                out.append(m_text.constData() + cursor, row.start - cursor);
+                insertBefore(i, out);
+                if (const auto edited = m_edited.find(i); edited != m_edited.end())
+                    out += edited->second->serialize();
+                else
+                    out.append(m_text.constData() + row.start, row.end - row.start);
+                cursor = row.end;
+            }
+            out.append(m_text.constData() + cursor, m_endTagStart - cursor);
+            insertBefore(m_rows.size(), out);
+            out.append(m_text.constData() + m_endTagStart, m_text.size() - m_endTagStart);
+        }
+        m_part.addRewrite([text] { return std::make_unique<Replacement>(text); });
+        growDimension();
+    }
+
+protected:
+    const std::vector<std::pair<CellRef, CellRef>> &arrays() override { return m_arrays; }
+
+private:
+    struct RowSpan
+    {
+        qint64 start = 0;
+        qint64 end = 0;
+        qint64 number = 0;
+        bool numbered = false;
+    };
+
+    // The cell data written in place of what was read.
+    class Replacement : public SplicedXmlPart::Rewrite
+    {
+    public:
+        explicit Replacement(std::shared_ptr<const QByteArray> text) : m_text(std::move(text)) { }
+        void feed(const char *, qsizetype, QByteArray &) override { }
+        void finish(QByteArray &out) override { out += *m_text; }
+
+    private:
+        std::shared_ptr<const QByteArray> m_text;
+    };
+
+    XmlPart &edited(size_t index)
+    {
+        auto found = m_edited.find(index);
+        if (found == m_edited.end()) {
+            const RowSpan &row = m_rows[index];
+            found = m_edited.emplace(index, std::make_unique<XmlPart>(m_partName, m_text.mid(row.start, row.end - row.start))).first;
+        }
+        return *found->second;
+    }
+
+    void growDimension()
+    {
+        const QByteArray element = m_part.element("dimension");
+        if (element.isEmpty() || !m_bounds)
+            return;
+        const qsizetype close = element.indexOf('>');
+        const qsizetype nameEnd = element.indexOf(' ');
+        if (close < 0 || nameEnd < 0 || nameEnd > close)
+            return;
+        const std::string_view attributes(element.constData() + nameEnd, size_t(close - nameEnd));
+        bool found = false;
+        const std::string_view ref = attributeValue(attributes, "ref", &found);
+        if (!found)
+            return;
+        const std::string text(ref);
+        std::string updated = grownDimension(text, m_bounds->first.row, m_bounds->first.column);
+        updated = grownDimension(updated, m_bounds->second.row, m_bounds->second.column);
+        if (updated == text)
+            return;
+        const qsizetype at = qsizetype(ref.data() - element.constData());
+        QByteArray changed = element;
+        changed.replace(at, qsizetype(ref.size()), QByteArray::fromStdString(updated));
+        m_part.setElement("dimension", changed, {});
+    }
+
+    SplicedXmlPart &m_part;
+    QString m_partName;
+    QByteArray m_text; // the sheetData element as read
+    QByteArray m_qualifiedName;
+    std::string m_rowName;
+    bool m_selfClosed = false;
+    qint64 m_endTagStart = 0;
+    std::vector<RowSpan> m_rows; // in the order they are written
+    std::map<qint64, size_t> m_byNumber; // the first row of each number
+    std::map<size_t, std::unique_ptr<XmlPart>> m_edited; // by row index
+    std::map<qint64, std::unique_ptr<XmlPart>> m_added; // by row number
+    bool m_numbered = false;
+    std::vector<std::pair<CellRef, CellRef>> m_arrays;
+    std::optional<std::pair<CellRef, CellRef>> m_bounds; // of the cells written
+};
+
 class Writer
 {
 public:
     Writer(PackageDocument &document, const SheetEntry &sheet)
-        : m_document(document), m_package(document.package()), m_sheet(m_package.xml(sheet.partName))
+        : m_document(document), m_package(document.package())
     {
-        const pugi::xml_node root = m_sheet.root();
-        m_sheetData = xml::child(root, "sheetData");
-        if (!m_sheetData)
-            throw EngineError(ErrorCode::Damaged, sheet.partName + QStringLiteral(": no sheetData"));
+        if (m_package.editedAsTree(sheet.partName))
+            m_rows = std::make_unique<TreeRows>(m_package.xml(sheet.partName), sheet.partName);
+        else
+            m_rows = std::make_unique<TextRows>(document, sheet.partName);
         XmlPart &workbook = m_package.xml(document.model().partName());
         const pugi::xml_node workbookPr = xml::child(workbook.root(), "workbookPr");
         m_context.system = isTrue(workbookPr.attribute("date1904")) ? DateSystem::Date1904 : DateSystem::Date1900;
@@ -154,7 +473,7 @@ public:
     {
         if (write.row < 1 || write.row > kMaxRow || write.column < 1 || write.column > kMaxColumn)
             throw EngineError(ErrorCode::CellOutOfRange, QStringLiteral("row %1, column %2").arg(write.row).arg(write.column));
-        pugi::xml_node row = rowNode(write.row);
+        pugi::xml_node row = m_rows->row(write.row);
         pugi::xml_node cell = cellNode(row, write.row, write.column);
         const pugi::xml_node formula = xml::child(cell, "f");
         if (formula) {
@@ -164,7 +483,7 @@ public:
             if (kind == "shared" && formula.attribute("ref"))
                 throw EngineError(ErrorCode::SharedFormulaAnchor, QString::fromStdString(cellName(write.row, write.column)));
         }
-        if (isArrayMember(write.row, write.column))
+        if (m_rows->isArrayMember(write.row, write.column))
             throw EngineError(ErrorCode::ArrayFormulaPart, QString::fromStdString(cellName(write.row, write.column)));
 
         const int style = cell.attribute("s").as_int(0);
@@ -217,8 +536,7 @@ public:
             setText(cell, entry.text);
             break;
         }
-        extendDimension(write.row, write.column);
-        m_sheet.markDirty();
+        m_rows->extendDimension(write.row, write.column);
         m_written = true;
     }
 
@@ -232,46 +550,13 @@ public:
             m_sharedStrings->markDirty();
         }
         // Formulas elsewhere may depend on the new values: their stored results are stale.
-        if (m_written)
+        if (m_written) {
+            m_rows->finish();
             requireRecalculation(m_formulasChanged);
+        }
     }
 
 private:
-    // The row element for a row number, inserted in order when missing. Rows are found by
-    // their number wherever they stand: other writers leave them out of order. Before a row is
-    // inserted, rows written without their number get it, so that theirs stays as it was.
-    pugi::xml_node rowNode(qint64 number)
-    {
-        if (!m_rowsIndexed) {
-            m_rowsIndexed = true;
-            qint64 implied = 0;
-            for (pugi::xml_node row = m_sheetData.first_child(); row; row = row.next_sibling()) {
-                if (row.type() != pugi::node_element || xml::localName(row) != "row")
-                    continue;
-                const pugi::xml_attribute r = row.attribute("r");
-                implied = r ? r.as_llong(0) : implied + 1;
-                m_unnumberedRows = m_unnumberedRows || !r;
-                m_rows.emplace(implied, row); // the first of rows written twice
-            }
-        }
-        if (const auto found = m_rows.find(number); found != m_rows.end())
-            return found->second;
-        if (m_unnumberedRows) {
-            for (auto &[current, row] : m_rows) {
-                if (!row.attribute("r"))
-                    row.prepend_attribute("r").set_value(current);
-            }
-            m_unnumberedRows = false;
-        }
-        const auto next = m_rows.upper_bound(number);
-        const std::string name = xml::siblingName(m_sheetData, "row");
-        pugi::xml_node added = next == m_rows.end() ? m_sheetData.append_child(name.c_str())
-                                                    : m_sheetData.insert_child_before(name.c_str(), next->second);
-        added.append_attribute("r").set_value(number);
-        m_rows.emplace(number, added);
-        return added;
-    }
-
     // The cell element for a column of a row, inserted in order when missing; found wherever
     // it stands, as rows are.
     pugi::xml_node cellNode(pugi::xml_node row, qint64 rowNumber, qint64 column)
@@ -301,39 +586,6 @@ private:
         pugi::xml_node added = next ? row.insert_child_before(name.c_str(), next) : row.append_child(name.c_str());
         added.append_attribute("r").set_value(cellName(rowNumber, column).c_str());
         return added;
-    }
-
-    // Whether the cell lies inside the range of an array formula anchored elsewhere.
-    bool isArrayMember(qint64 row, qint64 column)
-    {
-        if (!m_arraysRead) {
-            m_arraysRead = true;
-            // A formula comes first in its cell; a walk is far cheaper than a path query.
-            for (pugi::xml_node line = m_sheetData.first_child(); line; line = line.next_sibling()) {
-                for (pugi::xml_node entry = line.first_child(); entry; entry = entry.next_sibling()) {
-                    pugi::xml_node f = entry.first_child();
-                    while (f && f.type() != pugi::node_element)
-                        f = f.next_sibling();
-                    if (!f || xml::localName(f) != "f")
-                        continue;
-                    const std::string_view kind = f.attribute("t").value();
-                    if (kind != "array" && kind != "dataTable")
-                        continue;
-                    const std::string ref = f.attribute("ref").value();
-                    const size_t colon = ref.find(':');
-                    const std::optional<CellRef> first = parseRef(std::string_view(ref).substr(0, colon));
-                    const std::optional<CellRef> last
-                        = colon == std::string::npos ? first : parseRef(std::string_view(ref).substr(colon + 1));
-                    if (first && last)
-                        m_arrays.push_back({*first, *last});
-                }
-            }
-        }
-        for (const auto &[first, last] : m_arrays) {
-            if (row >= first.row && row <= last.row && column >= first.column && column <= last.column)
-                return true;
-        }
-        return false;
     }
 
     void setValue(pugi::xml_node cell, const char *type, const std::string &value)
@@ -427,27 +679,6 @@ private:
         return count - 1;
     }
 
-    void extendDimension(qint64 row, qint64 column)
-    {
-        pugi::xml_node dimension = xml::child(m_sheet.root(), "dimension");
-        if (!dimension)
-            return;
-        pugi::xml_attribute ref = dimension.attribute("ref");
-        const std::string text = ref.value();
-        const size_t colon = text.find(':');
-        std::optional<CellRef> first = parseRef(std::string_view(text).substr(0, colon));
-        std::optional<CellRef> last = colon == std::string::npos ? first : parseRef(std::string_view(text).substr(colon + 1));
-        if (!first || !last)
-            return;
-        first = CellRef{std::min(first->row, row), std::min(first->column, column)};
-        last = CellRef{std::max(last->row, row), std::max(last->column, column)};
-        std::string updated = cellName(first->row, first->column);
-        if (first->row != last->row || first->column != last->column)
-            updated += ":" + cellName(last->row, last->column);
-        if (updated != text)
-            ref.set_value(updated.c_str());
-    }
-
     // Asks for a full recalculation on load; when formulas were written or overwritten, the
     // calculation chain, which lists formula cells, is dropped for the spreadsheet to rebuild.
     void requireRecalculation(bool dropCalcChain)
@@ -476,8 +707,7 @@ private:
 
     PackageDocument &m_document;
     OpcPackage &m_package;
-    XmlPart &m_sheet;
-    pugi::xml_node m_sheetData;
+    std::unique_ptr<SheetRows> m_rows;
     EntryContext m_context;
     QString m_sharedStringsName;
     QString m_stylesName;
@@ -488,13 +718,8 @@ private:
     QHash<QString, int> m_newStyles;
     bool m_formulasChanged = false;
     bool m_written = false;
-    bool m_arraysRead = false;
-    std::vector<std::pair<CellRef, CellRef>> m_arrays;
     bool m_xfsRead = false;
     std::vector<pugi::xml_node> m_xfs; // cellXfs, in order
-    bool m_rowsIndexed = false;
-    bool m_unnumberedRows = false;
-    std::map<qint64, pugi::xml_node> m_rows; // by row number
 };
 
 } // namespace

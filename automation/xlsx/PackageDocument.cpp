@@ -6,6 +6,7 @@
 #include "automation/crypto/PasswordHashes.h"
 #include "automation/xlsx/SchemaOrder.h"
 #include "automation/xlsx/XmlTree.h"
+#include "automation/xlsx/SheetDataText.h"
 #include "automation/xlsx/SheetPageSetup.h"
 #include "automation/xlsx/XmlScanner.h"
 
@@ -83,6 +84,7 @@ void PackageDocument::ensureOpen() const
 
 void PackageDocument::close()
 {
+    m_sheetData.clear();
     m_model.reset();
     m_package.reset();
 }
@@ -108,6 +110,21 @@ WorkbookModel &PackageDocument::editableModel()
 SplicedXmlPart &PackageDocument::sheetPart(const SheetEntry &sheet)
 {
     return package().sheet(sheet.partName);
+}
+
+QByteArray PackageDocument::sheetDataText(const QString &partName)
+{
+    OpcPackage &parts = package();
+    if (parts.editedAsTree(partName))
+        return xlsx::sheetDataText(parts, partName);
+    const SplicedXmlPart &part = parts.sheet(partName);
+    SheetDataCopy &copy = m_sheetData[partName.toCaseFolded()];
+    // A changed part may have a rewrite of its cell data: it is read as it will be written.
+    if (copy.part == &part && !part.isDirty())
+        return copy.text;
+    QByteArray text = xlsx::sheetDataText(parts, partName);
+    copy = {part.isDirty() ? nullptr : &part, text};
+    return text;
 }
 
 void PackageDocument::setOrientation(const SheetEntry &sheet, Orientation orientation)
@@ -297,6 +314,8 @@ void PackageDocument::save()
         return;
     }
     Written written = write(m_path, m_stamp);
+    // The sheet parts are read again from the stored package from now on.
+    m_sheetData.clear();
     m_stamp = written.stamp;
     m_package->committed(std::move(written.bytes));
 }

@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -34,6 +35,10 @@ public:
     WorkbookModel &editableModel();
 
     SplicedXmlPart &sheetPart(const SheetEntry &sheet);
+    // The sheetData element of a worksheet part as text (see xlsx::sheetDataText). While the
+    // part is unchanged the text is read once and kept, so that the readers of a sheet's cells
+    // do not inflate it again each.
+    QByteArray sheetDataText(const QString &partName);
     // Sets the orientation in the sheet part and, where the sheet has printer settings of its
     // own, in their DEVMODE too, so that the two cannot disagree.
     void setOrientation(const SheetEntry &sheet, Orientation orientation);
@@ -71,6 +76,12 @@ private:
     std::unique_ptr<WorkbookModel> m_model;
     std::optional<QString> m_openPassword;
     bool m_encrypted = false; // saved encrypted: the parts in memory are no longer the file
+    struct SheetDataCopy
+    {
+        const SplicedXmlPart *part = nullptr;
+        QByteArray text;
+    };
+    std::map<QString, SheetDataCopy> m_sheetData; // key: case-folded part name
 };
 
 } // namespace gm::xlsx
