@@ -227,8 +227,7 @@ private:
 
 std::optional<CellBounds> usedRange(PackageDocument &document, const SheetEntry &sheet)
 {
-    const QByteArray text = document.sheetDataText(sheet.partName);
-    SheetDataScan scan(text, sheet.partName);
+    const std::shared_ptr<const SheetCells> cells = document.sheetCells(sheet.partName);
     std::optional<CellBounds> bounds;
     auto include = [&](qint64 row, qint64 column) {
         if (!bounds) {
@@ -240,16 +239,12 @@ std::optional<CellBounds> usedRange(PackageDocument &document, const SheetEntry 
         bounds->firstColumn = std::min(bounds->firstColumn, column);
         bounds->lastColumn = std::max(bounds->lastColumn, column);
     };
-    scan.run(
-        [&](const SheetDataScan::Cell &cell) {
-            include(cell.row, cell.column);
-            return true;
-        },
-        [&](const SheetDataScan::Row &row, bool anyCell) {
-            if (!anyCell && row.counts)
-                include(row.number, bounds ? bounds->firstColumn : 1);
-        },
-        false);
+    for (const SheetDataScan::Row &row : cells->rows) {
+        for (size_t i = row.firstCell; i < row.firstCell + row.cellCount; ++i)
+            include(row.number, cells->cells[i].column);
+        if (row.cellCount == 0 && row.counts)
+            include(row.number, bounds ? bounds->firstColumn : 1);
+    }
     return bounds;
 }
 
@@ -259,20 +254,18 @@ std::vector<QString> displayedTexts(PackageDocument &document, const SheetEntry 
     if (texts.empty())
         return texts;
     SheetReader reader(document, sheet);
-    const QByteArray text = document.sheetDataText(sheet.partName);
-    SheetDataScan scan(text, sheet.partName);
-    scan.run(
-        [&](const SheetDataScan::Cell &cell) {
-            if (cell.row < bounds.firstRow || cell.row > bounds.lastRow)
-                return false;
-            if (cell.column > bounds.lastColumn)
-                return false;
+    const std::shared_ptr<const SheetCells> cells = document.sheetCells(sheet.partName);
+    for (const SheetDataScan::Row &row : cells->rows) {
+        // A row outside the bounds, or a cell beyond the last column, ends the row's reading.
+        for (size_t i = row.firstCell; i < row.firstCell + row.cellCount; ++i) {
+            const SheetDataScan::Cell &cell = cells->cells[i];
+            if (cell.row < bounds.firstRow || cell.row > bounds.lastRow || cell.column > bounds.lastColumn)
+                break;
             if (cell.column >= bounds.firstColumn)
                 texts[size_t((cell.row - bounds.firstRow) * bounds.columnCount() + cell.column - bounds.firstColumn)]
                     = reader.text(cell);
-            return true;
-        },
-        [](const SheetDataScan::Row &, bool) {});
+        }
+    }
     return texts;
 }
 

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace gm::xlsx {
@@ -94,6 +95,11 @@ std::string numberText(double value)
 // by escaping its underscore.
 std::string escapedText(const QString &text)
 {
+    bool plain = true;
+    for (const QChar c : text)
+        plain = plain && (c.unicode() >= 0x20 || c == u'\t' || c == u'\n');
+    if (plain && !text.contains(QLatin1String("_x")))
+        return text.toStdString();
     QString out;
     out.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -279,42 +285,68 @@ class TextRows : public SheetRows
 {
 public:
     TextRows(PackageDocument &document, const QString &partName)
-        : m_part(document.package().sheet(partName)), m_partName(partName), m_text(document.sheetDataText(partName))
+        : m_part(document.package().sheet(partName)), m_partName(partName), m_cells(document.sheetCells(partName)),
+          m_text(m_cells->text)
     {
-        SheetDataScan scan(m_text, partName);
-        scan.run(
-            [this](const SheetDataScan::Cell &cell) {
-                if (cell.hasFormula)
-                    addArrayRange(cell.formulaType, cell.formulaRef, m_arrays);
-                return true;
-            },
-            [this](const SheetDataScan::Row &row, bool) {
-                m_rows.push_back({row.start, row.end, row.number, row.numbered});
-                m_byNumber.emplace(row.number, m_rows.size() - 1);
-            });
-        const std::string_view name = scan.qualifiedName();
-        const size_t colon = name.find(':');
-        m_qualifiedName = QByteArray(name.data(), qsizetype(name.size()));
-        m_rowName = (colon == std::string_view::npos ? std::string() : std::string(name.substr(0, colon + 1))) + "row";
-        m_selfClosed = scan.selfClosed();
-        m_endTagStart = scan.endTagStart();
+        for (const SheetDataScan::Cell &cell : m_cells->cells) {
+            if (cell.hasFormula)
+                addArrayRange(cell.formulaType, cell.formulaRef, m_arrays);
+        }
+        for (size_t i = 0; i < m_cells->rows.size(); ++i)
+            m_byNumber.emplace(m_cells->rows[i].number, i);
+        const qsizetype colon = m_cells->qualifiedName.indexOf(':');
+        m_rowName = (colon < 0 ? std::string() : m_cells->qualifiedName.left(colon + 1).toStdString()) + "row";
+    }
+
+    // Reads the rows that the writes to these rows will change, all in one tree: a tree per
+    // row would cost more than the row.
+    void prepare(const std::vector<Worksheet::CellWrite> &writes)
+    {
+        std::set<size_t> indices;
+        bool inserts = false;
+        for (const Worksheet::CellWrite &write : writes) {
+            if (const auto found = m_byNumber.find(write.row); found != m_byNumber.end())
+                indices.insert(found->second);
+            else
+                inserts = true;
+        }
+        if (inserts) {
+            for (const auto &[current, index] : m_byNumber) {
+                if (!m_cells->rows[index].numbered)
+                    indices.insert(index);
+            }
+        }
+        const QByteArray &name = m_cells->qualifiedName;
+        QByteArray text = '<' + name + '>';
+        for (size_t index : indices) {
+            const SheetDataScan::Row &row = m_cells->rows[index];
+            text.append(m_text.constData() + row.start, row.end - row.start);
+        }
+        text += "</" + name + '>';
+        m_rowsTree = std::make_unique<XmlPart>(m_partName, text);
+        auto index = indices.begin();
+        for (pugi::xml_node row = m_rowsTree->root().first_child(); row && index != indices.end(); row = row.next_sibling()) {
+            if (row.type() == pugi::node_element)
+                m_edited.emplace(*index++, row);
+        }
     }
 
     pugi::xml_node row(qint64 number) override
     {
         if (const auto found = m_byNumber.find(number); found != m_byNumber.end())
-            return edited(found->second).root();
+            return edited(found->second);
         if (const auto added = m_added.find(number); added != m_added.end())
-            return added->second->root();
+            return added->second;
         if (!m_numbered) {
             m_numbered = true;
             for (const auto &[current, index] : m_byNumber) {
-                if (!m_rows[index].numbered)
-                    edited(index).root().prepend_attribute("r").set_value(current);
+                if (!m_cells->rows[index].numbered)
+                    edited(index).prepend_attribute("r").set_value(current);
             }
         }
-        const QByteArray text = QByteArray("<") + m_rowName.c_str() + " r=\"" + QByteArray::number(number) + "\"/>";
-        return m_added.emplace(number, std::make_unique<XmlPart>(m_partName, text)).first->second->root();
+        pugi::xml_node added = rowsTree().root().append_child(m_rowName.c_str());
+        added.append_attribute("r").set_value(number);
+        return m_added.emplace(number, added).first->second;
     }
 
     void extendDimension(qint64 row, qint64 column) override
@@ -332,39 +364,40 @@ public:
         if (m_edited.empty() && m_added.empty())
             return;
         // New rows, by the row they stand before (none: at the end), in order of their number.
-        std::map<size_t, std::vector<XmlPart *>> inserted;
-        for (const auto &[number, part] : m_added) {
+        std::map<size_t, std::vector<pugi::xml_node>> inserted;
+        for (const auto &[number, row] : m_added) {
             const auto next = m_byNumber.upper_bound(number);
-            inserted[next == m_byNumber.end() ? m_rows.size() : next->second].push_back(part.get());
+            inserted[next == m_byNumber.end() ? m_cells->rows.size() : next->second].push_back(row);
         }
         auto insertBefore = [&](size_t index, QByteArray &out) {
             if (const auto found = inserted.find(index); found != inserted.end()) {
-                for (XmlPart *part : found->second)
-                    out += part->serialize();
+                for (pugi::xml_node row : found->second)
+                    print(row, out);
             }
         };
         auto text = std::make_shared<QByteArray>();
         QByteArray &out = *text;
         out.reserve(m_text.size() + 256);
-        if (m_selfClosed) {
+        const std::vector<SheetDataScan::Row> &rows = m_cells->rows;
+        if (m_cells->selfClosed) {
             out = m_text.left(m_text.lastIndexOf('/')) + '>';
-            insertBefore(m_rows.size(), out);
-            out += "</" + m_qualifiedName + '>';
+            insertBefore(rows.size(), out);
+            out += "</" + m_cells->qualifiedName + '>';
         } else {
             qint64 cursor = 0;
-            for (size_t i = 0; i < m_rows.size(); ++i) {
-                const RowSpan &row = m_rows[i];
+            for (size_t i = 0; i < rows.size(); ++i) {
+                const SheetDataScan::Row &row = rows[i];
                 out.append(m_text.constData() + cursor, row.start - cursor);
                 insertBefore(i, out);
                 if (const auto edited = m_edited.find(i); edited != m_edited.end())
-                    out += edited->second->serialize();
+                    print(edited->second, out);
                 else
                     out.append(m_text.constData() + row.start, row.end - row.start);
                 cursor = row.end;
             }
-            out.append(m_text.constData() + cursor, m_endTagStart - cursor);
-            insertBefore(m_rows.size(), out);
-            out.append(m_text.constData() + m_endTagStart, m_text.size() - m_endTagStart);
+            out.append(m_text.constData() + cursor, m_cells->endTagStart - cursor);
+            insertBefore(rows.size(), out);
+            out.append(m_text.constData() + m_cells->endTagStart, m_text.size() - m_cells->endTagStart);
         }
         m_part.addRewrite([text] { return std::make_unique<Replacement>(text); });
         growDimension();
@@ -374,14 +407,6 @@ protected:
     const std::vector<std::pair<CellRef, CellRef>> &arrays() override { return m_arrays; }
 
 private:
-    struct RowSpan
-    {
-        qint64 start = 0;
-        qint64 end = 0;
-        qint64 number = 0;
-        bool numbered = false;
-    };
-
     // The cell data written in place of what was read.
     class Replacement : public SplicedXmlPart::Rewrite
     {
@@ -394,14 +419,35 @@ private:
         std::shared_ptr<const QByteArray> m_text;
     };
 
-    XmlPart &edited(size_t index)
+    XmlPart &rowsTree()
+    {
+        if (!m_rowsTree)
+            m_rowsTree = std::make_unique<XmlPart>(m_partName, '<' + m_cells->qualifiedName + "/>");
+        return *m_rowsTree;
+    }
+
+    // A row of the sheet, read into the tree of rows when it was not yet.
+    pugi::xml_node edited(size_t index)
     {
         auto found = m_edited.find(index);
         if (found == m_edited.end()) {
-            const RowSpan &row = m_rows[index];
-            found = m_edited.emplace(index, std::make_unique<XmlPart>(m_partName, m_text.mid(row.start, row.end - row.start))).first;
+            const SheetDataScan::Row &row = m_cells->rows[index];
+            const XmlPart &part = *m_extraRows.emplace_back(
+                std::make_unique<XmlPart>(m_partName, m_text.mid(row.start, row.end - row.start)));
+            found = m_edited.emplace(index, part.root()).first;
         }
-        return *found->second;
+        return found->second;
+    }
+
+    static void print(pugi::xml_node row, QByteArray &out)
+    {
+        struct Writer : pugi::xml_writer
+        {
+            QByteArray &out;
+            explicit Writer(QByteArray &target) : out(target) { }
+            void write(const void *data, size_t size) override { out.append(static_cast<const char *>(data), qsizetype(size)); }
+        } writer(out);
+        row.print(writer, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
     }
 
     void growDimension()
@@ -431,15 +477,14 @@ private:
 
     SplicedXmlPart &m_part;
     QString m_partName;
-    QByteArray m_text; // the sheetData element as read
-    QByteArray m_qualifiedName;
+    std::shared_ptr<const SheetCells> m_cells; // the sheetData element as read
+    const QByteArray &m_text;
     std::string m_rowName;
-    bool m_selfClosed = false;
-    qint64 m_endTagStart = 0;
-    std::vector<RowSpan> m_rows; // in the order they are written
     std::map<qint64, size_t> m_byNumber; // the first row of each number
-    std::map<size_t, std::unique_ptr<XmlPart>> m_edited; // by row index
-    std::map<qint64, std::unique_ptr<XmlPart>> m_added; // by row number
+    std::unique_ptr<XmlPart> m_rowsTree; // the rows written to, and the new ones
+    std::vector<std::unique_ptr<XmlPart>> m_extraRows; // rows read one by one
+    std::map<size_t, pugi::xml_node> m_edited; // by row index
+    std::map<qint64, pugi::xml_node> m_added; // by row number
     bool m_numbered = false;
     std::vector<std::pair<CellRef, CellRef>> m_arrays;
     std::optional<std::pair<CellRef, CellRef>> m_bounds; // of the cells written
@@ -448,13 +493,16 @@ private:
 class Writer
 {
 public:
-    Writer(PackageDocument &document, const SheetEntry &sheet)
+    Writer(PackageDocument &document, const SheetEntry &sheet, const std::vector<Worksheet::CellWrite> &writes)
         : m_document(document), m_package(document.package())
     {
-        if (m_package.editedAsTree(sheet.partName))
+        if (m_package.editedAsTree(sheet.partName)) {
             m_rows = std::make_unique<TreeRows>(m_package.xml(sheet.partName), sheet.partName);
-        else
-            m_rows = std::make_unique<TextRows>(document, sheet.partName);
+        } else {
+            auto rows = std::make_unique<TextRows>(document, sheet.partName);
+            rows->prepare(writes);
+            m_rows = std::move(rows);
+        }
         XmlPart &workbook = m_package.xml(document.model().partName());
         const pugi::xml_node workbookPr = xml::child(workbook.root(), "workbookPr");
         m_context.system = isTrue(workbookPr.attribute("date1904")) ? DateSystem::Date1904 : DateSystem::Date1900;
@@ -728,7 +776,7 @@ void setCellValues(PackageDocument &document, const SheetEntry &sheet, const std
 {
     if (sheet.kind != SheetKind::Worksheet)
         throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Value on ") + sheet.name);
-    Writer writer(document, sheet);
+    Writer writer(document, sheet, writes);
     std::optional<EngineError> failure;
     for (const Worksheet::CellWrite &write : writes) {
         try {

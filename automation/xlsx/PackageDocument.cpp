@@ -112,19 +112,19 @@ SplicedXmlPart &PackageDocument::sheetPart(const SheetEntry &sheet)
     return package().sheet(sheet.partName);
 }
 
-QByteArray PackageDocument::sheetDataText(const QString &partName)
+std::shared_ptr<const SheetCells> PackageDocument::sheetCells(const QString &partName)
 {
     OpcPackage &parts = package();
     if (parts.editedAsTree(partName))
-        return xlsx::sheetDataText(parts, partName);
+        return readSheetCells(sheetDataText(parts, partName), partName);
     const SplicedXmlPart &part = parts.sheet(partName);
     SheetDataCopy &copy = m_sheetData[partName.toCaseFolded()];
     // A changed part may have a rewrite of its cell data: it is read as it will be written.
     if (copy.part == &part && !part.isDirty())
-        return copy.text;
-    QByteArray text = xlsx::sheetDataText(parts, partName);
-    copy = {part.isDirty() ? nullptr : &part, text};
-    return text;
+        return copy.cells;
+    std::shared_ptr<const SheetCells> cells = readSheetCells(sheetDataText(parts, partName), partName);
+    copy = {part.isDirty() ? nullptr : &part, cells};
+    return cells;
 }
 
 void PackageDocument::setOrientation(const SheetEntry &sheet, Orientation orientation)

@@ -3,6 +3,7 @@
 #include "automation/Engine.h"
 #include "automation/xlsx/AtomicFile.h"
 #include "automation/xlsx/OpcPackage.h"
+#include "automation/xlsx/SheetDataText.h"
 #include "automation/xlsx/WorkbookModel.h"
 
 #include <QString>
@@ -35,10 +36,10 @@ public:
     WorkbookModel &editableModel();
 
     SplicedXmlPart &sheetPart(const SheetEntry &sheet);
-    // The sheetData element of a worksheet part as text (see xlsx::sheetDataText). While the
-    // part is unchanged the text is read once and kept, so that the readers of a sheet's cells
-    // do not inflate it again each.
-    QByteArray sheetDataText(const QString &partName);
+    // The rows and cells of a worksheet part's sheetData (see xlsx::sheetDataText). While the
+    // part is unchanged they are read once and kept, so that the readers of a sheet's cells
+    // and its writer do not inflate and scan it again each.
+    std::shared_ptr<const SheetCells> sheetCells(const QString &partName);
     // Sets the orientation in the sheet part and, where the sheet has printer settings of its
     // own, in their DEVMODE too, so that the two cannot disagree.
     void setOrientation(const SheetEntry &sheet, Orientation orientation);
@@ -79,7 +80,7 @@ private:
     struct SheetDataCopy
     {
         const SplicedXmlPart *part = nullptr;
-        QByteArray text;
+        std::shared_ptr<const SheetCells> cells;
     };
     std::map<QString, SheetDataCopy> m_sheetData; // key: case-folded part name
 };

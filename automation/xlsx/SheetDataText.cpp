@@ -21,9 +21,24 @@ struct Token
     size_t end = 0;
 };
 
+// Character classes, by byte: 1 ends a name (blank, ">" or "/"); 2 matters in a start tag
+// ("<", ">", quotes).
+struct CharClasses
+{
+    unsigned char of[256] = {};
+    constexpr CharClasses()
+    {
+        for (unsigned char c : {' ', '\t', '\r', '\n', '>', '/'})
+            of[c] |= 1;
+        for (unsigned char c : {'<', '>', '"', '\''})
+            of[c] |= 2;
+    }
+};
+constexpr CharClasses classes;
+
 bool isNameEnd(char c)
 {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '>' || c == '/';
+    return classes.of[static_cast<unsigned char>(c)] & 1;
 }
 
 std::string_view localName(std::string_view name)
@@ -63,7 +78,9 @@ bool readToken(std::string_view s, size_t p, Token &token)
             ++e;
         token.name = s.substr(p + 2, e - p - 2);
         token.kind = Kind::End;
-        return skipTo(">", e);
+        const size_t close = s.find('>', e);
+        token.end = close + 1;
+        return close != std::string_view::npos;
     }
     size_t e = p + 1;
     while (e < s.size() && !isNameEnd(s[e]))
@@ -71,17 +88,18 @@ bool readToken(std::string_view s, size_t p, Token &token)
     token.name = s.substr(p + 1, e - p - 1);
     if (token.name.empty())
         return false;
-    char quote = 0;
     for (size_t i = e; i < s.size(); ++i) {
         const char c = s[i];
-        if (quote) {
-            if (c == quote)
-                quote = 0;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
+        if (!(classes.of[static_cast<unsigned char>(c)] & 2))
+            continue;
+        if (c == '"' || c == '\'') {
+            const size_t close = s.find(c, i + 1);
+            if (close == std::string_view::npos)
+                return false;
+            i = close;
         } else if (c == '<') {
             return false;
-        } else if (c == '>') {
+        } else {
             const bool empty = s[i - 1] == '/';
             token.kind = empty ? Kind::Empty : Kind::Start;
             token.attributes = s.substr(e, i - e - (empty ? 1 : 0));
@@ -90,6 +108,31 @@ bool readToken(std::string_view s, size_t p, Token &token)
         }
     }
     return false;
+}
+
+// Calls f(name, value) for each attribute of a start tag's attribute text, values as written.
+template<typename F> void forEachAttribute(std::string_view a, F f)
+{
+    const size_t n = a.size();
+    size_t i = 0;
+    while (i < n) {
+        while (i < n && isNameEnd(a[i]))
+            ++i;
+        const size_t nameStart = i;
+        while (i < n && a[i] != '=' && !isNameEnd(a[i]))
+            ++i;
+        const std::string_view name = a.substr(nameStart, i - nameStart);
+        while (i < n && a[i] != '"' && a[i] != '\'')
+            ++i;
+        if (i >= n)
+            return;
+        const char quote = a[i++];
+        const size_t valueStart = i;
+        while (i < n && a[i] != quote)
+            ++i;
+        f(name, a.substr(valueStart, i - valueStart));
+        ++i;
+    }
 }
 
 bool isTrue(std::string_view value)
@@ -146,31 +189,31 @@ std::string_view attributeValue(std::string_view attributes, std::string_view na
     if (found)
         *found = false;
     size_t i = 0;
-    while (i < attributes.size()) {
-        while (i < attributes.size() && (attributes[i] == ' ' || attributes[i] == '\t' || attributes[i] == '\r' || attributes[i] == '\n'))
-            ++i;
-        const size_t nameStart = i;
-        while (i < attributes.size() && attributes[i] != '=' && attributes[i] != ' ' && attributes[i] != '\t'
-               && attributes[i] != '\r' && attributes[i] != '\n')
-            ++i;
-        const std::string_view attribute = attributes.substr(nameStart, i - nameStart);
-        while (i < attributes.size() && attributes[i] != '"' && attributes[i] != '\'')
-            ++i;
-        if (i >= attributes.size())
+    for (;;) {
+        const size_t equals = attributes.find('=', i);
+        if (equals == std::string_view::npos)
             return {};
-        const char quote = attributes[i];
-        const size_t valueStart = i + 1;
-        const size_t valueEnd = attributes.find(quote, valueStart);
+        size_t nameEnd = equals;
+        while (nameEnd > i && isNameEnd(attributes[nameEnd - 1]))
+            --nameEnd;
+        size_t nameStart = nameEnd;
+        while (nameStart > i && !isNameEnd(attributes[nameStart - 1]))
+            --nameStart;
+        size_t quoteAt = equals + 1;
+        while (quoteAt < attributes.size() && attributes[quoteAt] != '"' && attributes[quoteAt] != '\'')
+            ++quoteAt;
+        if (quoteAt >= attributes.size())
+            return {};
+        const size_t valueEnd = attributes.find(attributes[quoteAt], quoteAt + 1);
         if (valueEnd == std::string_view::npos)
             return {};
-        if (attribute == name) {
+        if (attributes.substr(nameStart, nameEnd - nameStart) == name) {
             if (found)
                 *found = true;
-            return attributes.substr(valueStart, valueEnd - valueStart);
+            return attributes.substr(quoteAt + 1, valueEnd - quoteAt - 1);
         }
         i = valueEnd + 1;
     }
-    return {};
 }
 
 QString unescapedXml(std::string_view text)
@@ -284,6 +327,30 @@ QString itemContentText(std::string_view content)
     return text;
 }
 
+std::shared_ptr<const SheetCells> readSheetCells(const QByteArray &text, const QString &partName)
+{
+    auto result = std::make_shared<SheetCells>();
+    result->text = text;
+    SheetDataScan scan(result->text, partName);
+    size_t rowStart = 0;
+    scan.run(
+        [&](const SheetDataScan::Cell &cell) {
+            result->cells.push_back(cell);
+            return true;
+        },
+        [&](const SheetDataScan::Row &row, bool) {
+            SheetDataScan::Row &added = result->rows.emplace_back(row);
+            added.firstCell = rowStart;
+            added.cellCount = result->cells.size() - rowStart;
+            rowStart = result->cells.size();
+        });
+    const std::string_view name = scan.qualifiedName();
+    result->qualifiedName = QByteArray(name.data(), qsizetype(name.size()));
+    result->selfClosed = scan.selfClosed();
+    result->endTagStart = scan.endTagStart();
+    return result;
+}
+
 SheetDataScan::SheetDataScan(const QByteArray &text, QString partName)
     : m_text(text), m_partName(std::move(partName))
 {
@@ -365,12 +432,18 @@ void SheetDataScan::run(
         row.attributes = token.attributes;
         const std::string_view rowName = token.name;
         bool numbered = false;
-        const std::string_view r = attributeValue(token.attributes, "r", &numbered);
+        std::string_view r;
+        forEachAttribute(token.attributes, [&](std::string_view name, std::string_view value) {
+            if (name == "r" && !numbered) {
+                numbered = true;
+                r = value;
+            } else if (name == "customHeight" || name == "customFormat" || name == "hidden") {
+                row.counts = row.counts || isTrue(value);
+            }
+        });
         rowNumber = numbered ? toInteger(r, 0) : rowNumber + 1;
         row.number = rowNumber;
         row.numbered = numbered;
-        row.counts = isTrue(attributeValue(token.attributes, "customHeight"))
-            || isTrue(attributeValue(token.attributes, "customFormat")) || isTrue(attributeValue(token.attributes, "hidden"));
         bool any = false;
         if (token.kind == Kind::Empty) {
             row.end = qint64(token.end);
@@ -402,17 +475,25 @@ void SheetDataScan::run(
             cell.start = qint64(token.begin);
             cell.row = rowNumber;
             cell.column = column + 1;
-            const std::string_view ref = attributeValue(token.attributes, "r");
+            std::string_view ref;
+            bool hasType = false;
+            bool hasStyle = false;
+            forEachAttribute(token.attributes, [&](std::string_view name, std::string_view value) {
+                if (name.size() != 1)
+                    return;
+                if (name[0] == 'r' && ref.empty())
+                    ref = value;
+                else if (name[0] == 't' && !hasType)
+                    hasType = true, cell.type = value;
+                else if (name[0] == 's' && !hasStyle)
+                    hasStyle = true, cell.style = int(toInteger(value, 0));
+            });
             if (!ref.empty()) {
                 qint64 refRow = 0;
                 parseRef(ref, refRow, cell.column);
             }
             column = cell.column;
             any = true;
-            if (withContent) {
-                cell.type = attributeValue(token.attributes, "t");
-                cell.style = int(toInteger(attributeValue(token.attributes, "s"), 0));
-            }
             if (token.kind == Kind::Start) {
                 const std::string_view cellName = token.name;
                 if (!withContent) {

@@ -4,7 +4,9 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <string_view>
+#include <vector>
 
 namespace gm::xlsx {
 
@@ -31,6 +33,8 @@ public:
         qint64 start = 0; // the "<" of its start tag
         qint64 end = 0; // just after its end tag or "/>"
         std::string_view attributes; // the start tag's attributes, as written
+        size_t firstCell = 0; // in SheetCells::cells
+        size_t cellCount = 0;
     };
     struct Cell
     {
@@ -79,6 +83,20 @@ private:
     qint64 m_endTagStart = 0;
     bool m_selfClosed = false;
 };
+
+// The rows and cells of a sheetData element read once, their views into `text`, which they
+// share: for the readers of a sheet's cells and its writer alike.
+struct SheetCells
+{
+    QByteArray text;
+    std::vector<SheetDataScan::Row> rows; // in the order they are written
+    std::vector<SheetDataScan::Cell> cells; // in the order they are written, row by row
+    QByteArray qualifiedName; // of the sheetData element
+    bool selfClosed = false;
+    qint64 endTagStart = 0;
+};
+// Throws EngineError(Damaged) when the markup is broken.
+std::shared_ptr<const SheetCells> readSheetCells(const QByteArray &text, const QString &partName);
 
 // The value of an attribute in a start tag's attribute text, still escaped; `found` tells an
 // empty value from a missing one.
