@@ -132,9 +132,11 @@ public:
         for (const Relationship &relationship : m_package.relationships(workbook)) {
             if (relationship.partName.isEmpty() || !m_package.hasPart(relationship.partName))
                 continue;
-            if (rel::isType(relationship.type, sharedStringsType))
-                readStrings(m_package.xml(relationship.partName).root());
-            else if (rel::isType(relationship.type, stylesType))
+            if (rel::isType(relationship.type, sharedStringsType)) {
+                m_table = document.sharedStrings();
+                if (!m_table)
+                    readStrings(m_package.xml(relationship.partName).root());
+            } else if (rel::isType(relationship.type, stylesType))
                 readStyles(m_package.xml(relationship.partName).root());
         }
         (void)sheet;
@@ -181,6 +183,16 @@ private:
 
     QString sharedString(long long index)
     {
+        if (m_table) {
+            if (index < 0 || index >= m_table->size())
+                return {};
+            if (m_strings.empty())
+                m_strings.resize(size_t(m_table->size()));
+            std::optional<QString> &text = m_strings[size_t(index)];
+            if (!text)
+                text = unescaped(m_table->text(index));
+            return *text;
+        }
         if (index < 0 || index >= qsizetype(m_items.size()))
             return {};
         if (m_strings.empty())
@@ -215,7 +227,9 @@ private:
     OpcPackage &m_package;
     DateSystem m_system = DateSystem::Date1900;
     // The items of the shared-string table, each read when a cell first shows it: a table
-    // often holds far more text than the cells in view use.
+    // often holds far more text than the cells in view use. The table is read as text, or
+    // from its tree when it is already edited as one.
+    SharedStringTable *m_table = nullptr;
     std::vector<pugi::xml_node> m_items;
     std::vector<std::optional<QString>> m_strings;
     std::vector<QString> m_styleCodes;

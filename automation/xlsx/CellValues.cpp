@@ -4,6 +4,7 @@
 #include "automation/cells/TypedEntry.h"
 #include "automation/xlsx/PackageDocument.h"
 #include "automation/xlsx/SchemaOrder.h"
+#include "automation/xlsx/SharedStringTable.h"
 #include "automation/xlsx/SheetDataText.h"
 #include "automation/xlsx/XmlTree.h"
 
@@ -91,44 +92,9 @@ std::string numberText(double value)
     return text;
 }
 
-// Text as a string item stores it: control characters (carriage returns too) as _xHHHH_, and a literal _xHHHH_ kept
-// by escaping its underscore.
-std::string escapedText(const QString &text)
-{
-    bool plain = true;
-    for (const QChar c : text)
-        plain = plain && (c.unicode() >= 0x20 || c == u'\t' || c == u'\n');
-    if (plain && !text.contains(QLatin1String("_x")))
-        return text.toStdString();
-    QString out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c.unicode() < 0x20 && c != u'\t' && c != u'\n') {
-            out += QStringLiteral("_x%1_")
-                       .arg(c.unicode(), 4, 16, QLatin1Char('0'))
-                       .toUpper()
-                       .replace(QLatin1String("_X"), QLatin1String("_x"));
-            continue;
-        }
-        if (c == u'_' && i + 6 < text.size() && text.at(i + 1) == u'x' && text.at(i + 6) == u'_') {
-            bool hex = true;
-            for (qsizetype k = i + 2; k < i + 6; ++k)
-                hex = hex && isxdigit(text.at(k).toLatin1());
-            if (hex) {
-                out += QLatin1String("_x005F");
-                out += c;
-                continue;
-            }
-        }
-        out += c;
-    }
-    return out.toStdString();
-}
-
 void setStringElement(pugi::xml_node t, const QString &text)
 {
-    const std::string value = escapedText(text);
+    const std::string value = storedItemText(text);
     if (!text.isEmpty() && (text.front().isSpace() || text.back().isSpace()))
         t.append_attribute("xml:space").set_value("preserve");
     t.text().set(value.c_str());
@@ -590,6 +556,8 @@ public:
 
     void finish()
     {
+        if (m_table)
+            m_document.storeSharedStrings();
         if (m_sharedStrings) {
             pugi::xml_node root = m_sharedStrings->root();
             root.attribute("uniqueCount").set_value(m_uniqueCount);
@@ -649,6 +617,18 @@ private:
             cell.append_attribute("t").set_value("inlineStr");
             pugi::xml_node is = xml::insertChild(cell, xml::siblingName(cell, "is"), cellChildOrder);
             setStringElement(is.append_child(xml::siblingName(cell, "t").c_str()), text);
+            return;
+        }
+        if (!m_sharedStrings && !m_table)
+            m_table = m_document.sharedStrings();
+        if (m_table) {
+            // A new item for each new text, shared by the cells written with it: an item that was
+            // there before may carry runs or phonetic text of its own.
+            auto item = m_addedItems.constFind(text);
+            if (item == m_addedItems.cend())
+                item = m_addedItems.insert(text, m_table->append(text));
+            m_table->addReferences(1);
+            setValue(cell, "s", std::to_string(*item));
             return;
         }
         if (!m_sharedStrings) {
@@ -759,7 +739,8 @@ private:
     EntryContext m_context;
     QString m_sharedStringsName;
     QString m_stylesName;
-    XmlPart *m_sharedStrings = nullptr;
+    SharedStringTable *m_table = nullptr; // the table read as text
+    XmlPart *m_sharedStrings = nullptr; // the table when it is already edited as a tree
     long long m_uniqueCount = 0;
     long long m_addedStrings = 0; // cells given a shared string
     QHash<QString, long long> m_addedItems; // index of each item added, by text

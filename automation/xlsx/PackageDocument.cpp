@@ -85,6 +85,7 @@ void PackageDocument::ensureOpen() const
 void PackageDocument::close()
 {
     m_sheetData.clear();
+    m_sharedStrings.reset();
     m_model.reset();
     m_package.reset();
 }
@@ -125,6 +126,34 @@ std::shared_ptr<const SheetCells> PackageDocument::sheetCells(const QString &par
     std::shared_ptr<const SheetCells> cells = readSheetCells(sheetDataText(parts, partName), partName);
     copy = {part.isDirty() ? nullptr : &part, cells};
     return cells;
+}
+
+SharedStringTable *PackageDocument::sharedStrings()
+{
+    OpcPackage &parts = package();
+    if (!m_sharedStrings) {
+        static const QString type
+            = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings");
+        m_sharedStrings.emplace();
+        for (const Relationship &relationship : parts.relationships(m_model->partName())) {
+            if (rel::isType(relationship.type, type) && !relationship.partName.isEmpty() && parts.hasPart(relationship.partName)) {
+                const QString name = parts.canonicalName(relationship.partName);
+                *m_sharedStrings = std::make_unique<SharedStringTable>(name, parts.partBytes(name));
+                break;
+            }
+        }
+    }
+    SharedStringTable *table = m_sharedStrings->get();
+    if (table && parts.editedAsTree(table->partName()))
+        return nullptr;
+    return table;
+}
+
+void PackageDocument::storeSharedStrings()
+{
+    SharedStringTable *table = sharedStrings();
+    if (table && table->isChanged())
+        package().setBinary(table->partName(), table->bytes());
 }
 
 void PackageDocument::setOrientation(const SheetEntry &sheet, Orientation orientation)

@@ -3,6 +3,7 @@
 #include "automation/Engine.h"
 #include "automation/xlsx/AtomicFile.h"
 #include "automation/xlsx/OpcPackage.h"
+#include "automation/xlsx/SharedStringTable.h"
 #include "automation/xlsx/SheetDataText.h"
 #include "automation/xlsx/WorkbookModel.h"
 
@@ -36,6 +37,11 @@ public:
     WorkbookModel &editableModel();
 
     SplicedXmlPart &sheetPart(const SheetEntry &sheet);
+    // The workbook's shared-string table, read once; null when the workbook has none, or when
+    // its part is already edited as a tree (then it is read and written through that).
+    SharedStringTable *sharedStrings();
+    // Stores the table's new items in the package.
+    void storeSharedStrings();
     // The rows and cells of a worksheet part's sheetData (see xlsx::sheetDataText). While the
     // part is unchanged they are read once and kept, so that the readers of a sheet's cells
     // and its writer do not inflate and scan it again each.
@@ -83,6 +89,7 @@ private:
         std::shared_ptr<const SheetCells> cells;
     };
     std::map<QString, SheetDataCopy> m_sheetData; // key: case-folded part name
+    std::optional<std::unique_ptr<SharedStringTable>> m_sharedStrings; // once looked for
 };
 
 } // namespace gm::xlsx

@@ -8,18 +8,7 @@
 
 namespace gm::xlsx {
 
-namespace {
-
-enum class Kind { Start, Empty, End, Other };
-
-struct Token
-{
-    Kind kind = Kind::Other;
-    std::string_view name;
-    std::string_view attributes;
-    size_t begin = 0;
-    size_t end = 0;
-};
+namespace markup {
 
 // Character classes, by byte: 1 ends a name (blank, ">" or "/"); 2 matters in a start tag
 // ("<", ">", quotes).
@@ -109,6 +98,12 @@ bool readToken(std::string_view s, size_t p, Token &token)
     }
     return false;
 }
+
+} // namespace markup
+
+using namespace markup;
+
+namespace {
 
 // Calls f(name, value) for each attribute of a start tag's attribute text, values as written.
 template<typename F> void forEachAttribute(std::string_view a, F f)

@@ -12,6 +12,24 @@ namespace gm::xlsx {
 
 class OpcPackage;
 
+// A forward scan over XML markup held as text.
+namespace markup {
+enum class Kind { Start, Empty, End, Other }; // Other: a comment, CDATA section or processing instruction
+struct Token
+{
+    Kind kind = Kind::Other;
+    std::string_view name; // qualified, as written
+    std::string_view attributes; // of a start tag, as written
+    size_t begin = 0; // the "<"
+    size_t end = 0; // just after the ">"
+};
+// Reads the markup that starts with the "<" at p; false when it is cut off, holds a "<" in
+// a start tag, or is a document type declaration.
+bool readToken(std::string_view text, size_t p, Token &token);
+std::string_view localName(std::string_view qualifiedName);
+bool isNameEnd(char c);
+} // namespace markup
+
 // The sheetData element of a worksheet part as text: from the sheet edited in its text, or
 // printed from its tree when the part is already edited as one. The sheet is opened for
 // editing as text when it was not opened yet, so that a later write reuses it.
