@@ -67,9 +67,10 @@ bool readToken(std::string_view s, size_t p, Token &token)
             ++e;
         token.name = s.substr(p + 2, e - p - 2);
         token.kind = Kind::End;
-        const size_t close = s.find('>', e);
-        token.end = close + 1;
-        return close != std::string_view::npos;
+        while (e < s.size() && s[e] != '>')
+            ++e;
+        token.end = e + 1;
+        return e < s.size();
     }
     size_t e = p + 1;
     while (e < s.size() && !isNameEnd(s[e]))
@@ -82,10 +83,12 @@ bool readToken(std::string_view s, size_t p, Token &token)
         if (!(classes.of[static_cast<unsigned char>(c)] & 2))
             continue;
         if (c == '"' || c == '\'') {
-            const size_t close = s.find(c, i + 1);
-            if (close == std::string_view::npos)
+            // Values are short: a plain loop beats a library search.
+            ++i;
+            while (i < s.size() && s[i] != c)
+                ++i;
+            if (i == s.size())
                 return false;
-            i = close;
         } else if (c == '<') {
             return false;
         } else {
@@ -385,7 +388,8 @@ void SheetDataScan::run(
         int depth = 1;
         size_t p = token.end;
         while (depth > 0) {
-            p = s.find('<', p);
+            if (p >= s.size() || s[p] != '<')
+                p = s.find('<', p);
             if (p == std::string_view::npos || !readToken(s, p, token))
                 fail("broken markup");
             if (token.kind == Kind::Start)
@@ -396,7 +400,8 @@ void SheetDataScan::run(
         }
     };
     auto next = [&](size_t from) {
-        const size_t p = s.find('<', from);
+        // Markup mostly follows markup at once.
+        const size_t p = from < s.size() && s[from] == '<' ? from : s.find('<', from);
         if (p == std::string_view::npos || !readToken(s, p, token))
             fail("broken markup");
     };
