@@ -85,9 +85,9 @@ bool readToken(std::string_view s, size_t p, Token &token)
         if (c == '"' || c == '\'') {
             // Values are short: a plain loop beats a library search.
             ++i;
-            while (i < s.size() && s[i] != c)
+            while (i < s.size() && s[i] != c && s[i] != '<')
                 ++i;
-            if (i == s.size())
+            if (i == s.size() || s[i] == '<')
                 return false;
         } else if (c == '<') {
             return false;
