@@ -279,6 +279,12 @@ QString unescapedXml(std::string_view text)
 
 QString itemContentText(std::string_view content)
 {
+    // Most items are one <t> of plain text.
+    if (content.size() >= 7 && content.substr(0, 3) == "<t>" && content.substr(content.size() - 4) == "</t>") {
+        const std::string_view inner = content.substr(3, content.size() - 7);
+        if (inner.find_first_of("<&") == std::string_view::npos)
+            return QString::fromUtf8(inner.data(), qsizetype(inner.size()));
+    }
     QString text;
     // Depth 0 is the item's own content; a run's <t> is read at depth 1.
     int depth = 0;
