@@ -214,6 +214,9 @@ struct ParsedTime
 // h:mm, h:mm:ss (with optional decimals of a second), either followed by AM/PM, A or P.
 std::optional<ParsedTime> parseTime(const QString &text)
 {
+    // Every time has a colon between its fields; most entries are told apart at once.
+    if (!text.contains(u':'))
+        return std::nullopt;
     QString s = text;
     int meridiem = 0; // 1 morning, 2 afternoon
     const QString upper = s.toUpper();

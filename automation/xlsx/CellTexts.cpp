@@ -2,10 +2,12 @@
 
 #include "automation/cells/NumberFormat.h"
 #include "automation/xlsx/PackageDocument.h"
+#include "automation/xlsx/SheetDataText.h"
 #include "automation/xlsx/XmlTree.h"
 
 #include <QHash>
 
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -22,23 +24,6 @@ bool isTrue(pugi::xml_attribute attribute)
 {
     const std::string_view value = attribute.value();
     return value == "1" || value == "true";
-}
-
-// Column and row of a reference such as "B12"; false when it is not one.
-bool parseRef(const char *text, qint64 &row, qint64 &column)
-{
-    row = column = 0;
-    const char *p = text;
-    while (*p >= 'A' && *p <= 'Z' && p - text < 3)
-        column = column * 26 + (*p++ - 'A' + 1);
-    if (column == 0 || !*p)
-        return false;
-    for (; *p; ++p) {
-        if (*p < '0' || *p > '9' || row > 1048576)
-            return false;
-        row = row * 10 + (*p - '0');
-    }
-    return true;
 }
 
 int hexValue(QChar c)
@@ -106,6 +91,21 @@ std::optional<QString> generalAsStored(std::string_view raw)
     return QString::fromLatin1(raw.data(), qsizetype(raw.size()));
 }
 
+// A whole number written as the text of a value, `none` when it is empty; leading blanks and a
+// sign are read, and whatever follows the digits is left alone.
+long long integerValue(std::string_view text, long long none)
+{
+    const QString value = unescapedXml(text).trimmed();
+    if (value.isEmpty())
+        return none;
+    qsizetype end = value.front() == u'-' || value.front() == u'+' ? 1 : 0;
+    while (end < value.size() && value.at(end).isDigit())
+        ++end;
+    bool ok = false;
+    const long long number = QStringView(value).left(end).toLongLong(&ok);
+    return ok ? number : 0;
+}
+
 // The text of a string item: its own <t>, or its runs' <t> in order; phonetic runs left out.
 QString itemText(pugi::xml_node item)
 {
@@ -124,7 +124,7 @@ class SheetReader
 {
 public:
     SheetReader(PackageDocument &document, const SheetEntry &sheet)
-        : m_package(document.package()), m_sheetData(xml::child(m_package.xml(sheet.partName).root(), "sheetData"))
+        : m_package(document.package())
     {
         const QString workbook = document.model().partName();
         const pugi::xml_node workbookPr = xml::child(m_package.xml(workbook).root(), "workbookPr");
@@ -132,46 +132,46 @@ public:
         for (const Relationship &relationship : m_package.relationships(workbook)) {
             if (relationship.partName.isEmpty() || !m_package.hasPart(relationship.partName))
                 continue;
-            if (rel::isType(relationship.type, sharedStringsType))
-                readStrings(m_package.xml(relationship.partName).root());
-            else if (rel::isType(relationship.type, stylesType))
+            if (rel::isType(relationship.type, sharedStringsType)) {
+                m_table = document.sharedStrings();
+                if (!m_table)
+                    readStrings(m_package.xml(relationship.partName).root());
+            } else if (rel::isType(relationship.type, stylesType))
                 readStyles(m_package.xml(relationship.partName).root());
         }
+        (void)sheet;
     }
 
-    pugi::xml_node sheetData() const { return m_sheetData; }
-
-    QString text(pugi::xml_node cell)
+    QString text(const SheetDataScan::Cell &cell)
     {
-        const std::string_view type = cell.attribute("t").value();
-        const pugi::xml_node v = xml::child(cell, "v");
+        const std::string_view type = cell.type;
         CellValue value;
         if (type == "inlineStr") {
-            value = CellValue::ofText(itemText(xml::child(cell, "is")));
-        } else if (!v) {
+            value = CellValue::ofText(unescaped(itemContentText(cell.inlineItem)));
+        } else if (!cell.hasValue) {
             return {};
         } else if (type == "s") {
-            const long long index = v.text().as_llong(-1);
-            value = CellValue::ofText(sharedString(index));
+            value = CellValue::ofText(sharedString(integerValue(cell.value, -1)));
         } else if (type == "str") {
-            value = CellValue::ofText(unescaped(QString::fromUtf8(v.child_value())));
+            value = CellValue::ofText(unescaped(unescapedXml(cell.value)));
         } else if (type == "b") {
-            value = CellValue::ofBoolean(v.text().as_int() != 0);
+            value = CellValue::ofBoolean(integerValue(cell.value, 0) != 0);
         } else if (type == "e") {
-            value = CellValue::ofError(QString::fromUtf8(v.child_value()));
+            value = CellValue::ofError(unescapedXml(cell.value));
         } else if (type == "d") {
-            return QString::fromUtf8(v.child_value());
+            return unescapedXml(cell.value);
         } else {
-            const int style = cell.attribute("s").as_int(0);
-            if (isGeneral(style)) {
-                if (std::optional<QString> shown = generalAsStored(v.child_value()))
+            const bool plain = cell.value.find_first_of("&<") == std::string_view::npos;
+            if (isGeneral(cell.style) && plain) {
+                if (std::optional<QString> shown = generalAsStored(cell.value))
                     return *shown;
             }
-            value = CellValue::ofNumber(v.text().as_double());
+            const QByteArray raw = plain ? QByteArray(cell.value.data(), qsizetype(cell.value.size()))
+                                         : unescapedXml(cell.value).toUtf8();
+            value = CellValue::ofNumber(std::strtod(raw.constData(), nullptr));
         }
-        return format(cell.attribute("s").as_int(0)).format(value, m_system);
+        return format(cell.style).format(value, m_system);
     }
-
 private:
     void readStrings(pugi::xml_node root)
     {
@@ -183,6 +183,16 @@ private:
 
     QString sharedString(long long index)
     {
+        if (m_table) {
+            if (index < 0 || index >= m_table->size())
+                return {};
+            if (m_strings.empty())
+                m_strings.resize(size_t(m_table->size()));
+            std::optional<QString> &text = m_strings[size_t(index)];
+            if (!text)
+                text = unescaped(m_table->text(index));
+            return *text;
+        }
         if (index < 0 || index >= qsizetype(m_items.size()))
             return {};
         if (m_strings.empty())
@@ -215,10 +225,11 @@ private:
     }
 
     OpcPackage &m_package;
-    pugi::xml_node m_sheetData;
     DateSystem m_system = DateSystem::Date1900;
     // The items of the shared-string table, each read when a cell first shows it: a table
-    // often holds far more text than the cells in view use.
+    // often holds far more text than the cells in view use. The table is read as text, or
+    // from its tree when it is already edited as one.
+    SharedStringTable *m_table = nullptr;
     std::vector<pugi::xml_node> m_items;
     std::vector<std::optional<QString>> m_strings;
     std::vector<QString> m_styleCodes;
@@ -226,41 +237,11 @@ private:
     NumberFormatCache m_formats;
 };
 
-// Calls visit(row, column, cell) for every cell element, and rowOnly(row) for rows that count
-// without cells; rows and cells written without their number follow the one before.
-template<typename Visit, typename RowOnly> void walk(pugi::xml_node sheetData, Visit visit, RowOnly rowOnly)
-{
-    qint64 rowNumber = 0;
-    for (pugi::xml_node row : sheetData.children()) {
-        if (row.type() != pugi::node_element || xml::localName(row) != "row")
-            continue;
-        rowNumber = row.attribute("r") ? row.attribute("r").as_llong(0) : rowNumber + 1;
-        qint64 column = 0;
-        bool any = false;
-        for (pugi::xml_node cell : row.children()) {
-            if (cell.type() != pugi::node_element || xml::localName(cell) != "c")
-                continue;
-            qint64 r = rowNumber;
-            qint64 c = column + 1;
-            if (const char *ref = cell.attribute("r").value(); *ref)
-                parseRef(ref, r, c);
-            column = c;
-            any = true;
-            if (!visit(rowNumber, column, cell))
-                break;
-        }
-        if (!any
-            && (isTrue(row.attribute("customHeight")) || isTrue(row.attribute("customFormat"))
-                || isTrue(row.attribute("hidden"))))
-            rowOnly(rowNumber);
-    }
-}
-
 } // namespace
 
 std::optional<CellBounds> usedRange(PackageDocument &document, const SheetEntry &sheet)
 {
-    const pugi::xml_node sheetData = xml::child(document.package().xml(sheet.partName).root(), "sheetData");
+    const std::shared_ptr<const SheetCells> cells = document.sheetCells(sheet.partName);
     std::optional<CellBounds> bounds;
     auto include = [&](qint64 row, qint64 column) {
         if (!bounds) {
@@ -272,13 +253,12 @@ std::optional<CellBounds> usedRange(PackageDocument &document, const SheetEntry 
         bounds->firstColumn = std::min(bounds->firstColumn, column);
         bounds->lastColumn = std::max(bounds->lastColumn, column);
     };
-    walk(
-        sheetData,
-        [&](qint64 row, qint64 column, pugi::xml_node) {
-            include(row, column);
-            return true;
-        },
-        [&](qint64 row) { include(row, bounds ? bounds->firstColumn : 1); });
+    for (const SheetDataScan::Row &row : cells->rows) {
+        for (size_t i = row.firstCell; i < row.firstCell + row.cellCount; ++i)
+            include(row.number, cells->cells[i].column);
+        if (row.cellCount == 0 && row.counts)
+            include(row.number, bounds ? bounds->firstColumn : 1);
+    }
     return bounds;
 }
 
@@ -288,18 +268,18 @@ std::vector<QString> displayedTexts(PackageDocument &document, const SheetEntry 
     if (texts.empty())
         return texts;
     SheetReader reader(document, sheet);
-    walk(
-        reader.sheetData(),
-        [&](qint64 row, qint64 column, pugi::xml_node cell) {
-            if (row < bounds.firstRow || row > bounds.lastRow)
-                return false;
-            if (column > bounds.lastColumn)
-                return false;
-            if (column >= bounds.firstColumn)
-                texts[size_t((row - bounds.firstRow) * bounds.columnCount() + column - bounds.firstColumn)] = reader.text(cell);
-            return true;
-        },
-        [](qint64) {});
+    const std::shared_ptr<const SheetCells> cells = document.sheetCells(sheet.partName);
+    for (const SheetDataScan::Row &row : cells->rows) {
+        // A row outside the bounds, or a cell beyond the last column, ends the row's reading.
+        for (size_t i = row.firstCell; i < row.firstCell + row.cellCount; ++i) {
+            const SheetDataScan::Cell &cell = cells->cells[i];
+            if (cell.row < bounds.firstRow || cell.row > bounds.lastRow || cell.column > bounds.lastColumn)
+                break;
+            if (cell.column >= bounds.firstColumn)
+                texts[size_t((cell.row - bounds.firstRow) * bounds.columnCount() + cell.column - bounds.firstColumn)]
+                    = reader.text(cell);
+        }
+    }
     return texts;
 }
 

@@ -4,6 +4,8 @@
 #include "automation/cells/TypedEntry.h"
 #include "automation/xlsx/PackageDocument.h"
 #include "automation/xlsx/SchemaOrder.h"
+#include "automation/xlsx/SharedStringTable.h"
+#include "automation/xlsx/SheetDataText.h"
 #include "automation/xlsx/XmlTree.h"
 
 #include <QDate>
@@ -12,7 +14,9 @@
 #include <cctype>
 #include <charconv>
 #include <map>
+#include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace gm::xlsx {
@@ -88,54 +92,383 @@ std::string numberText(double value)
     return text;
 }
 
-// Text as a string item stores it: control characters (carriage returns too) as _xHHHH_, and a literal _xHHHH_ kept
-// by escaping its underscore.
-std::string escapedText(const QString &text)
-{
-    QString out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c.unicode() < 0x20 && c != u'\t' && c != u'\n') {
-            out += QStringLiteral("_x%1_")
-                       .arg(c.unicode(), 4, 16, QLatin1Char('0'))
-                       .toUpper()
-                       .replace(QLatin1String("_X"), QLatin1String("_x"));
-            continue;
-        }
-        if (c == u'_' && i + 6 < text.size() && text.at(i + 1) == u'x' && text.at(i + 6) == u'_') {
-            bool hex = true;
-            for (qsizetype k = i + 2; k < i + 6; ++k)
-                hex = hex && isxdigit(text.at(k).toLatin1());
-            if (hex) {
-                out += QLatin1String("_x005F");
-                out += c;
-                continue;
-            }
-        }
-        out += c;
-    }
-    return out.toStdString();
-}
-
 void setStringElement(pugi::xml_node t, const QString &text)
 {
-    const std::string value = escapedText(text);
+    const std::string value = storedItemText(text);
     if (!text.isEmpty() && (text.front().isSpace() || text.back().isSpace()))
         t.append_attribute("xml:space").set_value("preserve");
     t.text().set(value.c_str());
 }
 
+// The array formula ranges of a formula's `t` and `ref`, added to `arrays` when it is one.
+void addArrayRange(std::string_view kind, std::string_view ref, std::vector<std::pair<CellRef, CellRef>> &arrays)
+{
+    if (kind != "array" && kind != "dataTable")
+        return;
+    const size_t colon = ref.find(':');
+    const std::optional<CellRef> first = parseRef(ref.substr(0, colon));
+    const std::optional<CellRef> last = colon == std::string_view::npos ? first : parseRef(ref.substr(colon + 1));
+    if (first && last)
+        arrays.push_back({*first, *last});
+}
+
+// A dimension reference grown to cover a cell; the reference as it was when it already does
+// or cannot be read.
+std::string grownDimension(const std::string &text, qint64 row, qint64 column)
+{
+    const size_t colon = text.find(':');
+    std::optional<CellRef> first = parseRef(std::string_view(text).substr(0, colon));
+    std::optional<CellRef> last = colon == std::string::npos ? first : parseRef(std::string_view(text).substr(colon + 1));
+    if (!first || !last)
+        return text;
+    first = CellRef{std::min(first->row, row), std::min(first->column, column)};
+    last = CellRef{std::max(last->row, row), std::max(last->column, column)};
+    std::string updated = cellName(first->row, first->column);
+    if (first->row != last->row || first->column != last->column)
+        updated += ":" + cellName(last->row, last->column);
+    return updated;
+}
+
+// The rows of a worksheet as the writer sees them: row elements found or inserted by number,
+// the array formula ranges, and the dimension.
+class SheetRows
+{
+public:
+    virtual ~SheetRows() = default;
+    // The row element for a row number, inserted in order when missing. Rows are found by
+    // their number wherever they stand: other writers leave them out of order. Before a row is
+    // inserted, rows written without their number get it, so that theirs stays as it was.
+    virtual pugi::xml_node row(qint64 number) = 0;
+    virtual void extendDimension(qint64 row, qint64 column) = 0;
+    // Called once after the last successful write.
+    virtual void finish() = 0;
+
+    // Whether the cell lies inside the range of an array formula anchored elsewhere.
+    bool isArrayMember(qint64 row, qint64 column)
+    {
+        for (const auto &[first, last] : arrays()) {
+            if (row >= first.row && row <= last.row && column >= first.column && column <= last.column)
+                return true;
+        }
+        return false;
+    }
+
+protected:
+    virtual const std::vector<std::pair<CellRef, CellRef>> &arrays() = 0;
+};
+
+// A sheet part already edited as a tree.
+class TreeRows : public SheetRows
+{
+public:
+    TreeRows(XmlPart &sheet, const QString &partName)
+        : m_sheet(sheet), m_sheetData(xml::child(sheet.root(), "sheetData"))
+    {
+        if (!m_sheetData)
+            throw EngineError(ErrorCode::Damaged, partName + QStringLiteral(": no sheetData"));
+    }
+
+    pugi::xml_node row(qint64 number) override
+    {
+        if (!m_rowsIndexed) {
+            m_rowsIndexed = true;
+            qint64 implied = 0;
+            for (pugi::xml_node row = m_sheetData.first_child(); row; row = row.next_sibling()) {
+                if (row.type() != pugi::node_element || xml::localName(row) != "row")
+                    continue;
+                const pugi::xml_attribute r = row.attribute("r");
+                implied = r ? r.as_llong(0) : implied + 1;
+                m_unnumberedRows = m_unnumberedRows || !r;
+                m_rows.emplace(implied, row); // the first of rows written twice
+            }
+        }
+        if (const auto found = m_rows.find(number); found != m_rows.end())
+            return found->second;
+        if (m_unnumberedRows) {
+            for (auto &[current, row] : m_rows) {
+                if (!row.attribute("r"))
+                    row.prepend_attribute("r").set_value(current);
+            }
+            m_unnumberedRows = false;
+        }
+        const auto next = m_rows.upper_bound(number);
+        const std::string name = xml::siblingName(m_sheetData, "row");
+        pugi::xml_node added = next == m_rows.end() ? m_sheetData.append_child(name.c_str())
+                                                    : m_sheetData.insert_child_before(name.c_str(), next->second);
+        added.append_attribute("r").set_value(number);
+        m_rows.emplace(number, added);
+        return added;
+    }
+
+    void extendDimension(qint64 row, qint64 column) override
+    {
+        pugi::xml_node dimension = xml::child(m_sheet.root(), "dimension");
+        if (!dimension)
+            return;
+        pugi::xml_attribute ref = dimension.attribute("ref");
+        const std::string text = ref.value();
+        const std::string updated = grownDimension(text, row, column);
+        if (updated != text)
+            ref.set_value(updated.c_str());
+    }
+
+    void finish() override { m_sheet.markDirty(); }
+
+protected:
+    const std::vector<std::pair<CellRef, CellRef>> &arrays() override
+    {
+        if (!m_arraysRead) {
+            m_arraysRead = true;
+            // A formula comes first in its cell; a walk is far cheaper than a path query.
+            for (pugi::xml_node line = m_sheetData.first_child(); line; line = line.next_sibling()) {
+                for (pugi::xml_node entry = line.first_child(); entry; entry = entry.next_sibling()) {
+                    pugi::xml_node f = entry.first_child();
+                    while (f && f.type() != pugi::node_element)
+                        f = f.next_sibling();
+                    if (f && xml::localName(f) == "f")
+                        addArrayRange(f.attribute("t").value(), f.attribute("ref").value(), m_arrays);
+                }
+            }
+        }
+        return m_arrays;
+    }
+
+private:
+    XmlPart &m_sheet;
+    pugi::xml_node m_sheetData;
+    bool m_arraysRead = false;
+    std::vector<std::pair<CellRef, CellRef>> m_arrays;
+    bool m_rowsIndexed = false;
+    bool m_unnumberedRows = false;
+    std::map<qint64, pugi::xml_node> m_rows; // by row number
+};
+
+// A sheet part edited in its text: its cell data is read once without a tree; only the rows
+// that are written to are parsed, each on its own, and printed again in place of their text,
+// and new rows are inserted before the first row with a higher number. Every other byte of
+// the cell data stays as it was.
+class TextRows : public SheetRows
+{
+public:
+    TextRows(PackageDocument &document, const QString &partName)
+        : m_part(document.package().sheet(partName)), m_partName(partName), m_cells(document.sheetCells(partName)),
+          m_text(m_cells->text)
+    {
+        for (const SheetDataScan::Cell &cell : m_cells->cells) {
+            if (cell.hasFormula)
+                addArrayRange(cell.formulaType, cell.formulaRef, m_arrays);
+        }
+        for (size_t i = 0; i < m_cells->rows.size(); ++i)
+            m_byNumber.emplace(m_cells->rows[i].number, i);
+        const qsizetype colon = m_cells->qualifiedName.indexOf(':');
+        m_rowName = (colon < 0 ? std::string() : m_cells->qualifiedName.left(colon + 1).toStdString()) + "row";
+    }
+
+    // Reads the rows that the writes to these rows will change, all in one tree: a tree per
+    // row would cost more than the row.
+    void prepare(const std::vector<Worksheet::CellWrite> &writes)
+    {
+        std::set<size_t> indices;
+        bool inserts = false;
+        for (const Worksheet::CellWrite &write : writes) {
+            if (const auto found = m_byNumber.find(write.row); found != m_byNumber.end())
+                indices.insert(found->second);
+            else
+                inserts = true;
+        }
+        if (inserts) {
+            for (const auto &[current, index] : m_byNumber) {
+                if (!m_cells->rows[index].numbered)
+                    indices.insert(index);
+            }
+        }
+        const QByteArray &name = m_cells->qualifiedName;
+        QByteArray text = '<' + name + '>';
+        for (size_t index : indices) {
+            const SheetDataScan::Row &row = m_cells->rows[index];
+            text.append(m_text.constData() + row.start, row.end - row.start);
+        }
+        text += "</" + name + '>';
+        m_rowsTree = std::make_unique<XmlPart>(m_partName, text);
+        auto index = indices.begin();
+        for (pugi::xml_node row = m_rowsTree->root().first_child(); row && index != indices.end(); row = row.next_sibling()) {
+            if (row.type() == pugi::node_element)
+                m_edited.emplace(*index++, row);
+        }
+    }
+
+    pugi::xml_node row(qint64 number) override
+    {
+        if (const auto found = m_byNumber.find(number); found != m_byNumber.end())
+            return edited(found->second);
+        if (const auto added = m_added.find(number); added != m_added.end())
+            return added->second;
+        if (!m_numbered) {
+            m_numbered = true;
+            for (const auto &[current, index] : m_byNumber) {
+                if (!m_cells->rows[index].numbered)
+                    edited(index).prepend_attribute("r").set_value(current);
+            }
+        }
+        pugi::xml_node added = rowsTree().root().append_child(m_rowName.c_str());
+        added.append_attribute("r").set_value(number);
+        return m_added.emplace(number, added).first->second;
+    }
+
+    void extendDimension(qint64 row, qint64 column) override
+    {
+        if (!m_bounds) {
+            m_bounds = std::pair{CellRef{row, column}, CellRef{row, column}};
+            return;
+        }
+        m_bounds->first = CellRef{std::min(m_bounds->first.row, row), std::min(m_bounds->first.column, column)};
+        m_bounds->second = CellRef{std::max(m_bounds->second.row, row), std::max(m_bounds->second.column, column)};
+    }
+
+    void finish() override
+    {
+        if (m_edited.empty() && m_added.empty())
+            return;
+        // New rows, by the row they stand before (none: at the end), in order of their number.
+        std::map<size_t, std::vector<pugi::xml_node>> inserted;
+        for (const auto &[number, row] : m_added) {
+            const auto next = m_byNumber.upper_bound(number);
+            inserted[next == m_byNumber.end() ? m_cells->rows.size() : next->second].push_back(row);
+        }
+        auto insertBefore = [&](size_t index, QByteArray &out) {
+            if (const auto found = inserted.find(index); found != inserted.end()) {
+                for (pugi::xml_node row : found->second)
+                    print(row, out);
+            }
+        };
+        auto text = std::make_shared<QByteArray>();
+        QByteArray &out = *text;
+        out.reserve(m_text.size() + 256);
+        const std::vector<SheetDataScan::Row> &rows = m_cells->rows;
+        if (m_cells->selfClosed) {
+            out = m_text.left(m_text.lastIndexOf('/')) + '>';
+            insertBefore(rows.size(), out);
+            out += "</" + m_cells->qualifiedName + '>';
+        } else {
+            qint64 cursor = 0;
+            for (size_t i = 0; i < rows.size(); ++i) {
+                const SheetDataScan::Row &row = rows[i];
+                out.append(m_text.constData() + cursor, row.start - cursor);
+                insertBefore(i, out);
+                if (const auto edited = m_edited.find(i); edited != m_edited.end())
+                    print(edited->second, out);
+                else
+                    out.append(m_text.constData() + row.start, row.end - row.start);
+                cursor = row.end;
+            }
+            out.append(m_text.constData() + cursor, m_cells->endTagStart - cursor);
+            insertBefore(rows.size(), out);
+            out.append(m_text.constData() + m_cells->endTagStart, m_text.size() - m_cells->endTagStart);
+        }
+        m_part.addRewrite([text] { return std::make_unique<Replacement>(text); });
+        growDimension();
+    }
+
+protected:
+    const std::vector<std::pair<CellRef, CellRef>> &arrays() override { return m_arrays; }
+
+private:
+    // The cell data written in place of what was read.
+    class Replacement : public SplicedXmlPart::Rewrite
+    {
+    public:
+        explicit Replacement(std::shared_ptr<const QByteArray> text) : m_text(std::move(text)) { }
+        void feed(const char *, qsizetype, QByteArray &) override { }
+        void finish(QByteArray &out) override { out += *m_text; }
+
+    private:
+        std::shared_ptr<const QByteArray> m_text;
+    };
+
+    XmlPart &rowsTree()
+    {
+        if (!m_rowsTree)
+            m_rowsTree = std::make_unique<XmlPart>(m_partName, '<' + m_cells->qualifiedName + "/>");
+        return *m_rowsTree;
+    }
+
+    // A row of the sheet, read into the tree of rows when it was not yet.
+    pugi::xml_node edited(size_t index)
+    {
+        auto found = m_edited.find(index);
+        if (found == m_edited.end()) {
+            const SheetDataScan::Row &row = m_cells->rows[index];
+            const XmlPart &part = *m_extraRows.emplace_back(
+                std::make_unique<XmlPart>(m_partName, m_text.mid(row.start, row.end - row.start)));
+            found = m_edited.emplace(index, part.root()).first;
+        }
+        return found->second;
+    }
+
+    static void print(pugi::xml_node row, QByteArray &out)
+    {
+        struct Writer : pugi::xml_writer
+        {
+            QByteArray &out;
+            explicit Writer(QByteArray &target) : out(target) { }
+            void write(const void *data, size_t size) override { out.append(static_cast<const char *>(data), qsizetype(size)); }
+        } writer(out);
+        row.print(writer, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+    }
+
+    void growDimension()
+    {
+        const QByteArray element = m_part.element("dimension");
+        if (element.isEmpty() || !m_bounds)
+            return;
+        const qsizetype close = element.indexOf('>');
+        const qsizetype nameEnd = element.indexOf(' ');
+        if (close < 0 || nameEnd < 0 || nameEnd > close)
+            return;
+        const std::string_view attributes(element.constData() + nameEnd, size_t(close - nameEnd));
+        bool found = false;
+        const std::string_view ref = attributeValue(attributes, "ref", &found);
+        if (!found)
+            return;
+        const std::string text(ref);
+        std::string updated = grownDimension(text, m_bounds->first.row, m_bounds->first.column);
+        updated = grownDimension(updated, m_bounds->second.row, m_bounds->second.column);
+        if (updated == text)
+            return;
+        const qsizetype at = qsizetype(ref.data() - element.constData());
+        QByteArray changed = element;
+        changed.replace(at, qsizetype(ref.size()), QByteArray::fromStdString(updated));
+        m_part.setElement("dimension", changed, {});
+    }
+
+    SplicedXmlPart &m_part;
+    QString m_partName;
+    std::shared_ptr<const SheetCells> m_cells; // the sheetData element as read
+    const QByteArray &m_text;
+    std::string m_rowName;
+    std::map<qint64, size_t> m_byNumber; // the first row of each number
+    std::unique_ptr<XmlPart> m_rowsTree; // the rows written to, and the new ones
+    std::vector<std::unique_ptr<XmlPart>> m_extraRows; // rows read one by one
+    std::map<size_t, pugi::xml_node> m_edited; // by row index
+    std::map<qint64, pugi::xml_node> m_added; // by row number
+    bool m_numbered = false;
+    std::vector<std::pair<CellRef, CellRef>> m_arrays;
+    std::optional<std::pair<CellRef, CellRef>> m_bounds; // of the cells written
+};
+
 class Writer
 {
 public:
-    Writer(PackageDocument &document, const SheetEntry &sheet)
-        : m_document(document), m_package(document.package()), m_sheet(m_package.xml(sheet.partName))
+    Writer(PackageDocument &document, const SheetEntry &sheet, const std::vector<Worksheet::CellWrite> &writes)
+        : m_document(document), m_package(document.package())
     {
-        const pugi::xml_node root = m_sheet.root();
-        m_sheetData = xml::child(root, "sheetData");
-        if (!m_sheetData)
-            throw EngineError(ErrorCode::Damaged, sheet.partName + QStringLiteral(": no sheetData"));
+        if (m_package.editedAsTree(sheet.partName)) {
+            m_rows = std::make_unique<TreeRows>(m_package.xml(sheet.partName), sheet.partName);
+        } else {
+            auto rows = std::make_unique<TextRows>(document, sheet.partName);
+            rows->prepare(writes);
+            m_rows = std::move(rows);
+        }
         XmlPart &workbook = m_package.xml(document.model().partName());
         const pugi::xml_node workbookPr = xml::child(workbook.root(), "workbookPr");
         m_context.system = isTrue(workbookPr.attribute("date1904")) ? DateSystem::Date1904 : DateSystem::Date1900;
@@ -154,7 +487,7 @@ public:
     {
         if (write.row < 1 || write.row > kMaxRow || write.column < 1 || write.column > kMaxColumn)
             throw EngineError(ErrorCode::CellOutOfRange, QStringLiteral("row %1, column %2").arg(write.row).arg(write.column));
-        pugi::xml_node row = rowNode(write.row);
+        pugi::xml_node row = m_rows->row(write.row);
         pugi::xml_node cell = cellNode(row, write.row, write.column);
         const pugi::xml_node formula = xml::child(cell, "f");
         if (formula) {
@@ -164,7 +497,7 @@ public:
             if (kind == "shared" && formula.attribute("ref"))
                 throw EngineError(ErrorCode::SharedFormulaAnchor, QString::fromStdString(cellName(write.row, write.column)));
         }
-        if (isArrayMember(write.row, write.column))
+        if (m_rows->isArrayMember(write.row, write.column))
             throw EngineError(ErrorCode::ArrayFormulaPart, QString::fromStdString(cellName(write.row, write.column)));
 
         const int style = cell.attribute("s").as_int(0);
@@ -217,13 +550,14 @@ public:
             setText(cell, entry.text);
             break;
         }
-        extendDimension(write.row, write.column);
-        m_sheet.markDirty();
+        m_rows->extendDimension(write.row, write.column);
         m_written = true;
     }
 
     void finish()
     {
+        if (m_table)
+            m_document.storeSharedStrings();
         if (m_sharedStrings) {
             pugi::xml_node root = m_sharedStrings->root();
             root.attribute("uniqueCount").set_value(m_uniqueCount);
@@ -232,46 +566,13 @@ public:
             m_sharedStrings->markDirty();
         }
         // Formulas elsewhere may depend on the new values: their stored results are stale.
-        if (m_written)
+        if (m_written) {
+            m_rows->finish();
             requireRecalculation(m_formulasChanged);
+        }
     }
 
 private:
-    // The row element for a row number, inserted in order when missing. Rows are found by
-    // their number wherever they stand: other writers leave them out of order. Before a row is
-    // inserted, rows written without their number get it, so that theirs stays as it was.
-    pugi::xml_node rowNode(qint64 number)
-    {
-        if (!m_rowsIndexed) {
-            m_rowsIndexed = true;
-            qint64 implied = 0;
-            for (pugi::xml_node row = m_sheetData.first_child(); row; row = row.next_sibling()) {
-                if (row.type() != pugi::node_element || xml::localName(row) != "row")
-                    continue;
-                const pugi::xml_attribute r = row.attribute("r");
-                implied = r ? r.as_llong(0) : implied + 1;
-                m_unnumberedRows = m_unnumberedRows || !r;
-                m_rows.emplace(implied, row); // the first of rows written twice
-            }
-        }
-        if (const auto found = m_rows.find(number); found != m_rows.end())
-            return found->second;
-        if (m_unnumberedRows) {
-            for (auto &[current, row] : m_rows) {
-                if (!row.attribute("r"))
-                    row.prepend_attribute("r").set_value(current);
-            }
-            m_unnumberedRows = false;
-        }
-        const auto next = m_rows.upper_bound(number);
-        const std::string name = xml::siblingName(m_sheetData, "row");
-        pugi::xml_node added = next == m_rows.end() ? m_sheetData.append_child(name.c_str())
-                                                    : m_sheetData.insert_child_before(name.c_str(), next->second);
-        added.append_attribute("r").set_value(number);
-        m_rows.emplace(number, added);
-        return added;
-    }
-
     // The cell element for a column of a row, inserted in order when missing; found wherever
     // it stands, as rows are.
     pugi::xml_node cellNode(pugi::xml_node row, qint64 rowNumber, qint64 column)
@@ -303,39 +604,6 @@ private:
         return added;
     }
 
-    // Whether the cell lies inside the range of an array formula anchored elsewhere.
-    bool isArrayMember(qint64 row, qint64 column)
-    {
-        if (!m_arraysRead) {
-            m_arraysRead = true;
-            // A formula comes first in its cell; a walk is far cheaper than a path query.
-            for (pugi::xml_node line = m_sheetData.first_child(); line; line = line.next_sibling()) {
-                for (pugi::xml_node entry = line.first_child(); entry; entry = entry.next_sibling()) {
-                    pugi::xml_node f = entry.first_child();
-                    while (f && f.type() != pugi::node_element)
-                        f = f.next_sibling();
-                    if (!f || xml::localName(f) != "f")
-                        continue;
-                    const std::string_view kind = f.attribute("t").value();
-                    if (kind != "array" && kind != "dataTable")
-                        continue;
-                    const std::string ref = f.attribute("ref").value();
-                    const size_t colon = ref.find(':');
-                    const std::optional<CellRef> first = parseRef(std::string_view(ref).substr(0, colon));
-                    const std::optional<CellRef> last
-                        = colon == std::string::npos ? first : parseRef(std::string_view(ref).substr(colon + 1));
-                    if (first && last)
-                        m_arrays.push_back({*first, *last});
-                }
-            }
-        }
-        for (const auto &[first, last] : m_arrays) {
-            if (row >= first.row && row <= last.row && column >= first.column && column <= last.column)
-                return true;
-        }
-        return false;
-    }
-
     void setValue(pugi::xml_node cell, const char *type, const std::string &value)
     {
         if (type)
@@ -349,6 +617,18 @@ private:
             cell.append_attribute("t").set_value("inlineStr");
             pugi::xml_node is = xml::insertChild(cell, xml::siblingName(cell, "is"), cellChildOrder);
             setStringElement(is.append_child(xml::siblingName(cell, "t").c_str()), text);
+            return;
+        }
+        if (!m_sharedStrings && !m_table)
+            m_table = m_document.sharedStrings();
+        if (m_table) {
+            // A new item for each new text, shared by the cells written with it: an item that was
+            // there before may carry runs or phonetic text of its own.
+            auto item = m_addedItems.constFind(text);
+            if (item == m_addedItems.cend())
+                item = m_addedItems.insert(text, m_table->append(text));
+            m_table->addReferences(1);
+            setValue(cell, "s", std::to_string(*item));
             return;
         }
         if (!m_sharedStrings) {
@@ -427,27 +707,6 @@ private:
         return count - 1;
     }
 
-    void extendDimension(qint64 row, qint64 column)
-    {
-        pugi::xml_node dimension = xml::child(m_sheet.root(), "dimension");
-        if (!dimension)
-            return;
-        pugi::xml_attribute ref = dimension.attribute("ref");
-        const std::string text = ref.value();
-        const size_t colon = text.find(':');
-        std::optional<CellRef> first = parseRef(std::string_view(text).substr(0, colon));
-        std::optional<CellRef> last = colon == std::string::npos ? first : parseRef(std::string_view(text).substr(colon + 1));
-        if (!first || !last)
-            return;
-        first = CellRef{std::min(first->row, row), std::min(first->column, column)};
-        last = CellRef{std::max(last->row, row), std::max(last->column, column)};
-        std::string updated = cellName(first->row, first->column);
-        if (first->row != last->row || first->column != last->column)
-            updated += ":" + cellName(last->row, last->column);
-        if (updated != text)
-            ref.set_value(updated.c_str());
-    }
-
     // Asks for a full recalculation on load; when formulas were written or overwritten, the
     // calculation chain, which lists formula cells, is dropped for the spreadsheet to rebuild.
     void requireRecalculation(bool dropCalcChain)
@@ -476,25 +735,20 @@ private:
 
     PackageDocument &m_document;
     OpcPackage &m_package;
-    XmlPart &m_sheet;
-    pugi::xml_node m_sheetData;
+    std::unique_ptr<SheetRows> m_rows;
     EntryContext m_context;
     QString m_sharedStringsName;
     QString m_stylesName;
-    XmlPart *m_sharedStrings = nullptr;
+    SharedStringTable *m_table = nullptr; // the table read as text
+    XmlPart *m_sharedStrings = nullptr; // the table when it is already edited as a tree
     long long m_uniqueCount = 0;
     long long m_addedStrings = 0; // cells given a shared string
     QHash<QString, long long> m_addedItems; // index of each item added, by text
     QHash<QString, int> m_newStyles;
     bool m_formulasChanged = false;
     bool m_written = false;
-    bool m_arraysRead = false;
-    std::vector<std::pair<CellRef, CellRef>> m_arrays;
     bool m_xfsRead = false;
     std::vector<pugi::xml_node> m_xfs; // cellXfs, in order
-    bool m_rowsIndexed = false;
-    bool m_unnumberedRows = false;
-    std::map<qint64, pugi::xml_node> m_rows; // by row number
 };
 
 } // namespace
@@ -503,7 +757,7 @@ void setCellValues(PackageDocument &document, const SheetEntry &sheet, const std
 {
     if (sheet.kind != SheetKind::Worksheet)
         throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Value on ") + sheet.name);
-    Writer writer(document, sheet);
+    Writer writer(document, sheet, writes);
     std::optional<EngineError> failure;
     for (const Worksheet::CellWrite &write : writes) {
         try {

@@ -6,6 +6,7 @@
 #include "automation/crypto/PasswordHashes.h"
 #include "automation/xlsx/SchemaOrder.h"
 #include "automation/xlsx/XmlTree.h"
+#include "automation/xlsx/SheetDataText.h"
 #include "automation/xlsx/SheetPageSetup.h"
 #include "automation/xlsx/XmlScanner.h"
 
@@ -83,6 +84,8 @@ void PackageDocument::ensureOpen() const
 
 void PackageDocument::close()
 {
+    m_sheetData.clear();
+    m_sharedStrings.reset();
     m_model.reset();
     m_package.reset();
 }
@@ -108,6 +111,49 @@ WorkbookModel &PackageDocument::editableModel()
 SplicedXmlPart &PackageDocument::sheetPart(const SheetEntry &sheet)
 {
     return package().sheet(sheet.partName);
+}
+
+std::shared_ptr<const SheetCells> PackageDocument::sheetCells(const QString &partName)
+{
+    OpcPackage &parts = package();
+    if (parts.editedAsTree(partName))
+        return readSheetCells(sheetDataText(parts, partName), partName);
+    const SplicedXmlPart &part = parts.sheet(partName);
+    SheetDataCopy &copy = m_sheetData[partName.toCaseFolded()];
+    // A changed part may have a rewrite of its cell data: it is read as it will be written.
+    if (copy.part == &part && !part.isDirty())
+        return copy.cells;
+    std::shared_ptr<const SheetCells> cells = readSheetCells(sheetDataText(parts, partName), partName);
+    copy = {part.isDirty() ? nullptr : &part, cells};
+    return cells;
+}
+
+SharedStringTable *PackageDocument::sharedStrings()
+{
+    OpcPackage &parts = package();
+    if (!m_sharedStrings) {
+        static const QString type
+            = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings");
+        m_sharedStrings.emplace();
+        for (const Relationship &relationship : parts.relationships(m_model->partName())) {
+            if (rel::isType(relationship.type, type) && !relationship.partName.isEmpty() && parts.hasPart(relationship.partName)) {
+                const QString name = parts.canonicalName(relationship.partName);
+                *m_sharedStrings = std::make_unique<SharedStringTable>(name, parts.partBytes(name));
+                break;
+            }
+        }
+    }
+    SharedStringTable *table = m_sharedStrings->get();
+    if (table && parts.editedAsTree(table->partName()))
+        return nullptr;
+    return table;
+}
+
+void PackageDocument::storeSharedStrings()
+{
+    SharedStringTable *table = sharedStrings();
+    if (table && table->isChanged())
+        package().setBinary(table->partName(), table->bytes());
 }
 
 void PackageDocument::setOrientation(const SheetEntry &sheet, Orientation orientation)
@@ -297,6 +343,8 @@ void PackageDocument::save()
         return;
     }
     Written written = write(m_path, m_stamp);
+    // The sheet parts are read again from the stored package from now on.
+    m_sheetData.clear();
     m_stamp = written.stamp;
     m_package->committed(std::move(written.bytes));
 }

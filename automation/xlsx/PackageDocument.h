@@ -3,10 +3,13 @@
 #include "automation/Engine.h"
 #include "automation/xlsx/AtomicFile.h"
 #include "automation/xlsx/OpcPackage.h"
+#include "automation/xlsx/SharedStringTable.h"
+#include "automation/xlsx/SheetDataText.h"
 #include "automation/xlsx/WorkbookModel.h"
 
 #include <QString>
 
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -34,6 +37,15 @@ public:
     WorkbookModel &editableModel();
 
     SplicedXmlPart &sheetPart(const SheetEntry &sheet);
+    // The workbook's shared-string table, read once; null when the workbook has none, or when
+    // its part is already edited as a tree (then it is read and written through that).
+    SharedStringTable *sharedStrings();
+    // Stores the table's new items in the package.
+    void storeSharedStrings();
+    // The rows and cells of a worksheet part's sheetData (see xlsx::sheetDataText). While the
+    // part is unchanged they are read once and kept, so that the readers of a sheet's cells
+    // and its writer do not inflate and scan it again each.
+    std::shared_ptr<const SheetCells> sheetCells(const QString &partName);
     // Sets the orientation in the sheet part and, where the sheet has printer settings of its
     // own, in their DEVMODE too, so that the two cannot disagree.
     void setOrientation(const SheetEntry &sheet, Orientation orientation);
@@ -71,6 +83,13 @@ private:
     std::unique_ptr<WorkbookModel> m_model;
     std::optional<QString> m_openPassword;
     bool m_encrypted = false; // saved encrypted: the parts in memory are no longer the file
+    struct SheetDataCopy
+    {
+        const SplicedXmlPart *part = nullptr;
+        std::shared_ptr<const SheetCells> cells;
+    };
+    std::map<QString, SheetDataCopy> m_sheetData; // key: case-folded part name
+    std::optional<std::unique_ptr<SharedStringTable>> m_sharedStrings; // once looked for
 };
 
 } // namespace gm::xlsx

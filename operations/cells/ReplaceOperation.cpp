@@ -82,19 +82,22 @@ std::vector<Worksheet::CellWrite> replacementsFor(
     for (qint64 row = 0; row < bounds.rowCount(); ++row) {
         int empty = 0;
         for (qint64 column = 0; column < columns; ++column) {
-            QString text = texts[size_t(row * columns + column)];
-            if (inputs.ignoreLineBreaks)
-                text = withoutLineBreaks(text);
+            const QString &shown = texts[size_t(row * columns + column)];
+            const QString text = inputs.ignoreLineBreaks ? withoutLineBreaks(shown) : shown;
             empty = text.isEmpty() ? empty + 1 : 0;
             if (empty > kEmptyCellsEndingARow)
                 break;
+            // Letters fold one to one, so a text of another length (or a shorter one) cannot
+            // match: most cells are passed over without comparing them.
+            if (inputs.contains ? text.size() < find.size() : text.size() != find.size())
+                continue;
             const qint64 r = bounds.firstRow + row;
             const qint64 c = bounds.firstColumn + column;
             if (!inputs.contains) {
                 if (text.compare(find, sensitivity) == 0)
                     writes.push_back({r, c, inputs.replacement});
             } else if (!find.isEmpty() && text.contains(find, sensitivity)) {
-                writes.push_back({r, c, text.replace(find, inputs.replacement, sensitivity)});
+                writes.push_back({r, c, QString(text).replace(find, inputs.replacement, sensitivity)});
             }
         }
     }
