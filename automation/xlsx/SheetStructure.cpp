@@ -2,6 +2,7 @@
 
 #include "automation/EngineError.h"
 #include "automation/FormulaReferences.h"
+#include "automation/xlsx/CellMetadata.h"
 #include "automation/xlsx/ExternalLinks.h"
 #include "automation/xlsx/OpcPackage.h"
 #include "automation/xlsx/PackageDocument.h"
@@ -15,6 +16,7 @@
 
 #include <array>
 #include <functional>
+#include <map>
 #include <optional>
 
 namespace gm::xlsx {
@@ -1224,12 +1226,17 @@ private:
 };
 
 // Relationship kinds a copied sheet may carry, by the last segment of their type: the parts
-// hang off the sheet alone and are copied with it. Anything else (pivot tables, slicers,
-// form controls, embedded objects, threaded comments) depends on workbook-level parts and is
-// refused.
+// hang off the sheet and are copied with it (a pivot table with a cache of its own, which the
+// target's workbook then lists). Anything else (slicers, form controls, embedded objects,
+// threaded comments) depends on workbook-level parts and is refused.
 constexpr std::array copiedRelationships{"printerSettings"sv, "drawing"sv, "vmlDrawing"sv, "comments"sv, "table"sv, "chart"sv,
     "chartUserShapes"sv, "image"sv, "hyperlink"sv, "package"sv, "themeOverride"sv, "chartStyle"sv, "chartColorStyle"sv,
-    "chartEx"sv, "diagramData"sv, "diagramLayout"sv, "diagramQuickStyle"sv, "diagramColors"sv, "diagramDrawing"sv};
+    "chartEx"sv, "diagramData"sv, "diagramLayout"sv, "diagramQuickStyle"sv, "diagramColors"sv, "diagramDrawing"sv,
+    "pivotTable"sv, "pivotCacheDefinition"sv, "pivotCacheRecords"sv, "externalLinkPath"sv};
+const QString pivotCacheRelationship
+    = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/pivotCacheDefinition");
+const QString externalLinkPathRelationship
+    = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/externalLinkPath");
 // Elements of a chart part whose text is a reference: series and label ranges, and the full
 // ranges of filtered series.
 constexpr std::array copiedChartFormulas{"f"sv, "sqref"sv};
@@ -1537,11 +1544,14 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     std::vector<pugi::xml_node> stringCells;
     std::vector<std::pair<pugi::xml_attribute, bool>> formatUses; // attribute, differential
     std::vector<pugi::xml_node> formulaNodes;
+    std::vector<pugi::xml_attribute> metadataUses;
     forEachElement(sheetRoot, [&](pugi::xml_node node) {
         const std::string_view local = xml::localName(node);
         if (local == "c") {
-            if (node.attribute("cm") || node.attribute("vm"))
-                throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("cell metadata"));
+            if (node.attribute("vm"))
+                throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("value metadata"));
+            if (pugi::xml_attribute metadata = node.attribute("cm"))
+                metadataUses.push_back(metadata);
             if (pugi::xml_attribute style = node.attribute("s"))
                 formatUses.emplace_back(style, false);
             if (std::string_view(node.attribute("t").value()) == "s")
@@ -1676,6 +1686,71 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
             = table->serialize();
     }
 
+    // Pivot tables: each cache copied along gets an id the target's workbook does not use. A
+    // cache that reads a sheet copied along reads that copy; one that reads another sheet of
+    // the source reads it in the source file, through a relationship to that file.
+    std::map<int, QString> pivotCaches; // new cache id -> the cache's part in the target
+    {
+        int nextCacheId = 0;
+        for (pugi::xml_node cache : xml::children(xml::child(workbook.root(), "pivotCaches"), "pivotCache"))
+            nextCacheId = std::max(nextCacheId, cache.attribute("cacheId").as_int() + 1);
+        QHash<QString, int> cacheIds; // case-folded target part -> id
+        for (CopiedPart &part : parts) {
+            if (part.contentType != contentType::pivotTable)
+                continue;
+            QString cachePart;
+            for (const Relationship &relationship : part.relationships) {
+                if (rel::isType(relationship.type, pivotCacheRelationship) && !relationship.partName.isEmpty())
+                    cachePart = targets.value(relationship.partName.toCaseFolded());
+            }
+            if (cachePart.isEmpty())
+                throw EngineError(ErrorCode::Damaged, QStringLiteral("pivot table without its cache: ") + part.source);
+            if (!cacheIds.contains(cachePart.toCaseFolded())) {
+                cacheIds.insert(cachePart.toCaseFolded(), nextCacheId);
+                pivotCaches.emplace(nextCacheId++, cachePart);
+            }
+            XmlPart table(part.target, part.bytes);
+            table.root().attribute("cacheId").set_value(cacheIds.value(cachePart.toCaseFolded()));
+            part.bytes = table.serialize();
+        }
+        for (CopiedPart &part : parts) {
+            if (part.contentType != contentType::pivotCache)
+                continue;
+            XmlPart cache(part.target, part.bytes);
+            const pugi::xml_node cacheSource = xml::child(cache.root(), "cacheSource");
+            const QString kind = QString::fromUtf8(cacheSource.attribute("type").value());
+            pugi::xml_node range = xml::child(cacheSource, "worksheetSource");
+            if ((!kind.isEmpty() && kind != QLatin1String("worksheet")) || !range)
+                throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("pivot cache source ") + kind);
+            const QString sheet = QString::fromUtf8(range.attribute("sheet").value());
+            if (xml::prefixedAttribute(range, "id"))
+                continue; // it reads another file already, through its own relationship
+            if (sheet.isEmpty())
+                throw EngineError(
+                    ErrorCode::SheetCopyUnsupported, QStringLiteral("pivot cache source name ") + xml::attribute(range, "name"));
+            const QString key = sheet.toCaseFolded();
+            if (const auto copied = copies.constFind(key); copied != copies.constEnd()) {
+                if (!copied.value().isEmpty() && copied.value() != sheet)
+                    range.attribute("sheet").set_value(copied.value().toUtf8().constData());
+            } else if (std::any_of(sourceModel.sheets().begin(), sourceModel.sheets().end(), [&](const SheetEntry &entry) {
+                           return entry.kind == SheetKind::Worksheet && entry.name.toCaseFolded() == key;
+                       })) {
+                QSet<QString> ids;
+                for (const Relationship &relationship : part.relationships)
+                    ids.insert(relationship.id);
+                QString id;
+                for (int k = 1; id.isEmpty() || ids.contains(id); ++k)
+                    id = QStringLiteral("rId%1").arg(k);
+                part.relationships.push_back({id, externalLinkPathRelationship, linkLocation(sourcePath), QString()});
+                const std::string name = xml::qualifiedName(range, relationshipsNamespace, "id", "r");
+                range.append_attribute(name.c_str()).set_value(id.toUtf8().constData());
+            } else {
+                throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("pivot cache source sheet ") + sheet);
+            }
+            part.bytes = cache.serialize();
+        }
+    }
+
     // Charts name the copied sheet in their ranges, and other sheets of the source like the
     // formulas do.
     QList<int> usedBlocks;
@@ -1725,8 +1800,17 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     QString stringsPart = partFor(package, model.partName(), sharedStringsRelationship);
     XmlPart *strings = stringsPart.isEmpty() ? nullptr : &package.xml(stringsPart);
 
+    CellMetadataCopy metadata(from, sourceModel.partName(), package, model.partName());
+    for (pugi::xml_attribute use : metadataUses)
+        metadata.check(use.as_int());
+
     if (checkOnly)
         return name;
+
+    // Cell metadata (dynamic array formulas): the records the copy's cells use, in the target.
+    for (pugi::xml_attribute use : metadataUses)
+        use.set_value(metadata.map(use.as_int()));
+    metadata.finish();
 
     // Shared strings: each string the copy uses is appended to the target's table (or found
     // there) and the cell points at it.
@@ -1838,6 +1922,22 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
             idName = attribute.name();
     }
     node.append_attribute(idName.c_str()).set_value(relationshipId.toUtf8().constData());
+
+    // The pivot caches copied along, listed by the workbook under their new ids.
+    if (!pivotCaches.empty()) {
+        pugi::xml_node caches = xml::child(root, "pivotCaches");
+        if (!caches)
+            caches = xml::insertChild(root, xml::siblingName(root, "pivotCaches"), order::workbook);
+        const std::string cacheName = xml::siblingName(caches, "pivotCache");
+        const std::string cacheIdName = xml::qualifiedName(root, relationshipsNamespace, "id", "r");
+        for (const auto &[id, cachePart] : pivotCaches) {
+            const QString cacheRelationship
+                = package.addRelationship(model.partName(), pivotCacheRelationship, relativeTarget(model.partName(), cachePart));
+            pugi::xml_node cache = caches.append_child(cacheName.c_str());
+            cache.append_attribute("cacheId").set_value(id);
+            cache.append_attribute(cacheIdName.c_str()).set_value(cacheRelationship.toUtf8().constData());
+        }
+    }
 
     pugi::xml_node names = xml::child(root, "definedNames");
     for (pugi::xml_node definedName : xml::children(names, "definedName")) {

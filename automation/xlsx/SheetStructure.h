@@ -25,6 +25,7 @@ inline const QString chartEx = QStringLiteral("application/vnd.ms-office.chartex
 inline const QString table = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml");
 inline const QString pivotCache
     = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.pivotCacheDefinition+xml");
+inline const QString pivotTable = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.pivotTable+xml");
 } // namespace contentType
 
 // Rewrites the text of every element with one of those local names below root (not below a
@@ -110,9 +111,11 @@ public:
     // and which every reader computes from the link), the span [n]Jan:Mar!B2 elsewhere, the
     // link listing the sheets in the source's order. A name of another sheet (Other!Local)
     // that stands for fixed cells reads them through the link. The copy becomes the active
-    // sheet unless it is hidden. Pivot tables, form controls, embedded objects, threaded
-    // comments, names of other sheets that stand for formulas or relative cells, cell
-    // metadata, or a very hidden sheet throw SheetCopyUnsupported before anything changes.
+    // sheet unless it is hidden. Cell metadata (dynamic array formulas) goes into this
+    // workbook's metadata part. Pivot tables, form controls, embedded objects, threaded
+    // comments, names of other sheets that stand for formulas or relative cells, value
+    // metadata (pictures in cells), or a very hidden sheet throw SheetCopyUnsupported before
+    // anything changes.
     QString insertCopy(PackageDocument &source, const QString &sourceSheetPart, const QString &sourcePath);
     // Copies several worksheets of `source` together, as insertCopy does, so that they end up
     // in front in their own order: references between them name the copies (a 3-D span
