@@ -2,10 +2,12 @@
 
 #include "automation/EngineError.h"
 #include "automation/xlsx/OpcPackage.h"
+#include "automation/xlsx/SheetStructure.h"
 #include "automation/xlsx/XmlPart.h"
 #include "automation/xlsx/XmlTree.h"
 
 #include <array>
+#include <sstream>
 #include <string_view>
 
 namespace gm::xlsx {
@@ -19,8 +21,20 @@ const QString metadataRelationship
 const QString metadataType = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheetMetadata+xml");
 constexpr std::array metadataOrder{"metadataTypes"sv, "metadataStrings"sv, "mdxMetadata"sv, "futureMetadata"sv,
     "cellMetadata"sv, "valueMetadata"sv, "extLst"sv};
-// Rich values (pictures in cells, linked data types) point on into the rich data parts.
+// Rich values (pictures in cells, linked data types) point on into the rich data parts: the
+// values, their structures (the keys and their kinds), the key flags, and the list of
+// relationships (pictures) that values name by position.
 constexpr std::string_view richValueType = "XLRICHVALUE";
+constexpr std::string_view richValueNamespace = "http://schemas.microsoft.com/office/spreadsheetml/2017/richdata";
+const QString richValuesTail = QStringLiteral("/rdRichValue");
+const QString richStructuresTail = QStringLiteral("/rdRichValueStructure");
+const QString richTypesTail = QStringLiteral("/rdRichValueTypes");
+const QString richRelationsTail = QStringLiteral("/richValueRel");
+const QString imageRelationship = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/image");
+// Key kinds a copied rich value may hold: numbers, booleans, errors and strings. Others name
+// further rich values, arrays or property bags.
+constexpr std::array plainKeyKinds{""sv, "d"sv, "i"sv, "b"sv, "e"sv, "s"sv};
+constexpr std::string_view relationKeyPrefix = "_rvRel:";
 
 QString metadataPartOf(OpcPackage &package, const QString &workbookPart)
 {
@@ -28,6 +42,47 @@ QString metadataPartOf(OpcPackage &package, const QString &workbookPart)
         if (rel::isType(relationship.type, metadataRelationship) && !relationship.partName.isEmpty()
             && package.hasPart(relationship.partName))
             return relationship.partName;
+    }
+    return {};
+}
+
+// The workbook's part whose relationship type ends in `tail` (the rich data types carry a
+// dated namespace of their own).
+QString partByTail(OpcPackage &package, const QString &workbookPart, const QString &tail, QString *type = nullptr)
+{
+    for (const Relationship &relationship : package.relationships(workbookPart)) {
+        if (relationship.type.endsWith(tail) && !relationship.partName.isEmpty() && package.hasPart(relationship.partName)) {
+            if (type)
+                *type = relationship.type;
+            return relationship.partName;
+        }
+    }
+    return {};
+}
+
+// A part name the package does not use: `wanted` itself, else its stem with the first free number.
+QString freePartName(OpcPackage &package, const QString &wanted)
+{
+    if (!package.hasPart(wanted))
+        return wanted;
+    const qsizetype dot = wanted.lastIndexOf(u'.');
+    QString stem = wanted.left(dot);
+    while (!stem.isEmpty() && stem.back().isDigit())
+        stem.chop(1);
+    for (int n = 1;; ++n) {
+        const QString candidate = stem + QString::number(n) + wanted.mid(dot);
+        if (!package.hasPart(candidate))
+            return candidate;
+    }
+}
+
+pugi::xml_node findLocal(pugi::xml_node node, std::string_view localName)
+{
+    for (pugi::xml_node child : xml::children(node)) {
+        if (xml::localName(child) == localName)
+            return child;
+        if (pugi::xml_node found = findLocal(child, localName))
+            return found;
     }
     return {};
 }
@@ -62,7 +117,7 @@ void setCount(pugi::xml_node list, std::string_view item)
 {
     const int count = int(xml::children(list, item).size());
     pugi::xml_attribute attribute = list.attribute("count");
-    (attribute ? attribute : list.prepend_attribute("count")).set_value(count);
+    (attribute ? attribute : list.append_attribute("count")).set_value(count);
 }
 
 [[noreturn]] void refuse(const QString &what)
@@ -75,6 +130,7 @@ void setCount(pugi::xml_node list, std::string_view item)
 CellMetadataCopy::CellMetadataCopy(
     OpcPackage &source, const QString &sourceWorkbookPart, OpcPackage &target, const QString &targetWorkbookPart)
     : m_source(source),
+      m_sourceWorkbookPart(sourceWorkbookPart),
       m_target(target),
       m_targetWorkbookPart(targetWorkbookPart),
       m_sourcePart(metadataPartOf(source, sourceWorkbookPart)),
@@ -82,27 +138,68 @@ CellMetadataCopy::CellMetadataCopy(
 {
 }
 
-pugi::xml_node CellMetadataCopy::sourceBlock(int cellIndex) const
+pugi::xml_node CellMetadataCopy::sourceBlock(const char *list, int index) const
 {
     if (m_sourcePart.isEmpty())
         refuse(QStringLiteral("no metadata part"));
-    const pugi::xml_node block = nth(xml::child(m_source.xml(m_sourcePart).root(), "cellMetadata"), "bk", cellIndex - 1);
+    const pugi::xml_node block = nth(xml::child(m_source.xml(m_sourcePart).root(), list), "bk", index - 1);
     if (!block)
-        refuse(QStringLiteral("record %1 missing").arg(cellIndex));
+        refuse(QStringLiteral("record %1 missing").arg(index));
     return block;
 }
 
 void CellMetadataCopy::check(int cellIndex)
 {
-    const pugi::xml_node block = sourceBlock(cellIndex);
+    checkRecords(sourceBlock("cellMetadata", cellIndex));
+}
+
+void CellMetadataCopy::checkRecords(pugi::xml_node block)
+{
     const pugi::xml_node root = m_source.xml(m_sourcePart).root();
     for (pugi::xml_node record : xml::children(block, "rc")) {
         const pugi::xml_node type = nth(xml::child(root, "metadataTypes"), "metadataType", record.attribute("t").as_int() - 1);
         const char *name = type.attribute("name").value();
-        if (!type || name == richValueType)
+        const pugi::xml_node future = nth(futureBlocks(root, name), "bk", record.attribute("v").as_int(-1));
+        if (!type || !future)
             refuse(QString::fromUtf8(name));
-        if (!nth(futureBlocks(root, name), "bk", record.attribute("v").as_int(-1)))
-            refuse(QString::fromUtf8(name));
+        if (name == richValueType) {
+            const pugi::xml_node reference = findLocal(future, "rvb");
+            if (!reference)
+                refuse(QString::fromUtf8(name));
+            m_sourceRich.values = partByTail(m_source, m_sourceWorkbookPart, richValuesTail);
+            m_sourceRich.structures = partByTail(m_source, m_sourceWorkbookPart, richStructuresTail);
+            m_sourceRich.relations = partByTail(m_source, m_sourceWorkbookPart, richRelationsTail);
+            m_sourceRich.types = partByTail(m_source, m_sourceWorkbookPart, richTypesTail);
+            if (m_sourceRich.values.isEmpty() || m_sourceRich.structures.isEmpty())
+                refuse(QStringLiteral("rich value parts missing"));
+            const pugi::xml_node value
+                = nth(m_source.xml(m_sourceRich.values).root(), "rv", reference.attribute("i").as_int(-1));
+            const pugi::xml_node structure
+                = nth(m_source.xml(m_sourceRich.structures).root(), "s", value.attribute("s").as_int(-1));
+            if (!value || !structure)
+                refuse(QStringLiteral("rich value %1 missing").arg(reference.attribute("i").as_int(-1)));
+            const std::vector<pugi::xml_node> keys = xml::children(structure, "k");
+            const std::vector<pugi::xml_node> values = xml::children(value, "v");
+            if (keys.size() != values.size())
+                refuse(QStringLiteral("rich value %1 damaged").arg(reference.attribute("i").as_int(-1)));
+            for (size_t k = 0; k < keys.size(); ++k) {
+                const std::string_view kind = keys[k].attribute("t").value();
+                if (std::find(plainKeyKinds.begin(), plainKeyKinds.end(), kind) == plainKeyKinds.end())
+                    refuse(QStringLiteral("rich value key ") + QString::fromUtf8(keys[k].attribute("n").value()));
+                if (std::string_view(keys[k].attribute("n").value()).starts_with(relationKeyPrefix)) {
+                    if (m_sourceRich.relations.isEmpty())
+                        refuse(QStringLiteral("rich value relationships missing"));
+                    const pugi::xml_node relation
+                        = nth(m_source.xml(m_sourceRich.relations).root(), "rel", values[k].text().as_int(-1));
+                    const QString id = xml::attribute(relation, "r:id");
+                    bool found = false;
+                    for (const Relationship &relationship : m_source.relationships(m_sourceRich.relations))
+                        found = found || (relationship.id == id && m_source.hasPart(relationship.partName));
+                    if (!found)
+                        refuse(QStringLiteral("rich value picture missing"));
+                }
+            }
+        }
     }
     // The blocks name their extensions by prefixes the source's root declares; the target's
     // root must not bind those prefixes to other namespaces.
@@ -117,6 +214,11 @@ void CellMetadataCopy::check(int cellIndex)
         if (bound && std::string_view(bound.value()) != declaration.value())
             refuse(QString::fromUtf8(declaration.name()));
     }
+}
+
+void CellMetadataCopy::checkValue(int valueIndex)
+{
+    checkRecords(sourceBlock("valueMetadata", valueIndex));
 }
 
 XmlPart &CellMetadataCopy::targetPart()
@@ -185,33 +287,39 @@ int CellMetadataCopy::targetFuture(const QByteArray &typeName, pugi::xml_node bl
     return index;
 }
 
-int CellMetadataCopy::map(int cellIndex)
+// The record as the target numbers it: each of its entries names the target's type and
+// future metadata block (a rich value's block naming the target's copy of the value).
+pugi::xml_node CellMetadataCopy::mapRecords(pugi::xml_node sourceRecords, pugi::xml_document &built)
 {
-    if (const auto found = m_mapped.constFind(cellIndex); found != m_mapped.constEnd())
-        return found.value();
     const pugi::xml_node sourceRoot = m_source.xml(m_sourcePart).root();
-    // The record as the target numbers it: each of its entries names the target's type and
-    // future metadata block.
-    pugi::xml_document built;
     pugi::xml_node block = built.append_child("bk");
-    for (pugi::xml_node record : xml::children(sourceBlock(cellIndex), "rc")) {
+    for (pugi::xml_node record : xml::children(sourceRecords, "rc")) {
         const pugi::xml_node type
             = nth(xml::child(sourceRoot, "metadataTypes"), "metadataType", record.attribute("t").as_int() - 1);
         const QByteArray typeName = type.attribute("name").value();
-        const pugi::xml_node future = nth(futureBlocks(sourceRoot, typeName.constData()), "bk", record.attribute("v").as_int());
+        pugi::xml_node future = nth(futureBlocks(sourceRoot, typeName.constData()), "bk", record.attribute("v").as_int());
+        pugi::xml_document rewritten;
+        if (typeName == QByteArray(richValueType.data(), qsizetype(richValueType.size()))) {
+            future = rewritten.append_copy(future);
+            pugi::xml_node reference = findLocal(future, "rvb");
+            reference.attribute("i").set_value(mapRichValue(reference.attribute("i").as_int()));
+        }
         pugi::xml_node entry = block.append_child("rc");
         entry.append_attribute("t").set_value(targetType(type));
         entry.append_attribute("v").set_value(targetFuture(typeName, future));
     }
-    pugi::xml_node root = targetPart().root();
-    pugi::xml_node cells = xml::child(root, "cellMetadata");
-    if (!cells)
-        cells = xml::insertChild(root, xml::siblingName(root, "cellMetadata"), metadataOrder);
-    const std::string prefix = xml::siblingName(root, "bk");
+    return block;
+}
+
+namespace {
+
+// The 1-based position of a record like `block` in `list` (entries compared without their
+// prefix), appending it when missing.
+int recordIndex(pugi::xml_node root, pugi::xml_node list, pugi::xml_node block, bool *added)
+{
     const QByteArray wanted = bytesOf(block);
     int index = 1;
-    for (pugi::xml_node existing : xml::children(cells, "bk")) {
-        // Compared as the source would write it: the entries' prefix aside.
+    for (pugi::xml_node existing : xml::children(list, "bk")) {
         pugi::xml_document plain;
         pugi::xml_node copy = plain.append_child("bk");
         for (pugi::xml_node record : xml::children(existing, "rc")) {
@@ -219,29 +327,157 @@ int CellMetadataCopy::map(int cellIndex)
             for (pugi::xml_attribute attribute : record.attributes())
                 entry.append_attribute(attribute.name()).set_value(attribute.value());
         }
-        if (bytesOf(copy) == wanted) {
-            m_mapped.insert(cellIndex, index);
+        if (bytesOf(copy) == wanted)
             return index;
-        }
         ++index;
     }
-    pugi::xml_node added = cells.append_child(prefix.c_str());
+    pugi::xml_node appended = list.append_child(xml::siblingName(root, "bk").c_str());
     const std::string recordName = xml::siblingName(root, "rc");
     for (pugi::xml_node record : block.children()) {
-        pugi::xml_node entry = added.append_child(recordName.c_str());
+        pugi::xml_node entry = appended.append_child(recordName.c_str());
         for (pugi::xml_attribute attribute : record.attributes())
             entry.append_attribute(attribute.name()).set_value(attribute.value());
     }
-    setCount(cells, "bk");
-    m_changed = true;
+    setCount(list, "bk");
+    *added = true;
+    return index;
+}
+
+} // namespace
+
+int CellMetadataCopy::map(int cellIndex)
+{
+    if (const auto found = m_mapped.constFind(cellIndex); found != m_mapped.constEnd())
+        return found.value();
+    pugi::xml_document built;
+    const pugi::xml_node block = mapRecords(sourceBlock("cellMetadata", cellIndex), built);
+    pugi::xml_node root = targetPart().root();
+    pugi::xml_node cells = xml::child(root, "cellMetadata");
+    if (!cells)
+        cells = xml::insertChild(root, xml::siblingName(root, "cellMetadata"), metadataOrder);
+    const int index = recordIndex(root, cells, block, &m_changed);
     m_mapped.insert(cellIndex, index);
     return index;
+}
+
+int CellMetadataCopy::mapValue(int valueIndex)
+{
+    if (const auto found = m_mappedValues.constFind(valueIndex); found != m_mappedValues.constEnd())
+        return found.value();
+    pugi::xml_document built;
+    const pugi::xml_node block = mapRecords(sourceBlock("valueMetadata", valueIndex), built);
+    pugi::xml_node root = targetPart().root();
+    pugi::xml_node values = xml::child(root, "valueMetadata");
+    if (!values)
+        values = xml::insertChild(root, xml::siblingName(root, "valueMetadata"), metadataOrder);
+    const int index = recordIndex(root, values, block, &m_changed);
+    m_mappedValues.insert(valueIndex, index);
+    return index;
+}
+
+// The target's rich data part `part` (found, or made from the source's `sourcePart`
+// with an empty root, its workbook relationship and content type).
+XmlPart &CellMetadataCopy::targetRichPart(QString &part, const QString &sourcePart, const char *relationshipTail)
+{
+    QString type;
+    if (part.isEmpty())
+        part = partByTail(m_target, m_targetWorkbookPart, QString::fromLatin1(relationshipTail));
+    if (part.isEmpty()) {
+        partByTail(m_source, m_sourceWorkbookPart, QString::fromLatin1(relationshipTail), &type);
+        part = freePartName(m_target, sourcePart);
+        const pugi::xml_node sourceRoot = m_source.xml(sourcePart).root();
+        pugi::xml_document document;
+        pugi::xml_node root = document.append_child(sourceRoot.name());
+        for (pugi::xml_attribute attribute : sourceRoot.attributes()) {
+            if (std::string_view(attribute.name()).starts_with("xmlns") || std::string_view(attribute.name()) == "mc:Ignorable")
+                root.append_attribute(attribute.name()).set_value(attribute.value());
+        }
+        std::ostringstream out;
+        root.print(out, "", pugi::format_raw);
+        m_target.createXml(part, QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n")
+                + QByteArray::fromStdString(out.str()));
+        m_target.addRelationship(m_targetWorkbookPart, type, relativeTarget(m_targetWorkbookPart, part));
+        m_target.ensureOverride(part, m_source.contentType(sourcePart));
+    }
+    XmlPart &xml = m_target.xml(part);
+    m_dirtyParts.insert(part, &xml);
+    return xml;
+}
+
+int CellMetadataCopy::addRelatedPicture(int sourceIndex)
+{
+    const pugi::xml_node relation = nth(m_source.xml(m_sourceRich.relations).root(), "rel", sourceIndex);
+    const QString id = xml::attribute(relation, "r:id");
+    Relationship picture;
+    for (const Relationship &relationship : m_source.relationships(m_sourceRich.relations)) {
+        if (relationship.id == id)
+            picture = relationship;
+    }
+    XmlPart &relations = targetRichPart(m_targetRich.relations, m_sourceRich.relations, "/richValueRel");
+    const QString copy = freePartName(m_target, picture.partName);
+    m_target.setBinary(copy, m_source.partBytes(picture.partName));
+    const QString contentType = m_source.contentType(picture.partName);
+    const qsizetype dot = copy.lastIndexOf(u'.');
+    if (m_target.contentType(copy) != contentType && (dot < 0 || !m_target.ensureDefault(copy.mid(dot + 1), contentType)))
+        m_target.ensureOverride(copy, contentType);
+    const QString newId = m_target.addRelationship(relations.name(), picture.type, relativeTarget(relations.name(), copy));
+    pugi::xml_node root = relations.root();
+    pugi::xml_node added = root.append_copy(relation);
+    added.attribute("r:id").set_value(newId.toUtf8().constData());
+    return int(xml::children(root, "rel").size()) - 1;
+}
+
+int CellMetadataCopy::mapRichValue(int sourceIndex)
+{
+    const pugi::xml_node value = nth(m_source.xml(m_sourceRich.values).root(), "rv", sourceIndex);
+    const pugi::xml_node structure = nth(m_source.xml(m_sourceRich.structures).root(), "s", value.attribute("s").as_int());
+
+    // The key flags are workbook-wide; a target without them takes the source's.
+    if (!m_sourceRich.types.isEmpty() && partByTail(m_target, m_targetWorkbookPart, richTypesTail).isEmpty()) {
+        QString type;
+        partByTail(m_source, m_sourceWorkbookPart, richTypesTail, &type);
+        const QString part = freePartName(m_target, m_sourceRich.types);
+        m_target.createXml(part, m_source.partBytes(m_sourceRich.types));
+        m_target.addRelationship(m_targetWorkbookPart, type, relativeTarget(m_targetWorkbookPart, part));
+        m_target.ensureOverride(part, m_source.contentType(m_sourceRich.types));
+    }
+
+    // The structure: one like it, or a copy.
+    XmlPart &structures = targetRichPart(m_targetRich.structures, m_sourceRich.structures, "/rdRichValueStructure");
+    int structureIndex = 0;
+    bool found = false;
+    for (pugi::xml_node existing : xml::children(structures.root(), "s")) {
+        if (bytesOf(existing) == bytesOf(structure)) {
+            found = true;
+            break;
+        }
+        ++structureIndex;
+    }
+    if (!found) {
+        structures.root().append_copy(structure);
+        setCount(structures.root(), "s");
+    }
+
+    // The value, its pictures copied and named by their new positions.
+    XmlPart &values = targetRichPart(m_targetRich.values, m_sourceRich.values, "/rdRichValue");
+    pugi::xml_node copy = values.root().append_copy(value);
+    copy.attribute("s").set_value(structureIndex);
+    const std::vector<pugi::xml_node> keys = xml::children(structure, "k");
+    const std::vector<pugi::xml_node> entries = xml::children(copy, "v");
+    for (size_t k = 0; k < keys.size() && k < entries.size(); ++k) {
+        if (std::string_view(keys[k].attribute("n").value()).starts_with(relationKeyPrefix))
+            entries[k].text().set(addRelatedPicture(entries[k].text().as_int()));
+    }
+    setCount(values.root(), "rv");
+    return int(xml::children(values.root(), "rv").size()) - 1;
 }
 
 void CellMetadataCopy::finish()
 {
     if (m_changed && m_written)
         m_written->markDirty();
+    for (XmlPart *part : std::as_const(m_dirtyParts))
+        part->markDirty();
 }
 
 } // namespace gm::xlsx

@@ -1269,20 +1269,6 @@ QString freshPartName(OpcPackage &target, const QString &sourcePart, QSet<QStrin
     }
 }
 
-// The target of a relationship from `fromPart` to `toPart`, relative to the first's folder.
-QString relativeTarget(const QString &fromPart, const QString &toPart)
-{
-    QStringList from = fromPart.split(u'/');
-    from.removeLast();
-    const QStringList to = toPart.split(u'/');
-    qsizetype common = 0;
-    while (common < from.size() && common < to.size() - 1 && from[common] == to[common])
-        ++common;
-    QString result;
-    for (qsizetype i = common; i < from.size(); ++i)
-        result += QStringLiteral("../");
-    return result + to.mid(common).join(u'/');
-}
 
 // The VML drawing blocks a package uses: each VML part claims blocks of 1024 shape ids
 // through <o:idmap data="1,2"/>, and blocks must not be shared between sheets.
@@ -1396,6 +1382,20 @@ void addCopiedPart(OpcPackage &package, const CopiedPart &part)
 }
 
 } // namespace
+
+QString relativeTarget(const QString &fromPart, const QString &toPart)
+{
+    QStringList from = fromPart.split(u'/');
+    from.removeLast();
+    const QStringList to = toPart.split(u'/');
+    qsizetype common = 0;
+    while (common < from.size() && common < to.size() - 1 && from[common] == to[common])
+        ++common;
+    QString result;
+    for (qsizetype i = common; i < from.size(); ++i)
+        result += QStringLiteral("../");
+    return result + to.mid(common).join(u'/');
+}
 
 QStringList copyRelatedParts(OpcPackage &source, const QString &sourceOwner, OpcPackage &target, const QString &targetOwner)
 {
@@ -1545,13 +1545,14 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     std::vector<std::pair<pugi::xml_attribute, bool>> formatUses; // attribute, differential
     std::vector<pugi::xml_node> formulaNodes;
     std::vector<pugi::xml_attribute> metadataUses;
+    std::vector<pugi::xml_attribute> valueMetadataUses;
     forEachElement(sheetRoot, [&](pugi::xml_node node) {
         const std::string_view local = xml::localName(node);
         if (local == "c") {
-            if (node.attribute("vm"))
-                throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("value metadata"));
             if (pugi::xml_attribute metadata = node.attribute("cm"))
                 metadataUses.push_back(metadata);
+            if (pugi::xml_attribute metadata = node.attribute("vm"))
+                valueMetadataUses.push_back(metadata);
             if (pugi::xml_attribute style = node.attribute("s"))
                 formatUses.emplace_back(style, false);
             if (std::string_view(node.attribute("t").value()) == "s")
@@ -1803,13 +1804,18 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     CellMetadataCopy metadata(from, sourceModel.partName(), package, model.partName());
     for (pugi::xml_attribute use : metadataUses)
         metadata.check(use.as_int());
+    for (pugi::xml_attribute use : valueMetadataUses)
+        metadata.checkValue(use.as_int());
 
     if (checkOnly)
         return name;
 
-    // Cell metadata (dynamic array formulas): the records the copy's cells use, in the target.
+    // Cell and value metadata (dynamic array formulas, pictures in cells): the records the
+    // copy's cells use, in the target.
     for (pugi::xml_attribute use : metadataUses)
         use.set_value(metadata.map(use.as_int()));
+    for (pugi::xml_attribute use : valueMetadataUses)
+        use.set_value(metadata.mapValue(use.as_int()));
     metadata.finish();
 
     // Shared strings: each string the copy uses is appended to the target's table (or found
@@ -1920,6 +1926,14 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     for (pugi::xml_attribute attribute = sheetNodes.front().first_attribute(); attribute; attribute = attribute.next_attribute()) {
         if (isRelationshipId(sheetNodes.front(), attribute))
             idName = attribute.name();
+    }
+    // Some writers declare the relationships prefix on each sheet element rather than on the
+    // root: the new element then declares it too.
+    const std::string idPrefix = idName.substr(0, idName.find(':'));
+    if (xml::namespaceForPrefix(node, idPrefix).empty()) {
+        const std::string_view uri = xml::namespaceForPrefix(sheetNodes.front(), idPrefix);
+        node.append_attribute(("xmlns:" + idPrefix).c_str())
+            .set_value(uri.empty() ? relationshipsNamespace.data() : std::string(uri).c_str());
     }
     node.append_attribute(idName.c_str()).set_value(relationshipId.toUtf8().constData());
 

@@ -36,6 +36,9 @@ bool rewriteElements(pugi::xml_node root, std::span<const std::string_view> name
 class OpcPackage;
 class PackageDocument;
 
+// The target of a relationship from `fromPart` to `toPart`, relative to the first's folder.
+QString relativeTarget(const QString &fromPart, const QString &toPart);
+
 // Copies into `target` the parts that `sourceOwner` of `source` reaches through its
 // relationships, and the parts those reach, each under a name `target` does not use (the same
 // folder and stem, the first free number), with their content types; then gives `targetOwner`
@@ -111,10 +114,11 @@ public:
     // and which every reader computes from the link), the span [n]Jan:Mar!B2 elsewhere, the
     // link listing the sheets in the source's order. A name of another sheet (Other!Local)
     // that stands for fixed cells reads them through the link. The copy becomes the active
-    // sheet unless it is hidden. Cell metadata (dynamic array formulas) goes into this
-    // workbook's metadata part. Pivot tables, form controls, embedded objects, threaded
-    // comments, names of other sheets that stand for formulas or relative cells, value
-    // metadata (pictures in cells), or a very hidden sheet throw SheetCopyUnsupported before
+    // sheet unless it is hidden. Cell and value metadata (dynamic array formulas, pictures in
+    // cells) go into this workbook's metadata and rich data parts; a pivot table brings its
+    // cache, which reads the copy of its data sheet or the source file. Slicers, form
+    // controls, embedded objects, threaded comments, names of other sheets that stand for
+    // formulas or relative cells, or a very hidden sheet throw SheetCopyUnsupported before
     // anything changes.
     QString insertCopy(PackageDocument &source, const QString &sourceSheetPart, const QString &sourcePath);
     // Copies several worksheets of `source` together, as insertCopy does, so that they end up

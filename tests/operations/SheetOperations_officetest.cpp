@@ -238,7 +238,7 @@ TEST_F(SheetOperationsTest, InsertedSheetReadsTheSameInTheEngineAndBadTargetsAre
         GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
     const QString target = copy(fixture(QStringLiteral("sheets_second_active.xlsx")), "targets");
     const QString pictures = copy(gm::test::corpusFile(QStringLiteral("xlsx/image01.xlsx")), "targets");
-    const QString refusedSource = gm::test::corpusFile(QStringLiteral("xlsx/embed_image01.xlsx"));
+    const QString refusedSource = gm::test::corpusFile(QStringLiteral("xlsx/hide02.xlsx"));
     const QStringList cells = strings({"B2", "C2", "A1"});
     QStringList sourceTexts;
     engineSheets(source, QStringLiteral("Sheet1"), cells, &sourceTexts);
@@ -253,9 +253,9 @@ TEST_F(SheetOperationsTest, InsertedSheetReadsTheSameInTheEngineAndBadTargetsAre
     EXPECT_EQ(names(sheets), strings({"Sheet1", "First", "第二"}));
     EXPECT_EQ(copiedTexts, sourceTexts);
 
-    // A source sheet with a picture in a cell is refused for every target and logged; the file stays.
+    // A very hidden source sheet is refused for every target and logged; the file stays.
     const QByteArray before = gm::test::readAll(target);
-    inputs = InsertSheetInputs{{target}, refusedSource, QStringLiteral("Sheet1")};
+    inputs = InsertSheetInputs{{target}, refusedSource, QStringLiteral("Sheet2")};
     summary = insertSheet(inputs, ui, settings);
     EXPECT_EQ(summary.failedCount(), 1);
     EXPECT_EQ(gm::test::readAll(target), before);
@@ -270,11 +270,11 @@ TEST_F(SheetOperationsTest, InsertedSheetReadsTheSameInTheEngineAndBadTargetsAre
     EXPECT_EQ(ui.messages.last(), kNoSourceSheet);
 }
 
-TEST_F(SheetOperationsTest, SheetsWithPivotTablesDynamicArraysAndUnknownFunctionsReadTheSameInTheEngine)
+TEST_F(SheetOperationsTest, SheetsWithPivotTablesCellMetadataAndUnknownFunctionsReadTheSameInTheEngine)
 {
     // Sheets the copy once refused: pivot tables (their caches come along and read the
-    // source file), dynamic array formulas (their cell metadata), and an .xls whose function
-    // the engine does not know, which its conversion writes as #NAME!().
+    // source file), dynamic array formulas and pictures in cells (their metadata), and an
+    // .xls whose function the engine does not know, which its conversion writes as #NAME!().
     struct Case
     {
         const char *file;
@@ -283,6 +283,7 @@ TEST_F(SheetOperationsTest, SheetsWithPivotTablesDynamicArraysAndUnknownFunction
     };
     const Case cases[] = {{"xlsx/poi-WithChartSheet.xlsx", "Sheet6", strings({"B3", "B4", "A6", "B6", "F7"})},
         {"xlsx/dynamic_array01.xlsx", "Sheet1", strings({"A1"})}, {"xlsx/dynamic_array02.xlsx", "Sheet1", strings({"B1"})},
+        {"xlsx/embed_image01.xlsx", "Sheet1", strings({"A1"})},
         {"xls/calamine-issue_646_unsupported_formula_function.xls", "Sheet1", strings({"A1"})}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.file);

@@ -670,7 +670,7 @@ TEST_F(SheetCopyTest, RefusesWhatTheCopyCannotCarryAndLeavesTheTargetUntouched)
         ErrorCode expected;
     };
     const Case cases[] = {
-        {"embed_image01.xlsx", "Sheet1", ErrorCode::SheetCopyUnsupported}, // a picture in a cell (rich value)
+        {"hide02.xlsx", "Sheet2", ErrorCode::SheetCopyUnsupported}, // very hidden
         {"merge_range02.xlsx", "NoSuchSheet", ErrorCode::SheetNotFound},
     };
     for (const Case &c : cases) {
@@ -694,10 +694,11 @@ TEST_F(SheetCopyTest, RefusesWhatTheCopyCannotCarryAndLeavesTheTargetUntouched)
     }
 }
 
-TEST_F(SheetCopyTest, DynamicArrayFormulasBringTheirCellMetadataIntoTheTargetsPart)
+TEST_F(SheetCopyTest, DynamicArraysAndPicturesInCellsBringTheirMetadataIntoTheTargetsParts)
 {
     // The target already has a metadata part of another kind (a picture in a cell); the two
-    // dynamic array sheets share one record, which the target gains once.
+    // dynamic array sheets share one record, which the target gains once; another picture
+    // in a cell adds its value, reusing the structure, with its own picture.
     const QString dynamic1 = gm::test::corpusFile(QStringLiteral("xlsx/dynamic_array01.xlsx"));
     const QString dynamic2 = gm::test::corpusFile(QStringLiteral("xlsx/dynamic_array02.xlsx"));
     const QString pictures = gm::test::corpusFile(QStringLiteral("xlsx/embed_image01.xlsx"));
@@ -706,7 +707,22 @@ TEST_F(SheetCopyTest, DynamicArrayFormulasBringTheirCellMetadataIntoTheTargetsPa
     const QString target = copyOf(pictures);
     ASSERT_EQ(insert(target, dynamic1, QStringLiteral("Sheet1")), QStringLiteral("Sheet1 (2)"));
     ASSERT_EQ(insert(target, dynamic2, QStringLiteral("Sheet1")), QStringLiteral("Sheet1 (3)"));
+    ASSERT_EQ(insert(target, gm::test::corpusFile(QStringLiteral("xlsx/embed_image02.xlsx")), QStringLiteral("Sheet1")),
+        QStringLiteral("Sheet1 (4)"));
     expectConsistentPackage(target);
+    EXPECT_TRUE(entry(target, partOf(target, QStringLiteral("Sheet1 (4)"))).contains("vm=\"2\""));
+    EXPECT_EQ(raw(parseXml(entry(target, QStringLiteral("xl/richData/rdrichvalue.xml")))->document_element()),
+        QByteArray("<rvData xmlns=\"http://schemas.microsoft.com/office/spreadsheetml/2017/richdata\" count=\"2\"><rv "
+                   "s=\"0\"><v>0</v><v>5</v></rv><rv s=\"0\"><v>1</v><v>5</v></rv></rvData>"));
+    EXPECT_EQ(parseXml(entry(target, QStringLiteral("xl/richData/rdrichvaluestructure.xml")))
+                  ->document_element()
+                  .attribute("count")
+                  .as_int(),
+        1);
+    const QByteArray pictureLinks = entry(target, QStringLiteral("xl/richData/_rels/richValueRel.xml.rels"));
+    EXPECT_TRUE(pictureLinks.contains("Target=\"../media/image2.png\"")) << pictureLinks.toStdString();
+    EXPECT_EQ(entry(target, QStringLiteral("xl/media/image2.png")),
+        entry(gm::test::corpusFile(QStringLiteral("xlsx/embed_image02.xlsx")), QStringLiteral("xl/media/image1.png")));
 
     const auto metadata = parseXml(entry(target, QStringLiteral("xl/metadata.xml")));
     const pugi::xml_node root = metadata->document_element();
@@ -724,15 +740,30 @@ TEST_F(SheetCopyTest, DynamicArrayFormulasBringTheirCellMetadataIntoTheTargetsPa
     EXPECT_TRUE(raw(spill).contains("<xda:dynamicArrayProperties fDynamic=\"1\""));
     EXPECT_EQ(raw(root.child("cellMetadata")), QByteArray("<cellMetadata count=\"1\"><bk><rc t=\"2\" v=\"0\"/></bk></cellMetadata>"));
     // The picture's own records are as they were.
-    EXPECT_TRUE(raw(root.child("valueMetadata")).contains("<rc t=\"1\" v=\"0\"/>"));
+    EXPECT_EQ(raw(root.child("valueMetadata")),
+        QByteArray("<valueMetadata count=\"2\"><bk><rc t=\"1\" v=\"0\"/></bk><bk><rc t=\"1\" v=\"1\"/></bk></valueMetadata>"));
     EXPECT_TRUE(entry(target, partOf(target, QStringLiteral("Sheet1 (2)"))).contains("<c r=\"A1\" cm=\"1\">"));
     EXPECT_TRUE(entry(target, partOf(target, QStringLiteral("Sheet1 (3)"))).contains("<c r=\"B1\" cm=\"1\">"));
-    // A target without a metadata part gets one.
-    const QString plain = copyOf(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")));
+    // A target without a metadata part gets one. This one declares the relationships prefix
+    // on each sheet element, as some writers do: so does the copy's.
+    const QByteArray rootDeclared = "<sheets><sheet name=\"First\" sheetId=\"1\" r:id=\"rId1\"/><sheet name=\"第二\" "
+                                    "sheetId=\"2\" r:id=\"rId2\"/>";
+    const QByteArray sheetDeclared = "<sheets><sheet xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                                     "relationships\" name=\"First\" sheetId=\"1\" r:id=\"rId1\"/><sheet xmlns:r=\"http://"
+                                     "schemas.openxmlformats.org/officeDocument/2006/relationships\" name=\"第二\" sheetId=\"2\" "
+                                     "r:id=\"rId2\"/>";
+    QString plain = variantOf(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")),
+        m_dir.filePath(QStringLiteral("declared.xlsx")), QStringLiteral("xl/workbook.xml"), rootDeclared, sheetDeclared);
+    plain = variantOf(plain, m_dir.filePath(QStringLiteral("plain.xlsx")), QStringLiteral("xl/workbook.xml"),
+        " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><bookViews>", "><bookViews>");
     insert(plain, dynamic2, QStringLiteral("Sheet1"));
     expectConsistentPackage(plain);
     EXPECT_EQ(raw(parseXml(entry(plain, QStringLiteral("xl/metadata.xml")))->document_element().child("cellMetadata")),
         QByteArray("<cellMetadata count=\"1\"><bk><rc t=\"1\" v=\"0\"/></bk></cellMetadata>"));
+    const gm::test::ReaderResult plainRead = gm::test::readWithOpenpyxl(plain);
+    if (plainRead.available) {
+        EXPECT_TRUE(plainRead.error.isEmpty()) << plainRead.error.toStdString();
+    }
 
     const gm::test::ReaderResult read = gm::test::readWithOpenpyxl(target);
     if (read.available) {
