@@ -25,12 +25,10 @@ constexpr std::array metadataOrder{"metadataTypes"sv, "metadataStrings"sv, "mdxM
 // values, their structures (the keys and their kinds), the key flags, and the list of
 // relationships (pictures) that values name by position.
 constexpr std::string_view richValueType = "XLRICHVALUE";
-constexpr std::string_view richValueNamespace = "http://schemas.microsoft.com/office/spreadsheetml/2017/richdata";
 const QString richValuesTail = QStringLiteral("/rdRichValue");
 const QString richStructuresTail = QStringLiteral("/rdRichValueStructure");
 const QString richTypesTail = QStringLiteral("/rdRichValueTypes");
 const QString richRelationsTail = QStringLiteral("/richValueRel");
-const QString imageRelationship = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/image");
 // Key kinds a copied rich value may hold: numbers, booleans, errors and strings. Others name
 // further rich values, arrays or property bags.
 constexpr std::array plainKeyKinds{""sv, "d"sv, "i"sv, "b"sv, "e"sv, "s"sv};
