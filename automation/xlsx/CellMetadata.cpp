@@ -58,22 +58,6 @@ QString partByTail(OpcPackage &package, const QString &workbookPart, const QStri
     return {};
 }
 
-// A part name the package does not use: `wanted` itself, else its stem with the first free number.
-QString freePartName(OpcPackage &package, const QString &wanted)
-{
-    if (!package.hasPart(wanted))
-        return wanted;
-    const qsizetype dot = wanted.lastIndexOf(u'.');
-    QString stem = wanted.left(dot);
-    while (!stem.isEmpty() && stem.back().isDigit())
-        stem.chop(1);
-    for (int n = 1;; ++n) {
-        const QString candidate = stem + QString::number(n) + wanted.mid(dot);
-        if (!package.hasPart(candidate))
-            return candidate;
-    }
-}
-
 pugi::xml_node findLocal(pugi::xml_node node, std::string_view localName)
 {
     for (pugi::xml_node child : xml::children(node)) {
@@ -382,7 +366,7 @@ XmlPart &CellMetadataCopy::targetRichPart(QString &part, const QString &sourcePa
         part = partByTail(m_target, m_targetWorkbookPart, QString::fromLatin1(relationshipTail));
     if (part.isEmpty()) {
         partByTail(m_source, m_sourceWorkbookPart, QString::fromLatin1(relationshipTail), &type);
-        part = freePartName(m_target, sourcePart);
+        part = freshPartName(m_target, sourcePart, m_reserved);
         const pugi::xml_node sourceRoot = m_source.xml(sourcePart).root();
         pugi::xml_document document;
         pugi::xml_node root = document.append_child(sourceRoot.name());
@@ -412,7 +396,7 @@ int CellMetadataCopy::addRelatedPicture(int sourceIndex)
             picture = relationship;
     }
     XmlPart &relations = targetRichPart(m_targetRich.relations, m_sourceRich.relations, "/richValueRel");
-    const QString copy = freePartName(m_target, picture.partName);
+    const QString copy = freshPartName(m_target, picture.partName, m_reserved);
     m_target.setBinary(copy, m_source.partBytes(picture.partName));
     const QString contentType = m_source.contentType(picture.partName);
     const qsizetype dot = copy.lastIndexOf(u'.');
@@ -434,7 +418,7 @@ int CellMetadataCopy::mapRichValue(int sourceIndex)
     if (!m_sourceRich.types.isEmpty() && partByTail(m_target, m_targetWorkbookPart, richTypesTail).isEmpty()) {
         QString type;
         partByTail(m_source, m_sourceWorkbookPart, richTypesTail, &type);
-        const QString part = freePartName(m_target, m_sourceRich.types);
+        const QString part = freshPartName(m_target, m_sourceRich.types, m_reserved);
         m_target.createXml(part, m_source.partBytes(m_sourceRich.types));
         m_target.addRelationship(m_targetWorkbookPart, type, relativeTarget(m_targetWorkbookPart, part));
         m_target.ensureOverride(part, m_source.contentType(m_sourceRich.types));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -63,6 +64,7 @@ private:
     RichParts m_sourceRich;
     RichParts m_targetRich;
     QHash<QString, XmlPart *> m_dirtyParts;
+    QSet<QString> m_reserved; // case-folded part names given out
     bool m_changed = false;
 };
 

@@ -1248,26 +1248,6 @@ bool isCopiedRelationship(const QString &type)
         [&](std::string_view kind) { return tail == QLatin1String(kind.data(), qsizetype(kind.size())); });
 }
 
-// A part name for a copy of `sourcePart` that the target does not use: the same folder and
-// stem with the first free number (xl/media/image1.png -> xl/media/image4.png).
-QString freshPartName(OpcPackage &target, const QString &sourcePart, QSet<QString> &reserved)
-{
-    const qsizetype slash = sourcePart.lastIndexOf(u'/');
-    const QString folder = sourcePart.left(slash + 1);
-    QString file = sourcePart.mid(slash + 1);
-    const qsizetype dot = file.lastIndexOf(u'.');
-    const QString extension = dot < 0 ? QString() : file.mid(dot);
-    QString stem = dot < 0 ? file : file.left(dot);
-    while (!stem.isEmpty() && stem.back().isDigit())
-        stem.chop(1);
-    for (int n = 1;; ++n) {
-        const QString candidate = folder + stem + QString::number(n) + extension;
-        if (!target.hasPart(candidate) && !reserved.contains(candidate.toCaseFolded())) {
-            reserved.insert(candidate.toCaseFolded());
-            return candidate;
-        }
-    }
-}
 
 
 // The VML drawing blocks a package uses: each VML part claims blocks of 1024 shape ids
@@ -1382,6 +1362,25 @@ void addCopiedPart(OpcPackage &package, const CopiedPart &part)
 }
 
 } // namespace
+
+QString freshPartName(OpcPackage &target, const QString &sourcePart, QSet<QString> &reserved)
+{
+    const qsizetype slash = sourcePart.lastIndexOf(u'/');
+    const QString folder = sourcePart.left(slash + 1);
+    QString file = sourcePart.mid(slash + 1);
+    const qsizetype dot = file.lastIndexOf(u'.');
+    const QString extension = dot < 0 ? QString() : file.mid(dot);
+    QString stem = dot < 0 ? file : file.left(dot);
+    while (!stem.isEmpty() && stem.back().isDigit())
+        stem.chop(1);
+    for (int n = 1;; ++n) {
+        const QString candidate = folder + stem + QString::number(n) + extension;
+        if (!target.hasPart(candidate) && !reserved.contains(candidate.toCaseFolded())) {
+            reserved.insert(candidate.toCaseFolded());
+            return candidate;
+        }
+    }
+}
 
 QString relativeTarget(const QString &fromPart, const QString &toPart)
 {

@@ -5,6 +5,7 @@
 #include "automation/xlsx/WorkbookModel.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -38,6 +39,10 @@ class PackageDocument;
 
 // The target of a relationship from `fromPart` to `toPart`, relative to the first's folder.
 QString relativeTarget(const QString &fromPart, const QString &toPart);
+// A part name for a copy of `sourcePart` that the target does not use and that is not in
+// `reserved` (case-folded names, the new one added): the same folder and stem with the first
+// free number (xl/media/image1.png -> xl/media/image4.png).
+QString freshPartName(OpcPackage &target, const QString &sourcePart, QSet<QString> &reserved);
 
 // Copies into `target` the parts that `sourceOwner` of `source` reaches through its
 // relationships, and the parts those reach, each under a name `target` does not use (the same
