@@ -340,13 +340,20 @@ std::vector<SheetPrefix> scan(const QString &text, std::vector<std::pair<qsizety
             ++i;
             afterPrefix = false;
         } else if (c == u'#') {
-            qsizetype length = 1;
+            qsizetype length = 0;
             for (const char16_t *literal : errorLiterals) {
                 const QString error = QString::fromUtf16(literal);
                 if (QStringView(text).mid(i).startsWith(error, Qt::CaseInsensitive)) {
                     length = error.size();
                     break;
                 }
+            }
+            if (length == 0) {
+                // An error spelling of another program (#NAME!, written for a function it
+                // does not know): the word and its mark are one token, never a sheet name.
+                length = readName(text, i + 1) - i;
+                if (i + length < n && (text[i + length] == u'!' || text[i + length] == u'?'))
+                    ++length;
             }
             i += length;
         } else if (c == u'\'') {

@@ -2,6 +2,7 @@
 
 #include "automation/EngineError.h"
 #include "automation/FormulaReferences.h"
+#include "automation/xlsx/CellMetadata.h"
 #include "automation/xlsx/ExternalLinks.h"
 #include "automation/xlsx/OpcPackage.h"
 #include "automation/xlsx/PackageDocument.h"
@@ -15,6 +16,7 @@
 
 #include <array>
 #include <functional>
+#include <map>
 #include <optional>
 
 namespace gm::xlsx {
@@ -1224,12 +1226,17 @@ private:
 };
 
 // Relationship kinds a copied sheet may carry, by the last segment of their type: the parts
-// hang off the sheet alone and are copied with it. Anything else (pivot tables, slicers,
-// form controls, embedded objects, threaded comments) depends on workbook-level parts and is
-// refused.
+// hang off the sheet and are copied with it (a pivot table with a cache of its own, which the
+// target's workbook then lists). Anything else (slicers, form controls, embedded objects,
+// threaded comments) depends on workbook-level parts and is refused.
 constexpr std::array copiedRelationships{"printerSettings"sv, "drawing"sv, "vmlDrawing"sv, "comments"sv, "table"sv, "chart"sv,
     "chartUserShapes"sv, "image"sv, "hyperlink"sv, "package"sv, "themeOverride"sv, "chartStyle"sv, "chartColorStyle"sv,
-    "chartEx"sv, "diagramData"sv, "diagramLayout"sv, "diagramQuickStyle"sv, "diagramColors"sv, "diagramDrawing"sv};
+    "chartEx"sv, "diagramData"sv, "diagramLayout"sv, "diagramQuickStyle"sv, "diagramColors"sv, "diagramDrawing"sv,
+    "pivotTable"sv, "pivotCacheDefinition"sv, "pivotCacheRecords"sv, "externalLinkPath"sv};
+const QString pivotCacheRelationship
+    = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/pivotCacheDefinition");
+const QString externalLinkPathRelationship
+    = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/externalLinkPath");
 // Elements of a chart part whose text is a reference: series and label ranges, and the full
 // ranges of filtered series.
 constexpr std::array copiedChartFormulas{"f"sv, "sqref"sv};
@@ -1241,41 +1248,7 @@ bool isCopiedRelationship(const QString &type)
         [&](std::string_view kind) { return tail == QLatin1String(kind.data(), qsizetype(kind.size())); });
 }
 
-// A part name for a copy of `sourcePart` that the target does not use: the same folder and
-// stem with the first free number (xl/media/image1.png -> xl/media/image4.png).
-QString freshPartName(OpcPackage &target, const QString &sourcePart, QSet<QString> &reserved)
-{
-    const qsizetype slash = sourcePart.lastIndexOf(u'/');
-    const QString folder = sourcePart.left(slash + 1);
-    QString file = sourcePart.mid(slash + 1);
-    const qsizetype dot = file.lastIndexOf(u'.');
-    const QString extension = dot < 0 ? QString() : file.mid(dot);
-    QString stem = dot < 0 ? file : file.left(dot);
-    while (!stem.isEmpty() && stem.back().isDigit())
-        stem.chop(1);
-    for (int n = 1;; ++n) {
-        const QString candidate = folder + stem + QString::number(n) + extension;
-        if (!target.hasPart(candidate) && !reserved.contains(candidate.toCaseFolded())) {
-            reserved.insert(candidate.toCaseFolded());
-            return candidate;
-        }
-    }
-}
 
-// The target of a relationship from `fromPart` to `toPart`, relative to the first's folder.
-QString relativeTarget(const QString &fromPart, const QString &toPart)
-{
-    QStringList from = fromPart.split(u'/');
-    from.removeLast();
-    const QStringList to = toPart.split(u'/');
-    qsizetype common = 0;
-    while (common < from.size() && common < to.size() - 1 && from[common] == to[common])
-        ++common;
-    QString result;
-    for (qsizetype i = common; i < from.size(); ++i)
-        result += QStringLiteral("../");
-    return result + to.mid(common).join(u'/');
-}
 
 // The VML drawing blocks a package uses: each VML part claims blocks of 1024 shape ids
 // through <o:idmap data="1,2"/>, and blocks must not be shared between sheets.
@@ -1389,6 +1362,39 @@ void addCopiedPart(OpcPackage &package, const CopiedPart &part)
 }
 
 } // namespace
+
+QString freshPartName(OpcPackage &target, const QString &sourcePart, QSet<QString> &reserved)
+{
+    const qsizetype slash = sourcePart.lastIndexOf(u'/');
+    const QString folder = sourcePart.left(slash + 1);
+    QString file = sourcePart.mid(slash + 1);
+    const qsizetype dot = file.lastIndexOf(u'.');
+    const QString extension = dot < 0 ? QString() : file.mid(dot);
+    QString stem = dot < 0 ? file : file.left(dot);
+    while (!stem.isEmpty() && stem.back().isDigit())
+        stem.chop(1);
+    for (int n = 1;; ++n) {
+        const QString candidate = folder + stem + QString::number(n) + extension;
+        if (!target.hasPart(candidate) && !reserved.contains(candidate.toCaseFolded())) {
+            reserved.insert(candidate.toCaseFolded());
+            return candidate;
+        }
+    }
+}
+
+QString relativeTarget(const QString &fromPart, const QString &toPart)
+{
+    QStringList from = fromPart.split(u'/');
+    from.removeLast();
+    const QStringList to = toPart.split(u'/');
+    qsizetype common = 0;
+    while (common < from.size() && common < to.size() - 1 && from[common] == to[common])
+        ++common;
+    QString result;
+    for (qsizetype i = common; i < from.size(); ++i)
+        result += QStringLiteral("../");
+    return result + to.mid(common).join(u'/');
+}
 
 QStringList copyRelatedParts(OpcPackage &source, const QString &sourceOwner, OpcPackage &target, const QString &targetOwner)
 {
@@ -1537,11 +1543,15 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     std::vector<pugi::xml_node> stringCells;
     std::vector<std::pair<pugi::xml_attribute, bool>> formatUses; // attribute, differential
     std::vector<pugi::xml_node> formulaNodes;
+    std::vector<pugi::xml_attribute> metadataUses;
+    std::vector<pugi::xml_attribute> valueMetadataUses;
     forEachElement(sheetRoot, [&](pugi::xml_node node) {
         const std::string_view local = xml::localName(node);
         if (local == "c") {
-            if (node.attribute("cm") || node.attribute("vm"))
-                throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("cell metadata"));
+            if (pugi::xml_attribute metadata = node.attribute("cm"))
+                metadataUses.push_back(metadata);
+            if (pugi::xml_attribute metadata = node.attribute("vm"))
+                valueMetadataUses.push_back(metadata);
             if (pugi::xml_attribute style = node.attribute("s"))
                 formatUses.emplace_back(style, false);
             if (std::string_view(node.attribute("t").value()) == "s")
@@ -1676,6 +1686,71 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
             = table->serialize();
     }
 
+    // Pivot tables: each cache copied along gets an id the target's workbook does not use. A
+    // cache that reads a sheet copied along reads that copy; one that reads another sheet of
+    // the source reads it in the source file, through a relationship to that file.
+    std::map<int, QString> pivotCaches; // new cache id -> the cache's part in the target
+    {
+        int nextCacheId = 0;
+        for (pugi::xml_node cache : xml::children(xml::child(workbook.root(), "pivotCaches"), "pivotCache"))
+            nextCacheId = std::max(nextCacheId, cache.attribute("cacheId").as_int() + 1);
+        QHash<QString, int> cacheIds; // case-folded target part -> id
+        for (CopiedPart &part : parts) {
+            if (part.contentType != contentType::pivotTable)
+                continue;
+            QString cachePart;
+            for (const Relationship &relationship : part.relationships) {
+                if (rel::isType(relationship.type, pivotCacheRelationship) && !relationship.partName.isEmpty())
+                    cachePart = targets.value(relationship.partName.toCaseFolded());
+            }
+            if (cachePart.isEmpty())
+                throw EngineError(ErrorCode::Damaged, QStringLiteral("pivot table without its cache: ") + part.source);
+            if (!cacheIds.contains(cachePart.toCaseFolded())) {
+                cacheIds.insert(cachePart.toCaseFolded(), nextCacheId);
+                pivotCaches.emplace(nextCacheId++, cachePart);
+            }
+            XmlPart table(part.target, part.bytes);
+            table.root().attribute("cacheId").set_value(cacheIds.value(cachePart.toCaseFolded()));
+            part.bytes = table.serialize();
+        }
+        for (CopiedPart &part : parts) {
+            if (part.contentType != contentType::pivotCache)
+                continue;
+            XmlPart cache(part.target, part.bytes);
+            const pugi::xml_node cacheSource = xml::child(cache.root(), "cacheSource");
+            const QString kind = QString::fromUtf8(cacheSource.attribute("type").value());
+            pugi::xml_node range = xml::child(cacheSource, "worksheetSource");
+            if ((!kind.isEmpty() && kind != QLatin1String("worksheet")) || !range)
+                throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("pivot cache source ") + kind);
+            const QString sheet = QString::fromUtf8(range.attribute("sheet").value());
+            if (xml::prefixedAttribute(range, "id"))
+                continue; // it reads another file already, through its own relationship
+            if (sheet.isEmpty())
+                throw EngineError(
+                    ErrorCode::SheetCopyUnsupported, QStringLiteral("pivot cache source name ") + xml::attribute(range, "name"));
+            const QString key = sheet.toCaseFolded();
+            if (const auto copied = copies.constFind(key); copied != copies.constEnd()) {
+                if (!copied.value().isEmpty() && copied.value() != sheet)
+                    range.attribute("sheet").set_value(copied.value().toUtf8().constData());
+            } else if (std::any_of(sourceModel.sheets().begin(), sourceModel.sheets().end(), [&](const SheetEntry &entry) {
+                           return entry.kind == SheetKind::Worksheet && entry.name.toCaseFolded() == key;
+                       })) {
+                QSet<QString> ids;
+                for (const Relationship &relationship : part.relationships)
+                    ids.insert(relationship.id);
+                QString id;
+                for (int k = 1; id.isEmpty() || ids.contains(id); ++k)
+                    id = QStringLiteral("rId%1").arg(k);
+                part.relationships.push_back({id, externalLinkPathRelationship, linkLocation(sourcePath), QString()});
+                const std::string name = xml::qualifiedName(range, relationshipsNamespace, "id", "r");
+                range.append_attribute(name.c_str()).set_value(id.toUtf8().constData());
+            } else {
+                throw EngineError(ErrorCode::SheetCopyUnsupported, QStringLiteral("pivot cache source sheet ") + sheet);
+            }
+            part.bytes = cache.serialize();
+        }
+    }
+
     // Charts name the copied sheet in their ranges, and other sheets of the source like the
     // formulas do.
     QList<int> usedBlocks;
@@ -1725,8 +1800,22 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
     QString stringsPart = partFor(package, model.partName(), sharedStringsRelationship);
     XmlPart *strings = stringsPart.isEmpty() ? nullptr : &package.xml(stringsPart);
 
+    CellMetadataCopy metadata(from, sourceModel.partName(), package, model.partName());
+    for (pugi::xml_attribute use : metadataUses)
+        metadata.check(use.as_int());
+    for (pugi::xml_attribute use : valueMetadataUses)
+        metadata.checkValue(use.as_int());
+
     if (checkOnly)
         return name;
+
+    // Cell and value metadata (dynamic array formulas, pictures in cells): the records the
+    // copy's cells use, in the target.
+    for (pugi::xml_attribute use : metadataUses)
+        use.set_value(metadata.map(use.as_int()));
+    for (pugi::xml_attribute use : valueMetadataUses)
+        use.set_value(metadata.mapValue(use.as_int()));
+    metadata.finish();
 
     // Shared strings: each string the copy uses is appended to the target's table (or found
     // there) and the cell points at it.
@@ -1837,7 +1926,31 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
         if (isRelationshipId(sheetNodes.front(), attribute))
             idName = attribute.name();
     }
+    // Some writers declare the relationships prefix on each sheet element rather than on the
+    // root: the new element then declares it too.
+    const std::string idPrefix = idName.substr(0, idName.find(':'));
+    if (xml::namespaceForPrefix(node, idPrefix).empty()) {
+        const std::string_view uri = xml::namespaceForPrefix(sheetNodes.front(), idPrefix);
+        node.append_attribute(("xmlns:" + idPrefix).c_str())
+            .set_value(uri.empty() ? relationshipsNamespace.data() : std::string(uri).c_str());
+    }
     node.append_attribute(idName.c_str()).set_value(relationshipId.toUtf8().constData());
+
+    // The pivot caches copied along, listed by the workbook under their new ids.
+    if (!pivotCaches.empty()) {
+        pugi::xml_node caches = xml::child(root, "pivotCaches");
+        if (!caches)
+            caches = xml::insertChild(root, xml::siblingName(root, "pivotCaches"), order::workbook);
+        const std::string cacheName = xml::siblingName(caches, "pivotCache");
+        const std::string cacheIdName = xml::qualifiedName(root, relationshipsNamespace, "id", "r");
+        for (const auto &[id, cachePart] : pivotCaches) {
+            const QString cacheRelationship
+                = package.addRelationship(model.partName(), pivotCacheRelationship, relativeTarget(model.partName(), cachePart));
+            pugi::xml_node cache = caches.append_child(cacheName.c_str());
+            cache.append_attribute("cacheId").set_value(id);
+            cache.append_attribute(cacheIdName.c_str()).set_value(cacheRelationship.toUtf8().constData());
+        }
+    }
 
     pugi::xml_node names = xml::child(root, "definedNames");
     for (pugi::xml_node definedName : xml::children(names, "definedName")) {

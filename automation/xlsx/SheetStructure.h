@@ -5,6 +5,7 @@
 #include "automation/xlsx/WorkbookModel.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -25,6 +26,7 @@ inline const QString chartEx = QStringLiteral("application/vnd.ms-office.chartex
 inline const QString table = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml");
 inline const QString pivotCache
     = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.pivotCacheDefinition+xml");
+inline const QString pivotTable = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.pivotTable+xml");
 } // namespace contentType
 
 // Rewrites the text of every element with one of those local names below root (not below a
@@ -34,6 +36,13 @@ bool rewriteElements(pugi::xml_node root, std::span<const std::string_view> name
 
 class OpcPackage;
 class PackageDocument;
+
+// The target of a relationship from `fromPart` to `toPart`, relative to the first's folder.
+QString relativeTarget(const QString &fromPart, const QString &toPart);
+// A part name for a copy of `sourcePart` that the target does not use and that is not in
+// `reserved` (case-folded names, the new one added): the same folder and stem with the first
+// free number (xl/media/image1.png -> xl/media/image4.png).
+QString freshPartName(OpcPackage &target, const QString &sourcePart, QSet<QString> &reserved);
 
 // Copies into `target` the parts that `sourceOwner` of `source` reaches through its
 // relationships, and the parts those reach, each under a name `target` does not use (the same
@@ -110,9 +119,12 @@ public:
     // and which every reader computes from the link), the span [n]Jan:Mar!B2 elsewhere, the
     // link listing the sheets in the source's order. A name of another sheet (Other!Local)
     // that stands for fixed cells reads them through the link. The copy becomes the active
-    // sheet unless it is hidden. Pivot tables, form controls, embedded objects, threaded
-    // comments, names of other sheets that stand for formulas or relative cells, cell
-    // metadata, or a very hidden sheet throw SheetCopyUnsupported before anything changes.
+    // sheet unless it is hidden. Cell and value metadata (dynamic array formulas, pictures in
+    // cells) go into this workbook's metadata and rich data parts; a pivot table brings its
+    // cache, which reads the copy of its data sheet or the source file. Slicers, form
+    // controls, embedded objects, threaded comments, names of other sheets that stand for
+    // formulas or relative cells, or a very hidden sheet throw SheetCopyUnsupported before
+    // anything changes.
     QString insertCopy(PackageDocument &source, const QString &sourceSheetPart, const QString &sourcePath);
     // Copies several worksheets of `source` together, as insertCopy does, so that they end up
     // in front in their own order: references between them name the copies (a 3-D span

@@ -54,36 +54,13 @@ PackageSource::Converted PackageSource::convert(EngineSession &engines, const QS
     return converted;
 }
 
-Workbook &PackageSource::engineWorkbook(EngineSession &engines)
+std::unique_ptr<Workbook> PackageSource::openInEngine(EngineSession &engines) const
 {
-    std::unique_lock lock(m_engineMutex);
-    if (const auto found = m_engineWorkbooks.find(&engines); found != m_engineWorkbooks.end())
-        return *found->second;
-    lock.unlock(); // engines load the source side by side
-    std::unique_ptr<Workbook> opened = engines.open(m_path, WorkbookUse::Engine, /*readOnly=*/true);
-    lock.lock();
-    std::unique_ptr<Workbook> &slot = m_engineWorkbooks[&engines];
-    slot = std::move(opened);
-    return *slot;
-}
-
-void PackageSource::forgetEngineWorkbook(EngineSession &engines)
-{
-    std::unique_ptr<Workbook> dead;
-    std::lock_guard lock(m_engineMutex);
-    if (const auto found = m_engineWorkbooks.find(&engines); found != m_engineWorkbooks.end()) {
-        dead = std::move(found->second);
-        m_engineWorkbooks.erase(found);
-    }
+    return engines.open(m_path, WorkbookUse::Engine, /*readOnly=*/true);
 }
 
 PackageSource::~PackageSource()
 {
-    for (auto &[engines, workbook] : m_engineWorkbooks) {
-        try {
-            workbook->close(false);
-        } catch (const EngineError &) { }
-    }
     if (m_workbook) {
         try {
             m_workbook->close(false);

@@ -6,9 +6,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <map>
 #include <memory>
-#include <mutex>
 
 namespace gm {
 
@@ -39,12 +37,12 @@ public:
     PackageSource &operator=(const PackageSource &) = delete;
 
     Workbook &workbook() { return *m_workbook; }
-    // The source as the spreadsheet engine of `engines` loads it, for targets that engine
-    // edits; opened read-only on first use in each engine (any thread: the run's engine and
-    // each engine worker's have their own).
-    Workbook &engineWorkbook(EngineSession &engines);
-    // Forgets the source in the engine of `engines`, which died: a restarted engine opens it again.
-    void forgetEngineWorkbook(EngineSession &engines);
+    // The source as the spreadsheet engine of `engines` loads it, for one target that engine
+    // edits; opened read-only, to be closed once the copy is made. Each target gets a load of
+    // its own: the engine's sheet import leaves state of the target in the source document
+    // (its drawing objects, notes, fields), which a later import into the next target reads
+    // after that target was closed, taking the engine down.
+    std::unique_ptr<Workbook> openInEngine(EngineSession &engines) const;
     // The source's file name (not the temporary copy's).
     QString name() const { return m_name; }
     bool converted() const { return m_converted; }
@@ -52,8 +50,6 @@ public:
 private:
     std::unique_ptr<QTemporaryDir> m_folder;
     std::unique_ptr<Workbook> m_workbook;
-    std::mutex m_engineMutex;
-    std::map<EngineSession *, std::unique_ptr<Workbook>> m_engineWorkbooks;
     QString m_path;
     QString m_name;
     bool m_converted = false;

@@ -265,14 +265,9 @@ RunSummary runInsertSheet(
               } catch (const EngineError &e) {
                   if (e.code() != ErrorCode::NotSupported)
                       throw;
-                  try {
-                      workbook.insertWorksheetCopy(source->engineWorkbook(context.engines()), inputs.sheetName, sourcePath);
-                  } catch (const EngineError &failure) {
-                      // A restarted engine loads the source again for the next target.
-                      if (failure.code() == ErrorCode::EngineDied || failure.code() == ErrorCode::TimedOut)
-                          source->forgetEngineWorkbook(context.engines());
-                      throw;
-                  }
+                  // Closed (by its destructor, which spares a dead engine) once the copy is made.
+                  const std::unique_ptr<Workbook> loaded = source->openInEngine(context.engines());
+                  workbook.insertWorksheetCopy(*loaded, inputs.sheetName, sourcePath);
               }
           };
     RunSummary summary = frame.run(inputs.entries, operation);

@@ -46,6 +46,8 @@ TEST(FormulaReferences, QualifiersAreFoundWithTheirSheetsAndSpans)
         {u"[1]Sheet1!A1+'[2]My Sheet'!B1+[1]!Name+[0]!Macro", u"Sheet1||x;My Sheet||x;||x;||x"},
         {u"INDIRECT(\"Sheet1!A1\")&\"'x'!y\"", u""},
         {u"#REF!A1+Sheet1!#REF!+#REF!", u"Sheet1||"},
+        // Another program's spelling of an unknown function's error, and a spill reference.
+        {u"#NAME!()+#N/A+A1#+Data!A1#", u"Data||"},
         {u"{\"a!b\",1;2,3}+Table1[[#This Row],[Col'[x']]]", u""},
         {u"1E+3+E3+LOG10(2)", u""},
         {u"Sheet1!A1:Sheet1!B5", u"Sheet1||;Sheet1||"},

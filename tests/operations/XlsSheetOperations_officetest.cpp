@@ -347,3 +347,34 @@ TEST_F(XlsSheetOperationsTest, InsertedSheetsKeepTheirStateAndTheTargetKeepsItsT
         EXPECT_EQ(differences(c.target, path, expected), QStringList());
     }
 }
+
+TEST_F(XlsSheetOperationsTest, OneEngineCopiesASheetWithNotesAndObjectsIntoManyTargets)
+{
+    // Sheets whose import leaves state behind in the source document: drawings with notes, and
+    // an .xlsx sheet with a table. A run of several targets on one engine copies into every
+    // one; the engine stays up throughout.
+    GM_REQUIRE_CORPUS(notes, "xls/poi-DrawingAndComments.xls");
+    GM_REQUIRE_CORPUS(table, "xlsx/table02.xlsx");
+    const QString target = gm::test::fixture(QStringLiteral("sheets_second_active.xls"));
+    for (const QString &source : {notes, table}) {
+        SCOPED_TRACE(source.toStdString());
+        QStringList targets;
+        for (int i = 0; i < 4; ++i)
+            targets << gm::test::copyInto(target, dir.filePath(QStringLiteral("many%1").arg(i)));
+        RunSettings oneEngine = settings;
+        oneEngine.jobs = 1;
+        const RunSummary summary = insertSheet({targets, source, QStringLiteral("Sheet1")}, ui, oneEngine);
+        ASSERT_EQ(summary.files.size(), size_t(targets.size()));
+        for (const auto &file : summary.files)
+            EXPECT_TRUE(file.errorDescription.isEmpty()) << file.errorDetail.toStdString();
+        std::unique_ptr<Workbook> copied = session.open(source, WorkbookUse::Engine, true);
+        const QString expected = copied->worksheet(QStringLiteral("Sheet1"))->cellText(QStringLiteral("A1"));
+        copied->close(false);
+        for (const QString &path : targets) {
+            const EngineView view = engineView(path);
+            ASSERT_FALSE(view.sheets.empty());
+            EXPECT_EQ(view.sheets[0].name, QStringLiteral("Sheet1"));
+            EXPECT_EQ(view.texts.value(0), expected) << path.toStdString();
+        }
+    }
+}

@@ -670,7 +670,7 @@ TEST_F(SheetCopyTest, RefusesWhatTheCopyCannotCarryAndLeavesTheTargetUntouched)
         ErrorCode expected;
     };
     const Case cases[] = {
-        {"poi-WithChartSheet.xlsx", "Sheet6", ErrorCode::SheetCopyUnsupported}, // a pivot table
+        {"hide02.xlsx", "Sheet2", ErrorCode::SheetCopyUnsupported}, // very hidden
         {"merge_range02.xlsx", "NoSuchSheet", ErrorCode::SheetNotFound},
     };
     for (const Case &c : cases) {
@@ -691,6 +691,165 @@ TEST_F(SheetCopyTest, RefusesWhatTheCopyCannotCarryAndLeavesTheTargetUntouched)
         }
         workbook->close(true);
         EXPECT_EQ(gm::test::readAll(target), before);
+    }
+}
+
+TEST_F(SheetCopyTest, DynamicArraysAndPicturesInCellsBringTheirMetadataIntoTheTargetsParts)
+{
+    // The target already has a metadata part of another kind (a picture in a cell); the two
+    // dynamic array sheets share one record, which the target gains once; another picture
+    // in a cell adds its value, reusing the structure, with its own picture.
+    const QString dynamic1 = gm::test::corpusFile(QStringLiteral("xlsx/dynamic_array01.xlsx"));
+    const QString dynamic2 = gm::test::corpusFile(QStringLiteral("xlsx/dynamic_array02.xlsx"));
+    const QString pictures = gm::test::corpusFile(QStringLiteral("xlsx/embed_image01.xlsx"));
+    if (dynamic1.isEmpty())
+        GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
+    const QString target = copyOf(pictures);
+    ASSERT_EQ(insert(target, dynamic1, QStringLiteral("Sheet1")), QStringLiteral("Sheet1 (2)"));
+    ASSERT_EQ(insert(target, dynamic2, QStringLiteral("Sheet1")), QStringLiteral("Sheet1 (3)"));
+    ASSERT_EQ(insert(target, gm::test::corpusFile(QStringLiteral("xlsx/embed_image02.xlsx")), QStringLiteral("Sheet1")),
+        QStringLiteral("Sheet1 (4)"));
+    expectConsistentPackage(target);
+    EXPECT_TRUE(entry(target, partOf(target, QStringLiteral("Sheet1 (4)"))).contains("vm=\"2\""));
+    EXPECT_EQ(raw(parseXml(entry(target, QStringLiteral("xl/richData/rdrichvalue.xml")))->document_element()),
+        QByteArray("<rvData xmlns=\"http://schemas.microsoft.com/office/spreadsheetml/2017/richdata\" count=\"2\"><rv "
+                   "s=\"0\"><v>0</v><v>5</v></rv><rv s=\"0\"><v>1</v><v>5</v></rv></rvData>"));
+    EXPECT_EQ(parseXml(entry(target, QStringLiteral("xl/richData/rdrichvaluestructure.xml")))
+                  ->document_element()
+                  .attribute("count")
+                  .as_int(),
+        1);
+    const QByteArray pictureLinks = entry(target, QStringLiteral("xl/richData/_rels/richValueRel.xml.rels"));
+    EXPECT_TRUE(pictureLinks.contains("Target=\"../media/image2.png\"")) << pictureLinks.toStdString();
+    EXPECT_EQ(entry(target, QStringLiteral("xl/media/image2.png")),
+        entry(gm::test::corpusFile(QStringLiteral("xlsx/embed_image02.xlsx")), QStringLiteral("xl/media/image1.png")));
+
+    const auto metadata = parseXml(entry(target, QStringLiteral("xl/metadata.xml")));
+    const pugi::xml_node root = metadata->document_element();
+    EXPECT_EQ(test::childNames(root), QStringList({QStringLiteral("metadataTypes"), QStringLiteral("futureMetadata"),
+                                    QStringLiteral("futureMetadata"), QStringLiteral("cellMetadata"),
+                                    QStringLiteral("valueMetadata")}));
+    QStringList types;
+    for (pugi::xml_node type : root.child("metadataTypes").children("metadataType"))
+        types << QString::fromUtf8(type.attribute("name").value());
+    EXPECT_EQ(types, QStringList({QStringLiteral("XLRICHVALUE"), QStringLiteral("XLDAPR")}));
+    EXPECT_EQ(root.child("metadataTypes").attribute("count").as_int(), 2);
+    EXPECT_STREQ(root.attribute("xmlns:xda").value(), "http://schemas.microsoft.com/office/spreadsheetml/2017/dynamicarray");
+    const pugi::xml_node spill = root.find_child_by_attribute("futureMetadata", "name", "XLDAPR");
+    EXPECT_EQ(spill.attribute("count").as_int(), 1);
+    EXPECT_TRUE(raw(spill).contains("<xda:dynamicArrayProperties fDynamic=\"1\""));
+    EXPECT_EQ(raw(root.child("cellMetadata")), QByteArray("<cellMetadata count=\"1\"><bk><rc t=\"2\" v=\"0\"/></bk></cellMetadata>"));
+    // The picture's own records are as they were.
+    EXPECT_EQ(raw(root.child("valueMetadata")),
+        QByteArray("<valueMetadata count=\"2\"><bk><rc t=\"1\" v=\"0\"/></bk><bk><rc t=\"1\" v=\"1\"/></bk></valueMetadata>"));
+    EXPECT_TRUE(entry(target, partOf(target, QStringLiteral("Sheet1 (2)"))).contains("<c r=\"A1\" cm=\"1\">"));
+    EXPECT_TRUE(entry(target, partOf(target, QStringLiteral("Sheet1 (3)"))).contains("<c r=\"B1\" cm=\"1\">"));
+    // A target without a metadata part gets one. This one declares the relationships prefix
+    // on each sheet element, as some writers do: so does the copy's.
+    const QByteArray rootDeclared = "<sheets><sheet name=\"First\" sheetId=\"1\" r:id=\"rId1\"/><sheet name=\"第二\" "
+                                    "sheetId=\"2\" r:id=\"rId2\"/>";
+    const QByteArray sheetDeclared = "<sheets><sheet xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                                     "relationships\" name=\"First\" sheetId=\"1\" r:id=\"rId1\"/><sheet xmlns:r=\"http://"
+                                     "schemas.openxmlformats.org/officeDocument/2006/relationships\" name=\"第二\" sheetId=\"2\" "
+                                     "r:id=\"rId2\"/>";
+    QString plain = variantOf(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")),
+        m_dir.filePath(QStringLiteral("declared.xlsx")), QStringLiteral("xl/workbook.xml"), rootDeclared, sheetDeclared);
+    plain = variantOf(plain, m_dir.filePath(QStringLiteral("plain.xlsx")), QStringLiteral("xl/workbook.xml"),
+        " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><bookViews>", "><bookViews>");
+    insert(plain, dynamic2, QStringLiteral("Sheet1"));
+    expectConsistentPackage(plain);
+    EXPECT_EQ(raw(parseXml(entry(plain, QStringLiteral("xl/metadata.xml")))->document_element().child("cellMetadata")),
+        QByteArray("<cellMetadata count=\"1\"><bk><rc t=\"1\" v=\"0\"/></bk></cellMetadata>"));
+    const gm::test::ReaderResult plainRead = gm::test::readWithOpenpyxl(plain);
+    if (plainRead.available) {
+        EXPECT_TRUE(plainRead.error.isEmpty()) << plainRead.error.toStdString();
+    }
+
+    const gm::test::ReaderResult read = gm::test::readWithOpenpyxl(target);
+    if (read.available) {
+        ASSERT_TRUE(read.error.isEmpty()) << read.error.toStdString();
+        ASSERT_NE(read.sheet(QStringLiteral("Sheet1 (3)")), nullptr);
+        EXPECT_EQ(read.sheet(QStringLiteral("Sheet1 (3)"))->cells.value(QStringLiteral("B1")).toString(),
+            QStringLiteral("=_xlfn.UNIQUE(A1)"));
+    }
+}
+
+TEST_F(SheetCopyTest, PivotTablesBringTheirCachesReadingTheCopiedDataOrTheSourceFile)
+{
+    // Sheet6 and Sheet5 each hold a pivot table whose cache reads Sheet1.
+    const QString source = gm::test::corpusFile(QStringLiteral("xlsx/poi-WithChartSheet.xlsx"));
+    if (source.isEmpty())
+        GTEST_SKIP() << "shared corpus not found (expected beside the project as ../shared/corpus)";
+    const auto cacheSources = [&](const QString &path) {
+        QStringList found;
+        const auto workbook = parseXml(entry(path, QStringLiteral("xl/workbook.xml")));
+        const auto rels = parseXml(entry(path, QStringLiteral("xl/_rels/workbook.xml.rels")));
+        for (pugi::xml_node cache : workbook->document_element().child("pivotCaches").children("pivotCache")) {
+            const QString part = QStringLiteral("xl/")
+                + QString::fromUtf8(rels->document_element()
+                                        .find_child_by_attribute("Id", cache.attribute("r:id").value())
+                                        .attribute("Target")
+                                        .value());
+            const auto definition = parseXml(entry(path, part));
+            const pugi::xml_node range = definition->document_element().child("cacheSource").child("worksheetSource");
+            QString text = QString::fromUtf8(cache.attribute("cacheId").value()) + u':'
+                + QString::fromUtf8(range.attribute("sheet").value());
+            if (range.attribute("r:id")) {
+                const QString relsPart = part.left(part.lastIndexOf(u'/')) + QStringLiteral("/_rels/")
+                    + part.mid(part.lastIndexOf(u'/') + 1) + QStringLiteral(".rels");
+                const auto cacheRels = parseXml(entry(path, relsPart));
+                text += u'@' + QFileInfo(QUrl(QString::fromUtf8(cacheRels->document_element()
+                                                         .find_child_by_attribute("Id", range.attribute("r:id").value())
+                                                         .attribute("Target")
+                                                         .value()))
+                                   .toLocalFile())
+                                   .fileName();
+            }
+            found << text;
+        }
+        return found;
+    };
+    const auto pivotCacheIds = [&](const QString &path) {
+        QStringList ids;
+        for (const QString &name : gm::test::zipEntryNames(path)) {
+            if (name.startsWith(QLatin1String("xl/pivotTables/pivotTable")) && name.endsWith(QLatin1String(".xml")))
+                ids << QString::fromUtf8(parseXml(entry(path, name))->document_element().attribute("cacheId").value());
+        }
+        ids.sort();
+        return ids;
+    };
+
+    // Alone: the cache reads Sheet1 in the source file.
+    const QString target = copyOf(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")));
+    insert(target, source, QStringLiteral("Sheet6"));
+    insert(target, source, QStringLiteral("Sheet5"));
+    expectConsistentPackage(target);
+    EXPECT_EQ(cacheSources(target),
+        QStringList({QStringLiteral("0:Sheet1@poi-WithChartSheet.xlsx"), QStringLiteral("1:Sheet1@poi-WithChartSheet.xlsx")}));
+    EXPECT_EQ(pivotCacheIds(target), QStringList({QStringLiteral("0"), QStringLiteral("1")}));
+
+    // With its data, into a workbook that has Sheet1 already: the cache reads the copy.
+    const QString merged = copyOf(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")));
+    insert(merged, source, QStringLiteral("Sheet6"));
+    {
+        auto from = openPackage(source);
+        auto workbook = openPackage(merged);
+        std::optional<EngineError> refused;
+        const QStringList names = workbook->insertWorksheetCopies(
+            *from, {QStringLiteral("Sheet1"), QStringLiteral("Sheet6")}, QString(), &refused);
+        EXPECT_EQ(names, QStringList({QStringLiteral("Sheet1"), QStringLiteral("Sheet6 (2)")}));
+        EXPECT_FALSE(refused.has_value());
+        workbook->close(true);
+    }
+    expectConsistentPackage(merged);
+    EXPECT_EQ(cacheSources(merged), QStringList({QStringLiteral("0:Sheet1@poi-WithChartSheet.xlsx"), QStringLiteral("1:Sheet1")}));
+    EXPECT_EQ(pivotCacheIds(merged), QStringList({QStringLiteral("0"), QStringLiteral("1")}));
+
+    const gm::test::ReaderResult read = gm::test::readWithOpenpyxl(merged);
+    if (read.available) {
+        ASSERT_TRUE(read.error.isEmpty()) << read.error.toStdString();
+        ASSERT_NE(read.sheet(QStringLiteral("Sheet6 (2)")), nullptr);
+        EXPECT_EQ(read.sheet(QStringLiteral("Sheet6 (2)"))->cells.value(QStringLiteral("B6")).toString(), QStringLiteral("889017"));
     }
 }
 
