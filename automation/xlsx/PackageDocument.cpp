@@ -83,6 +83,7 @@ void PackageDocument::ensureOpen() const
 
 void PackageDocument::close()
 {
+    m_formulaRewrites.clear();
     m_model.reset();
     m_package.reset();
 }
@@ -299,6 +300,7 @@ void PackageDocument::save()
     Written written = write(m_path, m_stamp);
     m_stamp = written.stamp;
     m_package->committed(std::move(written.bytes));
+    m_formulaRewrites.clear();
 }
 
 void PackageDocument::saveCopy(const QString &path)

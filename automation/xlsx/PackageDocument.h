@@ -5,6 +5,7 @@
 #include "automation/xlsx/OpcPackage.h"
 #include "automation/xlsx/WorkbookModel.h"
 
+#include <QSet>
 #include <QString>
 
 #include <memory>
@@ -34,6 +35,11 @@ public:
     WorkbookModel &editableModel();
 
     SplicedXmlPart &sheetPart(const SheetEntry &sheet);
+    // Sheet parts whose formulas a rewrite of their cell data changes when the package is
+    // written (a rename): until then their stored bytes no longer tell which sheets those
+    // formulas name.
+    void noteFormulaRewrite(const QString &sheetPart) { m_formulaRewrites.insert(sheetPart.toCaseFolded()); }
+    bool hasFormulaRewrite(const QString &sheetPart) const { return m_formulaRewrites.contains(sheetPart.toCaseFolded()); }
     // Sets the orientation in the sheet part and, where the sheet has printer settings of its
     // own, in their DEVMODE too, so that the two cannot disagree.
     void setOrientation(const SheetEntry &sheet, Orientation orientation);
@@ -70,6 +76,7 @@ private:
     std::unique_ptr<OpcPackage> m_package;
     std::unique_ptr<WorkbookModel> m_model;
     std::optional<QString> m_openPassword;
+    QSet<QString> m_formulaRewrites; // case-folded part names
     bool m_encrypted = false; // saved encrypted: the parts in memory are no longer the file
 };
 
