@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <utility>
 
 namespace gm::formula {
@@ -855,6 +856,330 @@ QString copyFormula(const QString &formula, qint64 rows, qint64 columns)
         const QString text = areaText(moved);
         return text == areaText(area) ? std::nullopt : std::optional<QString>(text);
     });
+}
+
+// Formulas as UTF-8 bytes. The reading below follows scan() step by step for qualifiers
+// alone: a byte of a multi-byte character is a name character as that character is, so
+// both read the same tokens.
+namespace {
+
+bool isNameByte(char c)
+{
+    const auto u = static_cast<unsigned char>(c);
+    return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '_' || u == '.' || u == '\\'
+        || u == '$' || u >= 0x80;
+}
+
+bool isDigitByte(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+char asciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+bool isAscii(QByteArrayView text)
+{
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+bool startsWithIgnoringCase(QByteArrayView text, qsizetype at, QByteArrayView literal)
+{
+    if (text.size() - at < literal.size())
+        return false;
+    for (qsizetype k = 0; k < literal.size(); ++k) {
+        if (asciiLower(text[at + k]) != asciiLower(literal[k]))
+            return false;
+    }
+    return true;
+}
+
+bool containsIgnoringCase(QByteArrayView text, QByteArrayView word)
+{
+    if (word.isEmpty())
+        return true;
+    const char first = asciiLower(word[0]);
+    for (qsizetype i = 0; i + word.size() <= text.size(); ++i) {
+        if (asciiLower(text[i]) == first && startsWithIgnoringCase(text, i, word))
+            return true;
+    }
+    return false;
+}
+
+qsizetype indexOfByte(QByteArrayView text, char c, qsizetype from)
+{
+    if (from >= text.size())
+        return -1;
+    const void *found = std::memchr(text.data() + from, c, size_t(text.size() - from));
+    return found ? static_cast<const char *>(found) - text.data() : -1;
+}
+
+qsizetype readNameBytes(QByteArrayView text, qsizetype at)
+{
+    while (at < text.size() && isNameByte(text[at]))
+        ++at;
+    return at;
+}
+
+qsizetype skipStringBytes(QByteArrayView text, qsizetype at)
+{
+    for (qsizetype i = at + 1; i < text.size(); ++i) {
+        if (text[i] != '"')
+            continue;
+        if (i + 1 < text.size() && text[i + 1] == '"') {
+            ++i;
+            continue;
+        }
+        return i + 1;
+    }
+    return text.size();
+}
+
+qsizetype skipBracketsBytes(QByteArrayView text, qsizetype at)
+{
+    int depth = 0;
+    for (qsizetype i = at; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\'') {
+            ++i;
+        } else if (c == '[') {
+            ++depth;
+        } else if (c == ']') {
+            if (--depth == 0)
+                return i + 1;
+        }
+    }
+    return text.size();
+}
+
+// A quoted name from its opening "'": the index after the closing one, or -1 when it is not
+// closed. `content` is the name with doubled quotes read as one, held in `storage` when any
+// were doubled.
+qsizetype readQuotedBytes(QByteArrayView text, qsizetype at, QByteArray *storage, QByteArrayView *content)
+{
+    bool doubled = false;
+    for (qsizetype i = at + 1; i < text.size(); ++i) {
+        if (text[i] != '\'')
+            continue;
+        if (i + 1 < text.size() && text[i + 1] == '\'') {
+            doubled = true;
+            ++i;
+            continue;
+        }
+        *content = text.sliced(at + 1, i - at - 1);
+        if (doubled) {
+            *storage = content->toByteArray().replace("''", "'");
+            *content = *storage;
+        }
+        return i + 1;
+    }
+    return -1;
+}
+
+bool isAreaBytes(QByteArrayView text)
+{
+    // No reference of the grid is longer ("$XFD$1048576:$XFD$1048576" has 25 characters).
+    std::array<char16_t, 64> wide{};
+    if (text.size() > qsizetype(wide.size()))
+        return false;
+    for (qsizetype k = 0; k < text.size(); ++k)
+        wide[size_t(k)] = char16_t(static_cast<unsigned char>(text[k]));
+    return parseArea(QStringView(wide.data(), text.size())).has_value();
+}
+
+qsizetype operandLengthBytes(QByteArrayView text, qsizetype at)
+{
+    if (startsWithIgnoringCase(text, at, "#REF!"))
+        return 5;
+    const qsizetype first = readNameBytes(text, at);
+    if (first == at || first + 1 >= text.size() || text[first] != ':' || !isNameByte(text[first + 1]))
+        return first - at;
+    const qsizetype second = readNameBytes(text, first + 1);
+    if (second < text.size() && text[second] == '!')
+        return first - at;
+    return second - at;
+}
+
+// Calls visit(start, end, first, last, external) for each qualifier of the formula, left to
+// right: its bytes [start, end) with the "!", its sheet (the span's first sheet) and the
+// span's last sheet (empty for none), unquoted. The views live until visit returns.
+template<typename Visit> void scanQualifierBytes(QByteArrayView text, Visit visit)
+{
+    static constexpr std::array<QByteArrayView, 10> errors{"#REF!", "#N/A", "#NAME?", "#DIV/0!", "#VALUE!", "#NUM!",
+        "#NULL!", "#SPILL!", "#CALC!", "#GETTING_DATA"};
+    const qsizetype n = text.size();
+    bool afterPrefix = false;
+    qsizetype i = 0;
+    QByteArray firstStorage;
+    QByteArray secondStorage;
+    auto addPrefix = [&](qsizetype start, qsizetype end, QByteArrayView first, QByteArrayView last, bool external) {
+        visit(start, end, first, last, external);
+        const qsizetype operand = operandLengthBytes(text, end);
+        const bool area = operand > 0 && isAreaBytes(text.sliced(end, operand));
+        afterPrefix = !area;
+        return area ? end + operand : end;
+    };
+    while (i < n) {
+        const char c = text[i];
+        if (c == '"') {
+            i = skipStringBytes(text, i);
+            afterPrefix = false;
+        } else if (c == '{') {
+            while (i < n && text[i] != '}')
+                i = text[i] == '"' ? skipStringBytes(text, i) : i + 1;
+            ++i;
+        } else if (c == '#') {
+            qsizetype length = 1;
+            for (const QByteArrayView error : errors) {
+                if (startsWithIgnoringCase(text, i, error)) {
+                    length = error.size();
+                    break;
+                }
+            }
+            i += length;
+        } else if (c == '\'') {
+            QByteArrayView content;
+            const qsizetype end = readQuotedBytes(text, i, &firstStorage, &content);
+            if (end < 0)
+                return;
+            if (end < n && text[end] == '!') {
+                if (content.startsWith('[')) {
+                    i = addPrefix(i, end + 1, {}, {}, true);
+                } else {
+                    const qsizetype colon = indexOfByte(content, ':', 0);
+                    i = addPrefix(i, end + 1, colon < 0 ? content : content.first(colon),
+                        colon < 0 ? QByteArrayView() : content.sliced(colon + 1), false);
+                }
+                continue;
+            }
+            if (end + 1 < n && text[end] == ':' && text[end + 1] == '\'') {
+                QByteArrayView second;
+                const qsizetype secondEnd = readQuotedBytes(text, end + 1, &secondStorage, &second);
+                if (secondEnd > 0 && secondEnd < n && text[secondEnd] == '!' && !content.startsWith('[')) {
+                    i = addPrefix(i, secondEnd + 1, content, second, false);
+                    continue;
+                }
+            }
+            i = end;
+            afterPrefix = false;
+        } else if (c == '[') {
+            const qsizetype close = indexOfByte(text, ']', i);
+            bool book = close > i + 1;
+            for (qsizetype k = i + 1; book && k < close; ++k)
+                book = isDigitByte(text[k]);
+            if (!book) {
+                i = skipBracketsBytes(text, i);
+                continue;
+            }
+            qsizetype end = readNameBytes(text, close + 1);
+            if (end < n && text[end] == ':') {
+                const qsizetype lastEnd = readNameBytes(text, end + 1);
+                if (lastEnd < n && text[lastEnd] == '!')
+                    end = lastEnd;
+            }
+            if (end < n && text[end] == '!') {
+                i = addPrefix(i, end + 1, {}, {}, true);
+            } else {
+                i = close + 1;
+                afterPrefix = false;
+            }
+        } else if (isNameByte(c)) {
+            qsizetype end = readNameBytes(text, i);
+            if (isDigitByte(c) || (c == '.' && end > i + 1 && isDigitByte(text[i + 1]))) {
+                if (end < n && (text[end] == '+' || text[end] == '-') && (text[end - 1] == 'E' || text[end - 1] == 'e'))
+                    end = readNameBytes(text, end + 1);
+                i = end;
+                afterPrefix = false;
+                continue;
+            }
+            const QByteArrayView name = text.sliced(i, end - i);
+            const bool plainName = indexOfByte(name, '$', 0) < 0;
+            if (end < n && text[end] == '!' && plainName) {
+                i = addPrefix(i, end + 1, name, {}, false);
+                continue;
+            }
+            if (!afterPrefix && plainName && end + 1 < n && text[end] == ':' && isNameByte(text[end + 1])) {
+                const qsizetype lastEnd = readNameBytes(text, end + 1);
+                const QByteArrayView last = text.sliced(end + 1, lastEnd - end - 1);
+                if (lastEnd < n && text[lastEnd] == '!' && indexOfByte(last, '$', 0) < 0) {
+                    i = addPrefix(i, lastEnd + 1, name, last, false);
+                    continue;
+                }
+            }
+            i = end;
+            afterPrefix = false;
+            if (i < n && text[i] == '[')
+                i = skipBracketsBytes(text, i);
+        } else {
+            if (c != ':')
+                afterPrefix = false;
+            ++i;
+        }
+    }
+}
+
+} // namespace
+
+SheetNameSearch::SheetNameSearch(const QString &sheet)
+    : m_sheet(sheet), m_utf8(sheet.toUtf8()), m_ascii(isAscii(m_utf8)), m_quote(sheet.contains(u'\''))
+{ }
+
+bool SheetNameSearch::mayName(QByteArrayView formula) const
+{
+    if (indexOfByte(formula, '!', 0) < 0)
+        return false;
+    if (m_quote)
+        return true;
+    // Letter case beyond ASCII (and the few characters that fold to ASCII letters) is left
+    // to QString, which compares as the tokeniser's callers do.
+    if (m_ascii && isAscii(formula))
+        return containsIgnoringCase(formula, m_utf8);
+    return QString::fromUtf8(formula).contains(m_sheet, Qt::CaseInsensitive);
+}
+
+bool SheetNameSearch::isNamed(QByteArrayView name) const
+{
+    if (m_ascii && isAscii(name))
+        return name.size() == m_utf8.size() && startsWithIgnoringCase(name, 0, m_utf8);
+    return same(QString::fromUtf8(name), m_sheet);
+}
+
+SheetRenamer::SheetRenamer(const QString &from, const QString &to)
+    : m_from(from), m_to(to), m_qualifier(qualifier(to).toUtf8())
+{ }
+
+bool SheetRenamer::rename(QByteArrayView formula, QByteArray &out) const
+{
+    if (!m_from.mayName(formula))
+        return false;
+    qsizetype copied = 0;
+    bool changed = false;
+    scanQualifierBytes(formula,
+        [&](qsizetype start, qsizetype end, QByteArrayView first, QByteArrayView last, bool external) {
+            if (external || start < copied)
+                return;
+            const bool firstNamed = m_from.isNamed(first);
+            const bool lastNamed = !last.isEmpty() && m_from.isNamed(last);
+            if (!firstNamed && !lastNamed)
+                return;
+            out.append(formula.sliced(copied, start - copied));
+            if (last.isEmpty())
+                out.append(m_qualifier);
+            else
+                out.append(qualifier(firstNamed ? m_to : QString::fromUtf8(first), lastNamed ? m_to : QString::fromUtf8(last))
+                               .toUtf8());
+            copied = end;
+            changed = true;
+        });
+    if (changed)
+        out.append(formula.sliced(copied));
+    return changed;
 }
 
 } // namespace gm::formula

@@ -6,6 +6,8 @@
 // workbooks ([n]Sheet!A1) are recognised and left as they are, so that only real sheet
 // qualifiers of this workbook are rewritten. This is the only place formula text is edited.
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
@@ -74,6 +76,43 @@ QString argumentOf(const QString &formula, qsizetype start, qsizetype end);
 // The formula with every qualifier of this workbook that names `from` (letter case aside),
 // alone or as an end of a 3-D span, naming `to` instead. Other text is kept as it is.
 QString renameSheet(const QString &formula, const QString &from, const QString &to);
+
+// Whether formulas held as UTF-8 text may name a sheet: a byte search that spares the
+// tokeniser (and the conversion to QString) every formula that cannot. It never misses a
+// qualifier of the sheet, whatever its letter case or quoting ('It''s'!A1).
+class SheetNameSearch
+{
+public:
+    explicit SheetNameSearch(const QString &sheet);
+    // False only when no qualifier of the formula can name the sheet.
+    bool mayName(QByteArrayView formula) const;
+    // Whether a sheet name as written in a qualifier, unquoted, is this sheet's name, letter
+    // case aside.
+    bool isNamed(QByteArrayView name) const;
+    const QString &sheet() const { return m_sheet; }
+
+private:
+    QString m_sheet;
+    QByteArray m_utf8;
+    bool m_ascii = true;
+    bool m_quote = false; // the name holds "'", which formulas write doubled
+};
+
+// renameSheet() for formulas held as UTF-8 text, read in their bytes: a worksheet's cell data
+// holds thousands of formulas, and only those that name the sheet are tokenised.
+class SheetRenamer
+{
+public:
+    SheetRenamer(const QString &from, const QString &to);
+    // Appends the formula with the sheet renamed to `out` and returns true; returns false,
+    // leaving `out` as it is, when the formula does not name the sheet.
+    bool rename(QByteArrayView formula, QByteArray &out) const;
+
+private:
+    SheetNameSearch m_from;
+    QString m_to;
+    QByteArray m_qualifier; // qualifier(to), UTF-8
+};
 
 // The formula after the sheet `deleted` has gone from a workbook whose sheets, in tab order
 // before the deletion, are `sheetOrder`: a reference to that sheet, qualifier and operand,

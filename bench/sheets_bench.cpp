@@ -3,7 +3,9 @@
 // editor; beside it the engine's load-and-save of the same files, the cost of the
 // alternative. Small files have 20 rows per sheet, large ones 2,000 (10 cells and 2
 // formulas per row).
-// Usage: sheets_bench [N]   (N files per kind, default 10)
+// Usage: sheets_bench [N] [OPS]   (N files per kind, default 10; OPS a comma-separated choice
+// of hide,rename,insert,engine, default all: the others print as 0, which keeps a profile of
+// one operation free of the rest)
 
 #include "BenchWorkbooks.h"
 #include "automation/Durability.h"
@@ -18,6 +20,7 @@
 #include <QTextStream>
 
 #include <functional>
+#include <memory>
 
 using namespace gm;
 using bench::timePerFile;
@@ -94,9 +97,15 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const int n = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
+    const QStringList ops = argc > 2 ? QString::fromLocal8Bit(argv[2]).split(u',')
+                                     : QStringList{QStringLiteral("hide"), QStringLiteral("rename"),
+                                           QStringLiteral("insert"), QStringLiteral("engine")};
+    auto timed = [&](const char *op, const std::function<double()> &run) { return ops.contains(QLatin1String(op)) ? run() : 0.0; };
     QTextStream out(stdout);
     QTemporaryDir dir;
-    lo::LoApplication engine(libreOfficeProgramDir());
+    std::unique_ptr<lo::LoApplication> engine;
+    if (ops.contains(QStringLiteral("engine")))
+        engine = std::make_unique<lo::LoApplication>(libreOfficeProgramDir());
 
     out << "ms per file, saved; mean over a run of " << n << " files, final flush to disk included\n";
     out << QStringLiteral("%1%2%3%4%5%6\n")
@@ -121,21 +130,27 @@ int main(int argc, char *argv[])
             }
         }
         auto package = [](const QString &p) { return xlsx::openPackage(p); };
-        const double hideMs = timePerFile(
-            hide, package, [](Workbook &b) { b.worksheet(QStringLiteral("Other"))->setVisibility(SheetVisibility::Hidden); });
-        const double renameMs = timePerFile(
-            rename, package, [](Workbook &b) { b.worksheet(QStringLiteral("Data"))->setName(QStringLiteral("Data 2")); });
-        const double insertMs = timePerFile(
-            insert, package, [&](Workbook &b) { b.insertWorksheetCopy(*source, QStringLiteral("Data")); });
-        const double engineMs = timePerFile(
-            engineFiles, [&](const QString &p) { return engine.open(p); }, [](Workbook &) {});
+        const double hideMs = timed("hide", [&] {
+            return timePerFile(hide, package,
+                [](Workbook &b) { b.worksheet(QStringLiteral("Other"))->setVisibility(SheetVisibility::Hidden); });
+        });
+        const double renameMs = timed("rename", [&] {
+            return timePerFile(
+                rename, package, [](Workbook &b) { b.worksheet(QStringLiteral("Data"))->setName(QStringLiteral("Data 2")); });
+        });
+        const double insertMs = timed("insert", [&] {
+            return timePerFile(insert, package, [&](Workbook &b) { b.insertWorksheetCopy(*source, QStringLiteral("Data")); });
+        });
+        const double engineMs = timed("engine", [&] {
+            return timePerFile(engineFiles, [&](const QString &p) { return engine->open(p); }, [](Workbook &) {});
+        });
         out << QStringLiteral("%1%2%3%4%5%6\n")
                    .arg(kind, -8)
                    .arg(hideMs, 10, 'f', 2)
                    .arg(renameMs, 10, 'f', 2)
                    .arg(insertMs, 10, 'f', 2)
                    .arg(engineMs, 18, 'f', 2)
-                   .arg(engineMs / renameMs, 16, 'f', 0);
+                   .arg(renameMs > 0 ? engineMs / renameMs : 0.0, 16, 'f', 0);
         out.flush();
     }
     return 0;

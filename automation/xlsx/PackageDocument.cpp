@@ -86,6 +86,7 @@ void PackageDocument::close()
 {
     m_sheetData.clear();
     m_sharedStrings.reset();
+    m_formulaRewrites.clear();
     m_model.reset();
     m_package.reset();
 }
@@ -347,6 +348,7 @@ void PackageDocument::save()
     m_sheetData.clear();
     m_stamp = written.stamp;
     m_package->committed(std::move(written.bytes));
+    m_formulaRewrites.clear();
 }
 
 void PackageDocument::saveCopy(const QString &path)

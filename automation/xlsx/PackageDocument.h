@@ -7,6 +7,7 @@
 #include "automation/xlsx/SheetDataText.h"
 #include "automation/xlsx/WorkbookModel.h"
 
+#include <QSet>
 #include <QString>
 
 #include <map>
@@ -46,6 +47,11 @@ public:
     // part is unchanged they are read once and kept, so that the readers of a sheet's cells
     // and its writer do not inflate and scan it again each.
     std::shared_ptr<const SheetCells> sheetCells(const QString &partName);
+    // Sheet parts whose formulas a rewrite of their cell data changes when the package is
+    // written (a rename): until then their stored bytes no longer tell which sheets those
+    // formulas name.
+    void noteFormulaRewrite(const QString &sheetPart) { m_formulaRewrites.insert(sheetPart.toCaseFolded()); }
+    bool hasFormulaRewrite(const QString &sheetPart) const { return m_formulaRewrites.contains(sheetPart.toCaseFolded()); }
     // Sets the orientation in the sheet part and, where the sheet has printer settings of its
     // own, in their DEVMODE too, so that the two cannot disagree.
     void setOrientation(const SheetEntry &sheet, Orientation orientation);
@@ -82,6 +88,7 @@ private:
     std::unique_ptr<OpcPackage> m_package;
     std::unique_ptr<WorkbookModel> m_model;
     std::optional<QString> m_openPassword;
+    QSet<QString> m_formulaRewrites; // case-folded part names
     bool m_encrypted = false; // saved encrypted: the parts in memory are no longer the file
     struct SheetDataCopy
     {

@@ -4,6 +4,7 @@
 #include "automation/FormulaReferences.h"
 #include "automation/xlsx/CellMetadata.h"
 #include "automation/xlsx/ExternalLinks.h"
+#include "automation/xlsx/FormulaTextRewrite.h"
 #include "automation/xlsx/OpcPackage.h"
 #include "automation/xlsx/PackageDocument.h"
 #include "automation/xlsx/SchemaOrder.h"
@@ -14,9 +15,11 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 
 namespace gm::xlsx {
@@ -71,7 +74,11 @@ bool mayMention(const QByteArray &bytes, const QString &sheetName, bool needsBan
         if (c.unicode() >= 0x80 && c.toLower() != c.toUpper())
             return true;
     }
-    return bytes.toLower().contains(longest.toUtf8().toLower());
+    const QByteArray word = longest.toUtf8();
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    const std::boyer_moore_horspool_searcher search(word.begin(), word.end(),
+        [&](char c) { return std::hash<char>()(lower(c)); }, [&](char a, char b) { return lower(a) == lower(b); });
+    return std::search(bytes.begin(), bytes.end(), search) != bytes.end();
 }
 
 // Parts reachable from the package root through internal relationships.
@@ -408,14 +415,36 @@ void settleViews(PackageDocument &document, int previousActive, int active, cons
     }
 }
 
+// The same rewrite for formulas held as UTF-8 text, passed over by a byte search when they
+// cannot name `sheet`. It runs when the package is written, so it holds what it needs.
+FormulaTextRewrite::Edit textEdit(const QString &sheet, Rewrite rewrite)
+{
+    return [search = std::make_shared<const formula::SheetNameSearch>(sheet), rewrite = std::move(rewrite)](
+               QByteArrayView text, QByteArray &out) {
+        if (!search->mayName(text))
+            return false;
+        const QString formula = QString::fromUtf8(text);
+        const QString rewritten = rewrite(formula);
+        if (rewritten == formula)
+            return false;
+        out += rewritten.toUtf8();
+        return true;
+    };
+}
+
 // Applies a formula rewrite to every part of the workbook that holds formulas, except the
 // parts in `skip`. `mentioned` is the sheet name the rewrite is about, to pass over parts
-// that cannot refer to it.
+// that cannot refer to it. Worksheets not already edited as a tree are never parsed whole:
+// their cell data gets `cellEdit`, the same rewrite on formulas as UTF-8 text, while the
+// package is written, and their other elements that hold formulas are rewritten now, each
+// as a small tree.
 // With pivotSource (a rename), pivot cache sources and the pivot tables charts are drawn from
 // follow too; a deleted sheet's pivot sources are left, as the caches keep their data.
-void rewriteFormulas(OpcPackage &package, const QString &workbookPart, const QString &mentioned, const QSet<QString> &skip,
-    const Rewrite &rewrite, const std::function<bool(pugi::xml_node)> &pivotSource)
+void rewriteFormulas(PackageDocument &document, const QString &mentioned, const QSet<QString> &skip, const Rewrite &rewrite,
+    const FormulaTextRewrite::Edit &cellEdit, const std::function<bool(pugi::xml_node)> &pivotSource)
 {
+    OpcPackage &package = document.package();
+    const QString workbookPart = document.model().partName();
     // Every part to edit is read first, so that a part that cannot be read stops the change
     // before anything was rewritten.
     struct Target
@@ -426,6 +455,7 @@ void rewriteFormulas(OpcPackage &package, const QString &workbookPart, const QSt
         bool chart;
     };
     std::vector<Target> targets;
+    std::vector<SplicedXmlPart *> streamed;
     for (const QString &partName : reachableParts(package)) {
         if (skip.contains(partName.toCaseFolded()))
             continue;
@@ -433,6 +463,13 @@ void rewriteFormulas(OpcPackage &package, const QString &workbookPart, const QSt
         Target target{nullptr, {}, false, false};
         if (type.compare(contentType::worksheet, Qt::CaseInsensitive) == 0) {
             target.names = worksheetFormulas;
+            if (!package.editedAsTree(partName) && package.archive().contains(partName)) {
+                // Stored bytes tell which sheets the formulas name unless a rewrite of the
+                // cell data is already pending.
+                if (document.hasFormulaRewrite(partName) || mayMention(package.partBytes(partName), mentioned, true))
+                    streamed.push_back(&package.sheet(partName));
+                continue;
+            }
         } else if (type.compare(contentType::chart, Qt::CaseInsensitive) == 0 || type.compare(contentType::chartEx, Qt::CaseInsensitive) == 0) {
             target.names = chartFormulas;
             target.chart = type.compare(contentType::chart, Qt::CaseInsensitive) == 0;
@@ -459,6 +496,27 @@ void rewriteFormulas(OpcPackage &package, const QString &workbookPart, const QSt
     }
     if (namesChanged)
         workbook.markDirty();
+
+    for (SplicedXmlPart *part : streamed) {
+        part->addRewrite([cellEdit] { return std::make_unique<FormulaTextRewrite>(cellEdit); });
+        document.noteFormulaRewrite(part->name());
+        for (const std::string_view element :
+            {"conditionalFormatting"sv, "dataValidations"sv, "extLst"sv, "AlternateContent"sv}) {
+            std::vector<QByteArray> texts = part->elements(element);
+            bool changed = false;
+            for (QByteArray &text : texts) {
+                if (!mayMention(text, mentioned, true))
+                    continue;
+                XmlPart tree(part->name(), text);
+                if (!rewriteElements(tree.root(), worksheetFormulas, rewrite))
+                    continue;
+                text = tree.serialize();
+                changed = true;
+            }
+            if (changed)
+                part->replaceElements(element, texts);
+        }
+    }
 
     for (const Target &target : targets) {
         XmlPart &part = *target.part;
@@ -564,7 +622,10 @@ void SheetStructure::rename(const QString &sheetPart, const QString &newName)
         sheet.set_value(newName.toUtf8().constData());
         return true;
     };
-    rewriteFormulas(package, model.partName(), oldName, {}, rewrite, pivotSource);
+    const auto renamer = std::make_shared<const formula::SheetRenamer>(oldName, newName);
+    rewriteFormulas(
+        m_document, oldName, {},
+        rewrite, [renamer](QByteArrayView text, QByteArray &out) { return renamer->rename(text, out); }, pivotSource);
     XmlPart &workbook = package.xml(model.partName());
     sheetNode(workbook.root(), entry.position).attribute("name").set_value(newName.toUtf8().constData());
     workbook.markDirty();
@@ -599,7 +660,11 @@ void SheetStructure::remove(const QString &sheetPart)
 
     // References first, while the sheet order still holds the deleted sheet.
     const Rewrite rewrite = [&](const QString &formula) { return formula::deleteSheet(formula, entry.name, order); };
-    rewriteFormulas(package, model.partName(), entry.name, {entry.partName.toCaseFolded()}, rewrite, {});
+    rewriteFormulas(m_document, entry.name, {entry.partName.toCaseFolded()}, rewrite,
+        textEdit(entry.name, [deleted = entry.name, order](const QString &formula) {
+            return formula::deleteSheet(formula, deleted, order);
+        }),
+        {});
 
     XmlPart &workbook = package.xml(model.partName());
     pugi::xml_node root = workbook.root();

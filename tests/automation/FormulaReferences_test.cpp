@@ -427,3 +427,52 @@ TEST(FormulaReferences, ArgumentsStandingAloneNameTheirFunction)
         EXPECT_EQ(argumentOf(formula, span.start, span.start + span.length + span.operandLength), QString::fromUtf8(function));
     }
 }
+
+TEST(FormulaReferences, ByteRenameAgreesWithTheTokeniserAndItsSearchMissesNoSpelling)
+{
+    struct RenameCase
+    {
+        const char16_t *from;
+        const char16_t *to;
+        const char16_t *formula;
+        bool renamed;
+    };
+    const RenameCase cases[] = {
+        {u"Sheet1", u"My Data", u"Sheet1!A1+sheet1!B2*SHEET1!C3", true},
+        {u"Sheet1", u"My Data", u"Sheet10!A1+'Sheet1 (2)'!A1", false},
+        {u"Sheet1", u"My Data", u"INDIRECT(\"Sheet1!A1\")&{\"Sheet1!A1\"}", false},
+        {u"Sheet1", u"My Data", u"[1]Sheet1!A1+'[1]Sheet1'!A2+[2]Sheet1:Sheet2!A3", false},
+        {u"Sheet1", u"My Data", u"SUM(Sheet1:Sheet3!A1)+SUM(Sheet0:Sheet1!A1)+SUM('Sheet0':'Sheet1'!A1)", true},
+        {u"Sheet1", u"My Data", u"Sheet1!A1:Sheet1!B5+Sheet1!#REF!+#REF!A1+Sheet1!Print_Area", true},
+        {u"Sheet1", u"My Data", u"Table1[[#This Row],[Sheet1!]]+1E3+.5E-2", false},
+        {u"Jan", u"Feb", u"SUM(Jan:Jan!A:A)+Jan!1:3", true},
+        {u"a'b", u"c'd", u"'a''b'!A1+'A''B'!B2+'a''bc'!C3", true},
+        {u"It's", u"Its", u"IF(A1,\"It's\",'IT''S'!A1)", true},
+        {u"Données", u"Data", u"'DONNÉES'!A1+'données'!B2", true},
+        {u"Лист1", u"Лист2", u"'лист1'!A1+SUM('ЛИСТ1:Лист3'!B1)", true},
+        {u"Лист1", u"Лист2", u"'Лист10'!A1", false},
+        {u"第二", u"第三", u"第二!A1+'第二'!B2", true},
+        {u"Data", u"Data 2", u"'Data'!A1+\"'Data'!A1\"", true},
+        {u"Data", u"Data 2", u"SUM(A1:B2)", false},
+        {u"Data", u"Data 2", u"'Data!A1", false}, // unbalanced quote: nothing more is read
+    };
+    for (const RenameCase &c : cases) {
+        SCOPED_TRACE(s(q(c.formula)));
+        const QString from = q(c.from);
+        const QString to = q(c.to);
+        const QString formula = q(c.formula);
+        const QString expected = renameSheet(formula, from, to);
+        EXPECT_EQ(expected != formula, c.renamed);
+        const QByteArray utf8 = formula.toUtf8();
+        EXPECT_TRUE(SheetNameSearch(from).mayName(utf8) || !c.renamed) << "the byte search missed a qualifier";
+        QByteArray out("kept:");
+        const bool renamed = SheetRenamer(from, to).rename(utf8, out);
+        EXPECT_EQ(renamed, c.renamed);
+        EXPECT_EQ(s(QString::fromUtf8(out)), s(QStringLiteral("kept:") + (renamed ? expected : QString())));
+    }
+    // The search passes over formulas that cannot name the sheet without reading them.
+    EXPECT_FALSE(SheetNameSearch(QStringLiteral("Data")).mayName("SUM(A1:B2)"));
+    EXPECT_FALSE(SheetNameSearch(QStringLiteral("Data")).mayName("Other!A1"));
+    EXPECT_FALSE(SheetNameSearch(QStringLiteral("Données")).mayName("Other!A1+\"é\""));
+    EXPECT_TRUE(SheetNameSearch(QStringLiteral("It's")).mayName("'IT''S'!A1"));
+}

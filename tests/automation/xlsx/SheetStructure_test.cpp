@@ -292,6 +292,33 @@ TEST_F(SheetStructureTest, RenameRewritesEveryReferenceAndNothingElse)
     EXPECT_TRUE(entry(path, QStringLiteral("xl/worksheets/sheet4.xml")).contains("SUM('My Data:OTHER'!A1)"));
 }
 
+TEST_F(SheetStructureTest, ChangesInOneSessionSeeTheFormulasEarlierRenamesWrote)
+{
+    // The other sheet's cell data is rewritten only when the file is written, so each later
+    // change must find what the earlier ones will have written there.
+    const QString renamedTwice = fixtureCopy();
+    edit(renamedTwice, [](Workbook &book) {
+        book.worksheet(QStringLiteral("Data"))->setName(QStringLiteral("Step 1"));
+        book.worksheet(QStringLiteral("Step 1"))->setName(QStringLiteral("Step 2"));
+    });
+    QByteArray calc = entry(renamedTwice, QStringLiteral("xl/worksheets/sheet4.xml"));
+    for (const char *expected : {"<f>'Step 2'!A1*2</f>", "<f>SUM('Step 2:Other'!A1)</f>", "<formula1>'Step 2'!$A$1:$A$5</formula1>"})
+        EXPECT_TRUE(calc.contains(expected)) << expected;
+    EXPECT_FALSE(calc.contains("Step 1"));
+    expectConsistent(renamedTwice);
+
+    const QString renamedThenDeleted = fixtureCopy();
+    edit(renamedThenDeleted, [](Workbook &book) {
+        book.worksheet(QStringLiteral("Data"))->setName(QStringLiteral("Gone"));
+        book.worksheet(QStringLiteral("Gone"))->deleteSheet();
+    });
+    calc = entry(renamedThenDeleted, QStringLiteral("xl/worksheets/sheet4.xml"));
+    for (const char *expected : {"<f>#REF!*2</f>", "<f>SUM(#REF!)</f>", "<formula1>#REF!</formula1>"})
+        EXPECT_TRUE(calc.contains(expected)) << expected;
+    EXPECT_FALSE(calc.contains("Gone"));
+    expectConsistent(renamedThenDeleted);
+}
+
 TEST_F(SheetStructureTest, RenameFollowsChartSeriesPivotSourcesAndChartSheetTitles)
 {
     CORPUS_OR_SKIP(path, "poi-WithChartSheet.xlsx");
