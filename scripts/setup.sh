@@ -9,7 +9,7 @@ packages=(
   qt6-svg-dev qt6-translations-l10n
   libreoffice-calc-nogui libreoffice-dev libreoffice-core-nogui
   libgtest-dev
-  libzip-dev zlib1g-dev libpugixml-dev libgsf-1-dev libssl-dev
+  libzip-dev zlib1g-dev libdeflate-dev libpugixml-dev libgsf-1-dev libssl-dev
   fonts-noto-cjk fonts-wqy-microhei fonts-crosextra-carlito fonts-crosextra-caladea fonts-liberation
   fontconfig unzip python3 python3-openpyxl python3-msoffcrypto-tool python3-xlrd python3-olefile python3-pil
   parallel

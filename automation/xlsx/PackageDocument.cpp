@@ -208,9 +208,10 @@ PackageDocument::Written PackageDocument::write(const QString &target, const std
     // The file on disk must read back completely: the same entries in the same order, every
     // entry that was not changed holding the stored bytes that were checked when the package
     // was opened, the changed parts as built and well-formed.
-    // Parts given as deflate data can be large: they are checked as they stream by, by their
-    // CRC and size and by a scan of their XML; a spliced part proven when it was made is
-    // compared with the bytes it was built from instead.
+    // Parts given as deflate data can be large. One proven when it was made (inflated back and
+    // compared with its text, which was scanned as it was built or read) is compared with the
+    // bytes it was built from; any other is checked as it streams by, by its CRC and size and
+    // by a scan of its XML.
     QStringList changed;
     for (const ZipArchive::Change &change : changes)
         changed.append(change.name);
@@ -226,8 +227,8 @@ PackageDocument::Written PackageDocument::write(const QString &target, const std
             if (change.remove)
                 continue;
             if (change.deflated && change.deflated->proven) {
-                // Inflated and compared with its text when it was made, its cell data scanned
-                // when it was read and the rest as edited: it need only be stored as built.
+                // Inflated and compared with its text when it was made, and that text scanned:
+                // it need only be stored as built.
                 stored.expectDeflated(m_package->archive(), change.name, *change.deflated);
                 continue;
             }

@@ -146,7 +146,7 @@ void SplicedXmlPart::read(const ZipArchive &archive)
     // Text from up to a window before the last block boundary, until the skipped element ends.
     QByteArray pending;
     qint64 pendingStart = 0;
-    Boundary last{0, 0, quint32(crc32(0, nullptr, 0))};
+    Boundary last{0, 0, 0};
     // Block boundaries exist only in deflated entries; others are compressed again whole.
     bool leadOutTaken = info.method != 8;
 
@@ -444,7 +444,7 @@ ZipArchive::Change SplicedXmlPart::change(const ZipArchive &archive) const
     if (const ZipArchive::CrcCheckpoint checked = archive.crcCheckpoint(m_name, keptText); checked.offset > crcFrom.offset)
         crcFrom = checked;
     const qsizetype crcStart = qsizetype(crcFrom.offset - known);
-    deflated.crc = crc32(crcFrom.crc, reinterpret_cast<const Bytef *>(text.constData() + crcStart), uInt(text.size() - crcStart));
+    deflated.crc = zipCrc32(crcFrom.crc, text.constData() + crcStart, text.size() - crcStart);
     deflated.size = known + text.size();
 
     // The new stored bytes from the boundary on, the last-block flag cleared where it goes,
@@ -463,26 +463,44 @@ ZipArchive::Change SplicedXmlPart::change(const ZipArchive &archive) const
 
 ZipArchive::Change SplicedXmlPart::recompressed(const ZipArchive &archive) const
 {
-    // The new head, the skipped element as stored, the new tail: compressed as they stream by.
+    // The new head, the skipped element as stored (through the rewrites), the new tail:
+    // compressed, summed and scanned for well-formedness as they stream by, so that the check
+    // after writing need not inflate and scan the entry again.
     const auto placeholder
         = std::find_if(m_children.begin(), m_children.end(), [this](const Child &child) { return child.localName == m_skipped; });
     if (placeholder == m_children.end())
         throw EngineError(ErrorCode::Unexpected, QStringLiteral("%1: %2 not found").arg(m_name, QString::fromLatin1(m_skipped)));
     RawDeflater deflater;
-    quint32 crc = crc32(0, nullptr, 0);
+    XmlScanner scanner;
+    scanner.setKeepChildren(false);
+    quint32 crc = 0;
     qint64 size = 0;
+    // A text we built that is not well-formed is our own failure to save, not a damaged file.
+    auto scan = [this](const std::function<void()> &step) {
+        try {
+            step();
+        } catch (const EngineError &error) {
+            throw EngineError(ErrorCode::SaveFailed, QStringLiteral("%1: %2").arg(m_name, error.detail()));
+        }
+    };
     auto add = [&](const char *data, qsizetype length) {
         deflater.add(data, length);
-        crc = crc32(crc, reinterpret_cast<const Bytef *>(data), uInt(length));
+        scan([&] { scanner.feed(data, length); });
+        crc = zipCrc32(crc, data, length);
         size += length;
     };
     add(m_text.constData(), qsizetype(placeholder->start));
     readSkipped(archive, add);
     add(m_text.constData() + placeholder->end, m_text.size() - qsizetype(placeholder->end));
+    scan([&] { scanner.finish(); });
     ZipArchive::Deflated deflated;
-    deflated.appended = deflater.finish();
+    deflated.appended = deflater.finish(true);
     deflated.crc = crc;
     deflated.size = size;
+    // Compressed whole, the data was inflated back and compared with the text: the written
+    // entry need only hold these bytes. Past the size held whole, the check after writing
+    // inflates it instead.
+    deflated.proven = deflater.inflatedBack();
     return ZipArchive::Change{m_name, {}, std::move(deflated)};
 }
 

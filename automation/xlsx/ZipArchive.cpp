@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QSet>
 
+#include <libdeflate.h>
 #include <zip.h>
 #include <zlib.h>
 
@@ -34,19 +35,48 @@ struct ZipFileCloser
     void operator()(zip_file_t *file) const { zip_fclose(file); }
 };
 
+// The whole-buffer compressor's level. On worksheet XML its level 1 comes within 3% of zlib's
+// kDeflateLevel in size at a sixth of the time; its levels 2 to 4 are no smaller and slower,
+// and level 5, 4% smaller than zlib's, takes four times as long as level 1.
+constexpr int kWholeDeflateLevel = 1;
+
+struct LibdeflateCompressorFree
+{
+    void operator()(libdeflate_compressor *compressor) const { libdeflate_free_compressor(compressor); }
+};
+
+struct LibdeflateDecompressorFree
+{
+    void operator()(libdeflate_decompressor *decompressor) const { libdeflate_free_decompressor(decompressor); }
+};
+
 } // namespace
 
-RawDeflater::RawDeflater() : m_stream(std::make_unique<z_stream>())
+quint32 zipCrc32(quint32 crc, const char *data, qsizetype size)
 {
+    return quint32(libdeflate_crc32(crc, data, size_t(size)));
+}
+
+RawDeflater::RawDeflater() = default;
+
+void RawDeflater::startStream()
+{
+    if (m_stream)
+        return;
     constexpr int rawDeflateWindowBits = -15;
-    if (deflateInit2(m_stream.get(), kDeflateLevel, Z_DEFLATED, rawDeflateWindowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        m_stream.reset();
+    auto stream = std::make_unique<z_stream>();
+    if (deflateInit2(stream.get(), kDeflateLevel, Z_DEFLATED, rawDeflateWindowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate: out of memory"));
-    }
+    m_stream = std::move(stream);
+    // What was held so far goes first.
+    const QByteArray held = std::exchange(m_held, QByteArray());
+    if (!held.isEmpty())
+        run(held.constData(), held.size(), Z_NO_FLUSH);
 }
 
 void RawDeflater::setDictionary(const char *data, qsizetype size)
 {
+    startStream();
     constexpr qsizetype window = 32 * 1024;
     if (size > window) {
         data += size - window;
@@ -58,6 +88,7 @@ void RawDeflater::setDictionary(const char *data, qsizetype size)
 
 void RawDeflater::prime(int bits, quint32 value)
 {
+    startStream();
     // zlib takes at most 16 bits at a time.
     while (bits > 0) {
         const int now = std::min(bits, 16);
@@ -76,13 +107,46 @@ RawDeflater::~RawDeflater()
 
 void RawDeflater::add(const char *data, qsizetype size)
 {
+    if (!m_stream && m_held.size() + size <= kWholeBytes) {
+        m_held.append(data, size);
+        return;
+    }
+    startStream();
     run(data, size, Z_NO_FLUSH);
 }
 
-QByteArray RawDeflater::finish()
+QByteArray RawDeflater::finish(bool inflateBack)
 {
-    run(nullptr, 0, Z_FINISH);
-    return std::move(m_out);
+    if (m_stream) {
+        run(nullptr, 0, Z_FINISH);
+        return std::move(m_out);
+    }
+    std::unique_ptr<libdeflate_compressor, LibdeflateCompressorFree> compressor(libdeflate_alloc_compressor(kWholeDeflateLevel));
+    if (!compressor)
+        throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate: out of memory"));
+    const size_t bound = libdeflate_deflate_compress_bound(compressor.get(), size_t(m_held.size()));
+    QByteArray out(qsizetype(bound), Qt::Uninitialized);
+    const size_t written
+        = libdeflate_deflate_compress(compressor.get(), m_held.constData(), size_t(m_held.size()), out.data(), bound);
+    if (written == 0)
+        throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate failed"));
+    out.resize(qsizetype(written));
+    if (inflateBack) {
+        std::unique_ptr<libdeflate_decompressor, LibdeflateDecompressorFree> decompressor(libdeflate_alloc_decompressor());
+        if (!decompressor)
+            throw EngineError(ErrorCode::SaveFailed, QStringLiteral("inflate: out of memory"));
+        QByteArray back(m_held.size(), Qt::Uninitialized);
+        size_t inUsed = 0;
+        size_t outUsed = 0;
+        const libdeflate_result result = libdeflate_deflate_decompress_ex(
+            decompressor.get(), out.constData(), size_t(out.size()), back.data(), size_t(back.size()), &inUsed, &outUsed);
+        if (result != LIBDEFLATE_SUCCESS || inUsed != size_t(out.size()) || outUsed != size_t(back.size())
+            || back != m_held)
+            throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate: the compressed data does not inflate to its text"));
+        m_inflatedBack = true;
+    }
+    m_held = QByteArray();
+    return out;
 }
 
 void RawDeflater::run(const char *data, qsizetype size, int flush)
@@ -277,7 +341,7 @@ ZipArchive::CrcCheckpoint ZipArchive::crcCheckpoint(const QString &name, qint64 
     const qint64 i = indexOf(name);
     const Held *entry = i >= 0 ? held(i) : nullptr;
     if (!entry || entry->crcs.empty() || offset < 0)
-        return CrcCheckpoint{0, quint32(crc32(0, nullptr, 0))};
+        return CrcCheckpoint{0, 0};
     const qint64 k = std::min<qint64>(offset / kCrcStep, qint64(entry->crcs.size()) - 1);
     return CrcCheckpoint{k * kCrcStep, entry->crcs[size_t(k)]};
 }
@@ -388,7 +452,7 @@ void ZipArchive::inflateBlocks(qint64 index, const QString &name, const ChunkSin
         throwDamaged(QStringLiteral("%1: inflate: out of memory").arg(name));
     std::unique_ptr<z_stream, InflateEnd> guard(&stream);
     std::unique_ptr<char[]> buffer(new char[kChunkSize]);
-    quint32 crc = quint32(crc32(0, nullptr, 0));
+    quint32 crc = 0;
     qint64 size = 0;
     bool ended = false;
     streamEntry(m_zip, index, name, ZIP_FL_COMPRESSED, entry.compressedSize, [&](const char *data, qsizetype length) {
@@ -413,13 +477,13 @@ void ZipArchive::inflateBlocks(qint64 index, const QString &name, const ChunkSin
                         checkpoints->push_back(crc);
                     for (qint64 at = start; at < size;) {
                         const qint64 stop = std::min(size, (at / kCrcStep + 1) * kCrcStep);
-                        crc = quint32(crc32(crc, reinterpret_cast<const Bytef *>(buffer.get() + (at - start)), uInt(stop - at)));
+                        crc = zipCrc32(crc, buffer.get() + (at - start), qsizetype(stop - at));
                         if (stop % kCrcStep == 0)
                             checkpoints->push_back(crc);
                         at = stop;
                     }
                 } else {
-                    crc = quint32(crc32(crc, reinterpret_cast<const Bytef *>(buffer.get()), uInt(produced)));
+                    crc = zipCrc32(crc, buffer.get(), produced);
                 }
                 sink(buffer.get(), produced);
             }
@@ -656,7 +720,7 @@ QByteArray ZipArchive::rebuilt(const std::vector<Change> &changes) const
             RawDeflater deflater;
             deflater.add(change.data.constData(), change.data.size());
             compressed = Deflated{0, deflater.finish(),
-                quint32(crc32(0, reinterpret_cast<const Bytef *>(change.data.constData()), uInt(change.data.size()))),
+                zipCrc32(0, change.data.constData(), change.data.size()),
                 change.data.size(), -1};
         }
         if (compressed) {

@@ -23,6 +23,9 @@ constexpr int kDeflateLevel = 5;
 
 // Raw deflate data (as zip entries hold it) at kDeflateLevel, built in a growing buffer: bytes
 // are added with add(), and finish() ends the stream. Throws EngineError(SaveFailed).
+// Without a dictionary or primed bits, what is added is held (up to kWholeBytes) and compressed
+// whole at finish() by a whole-buffer compressor, several times faster than zlib's streaming one
+// at the same size; past that size, or continuing a stream, it goes through zlib as it comes.
 class RawDeflater
 {
 public:
@@ -30,6 +33,8 @@ public:
     ~RawDeflater();
     RawDeflater(const RawDeflater &) = delete;
     RawDeflater &operator=(const RawDeflater &) = delete;
+
+    static constexpr qsizetype kWholeBytes = 64 * 1024 * 1024;
 
     // Both only before the first add(). The text that precedes the new data in the stream,
     // whose last 32 KiB later matches may refer to.
@@ -39,14 +44,23 @@ public:
     void prime(int bits, quint32 value);
 
     void add(const char *data, qsizetype size);
-    QByteArray finish();
+    // With `inflateBack`, data compressed whole is inflated again and compared with what was
+    // added (throws SaveFailed when it differs); inflatedBack() then says so.
+    QByteArray finish(bool inflateBack = false);
+    bool inflatedBack() const { return m_inflatedBack; }
 
 private:
+    void startStream();
     void run(const char *data, qsizetype size, int flush);
 
-    std::unique_ptr<z_stream_s> m_stream;
+    std::unique_ptr<z_stream_s> m_stream; // null while the data is held whole
+    QByteArray m_held;
     QByteArray m_out;
+    bool m_inflatedBack = false;
 };
+
+// The CRC-32 of zip entries, continued from `crc` (0 to start) over `size` bytes.
+quint32 zipCrc32(quint32 crc, const char *data, qsizetype size);
 
 // A zip archive, read through libzip. Entry names are looked up without regard to letter
 // case, as package part names compare that way; an archive holding two entries whose names
