@@ -379,8 +379,13 @@ void LoWorkbook::save()
     }
     snapshotFile();
     m_modified = false;
-    m_engine->call(m_engine->limits().call, ErrorCode::Unexpected,
-        [&] { Reference<util::XModifiable>(m_document, UNO_QUERY_THROW)->setModified(false); });
+    // The file is stored: an engine stopped or lost from here on (a cancelled run) does not
+    // make the save a failure, which would report a changed file as left alone.
+    try {
+        m_engine->call(m_engine->limits().call, ErrorCode::Unexpected,
+            [&] { Reference<util::XModifiable>(m_document, UNO_QUERY_THROW)->setModified(false); });
+    } catch (const EngineError &) {
+    }
 }
 
 void LoWorkbook::exportText(const QString &target, bool csv)
@@ -524,8 +529,13 @@ void LoWorkbook::saveAs(const QString &path, int fileFormat)
     }
     snapshotFile();
     m_modified = false;
-    m_engine->call(m_engine->limits().call, ErrorCode::Unexpected,
-        [&] { Reference<util::XModifiable>(m_document, UNO_QUERY_THROW)->setModified(false); });
+    // The file is stored: an engine stopped or lost from here on (a cancelled run) does not
+    // make the save a failure, which would report a changed file as left alone.
+    try {
+        m_engine->call(m_engine->limits().call, ErrorCode::Unexpected,
+            [&] { Reference<util::XModifiable>(m_document, UNO_QUERY_THROW)->setModified(false); });
+    } catch (const EngineError &) {
+    }
 }
 
 void LoWorkbook::close(bool saveChanges)
