@@ -273,28 +273,13 @@ void appendDecoded(std::string &out, std::string_view raw)
         if (semi == std::string_view::npos)
             throw EngineError(ErrorCode::Damaged, QStringLiteral("an entity without its end"));
         const std::string_view entity = raw.substr(amp + 1, semi - amp - 1);
-        if (entity == "lt")
-            out += '<';
-        else if (entity == "gt")
-            out += '>';
-        else if (entity == "amp")
-            out += '&';
-        else if (entity == "quot")
-            out += '"';
-        else if (entity == "apos")
-            out += '\'';
-        else if (entity.size() > 1 && entity[0] == '#') {
-            const bool hex = entity[1] == 'x';
-            unsigned code = 0;
-            const auto result
-                = std::from_chars(entity.data() + (hex ? 2 : 1), entity.data() + entity.size(), code, hex ? 16 : 10);
-            if (result.ec != std::errc() || result.ptr != entity.data() + entity.size() || code == 0 || code > 0x10FFFF)
-                throw EngineError(ErrorCode::Damaged, QStringLiteral("a bad character reference"));
-            const char32_t c = char32_t(code);
+        const char32_t c = xmlEntityCharacter(entity);
+        if (c == 0)
+            throw EngineError(ErrorCode::Damaged, QStringLiteral("an unknown entity or a bad character reference"));
+        if (c < 0x80)
+            out += char(c);
+        else
             out.append(QString::fromUcs4(&c, 1).toStdString());
-        } else {
-            throw EngineError(ErrorCode::Damaged, QStringLiteral("an unknown entity"));
-        }
         i = semi + 1;
     }
 }

@@ -2,6 +2,7 @@
 
 #include "automation/EngineError.h"
 #include "automation/xlsx/XmlPart.h"
+#include "automation/xlsx/XmlText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -108,26 +109,10 @@ bool FormulaTextRewrite::unescape(QByteArrayView content, QByteArray &out)
         const QByteArrayView name = content.sliced(i + 1, semicolon - 1);
         i += semicolon;
         copied = i + 1;
-        if (name == "amp")
-            out += '&';
-        else if (name == "lt")
-            out += '<';
-        else if (name == "gt")
-            out += '>';
-        else if (name == "quot")
-            out += '"';
-        else if (name == "apos")
-            out += '\'';
-        else if (name.startsWith('#')) {
-            bool ok = false;
-            const uint code = name.startsWith("#x") ? name.sliced(2).toByteArray().toUInt(&ok, 16)
-                                                    : name.sliced(1).toByteArray().toUInt(&ok, 10);
-            if (!ok || code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-                return false;
-            appendUtf8(char32_t(code), out);
-        } else {
+        const char32_t code = xmlEntityCharacter(std::string_view(name.data(), size_t(name.size())));
+        if (code == 0)
             return false;
-        }
+        appendUtf8(code, out);
     }
     out.append(content.sliced(copied));
     return true;

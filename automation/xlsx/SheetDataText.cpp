@@ -2,6 +2,7 @@
 
 #include "automation/EngineError.h"
 #include "automation/xlsx/OpcPackage.h"
+#include "automation/xlsx/XmlText.h"
 
 #include <cstring>
 #include <string>
@@ -241,33 +242,8 @@ QString unescapedXml(std::string_view text)
             continue;
         }
         const std::string_view entity = text.substr(i + 1, semicolon - i - 1);
-        char32_t code = 0;
-        if (entity == "lt")
-            code = '<';
-        else if (entity == "gt")
-            code = '>';
-        else if (entity == "amp")
-            code = '&';
-        else if (entity == "quot")
-            code = '"';
-        else if (entity == "apos")
-            code = '\'';
-        else if (entity.size() > 1 && entity[0] == '#') {
-            const bool hex = entity[1] == 'x';
-            for (size_t k = hex ? 2 : 1; k < entity.size(); ++k) {
-                const char d = entity[k];
-                const int digit = d >= '0' && d <= '9' ? d - '0'
-                    : hex && d >= 'a' && d <= 'f'     ? d - 'a' + 10
-                    : hex && d >= 'A' && d <= 'F'     ? d - 'A' + 10
-                                                      : -1;
-                if (digit < 0 || code > 0x10FFFF) {
-                    code = 0;
-                    break;
-                }
-                code = code * (hex ? 16 : 10) + char32_t(digit);
-            }
-        }
-        if (code == 0 || code > 0x10FFFF) {
+        const char32_t code = xmlEntityCharacter(entity);
+        if (code == 0) {
             out += c;
             continue;
         }

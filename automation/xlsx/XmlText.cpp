@@ -1,5 +1,7 @@
 #include "automation/xlsx/XmlText.h"
 
+#include <charconv>
+
 namespace gm::xlsx {
 
 namespace {
@@ -76,6 +78,30 @@ QString decodeXmlText(const QString &rawText)
         }
     }
     return out;
+}
+
+char32_t xmlEntityCharacter(std::string_view entity)
+{
+    if (entity == "lt")
+        return U'<';
+    if (entity == "gt")
+        return U'>';
+    if (entity == "amp")
+        return U'&';
+    if (entity == "quot")
+        return U'"';
+    if (entity == "apos")
+        return U'\'';
+    if (entity.size() < 2 || entity[0] != '#')
+        return 0;
+    const bool hex = entity[1] == 'x';
+    const std::string_view digits = entity.substr(hex ? 2 : 1);
+    unsigned code = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), code, hex ? 16 : 10);
+    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() || code == 0 || code > 0x10FFFF
+        || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    return char32_t(code);
 }
 
 } // namespace gm::xlsx

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <string_view>
+
 namespace gm::xlsx {
 
 // Text values as package XML holds them. Characters that XML 1.0 cannot carry (control
@@ -12,5 +14,10 @@ namespace gm::xlsx {
 // XML reader does.
 QString encodeXmlText(const QString &text);
 QString decodeXmlText(const QString &text);
+
+// The character an entity or character reference stands for, given what stands between its
+// "&" and ";" ("amp", "#60", "#x3C"): 0 for a name other than XML's five predefined ones, or a
+// reference that names no character (zero, a surrogate, past U+10FFFF, not a number).
+char32_t xmlEntityCharacter(std::string_view entity);
 
 } // namespace gm::xlsx

@@ -135,6 +135,17 @@ TEST(XmlText, EscapesWhatXmlCannotCarryAndReadsItBack)
     EXPECT_EQ(decodeXmlText(encodeXmlText(lone)), lone);
 }
 
+TEST(XmlText, EntityReferencesNameOnlyCharacters)
+{
+    EXPECT_EQ(xmlEntityCharacter("amp"), U'&');
+    EXPECT_EQ(xmlEntityCharacter("apos"), U'\'');
+    EXPECT_EQ(xmlEntityCharacter("#60"), U'<');
+    EXPECT_EQ(xmlEntityCharacter("#x4E2D"), U'中');
+    EXPECT_EQ(xmlEntityCharacter("#x1F600"), U'\U0001F600');
+    for (const char *bad : {"nbsp", "AMP", "#", "#x", "#0", "#xD800", "#x110000", "#12a", "#-1", "#x 41", ""})
+        EXPECT_EQ(xmlEntityCharacter(bad), 0u) << bad;
+}
+
 TEST(XmlPart, UnchangedPartsOfExcelFilesComeBackByteForByte)
 {
     const QString folder = gm::test::corpusFile(QStringLiteral("xlsx"));
