@@ -69,17 +69,6 @@ pugi::xml_node findLocal(pugi::xml_node node, std::string_view localName)
     return {};
 }
 
-QByteArray bytesOf(pugi::xml_node node)
-{
-    struct Writer : pugi::xml_writer
-    {
-        QByteArray out;
-        void write(const void *data, size_t size) override { out.append(static_cast<const char *>(data), qsizetype(size)); }
-    } writer;
-    node.print(writer, "", pugi::format_raw, pugi::encoding_utf8);
-    return writer.out;
-}
-
 pugi::xml_node nth(pugi::xml_node parent, std::string_view name, int index)
 {
     const std::vector<pugi::xml_node> all = xml::children(parent, name);
@@ -256,10 +245,10 @@ int CellMetadataCopy::targetFuture(const QByteArray &typeName, pugi::xml_node bl
         future = xml::insertChild(root, xml::siblingName(root, "futureMetadata"), metadataOrder);
         future.append_attribute("name").set_value(typeName.constData());
     }
-    const QByteArray wanted = bytesOf(block);
+    const QByteArray wanted = xml::rawText(block);
     int index = 0;
     for (pugi::xml_node existing : xml::children(future, "bk")) {
-        if (bytesOf(existing) == wanted)
+        if (xml::rawText(existing) == wanted)
             return index;
         ++index;
     }
@@ -299,7 +288,7 @@ namespace {
 // prefix), appending it when missing.
 int recordIndex(pugi::xml_node root, pugi::xml_node list, pugi::xml_node block, bool *added)
 {
-    const QByteArray wanted = bytesOf(block);
+    const QByteArray wanted = xml::rawText(block);
     int index = 1;
     for (pugi::xml_node existing : xml::children(list, "bk")) {
         pugi::xml_document plain;
@@ -309,7 +298,7 @@ int recordIndex(pugi::xml_node root, pugi::xml_node list, pugi::xml_node block, 
             for (pugi::xml_attribute attribute : record.attributes())
                 entry.append_attribute(attribute.name()).set_value(attribute.value());
         }
-        if (bytesOf(copy) == wanted)
+        if (xml::rawText(copy) == wanted)
             return index;
         ++index;
     }
@@ -429,7 +418,7 @@ int CellMetadataCopy::mapRichValue(int sourceIndex)
     int structureIndex = 0;
     bool found = false;
     for (pugi::xml_node existing : xml::children(structures.root(), "s")) {
-        if (bytesOf(existing) == bytesOf(structure)) {
+        if (xml::rawText(existing) == xml::rawText(structure)) {
             found = true;
             break;
         }

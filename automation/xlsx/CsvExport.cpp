@@ -159,19 +159,8 @@ private:
                 m_handler.endElement(localName(name));
             } else {
                 // The end of the start tag: the first ">" outside a quoted value.
-                size_t end = open + 1;
-                char quote = 0;
-                for (; end < all.size(); ++end) {
-                    const char c = all[end];
-                    if (quote) {
-                        if (c == quote)
-                            quote = 0;
-                    } else if (c == '"' || c == '\'') {
-                        quote = c;
-                    } else if (c == '>') {
-                        break;
-                    }
-                }
+                const qsizetype after = startTagEnd(all, qsizetype(open + 1));
+                const size_t end = after < 0 ? all.size() : size_t(after - 1);
                 if (end >= all.size())
                     return;
                 startTag(all.substr(open + 1, end - open - 1));

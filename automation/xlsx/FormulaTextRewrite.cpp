@@ -36,25 +36,6 @@ qsizetype find(QByteArrayView text, QByteArrayView what, qsizetype from)
     return found < 0 ? -1 : from + found;
 }
 
-// The end of a start tag, "'" and '"' quoting attribute values: the index after its ">", or
-// -1 when the text ends first.
-qsizetype tagEnd(QByteArrayView text, qsizetype from)
-{
-    char quote = 0;
-    for (qsizetype i = from; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quote) {
-            if (c == quote)
-                quote = 0;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-        } else if (c == '>') {
-            return i + 1;
-        }
-    }
-    return -1;
-}
-
 void appendUtf8(char32_t code, QByteArray &out)
 {
     const char32_t units[] = {code};
@@ -198,7 +179,7 @@ void FormulaTextRewrite::feed(const char *data, qsizetype size, QByteArray &out)
             at = nameEnd;
             continue;
         }
-        const qsizetype startEnd = tagEnd(text, nameEnd);
+        const qsizetype startEnd = startTagEnd(std::string_view(text.data(), size_t(text.size())), nameEnd);
         if (startEnd < 0) {
             at = open;
             break;

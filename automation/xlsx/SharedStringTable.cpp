@@ -129,20 +129,10 @@ SharedStringTable::SharedStringTable(QString partName, QByteArray bytes)
             p = token.end;
             continue;
         }
-        const std::string_view name = token.name;
         const size_t contentStart = token.end;
-        int depth = 1;
+        if (const char *wrong = skipElement(s, token))
+            fail(wrong);
         p = token.end;
-        while (depth > 0) {
-            p = s.find('<', p);
-            if (p == std::string_view::npos || !readToken(s, p, token))
-                fail("broken markup");
-            if (token.kind == Kind::Start)
-                ++depth;
-            else if (token.kind == Kind::End && --depth == 0 && token.name != name)
-                fail("mismatched end tag");
-            p = token.end;
-        }
         if (item)
             m_items.push_back({qsizetype(contentStart), qsizetype(token.begin - contentStart)});
     }

@@ -103,6 +103,26 @@ bool readToken(std::string_view s, size_t p, Token &token)
     return false;
 }
 
+const char *skipElement(std::string_view s, Token &token)
+{
+    const std::string_view name = token.name;
+    int depth = 1;
+    size_t p = token.end;
+    while (depth > 0) {
+        // Markup mostly follows markup at once.
+        if (p >= s.size() || s[p] != '<')
+            p = s.find('<', p);
+        if (p == std::string_view::npos || !readToken(s, p, token))
+            return "broken markup";
+        if (token.kind == Kind::Start)
+            ++depth;
+        else if (token.kind == Kind::End && --depth == 0 && token.name != name)
+            return "mismatched end tag";
+        p = token.end;
+    }
+    return nullptr;
+}
+
 } // namespace markup
 
 using namespace markup;
@@ -366,20 +386,9 @@ void SheetDataScan::run(
         return;
     Token token;
     // Steps over the element whose start tag was just read; leaves `token` at its end tag.
-    auto skipElement = [&](std::string_view name) {
-        int depth = 1;
-        size_t p = token.end;
-        while (depth > 0) {
-            if (p >= s.size() || s[p] != '<')
-                p = s.find('<', p);
-            if (p == std::string_view::npos || !readToken(s, p, token))
-                fail("broken markup");
-            if (token.kind == Kind::Start)
-                ++depth;
-            else if (token.kind == Kind::End && --depth == 0 && token.name != name)
-                fail("mismatched end tag");
-            p = token.end;
-        }
+    auto skipElement = [&] {
+        if (const char *wrong = markup::skipElement(s, token))
+            fail(wrong);
     };
     auto next = [&](size_t from) {
         // Markup mostly follows markup at once.
@@ -405,7 +414,7 @@ void SheetDataScan::run(
         }
         if (localName(token.name) != "row") {
             if (token.kind == Kind::Start)
-                skipElement(token.name);
+                skipElement();
             p = token.end;
             continue;
         }
@@ -449,7 +458,7 @@ void SheetDataScan::run(
             }
             if (skipRest || localName(token.name) != "c") {
                 if (token.kind == Kind::Start)
-                    skipElement(token.name);
+                    skipElement();
                 p = token.end;
                 continue;
             }
@@ -479,7 +488,7 @@ void SheetDataScan::run(
             if (token.kind == Kind::Start) {
                 const std::string_view cellName = token.name;
                 if (!withContent) {
-                    skipElement(cellName);
+                    skipElement();
                 } else {
                     for (;;) {
                         next(token.end);
@@ -491,12 +500,11 @@ void SheetDataScan::run(
                         if (token.kind != Kind::Start && token.kind != Kind::Empty)
                             continue;
                         const std::string_view name = localName(token.name);
-                        const std::string_view qualified = token.name;
                         const std::string_view attributes = token.attributes;
                         const size_t contentStart = token.end;
                         const bool empty = token.kind == Kind::Empty;
                         if (!empty)
-                            skipElement(qualified);
+                            skipElement();
                         const std::string_view content
                             = empty ? std::string_view() : s.substr(contentStart, token.begin - contentStart);
                         if (name == "v") {

@@ -26,6 +26,9 @@ struct Token
 // Reads the markup that starts with the "<" at p; false when it is cut off, holds a "<" in
 // a start tag, or is a document type declaration.
 bool readToken(std::string_view text, size_t p, Token &token);
+// Steps over the element whose start tag `token` holds, leaving `token` at its end tag; returns
+// null, or what is wrong with the markup ("broken markup", "mismatched end tag").
+const char *skipElement(std::string_view text, Token &token);
 std::string_view localName(std::string_view qualifiedName);
 bool isNameEnd(char c);
 } // namespace markup

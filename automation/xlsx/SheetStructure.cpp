@@ -766,17 +766,6 @@ const QString sharedStringsType = QStringLiteral("application/vnd.openxmlformats
 constexpr std::string_view relationshipsNamespace = "http://schemas.openxmlformats.org/officeDocument/2006/relationships"sv;
 constexpr std::string_view strictRelationshipsNamespace = "http://purl.oclc.org/ooxml/officeDocument/relationships"sv;
 
-QByteArray nodeBytes(pugi::xml_node node)
-{
-    struct Writer : pugi::xml_writer
-    {
-        QByteArray out;
-        void write(const void *data, size_t size) override { out.append(static_cast<const char *>(data), qsizetype(size)); }
-    } writer;
-    node.print(writer, "", pugi::format_raw, pugi::encoding_utf8);
-    return writer.out;
-}
-
 QString partFor(OpcPackage &package, const QString &workbookPart, const QString &type)
 {
     for (const Relationship &relationship : package.relationships(workbookPart)) {
@@ -807,14 +796,14 @@ public:
         m_node = xml::child(styleSheet, name);
         int index = 0;
         for (pugi::xml_node child : xml::children(m_node, entry))
-            m_index.insert(nodeBytes(child), index++);
+            m_index.insert(xml::rawText(child), index++);
         m_count = index;
     }
 
     // The target index of a copy of `node`, added when the target has no equal entry.
     int add(pugi::xml_node node)
     {
-        const QByteArray key = nodeBytes(node);
+        const QByteArray key = xml::rawText(node);
         if (const auto it = m_index.constFind(key); it != m_index.constEnd())
             return it.value();
         if (!m_node) {
@@ -1407,7 +1396,7 @@ void writeRelationships(OpcPackage &package, const QString &owner, const std::ve
             node.append_attribute("TargetMode").set_value("External");
     }
     package.createXml(
-        relsPart, QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n") + nodeBytes(root));
+        relsPart, QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n") + xml::rawText(root));
     if (package.contentType(relsPart).isEmpty())
         package.ensureOverride(relsPart, QStringLiteral("application/vnd.openxmlformats-package.relationships+xml"));
 }
@@ -1903,7 +1892,7 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
         QHash<QByteArray, int> index;
         int count = 0;
         for (pugi::xml_node item : xml::children(table, "si"))
-            index.insert(nodeBytes(item), count++);
+            index.insert(xml::rawText(item), count++);
         QHash<int, int> mapped;
         for (pugi::xml_node cell : stringCells) {
             pugi::xml_node value = xml::child(cell, "v");
@@ -1912,7 +1901,7 @@ QString SheetStructure::copySheet(PackageDocument &source, const QString &source
                 throw EngineError(ErrorCode::Damaged, QStringLiteral("shared string %1 missing").arg(sourceIndex));
             int target = mapped.value(sourceIndex, -1);
             if (target < 0) {
-                const QByteArray key = nodeBytes(sourceItems[size_t(sourceIndex)]);
+                const QByteArray key = xml::rawText(sourceItems[size_t(sourceIndex)]);
                 target = index.value(key, -1);
                 if (target < 0) {
                     table.append_copy(sourceItems[size_t(sourceIndex)]);

@@ -1,4 +1,5 @@
 #include "automation/xlsx/XmlPart.h"
+#include "automation/xlsx/XmlText.h"
 
 #include "automation/EngineError.h"
 
@@ -29,19 +30,8 @@ private:
 // Whether the start tag that begins at offset (just after "<") ends with "/>".
 bool isSelfClosedAt(const QByteArray &bytes, qsizetype offset)
 {
-    char quote = 0;
-    for (qsizetype i = offset; i < bytes.size(); ++i) {
-        const char c = bytes[i];
-        if (quote) {
-            if (c == quote)
-                quote = 0;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-        } else if (c == '>') {
-            return i > offset && bytes[i - 1] == '/';
-        }
-    }
-    return true;
+    const qsizetype end = startTagEnd(std::string_view(bytes.constData(), size_t(bytes.size())), offset);
+    return end > offset + 1 && bytes[end - 2] == '/';
 }
 
 } // namespace

@@ -104,4 +104,21 @@ char32_t xmlEntityCharacter(std::string_view entity)
     return char32_t(code);
 }
 
+qsizetype startTagEnd(std::string_view text, qsizetype from)
+{
+    char quote = 0;
+    for (qsizetype i = from; i < qsizetype(text.size()); ++i) {
+        const char c = text[size_t(i)];
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '>') {
+            return i + 1;
+        }
+    }
+    return -1;
+}
+
 } // namespace gm::xlsx

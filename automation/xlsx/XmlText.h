@@ -20,4 +20,8 @@ QString decodeXmlText(const QString &text);
 // reference that names no character (zero, a surrogate, past U+10FFFF, not a number).
 char32_t xmlEntityCharacter(std::string_view entity);
 
+// Where a start tag ends, reading from `from` (a place inside the tag, past its name): the index
+// just after its ">", the first one outside a quoted attribute value; -1 when the text ends first.
+qsizetype startTagEnd(std::string_view text, qsizetype from);
+
 } // namespace gm::xlsx

@@ -187,5 +187,15 @@ QString attribute(pugi::xml_node node, const char *name)
     return QString::fromUtf8(node.attribute(name).value());
 }
 
-} // namespace gm::xlsx::xml
+QByteArray rawText(pugi::xml_node node)
+{
+    struct Writer : pugi::xml_writer
+    {
+        QByteArray out;
+        void write(const void *data, size_t size) override { out.append(static_cast<const char *>(data), qsizetype(size)); }
+    } writer;
+    node.print(writer, "", pugi::format_raw, pugi::encoding_utf8);
+    return writer.out;
+}
 
+} // namespace gm::xlsx::xml

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <pugixml.hpp>
@@ -49,5 +50,8 @@ QString text(pugi::xml_node node);
 // Sets the element's text; returns false when it already was that text.
 bool setText(pugi::xml_node node, const QString &value);
 QString attribute(pugi::xml_node node, const char *name);
+
+// The node as markup, without indentation, in UTF-8.
+QByteArray rawText(pugi::xml_node node);
 
 } // namespace gm::xlsx::xml
