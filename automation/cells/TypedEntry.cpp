@@ -447,6 +447,10 @@ TypedEntry parseTypedEntry(const QString &text, const EntryContext &context)
         return entry;
     }
     const QString s = trimSpaces(text);
+    // Numbers, dates, times, booleans and errors begin with a digit, a sign, a symbol or an
+    // English word: text that begins with a letter of another script stays text.
+    if (!s.isEmpty() && s.front().unicode() >= 0x80 && s.front().isLetter())
+        return textEntry(text);
     const QString upper = s.toUpper();
     if (upper == QLatin1String("TRUE") || upper == QLatin1String("FALSE")) {
         entry.type = TypedEntry::Type::Boolean;

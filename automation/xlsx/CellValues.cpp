@@ -13,11 +13,15 @@
 
 #include <cctype>
 #include <charconv>
+#include <algorithm>
+#include <array>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 
 namespace gm::xlsx {
 
@@ -100,6 +104,18 @@ void setStringElement(pugi::xml_node t, const QString &text)
     t.text().set(value.c_str());
 }
 
+// Text as a string item stores it, escaped for XML.
+QByteArray itemText(const QString &text)
+{
+    QByteArray utf8 = text.toUtf8();
+    for (const char c : utf8) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && c != '\t' && c != '\n') || c == '&' || c == '<' || c == '>' || c == '_')
+            return escapedForXml(storedItemText(text));
+    }
+    return utf8;
+}
+
 // The array formula ranges of a formula's `t` and `ref`, added to `arrays` when it is one.
 void addArrayRange(std::string_view kind, std::string_view ref, std::vector<std::pair<CellRef, CellRef>> &arrays)
 {
@@ -110,6 +126,65 @@ void addArrayRange(std::string_view kind, std::string_view ref, std::vector<std:
     const std::optional<CellRef> last = colon == std::string_view::npos ? first : parseRef(ref.substr(colon + 1));
     if (first && last)
         arrays.push_back({*first, *last});
+}
+
+// One attribute of a start tag's attribute text: its name, its value as written, and its span
+// with the white space before it.
+struct AttributeSpan
+{
+    std::string_view name;
+    std::string_view value;
+    std::string_view span;
+};
+
+// The attributes of a start tag, in order.
+struct AttributeList
+{
+    std::array<AttributeSpan, 16> items;
+    size_t count = 0;
+    const AttributeSpan *begin() const { return items.data(); }
+    const AttributeSpan *end() const { return items.data() + count; }
+};
+
+// Reads the attributes of a start tag's attribute text; false when it cannot be read or has
+// more attributes than a cell's start tag has room for.
+bool readAttributes(std::string_view text, AttributeList &attributes)
+{
+    auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    attributes.count = 0;
+    size_t i = 0;
+    const size_t n = text.size();
+    while (true) {
+        const size_t spanStart = i;
+        while (i < n && isBlank(text[i]))
+            ++i;
+        if (i >= n)
+            return true;
+        const size_t nameStart = i;
+        while (i < n && text[i] != '=' && !markup::isNameEnd(text[i]))
+            ++i;
+        const std::string_view name = text.substr(nameStart, i - nameStart);
+        while (i < n && isBlank(text[i]))
+            ++i;
+        if (name.empty() || i >= n || text[i] != '=')
+            return false;
+        ++i;
+        while (i < n && isBlank(text[i]))
+            ++i;
+        if (i >= n || (text[i] != '"' && text[i] != '\''))
+            return false;
+        const size_t close = text.find(text[i], i + 1);
+        if (close == std::string_view::npos || attributes.count == attributes.items.size())
+            return false;
+        attributes.items[attributes.count++] = {name, text.substr(i + 1, close - i - 1), text.substr(spanStart, close + 1 - spanStart)};
+        i = close + 1;
+    }
+}
+
+std::string_view prefixOf(std::string_view qualifiedName)
+{
+    const size_t colon = qualifiedName.find(':');
+    return colon == std::string_view::npos ? std::string_view() : qualifiedName.substr(0, colon + 1);
 }
 
 // A dimension reference grown to cover a cell; the reference as it was when it already does
@@ -270,18 +345,34 @@ public:
     {
         std::set<size_t> indices;
         bool inserts = false;
+        std::vector<std::pair<size_t, qint64>> written; // row index and column of each write
+        written.reserve(writes.size());
         for (const Worksheet::CellWrite &write : writes) {
             if (const auto found = m_byNumber.find(write.row); found != m_byNumber.end())
-                indices.insert(found->second);
+                written.emplace_back(found->second, write.column);
             else
                 inserts = true;
         }
+        // Rows whose writes all go to plain cells are written in their text; the others as trees.
+        std::sort(written.begin(), written.end());
+        for (auto group = written.begin(); group != written.end();) {
+            const auto next = std::find_if(group, written.end(), [&](const auto &w) { return w.first != group->first; });
+            if (!readTextCells(group->first, group, next))
+                indices.insert(group->first);
+            group = next;
+        }
+        // Writes mostly come in order already.
+        auto byPlace = [](const TextCell &a, const TextCell &b) { return std::pair(a.row, a.column) < std::pair(b.row, b.column); };
+        if (!std::is_sorted(m_textCells.begin(), m_textCells.end(), byPlace))
+            std::sort(m_textCells.begin(), m_textCells.end(), byPlace);
         if (inserts) {
             for (const auto &[current, index] : m_byNumber) {
                 if (!m_cells->rows[index].numbered)
                     indices.insert(index);
             }
         }
+        if (indices.empty())
+            return;
         const QByteArray &name = m_cells->qualifiedName;
         QByteArray text = '<' + name + '>';
         for (size_t index : indices) {
@@ -325,20 +416,64 @@ public:
         m_bounds->second = CellRef{std::max(m_bounds->second.row, row), std::max(m_bounds->second.column, column)};
     }
 
+    // A cell of a row written in its text: the cell as read (null for a new one), its start
+    // tag's attributes, the qualified name its element has or gets, and the text it replaces
+    // (none for a new cell, which goes at `start`).
+    struct TextCell
+    {
+        qint64 row = 0;
+        qint64 column = 0;
+        const SheetDataScan::Cell *scanned = nullptr;
+        std::string_view name;
+        std::string_view attributes;
+        size_t rowIndex = 0;
+        qint64 start = 0;
+        qint64 end = 0;
+    };
+
+    // The cell at a row and column when its row is written in its text, else null.
+    const TextCell *textCell(qint64 row, qint64 column) const
+    {
+        const auto found = std::lower_bound(m_textCells.begin(), m_textCells.end(), std::pair(row, column),
+            [](const TextCell &cell, const std::pair<qint64, qint64> &key) { return std::pair(cell.row, cell.column) < key; });
+        return found != m_textCells.end() && found->row == row && found->column == column ? &*found : nullptr;
+    }
+
+    // Where the writer puts the new text of text cells: a cell's text, appended from `offset`
+    // on, then takes the cell's place (an empty text removes it, or adds nothing).
+    std::string &cellTexts() { return m_cellTexts; }
+    void setCellText(const TextCell &cell, size_t offset)
+    {
+        m_textEdits.push_back({cell.rowIndex, cell.start, cell.end, cell.column, offset, m_cellTexts.size() - offset});
+    }
+
     void finish() override
     {
-        if (m_edited.empty() && m_added.empty())
+        if (m_edited.empty() && m_added.empty() && m_textEdits.empty())
             return;
+        auto byPlace = [](const TextEdit &a, const TextEdit &b) {
+            return std::tie(a.rowIndex, a.start, a.end, a.column) < std::tie(b.rowIndex, b.start, b.end, b.column);
+        };
+        if (!std::is_sorted(m_textEdits.begin(), m_textEdits.end(), byPlace))
+            std::sort(m_textEdits.begin(), m_textEdits.end(), byPlace);
+        auto nextEdit = m_textEdits.cbegin();
         // New rows, by the row they stand before (none: at the end), in order of their number.
         std::map<size_t, std::vector<pugi::xml_node>> inserted;
         for (const auto &[number, row] : m_added) {
             const auto next = m_byNumber.upper_bound(number);
             inserted[next == m_byNumber.end() ? m_cells->rows.size() : next->second].push_back(row);
         }
+        // What is written anew here is checked below; the rest is text that was read.
+        std::vector<std::pair<qsizetype, qsizetype>> written;
+        auto printRow = [&](pugi::xml_node row, QByteArray &out) {
+            const qsizetype start = out.size();
+            print(row, out);
+            written.emplace_back(start, out.size());
+        };
         auto insertBefore = [&](size_t index, QByteArray &out) {
             if (const auto found = inserted.find(index); found != inserted.end()) {
                 for (pugi::xml_node row : found->second)
-                    print(row, out);
+                    printRow(row, out);
             }
         };
         auto text = std::make_shared<QByteArray>();
@@ -349,6 +484,7 @@ public:
             out = m_text.left(m_text.lastIndexOf('/')) + '>';
             insertBefore(rows.size(), out);
             out += "</" + m_cells->qualifiedName + '>';
+            written = {{0, out.size()}};
         } else {
             qint64 cursor = 0;
             for (size_t i = 0; i < rows.size(); ++i) {
@@ -356,7 +492,9 @@ public:
                 out.append(m_text.constData() + cursor, row.start - cursor);
                 insertBefore(i, out);
                 if (const auto edited = m_edited.find(i); edited != m_edited.end())
-                    print(edited->second, out);
+                    printRow(edited->second, out);
+                else if (nextEdit != m_textEdits.cend() && nextEdit->rowIndex == i)
+                    nextEdit = applyEdits(row, nextEdit, out);
                 else
                     out.append(m_text.constData() + row.start, row.end - row.start);
                 cursor = row.end;
@@ -365,7 +503,15 @@ public:
             insertBefore(rows.size(), out);
             out.append(m_text.constData() + m_cells->endTagStart, m_text.size() - m_cells->endTagStart);
         }
-        m_part.addRewrite([text] { return std::make_unique<Replacement>(text); });
+        auto check = [this](std::string_view piece) {
+            if (const char *wrong = markup::checkElements(piece))
+                throw EngineError(ErrorCode::SaveFailed, QStringLiteral("%1: %2 in the cells written").arg(m_partName, QLatin1String(wrong)));
+        };
+        for (const auto &[start, end] : written)
+            check(std::string_view(out.constData() + start, size_t(end - start)));
+        for (const TextEdit &edit : m_textEdits)
+            check(std::string_view(m_cellTexts.data() + edit.offset, edit.size));
+        m_part.replaceSkipped(std::move(text), true);
         growDimension();
     }
 
@@ -373,17 +519,140 @@ protected:
     const std::vector<std::pair<CellRef, CellRef>> &arrays() override { return m_arrays; }
 
 private:
-    // The cell data written in place of what was read.
-    class Replacement : public SplicedXmlPart::Rewrite
+    struct TextEdit
     {
-    public:
-        explicit Replacement(std::shared_ptr<const QByteArray> text) : m_text(std::move(text)) { }
-        void feed(const char *, qsizetype, QByteArray &) override { }
-        void finish(QByteArray &out) override { out += *m_text; }
-
-    private:
-        std::shared_ptr<const QByteArray> m_text;
+        size_t rowIndex = 0;
+        qint64 start = 0;
+        qint64 end = 0;
+        qint64 column = 0;
+        size_t offset = 0; // of the new text in m_cellTexts
+        size_t size = 0;
     };
+
+    // Reads the cells of a row that writes to the columns in [first, last) will change, and
+    // where new cells go; false when the row is to be written as a tree: a row without its
+    // number or written as an empty element that gets a cell, a column written twice, a cell
+    // without its reference or holding more than a formula, a value and an inline string.
+    template<typename Iterator> bool readTextCells(size_t index, Iterator first, Iterator last)
+    {
+        const SheetDataScan::Row &row = m_cells->rows[index];
+        if (!row.numbered || std::adjacent_find(first, last) != last)
+            return false;
+        const std::string_view text(m_text.constData(), size_t(m_text.size()));
+        markup::Token token;
+        if (!markup::readToken(text, size_t(row.start), token) || (token.kind != markup::Kind::Start && token.kind != markup::Kind::Empty))
+            return false;
+        const bool rowIsEmptyElement = token.kind == markup::Kind::Empty;
+        const std::string_view rowPrefix = prefixOf(token.name);
+        const std::string_view newCellName
+            = rowPrefix.empty() ? std::string_view("c") : std::string_view(m_cellNames.emplace_back(std::string(rowPrefix) + "c"));
+        auto wanted = [&](qint64 column) {
+            return std::binary_search(first, last, std::pair(index, column));
+        };
+
+        const size_t before = m_textCells.size();
+        auto refuse = [&] {
+            m_textCells.resize(before);
+            return false;
+        };
+        const SheetDataScan::Cell *cells = m_cells->cells.data() + row.firstCell;
+        for (size_t i = 0; i < row.cellCount; ++i) {
+            const SheetDataScan::Cell &cell = cells[i];
+            if (!wanted(cell.column) || textCellIn(before, cell.column))
+                continue;
+            AttributeList attributes;
+            if (!markup::readToken(text, size_t(cell.start), token) || !readAttributes(token.attributes, attributes)
+                || std::none_of(attributes.begin(), attributes.end(), [](const AttributeSpan &a) { return a.name == "r"; })
+                || !holdsOnlyValues(text, token, cell))
+                return refuse();
+            m_textCells.push_back({row.number, cell.column, &cell, token.name, token.attributes, index, cell.start, cell.end});
+        }
+        if (m_textCells.size() - before == size_t(last - first))
+            return true;
+        // New cells go before the first cell of a higher column, as the tree does it: every
+        // cell of the row must then have its reference.
+        if (rowIsEmptyElement)
+            return refuse();
+        for (size_t i = 0; i < row.cellCount; ++i) {
+            if (!markup::readToken(text, size_t(cells[i].start), token) || !attributeValueFound(token.attributes, "r"))
+                return refuse();
+        }
+        const qint64 rowEndTag = qint64(text.rfind('<', size_t(row.end - 1)));
+        for (Iterator w = first; w != last; ++w) {
+            const qint64 column = w->second;
+            if (textCellIn(before, column))
+                continue;
+            qint64 at = rowEndTag;
+            for (size_t i = 0; i < row.cellCount; ++i) {
+                if (cells[i].column > column) {
+                    at = cells[i].start;
+                    break;
+                }
+            }
+            m_textCells.push_back({row.number, column, nullptr, newCellName, {}, index, at, at});
+        }
+        return true;
+    }
+
+    // Whether the text cells read from `from` on include one of a column.
+    bool textCellIn(size_t from, qint64 column) const
+    {
+        return std::any_of(m_textCells.begin() + qsizetype(from), m_textCells.end(), [&](const TextCell &c) { return c.column == column; });
+    }
+
+    static bool attributeValueFound(std::string_view attributes, std::string_view name)
+    {
+        bool found = false;
+        attributeValue(attributes, name, &found);
+        return found;
+    }
+
+    // Whether a cell's element, whose start tag `token` holds, has no children but <f>, <v>
+    // and <is> and no text beside them.
+    static bool holdsOnlyValues(std::string_view text, markup::Token token, const SheetDataScan::Cell &cell)
+    {
+        if (token.kind == markup::Kind::Empty)
+            return true;
+        if (token.kind != markup::Kind::Start)
+            return false;
+        size_t p = token.end;
+        while (true) {
+            const size_t next = text.find('<', p);
+            if (next == std::string_view::npos || next >= size_t(cell.end))
+                return false;
+            for (size_t i = p; i < next; ++i) {
+                if (text[i] != ' ' && text[i] != '\t' && text[i] != '\r' && text[i] != '\n')
+                    return false;
+            }
+            if (!markup::readToken(text, next, token))
+                return false;
+            if (token.kind == markup::Kind::End)
+                return token.end == size_t(cell.end);
+            if (token.kind == markup::Kind::Other)
+                return false;
+            const std::string_view local = markup::localName(token.name);
+            if (local != "f" && local != "v" && local != "is")
+                return false;
+            if (token.kind == markup::Kind::Start && markup::skipElement(text, token))
+                return false;
+            p = token.end;
+        }
+    }
+
+    // A row's text with its cells' edits applied, in order of place (new cells by column);
+    // returns the first edit of a later row.
+    std::vector<TextEdit>::const_iterator applyEdits(const SheetDataScan::Row &row, std::vector<TextEdit>::const_iterator edit, QByteArray &out) const
+    {
+        const size_t index = edit->rowIndex;
+        qint64 cursor = row.start;
+        for (; edit != m_textEdits.cend() && edit->rowIndex == index; ++edit) {
+            out.append(m_text.constData() + cursor, edit->start - cursor);
+            out.append(m_cellTexts.data() + edit->offset, qsizetype(edit->size));
+            cursor = edit->end;
+        }
+        out.append(m_text.constData() + cursor, row.end - cursor);
+        return edit;
+    }
 
     XmlPart &rowsTree()
     {
@@ -454,6 +723,10 @@ private:
     bool m_numbered = false;
     std::vector<std::pair<CellRef, CellRef>> m_arrays;
     std::optional<std::pair<CellRef, CellRef>> m_bounds; // of the cells written
+    std::vector<TextCell> m_textCells; // by row and column once prepared
+    std::vector<TextEdit> m_textEdits;
+    std::string m_cellTexts;
+    std::deque<std::string> m_cellNames; // qualified cell names of rows with a prefix
 };
 
 class Writer
@@ -467,6 +740,7 @@ public:
         } else {
             auto rows = std::make_unique<TextRows>(document, sheet.partName);
             rows->prepare(writes);
+            m_textRows = rows.get();
             m_rows = std::move(rows);
         }
         XmlPart &workbook = m_package.xml(document.model().partName());
@@ -487,6 +761,12 @@ public:
     {
         if (write.row < 1 || write.row > kMaxRow || write.column < 1 || write.column > kMaxColumn)
             throw EngineError(ErrorCode::CellOutOfRange, QStringLiteral("row %1, column %2").arg(write.row).arg(write.column));
+        if (m_textRows) {
+            if (const TextRows::TextCell *cell = m_textRows->textCell(write.row, write.column)) {
+                writeText(write, *cell);
+                return;
+            }
+        }
         pugi::xml_node row = m_rows->row(write.row);
         pugi::xml_node cell = cellNode(row, write.row, write.column);
         const pugi::xml_node formula = xml::child(cell, "f");
@@ -554,6 +834,149 @@ public:
         m_written = true;
     }
 
+    // The same write as write(), to a cell whose row is kept as text: the cell's element is
+    // written anew, its other attributes kept as they were.
+    void writeText(const Worksheet::CellWrite &write, const TextRows::TextCell &target)
+    {
+        const SheetDataScan::Cell *cell = target.scanned;
+        if (cell && cell->hasFormula) {
+            if (cell->formulaType == "array" || cell->formulaType == "dataTable")
+                throw EngineError(ErrorCode::ArrayFormulaPart, QString::fromStdString(cellName(write.row, write.column)));
+            if (cell->formulaType == "shared" && !cell->formulaRef.empty())
+                throw EngineError(ErrorCode::SharedFormulaAnchor, QString::fromStdString(cellName(write.row, write.column)));
+        }
+        if (m_rows->isArrayMember(write.row, write.column))
+            throw EngineError(ErrorCode::ArrayFormulaPart, QString::fromStdString(cellName(write.row, write.column)));
+
+        const int style = cell ? cell->style : 0;
+        EntryContext context = m_context;
+        context.cellIsText = numberFormatOf(style) == 49;
+        const TypedEntry entry = parseTypedEntry(write.text, context);
+        if (cell && cell->hasFormula)
+            m_formulasChanged = true;
+
+        int newStyle = style;
+        if (entry.numberFormatId >= 0 && numberFormatOf(style) == 0)
+            newStyle = styleWith(style, entry.numberFormatId, false);
+        if (entry.quotePrefix)
+            newStyle = styleWith(newStyle, -1, true);
+
+        // The start tag: the attributes as written but the value type's, the style set.
+        const std::string_view name = target.name;
+        const std::string_view prefix = prefixOf(name);
+        std::string &text = m_textRows->cellTexts();
+        const size_t offset = text.size();
+        auto add = [&text](std::string_view part) { text.append(part); };
+        auto addStyle = [&] {
+            add(" s=\"");
+            add(std::to_string(newStyle));
+            add("\"");
+        };
+        text += '<';
+        add(name);
+        bool hasStyle = false;
+        if (cell) {
+            AttributeList attributes;
+            if (!readAttributes(target.attributes, attributes))
+                throw EngineError(ErrorCode::Damaged, QString::fromStdString(cellName(write.row, write.column)));
+            const bool hadStyle = std::any_of(attributes.begin(), attributes.end(), [](const AttributeSpan &a) { return a.name == "s"; });
+            for (const AttributeSpan &attribute : attributes) {
+                if (attribute.name == "t" || attribute.name == "cm" || attribute.name == "vm")
+                    continue;
+                if (attribute.name == "s" && newStyle != style)
+                    addStyle();
+                else
+                    add(attribute.span);
+                hasStyle = hasStyle || attribute.name == "s";
+                if (attribute.name == "r" && !hadStyle && newStyle != style) {
+                    addStyle();
+                    hasStyle = true;
+                }
+            }
+        } else {
+            add(" r=\"");
+            add(cellName(write.row, write.column));
+            add("\"");
+            if (newStyle != style) {
+                addStyle();
+                hasStyle = true;
+            }
+        }
+
+        // The value, in the element it goes in (with the cell's prefix).
+        auto open = [&](std::string_view element) {
+            text += '<';
+            add(prefix);
+            add(element);
+            text += '>';
+        };
+        auto close = [&](std::string_view element) {
+            add("</");
+            add(prefix);
+            add(element);
+            text += '>';
+        };
+        auto addBytes = [&](const QByteArray &bytes) { text.append(bytes.constData(), size_t(bytes.size())); };
+        auto valueElement = [&](const char *type, std::string_view value) {
+            if (type) {
+                add(" t=\"");
+                add(type);
+                add("\"");
+            }
+            text += '>';
+            open("v");
+            add(value);
+            close("v");
+        };
+        switch (entry.type) {
+        case TypedEntry::Type::Empty:
+            if (!hasStyle)
+                text.resize(offset); // a cell without a style or a value is left out, as the tree does it
+            else
+                add("/>");
+            break;
+        case TypedEntry::Type::Number:
+            valueElement(nullptr, numberText(entry.number));
+            break;
+        case TypedEntry::Type::Boolean:
+            valueElement("b", entry.number != 0 ? "1" : "0");
+            break;
+        case TypedEntry::Type::Error:
+            valueElement("e", escapedForXml(entry.text.toStdString()).toStdString());
+            break;
+        case TypedEntry::Type::Formula:
+            text += '>';
+            open("f");
+            addBytes(escapedForXml(entry.text.toStdString()));
+            close("f");
+            m_formulasChanged = true;
+            break;
+        case TypedEntry::Type::Text:
+            if (const std::optional<long long> item = sharedString(entry.text)) {
+                valueElement("s", std::to_string(*item));
+            } else {
+                add(" t=\"inlineStr\">");
+                open("is");
+                text += '<';
+                add(prefix);
+                const bool preserve = !entry.text.isEmpty() && (entry.text.front().isSpace() || entry.text.back().isSpace());
+                add(preserve ? "t xml:space=\"preserve\">" : "t>");
+                addBytes(itemText(entry.text));
+                close("t");
+                close("is");
+            }
+            break;
+        }
+        if (entry.type != TypedEntry::Type::Empty) {
+            add("</");
+            add(name);
+            text += '>';
+        }
+        m_textRows->setCellText(target, offset);
+        m_rows->extendDimension(write.row, write.column);
+        m_written = true;
+    }
+
     void finish()
     {
         if (m_table)
@@ -613,12 +1036,21 @@ private:
 
     void setText(pugi::xml_node cell, const QString &text)
     {
-        if (m_sharedStringsName.isEmpty()) {
-            cell.append_attribute("t").set_value("inlineStr");
-            pugi::xml_node is = xml::insertChild(cell, xml::siblingName(cell, "is"), cellChildOrder);
-            setStringElement(is.append_child(xml::siblingName(cell, "t").c_str()), text);
+        if (const std::optional<long long> item = sharedString(text)) {
+            setValue(cell, "s", std::to_string(*item));
             return;
         }
+        cell.append_attribute("t").set_value("inlineStr");
+        pugi::xml_node is = xml::insertChild(cell, xml::siblingName(cell, "is"), cellChildOrder);
+        setStringElement(is.append_child(xml::siblingName(cell, "t").c_str()), text);
+    }
+
+    // The shared-string item a cell written with `text` refers to, counted as one more
+    // reference; nothing when the workbook has no table and the text goes in the cell.
+    std::optional<long long> sharedString(const QString &text)
+    {
+        if (m_sharedStringsName.isEmpty())
+            return std::nullopt;
         if (!m_sharedStrings && !m_table)
             m_table = m_document.sharedStrings();
         if (m_table) {
@@ -628,8 +1060,7 @@ private:
             if (item == m_addedItems.cend())
                 item = m_addedItems.insert(text, m_table->append(text));
             m_table->addReferences(1);
-            setValue(cell, "s", std::to_string(*item));
-            return;
+            return *item;
         }
         if (!m_sharedStrings) {
             m_sharedStrings = &m_package.xml(m_sharedStringsName);
@@ -638,8 +1069,6 @@ private:
                     ++m_uniqueCount;
             }
         }
-        // A new item for each new text, shared by the cells written with it: an item that was
-        // there before may carry runs or phonetic text of its own.
         auto item = m_addedItems.constFind(text);
         if (item == m_addedItems.cend()) {
             item = m_addedItems.insert(text, m_uniqueCount);
@@ -649,7 +1078,7 @@ private:
             ++m_uniqueCount;
         }
         ++m_addedStrings;
-        setValue(cell, "s", std::to_string(*item));
+        return *item;
     }
 
     pugi::xml_node cellXfs()
@@ -736,6 +1165,7 @@ private:
     PackageDocument &m_document;
     OpcPackage &m_package;
     std::unique_ptr<SheetRows> m_rows;
+    TextRows *m_textRows = nullptr; // m_rows when the sheet is edited in its text
     EntryContext m_context;
     QString m_sharedStringsName;
     QString m_stylesName;

@@ -10,8 +10,6 @@ namespace gm::xlsx {
 
 using namespace markup;
 
-namespace {
-
 QByteArray escapedForXml(const std::string &text)
 {
     QByteArray out;
@@ -28,6 +26,8 @@ QByteArray escapedForXml(const std::string &text)
     }
     return out;
 }
+
+namespace {
 
 // Replaces the value of an attribute in a start tag's attribute text; false when it has none.
 bool setAttribute(QByteArray &attributes, std::string_view name, const QByteArray &value)

@@ -56,5 +56,7 @@ private:
 // Text as a string item stores it: control characters (carriage returns too) as _xHHHH_, and
 // a literal _xHHHH_ kept by escaping its underscore. Not yet escaped for XML.
 std::string storedItemText(const QString &text);
+// Text escaped for element content: "&", "<" and ">" as references.
+QByteArray escapedForXml(const std::string &text);
 
 } // namespace gm::xlsx

@@ -4,6 +4,8 @@
 #include "automation/xlsx/OpcPackage.h"
 #include "automation/xlsx/XmlText.h"
 
+#include <array>
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -121,6 +123,50 @@ const char *skipElement(std::string_view s, Token &token)
         p = token.end;
     }
     return nullptr;
+}
+
+const char *checkElements(std::string_view text)
+{
+    // Names of the elements not yet ended: a few levels in place, deeper ones in the heap.
+    std::array<std::string_view, 16> near;
+    std::vector<std::string_view> far;
+    size_t depth = 0;
+    Token token;
+    for (size_t p = 0; p < text.size();) {
+        const char c = text[p];
+        if (c == '&') {
+            // A reference: a name or a character number, then ";".
+            size_t e = p + 1;
+            while (e < text.size() && e - p < 12 && (std::isalnum(static_cast<unsigned char>(text[e])) || text[e] == '#'))
+                ++e;
+            if (depth == 0 || e == p + 1 || e >= text.size() || text[e] != ';')
+                return "broken reference";
+            p = e + 1;
+            continue;
+        }
+        if (c != '<') {
+            if (depth == 0 && c != ' ' && c != '\t' && c != '\r' && c != '\n')
+                return "text outside an element";
+            ++p;
+            continue;
+        }
+        if (!readToken(text, p, token))
+            return "broken markup";
+        if (token.kind == Kind::Start) {
+            if (depth < near.size())
+                near[depth] = token.name;
+            else
+                far.push_back(token.name);
+            ++depth;
+        } else if (token.kind == Kind::End) {
+            if (depth == 0 || (depth <= near.size() ? near[depth - 1] : far.back()) != token.name)
+                return "mismatched end tag";
+            if (--depth >= near.size())
+                far.pop_back();
+        }
+        p = token.end;
+    }
+    return depth == 0 ? nullptr : "unclosed element";
 }
 
 } // namespace markup

@@ -29,6 +29,10 @@ bool readToken(std::string_view text, size_t p, Token &token);
 // Steps over the element whose start tag `token` holds, leaving `token` at its end tag; returns
 // null, or what is wrong with the markup ("broken markup", "mismatched end tag").
 const char *skipElement(std::string_view text, Token &token);
+// Checks text that should hold whole elements only (comments, processing instructions and
+// white space between them): tags must nest and match, references be complete. Returns null,
+// or what is wrong with it.
+const char *checkElements(std::string_view text);
 std::string_view localName(std::string_view qualifiedName);
 bool isNameEnd(char c);
 } // namespace markup

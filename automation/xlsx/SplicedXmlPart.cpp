@@ -339,6 +339,15 @@ void SplicedXmlPart::addRewrite(RewriteFactory factory)
     m_rewrites.push_back(std::move(factory));
 }
 
+void SplicedXmlPart::replaceSkipped(std::shared_ptr<const QByteArray> text, bool checked)
+{
+    if (m_skipStart < 0)
+        throwDamaged(m_name, QStringLiteral("no %1").arg(QString::fromLatin1(m_skipped)));
+    m_rewrites.clear();
+    m_replacement = std::move(text);
+    m_replacementChecked = checked;
+}
+
 void SplicedXmlPart::readSkipped(const ZipArchive &archive, const std::function<void(const char *, qsizetype)> &sink) const
 {
     if (m_skipStart < 0)
@@ -363,6 +372,11 @@ void SplicedXmlPart::readSkipped(const ZipArchive &archive, const std::function<
         if (length > 0)
             sink(data, length);
     };
+    if (m_replacement) {
+        pass(m_replacement->constData(), m_replacement->size(), false);
+        pass("", 0, true);
+        return;
+    }
     qint64 offset = 0;
     archive.readChunks(m_name, [&](const char *data, qsizetype length) {
         const qint64 from = std::max(offset, m_skipStart);
@@ -378,7 +392,7 @@ ZipArchive::Change SplicedXmlPart::change(const ZipArchive &archive) const
 {
     if (m_skipStart < 0)
         return ZipArchive::Change{m_name, m_text, std::nullopt};
-    if (!m_rewrites.empty())
+    if (!m_rewrites.empty() || m_replacement)
         return recompressed(archive);
     const qint64 afterPlaceholder = m_placeholderAt + m_placeholder.size();
     const auto [changed, unused] = std::mismatch(m_text.begin(), m_text.end(), m_original.begin(), m_original.end());
@@ -473,6 +487,8 @@ ZipArchive::Change SplicedXmlPart::recompressed(const ZipArchive &archive) const
     RawDeflater deflater;
     XmlScanner scanner;
     scanner.setKeepChildren(false);
+    if (m_replacement && m_replacementChecked && m_rewrites.empty())
+        scanner.skipBodyOf(m_skipped);
     quint32 crc = 0;
     qint64 size = 0;
     // A text we built that is not well-formed is our own failure to save, not a damaged file.

@@ -65,11 +65,16 @@ public:
     using RewriteFactory = std::function<std::unique_ptr<Rewrite>()>;
     // Throws EngineError(Damaged) when the part has no such element.
     void addRewrite(RewriteFactory factory);
+    // Puts `text` in place of the skipped element as it stands, earlier rewrites applied (they
+    // are dropped); rewrites added later apply to it. `checked`: every byte of the text that was
+    // not read from the element was checked as it was built, so that the save steps over the
+    // element's body instead of scanning it again.
+    void replaceSkipped(std::shared_ptr<const QByteArray> text, bool checked);
     // The skipped element as it will be written, rewrites applied; read from the archive in
     // chunks and handed to `sink` in chunks.
     void readSkipped(const ZipArchive &archive, const std::function<void(const char *, qsizetype)> &sink) const;
 
-    bool isDirty() const { return m_text != m_original || !m_rewrites.empty(); }
+    bool isDirty() const { return m_text != m_original || !m_rewrites.empty() || m_replacement; }
     // The entry's new content; the archive must be the one the part was read from.
     ZipArchive::Change change(const ZipArchive &archive) const;
 
@@ -90,6 +95,8 @@ private:
 
     QString m_name;
     std::vector<RewriteFactory> m_rewrites;
+    std::shared_ptr<const QByteArray> m_replacement; // of the skipped element, before the rewrites
+    bool m_replacementChecked = false;
     QByteArray m_skipped; // local name of the element whose body is not held
     QByteArray m_original; // the text as read, the skipped body replaced by an empty element
     QByteArray m_text; // the same with the changes
