@@ -178,3 +178,29 @@ TEST(SheetDataScan, WritesInsertRowsInPlaceAndKeepOtherRows)
     EXPECT_TRUE(sheet.contains(R"(<x:dimension ref="A1:A4"/>)")) << sheet.toStdString();
     EXPECT_TRUE(gm::test::zipEntry(path, QStringLiteral("xl/sharedStrings.xml")).endsWith("<si><t>new</t></si></sst>"));
 }
+
+// The check of newly written cell data: whole elements with matching tags and complete
+// references pass; anything else is named.
+TEST(SheetDataScan, CheckOfWrittenElements)
+{
+    using gm::xlsx::markup::checkElements;
+    for (const char *good : {"", " <c r=\"A1\"><v>1</v></c>\n<c/>", "<x:c><x:is><x:t>a &amp; &#x41; b</x:t></x:is></x:c>",
+             "<row><!-- c --><?pi x?><c><v><![CDATA[<]]></v></c></row>"}) {
+        SCOPED_TRACE(good);
+        EXPECT_EQ(checkElements(good), nullptr);
+    }
+    for (const auto &[bad, what] : std::initializer_list<std::pair<const char *, const char *>>{
+             {"<c><v>1</c></v>", "mismatched end tag"},
+             {"<c><v>1</v>", "unclosed element"},
+             {"</c>", "mismatched end tag"},
+             {"<c>a & b</c>", "broken reference"},
+             {"<c>&amp</c>", "broken reference"},
+             {"<c/>text", "text outside an element"},
+             {"<c r=\"<\"/>", "broken markup"},
+             {"<a><b><c><d><e><f><g><h><i><j><k><l><m><n><o><p><q><r></r></q></p></o></n></m></l></k></j></i></h></g></f></e></d></c></b></x>",
+                 "mismatched end tag"}}) {
+        SCOPED_TRACE(bad);
+        const char *found = checkElements(bad);
+        EXPECT_STREQ(found ? found : "", what);
+    }
+}
