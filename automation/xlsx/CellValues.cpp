@@ -14,7 +14,6 @@
 #include <cctype>
 #include <charconv>
 #include <algorithm>
-#include <array>
 #include <deque>
 #include <map>
 #include <memory>
@@ -137,21 +136,11 @@ struct AttributeSpan
     std::string_view span;
 };
 
-// The attributes of a start tag, in order.
-struct AttributeList
-{
-    std::array<AttributeSpan, 16> items;
-    size_t count = 0;
-    const AttributeSpan *begin() const { return items.data(); }
-    const AttributeSpan *end() const { return items.data() + count; }
-};
-
-// Reads the attributes of a start tag's attribute text; false when it cannot be read or has
-// more attributes than a cell's start tag has room for.
-bool readAttributes(std::string_view text, AttributeList &attributes)
+// Calls f(attribute) for each attribute of a start tag's attribute text, in order; false when
+// the text cannot be read.
+template<typename F> bool forEachAttribute(std::string_view text, F f)
 {
     auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    attributes.count = 0;
     size_t i = 0;
     const size_t n = text.size();
     while (true) {
@@ -174,9 +163,9 @@ bool readAttributes(std::string_view text, AttributeList &attributes)
         if (i >= n || (text[i] != '"' && text[i] != '\''))
             return false;
         const size_t close = text.find(text[i], i + 1);
-        if (close == std::string_view::npos || attributes.count == attributes.items.size())
+        if (close == std::string_view::npos)
             return false;
-        attributes.items[attributes.count++] = {name, text.substr(i + 1, close - i - 1), text.substr(spanStart, close + 1 - spanStart)};
+        f(AttributeSpan{name, text.substr(i + 1, close - i - 1), text.substr(spanStart, close + 1 - spanStart)});
         i = close + 1;
     }
 }
@@ -560,9 +549,9 @@ private:
             const SheetDataScan::Cell &cell = cells[i];
             if (!wanted(cell.column) || textCellIn(before, cell.column))
                 continue;
-            AttributeList attributes;
-            if (!markup::readToken(text, size_t(cell.start), token) || !readAttributes(token.attributes, attributes)
-                || std::none_of(attributes.begin(), attributes.end(), [](const AttributeSpan &a) { return a.name == "r"; })
+            bool numbered = false;
+            if (!markup::readToken(text, size_t(cell.start), token)
+                || !forEachAttribute(token.attributes, [&](const AttributeSpan &a) { numbered = numbered || a.name == "r"; }) || !numbered
                 || !holdsOnlyValues(text, token, cell))
                 return refuse();
             m_textCells.push_back({row.number, cell.column, &cell, token.name, token.attributes, index, cell.start, cell.end});
@@ -876,13 +865,12 @@ public:
         add(name);
         bool hasStyle = false;
         if (cell) {
-            AttributeList attributes;
-            if (!readAttributes(target.attributes, attributes))
-                throw EngineError(ErrorCode::Damaged, QString::fromStdString(cellName(write.row, write.column)));
-            const bool hadStyle = std::any_of(attributes.begin(), attributes.end(), [](const AttributeSpan &a) { return a.name == "s"; });
-            for (const AttributeSpan &attribute : attributes) {
+            // The start tag was read when the row was prepared.
+            bool hadStyle = false;
+            forEachAttribute(target.attributes, [&](const AttributeSpan &a) { hadStyle = hadStyle || a.name == "s"; });
+            forEachAttribute(target.attributes, [&](const AttributeSpan &attribute) {
                 if (attribute.name == "t" || attribute.name == "cm" || attribute.name == "vm")
-                    continue;
+                    return;
                 if (attribute.name == "s" && newStyle != style)
                     addStyle();
                 else
@@ -892,7 +880,7 @@ public:
                     addStyle();
                     hasStyle = true;
                 }
-            }
+            });
         } else {
             add(" r=\"");
             add(cellName(write.row, write.column));
