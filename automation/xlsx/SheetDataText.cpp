@@ -131,40 +131,76 @@ const char *checkElements(std::string_view text)
     std::array<std::string_view, 16> near;
     std::vector<std::string_view> far;
     size_t depth = 0;
-    Token token;
-    for (size_t p = 0; p < text.size();) {
+    const size_t n = text.size();
+    auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    for (size_t p = 0; p < n;) {
         const char c = text[p];
         if (c == '&') {
             // A reference: a name or a character number, then ";".
             size_t e = p + 1;
-            while (e < text.size() && e - p < 12 && (std::isalnum(static_cast<unsigned char>(text[e])) || text[e] == '#'))
+            while (e < n && e - p < 12 && (std::isalnum(static_cast<unsigned char>(text[e])) || text[e] == '#'))
                 ++e;
-            if (depth == 0 || e == p + 1 || e >= text.size() || text[e] != ';')
+            if (depth == 0 || e == p + 1 || e >= n || text[e] != ';')
                 return "broken reference";
             p = e + 1;
             continue;
         }
         if (c != '<') {
-            if (depth == 0 && c != ' ' && c != '\t' && c != '\r' && c != '\n')
+            if (depth == 0 && !isBlank(c))
                 return "text outside an element";
             ++p;
             continue;
         }
-        if (!readToken(text, p, token))
+        if (p + 1 < n && (text[p + 1] == '!' || text[p + 1] == '?')) {
+            Token token;
+            if (!readToken(text, p, token))
+                return "broken markup";
+            p = token.end;
+            continue;
+        }
+        const bool endTag = p + 1 < n && text[p + 1] == '/';
+        size_t q = p + (endTag ? 2 : 1);
+        const size_t nameStart = q;
+        while (q < n && !isNameEnd(text[q]) && text[q] != '<' && text[q] != '&')
+            ++q;
+        const std::string_view name = text.substr(nameStart, q - nameStart);
+        if (name.empty())
             return "broken markup";
-        if (token.kind == Kind::Start) {
-            if (depth < near.size())
-                near[depth] = token.name;
-            else
-                far.push_back(token.name);
-            ++depth;
-        } else if (token.kind == Kind::End) {
-            if (depth == 0 || (depth <= near.size() ? near[depth - 1] : far.back()) != token.name)
+        if (endTag) {
+            while (q < n && isBlank(text[q]))
+                ++q;
+            if (q >= n || text[q] != '>')
+                return "broken markup";
+            if (depth == 0 || (depth <= near.size() ? near[depth - 1] : far.back()) != name)
                 return "mismatched end tag";
             if (--depth >= near.size())
                 far.pop_back();
+            p = q + 1;
+            continue;
         }
-        p = token.end;
+        // The attributes, their values quoted and without "<".
+        while (q < n && text[q] != '>') {
+            const char d = text[q];
+            if (d == '"' || d == '\'') {
+                const size_t close = text.find(d, q + 1);
+                if (close == std::string_view::npos || text.substr(q + 1, close - q - 1).find('<') != std::string_view::npos)
+                    return "broken markup";
+                q = close;
+            } else if (d == '<') {
+                return "broken markup";
+            }
+            ++q;
+        }
+        if (q >= n)
+            return "broken markup";
+        if (text[q - 1] != '/') {
+            if (depth < near.size())
+                near[depth] = name;
+            else
+                far.push_back(name);
+            ++depth;
+        }
+        p = q + 1;
     }
     return depth == 0 ? nullptr : "unclosed element";
 }
