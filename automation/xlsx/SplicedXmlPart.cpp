@@ -3,6 +3,7 @@
 #include "automation/EngineError.h"
 #include "automation/xlsx/DeflateBlocks.h"
 #include "automation/xlsx/XmlScanner.h"
+#include "automation/xlsx/XmlText.h"
 
 #include <zlib.h>
 
@@ -487,8 +488,6 @@ ZipArchive::Change SplicedXmlPart::recompressed(const ZipArchive &archive) const
     RawDeflater deflater;
     XmlScanner scanner;
     scanner.setKeepChildren(false);
-    if (m_replacement && m_replacementChecked && m_rewrites.empty())
-        scanner.skipBodyOf(m_skipped);
     quint32 crc = 0;
     qint64 size = 0;
     // A text we built that is not well-formed is our own failure to save, not a damaged file.
@@ -506,7 +505,20 @@ ZipArchive::Change SplicedXmlPart::recompressed(const ZipArchive &archive) const
         size += length;
     };
     add(m_text.constData(), qsizetype(placeholder->start));
-    readSkipped(archive, add);
+    const std::string_view body = m_replacement ? std::string_view(m_replacement->constData(), size_t(m_replacement->size())) : std::string_view();
+    const qsizetype startTag = m_replacement ? startTagEnd(body, 1) : -1;
+    const qsizetype endTag = m_replacement ? qsizetype(body.rfind('<')) : -1;
+    if (m_replacementChecked && m_rewrites.empty() && startTag > 0 && endTag >= startTag) {
+        // The element's content was checked as it was built: its tags are scanned, its content
+        // compressed and summed.
+        add(body.data(), startTag);
+        deflater.add(body.data() + startTag, endTag - startTag);
+        crc = zipCrc32(crc, body.data() + startTag, endTag - startTag);
+        size += endTag - startTag;
+        add(body.data() + endTag, qsizetype(body.size()) - endTag);
+    } else {
+        readSkipped(archive, add);
+    }
     add(m_text.constData() + placeholder->end, m_text.size() - qsizetype(placeholder->end));
     scan([&] { scanner.finish(); });
     ZipArchive::Deflated deflated;
