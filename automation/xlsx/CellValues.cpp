@@ -905,11 +905,19 @@ public:
             text += '>';
         };
         auto addBytes = [&](const QByteArray &bytes) { text.append(bytes.constData(), size_t(bytes.size())); };
+        // Cells without a prefix, nearly all, take their markup in whole pieces.
+        const bool plain = prefix.empty();
         auto valueElement = [&](const char *type, std::string_view value) {
             if (type) {
                 add(" t=\"");
                 add(type);
                 add("\"");
+            }
+            if (plain) {
+                add("><v>");
+                add(value);
+                add("</v></c>");
+                return;
             }
             text += '>';
             open("v");
@@ -942,6 +950,11 @@ public:
         case TypedEntry::Type::Text:
             if (const std::optional<long long> item = sharedString(entry.text)) {
                 valueElement("s", std::to_string(*item));
+            } else if (plain) {
+                const bool preserve = !entry.text.isEmpty() && (entry.text.front().isSpace() || entry.text.back().isSpace());
+                add(preserve ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">" : " t=\"inlineStr\"><is><t>");
+                addBytes(itemText(entry.text));
+                add("</t></is></c>");
             } else {
                 add(" t=\"inlineStr\">");
                 open("is");
@@ -955,7 +968,9 @@ public:
             }
             break;
         }
-        if (entry.type != TypedEntry::Type::Empty) {
+        const bool closed = plain && (entry.type == TypedEntry::Type::Number || entry.type == TypedEntry::Type::Boolean
+                                         || entry.type == TypedEntry::Type::Error || entry.type == TypedEntry::Type::Text);
+        if (entry.type != TypedEntry::Type::Empty && !closed) {
             add("</");
             add(name);
             text += '>';
