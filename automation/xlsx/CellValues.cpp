@@ -605,6 +605,16 @@ private:
         if (token.kind != markup::Kind::Start)
             return false;
         size_t p = token.end;
+        // The common shapes, <c ...><v>...</v></c> and <c ...><is>...</is></c>, are recognised
+        // from what the scan read of them.
+        const auto at = [&](size_t from, std::string_view expected) { return text.substr(from, expected.size()) == expected; };
+        if (token.name == "c" && !cell.hasFormula && cell.hasValue != cell.hasInline) {
+            const std::string_view inner = cell.hasValue ? cell.value : cell.inlineItem;
+            const std::string_view open = cell.hasValue ? "<v>" : "<is>";
+            const std::string_view close = cell.hasValue ? "</v></c>" : "</is></c>";
+            if (at(p, open) && inner.data() == text.data() + p + open.size())
+                return at(p + open.size() + inner.size(), close) && p + open.size() + inner.size() + close.size() == size_t(cell.end);
+        }
         while (true) {
             const size_t next = text.find('<', p);
             if (next == std::string_view::npos || next >= size_t(cell.end))
