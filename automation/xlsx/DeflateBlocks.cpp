@@ -1,8 +1,15 @@
 #include "automation/xlsx/DeflateBlocks.h"
 
+#include "automation/EngineError.h"
+
 #include <QtEndian>
 
+#include <libdeflate.h>
+
+#include <algorithm>
 #include <array>
+#include <cstring>
+#include <memory>
 
 namespace gm::xlsx {
 
@@ -12,38 +19,38 @@ constexpr int maxCodeBits = 15;
 constexpr int literalCodes = 288;
 constexpr int distanceCodes = 30;
 constexpr int endOfBlock = 256;
+constexpr qsizetype kDeflateWindow = 32 * 1024; // how far back a match may refer
 
-// Bits of the stored data, least significant bit of each byte first. Reading past the end
-// gives zeros and marks the reader as overrun.
+// Bits of the stored data, least significant bit of each byte first, taken from a 64-bit
+// buffer that is refilled a word at a time. Reading past the end gives zeros and marks the
+// reader as overrun.
 class BitReader
 {
 public:
     BitReader(const QByteArray &data, qint64 bit)
-        : m_data(reinterpret_cast<const uchar *>(data.constData())), m_end(qint64(data.size()) * 8), m_bit(bit)
-    { }
+        : m_data(reinterpret_cast<const uchar *>(data.constData())), m_size(data.size()), m_end(qint64(data.size()) * 8)
+    {
+        if (bit > m_end) {
+            m_next = m_size + 1; // overrun from the start
+            return;
+        }
+        m_next = bit >> 3;
+        refill();
+        skip(int(bit & 7));
+    }
 
     int bit() { return bits(1); }
-    // The next `count` bits (at most 16) without taking them.
-    int peek(int count) const
+    // The next `count` bits (at most 32) without taking them.
+    int peek(int count)
     {
-        const qint64 first = m_bit >> 3;
-        const qint64 bytes = m_end >> 3;
-        quint32 window = 0;
-        if (first + 4 <= bytes) {
-            window = qFromLittleEndian<quint32>(m_data + first);
-        } else {
-            for (qint64 i = 0; first + i < bytes; ++i)
-                window |= quint32(m_data[first + i]) << (8 * i);
-        }
-        return int((window >> (m_bit & 7)) & ((1u << count) - 1));
+        if (m_count < count)
+            refill();
+        return int(m_buffer & ((quint64(1) << count) - 1));
     }
     void skip(int count)
     {
-        m_bit += count;
-        if (m_bit > m_end) {
-            m_overrun = true;
-            m_bit = m_end;
-        }
+        m_buffer >>= count;
+        m_count -= count;
     }
     int bits(int count)
     {
@@ -51,14 +58,33 @@ public:
         skip(count);
         return value;
     }
-    qint64 position() const { return m_bit; }
-    bool overrun() const { return m_overrun; }
+    qint64 position() const { return m_next * 8 - m_count; }
+    bool overrun() const { return position() > m_end; }
 
 private:
+    // At least 56 bits in the buffer; zeros past the end of the data.
+    void refill()
+    {
+        if (m_next + 8 <= m_size) {
+            m_buffer |= qFromLittleEndian<quint64>(m_data + m_next) << m_count;
+            m_next += (63 - m_count) >> 3;
+            m_count |= 56;
+            return;
+        }
+        while (m_count <= 56) {
+            if (m_next < m_size)
+                m_buffer |= quint64(m_data[m_next]) << m_count;
+            ++m_next;
+            m_count += 8;
+        }
+    }
+
     const uchar *m_data;
+    qint64 m_size;
     qint64 m_end;
-    qint64 m_bit;
-    bool m_overrun = false;
+    qint64 m_next = 0; // the next byte to go into the buffer
+    quint64 m_buffer = 0;
+    int m_count = 0; // bits in the buffer
 };
 
 // A canonical Huffman code: how many codes have each length, and the symbols in code order.
@@ -262,5 +288,70 @@ std::optional<BlockCut> cutDeflateBlock(const QByteArray &data, qint64 startBit,
     }
     return cut;
 }
+
+namespace {
+
+struct LibdeflateDecompressorFree
+{
+    void operator()(libdeflate_decompressor *decompressor) const { libdeflate_free_decompressor(decompressor); }
+};
+
+} // namespace
+
+bool inflatesFromBoundary(const QByteArray &data, int skipBits, QByteArrayView before, QByteArrayView text)
+{
+    if (data.isEmpty() || skipBits < 0 || skipBits > 7)
+        return false;
+    // libdeflate inflates whole streams from a byte boundary, without a preset window: the
+    // window goes first as a stored block that is not the last one, and the data from the
+    // boundary follows it, shifted down to the byte boundary that block ends on. The stream
+    // then inflates to the window followed by the text.
+    before = before.last(std::min(before.size(), kDeflateWindow));
+    const qsizetype header = before.isEmpty() ? 0 : 5;
+    const qsizetype dataBits = data.size() * 8 - skipBits;
+    const qsizetype shifted = (dataBits + 7) / 8;
+    QByteArray stream(header + before.size() + shifted, Qt::Uninitialized);
+    auto *out = reinterpret_cast<uchar *>(stream.data());
+    if (header > 0) {
+        const auto length = quint16(before.size());
+        out[0] = 0; // not the last block, stored; the rest of the byte is padding
+        out[1] = uchar(length & 0xFF);
+        out[2] = uchar(length >> 8);
+        out[3] = uchar(~length & 0xFF);
+        out[4] = uchar(~length >> 8);
+        std::memcpy(out + header, before.data(), size_t(before.size()));
+    }
+    out += header + before.size();
+    const auto *in = reinterpret_cast<const uchar *>(data.constData());
+    if (skipBits == 0) {
+        std::memcpy(out, in, size_t(shifted));
+    } else {
+        for (qsizetype i = 0; i < shifted; ++i) {
+            const unsigned next = i + 1 < data.size() ? in[i + 1] : 0u;
+            out[i] = uchar((in[i] >> skipBits) | (next << (8 - skipBits)));
+        }
+    }
+
+    std::unique_ptr<libdeflate_decompressor, LibdeflateDecompressorFree> decompressor(libdeflate_alloc_decompressor());
+    if (!decompressor)
+        throw EngineError(ErrorCode::SaveFailed, QStringLiteral("inflate: out of memory"));
+    const qsizetype expected = before.size() + text.size();
+    QByteArray inflated(expected, Qt::Uninitialized);
+    size_t inUsed = 0;
+    size_t outUsed = 0;
+    const libdeflate_result result = libdeflate_deflate_decompress_ex(
+        decompressor.get(), stream.constData(), size_t(stream.size()), inflated.data(), size_t(expected), &inUsed, &outUsed);
+    if (result != LIBDEFLATE_SUCCESS || qsizetype(outUsed) != expected)
+        return false;
+    // The data ends with the last block: the inflate used every byte. Shifted, the last byte
+    // holds only the last 8 - skipBits bits of the data, which may all be padding: the last
+    // block then ends in the data's last byte or the one before it.
+    const qsizetype used = qsizetype(inUsed) - header - before.size();
+    if (used != shifted && !(skipBits > 0 && used == shifted - 1))
+        return false;
+    return std::memcmp(inflated.constData(), before.data(), size_t(before.size())) == 0
+        && std::memcmp(inflated.constData() + before.size(), text.data(), size_t(text.size())) == 0;
+}
+
 
 } // namespace gm::xlsx
