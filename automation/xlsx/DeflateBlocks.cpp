@@ -291,6 +291,59 @@ std::optional<BlockCut> cutDeflateBlock(const QByteArray &data, qint64 startBit,
 
 namespace {
 
+// Bits written into a deflate stream, first bit lowest.
+class BitWriter
+{
+public:
+    explicit BitWriter(QByteArray &out) : m_out(out) { }
+
+    // `bits` (at most 16) bits of `value`, lowest first.
+    void put(quint32 value, int bits)
+    {
+        m_pending |= (value & ((1u << bits) - 1)) << m_count;
+        m_count += bits;
+        while (m_count >= 8) {
+            m_out.append(char(m_pending & 0xFF));
+            m_pending >>= 8;
+            m_count -= 8;
+        }
+    }
+    // A Huffman code of `length` bits, which go most significant first.
+    void code(quint32 code, int length)
+    {
+        for (int i = length; i-- > 0;)
+            put((code >> i) & 1, 1);
+    }
+    // A block that is not the last one, with its own codes, that holds only its end: 93 bits.
+    // Its literal code has one code, the end of the block, of one bit; its distance code none.
+    void emptyDynamicBlock()
+    {
+        put(0, 1); // not the last block
+        put(2, 2); // its own codes
+        put(0, 5); // 257 literal and length codes
+        put(0, 5); // 1 distance code
+        put(14, 4); // 18 code length codes, in this order:
+        static constexpr std::array<int, 18> order = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1};
+        for (const int symbol : order)
+            put(symbol == 18 ? 1 : symbol == 0 ? 2 : symbol == 1 || symbol == 17 ? 3 : 0, 3);
+        // The code length codes: 18 is 0, 0 is 10, 1 is 110 (17, 111, is not used).
+        code(0, 1); // 138 zero lengths
+        put(138 - 11, 7);
+        code(0, 1); // 118 more: no literal has a code
+        put(118 - 11, 7);
+        code(0b110, 3); // the end of the block: one bit
+        code(0b10, 2); // the distance code: none
+        code(0, 1); // the end of this block
+    }
+    int pendingBits() const { return m_count; }
+    quint32 pending() const { return m_pending; }
+
+private:
+    QByteArray &m_out;
+    quint32 m_pending = 0;
+    int m_count = 0;
+};
+
 struct LibdeflateDecompressorFree
 {
     void operator()(libdeflate_decompressor *decompressor) const { libdeflate_free_decompressor(decompressor); }
@@ -302,35 +355,40 @@ bool inflatesFromBoundary(const QByteArray &data, int skipBits, QByteArrayView b
 {
     if (data.isEmpty() || skipBits < 0 || skipBits > 7)
         return false;
-    // libdeflate inflates whole streams from a byte boundary, without a preset window: the
-    // window goes first as a stored block that is not the last one, and the data from the
-    // boundary follows it, shifted down to the byte boundary that block ends on. The stream
-    // then inflates to the window followed by the text.
+    // libdeflate inflates whole streams, from a byte boundary and without a preset window. So
+    // a stream is built that inflates to the window followed by the text: the window as a
+    // stored block that is not the last one, then blocks that give no text and end at bit
+    // `skipBits` of a byte, then the data from the boundary on, its bytes as they are. Every
+    // byte of the data stays where it was relative to a byte boundary, so that the inflate
+    // ending in the last byte of the stream shows the data ends where it should.
     before = before.last(std::min(before.size(), kDeflateWindow));
-    const qsizetype header = before.isEmpty() ? 0 : 5;
-    const qsizetype dataBits = data.size() * 8 - skipBits;
-    const qsizetype shifted = (dataBits + 7) / 8;
-    QByteArray stream(header + before.size() + shifted, Qt::Uninitialized);
-    auto *out = reinterpret_cast<uchar *>(stream.data());
-    if (header > 0) {
-        const auto length = quint16(before.size());
-        out[0] = 0; // not the last block, stored; the rest of the byte is padding
-        out[1] = uchar(length & 0xFF);
-        out[2] = uchar(length >> 8);
-        out[3] = uchar(~length & 0xFF);
-        out[4] = uchar(~length >> 8);
-        std::memcpy(out + header, before.data(), size_t(before.size()));
+    QByteArray stream;
+    stream.reserve(before.size() + data.size() + 32);
+    BitWriter out(stream);
+    if (!before.isEmpty()) {
+        out.put(0, 3); // not the last block, stored
+        out.put(0, 5); // to the byte boundary
+        const auto length = quint32(before.size());
+        out.put(length, 16);
+        out.put(~length & 0xFFFF, 16);
+        stream.append(before);
     }
-    out += header + before.size();
-    const auto *in = reinterpret_cast<const uchar *>(data.constData());
-    if (skipBits == 0) {
-        std::memcpy(out, in, size_t(shifted));
-    } else {
-        for (qsizetype i = 0; i < shifted; ++i) {
-            const unsigned next = i + 1 < data.size() ? in[i + 1] : 0u;
-            out[i] = uchar((in[i] >> skipBits) | (next << (8 - skipBits)));
-        }
+    // An empty block with fixed codes takes 10 bits; one with its own codes, below, 93. From
+    // a byte boundary, enough of them to end at bit skipBits of a byte.
+    int fixedBlocks = skipBits / 2;
+    if (skipBits % 2 == 1) {
+        out.emptyDynamicBlock();
+        fixedBlocks = ((skipBits - 5 + 8) % 8) / 2;
     }
+    for (int i = 0; i < fixedBlocks; ++i) {
+        out.put(2, 3); // not the last block, fixed codes
+        out.code(0, 7); // the end of the block
+    }
+    if (out.pendingBits() != skipBits)
+        return false;
+    const auto first = quint8(data.at(0));
+    stream.append(char(out.pending() | (first & (0xFF << skipBits))));
+    stream.append(data.constData() + 1, data.size() - 1);
 
     std::unique_ptr<libdeflate_decompressor, LibdeflateDecompressorFree> decompressor(libdeflate_alloc_decompressor());
     if (!decompressor)
@@ -341,17 +399,11 @@ bool inflatesFromBoundary(const QByteArray &data, int skipBits, QByteArrayView b
     size_t outUsed = 0;
     const libdeflate_result result = libdeflate_deflate_decompress_ex(
         decompressor.get(), stream.constData(), size_t(stream.size()), inflated.data(), size_t(expected), &inUsed, &outUsed);
-    if (result != LIBDEFLATE_SUCCESS || qsizetype(outUsed) != expected)
-        return false;
-    // The data ends with the last block: the inflate used every byte. Shifted, the last byte
-    // holds only the last 8 - skipBits bits of the data, which may all be padding: the last
-    // block then ends in the data's last byte or the one before it.
-    const qsizetype used = qsizetype(inUsed) - header - before.size();
-    if (used != shifted && !(skipBits > 0 && used == shifted - 1))
+    // The last block ends in the last byte: no byte of the data is left over or missing.
+    if (result != LIBDEFLATE_SUCCESS || qsizetype(outUsed) != expected || qsizetype(inUsed) != stream.size())
         return false;
     return std::memcmp(inflated.constData(), before.data(), size_t(before.size())) == 0
         && std::memcmp(inflated.constData() + before.size(), text.data(), size_t(text.size())) == 0;
 }
-
 
 } // namespace gm::xlsx
