@@ -183,6 +183,16 @@ constexpr std::array<int, 29> lengthExtra
 constexpr std::array<int, 30> distanceExtra
     = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
+// What a literal/length code does to the text position.
+struct LiteralStep
+{
+    enum Kind : quint8 { Literal, End, Length };
+    quint8 bits = 0; // the code's length; 0 for a code longer than Huffman::fastBits
+    Kind kind = Literal;
+    quint8 extra = 0; // for a length: its extra bits, added to `base`
+    quint16 base = 0;
+};
+
 bool fixedCodes(Huffman &literals, Huffman &distances)
 {
     std::array<int, literalCodes> lengths{};
@@ -261,32 +271,78 @@ std::optional<BlockCut> cutDeflateBlock(const QByteArray &data, qint64 startBit,
         return std::nullopt;
 
     const auto [endCode, endCodeBits] = literals.codeOf(endOfBlock);
-    std::optional<BlockCut> cut;
+    // Looked up by the next bits: what each short code does to the text position, and how
+    // many bits each short distance code takes with its extra bits.
+    std::array<LiteralStep, 1 << Huffman::fastBits> literalSteps{};
+    std::array<quint8, 1 << Huffman::fastBits> distanceBits{};
+    for (size_t i = 0; i < literalSteps.size(); ++i) {
+        const int entry = literals.fast[i];
+        const int symbol = entry & 0xFFFF;
+        LiteralStep &step = literalSteps[i];
+        step.bits = quint8(entry >> 16);
+        if (symbol < endOfBlock) {
+            step.kind = LiteralStep::Literal;
+        } else if (symbol == endOfBlock) {
+            step.kind = LiteralStep::End;
+        } else if (symbol - 257 < int(lengthBase.size())) {
+            step.kind = LiteralStep::Length;
+            step.extra = quint8(lengthExtra[size_t(symbol - 257)]);
+            step.base = quint16(lengthBase[size_t(symbol - 257)]);
+        } else {
+            step.bits = 0; // not a length: left to the slow path, which refuses it
+        }
+        const int distanceEntry = distances.fast[i];
+        if (distanceEntry != 0 && (distanceEntry & 0xFFFF) < distanceCodes)
+            distanceBits[i] = quint8((distanceEntry >> 16) + distanceExtra[size_t(distanceEntry & 0xFFFF)]);
+    }
+
+    qint64 cutBit = -1;
+    qint64 cutOffset = 0;
     qint64 offset = startOffset;
     // Each code's start is a place to cut as long as the text before it ends by `limit`.
-    while (offset <= limit) {
-        cut = BlockCut{in.position(), offset, endCode, endCodeBits, final};
-        const int symbol = literals.decode(in);
-        if (symbol < 0 || in.overrun())
-            return std::nullopt;
-        if (symbol < endOfBlock) {
-            ++offset;
-        } else if (symbol == endOfBlock) {
-            break;
+    while (!in.overrun() && offset <= limit) {
+        cutBit = in.position();
+        cutOffset = offset;
+        const LiteralStep step = literalSteps[size_t(in.peek(Huffman::fastBits))];
+        if (step.bits != 0) {
+            in.skip(step.bits);
+            if (step.kind == LiteralStep::Literal) {
+                ++offset;
+                continue;
+            }
+            if (step.kind == LiteralStep::End)
+                break;
+            offset += step.base + in.bits(step.extra);
         } else {
+            const int symbol = literals.decode(in);
+            if (symbol < 0)
+                return std::nullopt;
+            if (symbol < endOfBlock) {
+                ++offset;
+                continue;
+            }
+            if (symbol == endOfBlock)
+                break;
             const int index = symbol - 257;
             if (index >= int(lengthBase.size()))
                 return std::nullopt;
             offset += lengthBase[size_t(index)] + in.bits(lengthExtra[size_t(index)]);
+        }
+        // The match's distance is not needed: only its bits, code and extra bits (at most
+        // 23), are stepped over.
+        constexpr int distanceMask = (1 << Huffman::fastBits) - 1;
+        if (const int bits = distanceBits[size_t(in.peek(24) & distanceMask)]; bits != 0) {
+            in.skip(bits);
+        } else {
             const int distance = distances.decode(in);
             if (distance < 0 || distance >= distanceCodes)
                 return std::nullopt;
             in.bits(distanceExtra[size_t(distance)]);
-            if (in.overrun())
-                return std::nullopt;
         }
     }
-    return cut;
+    if (in.overrun() || cutBit < 0)
+        return std::nullopt;
+    return BlockCut{cutBit, cutOffset, endCode, endCodeBits, final};
 }
 
 namespace {
