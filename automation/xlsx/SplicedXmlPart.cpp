@@ -183,7 +183,14 @@ void SplicedXmlPart::takeChildren(const XmlScanner &scanner, const std::function
     m_rootName = scanner.rootName();
     m_rootTag = scanner.rootStartTag();
     m_rootEndTagStart = position(scanner.rootEndTagStart());
-    m_children.clear();
+    m_children = childrenOf(scanner, position);
+}
+
+std::vector<SplicedXmlPart::Child> SplicedXmlPart::childrenOf(
+    const XmlScanner &scanner, const std::function<qint64(qint64)> &position) const
+{
+    std::vector<Child> children;
+    children.reserve(scanner.children().size());
     for (const XmlScanner::Element &element : scanner.children()) {
         Child child{localNameOf(element.qualifiedName), {}, position(element.start), position(element.end)};
         if (child.localName == "AlternateContent") {
@@ -192,8 +199,50 @@ void SplicedXmlPart::takeChildren(const XmlScanner &scanner, const std::function
             if (declares(ownTag, prefix, markupCompatibility) || declares(m_rootTag, prefix, markupCompatibility))
                 child.offered = localNameOf(element.firstNested);
         }
-        m_children.push_back(std::move(child));
+        children.push_back(std::move(child));
     }
+    return children;
+}
+
+void SplicedXmlPart::splice(qint64 at, qint64 removed, const QByteArray &text)
+{
+    // Whole children of the root are replaced, or text goes between them: only the new text
+    // is scanned, inside the root's own start and end tags, and the children around it move.
+    const qint64 removedEnd = at + removed;
+    const bool between = removed == 0
+        ? at == m_rootEndTagStart
+            || std::any_of(m_children.begin(), m_children.end(), [&](const Child &child) { return child.start == at; })
+        : std::any_of(m_children.begin(), m_children.end(),
+            [&](const Child &child) { return child.start == at && child.end == removedEnd; });
+    m_text.replace(at, removed, text);
+    if (!between || m_rootTag.endsWith("/>")) {
+        index();
+        return;
+    }
+    XmlScanner scanner;
+    scanner.feed(m_rootTag);
+    scanner.feed(text);
+    scanner.feed("</" + m_rootName + '>');
+    scanner.finish();
+    const qint64 moved = text.size() - removed;
+    const qint64 from = at - m_rootTag.size();
+    std::vector<Child> children;
+    children.reserve(m_children.size() + scanner.children().size());
+    for (const Child &child : m_children) {
+        if (child.end <= at)
+            children.push_back(child);
+    }
+    for (Child &added : childrenOf(scanner, [from](qint64 offset) { return offset + from; }))
+        children.push_back(std::move(added));
+    for (const Child &child : m_children) {
+        if (child.start >= removedEnd && child.end > at) {
+            children.push_back(child);
+            children.back().start += moved;
+            children.back().end += moved;
+        }
+    }
+    m_children = std::move(children);
+    m_rootEndTagStart += moved;
 }
 
 QByteArray SplicedXmlPart::rootLocalName() const
@@ -261,7 +310,8 @@ bool SplicedXmlPart::setElement(std::string_view localName, const QByteArray &te
     if (found != m_children.end()) {
         if (m_text.mid(found->start, found->end - found->start) == text)
             return false;
-        m_text.replace(found->start, found->end - found->start, text);
+        splice(found->start, found->end - found->start, text);
+        return true;
     } else {
         if (text.isEmpty())
             return false;
@@ -274,17 +324,15 @@ bool SplicedXmlPart::setElement(std::string_view localName, const QByteArray &te
                 break;
             }
         }
-        if (at >= 0) {
-            m_text.insert(at, text);
-        } else if (m_rootTag.endsWith("/>")) {
+        if (m_rootTag.endsWith("/>")) {
             // A root without children gets its end tag.
             const qint64 tagEnd = m_rootEndTagStart + m_rootTag.size();
             m_text.replace(tagEnd - 2, 2, '>' + text + "</" + m_rootName + '>');
+            index();
         } else {
-            m_text.insert(m_rootEndTagStart, text);
+            splice(at >= 0 ? at : m_rootEndTagStart, 0, text);
         }
     }
-    index();
     return true;
 }
 
