@@ -407,7 +407,7 @@ struct LibdeflateDecompressorFree
 
 } // namespace
 
-bool inflatesFromBoundary(const QByteArray &data, int skipBits, QByteArrayView before, QByteArrayView text)
+bool inflatesFromBoundary(const QByteArray &data, int skipBits, QByteArrayView before, std::span<const QByteArrayView> text)
 {
     if (data.isEmpty() || skipBits < 0 || skipBits > 7)
         return false;
@@ -449,7 +449,9 @@ bool inflatesFromBoundary(const QByteArray &data, int skipBits, QByteArrayView b
     std::unique_ptr<libdeflate_decompressor, LibdeflateDecompressorFree> decompressor(libdeflate_alloc_decompressor());
     if (!decompressor)
         throw EngineError(ErrorCode::SaveFailed, QStringLiteral("inflate: out of memory"));
-    const qsizetype expected = before.size() + text.size();
+    qsizetype expected = before.size();
+    for (const QByteArrayView piece : text)
+        expected += piece.size();
     QByteArray inflated(expected, Qt::Uninitialized);
     size_t inUsed = 0;
     size_t outUsed = 0;
@@ -458,8 +460,15 @@ bool inflatesFromBoundary(const QByteArray &data, int skipBits, QByteArrayView b
     // The last block ends in the last byte: no byte of the data is left over or missing.
     if (result != LIBDEFLATE_SUCCESS || qsizetype(outUsed) != expected || qsizetype(inUsed) != stream.size())
         return false;
-    return std::memcmp(inflated.constData(), before.data(), size_t(before.size())) == 0
-        && std::memcmp(inflated.constData() + before.size(), text.data(), size_t(text.size())) == 0;
+    if (std::memcmp(inflated.constData(), before.data(), size_t(before.size())) != 0)
+        return false;
+    qsizetype at = before.size();
+    for (const QByteArrayView piece : text) {
+        if (std::memcmp(inflated.constData() + at, piece.data(), size_t(piece.size())) != 0)
+            return false;
+        at += piece.size();
+    }
+    return true;
 }
 
 } // namespace gm::xlsx

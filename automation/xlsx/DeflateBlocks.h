@@ -5,6 +5,7 @@
 #include <QtGlobal>
 
 #include <optional>
+#include <span>
 
 namespace gm::xlsx {
 
@@ -33,6 +34,11 @@ std::optional<BlockCut> cutDeflateBlock(const QByteArray &data, qint64 startBit,
 // the text before the boundary (`before`, of which the last 32 KiB is the window). Inflated by
 // libdeflate, so that data cut by the decoder above is checked by another. Throws
 // EngineError(SaveFailed) when out of memory.
-bool inflatesFromBoundary(const QByteArray &data, int skipBits, QByteArrayView before, QByteArrayView text);
+// `text` may come in pieces, compared one after another.
+bool inflatesFromBoundary(const QByteArray &data, int skipBits, QByteArrayView before, std::span<const QByteArrayView> text);
+inline bool inflatesFromBoundary(const QByteArray &data, int skipBits, QByteArrayView before, QByteArrayView text)
+{
+    return inflatesFromBoundary(data, skipBits, before, std::span<const QByteArrayView>(&text, 1));
+}
 
 } // namespace gm::xlsx

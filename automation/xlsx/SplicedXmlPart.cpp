@@ -6,9 +6,11 @@
 
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace gm::xlsx {
 
@@ -133,11 +135,11 @@ void SplicedXmlPart::read(const ZipArchive &archive)
             if (start < to)
                 m_original.append(data + (start - from), qsizetype(to - start));
             if (!leadOutTaken) {
-                m_leadOut = pending.left(qsizetype(m_skipEnd - pendingStart));
+                m_leadOut = std::exchange(pending, QByteArray());
+                m_leadOut.truncate(qsizetype(m_skipEnd - pendingStart));
                 m_leadOutStart = pendingStart;
                 m_boundaries.push_back(last);
                 leadOutTaken = true;
-                pending = QByteArray();
             }
         }
     };
@@ -417,10 +419,26 @@ ZipArchive::Change SplicedXmlPart::change(const ZipArchive &archive) const
     // The known text from a window before the first recorded boundary on: the lead-out, then
     // the new tail, which equals the old one up to the first change.
     const qint64 known = m_leadOutStart;
-    const QByteArray text = m_leadOut + m_text.mid(afterPlaceholder);
+    // It is used where it stands, in two pieces, not copied into one.
+    const QByteArrayView lead(m_leadOut);
+    const QByteArrayView tail = QByteArrayView(m_text).sliced(afterPlaceholder);
+    const qsizetype textSize = lead.size() + tail.size();
+    // The text from `at` (counted from `known`) to its end.
+    auto textFrom = [&](qsizetype at) -> std::array<QByteArrayView, 2> {
+        if (at <= lead.size())
+            return {lead.sliced(at), tail};
+        return {QByteArrayView(), tail.sliced(at - lead.size())};
+    };
+    // A copy of the text in [from, to), for the short spans that must be in one piece.
+    auto textCopy = [&](qsizetype from, qsizetype to) {
+        QByteArray copy;
+        copy.reserve(to - from);
+        for (const QByteArrayView piece : textFrom(from))
+            copy.append(piece.first(std::min(piece.size(), to - from - copy.size())));
+        return copy;
+    };
     const qint64 keptText = cut ? cut->offset : from->offset;
     const qint64 keptBit = cut ? firstByte * 8 + cut->bit : from->bit;
-    const QByteArray rest = text.mid(qsizetype(keptText - known));
 
     RawDeflater deflater(spliceDeflateLevel);
     const qsizetype window = qsizetype(keptText - known);
@@ -428,7 +446,8 @@ ZipArchive::Change SplicedXmlPart::change(const ZipArchive &archive) const
     // a sheet's tail the whole window made zlib's level 1 slower (by up to a third) and its
     // output no smaller, as older cell data crowds its short hash chains.
     const qsizetype preset = std::min(window, spliceDictionary);
-    deflater.setDictionary(text.constData() + window - preset, preset);
+    const QByteArray preceding = textCopy(window - preset, window);
+    deflater.setDictionary(preceding.constData(), preceding.size());
     // The bits of the last kept byte that belong to the kept data, then the end of the block.
     const int usedBits = int(keptBit % 8);
     quint32 partial = usedBits == 0 ? 0 : quint8(stored.at(qsizetype(keptBit / 8 - firstByte))) & ((1u << usedBits) - 1);
@@ -444,7 +463,8 @@ ZipArchive::Change SplicedXmlPart::change(const ZipArchive &archive) const
     deflater.prime(usedBits, partial);
     if (cut)
         deflater.prime(cut->endCodeBits, cut->endCode);
-    deflater.add(rest.constData(), rest.size());
+    for (const QByteArrayView piece : textFrom(window))
+        deflater.add(piece.data(), piece.size());
     deflated.appended = deflater.finish();
     // The CRC at the boundary, or at a later point of the unchanged text where the opening
     // check recorded it, continued over the rest of the kept text and the new text.
@@ -453,8 +473,10 @@ ZipArchive::Change SplicedXmlPart::change(const ZipArchive &archive) const
     if (const ZipArchive::CrcCheckpoint checked = archive.crcCheckpoint(m_name, keptText); checked.offset > crcFrom.offset)
         crcFrom = checked;
     const qsizetype crcStart = qsizetype(crcFrom.offset - known);
-    deflated.crc = zipCrc32(crcFrom.crc, text.constData() + crcStart, text.size() - crcStart);
-    deflated.size = known + text.size();
+    deflated.crc = crcFrom.crc;
+    for (const QByteArrayView piece : textFrom(crcStart))
+        deflated.crc = zipCrc32(deflated.crc, piece.data(), piece.size());
+    deflated.size = known + textSize;
 
     // The new stored bytes from the boundary on, the last-block flag cleared where it goes,
     // must inflate to the text from the boundary on: the bits before it are unchanged.
@@ -463,8 +485,8 @@ ZipArchive::Change SplicedXmlPart::change(const ZipArchive &archive) const
         const qsizetype at = qsizetype(deflated.clearedBit / 8 - firstByte);
         fromBoundary[at] = char(fromBoundary.at(at) & ~(1 << (deflated.clearedBit % 8)));
     }
-    if (!inflatesFromBoundary(fromBoundary, int(from->bit % 8), QByteArrayView(text).first(sinceBoundary),
-            QByteArrayView(text).sliced(sinceBoundary)))
+    const QByteArray before = textCopy(std::max<qsizetype>(0, sinceBoundary - deflateWindow), sinceBoundary);
+    if (!inflatesFromBoundary(fromBoundary, int(from->bit % 8), before, textFrom(sinceBoundary)))
         throw EngineError(ErrorCode::SaveFailed, QStringLiteral("%1: the spliced entry does not inflate to its text").arg(m_name));
     deflated.proven = true;
     return ZipArchive::Change{m_name, {}, std::move(deflated)};

@@ -54,6 +54,9 @@ struct LibdeflateDecompressorFree
 
 quint32 zipCrc32(quint32 crc, const char *data, qsizetype size)
 {
+    // libdeflate takes a null buffer as a request for the initial value, whatever the size.
+    if (size <= 0)
+        return crc;
     return quint32(libdeflate_crc32(crc, data, size_t(size)));
 }
 
