@@ -91,6 +91,8 @@ private:
     void index();
     // Takes the root and its children from a scan, each offset mapped to one in m_text.
     void takeChildren(const XmlScanner &scanner, const std::function<qint64(qint64)> &position);
+    // Replaces `removed` bytes of m_text at `at` by `text` and finds the root's children again.
+    void splice(qint64 at, qint64 removed, const QByteArray &text);
     ZipArchive::Change recompressed(const ZipArchive &archive) const;
 
     QString m_name;
@@ -119,6 +121,7 @@ private:
         qint64 start = 0;
         qint64 end = 0;
     };
+    std::vector<Child> childrenOf(const XmlScanner &scanner, const std::function<qint64(qint64)> &position) const;
     std::vector<Child> m_children; // of m_text
     QByteArray m_rootName;
     QByteArray m_rootTag;

@@ -54,10 +54,13 @@ struct LibdeflateDecompressorFree
 
 quint32 zipCrc32(quint32 crc, const char *data, qsizetype size)
 {
+    // libdeflate takes a null buffer as a request for the initial value, whatever the size.
+    if (size <= 0)
+        return crc;
     return quint32(libdeflate_crc32(crc, data, size_t(size)));
 }
 
-RawDeflater::RawDeflater() = default;
+RawDeflater::RawDeflater(int level) : m_level(level) { }
 
 void RawDeflater::startStream()
 {
@@ -65,7 +68,7 @@ void RawDeflater::startStream()
         return;
     constexpr int rawDeflateWindowBits = -15;
     auto stream = std::make_unique<z_stream>();
-    if (deflateInit2(stream.get(), kDeflateLevel, Z_DEFLATED, rawDeflateWindowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(stream.get(), m_level, Z_DEFLATED, rawDeflateWindowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         throw EngineError(ErrorCode::SaveFailed, QStringLiteral("deflate: out of memory"));
     m_stream = std::move(stream);
     // What was held so far goes first.

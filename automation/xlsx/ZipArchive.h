@@ -29,7 +29,9 @@ constexpr int kDeflateLevel = 5;
 class RawDeflater
 {
 public:
-    RawDeflater();
+    // `level`: the zlib level of data compressed as a stream (after setDictionary() or
+    // prime(), or past kWholeBytes).
+    explicit RawDeflater(int level = kDeflateLevel);
     ~RawDeflater();
     RawDeflater(const RawDeflater &) = delete;
     RawDeflater &operator=(const RawDeflater &) = delete;
@@ -53,6 +55,7 @@ private:
     void startStream();
     void run(const char *data, qsizetype size, int flush);
 
+    int m_level;
     std::unique_ptr<z_stream_s> m_stream; // null while the data is held whole
     QByteArray m_held;
     QByteArray m_out;

@@ -21,6 +21,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <zip.h>
 #include <zlib.h>
 
@@ -222,6 +224,60 @@ TEST(DeflateSplice, StoredBlocksAreKeptUpToTheirStartAndDamagedBlocksAreNotCut)
     ASSERT_TRUE(cut.has_value());
     EXPECT_LE(cut->offset, 1000);
     EXPECT_GT(cut->offset, 1000 - 258);
+}
+
+// `text` compressed after `before` (its last 32 KiB as the window), the block starting at bit
+// `skipBits` of the first byte, whose lower bits are the end of an earlier block.
+QByteArray deflatedAfter(const QByteArray &before, const QByteArray &text, int skipBits)
+{
+    z_stream stream{};
+    EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    const QByteArray window = before.right(32 * 1024);
+    if (!window.isEmpty()) {
+        EXPECT_EQ(deflateSetDictionary(&stream, reinterpret_cast<const Bytef *>(window.constData()), uInt(window.size())), Z_OK);
+    }
+    if (skipBits > 0) {
+        EXPECT_EQ(deflatePrime(&stream, skipBits, 0x55), Z_OK);
+    }
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(text.size()))) + 16, Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.constData()));
+    stream.avail_in = uInt(text.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    out.truncate(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
+TEST(DeflateSplice, TheProofFromABlockBoundaryHoldsAtEveryBitOffsetAndCatchesAnyDifference)
+{
+    const QByteArray cells = cellRows(3000, true);
+    const QByteArray tail = cellRows(400, true) + hyperlinks(200);
+    // No window, a short one, and more than a window: matches reach back into the text before.
+    for (const qsizetype windowSize : {qsizetype(0), qsizetype(700), cells.size()}) {
+        const QByteArray before = cells.right(windowSize);
+        for (int skipBits = 0; skipBits < 8; ++skipBits) {
+            SCOPED_TRACE("window " + std::to_string(windowSize) + ", bit " + std::to_string(skipBits));
+            const QByteArray data = deflatedAfter(before, tail, skipBits);
+            EXPECT_TRUE(inflatesFromBoundary(data, skipBits, before, tail));
+
+            QByteArray changed = tail;
+            changed[tail.size() / 2] = 'x';
+            EXPECT_FALSE(inflatesFromBoundary(data, skipBits, before, changed));
+            EXPECT_FALSE(inflatesFromBoundary(data, skipBits, before, tail.chopped(1)));
+            EXPECT_FALSE(inflatesFromBoundary(data, skipBits, before, tail + ' '));
+            EXPECT_FALSE(inflatesFromBoundary(data.chopped(1), skipBits, before, tail));
+            EXPECT_FALSE(inflatesFromBoundary(data + QByteArray(2, '\0'), skipBits, before, tail));
+            EXPECT_FALSE(inflatesFromBoundary(data, (skipBits + 1) % 8, before, tail));
+            if (windowSize > 0) {
+                // A match into the window reads the window given, not the one compressed against.
+                QByteArray otherWindow = before;
+                std::reverse(otherWindow.begin(), otherWindow.end());
+                EXPECT_FALSE(inflatesFromBoundary(data, skipBits, otherWindow, tail));
+            }
+        }
+    }
 }
 
 TEST(DeflateSplice, EveryCorpusSheetInflatesToTheTextOfAWholeRecompression)

@@ -315,6 +315,45 @@ TEST(SheetSplice, SheetsWithoutCellDataAndChangesBeforeItAreWrittenWhole)
         "<worksheet xmlns=\"main\"><sheetPr codeName=\"a\"/><sheetData>" + data + "</sheetData><pageMargins/></worksheet>");
 }
 
+TEST(SheetSplice, SuccessiveEditsFindTheChildrenAFreshReadFinds)
+{
+    // Each edit scans only its own text; the children it finds and the ones around it must be
+    // what reading the edited text from scratch finds, for the next edit to land right.
+    const QByteArray mc = "http://schemas.openxmlformats.org/markup-compatibility/2006";
+    const QByteArray original = declaration + "<worksheet xmlns=\"main\" xmlns:mc=\"" + mc + "\"><sheetData>" + rows(200)
+        + "</sheetData><pageMargins/><mc:AlternateContent><mc:Choice Requires=\"x\"><controls/></mc:Choice>"
+          "</mc:AlternateContent><extLst/></worksheet>";
+    const ZipArchive archive = ZipArchive::fromBytes(archiveWith(original, ZIP_CM_DEFLATE, 6));
+    SplicedXmlPart part(archive, QStringLiteral("s.xml"), "sheetData");
+    const std::vector<std::function<bool()>> steps = {
+        [&] { return part.setElement("sheetProtection", "<sheetProtection sheet=\"1\"/>", order::worksheet); },
+        [&] { return part.setElement("pageSetup", "<pageSetup orientation=\"landscape\"/>", order::worksheet); },
+        // mc:AlternateContent offers controls, which come after headerFooter: it goes before.
+        [&] { return part.setElement("headerFooter", "<headerFooter><oddHeader>h</oddHeader></headerFooter>", order::worksheet); },
+        [&] { return part.setElement("sheetProtection", "<sheetProtection sheet=\"1\" objects=\"1\"/>", order::worksheet); },
+        [&] { return part.setElement("pageMargins", QByteArray(), order::worksheet); },
+        [&] { return part.setElement("printOptions", "<printOptions/>\n<!-- c -->", order::worksheet); },
+    };
+    for (size_t i = 0; i < steps.size(); ++i) {
+        SCOPED_TRACE("edit " + std::to_string(i));
+        ASSERT_TRUE(steps[i]());
+        const QByteArray text = ZipArchive::fromBytes(archive.rebuilt({part.change(archive)})).read(QStringLiteral("s.xml"));
+        const ZipArchive again = ZipArchive::fromBytes(archiveWith(text, ZIP_CM_DEFLATE, 6));
+        const SplicedXmlPart fresh(again, QStringLiteral("s.xml"), "sheetData");
+        for (const char *name : {"sheetProtection", "pageMargins", "printOptions", "pageSetup", "headerFooter",
+                 "AlternateContent", "extLst", "sheetData"})
+            EXPECT_EQ(part.element(name), fresh.element(name)) << name;
+    }
+    const QByteArray text = ZipArchive::fromBytes(archive.rebuilt({part.change(archive)})).read(QStringLiteral("s.xml"));
+    EXPECT_TRUE(text.endsWith("</sheetData><sheetProtection sheet=\"1\" objects=\"1\"/><printOptions/>\n<!-- c -->"
+                              "<pageSetup orientation=\"landscape\"/><headerFooter><oddHeader>h</oddHeader>"
+                              "</headerFooter><mc:AlternateContent><mc:Choice Requires=\"x\"><controls/></mc:Choice>"
+                              "</mc:AlternateContent><extLst/></worksheet>"))
+        << text.right(400).toStdString();
+    // Text that does not close what it opens is refused.
+    EXPECT_THROW(part.setElement("drawing", "<drawing>", order::worksheet), EngineError);
+}
+
 TEST(SheetSplice, PartsWrittenWholeAreDeflatedAtTheEditorsOwnLevel)
 {
     // libzip keeps its maximum level for an entry that was deflated before, whatever level is
