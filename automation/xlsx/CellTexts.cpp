@@ -41,7 +41,11 @@ int hexValue(QChar c)
 // Undoes the _xHHHH_ escapes of string items.
 QString unescaped(const QString &text)
 {
-    if (!text.contains(QLatin1String("_x")))
+    // Most texts hold no "_x": a search for the character is far cheaper than for the pair.
+    qsizetype underscore = text.indexOf(u'_');
+    while (underscore >= 0 && (underscore + 1 >= text.size() || text.at(underscore + 1) != u'x'))
+        underscore = text.indexOf(u'_', underscore + 1);
+    if (underscore < 0)
         return text;
     QString out;
     out.reserve(text.size());
@@ -95,6 +99,15 @@ std::optional<QString> generalAsStored(std::string_view raw)
 // sign are read, and whatever follows the digits is left alone.
 long long integerValue(std::string_view text, long long none)
 {
+    // Most are a few plain digits.
+    if (!text.empty() && text.size() <= 9) {
+        long long number = 0;
+        size_t i = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            number = number * 10 + (text[i++] - '0');
+        if (i == text.size())
+            return number;
+    }
     const QString value = unescapedXml(text).trimmed();
     if (value.isEmpty())
         return none;
@@ -146,14 +159,20 @@ public:
     {
         const std::string_view type = cell.type;
         CellValue value;
+        // General shows a text as it is, with no format to look up.
+        auto shownText = [&](QString text) {
+            if (isGeneral(cell.style))
+                return text;
+            return format(cell.style).format(CellValue::ofText(std::move(text)), m_system);
+        };
         if (type == "inlineStr") {
-            value = CellValue::ofText(unescaped(itemContentText(cell.inlineItem)));
+            return shownText(unescaped(itemContentText(cell.inlineItem)));
         } else if (!cell.hasValue) {
             return {};
         } else if (type == "s") {
-            value = CellValue::ofText(sharedString(integerValue(cell.value, -1)));
+            return shownText(sharedString(integerValue(cell.value, -1)));
         } else if (type == "str") {
-            value = CellValue::ofText(unescaped(unescapedXml(cell.value)));
+            return shownText(unescaped(unescapedXml(cell.value)));
         } else if (type == "b") {
             value = CellValue::ofBoolean(integerValue(cell.value, 0) != 0);
         } else if (type == "e") {
