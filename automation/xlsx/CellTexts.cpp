@@ -69,29 +69,36 @@ QString unescaped(const QString &text)
     return out;
 }
 
-// The text General shows for a number stored as `raw`, when that is `raw` itself: a plain
-// decimal of at most 11 characters besides the sign, with no exponent, no leading zeros and
-// no trailing zeros in its fraction. Most stored numbers are such, and need neither reading
-// nor rendering; nothing for the others.
-std::optional<QString> generalAsStored(std::string_view raw)
+// Whether General shows a number stored as `raw` as `raw` itself: a plain decimal of at most
+// 11 characters besides the sign, with no exponent, no leading zeros and no trailing zeros in
+// its fraction. Most stored numbers are such, and need neither reading nor rendering.
+bool isShownAsStored(std::string_view raw)
 {
     const size_t sign = !raw.empty() && raw.front() == '-' ? 1 : 0;
     const std::string_view body = raw.substr(sign);
     if (body.empty() || body.size() > 11 || (body == "0" && sign))
-        return std::nullopt;
+        return false;
     size_t i = 0;
     while (i < body.size() && body[i] >= '0' && body[i] <= '9')
         ++i;
     if (i == 0 || (body[0] == '0' && i > 1))
-        return std::nullopt;
+        return false;
     if (i < body.size()) {
         if (body[i] != '.' || i + 1 == body.size() || body.back() == '0')
-            return std::nullopt;
+            return false;
         for (size_t k = i + 1; k < body.size(); ++k) {
             if (body[k] < '0' || body[k] > '9')
-                return std::nullopt;
+                return false;
         }
     }
+    return true;
+}
+
+// The text General shows for a number stored as `raw`, when that is `raw` itself.
+std::optional<QString> generalAsStored(std::string_view raw)
+{
+    if (!isShownAsStored(raw))
+        return std::nullopt;
     return QString::fromLatin1(raw.data(), qsizetype(raw.size()));
 }
 
@@ -155,6 +162,14 @@ public:
         (void)sheet;
     }
 
+    // A text for cells whose own text lacks the character sought: one shared string, not
+    // one made per cell.
+    void seek(QChar sought)
+    {
+        m_sought = sought;
+        m_standIn = sought == u'#' ? QStringLiteral("0") : QStringLiteral("#");
+    }
+
     QString text(const SheetDataScan::Cell &cell)
     {
         const std::string_view type = cell.type;
@@ -182,6 +197,9 @@ public:
         } else {
             const bool plain = cell.value.find_first_of("&<") == std::string_view::npos;
             if (isGeneral(cell.style) && plain) {
+                if (m_sought && isShownAsStored(cell.value)
+                    && (m_sought->unicode() >= 0x80 || cell.value.find(char(m_sought->unicode())) == std::string_view::npos))
+                    return m_standIn;
                 if (std::optional<QString> shown = generalAsStored(cell.value))
                     return *shown;
             }
@@ -244,6 +262,8 @@ private:
     }
 
     OpcPackage &m_package;
+    std::optional<QChar> m_sought;
+    QString m_standIn;
     DateSystem m_system = DateSystem::Date1900;
     // The items of the shared-string table, each read when a cell first shows it: a table
     // often holds far more text than the cells in view use. The table is read as text, or
@@ -283,10 +303,18 @@ std::optional<CellBounds> usedRange(PackageDocument &document, const SheetEntry 
 
 std::vector<QString> displayedTexts(PackageDocument &document, const SheetEntry &sheet, const CellBounds &bounds)
 {
+    return displayedTexts(document, sheet, bounds, std::nullopt);
+}
+
+std::vector<QString> displayedTexts(
+    PackageDocument &document, const SheetEntry &sheet, const CellBounds &bounds, std::optional<QChar> sought)
+{
     std::vector<QString> texts(size_t(bounds.rowCount() * bounds.columnCount()));
     if (texts.empty())
         return texts;
     SheetReader reader(document, sheet);
+    if (sought)
+        reader.seek(*sought);
     const std::shared_ptr<const SheetCells> cells = document.sheetCells(sheet.partName);
     for (const SheetDataScan::Row &row : cells->rows) {
         // A row outside the bounds, or a cell beyond the last column, ends the row's reading.

@@ -59,6 +59,17 @@ std::optional<QChar> anchorOf(const QString &find, Qt::CaseSensitivity sensitivi
     return std::nullopt;
 }
 
+Qt::CaseSensitivity sensitivityOf(const ReplaceInputs &inputs)
+{
+    return inputs.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
+}
+
+// The text looked for, as cells are compared with it.
+QString findText(const ReplaceInputs &inputs)
+{
+    return inputs.ignoreLineBreaks ? withoutLineBreaks(inputs.find) : inputs.find;
+}
+
 // A column limit as a whole number: letters become their column number, digits stay.
 std::optional<int> columnLimit(const QString &text)
 {
@@ -114,8 +125,8 @@ std::optional<CellBounds> replaceScope(const ReplaceInputs &inputs, const CellBo
 std::vector<Worksheet::CellWrite> replacementsFor(
     const ReplaceInputs &inputs, const CellBounds &bounds, const std::vector<QString> &texts)
 {
-    const Qt::CaseSensitivity sensitivity = inputs.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
-    const QString find = inputs.ignoreLineBreaks ? withoutLineBreaks(inputs.find) : inputs.find;
+    const Qt::CaseSensitivity sensitivity = sensitivityOf(inputs);
+    const QString find = findText(inputs);
     const std::optional<QChar> anchor = anchorOf(find, sensitivity);
     std::vector<Worksheet::CellWrite> writes;
     const qint64 columns = bounds.columnCount();
@@ -184,7 +195,11 @@ RunSummary runReplaceContent(
                 const std::optional<CellBounds> scope = used ? replaceScope(inputs, *used) : std::nullopt;
                 if (!scope)
                     continue;
-                const std::vector<Worksheet::CellWrite> writes = replacementsFor(inputs, *scope, sheet->displayedTexts(*scope));
+                // Cells that cannot match need not be rendered: only texts holding the anchor
+                // are compared.
+                const std::optional<QChar> anchor = anchorOf(findText(inputs), sensitivityOf(inputs));
+                const std::vector<QString> texts = anchor ? sheet->displayedTextsSeeking(*scope, *anchor) : sheet->displayedTexts(*scope);
+                const std::vector<Worksheet::CellWrite> writes = replacementsFor(inputs, *scope, texts);
                 if (!writes.empty())
                     sheet->setCellValues(writes);
             } catch (const EngineError &e) {
