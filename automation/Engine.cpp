@@ -112,6 +112,11 @@ std::vector<QString> Worksheet::displayedTexts(const CellBounds &)
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Text"));
 }
 
+std::vector<QString> Worksheet::displayedTextsSeeking(const CellBounds &bounds, QChar)
+{
+    return displayedTexts(bounds);
+}
+
 void Worksheet::setCellValues(const std::vector<CellWrite> &)
 {
     throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Value"));

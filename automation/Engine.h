@@ -93,6 +93,10 @@ public:
     virtual std::optional<CellBounds> usedRange();
     // The text each cell in bounds shows, row by row, left to right.
     virtual std::vector<QString> displayedTexts(const CellBounds &bounds);
+    // The same for a caller that looks only for texts holding `sought`: a cell whose text
+    // lacks it may be given as another non-empty text lacking it (never as an empty one, nor
+    // as line breaks only), which a backend can give without rendering the cell.
+    virtual std::vector<QString> displayedTextsSeeking(const CellBounds &bounds, QChar sought);
 
     // Writes texts into cells as if each were typed into its cell (numbers, dates, percents,
     // booleans and formulas are stored as such; the number format typing sets is given to

@@ -41,7 +41,11 @@ int hexValue(QChar c)
 // Undoes the _xHHHH_ escapes of string items.
 QString unescaped(const QString &text)
 {
-    if (!text.contains(QLatin1String("_x")))
+    // Most texts hold no "_x": a search for the character is far cheaper than for the pair.
+    qsizetype underscore = text.indexOf(u'_');
+    while (underscore >= 0 && (underscore + 1 >= text.size() || text.at(underscore + 1) != u'x'))
+        underscore = text.indexOf(u'_', underscore + 1);
+    if (underscore < 0)
         return text;
     QString out;
     out.reserve(text.size());
@@ -65,29 +69,36 @@ QString unescaped(const QString &text)
     return out;
 }
 
-// The text General shows for a number stored as `raw`, when that is `raw` itself: a plain
-// decimal of at most 11 characters besides the sign, with no exponent, no leading zeros and
-// no trailing zeros in its fraction. Most stored numbers are such, and need neither reading
-// nor rendering; nothing for the others.
-std::optional<QString> generalAsStored(std::string_view raw)
+// Whether General shows a number stored as `raw` as `raw` itself: a plain decimal of at most
+// 11 characters besides the sign, with no exponent, no leading zeros and no trailing zeros in
+// its fraction. Most stored numbers are such, and need neither reading nor rendering.
+bool isShownAsStored(std::string_view raw)
 {
     const size_t sign = !raw.empty() && raw.front() == '-' ? 1 : 0;
     const std::string_view body = raw.substr(sign);
     if (body.empty() || body.size() > 11 || (body == "0" && sign))
-        return std::nullopt;
+        return false;
     size_t i = 0;
     while (i < body.size() && body[i] >= '0' && body[i] <= '9')
         ++i;
     if (i == 0 || (body[0] == '0' && i > 1))
-        return std::nullopt;
+        return false;
     if (i < body.size()) {
         if (body[i] != '.' || i + 1 == body.size() || body.back() == '0')
-            return std::nullopt;
+            return false;
         for (size_t k = i + 1; k < body.size(); ++k) {
             if (body[k] < '0' || body[k] > '9')
-                return std::nullopt;
+                return false;
         }
     }
+    return true;
+}
+
+// The text General shows for a number stored as `raw`, when that is `raw` itself.
+std::optional<QString> generalAsStored(std::string_view raw)
+{
+    if (!isShownAsStored(raw))
+        return std::nullopt;
     return QString::fromLatin1(raw.data(), qsizetype(raw.size()));
 }
 
@@ -95,6 +106,15 @@ std::optional<QString> generalAsStored(std::string_view raw)
 // sign are read, and whatever follows the digits is left alone.
 long long integerValue(std::string_view text, long long none)
 {
+    // Most are a few plain digits.
+    if (!text.empty() && text.size() <= 9) {
+        long long number = 0;
+        size_t i = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            number = number * 10 + (text[i++] - '0');
+        if (i == text.size())
+            return number;
+    }
     const QString value = unescapedXml(text).trimmed();
     if (value.isEmpty())
         return none;
@@ -142,18 +162,32 @@ public:
         (void)sheet;
     }
 
+    // A text for cells whose own text lacks the character sought: one shared string, not
+    // one made per cell.
+    void seek(QChar sought)
+    {
+        m_sought = sought;
+        m_standIn = sought == u'#' ? QStringLiteral("0") : QStringLiteral("#");
+    }
+
     QString text(const SheetDataScan::Cell &cell)
     {
         const std::string_view type = cell.type;
         CellValue value;
+        // General shows a text as it is, with no format to look up.
+        auto shownText = [&](QString text) {
+            if (isGeneral(cell.style))
+                return text;
+            return format(cell.style).format(CellValue::ofText(std::move(text)), m_system);
+        };
         if (type == "inlineStr") {
-            value = CellValue::ofText(unescaped(itemContentText(cell.inlineItem)));
+            return shownText(unescaped(itemContentText(cell.inlineItem)));
         } else if (!cell.hasValue) {
             return {};
         } else if (type == "s") {
-            value = CellValue::ofText(sharedString(integerValue(cell.value, -1)));
+            return shownText(sharedString(integerValue(cell.value, -1)));
         } else if (type == "str") {
-            value = CellValue::ofText(unescaped(unescapedXml(cell.value)));
+            return shownText(unescaped(unescapedXml(cell.value)));
         } else if (type == "b") {
             value = CellValue::ofBoolean(integerValue(cell.value, 0) != 0);
         } else if (type == "e") {
@@ -163,6 +197,9 @@ public:
         } else {
             const bool plain = cell.value.find_first_of("&<") == std::string_view::npos;
             if (isGeneral(cell.style) && plain) {
+                if (m_sought && isShownAsStored(cell.value)
+                    && (m_sought->unicode() >= 0x80 || cell.value.find(char(m_sought->unicode())) == std::string_view::npos))
+                    return m_standIn;
                 if (std::optional<QString> shown = generalAsStored(cell.value))
                     return *shown;
             }
@@ -225,6 +262,8 @@ private:
     }
 
     OpcPackage &m_package;
+    std::optional<QChar> m_sought;
+    QString m_standIn;
     DateSystem m_system = DateSystem::Date1900;
     // The items of the shared-string table, each read when a cell first shows it: a table
     // often holds far more text than the cells in view use. The table is read as text, or
@@ -264,10 +303,18 @@ std::optional<CellBounds> usedRange(PackageDocument &document, const SheetEntry 
 
 std::vector<QString> displayedTexts(PackageDocument &document, const SheetEntry &sheet, const CellBounds &bounds)
 {
+    return displayedTexts(document, sheet, bounds, std::nullopt);
+}
+
+std::vector<QString> displayedTexts(
+    PackageDocument &document, const SheetEntry &sheet, const CellBounds &bounds, std::optional<QChar> sought)
+{
     std::vector<QString> texts(size_t(bounds.rowCount() * bounds.columnCount()));
     if (texts.empty())
         return texts;
     SheetReader reader(document, sheet);
+    if (sought)
+        reader.seek(*sought);
     const std::shared_ptr<const SheetCells> cells = document.sheetCells(sheet.partName);
     for (const SheetDataScan::Row &row : cells->rows) {
         // A row outside the bounds, or a cell beyond the last column, ends the row's reading.

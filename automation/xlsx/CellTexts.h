@@ -21,6 +21,10 @@ std::optional<CellBounds> usedRange(PackageDocument &document, const SheetEntry 
 // number format in an en-US session (shared and inline strings, booleans, errors and cached
 // formula results alike); "" for empty cells.
 std::vector<QString> displayedTexts(PackageDocument &document, const SheetEntry &sheet, const CellBounds &bounds);
+// The same, except that a number shown as stored whose text lacks `sought` is given as a
+// stand-in that lacks it too (see Worksheet::displayedTexts).
+std::vector<QString> displayedTexts(
+    PackageDocument &document, const SheetEntry &sheet, const CellBounds &bounds, std::optional<QChar> sought);
 
 // The number format code of each cell style (cellXfs) of a styles part, by style index:
 // the part's own codes, else Excel's built-in ones.

@@ -52,6 +52,15 @@ std::vector<QString> PackageWorksheet::displayedTexts(const CellBounds &bounds)
     return xlsx::displayedTexts(*m_document, m_entry, bounds);
 }
 
+std::vector<QString> PackageWorksheet::displayedTextsSeeking(const CellBounds &bounds, QChar sought)
+{
+    m_document->ensureOpen();
+    refresh();
+    if (m_entry.kind != SheetKind::Worksheet)
+        throw EngineError(ErrorCode::NotSupported, QStringLiteral("Range.Text"));
+    return xlsx::displayedTexts(*m_document, m_entry, bounds, sought);
+}
+
 void PackageWorksheet::setCellValues(const std::vector<CellWrite> &writes)
 {
     m_document->ensureOpen();

@@ -34,6 +34,7 @@ public:
 
     std::optional<CellBounds> usedRange() override;
     std::vector<QString> displayedTexts(const CellBounds &bounds) override;
+    std::vector<QString> displayedTextsSeeking(const CellBounds &bounds, QChar sought) override;
     void setCellValues(const std::vector<CellWrite> &writes) override;
 
     // Worksheets only; a chart sheet throws NotSupported.

@@ -274,6 +274,139 @@ qint64 toInteger(std::string_view text, qint64 fallback)
     return negative ? -value : value;
 }
 
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Reads the common shapes of a cell written without a prefix at p (the "<" of "<c"):
+// double-quoted attributes, then nothing, a <v> of text or an <is> holding one plain <t>,
+// each end tag written plainly. Fills `cell` as the general reading would and returns
+// where the cell ends; 0 for any other shape, left to the general reading.
+size_t readPlainCell(std::string_view s, size_t p, SheetDataScan::Cell &cell, std::string_view &ref)
+{
+    const size_t n = s.size();
+    size_t i = p + 2;
+    bool hasType = false;
+    bool hasStyle = false;
+    for (;;) {
+        if (i >= n)
+            return 0;
+        const char c = s[i];
+        if (c == '>') {
+            ++i;
+            break;
+        }
+        if (c == '/') {
+            if (i + 1 < n && s[i + 1] == '>')
+                return i + 2;
+            return 0;
+        }
+        if (!isBlank(c))
+            return 0;
+        while (i < n && isBlank(s[i]))
+            ++i;
+        if (i < n && (s[i] == '>' || s[i] == '/'))
+            continue;
+        const size_t nameStart = i;
+        while (i < n && s[i] != '=' && !isNameEnd(s[i]) && s[i] != '"' && s[i] != '\'' && s[i] != '<')
+            ++i;
+        if (i + 1 >= n || s[i] != '=' || s[i + 1] != '"' || i == nameStart)
+            return 0;
+        const std::string_view name = s.substr(nameStart, i - nameStart);
+        i += 2;
+        const size_t valueStart = i;
+        while (i < n && s[i] != '"' && s[i] != '<')
+            ++i;
+        if (i >= n || s[i] != '"')
+            return 0;
+        const std::string_view value = s.substr(valueStart, i - valueStart);
+        ++i;
+        if (name.size() == 1) {
+            if (name[0] == 'r' && ref.empty())
+                ref = value;
+            else if (name[0] == 't' && !hasType)
+                hasType = true, cell.type = value;
+            else if (name[0] == 's' && !hasStyle)
+                hasStyle = true, cell.style = int(toInteger(value, 0));
+        }
+    }
+    auto at = [&](size_t k, std::string_view text) { return s.substr(k, text.size()) == text; };
+    // The text of an element ends at its first "<", which must start its end tag.
+    auto textUntil = [&](size_t from, std::string_view endTag, std::string_view &text) -> size_t {
+        const void *found = std::memchr(s.data() + from, '<', n - from);
+        if (!found)
+            return 0;
+        const size_t lt = size_t(static_cast<const char *>(found) - s.data());
+        if (!at(lt, endTag))
+            return 0;
+        text = s.substr(from, lt - from);
+        return lt + endTag.size();
+    };
+    if (at(i, "<v>")) {
+        std::string_view value;
+        i = textUntil(i + 3, "</v>", value);
+        if (i == 0)
+            return 0;
+        cell.hasValue = true;
+        cell.value = value;
+    } else if (at(i, "<is><t>")) {
+        std::string_view text;
+        const size_t end = textUntil(i + 7, "</t></is>", text);
+        if (end == 0)
+            return 0;
+        cell.hasInline = true;
+        cell.inlineItem = s.substr(i + 4, end - 5 - (i + 4));
+        i = end;
+    }
+    return at(i, "</c>") ? i + 4 : 0;
+}
+
+
+// UTF-8 text as a QString: short texts of the basic plane are decoded here in one pass into
+// a string of their final size, which is much cheaper than the general decoder for the few
+// characters of a cell; anything else (4-byte sequences, malformed bytes) goes to it.
+QString fromUtf8(std::string_view text)
+{
+    const size_t n = text.size();
+    if (n > 256)
+        return QString::fromUtf8(text.data(), qsizetype(n));
+    char16_t units[256];
+    size_t count = 0;
+    const auto *b = reinterpret_cast<const unsigned char *>(text.data());
+    for (size_t i = 0; i < n;) {
+        const unsigned c = b[i];
+        if (c < 0x80) {
+            units[count++] = char16_t(c);
+            ++i;
+        } else if (c >= 0xC2 && c < 0xE0 && i + 1 < n && (b[i + 1] & 0xC0) == 0x80) {
+            units[count++] = char16_t(((c & 0x1F) << 6) | (b[i + 1] & 0x3F));
+            i += 2;
+        } else if (c >= 0xE0 && c < 0xF0 && i + 2 < n && (b[i + 1] & 0xC0) == 0x80 && (b[i + 2] & 0xC0) == 0x80) {
+            const unsigned u = ((c & 0x0F) << 12) | ((b[i + 1] & 0x3F) << 6) | (b[i + 2] & 0x3F);
+            if (u < 0x800 || (u >= 0xD800 && u < 0xE000) || u == 0xFEFF || u >= 0xFFFE)
+                return QString::fromUtf8(text.data(), qsizetype(n));
+            units[count++] = char16_t(u);
+            i += 3;
+        } else {
+            return QString::fromUtf8(text.data(), qsizetype(n));
+        }
+    }
+    return QString(reinterpret_cast<const QChar *>(units), qsizetype(count));
+}
+
+
+// Whether text holds markup or a reference; a plain loop, as cell texts are short.
+bool holdsMarkupOrReference(std::string_view text)
+{
+    for (const char c : text) {
+        if (c == '<' || c == '&')
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 QByteArray sheetDataText(OpcPackage &package, const QString &partName)
@@ -319,8 +452,8 @@ std::string_view attributeValue(std::string_view attributes, std::string_view na
 
 QString unescapedXml(std::string_view text)
 {
-    if (text.find_first_of("&<") == std::string_view::npos)
-        return QString::fromUtf8(text.data(), qsizetype(text.size()));
+    if (!holdsMarkupOrReference(text))
+        return fromUtf8(text);
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
@@ -360,8 +493,8 @@ QString itemContentText(std::string_view content)
     // Most items are one <t> of plain text.
     if (content.size() >= 7 && content.substr(0, 3) == "<t>" && content.substr(content.size() - 4) == "</t>") {
         const std::string_view inner = content.substr(3, content.size() - 7);
-        if (inner.find_first_of("<&") == std::string_view::npos)
-            return QString::fromUtf8(inner.data(), qsizetype(inner.size()));
+        if (!holdsMarkupOrReference(inner))
+            return fromUtf8(inner);
     }
     QString text;
     // Depth 0 is the item's own content; a run's <t> is read at depth 1.
@@ -413,6 +546,8 @@ std::shared_ptr<const SheetCells> readSheetCells(const QByteArray &text, const Q
 {
     auto result = std::make_shared<SheetCells>();
     result->text = text;
+    // A plain cell takes some thirty bytes or more: room for most without regrowing.
+    result->cells.reserve(size_t(text.size() / 32));
     SheetDataScan scan(result->text, partName);
     size_t rowStart = 0;
     scan.run(
@@ -528,6 +663,30 @@ void SheetDataScan::run(
         bool skipRest = false;
         p = token.end;
         for (;;) {
+            if (withContent && !skipRest) {
+                const size_t q = p < s.size() && s[p] == '<' ? p : s.find('<', p);
+                if (q != std::string_view::npos && q + 2 < s.size() && s[q + 1] == 'c'
+                    && (isBlank(s[q + 2]) || s[q + 2] == '>' || s[q + 2] == '/')) {
+                    Cell cell;
+                    std::string_view ref;
+                    if (const size_t end = readPlainCell(s, q, cell, ref)) {
+                        cell.start = qint64(q);
+                        cell.end = qint64(end);
+                        cell.row = rowNumber;
+                        cell.column = column + 1;
+                        if (!ref.empty()) {
+                            qint64 refRow = 0;
+                            parseRef(ref, refRow, cell.column);
+                        }
+                        column = cell.column;
+                        any = true;
+                        p = end;
+                        if (!onCell(cell))
+                            skipRest = true;
+                        continue;
+                    }
+                }
+            }
             next(p);
             if (token.kind == Kind::End) {
                 if (token.name != rowName)

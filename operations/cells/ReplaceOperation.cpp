@@ -5,6 +5,8 @@
 #include "operations/Checks.h"
 
 #include <algorithm>
+#include <optional>
+#include <vector>
 
 namespace gm {
 
@@ -15,9 +17,57 @@ constexpr int kEmptyCellsEndingARow = 100;
 
 QString withoutLineBreaks(QString text)
 {
+    // Most texts have none: looking is cheaper than removing.
+    if (!std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c == u'\n' || c == u'\r'; }))
+        return text;
     text.remove(u'\n');
     text.remove(u'\r');
     return text;
+}
+
+bool onlyLineBreaks(const QString &text)
+{
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c == u'\n' || c == u'\r'; });
+}
+
+// Whether no other UTF-16 unit folds to the same as `c`, so that a case-blind match holds `c`
+// itself. Characters beyond the basic plane fold within their own planes, as surrogate
+// pairs, which never compare equal to a unit outside the surrogates.
+bool foldsAlone(QChar c)
+{
+    static const std::vector<unsigned char> sharers = [] {
+        std::vector<unsigned char> counts(0x10000);
+        for (char32_t u = 0; u < 0x10000; ++u) {
+            if (u >= 0xD800 && u < 0xE000)
+                continue;
+            unsigned char &count = counts[QChar::toCaseFolded(u)];
+            count = count < 2 ? count + 1 : 2;
+        }
+        return counts;
+    }();
+    return !c.isSurrogate() && sharers[QChar::toCaseFolded(char32_t(c.unicode()))] == 1;
+}
+
+// A character that every text matching `find` holds as written, when there is one: a
+// cheap search for it passes most cells over.
+std::optional<QChar> anchorOf(const QString &find, Qt::CaseSensitivity sensitivity)
+{
+    for (QChar c : find) {
+        if (!c.isSurrogate() && (sensitivity == Qt::CaseSensitive || foldsAlone(c)))
+            return c;
+    }
+    return std::nullopt;
+}
+
+Qt::CaseSensitivity sensitivityOf(const ReplaceInputs &inputs)
+{
+    return inputs.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
+}
+
+// The text looked for, as cells are compared with it.
+QString findText(const ReplaceInputs &inputs)
+{
+    return inputs.ignoreLineBreaks ? withoutLineBreaks(inputs.find) : inputs.find;
 }
 
 // A column limit as a whole number: letters become their column number, digits stay.
@@ -75,14 +125,22 @@ std::optional<CellBounds> replaceScope(const ReplaceInputs &inputs, const CellBo
 std::vector<Worksheet::CellWrite> replacementsFor(
     const ReplaceInputs &inputs, const CellBounds &bounds, const std::vector<QString> &texts)
 {
-    const Qt::CaseSensitivity sensitivity = inputs.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
-    const QString find = inputs.ignoreLineBreaks ? withoutLineBreaks(inputs.find) : inputs.find;
+    const Qt::CaseSensitivity sensitivity = sensitivityOf(inputs);
+    const QString find = findText(inputs);
+    const std::optional<QChar> anchor = anchorOf(find, sensitivity);
     std::vector<Worksheet::CellWrite> writes;
     const qint64 columns = bounds.columnCount();
     for (qint64 row = 0; row < bounds.rowCount(); ++row) {
         int empty = 0;
         for (qint64 column = 0; column < columns; ++column) {
             const QString &shown = texts[size_t(row * columns + column)];
+            if (anchor && !shown.contains(*anchor, Qt::CaseSensitive)) {
+                const bool blank = shown.isEmpty() || (inputs.ignoreLineBreaks && onlyLineBreaks(shown));
+                empty = blank ? empty + 1 : 0;
+                if (empty > kEmptyCellsEndingARow)
+                    break;
+                continue;
+            }
             const QString text = inputs.ignoreLineBreaks ? withoutLineBreaks(shown) : shown;
             empty = text.isEmpty() ? empty + 1 : 0;
             if (empty > kEmptyCellsEndingARow)
@@ -137,7 +195,11 @@ RunSummary runReplaceContent(
                 const std::optional<CellBounds> scope = used ? replaceScope(inputs, *used) : std::nullopt;
                 if (!scope)
                     continue;
-                const std::vector<Worksheet::CellWrite> writes = replacementsFor(inputs, *scope, sheet->displayedTexts(*scope));
+                // Cells that cannot match need not be rendered: only texts holding the anchor
+                // are compared.
+                const std::optional<QChar> anchor = anchorOf(findText(inputs), sensitivityOf(inputs));
+                const std::vector<QString> texts = anchor ? sheet->displayedTextsSeeking(*scope, *anchor) : sheet->displayedTexts(*scope);
+                const std::vector<Worksheet::CellWrite> writes = replacementsFor(inputs, *scope, texts);
                 if (!writes.empty())
                     sheet->setCellValues(writes);
             } catch (const EngineError &e) {

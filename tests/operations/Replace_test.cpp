@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace gm;
 
 namespace {
@@ -137,6 +139,29 @@ TEST(ReplaceMatching, ModesCaseAndLineBreaks)
     expectWrites(replacementsFor(in, row, texts), {});
 }
 
+// Letters that fold alike match whatever their case, also where only one of them is written
+// in the text: the sharp s and its capital, the Kelvin sign and k; a text without a character
+// that folds alone is still compared.
+TEST(ReplaceMatching, CaseBlindMatchesOfLettersThatFoldAlike)
+{
+    const CellBounds row{1, 1, 1, 4};
+    const std::vector<QString> texts{QStringLiteral("Stra\u1E9Ee"), QStringLiteral("stra\u00DFe"), QStringLiteral("\u212Am"),
+        QStringLiteral("\u6587\u672C")};
+    ReplaceInputs in;
+    in.contains = true;
+    in.find = QStringLiteral("\u00DF");
+    in.replacement = s("ss");
+    expectWrites(replacementsFor(in, row, texts), {{1, 1, "Strasse"}, {1, 2, "strasse"}});
+    in.find = s("km");
+    in.replacement = s("x");
+    expectWrites(replacementsFor(in, row, texts), {{1, 3, "x"}});
+    in.find = QStringLiteral("\u672C");
+    expectWrites(replacementsFor(in, row, texts), {{1, 4, "\u6587x"}});
+    in.matchCase = true;
+    in.find = QStringLiteral("\u00DF");
+    expectWrites(replacementsFor(in, row, texts), {{1, 2, "straxe"}});
+}
+
 TEST(ReplaceMatching, HundredAndFirstEmptyCellEndsTheRow)
 {
     for (int gap : {100, 101}) {
@@ -149,12 +174,21 @@ TEST(ReplaceMatching, HundredAndFirstEmptyCellEndsTheRow)
         ReplaceInputs in;
         in.find = s("a");
         in.replacement = s("b");
-        const auto writes = replacementsFor(in, bounds, texts);
-        if (gap == 100) {
-            expectWrites(writes, {{1, 1, "b"}, {1, qint64(gap + 2), "b"}, {2, 1, "b"}});
-        } else {
-            expectWrites(writes, {{1, 1, "b"}, {2, 1, "b"}});
-        }
+        auto expectGapRule = [&] {
+            const auto writes = replacementsFor(in, bounds, texts);
+            if (gap == 100) {
+                expectWrites(writes, {{1, 1, "b"}, {1, qint64(gap + 2), "b"}, {2, 1, "b"}});
+            } else {
+                expectWrites(writes, {{1, 1, "b"}, {2, 1, "b"}});
+            }
+        };
+        expectGapRule();
+        // Cells showing only line breaks are empty while line breaks are ignored; other
+        // texts that cannot match are not.
+        std::fill(texts.begin() + 1, texts.begin() + gap + 1, s("\r\n"));
+        expectGapRule();
+        std::fill(texts.begin() + 1, texts.begin() + gap + 1, s("x"));
+        expectWrites(replacementsFor(in, bounds, texts), {{1, 1, "b"}, {1, qint64(gap + 2), "b"}, {2, 1, "b"}});
     }
 }
 

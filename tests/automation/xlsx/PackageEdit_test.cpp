@@ -8,12 +8,15 @@
 #include "automation/xlsx/PackageWorkbook.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QMap>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace gm::xlsx {
@@ -444,6 +447,56 @@ TEST_F(PackageEdit, ValuesSetAgainLeaveTheFileAlone)
     }
     EXPECT_EQ(gm::test::readAll(path), original);
     EXPECT_EQ(QFileInfo(path).lastModified(), modified);
+}
+
+} // namespace
+} // namespace gm::xlsx
+
+namespace gm::xlsx {
+namespace {
+
+// Texts read for a caller seeking one character agree with the full texts wherever a cell
+// holds it; elsewhere they may differ, but never in being empty or only line breaks, and
+// never by holding the character. Over every worksheet of the corpus, for characters found
+// in numbers, in texts, and in neither.
+TEST(PackageCellTexts, SeekingACharacterKeepsEveryCellThatHoldsIt)
+{
+    GM_REQUIRE_CORPUS(folder, "xlsx");
+    auto onlyLineBreaks = [](const QString &text) {
+        return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c == u'\n' || c == u'\r'; });
+    };
+    int standIns = 0;
+    for (const QString &file : QDir(folder).entryList({QStringLiteral("*.xlsx")})) {
+        SCOPED_TRACE(file.toStdString());
+        PackageWorkbook book(folder + u'/' + file);
+        for (int position = 1; position <= book.worksheetCount(); ++position) {
+            std::unique_ptr<Worksheet> sheet = book.worksheet(position);
+            std::optional<CellBounds> used;
+            try {
+                used = sheet->usedRange();
+            } catch (const EngineError &) {
+                continue; // a chart sheet
+            }
+            if (!used)
+                continue;
+            const std::vector<QString> full = sheet->displayedTexts(*used);
+            for (char16_t sought : {u'1', u'#', u'a', char16_t(0x6587)}) {
+                const std::vector<QString> seeking = sheet->displayedTextsSeeking(*used, sought);
+                ASSERT_EQ(seeking.size(), full.size());
+                for (size_t i = 0; i < full.size(); ++i) {
+                    if (full[i].contains(sought) || seeking[i] == full[i]) {
+                        EXPECT_EQ(seeking[i], full[i]);
+                        continue;
+                    }
+                    ++standIns;
+                    EXPECT_FALSE(seeking[i].contains(sought));
+                    EXPECT_FALSE(full[i].isEmpty() || onlyLineBreaks(full[i]));
+                    EXPECT_FALSE(seeking[i].isEmpty() || onlyLineBreaks(seeking[i]));
+                }
+            }
+        }
+    }
+    EXPECT_GT(standIns, 100);
 }
 
 } // namespace

@@ -134,6 +134,62 @@ TEST(SheetDataScan, MarkupForms)
     }
 }
 
+// Cells in the common plain shapes and in shapes close to them that need the general reading
+// read alike: the same values, types, styles and bounds as a tree gives.
+TEST(SheetDataScan, PlainAndNearlyPlainCellsReadAlike)
+{
+    const QByteArray cells[] = {
+        R"(<c r="A1" s="2" t="s"><v>3</v></c>)",
+        R"(<c t="inlineStr" r="B1"><is><t>文本é</t></is></c>)",
+        R"(<c r="C1" s="1"/>)",
+        R"(<c r="D1" />)",
+        R"(<c r="E1"></c>)",
+        "<c\tr=\"F1\"\n s=\"4\"><v>1.5</v></c>",
+        R"(<c r='G1' s='5'><v>2</v></c>)",
+        R"(<c r="H1" t="str" t="n" s="6" s="7"><v>a&gt;b</v></c>)",
+        R"(<c r="I1"> <v>4</v> </c>)",
+        R"(<c r="J1" t="inlineStr"><is><t xml:space="preserve"> x </t></is></c>)",
+        R"(<c r="K1"><v><![CDATA[5]]></v></c>)",
+        R"(<c r="L1" t="str"><f>A1</f><v>6</v></c>)",
+        R"(<c r="M1" t="inlineStr"><is><r><t>p</t></r><r><t>q</t></r></is></c>)",
+        R"(<c r="N1" x="a>b"><v>7</v></c>)",
+        R"(<c s = "3"><v>8</v></c>)",
+        R"(<c r="P1"><v>9</v ></c >)",
+        R"(<c><v>10</v></c>)",
+    };
+    QByteArray sheet = "<worksheet><sheetData><row r=\"1\">";
+    for (const QByteArray &cell : cells)
+        sheet += cell;
+    sheet += "</row></sheetData></worksheet>";
+    EXPECT_EQ(scannedCells(sheet), treeCells(sheet));
+
+    QList<int> styles;
+    QByteArrayList written;
+    SheetDataScan(sheet).run(
+        [&](const SheetDataScan::Cell &cell) {
+            styles << cell.style;
+            written << sheet.mid(cell.start, cell.end - cell.start);
+            return true;
+        },
+        [](const SheetDataScan::Row &, bool) {});
+    EXPECT_EQ(written, QByteArrayList(std::begin(cells), std::end(cells)));
+    EXPECT_EQ(styles, (QList<int>{2, 0, 1, 0, 0, 4, 5, 6, 0, 0, 0, 0, 0, 0, 3, 0, 0}));
+}
+
+// Text decoded from UTF-8 as the general decoder does, whatever its bytes: one, two, three
+// and four byte characters, a byte order mark, and malformed bytes.
+TEST(SheetDataScan, DecodesTextAsTheGeneralDecoderDoes)
+{
+    const QByteArray texts[] = {"plain", "caf\xc3\xa9 \xe6\x96\x87", "\xf0\x9f\x98\x80x", "\xef\xbb\xbf" "a", "a\xc0\xaf" "b",
+        "\xed\xa0\x80", "x\xe6\x96", "\xff", "\xef\xbf\xbe", QByteArray(300, 'z') + "\xc3\xa9"};
+    for (const QByteArray &text : texts) {
+        SCOPED_TRACE(text.toHex().toStdString());
+        const std::string_view view(text.constData(), size_t(text.size()));
+        EXPECT_EQ(xlsx::unescapedXml(view), QString::fromUtf8(text));
+        EXPECT_EQ(xlsx::itemContentText("<t>" + text.toStdString() + "</t>"), QString::fromUtf8(text));
+    }
+}
+
 // Writing into a sheet edited as text: rows without a number get theirs before a row is
 // inserted, the new row goes before the first higher one, the sheet's own prefix is used,
 // and rows that are not written to keep their bytes.
