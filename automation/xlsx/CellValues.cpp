@@ -549,6 +549,10 @@ private:
             const SheetDataScan::Cell &cell = cells[i];
             if (!wanted(cell.column) || textCellIn(before, cell.column))
                 continue;
+            if (cell.plain) {
+                m_textCells.push_back({row.number, cell.column, &cell, "c", cell.attributes, index, cell.start, cell.end});
+                continue;
+            }
             bool numbered = false;
             if (!markup::readToken(text, size_t(cell.start), token)
                 || !forEachAttribute(token.attributes, [&](const AttributeSpan &a) { numbered = numbered || a.name == "r"; }) || !numbered
@@ -563,7 +567,7 @@ private:
         if (rowIsEmptyElement)
             return refuse();
         for (size_t i = 0; i < row.cellCount; ++i) {
-            if (!markup::readToken(text, size_t(cells[i].start), token) || !attributeValueFound(token.attributes, "r"))
+            if (!cells[i].plain && !attributeValueFound(cells[i].attributes, "r"))
                 return refuse();
         }
         const qint64 rowEndTag = qint64(text.rfind('<', size_t(row.end - 1)));

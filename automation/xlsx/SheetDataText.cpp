@@ -295,12 +295,15 @@ size_t readPlainCell(std::string_view s, size_t p, SheetDataScan::Cell &cell, st
             return 0;
         const char c = s[i];
         if (c == '>') {
+            cell.attributes = s.substr(p + 2, i - p - 2);
             ++i;
             break;
         }
         if (c == '/') {
-            if (i + 1 < n && s[i + 1] == '>')
+            if (i + 1 < n && s[i + 1] == '>') {
+                cell.attributes = s.substr(p + 2, i - p - 2);
                 return i + 2;
+            }
             return 0;
         }
         if (!isBlank(c))
@@ -674,6 +677,7 @@ void SheetDataScan::run(
                         cell.end = qint64(end);
                         cell.row = rowNumber;
                         cell.column = column + 1;
+                        cell.plain = !ref.empty();
                         if (!ref.empty()) {
                             qint64 refRow = 0;
                             parseRef(ref, refRow, cell.column);
@@ -705,6 +709,7 @@ void SheetDataScan::run(
             }
             Cell cell;
             cell.start = qint64(token.begin);
+            cell.attributes = token.attributes;
             cell.row = rowNumber;
             cell.column = column + 1;
             std::string_view ref;

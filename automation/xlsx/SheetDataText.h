@@ -76,6 +76,10 @@ public:
         std::string_view formulaType; // t of <f>; empty when none or a normal formula
         std::string_view formulaRef; // ref of <f>
         bool hasFormula = false;
+        std::string_view attributes; // of the start tag, as written
+        // Written without a prefix, with its reference and double-quoted attributes, holding
+        // nothing, one <v> or one <is> with one <t>, each end tag written plainly.
+        bool plain = false;
     };
 
     // Throws EngineError(Damaged) when the markup is broken.

@@ -1,4 +1,5 @@
 #include "automation/xlsx/SheetDataText.h"
+#include "automation/xlsx/XmlText.h"
 
 #include "automation/EngineError.h"
 #include "operations/cells/SetCellsOperation.h"
@@ -165,15 +166,28 @@ TEST(SheetDataScan, PlainAndNearlyPlainCellsReadAlike)
 
     QList<int> styles;
     QByteArrayList written;
+    QByteArrayList attributes;
+    QList<bool> plain;
     SheetDataScan(sheet).run(
         [&](const SheetDataScan::Cell &cell) {
             styles << cell.style;
             written << sheet.mid(cell.start, cell.end - cell.start);
+            attributes << QByteArray(cell.attributes.data(), qsizetype(cell.attributes.size()));
+            plain << cell.plain;
             return true;
         },
         [](const SheetDataScan::Row &, bool) {});
     EXPECT_EQ(written, QByteArrayList(std::begin(cells), std::end(cells)));
     EXPECT_EQ(styles, (QList<int>{2, 0, 1, 0, 0, 4, 5, 6, 0, 0, 0, 0, 0, 0, 3, 0, 0}));
+    // The start tag's attributes as written, whichever reading took the cell; plain cells
+    // are those a writer may replace without reading them again.
+    QByteArrayList startTags;
+    for (const QByteArray &cell : cells) {
+        const qsizetype end = xlsx::startTagEnd(std::string_view(cell.constData(), size_t(cell.size())), 2) - 1;
+        startTags << cell.mid(2, end - 2 - (cell.at(end - 1) == '/' ? 1 : 0));
+    }
+    EXPECT_EQ(attributes, startTags);
+    EXPECT_EQ(plain, (QList<bool>{true, true, true, true, true, true, false, true, false, false, false, false, false, true, false, false, false}));
 }
 
 // Text decoded from UTF-8 as the general decoder does, whatever its bytes: one, two, three
