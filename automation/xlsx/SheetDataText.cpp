@@ -280,16 +280,35 @@ bool isBlank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+// Takes a cell's reference, type and style from its attributes as the spreadsheet reads
+// them: the first of each counts.
+struct CellAttributes
+{
+    std::string_view ref;
+    bool hasType = false;
+    bool hasStyle = false;
+
+    void take(std::string_view name, std::string_view value, SheetDataScan::Cell &cell)
+    {
+        if (name.size() != 1)
+            return;
+        if (name[0] == 'r' && ref.empty())
+            ref = value;
+        else if (name[0] == 't' && !hasType)
+            hasType = true, cell.type = value;
+        else if (name[0] == 's' && !hasStyle)
+            hasStyle = true, cell.style = int(toInteger(value, 0));
+    }
+};
+
 // Reads the common shapes of a cell written without a prefix at p (the "<" of "<c"):
 // double-quoted attributes, then nothing, a <v> of text or an <is> holding one plain <t>,
 // each end tag written plainly. Fills `cell` as the general reading would and returns
 // where the cell ends; 0 for any other shape, left to the general reading.
-size_t readPlainCell(std::string_view s, size_t p, SheetDataScan::Cell &cell, std::string_view &ref)
+size_t readPlainCell(std::string_view s, size_t p, SheetDataScan::Cell &cell, CellAttributes &attributes)
 {
     const size_t n = s.size();
     size_t i = p + 2;
-    bool hasType = false;
-    bool hasStyle = false;
     for (;;) {
         if (i >= n)
             return 0;
@@ -326,14 +345,7 @@ size_t readPlainCell(std::string_view s, size_t p, SheetDataScan::Cell &cell, st
             return 0;
         const std::string_view value = s.substr(valueStart, i - valueStart);
         ++i;
-        if (name.size() == 1) {
-            if (name[0] == 'r' && ref.empty())
-                ref = value;
-            else if (name[0] == 't' && !hasType)
-                hasType = true, cell.type = value;
-            else if (name[0] == 's' && !hasStyle)
-                hasStyle = true, cell.style = int(toInteger(value, 0));
-        }
+        attributes.take(name, value, cell);
     }
     auto at = [&](size_t k, std::string_view text) { return s.substr(k, text.size()) == text; };
     // The text of an element ends at its first "<", which must start its end tag.
@@ -671,8 +683,9 @@ void SheetDataScan::run(
                 if (q != std::string_view::npos && q + 2 < s.size() && s[q + 1] == 'c'
                     && (isBlank(s[q + 2]) || s[q + 2] == '>' || s[q + 2] == '/')) {
                     Cell cell;
-                    std::string_view ref;
-                    if (const size_t end = readPlainCell(s, q, cell, ref)) {
+                    CellAttributes attributes;
+                    const std::string_view &ref = attributes.ref;
+                    if (const size_t end = readPlainCell(s, q, cell, attributes)) {
                         cell.start = qint64(q);
                         cell.end = qint64(end);
                         cell.row = rowNumber;
@@ -712,19 +725,9 @@ void SheetDataScan::run(
             cell.attributes = token.attributes;
             cell.row = rowNumber;
             cell.column = column + 1;
-            std::string_view ref;
-            bool hasType = false;
-            bool hasStyle = false;
-            forEachAttribute(token.attributes, [&](std::string_view name, std::string_view value) {
-                if (name.size() != 1)
-                    return;
-                if (name[0] == 'r' && ref.empty())
-                    ref = value;
-                else if (name[0] == 't' && !hasType)
-                    hasType = true, cell.type = value;
-                else if (name[0] == 's' && !hasStyle)
-                    hasStyle = true, cell.style = int(toInteger(value, 0));
-            });
+            CellAttributes attributes;
+            forEachAttribute(token.attributes, [&](std::string_view name, std::string_view value) { attributes.take(name, value, cell); });
+            const std::string_view ref = attributes.ref;
             if (!ref.empty()) {
                 qint64 refRow = 0;
                 parseRef(ref, refRow, cell.column);

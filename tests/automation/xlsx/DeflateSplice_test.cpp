@@ -31,11 +31,20 @@ namespace {
 
 const QString entry = QStringLiteral("s.xml");
 
-QByteArray rawDeflate(const QByteArray &text, int level, int strategy)
+// `text` compressed after `before` (its last 32 KiB as the window), the block starting at bit
+// `skipBits` of the first byte, whose lower bits are the end of an earlier block.
+QByteArray deflatedAfter(const QByteArray &before, const QByteArray &text, int skipBits, int level, int strategy)
 {
     z_stream stream{};
     EXPECT_EQ(deflateInit2(&stream, level, Z_DEFLATED, -15, 8, strategy), Z_OK);
-    QByteArray out(qsizetype(deflateBound(&stream, uLong(text.size()))), Qt::Uninitialized);
+    const QByteArray window = before.right(32 * 1024);
+    if (!window.isEmpty()) {
+        EXPECT_EQ(deflateSetDictionary(&stream, reinterpret_cast<const Bytef *>(window.constData()), uInt(window.size())), Z_OK);
+    }
+    if (skipBits > 0) {
+        EXPECT_EQ(deflatePrime(&stream, skipBits, 0x55), Z_OK);
+    }
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(text.size()))) + 16, Qt::Uninitialized);
     stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.constData()));
     stream.avail_in = uInt(text.size());
     stream.next_out = reinterpret_cast<Bytef *>(out.data());
@@ -44,6 +53,12 @@ QByteArray rawDeflate(const QByteArray &text, int level, int strategy)
     out.truncate(qsizetype(stream.total_out));
     deflateEnd(&stream);
     return out;
+}
+
+// `text` compressed on its own as raw deflate data.
+QByteArray rawDeflate(const QByteArray &text, int level, int strategy)
+{
+    return deflatedAfter({}, text, 0, level, strategy);
 }
 
 // Plain zlib over the entry's stored bytes. Fails the test for a stream that does not end
@@ -226,29 +241,6 @@ TEST(DeflateSplice, StoredBlocksAreKeptUpToTheirStartAndDamagedBlocksAreNotCut)
     EXPECT_GT(cut->offset, 1000 - 258);
 }
 
-// `text` compressed after `before` (its last 32 KiB as the window), the block starting at bit
-// `skipBits` of the first byte, whose lower bits are the end of an earlier block.
-QByteArray deflatedAfter(const QByteArray &before, const QByteArray &text, int skipBits)
-{
-    z_stream stream{};
-    EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    const QByteArray window = before.right(32 * 1024);
-    if (!window.isEmpty()) {
-        EXPECT_EQ(deflateSetDictionary(&stream, reinterpret_cast<const Bytef *>(window.constData()), uInt(window.size())), Z_OK);
-    }
-    if (skipBits > 0) {
-        EXPECT_EQ(deflatePrime(&stream, skipBits, 0x55), Z_OK);
-    }
-    QByteArray out(qsizetype(deflateBound(&stream, uLong(text.size()))) + 16, Qt::Uninitialized);
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.constData()));
-    stream.avail_in = uInt(text.size());
-    stream.next_out = reinterpret_cast<Bytef *>(out.data());
-    stream.avail_out = uInt(out.size());
-    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-    out.truncate(qsizetype(stream.total_out));
-    deflateEnd(&stream);
-    return out;
-}
 
 TEST(DeflateSplice, TheProofFromABlockBoundaryHoldsAtEveryBitOffsetAndCatchesAnyDifference)
 {
@@ -259,7 +251,7 @@ TEST(DeflateSplice, TheProofFromABlockBoundaryHoldsAtEveryBitOffsetAndCatchesAny
         const QByteArray before = cells.right(windowSize);
         for (int skipBits = 0; skipBits < 8; ++skipBits) {
             SCOPED_TRACE("window " + std::to_string(windowSize) + ", bit " + std::to_string(skipBits));
-            const QByteArray data = deflatedAfter(before, tail, skipBits);
+            const QByteArray data = deflatedAfter(before, tail, skipBits, 6, Z_DEFAULT_STRATEGY);
             EXPECT_TRUE(inflatesFromBoundary(data, skipBits, before, tail));
 
             QByteArray changed = tail;
