@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSysInfo>
 
 #include <gsf/gsf-infile-msole.h>
 #include <gsf/gsf-infile.h>
@@ -66,29 +67,29 @@ bool isLegacyBiff(const QByteArray &head)
 
 } // namespace
 
-namespace {
-
-// A lock file that one of our own engines wrote and could not remove because its program
-// died: it names the engine's private profile, whose owning process no longer runs.
-bool isStaleOwnLock(const QString &lockPath)
-{
-    QFile lock(lockPath);
-    if (!lock.open(QIODevice::ReadOnly))
-        return false;
-    static const QRegularExpression own(QStringLiteral("/gridmule-engine-(\\d+)-[0-9a-f]+/profile"));
-    const auto match = own.match(QString::fromUtf8(lock.read(4096)));
-    if (!match.hasMatch())
-        return false;
-    const pid_t owner = static_cast<pid_t>(match.captured(1).toLong());
-    return owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH;
-}
-
-} // namespace
 
 QString lockFilePath(const QString &workbook)
 {
     const QFileInfo info(workbook);
     return info.absolutePath() + QStringLiteral("/.~lock.") + info.fileName() + QLatin1Char('#');
+}
+
+bool isStaleEngineLock(const QString &lockPath)
+{
+    QFile lock(lockPath);
+    if (!lock.open(QIODevice::ReadOnly))
+        return false;
+    // ",user,host,date,profile;": written on this machine by an engine of ours whose process
+    // is gone.
+    const QStringList fields = QString::fromUtf8(lock.read(4096)).split(QLatin1Char(','));
+    if (fields.size() < 5 || fields.at(2).section(QLatin1Char('.'), 0, 0) != QSysInfo::machineHostName().section(QLatin1Char('.'), 0, 0))
+        return false;
+    static const QRegularExpression own(QStringLiteral("/gridmule-engine-(\\d+)-[0-9a-f]+/profile"));
+    const auto match = own.match(fields.at(4));
+    if (!match.hasMatch())
+        return false;
+    const pid_t owner = static_cast<pid_t>(match.captured(1).toLong());
+    return owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH;
 }
 
 bool workbookInUse(const QString &path)
@@ -101,7 +102,7 @@ bool workbookInUse(const QString &path)
     const QString lock = lockFilePath(path);
     if (!QFileInfo::exists(lock))
         return false;
-    return !(isStaleOwnLock(lock) && QFile::remove(lock));
+    return !(isStaleEngineLock(lock) && QFile::remove(lock));
 }
 
 void verifyZipPackage(const QString &path)
@@ -193,7 +194,7 @@ WorkbookKind preflightWorkbook(const QString &path, bool forWriting, bool verify
     } else {
         // A reader is refused by a lock that a dead engine of ours left, as a writer is.
         const QString lock = lockFilePath(path);
-        if (QFileInfo::exists(lock) && isStaleOwnLock(lock))
+        if (QFileInfo::exists(lock) && isStaleEngineLock(lock))
             QFile::remove(lock);
     }
     if (kind == WorkbookKind::Xlsx && verifyPackage)

@@ -24,6 +24,9 @@ WorkbookKind preflightWorkbook(const QString &path, bool forWriting = true, bool
 
 // The lock file an office program writes beside a workbook it has open.
 QString lockFilePath(const QString &workbook);
+// Whether a lock file beside a workbook was written by an engine of ours, on this machine,
+// whose program died before the engine could remove it.
+bool isStaleEngineLock(const QString &lockPath);
 
 // True when an Excel owner file or a LibreOffice lock file lies beside the workbook.
 bool workbookInUse(const QString &path);

@@ -257,12 +257,19 @@ int sweepLeftovers(const QString &folder)
         return 0;
     int removed = 0;
     bool staleLock = false;
-    const QStringList names = dir.entryList({kTemporaryPrefix + QLatin1Char('*'), QStringLiteral(".~lock..~gridmule-*")},
+    const QStringList names = dir.entryList({kTemporaryPrefix + QLatin1Char('*'), QStringLiteral(".~lock.*#")},
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString &name : names) {
         auto match = temporary.match(name);
         if (!match.hasMatch())
             match = lock.match(name);
+        // An engine of ours that lost its program leaves the lock of a workbook it had open.
+        if (!match.hasMatch() && name.startsWith(QStringLiteral(".~lock.")) && isStaleEngineLock(dir.filePath(name))) {
+            if (QFile::remove(dir.filePath(name)))
+                ++removed;
+            staleLock = true;
+            continue;
+        }
         if (!match.hasMatch() || match.captured(2) != machineTag() || !processIsGone(match.captured(1).toLongLong()))
             continue;
         const QString path = dir.filePath(name);

@@ -58,13 +58,15 @@ chmod u+w "$W/in"/*
 same "$W/in" "$W/in.md5"; leftovers "$W/in"
 
 echo "== program killed mid-run, then run again"
-rm -rf "$W/k"; mkdir -p "$W/k"; cp "$C"/xls/*.xls "$W/k/"; chmod u+w "$W"/k/*
-for delay in 2 5 9; do
+# Four copies of each .xls, so that the run lasts long enough to be cut at each delay.
+rm -rf "$W/k"; mkdir -p "$W/k"
+for i in 1 2 3 4; do for f in "$C"/xls/*.xls; do cp "$f" "$W/k/$i-$(basename "$f")"; done; done; chmod u+w "$W"/k/*
+for delay in 0.3 1 2.5; do
   $CLI print-setup --landscape --area A1:B2 "$W"/k/* > /dev/null 2>&1 & P=$!
-  sleep $delay; kill -9 $P; wait $P 2>/dev/null
+  sleep $delay; kill -9 $P 2>/dev/null || echo "  (the run ended before ${delay}s)"; wait $P 2>/dev/null
   sleep 1
   echo "killed after ${delay}s: $(leftovers "$W/k" | wc -l) leftovers"
-  $CLI replace --find zzzz --with y "$W/k/poi-SimpleMacro.xls" > /dev/null 2>&1
+  $CLI replace --find zzzz --with y "$W/k/1-poi-SimpleMacro.xls" > /dev/null 2>&1
   echo "  next run: exit $?"; leftovers "$W/k"
   for f in "$W"/k/*.xls; do /usr/bin/python3 -c "import xlrd,sys; xlrd.open_workbook(sys.argv[1])" "$f" 2>/dev/null || echo "  UNREADABLE $f"; done | sort -u | head -5
 done

@@ -5,6 +5,7 @@
 #include "support/TestSupport.h"
 
 #include <QFileInfo>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 
@@ -41,8 +42,8 @@ TEST(Preflight, LockFilesMeanInUseUnlessOurOwnDeadEngineLeftThem)
     QTemporaryDir dir;
     const QString book = gm::test::copyInto(gm::test::fixture(QStringLiteral("sheets_second_active.xlsx")), dir.path());
     const QString lock = dir.filePath(QStringLiteral(".~lock.sheets_second_active.xlsx#"));
-    auto engineLock = [](qint64 pid) {
-        return QStringLiteral(",root,host,06.12.2026 22:46,file:///tmp/gridmule-engine-%1-d3369429/profile;").arg(pid).toUtf8();
+    auto engineLock = [](qint64 pid, const QString &host = QSysInfo::machineHostName()) {
+        return QStringLiteral(",root,%1,06.12.2026 22:46,file:///tmp/gridmule-engine-%2-d3369429/profile;").arg(host).arg(pid).toUtf8();
     };
     struct Case
     {
@@ -53,6 +54,7 @@ TEST(Preflight, LockFilesMeanInUseUnlessOurOwnDeadEngineLeftThem)
         {",alice,desk,06.12.2026 09:00,file:///home/alice/.config/libreoffice/4;", true}, // another user's office
         {engineLock(::getpid()), true}, // a running engine
         {engineLock(999999999), false}, // our engine, dead
+        {engineLock(999999999, QStringLiteral("elsewhere")), true}, // an engine on another machine
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.content.toStdString());

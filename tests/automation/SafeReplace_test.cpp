@@ -9,6 +9,8 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QMap>
+#include <QSysInfo>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -185,13 +187,13 @@ TEST_F(SafeReplaceTest, TheNextRunRemovesOnlyWhatDeadRunsLeft)
     const QString dead = temporaryPrefixFor(deadProcessId());
     const QString alive = temporaryPrefixFor(::getpid());
     const QString otherMachine = QStringLiteral(".~gridmule-%1-00000000-").arg(deadProcessId());
-    const QStringList gone = {
+    QStringList gone = {
         dead + QStringLiteral("00ab.csv"), QStringLiteral(".~lock.") + dead + QStringLiteral("00ab.csv#"),
         QStringLiteral(".~lock.") + dead + QStringLiteral("77cd.xlsx#"), // its temporary already gone
         dead + QStringLiteral("11ef"), // a scratch folder, with a page inside
         QStringLiteral("lu4711abc.tmp"), // the dead run's engine was storing here
     };
-    const QStringList kept = {
+    QStringList kept = {
         alive + QStringLiteral("22aa.xlsx"), // a running program's
         otherMachine + QStringLiteral("33bb.xlsx"), // written by another machine into a shared folder
         QStringLiteral(".~lock.sheets_second_active.xls#"), // not ours
@@ -199,12 +201,23 @@ TEST_F(SafeReplaceTest, TheNextRunRemovesOnlyWhatDeadRunsLeft)
         QStringLiteral("report.csv"),
         QStringLiteral("lu4712def.tmp"), // another engine is still writing it
     };
+    // Locks of workbooks: an engine of a dead run's, a running engine's, another machine's.
+    auto engineLock = [](qint64 pid, const QString &host) {
+        return QStringLiteral(",user,%1,08.12.2026 03:48,file:///tmp/gridmule-engine-%2-1c5f8e71/profile;").arg(host).arg(pid).toUtf8();
+    };
+    const QMap<QString, QByteArray> locks = {
+        {QStringLiteral(".~lock.book.xls#"), engineLock(deadProcessId(), QSysInfo::machineHostName())},
+        {QStringLiteral(".~lock.open.xls#"), engineLock(::getpid(), QSysInfo::machineHostName())},
+        {QStringLiteral(".~lock.shared.xls#"), engineLock(deadProcessId(), QStringLiteral("elsewhere"))},
+    };
+    gone << QStringLiteral(".~lock.book.xls#");
+    kept << QStringLiteral(".~lock.open.xls#") << QStringLiteral(".~lock.shared.xls#");
     for (const QString &name : gone + kept) {
         if (name.endsWith(QStringLiteral("11ef"))) {
             QDir().mkpath(out + QLatin1Char('/') + name);
             gm::test::writeAll(out + QLatin1Char('/') + name + QStringLiteral("/page.htm"), "<html>");
         } else {
-            gm::test::writeAll(out + QLatin1Char('/') + name, "x");
+            gm::test::writeAll(out + QLatin1Char('/') + name, locks.value(name, "x"));
         }
     }
     QFile beingWritten(out + QStringLiteral("/lu4712def.tmp"));
