@@ -5,6 +5,7 @@
 #include "automation/xlsx/PackageDocument.h"
 #include "support/TestSupport.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <pugixml.hpp>
@@ -44,8 +45,19 @@ std::vector<std::string> canonicalCells(const QByteArray &sheet)
 {
     pugi::xml_document document;
     EXPECT_TRUE(document.load_buffer(sheet.constData(), size_t(sheet.size())));
+    auto localName = [](pugi::xml_node node) {
+        const std::string_view name = node.name();
+        return name.substr(name.find(':') == std::string_view::npos ? 0 : name.find(':') + 1);
+    };
+    pugi::xml_node sheetData;
+    for (pugi::xml_node child : document.document_element().children()) {
+        if (localName(child) == "sheetData")
+            sheetData = child;
+    }
     std::vector<std::string> cells;
-    for (pugi::xml_node row : document.document_element().child("sheetData").children("row")) {
+    for (pugi::xml_node row : sheetData.children()) {
+        if (localName(row) != "row")
+            continue;
         cells.push_back(std::string("row ") + row.attribute("r").value());
         for (pugi::xml_node cell : row.children()) {
             std::map<std::string, std::string> attributes;
@@ -63,18 +75,47 @@ std::vector<std::string> canonicalCells(const QByteArray &sheet)
     return cells;
 }
 
+
+void writeTextAndTree(const QString &source, const QString &prefix);
+
+// Markup with every element name given the prefix, declared on the outermost element.
+QByteArray prefixed(const QByteArray &markup, const QString &prefix)
+{
+    if (prefix.isEmpty())
+        return markup;
+    static const QRegularExpression tag(QStringLiteral("<(/?)([A-Za-z])"));
+    QString text = QString::fromUtf8(markup).replace(tag, QStringLiteral("<\\1") + prefix + QStringLiteral(":\\2"));
+    const qsizetype nameEnd = text.indexOf(QRegularExpression(QStringLiteral("[ />]")), 1);
+    text.insert(nameEnd, QStringLiteral(" xmlns:%1=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"").arg(prefix));
+    return text.toUtf8();
+}
+
 } // namespace
 
 // The same writes into the same cells, once with the sheet edited in its text and once as a
 // tree, give the same cells, shared strings and styles: entries of every kind, into cells
 // with styles, formulas, metadata, single quotes and no content, new cells between others,
 // and rows the text path leaves to the tree (a cell with more than a value, a cell without its
-// reference, an empty row element, a new row).
+// reference, an empty row element, a new row); in workbooks with and without a shared-string
+// table, with and without a prefix on the cell data's names.
 TEST(CellWrites, TextAndTreeWritesGiveTheSameCells)
 {
-    GM_REQUIRE_CORPUS(source, "xlsx/simple01.xlsx");
+    GM_REQUIRE_CORPUS(withTable, "xlsx/simple01.xlsx");
+    GM_REQUIRE_CORPUS(withoutTable, "xlsx/hide01.xlsx");
+    for (const QString &source : {withTable, withoutTable}) {
+        for (const QString &prefix : {QString(), QStringLiteral("x")}) {
+            SCOPED_TRACE((source + u' ' + prefix).toStdString());
+            writeTextAndTree(source, prefix);
+        }
+    }
+}
+
+namespace {
+
+void writeTextAndTree(const QString &source, const QString &prefix)
+{
     QTemporaryDir dir;
-    const QByteArray cells
+    const QByteArray plainCells
         = R"(<sheetData><row r="1" spans="1:6"><c r="A1" s="0" t="s"><v>0</v></c><c r='B1' t='str' cm="1"><f>1+1</f><v>2</v></c>)"
           R"(<c r="C1" s="0"/><c r="E1"><v>5</v></c></row>)"
           R"(<row r="2"><c r="A2"><v>1</v><extLst><ext uri="x"/></extLst></c></row>)"
@@ -82,6 +123,7 @@ TEST(CellWrites, TextAndTreeWritesGiveTheSameCells)
           R"(<row r="4"><c r="A4" vm="1" t="e"><v>#N/A</v></c><c r="C4" t="inlineStr"><is><t>x</t></is></c></row>)"
           R"(<row r="5"/>)"
           R"(<row r="7"><c r="A7"><f>1</f><v>1</v></c><c r="B7" s="0"><f t="shared" si="0">A1</f><v>0</v></c></row></sheetData>)";
+    const QByteArray cells = prefixed(plainCells, prefix);
     const std::vector<Worksheet::CellWrite> writes = {
         {1, 1, QStringLiteral("5%")},
         {1, 2, QStringLiteral("1/2/2020")},
@@ -120,9 +162,12 @@ TEST(CellWrites, TextAndTreeWritesGiveTheSameCells)
     // Cells that were not written to keep their bytes in the text path, and written ones their
     // other attributes as written.
     const QByteArray textSheet = gm::test::zipEntry(text, sheetName);
-    EXPECT_TRUE(textSheet.contains(R"(<c r="A7"><f>1</f><v>1</v></c>)")) << textSheet.toStdString();
-    EXPECT_TRUE(textSheet.contains(R"(<c r='B1' s="2">)")) << textSheet.toStdString();
+    const QString p = prefix.isEmpty() ? QString() : prefix + u':';
+    EXPECT_TRUE(textSheet.contains(QStringLiteral("<%1c r=\"A7\"><%1f>1</%1f><%1v>1</%1v></%1c>").arg(p).toUtf8())) << textSheet.toStdString();
+    EXPECT_TRUE(textSheet.contains(QStringLiteral("<%1c r='B1' s=\"2\">").arg(p).toUtf8())) << textSheet.toStdString();
 }
+
+} // namespace
 
 // Writes that the sheet refuses fail alone in the text path too, and leave their cells as
 // they were: the master cell of a shared formula, a cell of an array formula.
