@@ -127,12 +127,11 @@ void addArrayRange(std::string_view kind, std::string_view ref, std::vector<std:
         arrays.push_back({*first, *last});
 }
 
-// One attribute of a start tag's attribute text: its name, its value as written, and its span
-// with the white space before it.
+// One attribute of a start tag's attribute text: its name, and its whole text as written with
+// the white space before it.
 struct AttributeSpan
 {
     std::string_view name;
-    std::string_view value;
     std::string_view span;
 };
 
@@ -165,7 +164,7 @@ template<typename F> bool forEachAttribute(std::string_view text, F f)
         const size_t close = text.find(text[i], i + 1);
         if (close == std::string_view::npos)
             return false;
-        f(AttributeSpan{name, text.substr(i + 1, close - i - 1), text.substr(spanStart, close + 1 - spanStart)});
+        f(AttributeSpan{name, text.substr(spanStart, close + 1 - spanStart)});
         i = close + 1;
     }
 }
@@ -601,7 +600,7 @@ private:
     }
 
     // Whether a cell's element, whose start tag `token` holds, has no children but <f>, <v>
-    // and <is> and no text beside them.
+    // and <is> and no text beside them (for cells the scan did not find plain).
     static bool holdsOnlyValues(std::string_view text, markup::Token token, const SheetDataScan::Cell &cell)
     {
         if (token.kind == markup::Kind::Empty)
@@ -609,16 +608,6 @@ private:
         if (token.kind != markup::Kind::Start)
             return false;
         size_t p = token.end;
-        // The common shapes, <c ...><v>...</v></c> and <c ...><is>...</is></c>, are recognised
-        // from what the scan read of them.
-        const auto at = [&](size_t from, std::string_view expected) { return text.substr(from, expected.size()) == expected; };
-        if (token.name == "c" && !cell.hasFormula && cell.hasValue != cell.hasInline) {
-            const std::string_view inner = cell.hasValue ? cell.value : cell.inlineItem;
-            const std::string_view open = cell.hasValue ? "<v>" : "<is>";
-            const std::string_view close = cell.hasValue ? "</v></c>" : "</is></c>";
-            if (at(p, open) && inner.data() == text.data() + p + open.size())
-                return at(p + open.size() + inner.size(), close) && p + open.size() + inner.size() + close.size() == size_t(cell.end);
-        }
         while (true) {
             const size_t next = text.find('<', p);
             if (next == std::string_view::npos || next >= size_t(cell.end))
