@@ -36,12 +36,7 @@ constexpr std::string_view relationKeyPrefix = "_rvRel:";
 
 QString metadataPartOf(OpcPackage &package, const QString &workbookPart)
 {
-    for (const Relationship &relationship : package.relationships(workbookPart)) {
-        if (rel::isType(relationship.type, metadataRelationship) && !relationship.partName.isEmpty()
-            && package.hasPart(relationship.partName))
-            return relationship.partName;
-    }
-    return {};
+    return package.relatedPart(workbookPart, metadataRelationship);
 }
 
 // The workbook's part whose relationship type ends in `tail` (the rich data types carry a
@@ -318,32 +313,27 @@ int recordIndex(pugi::xml_node root, pugi::xml_node list, pugi::xml_node block, 
 
 int CellMetadataCopy::map(int cellIndex)
 {
-    if (const auto found = m_mapped.constFind(cellIndex); found != m_mapped.constEnd())
-        return found.value();
-    pugi::xml_document built;
-    const pugi::xml_node block = mapRecords(sourceBlock("cellMetadata", cellIndex), built);
-    pugi::xml_node root = targetPart().root();
-    pugi::xml_node cells = xml::child(root, "cellMetadata");
-    if (!cells)
-        cells = xml::insertChild(root, xml::siblingName(root, "cellMetadata"), metadataOrder);
-    const int index = recordIndex(root, cells, block, &m_changed);
-    m_mapped.insert(cellIndex, index);
-    return index;
+    return mapBlock("cellMetadata", cellIndex, m_mapped);
 }
 
 int CellMetadataCopy::mapValue(int valueIndex)
 {
-    if (const auto found = m_mappedValues.constFind(valueIndex); found != m_mappedValues.constEnd())
+    return mapBlock("valueMetadata", valueIndex, m_mappedValues);
+}
+
+int CellMetadataCopy::mapBlock(const char *list, int index, QHash<int, int> &mapped)
+{
+    if (const auto found = mapped.constFind(index); found != mapped.constEnd())
         return found.value();
     pugi::xml_document built;
-    const pugi::xml_node block = mapRecords(sourceBlock("valueMetadata", valueIndex), built);
+    const pugi::xml_node block = mapRecords(sourceBlock(list, index), built);
     pugi::xml_node root = targetPart().root();
-    pugi::xml_node values = xml::child(root, "valueMetadata");
-    if (!values)
-        values = xml::insertChild(root, xml::siblingName(root, "valueMetadata"), metadataOrder);
-    const int index = recordIndex(root, values, block, &m_changed);
-    m_mappedValues.insert(valueIndex, index);
-    return index;
+    pugi::xml_node blocks = xml::child(root, list);
+    if (!blocks)
+        blocks = xml::insertChild(root, xml::siblingName(root, list), metadataOrder);
+    const int target = recordIndex(root, blocks, block, &m_changed);
+    mapped.insert(index, target);
+    return target;
 }
 
 // The target's rich data part `part` (found, or made from the source's `sourcePart`

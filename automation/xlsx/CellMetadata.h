@@ -45,6 +45,8 @@ private:
     pugi::xml_node sourceBlock(const char *list, int index) const;
     void checkRecords(pugi::xml_node block);
     pugi::xml_node mapRecords(pugi::xml_node block, pugi::xml_document &built);
+    // The target's index for record `index` of a block list ("cellMetadata", "valueMetadata").
+    int mapBlock(const char *list, int index, QHash<int, int> &mapped);
     int mapRichValue(int sourceIndex);
     int addRelatedPicture(int sourceIndex);
     XmlPart &targetRichPart(QString &part, const QString &sourcePart, const char *relationshipTail);

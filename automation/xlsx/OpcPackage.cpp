@@ -224,6 +224,15 @@ std::vector<Relationship> OpcPackage::relationships(const QString &sourcePart)
     return result;
 }
 
+QString OpcPackage::relatedPart(const QString &sourcePart, const QString &type)
+{
+    for (const Relationship &relationship : relationships(sourcePart)) {
+        if (rel::isType(relationship.type, type) && !relationship.partName.isEmpty() && hasPart(relationship.partName))
+            return relationship.partName;
+    }
+    return {};
+}
+
 QString OpcPackage::addRelationship(const QString &sourcePart, const QString &type, const QString &target)
 {
     const QString relsPart = relationshipsPartName(sourcePart);

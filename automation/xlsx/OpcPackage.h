@@ -77,6 +77,9 @@ public:
     static QString relationshipsPartName(const QString &sourcePart);
     // Relationships of a part ("" for the package itself); none when it has no rels part.
     std::vector<Relationship> relationships(const QString &sourcePart);
+    // The first part, present in the package, that a part's relationship of that type names;
+    // "" when there is none.
+    QString relatedPart(const QString &sourcePart, const QString &type);
     // Resolves a relationship target: relative to the source part's folder, or from the
     // package root when it starts with "/".
     static QString resolveTarget(const QString &sourcePart, const QString &target);

@@ -136,12 +136,9 @@ SharedStringTable *PackageDocument::sharedStrings()
         static const QString type
             = QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings");
         m_sharedStrings.emplace();
-        for (const Relationship &relationship : parts.relationships(m_model->partName())) {
-            if (rel::isType(relationship.type, type) && !relationship.partName.isEmpty() && parts.hasPart(relationship.partName)) {
-                const QString name = parts.canonicalName(relationship.partName);
-                *m_sharedStrings = std::make_unique<SharedStringTable>(name, parts.partBytes(name));
-                break;
-            }
+        if (const QString part = parts.relatedPart(m_model->partName(), type); !part.isEmpty()) {
+            const QString name = parts.canonicalName(part);
+            *m_sharedStrings = std::make_unique<SharedStringTable>(name, parts.partBytes(name));
         }
     }
     SharedStringTable *table = m_sharedStrings->get();

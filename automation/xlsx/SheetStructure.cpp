@@ -768,11 +768,7 @@ constexpr std::string_view strictRelationshipsNamespace = "http://purl.oclc.org/
 
 QString partFor(OpcPackage &package, const QString &workbookPart, const QString &type)
 {
-    for (const Relationship &relationship : package.relationships(workbookPart)) {
-        if (rel::isType(relationship.type, type) && !relationship.partName.isEmpty() && package.hasPart(relationship.partName))
-            return relationship.partName;
-    }
-    return {};
+    return package.relatedPart(workbookPart, type);
 }
 
 bool isRelationshipId(pugi::xml_node node, pugi::xml_attribute attribute)

@@ -16,12 +16,7 @@ const QString themeType = QStringLiteral("application/vnd.openxmlformats-officed
 
 QString themePart(OpcPackage &package, const QString &workbookPart)
 {
-    for (const Relationship &relationship : package.relationships(workbookPart)) {
-        if (rel::isType(relationship.type, themeRelationship) && !relationship.partName.isEmpty()
-            && package.hasPart(relationship.partName))
-            return relationship.partName;
-    }
-    return {};
+    return package.relatedPart(workbookPart, themeRelationship);
 }
 
 } // namespace
